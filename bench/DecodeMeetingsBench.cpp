@@ -1,0 +1,61 @@
+// Decoding a meetings list of 10,000 rows into records, next to a bare parse
+// of the same bytes. The record reader should cost at most 1.5x the parse.
+#include "MeetingNote.h"
+
+#include <QJsonDocument>
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+QByteArray makeReply(int rows)
+{
+    QByteArray out = R"({"success":true,"data":[)";
+    for (int i = 0; i < rows; ++i) {
+        if (i)
+            out += ',';
+        const bool snake = i % 2;
+        const QByteArray created = snake ? "created_date_time" : "createdDateTime";
+        const QByteArray date = QByteArray("2025-0") + QByteArray::number(1 + i % 9) + "-1" + QByteArray::number(i % 10)
+            + "T0" + QByteArray::number(i % 10) + ":30:00" + (i % 3 ? ".123Z" : "+02:00");
+        out += R"({"id":)" + QByteArray::number(100000 + i) + R"(,"source":")" + (i % 4 ? "desktop" : "zoom")
+            + R"(","title":"Weekly sync with the platform team )" + QByteArray::number(i)
+            + R"(","participants":["Ada Lovelace","Grace Hopper","Linus T"],"duration":"45 min","snippet":"We agreed to ship the export on Friday and to revisit the retry policy.","time":"9:30 AM",")"
+            + created + R"(":")" + date + R"(","status":")" + (i % 5 ? "completed" : "processing") + R"(","is_pinned":false})";
+    }
+    out += "]}";
+    return out;
+}
+
+struct Envelope {
+    QList<MeetingNote> data;
+    static Envelope fromJson(const Json::ObjectReader &r) { return {r.required<QList<MeetingNote>>(QLatin1StringView("data"))}; }
+};
+
+const QByteArray &reply()
+{
+    static const QByteArray bytes = makeReply(10000);
+    return bytes;
+}
+
+void BareJsonParse(benchmark::State &state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(QJsonDocument::fromJson(reply()));
+}
+
+void RecordReader(benchmark::State &state)
+{
+    for (auto _ : state) {
+        const Envelope e = Json::decode<Envelope>(reply());
+        if (e.data.size() != 10000)
+            state.SkipWithError("wrong row count");
+        benchmark::DoNotOptimize(e);
+    }
+}
+
+}
+
+BENCHMARK(BareJsonParse)->Unit(benchmark::kMillisecond);
+BENCHMARK(RecordReader)->Unit(benchmark::kMillisecond);
+BENCHMARK_MAIN();

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QObject>
+
+class QQmlEngine;
+
+// Owns every long-lived store and service for the life of the process, built
+// in one fixed order, and reacts to launching and termination.
+class AppDelegate : public QObject {
+    Q_OBJECT
+public:
+    explicit AppDelegate(QObject *parent = nullptr);
+
+    // Hands the shared instances to the interface, in construction order.
+    void exposeTo(QQmlEngine &engine);
+
+    void applicationDidFinishLaunching();
+    void applicationWillTerminate();
+
+private:
+    void constructStores();
+};

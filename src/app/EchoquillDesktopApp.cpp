@@ -1,0 +1,25 @@
+#include "EchoquillDesktopApp.h"
+
+#include "AppDelegate.h"
+
+#include <QApplication>
+#include <QQmlApplicationEngine>
+#include <QTimer>
+
+int EchoquillDesktopApp::run(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("Echoquill"));
+    app.setOrganizationName(QStringLiteral("Echoquill"));
+
+    AppDelegate delegate;
+    QQmlApplicationEngine engine;
+    delegate.exposeTo(engine);
+    engine.load(QUrl(QStringLiteral("qrc:/Echoquill/App/Main.qml")));
+    if (engine.rootObjects().isEmpty())
+        return 1;
+
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);
+    QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
+    return app.exec();
+}

@@ -1,0 +1,163 @@
+#include "APIClient.h"
+#include "Await.h"
+#include "Log.h"
+#include "TestServer.h"
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct Echo {
+    QString value;
+    static Echo fromJson(const Json::ObjectReader &r) { return {r.required<QString>("value"_L1)}; }
+};
+
+struct Body {
+    QString email;
+    std::optional<QString> otpCode;
+    QJsonObject toJson() const { return Json::ObjectWriter().set("email"_L1, email).set("otpCode"_L1, otpCode).object(); }
+};
+
+template<class F>
+EQAPIError apiError(F &&call)
+{
+    try {
+        call();
+    } catch (const EQAPIError &e) {
+        return e;
+    }
+    ADD_FAILURE() << "no EQAPIError was raised";
+    return EQAPIError::invalidCallback();
+}
+
+class APIClientTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        server.server().Get("/echo", [](const httplib::Request &, httplib::Response &res) {
+            res.set_content(R"({"value":"ok"})", "application/json");
+        });
+        server.server().Post("/echo", [](const httplib::Request &, httplib::Response &res) {
+            res.set_content(R"({"value":"posted"})", "application/json");
+        });
+        server.server().Get("/status/(\\d+)", [this](const httplib::Request &req, httplib::Response &res) {
+            res.status = std::stoi(req.matches[1]);
+            res.set_content(nextBody, "text/plain");
+        });
+        server.start();
+    }
+    void TearDown() override { APIClient::shared().network().clearConnectionCache(); }
+
+    APIClient &client = APIClient::shared();
+    TestServer server;
+    std::string nextBody;
+};
+
+}
+
+TEST_F(APIClientTest, GetCarriesJsonContentTypeAndBearerOnlyWithToken)
+{
+    EXPECT_EQ(await(client.get<Echo>(server.url(u"/echo"_s), u"tok-1"_s)).value, u"ok"_s);
+    EXPECT_EQ(await(client.get<Echo>(server.url(u"/echo"_s), std::nullopt)).value, u"ok"_s);
+
+    const auto got = server.received();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].method, "GET");
+    EXPECT_EQ(got[0].header("Content-Type"), "application/json");
+    EXPECT_EQ(got[0].header("Authorization"), "Bearer tok-1");
+    EXPECT_EQ(got[1].header("Content-Type"), "application/json");
+    EXPECT_FALSE(got[1].hasHeader("Authorization")) << "no empty Bearer without a token";
+}
+
+TEST_F(APIClientTest, ErrorStatusesAreLoggedWithTruncatedBodiesAndMapped)
+{
+    Log::Capture log;
+
+    nextBody = "expired";
+    EQAPIError e = apiError([&] { await(client.get<Echo>(server.url(u"/status/401"_s), u"t"_s)); });
+    EXPECT_TRUE(e.is(EQAPIError::Unauthorized));
+    EXPECT_EQ(e.description(), u"Session expired, please sign in again"_s);
+    EXPECT_EQ(log.lines().value(0), u"[APIClient] HTTP 401 from /status/401: expired"_s);
+
+    nextBody = std::string(1500, 'a') + std::string(500, 'b');
+    e = apiError([&] { await(client.get<Echo>(server.url(u"/status/500"_s), u"t"_s)); });
+    EXPECT_TRUE(e.is(EQAPIError::HttpError));
+    EXPECT_EQ(e.status(), 500);
+    EXPECT_EQ(e.description(), u"Server error (500)"_s);
+    EXPECT_EQ(log.lines().value(1), u"[APIClient] HTTP 500 from /status/500: "_s + QString(500, u'a'));
+
+    nextBody = std::string(36, 'x') + "\xff";
+    e = apiError([&] { await(client.get<Echo>(server.url(u"/status/503"_s), u"t"_s)); });
+    EXPECT_EQ(e.status(), 503);
+    EXPECT_EQ(log.lines().value(2), u"[APIClient] HTTP 503 from /status/503: <binary 37B>"_s);
+}
+
+TEST_F(APIClientTest, UndecodableRepliesAreDecodingErrorsWithTheDecodeLine)
+{
+    server.server().Get("/empty", [](const httplib::Request &, httplib::Response &res) { res.status = 200; });
+    server.server().Get("/truncated", [](const httplib::Request &, httplib::Response &res) {
+        res.set_content(R"({"value":"o)", "application/json");
+    });
+    server.server().Get("/array", [](const httplib::Request &, httplib::Response &res) {
+        res.set_content(R"(["value"])", "application/json");
+    });
+    server.server().Get("/nested", [](const httplib::Request &, httplib::Response &res) {
+        res.set_content(std::string(2'500'000, '[') + std::string(2'500'000, ']'), "application/json");
+    });
+    server.server().Get("/long", [](const httplib::Request &, httplib::Response &res) {
+        res.set_content(R"({"other":")" + std::string(400, 'z') + "\"}", "application/json");
+    });
+
+    Log::Capture log;
+    EQAPIError e = apiError([&] { await(client.get<Echo>(server.url(u"/empty"_s), u"t"_s)); });
+    EXPECT_TRUE(e.is(EQAPIError::DecodingError));
+    EXPECT_TRUE(e.description().startsWith(u"Data error: "_s));
+    EXPECT_EQ(log.lines().value(0), u"[APIClient] decode error for /empty: "_s);
+
+    for (const char *path : {"/truncated", "/array", "/nested"}) {
+        e = apiError([&] { await(client.get<Echo>(server.url(QString::fromLatin1(path)), u"t"_s)); });
+        EXPECT_TRUE(e.is(EQAPIError::DecodingError)) << path;
+    }
+
+    e = apiError([&] { await(client.get<Echo>(server.url(u"/long"_s), u"t"_s)); });
+    EXPECT_TRUE(e.description().contains(u"value"_s)) << "the missing key is named";
+    EXPECT_EQ(log.lines().last(), u"[APIClient] decode error for /long: "_s + (R"({"other":")" + QString(300, u'z')).left(300));
+}
+
+TEST_F(APIClientTest, TransportFailuresAreWrappedExceptForPostWithoutResponse)
+{
+    const QUrl dead(QStringLiteral("http://127.0.0.1:%1/echo").arg(closedPort()));
+    EQAPIError e = apiError([&] { await(client.get<Echo>(dead, u"t"_s)); });
+    EXPECT_TRUE(e.is(EQAPIError::NetworkError));
+    EXPECT_TRUE(e.description().startsWith(u"Network error: "_s));
+
+    try {
+        await(client.postWithoutResponse(dead, Body{u"a@b.c"_s, {}}, std::nullopt));
+        ADD_FAILURE() << "no error";
+    } catch (const TransportError &t) {
+        EXPECT_FALSE(t.description().isEmpty());
+        EXPECT_FALSE(t.description().startsWith(u"Network error: "_s));
+    }
+}
+
+TEST_F(APIClientTest, BodiesLeaveAbsentOptionalsOutAndPostWithoutResponseMapsStatuses)
+{
+    server.server().Post("/otp", [](const httplib::Request &req, httplib::Response &res) {
+        res.status = req.body.find("bad") != std::string::npos ? 401 : 204;
+    });
+
+    EXPECT_EQ(await(client.post<Echo>(server.url(u"/echo"_s), Body{u"a@b.c"_s, u"123456"_s}, u"t"_s)).value, u"posted"_s);
+    await(client.postWithoutResponse(server.url(u"/otp"_s), Body{u"a@b.c"_s, {}}, std::nullopt));
+    Log::Capture log;
+    EQAPIError e = apiError([&] { await(client.postWithoutResponse(server.url(u"/otp"_s), Body{u"bad"_s, {}}, std::nullopt)); });
+    EXPECT_TRUE(e.is(EQAPIError::Unauthorized));
+    EXPECT_TRUE(log.lines().isEmpty()) << "postWithoutResponse prints nothing";
+
+    const auto got = server.received();
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0].body, R"({"email":"a@b.c","otpCode":"123456"})");
+    EXPECT_EQ(got[1].body, R"({"email":"a@b.c"})");
+    EXPECT_FALSE(got[1].hasHeader("Authorization"));
+}

@@ -1,0 +1,104 @@
+#include "JsonReader.h"
+
+#include <QTimeZone>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct Sample {
+    QString name;
+    std::optional<QString> nickname;
+    qint64 count = 0;
+    std::optional<QDateTime> seen;
+
+    static Sample fromJson(const Json::ObjectReader &r)
+    {
+        return {r.required<QString>("name"_L1), r.optional<QString>("nickName"_L1), r.required<qint64>("count"_L1),
+                r.optional<QDateTime>("seen"_L1)};
+    }
+};
+
+QString decodeFailure(const QByteArray &json)
+{
+    try {
+        (void)Json::decode<Sample>(json);
+    } catch (const Json::DecodingError &e) {
+        return e.description();
+    }
+    return {};
+}
+
+}
+
+TEST(JsonReader, ConvertsSnakeCaseKeysTheWayTheServiceSendsThem)
+{
+    const std::pair<QString, QString> cases[] = {
+        {u"created_date_time"_s, u"createdDateTime"_s},
+        {u"createdDateTime"_s, u"createdDateTime"_s},
+        {u"meeting_id"_s, u"meetingId"_s},
+        {u"_meeting_id_"_s, u"_meetingId_"_s},
+        {u"__id"_s, u"__id"_s},
+        {u"id_"_s, u"id_"_s},
+        {u"MEETING_ID"_s, u"meetingId"_s},
+        {u"a__b"_s, u"aB"_s},
+        {u"___"_s, u"___"_s},
+        {u""_s, u""_s},
+    };
+    for (const auto &[in, out] : cases)
+        EXPECT_EQ(Json::convertFromSnakeCase(in), out) << in.toStdString();
+}
+
+TEST(JsonReader, RequiredOptionalAndTypeRules)
+{
+    const Sample s = Json::decode<Sample>(R"({"name":"Ada","nick_name":"A","count":3})");
+    EXPECT_EQ(s.name, u"Ada"_s);
+    EXPECT_EQ(s.nickname, u"A"_s);
+    EXPECT_EQ(s.count, 3);
+    EXPECT_FALSE(s.seen);
+
+    EXPECT_FALSE(Json::decode<Sample>(R"({"name":"Ada","nick_name":null,"count":1})").nickname);
+    EXPECT_EQ(Json::decode<Sample>(R"({"name":"Ada","count":9007199254740993})").count, 9007199254740993LL);
+
+    EXPECT_TRUE(decodeFailure(R"({"count":1})").contains(u"\"name\""_s));
+    EXPECT_TRUE(decodeFailure(R"({"name":null,"count":1})").contains(u"null"_s));
+    EXPECT_TRUE(decodeFailure(R"({"name":5,"count":1})").contains(u"Expected a string"_s));
+    EXPECT_TRUE(decodeFailure(R"({"name":"x","nickName":5,"count":1})").contains(u"nickName"_s));
+    EXPECT_TRUE(decodeFailure(R"({"name":"x","count":1.5})").contains(u"does not fit"_s));
+    EXPECT_TRUE(decodeFailure(R"({"name":"x","count":"1"})").contains(u"Expected an integer"_s));
+    EXPECT_TRUE(decodeFailure(R"([1,2])").contains(u"Expected an object"_s));
+    EXPECT_TRUE(decodeFailure(R"({"name":"x",)").contains(u"not valid JSON"_s));
+}
+
+TEST(JsonReader, DatesAreStrictIsoWithOrWithoutFractions)
+{
+    const auto seen = [](const char *text) {
+        return Json::decode<Sample>(QByteArray(R"({"name":"a","count":1,"seen":")") + text + "\"}").seen;
+    };
+    const QDateTime base(QDate(2024, 5, 1), QTime(9, 30), Qt::UTC);
+    EXPECT_EQ(seen("2024-05-01T09:30:00.5Z"), base.addMSecs(500));
+    EXPECT_EQ(seen("2024-05-01T09:30:00.123456Z"), base.addMSecs(123));
+    EXPECT_EQ(seen("2024-05-01T09:30:00Z"), base);
+    EXPECT_EQ(seen("2024-05-01T11:30:00+02:00"), base);
+    EXPECT_EQ(seen("2024-05-01T06:00:00.000-03:30"), base);
+
+    for (const char *bad : {"2024-05-01", "2024-05-01T09:30Z", "2024-05-01 09:30:00Z", "2024-05-01T09:30:00",
+                            "2024-13-01T09:30:00Z", "2024-05-01T09:30:00.Z", "2024-05-01T09:30:00Zjunk"}) {
+        const QString failure = decodeFailure(QByteArray(R"({"name":"a","count":1,"seen":")") + bad + "\"}");
+        EXPECT_TRUE(failure.startsWith(u"Cannot parse date: "_s + QLatin1StringView(bad))) << failure.toStdString();
+        EXPECT_TRUE(failure.contains(u"seen"_s)) << "the coding path names the field";
+    }
+    EXPECT_TRUE(decodeFailure(R"({"name":"a","count":1,"seen":17})").contains(u"Expected a date string"_s));
+}
+
+TEST(JsonReader, WriterLeavesAbsentOptionalsOut)
+{
+    const QJsonObject o = Json::ObjectWriter()
+                              .set("email"_L1, u"a@b.c"_s)
+                              .set("otpCode"_L1, std::optional<QString>())
+                              .set("nickname"_L1, std::optional<QString>(u"x"_s))
+                              .object();
+    EXPECT_EQ(o.keys(), (QStringList{u"email"_s, u"nickname"_s}));
+}

@@ -1,0 +1,107 @@
+#include "TestServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cctype>
+
+static std::string lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return s;
+}
+
+bool TestServer::Received::hasHeader(const std::string &name) const
+{
+    for (const auto &[k, v] : headers)
+        if (lower(k) == lower(name))
+            return true;
+    return false;
+}
+
+std::string TestServer::Received::header(const std::string &name) const
+{
+    for (const auto &[k, v] : headers)
+        if (lower(k) == lower(name))
+            return v;
+    return {};
+}
+
+TestServer::TestServer()
+{
+    m_server.set_keep_alive_max_count(1);
+    m_server.set_logger([this](const httplib::Request &req, const httplib::Response &) {
+        Received r{req.method, req.path, {}, {}, req.body};
+        std::string query;
+        for (const auto &[k, v] : req.params)
+            query += (query.empty() ? "" : "&") + k + "=" + v;
+        r.query = query;
+        for (const auto &[k, v] : req.headers)
+            r.headers.emplace(k, v);
+        std::lock_guard lock(m_mutex);
+        m_received.push_back(std::move(r));
+    });
+}
+
+TestServer::~TestServer()
+{
+    stop();
+}
+
+void TestServer::start()
+{
+    m_port = m_server.bind_to_any_port("127.0.0.1");
+    m_thread = std::thread([this] { m_server.listen_after_bind(); });
+    while (!m_server.is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    m_running = true;
+}
+
+void TestServer::stop()
+{
+    if (!m_running)
+        return;
+    m_server.stop();
+    m_thread.join();
+    m_running = false;
+}
+
+QUrl TestServer::origin() const
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port));
+}
+
+QUrl TestServer::url(const QString &path) const
+{
+    return QUrl(origin().toString() + path);
+}
+
+std::vector<TestServer::Received> TestServer::received() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_received;
+}
+
+void TestServer::clearReceived()
+{
+    std::lock_guard lock(m_mutex);
+    m_received.clear();
+}
+
+int closedPort()
+{
+    // Bind to a free port, then close it: nothing listens there afterwards.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
+    ::close(fd);
+    return ntohs(addr.sin_port);
+}

@@ -19,3 +19,15 @@ QString EQAPIError::description() const
     }
     return {};
 }
+
+QString EQAPIError::printed() const
+{
+    switch (m_kind) {
+    case HttpError: return QStringLiteral("httpError(%1)").arg(m_status);
+    case DecodingError: return QStringLiteral("decodingError(%1)").arg(m_underlying);
+    case NetworkError: return QStringLiteral("networkError(%1)").arg(m_underlying);
+    case InvalidCallback: return QStringLiteral("invalidCallback");
+    case Unauthorized: return QStringLiteral("unauthorized");
+    }
+    return {};
+}

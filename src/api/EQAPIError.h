@@ -22,6 +22,8 @@ public:
     // The underlying decoder or transport error's own description.
     [[nodiscard]] QString underlying() const { return m_underlying; }
     [[nodiscard]] QString description() const;
+    // The case and its payload, as log lines print an error: "httpError(500)".
+    [[nodiscard]] QString printed() const;
     const char *what() const noexcept override { return m_what.constData(); }
 
 private:

@@ -1,0 +1,269 @@
+#include "UploadPipeline.h"
+
+#include "APIClient.h"
+#include "BuildConfig.h"
+#include "Endpoints.h"
+#include "JsonReader.h"
+#include "Log.h"
+
+#include <QCoroNetworkReply>
+#include <QCoroTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkReply>
+#include <QScopeGuard>
+#include <QStringDecoder>
+#include <QUuid>
+
+#include <cmath>
+#include <memory>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct NotifyBody {
+    QString blobUrl;
+    std::optional<QString> blobUrlSystem;
+    QString fileName;
+    std::optional<QString> fileNameSystem;
+    // Never sent by this client.
+    std::optional<qint64> durationSeconds;
+
+    QJsonObject toJson() const
+    {
+        Json::ObjectWriter w;
+        w.set("blob_url"_L1, blobUrl).set("blob_url_system"_L1, blobUrlSystem);
+        w.set("file_name"_L1, fileName).set("file_name_system"_L1, fileNameSystem);
+        if (durationSeconds)
+            w.set("duration_seconds"_L1, QJsonValue(*durationSeconds));
+        return w.object();
+    }
+};
+
+struct NotifyResponse {
+    std::optional<bool> success;
+    std::optional<qint64> noteId;
+
+    static NotifyResponse fromJson(const Json::ObjectReader &r)
+    {
+        return {r.optional<bool>("success"_L1), r.optional<qint64>("noteId"_L1)};
+    }
+};
+
+QString bodyText(const QByteArray &body)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder(body);
+    return decoder.hasError() ? u"<binary>"_s : text;
+}
+
+int statusOf(QNetworkReply *reply)
+{
+    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+}
+
+// A reply that never reached HTTP is a transport failure, described by the platform.
+void throwIfTransportFailed(QNetworkReply *reply)
+{
+    if (!reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
+        throw TransportError(reply->errorString());
+}
+
+// The object in `body`, or the JSON parser's own error.
+QJsonObject parseObject(const QByteArray &body)
+{
+    const QJsonValue v = Json::parse(body);
+    return v.toObject();
+}
+
+}
+
+UploadPipeline::UploadPipeline(QString blobEndpoint, Timings timings, QObject *parent)
+    : QObject(parent)
+    , m_blobEndpoint(std::move(blobEndpoint))
+    , m_timings(timings)
+{
+}
+
+QString UploadPipeline::defaultBlobEndpoint()
+{
+    return QString::fromUtf8(BuildConfig::blobUploadEndpoint);
+}
+
+QString UploadPipeline::pathNameFor(const QString &file)
+{
+    const QString ext = QFileInfo(file).suffix().toLower();
+    return u"recordings/"_s + QUuid::createUuid().toString(QUuid::WithoutBraces).toLower() + u'.'
+        + (ext.isEmpty() ? u"m4a"_s : ext);
+}
+
+QString UploadPipeline::contentTypeFor(const QString &file)
+{
+    const QString ext = QFileInfo(file).suffix().toLower();
+    if (ext == "m4a"_L1 || ext == "mp4"_L1)
+        return u"audio/mp4"_s;
+    if (ext == "wav"_L1)
+        return u"audio/wav"_s;
+    if (ext == "caf"_L1)
+        return u"audio/x-caf"_s;
+    return u"application/octet-stream"_s;
+}
+
+QString UploadPipeline::describe(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const EQAPIError &e) {
+        return e.description();
+    } catch (const TransportError &e) {
+        return e.description();
+    } catch (const Json::DecodingError &e) {
+        return e.description();
+    } catch (const std::exception &e) {
+        return QString::fromUtf8(e.what());
+    }
+}
+
+template<class T>
+QCoro::Task<T> UploadPipeline::withRetry(std::function<QCoro::Task<T>()> operation)
+{
+    for (int attempt = 0;; ++attempt) {
+        std::exception_ptr error;
+        try {
+            co_return co_await operation();
+        } catch (const EQAPIError &e) {
+            if (e.is(EQAPIError::HttpError) && e.status() == 403)
+                throw;
+            error = std::current_exception();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        if (attempt >= m_timings.attempts - 1)
+            std::rethrow_exception(error);
+        const double wait = m_timings.retryBaseDelaySeconds * std::pow(2.0, attempt);
+        Log::line(u"[Upload] retry attempt %1/%2 after %3s — %4"_s.arg(attempt + 1).arg(m_timings.attempts).arg(qint64(wait)).arg(describe(error)));
+        co_await QCoro::sleepFor(std::chrono::milliseconds(qint64(wait * 1000)));
+    }
+}
+
+QCoro::Task<std::pair<QString, QString>> UploadPipeline::fetchUploadToken(QString file, QString token)
+{
+    const QString pathname = pathNameFor(file);
+    const QUrl url = Endpoints::url(u"/api/desktop/meeting-notes/upload-token"_s);
+    Log::line(u"[Upload] fetchUploadToken → POST "_s + url.toString() + u" pathname="_s + pathname);
+
+    QNetworkRequest request(url);
+    request.setTransferTimeout(60000);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+    request.setRawHeader("x-auth-token", "Bearer " + token.toUtf8());
+    const QJsonObject payload{{u"pathname"_s, pathname}, {u"callbackUrl"_s, u""_s}, {u"multipart"_s, false},
+                              {u"clientPayload"_s, QJsonValue::Null}};
+    const QJsonObject body{{u"type"_s, u"blob.generate-client-token"_s}, {u"payload"_s, payload}};
+
+    QNetworkReply *reply = APIClient::shared().network().post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
+    co_await reply;
+    const auto release = qScopeGuard([reply] { reply->deleteLater(); });
+    throwIfTransportFailed(reply);
+
+    const int status = statusOf(reply);
+    const QByteArray data = reply->readAll();
+    Log::line(u"[Upload] fetchUploadToken ← HTTP %1"_s.arg(status));
+    if (status < 200 || status > 299) {
+        Log::line(u"[Upload] fetchUploadToken error body: "_s + bodyText(data));
+        throw EQAPIError::httpError(status);
+    }
+    const QJsonValue clientToken = parseObject(data).value("clientToken"_L1);
+    if (!clientToken.isString()) {
+        Log::line(u"[Upload] fetchUploadToken unexpected response: "_s + bodyText(data));
+        throw EQAPIError::decodingError(u"Missing clientToken in response"_s);
+    }
+    co_return std::pair{clientToken.toString(), pathname};
+}
+
+QCoro::Task<QString> UploadPipeline::uploadToVercelBlob(QString file, QString pathname, QString clientToken)
+{
+    const QString urlText = m_blobEndpoint + pathname;
+    const QUrl url(urlText, QUrl::StrictMode);
+    if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty())
+        throw EQAPIError::httpError(0);
+
+    auto source = std::make_unique<QFile>(file);
+    const bool readable = source->open(QIODevice::ReadOnly);
+    const qint64 size = readable ? source->size() : 0;
+    Log::line(u"[Upload] uploadToVercelBlob → PUT "_s + urlText + u" size="_s + QString::number(size / 1024) + u"KB"_s);
+
+    QNetworkRequest request(url);
+    request.setTransferTimeout(60000);
+    request.setRawHeader("Authorization", "Bearer " + clientToken.toUtf8());
+    request.setHeader(QNetworkRequest::ContentTypeHeader, contentTypeFor(file).toUtf8());
+    request.setRawHeader("x-content-length", QByteArray::number(size));
+
+    // The body streams from the file; it is never read whole into memory.
+    QNetworkReply *reply = readable ? APIClient::shared().network().put(request, source.get())
+                                    : APIClient::shared().network().put(request, QByteArray());
+    co_await reply;
+    const auto release = qScopeGuard([reply] { reply->deleteLater(); });
+    throwIfTransportFailed(reply);
+
+    const int status = statusOf(reply);
+    const QByteArray data = reply->readAll();
+    Log::line(u"[Upload] uploadToVercelBlob ← HTTP %1"_s.arg(status));
+    if (status < 200 || status > 299) {
+        Log::line(u"[Upload] uploadToVercelBlob error body: "_s + bodyText(data));
+        throw EQAPIError::httpError(status);
+    }
+    const QJsonValue blobUrl = parseObject(data).value("url"_L1);
+    if (!blobUrl.isString()) {
+        Log::line(u"[Upload] uploadToVercelBlob unexpected response: "_s + bodyText(data));
+        throw EQAPIError::decodingError(u"Missing url in Vercel Blob response"_s);
+    }
+    co_return blobUrl.toString();
+}
+
+QCoro::Task<> UploadPipeline::run(QString micTrack, std::optional<QString> systemTrack, QString token, StatusCallback onStatus)
+{
+    const QString micName = QFileInfo(micTrack).fileName();
+    const std::optional<QString> systemName = systemTrack ? std::optional(QFileInfo(*systemTrack).fileName()) : std::nullopt;
+    Log::line(u"[Upload] ── pipeline start mic="_s + micName + u" system="_s + systemName.value_or(u"none"_s) + u" ──"_s);
+    onStatus(UploadStatus::uploading());
+
+    try {
+        Log::line(u"[Upload] step 1: fetching mic upload token…"_s);
+        const auto [micToken, micPath] = co_await withRetry<std::pair<QString, QString>>(
+            [&] { return fetchUploadToken(micTrack, token); });
+        Log::line(u"[Upload] step 2: uploading mic to Vercel Blob…"_s);
+        const QString micBlob = co_await withRetry<QString>([&] { return uploadToVercelBlob(micTrack, micPath, micToken); });
+        Log::line(u"[Upload] step 2: mic blob URL → "_s + micBlob);
+
+        std::optional<QString> systemBlob;
+        if (systemTrack) {
+            Log::line(u"[Upload] step 3: fetching system upload token…"_s);
+            const auto [sysToken, sysPath] = co_await withRetry<std::pair<QString, QString>>(
+                [&] { return fetchUploadToken(*systemTrack, token); });
+            Log::line(u"[Upload] step 4: uploading system to Vercel Blob…"_s);
+            systemBlob = co_await withRetry<QString>([&] { return uploadToVercelBlob(*systemTrack, sysPath, sysToken); });
+            Log::line(u"[Upload] step 4: system blob URL → "_s + *systemBlob);
+        }
+
+        onStatus(UploadStatus::notifying());
+        Log::line(u"[Upload] step 5: notifying backend…"_s);
+        const QUrl notifyUrl = Endpoints::url(u"/api/desktop/meeting-notes"_s);
+        Log::line(u"[Upload] notifyBackend → POST "_s + notifyUrl.toString() + u" mic="_s + micBlob + u" system="_s
+                  + systemBlob.value_or(u"none"_s));
+        // Named, not a temporary: GCC 12 destroys aggregate temporaries inside co_await twice.
+        const NotifyBody body{micBlob, systemBlob, micName, systemName, std::nullopt};
+        const NotifyResponse ack = co_await APIClient::shared().post<NotifyResponse>(notifyUrl, body, token);
+
+        const qint64 noteId = ack.noteId.value_or(0);
+        Log::line(u"[Upload] step 5: backend ack — note_id=%1"_s.arg(noteId));
+        onStatus(UploadStatus::processing(noteId));
+        Log::line(u"[Upload] ── pipeline complete, note is processing ──"_s);
+    } catch (...) {
+        const QString description = describe(std::current_exception());
+        Log::line(u"[Upload] ── pipeline FAILED: "_s + description + u" ──"_s);
+        onStatus(UploadStatus::failed(description));
+    }
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "UploadStatus.h"
+
+#include <QCoroTask>
+#include <QObject>
+#include <QString>
+
+#include <exception>
+#include <functional>
+#include <optional>
+#include <utility>
+
+// Retries of the token and blob calls: attempts, and the first wait (doubled each time).
+struct UploadTimings {
+    int attempts = 3;
+    double retryBaseDelaySeconds = 2.0;
+};
+
+// Moves a recording's upload tracks to the blob store with client tokens from
+// the service, then tells the service where they are. A run reports only
+// through its status callback and the log.
+class UploadPipeline : public QObject {
+    Q_OBJECT
+public:
+    using Timings = UploadTimings;
+    using StatusCallback = std::function<void(const UploadStatus &)>;
+
+    // `blobEndpoint` is the blob store's upload base, ending in a slash.
+    explicit UploadPipeline(QString blobEndpoint = defaultBlobEndpoint(), Timings timings = {}, QObject *parent = nullptr);
+
+    QCoro::Task<> run(QString micTrack, std::optional<QString> systemTrack, QString token, StatusCallback onStatus);
+
+    // (client token, path name) for one file.
+    QCoro::Task<std::pair<QString, QString>> fetchUploadToken(QString file, QString token);
+    // The blob's public address.
+    QCoro::Task<QString> uploadToVercelBlob(QString file, QString pathname, QString clientToken);
+
+    static QString defaultBlobEndpoint();
+    static QString pathNameFor(const QString &file);
+    static QString contentTypeFor(const QString &file);
+    // The user-facing description of anything a step can raise.
+    static QString describe(const std::exception_ptr &error);
+
+private:
+    template<class T>
+    QCoro::Task<T> withRetry(std::function<QCoro::Task<T>()> operation);
+
+    QString m_blobEndpoint;
+    Timings m_timings;
+};

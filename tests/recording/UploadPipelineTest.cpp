@@ -1,0 +1,252 @@
+#include "Await.h"
+#include "Endpoints.h"
+#include "Log.h"
+#include "TestServer.h"
+#include "UploadPipeline.h"
+#include "APIClient.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QJsonObject json(const std::string &body)
+{
+    return QJsonDocument::fromJson(QByteArray::fromStdString(body)).object();
+}
+
+// Anonymous resident memory: the heap, not file pages the kernel maps while sending.
+long residentKiB()
+{
+    QFile status(u"/proc/self/status"_s);
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("RssAnon:"))
+            return line.mid(8).trimmed().split(' ').value(0).toLong();
+    return 0;
+}
+
+// A service and blob store that answer like the real ones, with knobs for failures.
+class UploadPipelineTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        auto &s = server.server();
+        s.Post("/api/desktop/meeting-notes/upload-token", [this](const httplib::Request &req, httplib::Response &res) {
+            if (tokenFailures > 0) {
+                --tokenFailures;
+                res.status = tokenStatus;
+                res.set_content("token says no", "text/plain");
+                return;
+            }
+            if (tokenReply) {
+                res.set_content(*tokenReply, "application/json");
+                return;
+            }
+            const QString path = json(req.body)["payload"_L1].toObject()["pathname"_L1].toString();
+            res.set_content(("{\"clientToken\":\"ct:" + path + "\"}").toStdString(), "application/json");
+        });
+        s.Put(R"(/blob/(.*))", [this](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &read) {
+            size_t received = 0;
+            read([&](const char *, size_t n) {
+                received += n;
+                return true;
+            });
+            blobBytes.store(received);
+            res.set_content("{\"url\":\"" + server.url(u"/blob/"_s).toString().toStdString() + req.matches[1].str() + "\"}",
+                            "application/json");
+        });
+        s.Post("/api/desktop/meeting-notes", [this](const httplib::Request &, httplib::Response &res) {
+            res.set_content(notifyReply, "application/json");
+        });
+        server.start();
+        Endpoints::setServiceOrigin(server.origin());
+        mic = writeFile(u"upload_track.m4a"_s, 3000);
+        system = writeFile(u"system_upload.m4a"_s, 5000);
+    }
+    void TearDown() override { APIClient::shared().network().clearConnectionCache(); }
+
+    QString writeFile(const QString &name, qint64 bytes)
+    {
+        QFile f(dir.filePath(name));
+        f.open(QIODevice::WriteOnly);
+        f.write(QByteArray(bytes, 'a'));
+        return f.fileName();
+    }
+
+    QList<UploadStatus> runPipeline(UploadPipeline &pipeline, const std::optional<QString> &systemTrack, const QString &micTrack = {})
+    {
+        QList<UploadStatus> statuses;
+        await(pipeline.run(micTrack.isEmpty() ? mic : micTrack, systemTrack, u"bearer-1"_s,
+                           [&](const UploadStatus &s) { statuses.append(s); }));
+        return statuses;
+    }
+
+    UploadPipeline fastPipeline() { return UploadPipeline(server.url(u"/blob/"_s).toString(), {3, 0.5}); }
+
+    TestServer server;
+    QTemporaryDir dir;
+    QString mic, system;
+    int tokenFailures = 0;
+    int tokenStatus = 500;
+    std::optional<std::string> tokenReply;
+    std::string notifyReply = R"({"success": true, "note_id": 77})";
+    std::atomic_size_t blobBytes = 0;
+};
+
+}
+
+TEST_F(UploadPipelineTest, MicOnlyRunSkipsTheSystemStepsAndKeys)
+{
+    Log::Capture log;
+    UploadPipeline pipeline = fastPipeline();
+    const auto statuses = runPipeline(pipeline, std::nullopt);
+
+    EXPECT_EQ(statuses, (QList<UploadStatus>{UploadStatus::uploading(), UploadStatus::notifying(), UploadStatus::processing(77)}));
+    EXPECT_TRUE(log.contains(u"[Upload] ── pipeline start mic=upload_track.m4a system=none ──"_s));
+    EXPECT_EQ(log.count(u"[Upload] step 1: fetching mic upload token…"_s), 1);
+    EXPECT_EQ(log.count(u"[Upload] step 3"_s) + log.count(u"[Upload] step 4"_s), 0);
+    EXPECT_TRUE(log.contains(u"[Upload] step 5: backend ack — note_id=77"_s));
+    EXPECT_TRUE(log.contains(u"[Upload] ── pipeline complete, note is processing ──"_s));
+
+    const auto got = server.received();
+    const auto notify = std::find_if(got.begin(), got.end(), [](auto &r) { return r.path == "/api/desktop/meeting-notes"; });
+    ASSERT_NE(notify, got.end());
+    const QJsonObject body = json(notify->body);
+    EXPECT_EQ(body.keys(), (QStringList{u"blob_url"_s, u"file_name"_s}));
+    EXPECT_EQ(body["file_name"_L1].toString(), u"upload_track.m4a"_s);
+    EXPECT_EQ(notify->header("Authorization"), "Bearer bearer-1");
+}
+
+TEST_F(UploadPipelineTest, FullRunUploadsBothTracksWithTheirOwnTokensAndPaths)
+{
+    UploadPipeline pipeline = fastPipeline();
+    const auto statuses = runPipeline(pipeline, system);
+    ASSERT_EQ(statuses.last(), UploadStatus::processing(77));
+
+    std::vector<TestServer::Received> tokens, blobs;
+    for (const auto &r : server.received()) {
+        if (r.path == "/api/desktop/meeting-notes/upload-token")
+            tokens.push_back(r);
+        if (r.method == "PUT")
+            blobs.push_back(r);
+    }
+    ASSERT_EQ(tokens.size(), 2u);
+    ASSERT_EQ(blobs.size(), 2u);
+    const QJsonObject request = json(tokens[0].body);
+    EXPECT_EQ(request["type"_L1].toString(), u"blob.generate-client-token"_s);
+    const QJsonObject payload = request["payload"_L1].toObject();
+    EXPECT_TRUE(payload["clientPayload"_L1].isNull());
+    EXPECT_EQ(payload["callbackUrl"_L1].toString(), u""_s);
+    EXPECT_EQ(payload["multipart"_L1], QJsonValue(false));
+    EXPECT_TRUE(QRegularExpression(u"^recordings/[0-9a-f-]{36}\\.m4a$"_s).match(payload["pathname"_L1].toString()).hasMatch());
+    EXPECT_EQ(tokens[0].header("x-auth-token"), "Bearer bearer-1");
+    EXPECT_FALSE(tokens[0].hasHeader("Authorization"));
+
+    EXPECT_NE(blobs[0].path, blobs[1].path);
+    EXPECT_EQ(blobs[0].header("Authorization"), "Bearer ct:" + blobs[0].path.substr(6));
+    EXPECT_EQ(blobs[0].header("Content-Type"), "audio/mp4");
+    EXPECT_EQ(blobs[0].header("x-content-length"), "3000");
+    EXPECT_EQ(blobs[1].header("x-content-length"), "5000");
+
+    const auto notify = server.received().back();
+    const QJsonObject body = json(notify.body);
+    EXPECT_EQ(body["file_name_system"_L1].toString(), u"system_upload.m4a"_s);
+    EXPECT_TRUE(body["blob_url_system"_L1].toString().endsWith(QString::fromStdString(blobs[1].path.substr(6))));
+    EXPECT_FALSE(body.contains("duration_seconds"_L1));
+    EXPECT_TRUE(QFile::exists(mic) && QFile::exists(system)) << "local files are never deleted";
+}
+
+TEST_F(UploadPipelineTest, RetriesServerErrorsButNotForbidden)
+{
+    Log::Capture log;
+    UploadPipeline pipeline = fastPipeline();
+
+    tokenFailures = 1;
+    tokenStatus = 403;
+    auto statuses = runPipeline(pipeline, std::nullopt);
+    EXPECT_EQ(statuses.last(), UploadStatus::failed(u"Server error (403)"_s));
+    EXPECT_EQ(log.count(u"[Upload] retry attempt"_s), 0);
+    EXPECT_TRUE(log.contains(u"[Upload] fetchUploadToken error body: token says no"_s));
+    EXPECT_TRUE(log.contains(u"[Upload] ── pipeline FAILED: Server error (403) ──"_s));
+
+    log.clear();
+    tokenFailures = 3;
+    tokenStatus = 500;
+    statuses = runPipeline(pipeline, std::nullopt);
+    EXPECT_EQ(statuses, (QList<UploadStatus>{UploadStatus::uploading(), UploadStatus::failed(u"Server error (500)"_s)}));
+    EXPECT_EQ(log.lines().filter(u"[Upload] retry attempt"_s),
+              (QStringList{u"[Upload] retry attempt 1/3 after 0s — Server error (500)"_s,
+                           u"[Upload] retry attempt 2/3 after 1s — Server error (500)"_s}));
+
+    log.clear();
+    tokenFailures = 2;
+    statuses = runPipeline(pipeline, std::nullopt);
+    EXPECT_EQ(statuses.last(), UploadStatus::processing(77)) << "the third attempt succeeds";
+}
+
+TEST_F(UploadPipelineTest, MalformedRepliesAndAddressesFailWithTheirTexts)
+{
+    UploadPipeline pipeline = fastPipeline();
+    tokenReply = R"({"token": "wrong key"})";
+    EXPECT_EQ(runPipeline(pipeline, std::nullopt).last(), UploadStatus::failed(u"Data error: Missing clientToken in response"_s));
+
+    tokenReply.reset();
+    UploadPipeline broken(u"not a url/"_s, {1, 0});
+    EXPECT_EQ(runPipeline(broken, std::nullopt).last(), UploadStatus::failed(u"Server error (0)"_s));
+
+    notifyReply = R"({"success": true})";
+    EXPECT_EQ(runPipeline(pipeline, std::nullopt).last(), UploadStatus::processing(0));
+
+    const QString bare = writeFile(u"recording"_s, 10);
+    EXPECT_EQ(UploadPipeline::contentTypeFor(bare), u"application/octet-stream"_s);
+    EXPECT_EQ(UploadPipeline::contentTypeFor(u"a.WAV"_s), u"audio/wav"_s);
+    EXPECT_EQ(UploadPipeline::contentTypeFor(u"a.caf"_s), u"audio/x-caf"_s);
+    server.clearReceived();
+    runPipeline(pipeline, std::nullopt, bare);
+    const auto got = server.received();
+    const auto put = std::find_if(got.begin(), got.end(), [](auto &r) { return r.method == "PUT"; });
+    ASSERT_NE(put, got.end());
+    EXPECT_TRUE(QString::fromStdString(put->path).endsWith(u".m4a"_s));
+    EXPECT_EQ(put->header("Content-Type"), "application/octet-stream");
+}
+
+TEST_F(UploadPipelineTest, TransportFailureReachesTheStatusWithThePlatformsText)
+{
+    const QUrl dead(QStringLiteral("http://127.0.0.1:%1").arg(closedPort()));
+    Endpoints::setServiceOrigin(dead);
+    UploadPipeline pipeline(dead.toString() + u"/blob/"_s, {2, 0.01});
+    const auto statuses = runPipeline(pipeline, std::nullopt);
+    ASSERT_EQ(statuses.size(), 2);
+    EXPECT_EQ(statuses.last().stage(), UploadStatus::Failed);
+    EXPECT_FALSE(statuses.last().message().isEmpty());
+}
+
+TEST_F(UploadPipelineTest, LargeTrackStreamsFromDiskWithoutGrowingMemory)
+{
+    const qint64 size = 300LL * 1024 * 1024;
+    QFile big(dir.filePath(u"big.m4a"_s));
+    big.open(QIODevice::WriteOnly);
+    const QByteArray chunk(1 << 20, 'z');
+    for (qint64 written = 0; written < size; written += chunk.size())
+        big.write(chunk);
+    big.close();
+
+    UploadPipeline pipeline = fastPipeline();
+    const long before = residentKiB();
+    const auto statuses = runPipeline(pipeline, std::nullopt, big.fileName());
+    const long growth = residentKiB() - before;
+    EXPECT_EQ(statuses.last(), UploadStatus::processing(77));
+    EXPECT_EQ(blobBytes.load(), size_t(size));
+    EXPECT_LT(growth, 32 * 1024) << "resident memory grew by " << growth << " KiB";
+    std::cout << "[figure] 300 MB upload: resident growth " << growth / 1024 << " MiB\n";
+}

@@ -1,0 +1,167 @@
+#include "APIClient.h"
+#include "Await.h"
+#include "Endpoints.h"
+#include "Log.h"
+#include "MeetingStore.h"
+#include "TestServer.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string row(qint64 id, const QDateTime &created, const char *source = "desktop")
+{
+    return QStringLiteral(R"({"id": %1, "source": "%2", "title": "Note %1", "participants": [], "created_date_time": "%3"})")
+        .arg(id)
+        .arg(QLatin1StringView(source), created.toUTC().toString(Qt::ISODate))
+        .toStdString();
+}
+
+class MeetingStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        auto &s = server.server();
+        s.Get("/api/v2/meeting-notes", [this](const httplib::Request &, httplib::Response &res) {
+            std::lock_guard lock(mutex);
+            if (listStatus != 200) {
+                res.status = listStatus;
+                return;
+            }
+            std::string body = R"({"success": true, "data": [)";
+            for (size_t i = 0; i < rows.size(); ++i)
+                body += (i ? "," : "") + rows[i];
+            res.set_content(body + "]}", "application/json");
+        });
+        s.Get(R"(/api/v2/meeting-notes/(\d+))", [](const httplib::Request &req, httplib::Response &res) {
+            res.set_content(R"({"data": {"id": )" + req.matches[1].str() + R"(, "title": "T", "participants": [],
+                "createdDateTime": "2025-01-01T10:00:00Z", "decisions": [], "topics": [],
+                "actionItems": [{"who": "A", "what": "Send notes", "done": false}, {"id": "i2", "who": "B", "what": "Book", "done": false}]}})",
+                            "application/json");
+        });
+        s.Patch(R"(/api/v2/meeting-notes/(\d+)/action-items/(.+))", [this](const httplib::Request &, httplib::Response &res) {
+            res.status = patchStatus;
+            res.set_content(R"({"success": true})", "application/json");
+        });
+        server.start();
+        Endpoints::setServiceOrigin(server.origin());
+    }
+    void TearDown() override { APIClient::shared().network().clearConnectionCache(); }
+
+    void setRows(std::vector<std::string> r)
+    {
+        std::lock_guard lock(mutex);
+        rows = std::move(r);
+    }
+
+    TestServer server;
+    std::mutex mutex;
+    std::vector<std::string> rows;
+    int listStatus = 200;
+    int patchStatus = 200;
+    MeetingStore::Timings fast{30ms, 30ms, 30ms, 3};
+    MeetingStore store{[] { return std::optional<QString>(u"tok"_s); }, fast};
+};
+
+}
+
+TEST_F(MeetingStoreTest, ListLoadsNewestFirstAndAFailureKeepsThePreviousList)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    setRows({row(1, now.addDays(-3)), row(2, now), row(3, now.addDays(-1), "zoom")});
+    Log::Capture log;
+    await(store.loadMeetings());
+    ASSERT_EQ(store.meetings().size(), 3);
+    EXPECT_EQ(store.meetings()[0].id, 2);
+    EXPECT_EQ(store.meetings()[2].id, 1);
+    EXPECT_TRUE(log.contains(u"[MeetingStore] notes: 3 items (telegram+desktop merged)"_s));
+    EXPECT_TRUE(log.contains(u"[MeetingStore] loadMeetings: total=3 meetings"_s));
+    const auto groups = store.groupedMeetings();
+    EXPECT_EQ(groups[0].label, u"Today"_s);
+    EXPECT_EQ(groups[1].label, u"Yesterday"_s);
+
+    listStatus = 500;
+    log.clear();
+    await(store.loadMeetings());
+    EXPECT_EQ(store.meetings().size(), 3);
+    EXPECT_FALSE(store.error());
+    EXPECT_FALSE(store.isLoading());
+    EXPECT_TRUE(log.contains(u"[MeetingStore] notes fetch failed: httpError(500)"_s));
+}
+
+TEST_F(MeetingStoreTest, DetailLoadsOnceWithTheNotesSourceAndTogglesRevertOnFailure)
+{
+    setRows({row(9, QDateTime::currentDateTimeUtc(), "zoom")});
+    await(store.loadMeetings());
+    server.clearReceived();
+
+    await(store.loadDetail(9));
+    await(store.loadDetail(9));
+    await(store.loadDetail(12));
+    auto got = server.received();
+    ASSERT_EQ(got.size(), 2u) << "the loaded id is not fetched again";
+    EXPECT_EQ(got[0].query, "source=zoom");
+    EXPECT_EQ(got[1].query, "source=desktop") << "a note missing from the list defaults to desktop";
+    ASSERT_TRUE(store.meetingDetail());
+    EXPECT_EQ(store.meetingDetail()->id, 12);
+
+    server.clearReceived();
+    await(store.toggleActionItem(12, u"Send notes"_s, true));
+    EXPECT_TRUE(store.meetingDetail()->actionItems[0].done) << "an item without id is found by its text";
+    got = server.received();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].path, "/api/v2/meeting-notes/12/action-items/Send notes");
+    EXPECT_EQ(got[0].body, R"({"done":true})");
+
+    patchStatus = 500;
+    bool sawOptimistic = false;
+    QObject::connect(&store, &MeetingStore::meetingDetailChanged, [&] { sawOptimistic |= store.meetingDetail()->actionItems[1].done; });
+    await(store.toggleActionItem(12, u"i2"_s, true));
+    EXPECT_TRUE(sawOptimistic);
+    EXPECT_FALSE(store.meetingDetail()->actionItems[1].done) << "a failed update is rolled back";
+    EXPECT_FALSE(store.error());
+}
+
+TEST_F(MeetingStoreTest, FollowUpWalksTheStagesAndFindsTheNoteById)
+{
+    const QUuid id = store.addPendingUpload(u"Session_x"_s, 12.5);
+    EXPECT_EQ(store.pendingUpload(id)->status, UploadStatus::uploading());
+    QList<UploadStatus> seen;
+    QObject::connect(&store, &MeetingStore::pendingUploadsChanged, [&] {
+        if (auto p = store.pendingUpload(id); p && (seen.isEmpty() || seen.last() != p->status))
+            seen.append(p->status);
+    });
+    store.updatePendingUpload(id, UploadStatus::processing(41));
+    EXPECT_EQ(store.pendingUpload(id)->noteId, 41);
+    ASSERT_TRUE(waitUntil([&] { return store.pendingUpload(id)->status == UploadStatus::generatingNotes(); }));
+    setRows({row(41, QDateTime::currentDateTimeUtc().addDays(-30))});
+    ASSERT_TRUE(waitUntil([&] { return store.pendingUpload(id)->status == UploadStatus::done(); }));
+    EXPECT_EQ(seen, (QList<UploadStatus>{UploadStatus::processing(41), UploadStatus::transcribing(), UploadStatus::generatingNotes(),
+                                         UploadStatus::done()}));
+}
+
+TEST_F(MeetingStoreTest, FollowUpGivesUpAfterTheLastPollAndNeverRecreatesARemovedRecord)
+{
+    const QUuid lost = store.addPendingUpload(u"a"_s, 1);
+    const QUuid dismissed = store.addPendingUpload(u"b"_s, 1);
+    store.updatePendingUpload(lost, UploadStatus::processing(0));
+    store.updatePendingUpload(dismissed, UploadStatus::processing(0));
+    store.removePendingUpload(dismissed);
+    server.clearReceived();
+
+    ASSERT_TRUE(waitUntil([&] { return !store.pendingUpload(lost); }));
+    EXPECT_EQ(server.received().size(), 3u) << "one list load per poll, and only for the record still shown";
+    waitUntil([] { return false; }, 200);
+    EXPECT_TRUE(store.pendingUploads().isEmpty());
+
+    // Without a note id, a note created after the upload started counts as found.
+    const QUuid byDate = store.addPendingUpload(u"c"_s, 1);
+    setRows({row(5, QDateTime::currentDateTimeUtc().addSecs(5))});
+    store.updatePendingUpload(byDate, UploadStatus::processing(std::nullopt));
+    EXPECT_TRUE(waitUntil([&] { return store.pendingUpload(byDate)->status == UploadStatus::done(); }));
+}

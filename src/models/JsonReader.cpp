@@ -4,6 +4,7 @@
 #include <QJsonParseError>
 
 #include <cmath>
+#include <unordered_map>
 #include <limits>
 
 namespace Json {
@@ -67,12 +68,40 @@ QString convertFromSnakeCase(QStringView key)
     return joined;
 }
 
+// "createdDateTime" → "created_date_time": the spelling the service uses for a
+// camelCase field. Field names are literals, so the answer is cached per literal.
+static const QString &snakeSpelling(QLatin1StringView field)
+{
+    thread_local std::unordered_map<const char *, QString> cache;
+    auto it = cache.find(field.data());
+    if (it != cache.end())
+        return it->second;
+    QString snake;
+    for (const char c : field) {
+        if (c >= 'A' && c <= 'Z') {
+            snake += QLatin1Char('_');
+            snake += QLatin1Char(char(c - 'A' + 'a'));
+        } else {
+            snake += QLatin1Char(c);
+        }
+    }
+    return cache.emplace(field.data(), snake).first->second;
+}
+
 QJsonValue ObjectReader::find(QLatin1StringView key) const
 {
     // A key without inner underscores converts to itself, so a direct hit is the answer.
     const QJsonValue direct = m_object.value(key);
     if (!direct.isUndefined())
         return direct;
+    // The usual snake_case spelling converts back to the field name exactly.
+    const QString &snake = snakeSpelling(key);
+    if (snake.size() != key.size()) {
+        const QJsonValue v = m_object.value(snake);
+        if (!v.isUndefined())
+            return v;
+    }
+    // Any other spelling that converts to the field name ("CREATED_DATE_TIME", "created__date_time").
     if (!m_converted) {
         m_converted.emplace();
         for (auto it = m_object.constBegin(); it != m_object.constEnd(); ++it) {

@@ -3,6 +3,7 @@
 #include "Endpoints.h"
 #include "Log.h"
 #include "QtPrinters.h"
+#include "RaisedError.h"
 #include "SessionServer.h"
 
 #include <QJsonDocument>
@@ -17,18 +18,6 @@ namespace {
 QJsonObject jsonBody(const TestServer::Received &r)
 {
     return QJsonDocument::fromJson(QByteArray::fromStdString(r.body)).object();
-}
-
-template<class F>
-EQAPIError apiError(F &&call)
-{
-    try {
-        call();
-    } catch (const EQAPIError &e) {
-        return e;
-    }
-    ADD_FAILURE() << "no EQAPIError was raised";
-    return EQAPIError::httpError(0);
 }
 
 }

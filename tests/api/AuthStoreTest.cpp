@@ -3,6 +3,7 @@
 #include "ChildProcess.h"
 #include "Endpoints.h"
 #include "KeychainService.h"
+#include "KeyringTest.h"
 #include "Log.h"
 #include "QtPrinters.h"
 #include "SessionServer.h"
@@ -15,10 +16,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-class AuthStoreTest : public ::testing::Test {
+class AuthStoreTest : public KeyringTest {
 protected:
-    void SetUp() override { KeychainService::deleteToken(); }
-    void TearDown() override { KeychainService::deleteToken(); }
 
     // Every reply of the shared client that has completed, handled by its caller or not.
     QSignalSpy completedReplies {&APIClient::shared().network(), &QNetworkAccessManager::finished};

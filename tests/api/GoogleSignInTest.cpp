@@ -2,6 +2,7 @@
 #include "AuthStore.h"
 #include "Await.h"
 #include "KeychainService.h"
+#include "KeyringTest.h"
 #include "Log.h"
 #include "QtPrinters.h"
 #include "SessionServer.h"
@@ -78,11 +79,7 @@ QString signIn(AuthService &auth)
     return outcome.value_or(u"still running"_s);
 }
 
-class GoogleSignInTest : public ::testing::Test {
-protected:
-    void SetUp() override { KeychainService::deleteToken(); }
-    void TearDown() override { KeychainService::deleteToken(); }
-};
+using GoogleSignInTest = KeyringTest;
 
 }
 

@@ -3,6 +3,7 @@
 
 #include "ChildProcess.h"
 #include "KeychainService.h"
+#include "KeyringTest.h"
 #include "Log.h"
 #include "QtPrinters.h"
 
@@ -60,11 +61,7 @@ void storeRawSecret(const QByteArray &bytes)
     ASSERT_EQ(error, nullptr) << error->message;
 }
 
-class KeychainServiceTest : public ::testing::Test {
-protected:
-    void SetUp() override { KeychainService::deleteToken(); }
-    void TearDown() override { KeychainService::deleteToken(); }
-};
+using KeychainServiceTest = KeyringTest;
 
 }
 

@@ -2,6 +2,7 @@
 #include "AuthStore.h"
 #include "Await.h"
 #include "KeychainService.h"
+#include "KeyringTest.h"
 #include "QtPrinters.h"
 #include "SessionServer.h"
 
@@ -64,11 +65,7 @@ public:
     QQuickWindow *window = nullptr;
 };
 
-class SessionGateTest : public ::testing::Test {
-protected:
-    void SetUp() override { KeychainService::deleteToken(); }
-    void TearDown() override { KeychainService::deleteToken(); }
-};
+using SessionGateTest = KeyringTest;
 
 }
 

@@ -137,7 +137,7 @@ QVariant AuthStore::errorForQml() const
 
 void AuthStore::setCurrentUser(std::optional<EQUser> user)
 {
-    // Every assignment notifies, also of an equal record: the gate re-reads it.
+    // Every assignment notifies, an equal record included: observers re-read the user on each load.
     m_currentUser = std::move(user);
     emit currentUserChanged();
 }

@@ -1,6 +1,7 @@
 #include "AppDelegate.h"
 
 #include "AuthStore.h"
+#include "MeetingDetector.h"
 
 #include <QCoroQml>
 #include <QQmlEngine>
@@ -46,6 +47,7 @@ void AppDelegate::constructStores()
     // meeting bot, detector. The widget controller comes once launching finished.
     // The session store is the first to touch the one shared API client.
     m_authStore = new AuthStore(APIClient::shared(), this);
+    m_meetingDetector = new MeetingDetector(this);
 }
 
 void AppDelegate::exposeTo(QQmlEngine &engine)
@@ -57,12 +59,16 @@ void AppDelegate::exposeTo(QQmlEngine &engine)
     std::call_once(taskType, QCoro::Qml::registerTypes);
     engine.setProperty(delegateProperty, QVariant::fromValue(this));
     registerShared("AuthStore", &AppDelegate::authStore);
+    registerShared("MeetingDetector", &AppDelegate::meetingDetector);
 }
 
 void AppDelegate::applicationDidFinishLaunching()
 {
+    m_meetingDetector->startMonitoring();
 }
 
 void AppDelegate::applicationWillTerminate()
 {
+    // Only the detector stops: nothing else is torn down or saved at quit.
+    m_meetingDetector->stopMonitoring();
 }

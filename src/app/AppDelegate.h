@@ -3,6 +3,7 @@
 #include <QObject>
 
 class AuthStore;
+class MeetingDetector;
 class QQmlEngine;
 
 // Owns every long-lived store and service for the life of the process, built
@@ -20,9 +21,11 @@ public:
     void applicationWillTerminate();
 
     [[nodiscard]] AuthStore *authStore() const { return m_authStore; }
+    [[nodiscard]] MeetingDetector *meetingDetector() const { return m_meetingDetector; }
 
 private:
     void constructStores();
 
     AuthStore *m_authStore = nullptr;
+    MeetingDetector *m_meetingDetector = nullptr;
 };

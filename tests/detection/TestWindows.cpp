@@ -21,6 +21,10 @@ TestWindows::TestWindows(const QByteArray &displayName)
     for (int i = 0; i < screen; ++i)
         xcb_screen_next(&it);
     m_root = it.data->root;
+    xcb_get_property_reply_t *check = xcb_get_property_reply(
+        m_c, xcb_get_property(m_c, 0, m_root, atom("_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW, 0, 1), nullptr);
+    m_hasWindowManager = check && xcb_get_property_value_length(check) == 4;
+    std::free(check);
 }
 
 TestWindows::~TestWindows()
@@ -65,6 +69,10 @@ quint32 TestWindows::create(const Spec &spec)
     xcb_map_window(m_c, window);
     xcb_flush(m_c);
     m_windows.push_back(window);
+    // The window manager focuses a new window once it has taken it on; let that happen
+    // now rather than in the middle of a test that has since activated another window.
+    if (m_hasWindowManager)
+        (void)waitForActiveWindow(window, 2000);
     return window;
 }
 

@@ -28,7 +28,8 @@ public:
     TestWindows &operator=(const TestWindows &) = delete;
 
     [[nodiscard]] bool isConnected() const;
-    // Creates and maps the window; it is destroyed with this object at the latest.
+    // Creates and maps the window, and waits until a window manager has focused it.
+    // It is destroyed with this object at the latest.
     quint32 create(const Spec &spec);
     // Returns once the server has destroyed the window.
     void destroy(quint32 window);
@@ -47,5 +48,6 @@ private:
 
     xcb_connection_t *m_c = nullptr;
     quint32 m_root = 0;
+    bool m_hasWindowManager = false;
     std::vector<quint32> m_windows;
 };

@@ -30,9 +30,10 @@ public:
 
     bool start()
     {
+        // Without -noreset the server wipes root properties whenever its last client leaves.
         m_server.start(QStringLiteral("Xvfb"),
-                       { QString::fromLatin1(name), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-                         QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("640x480x24") });
+                       { QString::fromLatin1(name), QStringLiteral("-noreset"), QStringLiteral("-nolisten"),
+                         QStringLiteral("tcp") });
         return waitUntil([&] { return TestWindows(name).isConnected(); }, 10000);
     }
     void stop()

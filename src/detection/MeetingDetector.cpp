@@ -98,14 +98,14 @@ std::optional<MeetingDetection> MeetingDetector::detect(const QString &name, con
     return std::nullopt;
 }
 
-QVariant MeetingDetector::currentDetectionValue() const
+QVariant MeetingDetector::currentDetectionForQml() const
 {
-    return m_currentDetection ? QVariant::fromValue(*m_currentDetection) : QVariant();
+    return m_currentDetection ? QVariant::fromValue(*m_currentDetection) : QVariant::fromValue(nullptr);
 }
 
-QVariant MeetingDetector::lastDismissedNameValue() const
+QVariant MeetingDetector::lastDismissedNameForQml() const
 {
-    return m_lastDismissedName ? QVariant(*m_lastDismissedName) : QVariant();
+    return m_lastDismissedName ? QVariant(*m_lastDismissedName) : QVariant::fromValue(nullptr);
 }
 
 void MeetingDetector::setCurrentDetection(std::optional<MeetingDetection> detection)

@@ -16,10 +16,10 @@ class QTimer;
 // offered again until the foreground stops showing it.
 class MeetingDetector : public QObject {
     Q_OBJECT
-    // A MeetingDetection, or undefined when nothing is offered.
-    Q_PROPERTY(QVariant currentDetection READ currentDetectionValue NOTIFY currentDetectionChanged)
-    // The dismissed display name, or undefined.
-    Q_PROPERTY(QVariant lastDismissedName READ lastDismissedNameValue NOTIFY lastDismissedNameChanged)
+    // A MeetingDetection, or null when nothing is offered.
+    Q_PROPERTY(QVariant currentDetection READ currentDetectionForQml NOTIFY currentDetectionChanged)
+    // The dismissed display name, or null.
+    Q_PROPERTY(QVariant lastDismissedName READ lastDismissedNameForQml NOTIFY lastDismissedNameChanged)
     Q_PROPERTY(bool isMonitoring READ isMonitoring NOTIFY isMonitoringChanged)
 
 public:
@@ -52,8 +52,8 @@ signals:
     void isMonitoringChanged();
 
 private:
-    [[nodiscard]] QVariant currentDetectionValue() const;
-    [[nodiscard]] QVariant lastDismissedNameValue() const;
+    [[nodiscard]] QVariant currentDetectionForQml() const;
+    [[nodiscard]] QVariant lastDismissedNameForQml() const;
     void setCurrentDetection(std::optional<MeetingDetection> detection);
     void setLastDismissedName(std::optional<QString> name);
     void setTimer(QTimer *timer);

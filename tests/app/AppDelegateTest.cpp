@@ -2,7 +2,12 @@
 #include "MeetingDetector.h"
 #include "TestWindows.h"
 
+#include <QQmlComponent>
+#include <QQmlEngine>
+
 #include <gtest/gtest.h>
+
+#include <memory>
 
 TEST(AppDelegate, DetectorWatchesTheForegroundFromLaunchUntilQuit)
 {
@@ -16,11 +21,26 @@ TEST(AppDelegate, DetectorWatchesTheForegroundFromLaunchUntilQuit)
     EXPECT_FALSE(detector->isMonitoring());
     EXPECT_EQ(detector->currentDetection(), std::nullopt) << "nothing is looked at before launching has finished";
 
+    // The interface reads the same detector as a shared singleton.
+    QQmlEngine engine;
+    delegate.exposeTo(engine);
+    QQmlComponent component(&engine);
+    component.setData(R"(
+        import QtQuick
+        import Echoquill.Shared
+        Item {
+            property string offered: MeetingDetector.currentDetection ? MeetingDetector.currentDetection.displayName : "nothing"
+        })",
+                      QUrl());
+    std::unique_ptr<QObject> view(component.create());
+    ASSERT_TRUE(view) << component.errorString().toStdString();
+    EXPECT_EQ(view->property("offered").toString(), QStringLiteral("nothing"));
+
     delegate.applicationDidFinishLaunching();
     EXPECT_TRUE(detector->isMonitoring());
     ASSERT_TRUE(detector->currentDetection());
-    EXPECT_EQ(detector->currentDetection()->displayName, QStringLiteral("Zoom Meeting"));
     EXPECT_EQ(detector->currentDetection()->reason, QStringLiteral("Zoom app detected"));
+    EXPECT_EQ(view->property("offered").toString(), QStringLiteral("Zoom Meeting"));
 
     delegate.applicationWillTerminate();
     EXPECT_FALSE(detector->isMonitoring());

@@ -82,13 +82,12 @@ void MicCaptureService::start()
             strong->handleConfigurationChange(generation);
     };
     m_stream = std::make_unique<RecordStream>(
-        m_connection, [this](const void *data, std::size_t bytes) { handleTapBuffer(data, bytes); },
+        m_connection, m_format, [this](std::shared_ptr<PcmBuffer> copy, std::size_t) { handleTapBuffer(std::move(copy)); },
         [connection, reportChange] {
             if (auto strong = connection.lock())
                 strong->postEvent(reportChange);
         });
-    const pa_sample_spec spec { PA_SAMPLE_FLOAT32LE, source.sampleSpec.rate, source.sampleSpec.channels };
-    m_stream->create(QStringLiteral("Echoquill microphone"), spec, source.channelMap);
+    m_stream->create(QStringLiteral("Echoquill microphone"), source.channelMap);
     m_listener = m_connection->addListener([reportChange](const SoundServerConnection::DefaultsChange &) { reportChange(); });
 
     m_stream->connect(source.name, tapBufferFrames * m_format.bytesPerFrame());
@@ -106,10 +105,10 @@ void MicCaptureService::stop()
     m_watch->running = false;
 }
 
-// On the sound server's thread: one copy, one submission, and a log line only for the first 20.
-void MicCaptureService::handleTapBuffer(const void *data, std::size_t bytes)
+// On the sound server's thread, with the samples already copied once: a log line only for the first 20, one submission.
+void MicCaptureService::handleTapBuffer(std::shared_ptr<PcmBuffer> copy)
 {
-    const auto frames = std::uint32_t(bytes / m_format.bytesPerFrame());
+    const std::uint32_t frames = copy ? copy->frameLength() : 0;
     if (frames == 0)
         return;
     if (const int logged = m_debugBufferCount; logged <= 19) {
@@ -117,9 +116,6 @@ void MicCaptureService::handleTapBuffer(const void *data, std::size_t bytes)
                   + QString::number(frames) + u' ' + m_format.description());
         m_debugBufferCount = logged + 1;
     }
-    auto copy = PcmBuffer::copyOf(m_format, data, frames);
-    if (!copy)
-        return;
-    m_outlet->post(CapturedAudioBuffer { AudioCaptureSource::mic, hostTimeNow(), std::chrono::system_clock::now(),
-                                         m_format, frames, std::move(copy) });
+    m_outlet->post(CapturedAudioBuffer { AudioCaptureSource::mic, hostTimeNow(), std::chrono::system_clock::now(), m_format, frames,
+                                         std::move(copy) });
 }

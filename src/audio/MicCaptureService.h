@@ -49,7 +49,7 @@ public:
 private:
     struct Watch;
 
-    void handleTapBuffer(const void *data, std::size_t bytes);
+    void handleTapBuffer(std::shared_ptr<PcmBuffer> copy);
 
     QString m_server;
     std::shared_ptr<SoundServerConnection> m_connection;

@@ -1,5 +1,6 @@
 #include "PcmBuffer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <type_traits>
@@ -31,22 +32,6 @@ std::shared_ptr<PcmBuffer> PcmBuffer::create(const AudioFormat &format, std::uin
     }
     auto *header = new (block.get()) PcmBuffer(format, frameCapacity);
     return std::shared_ptr<PcmBuffer>(std::move(block), header);
-}
-
-std::shared_ptr<PcmBuffer> PcmBuffer::copyOf(const AudioFormat &format, const void *data, std::uint32_t frames)
-{
-    auto copy = create(format, frames);
-    if (!copy)
-        return nullptr;
-    copy->setFrameLength(frames);
-    const std::size_t stride = copy->bufferStride();
-    for (std::uint32_t b = 0; b < copy->bufferCount(); ++b) {
-        if (data)
-            std::memcpy(copy->data(b), static_cast<const std::byte *>(data) + b * stride, stride);
-        else
-            std::memset(copy->data(b), 0, stride);
-    }
-    return copy;
 }
 
 PcmBuffer::PcmBuffer(const AudioFormat &format, std::uint32_t frameCapacity)
@@ -82,4 +67,17 @@ std::uint32_t PcmBuffer::byteSize(std::uint32_t buffer) const
         return 0;
     const std::uint32_t samplesPerFrame = m_format.interleaved ? m_format.channelCount : 1;
     return m_frameLength * samplesPerFrame * m_format.bytesPerSample();
+}
+
+std::size_t PcmBuffer::copyIn(std::size_t byteOffset, const void *data, std::size_t bytes)
+{
+    const std::size_t capacity = bufferStride();
+    if (byteOffset >= capacity)
+        return 0;
+    const std::size_t taken = std::min(bytes, capacity - byteOffset);
+    if (data)
+        std::memcpy(this->data(0) + byteOffset, data, taken);
+    else
+        std::memset(this->data(0) + byteOffset, 0, taken);
+    return taken;
 }

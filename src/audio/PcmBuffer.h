@@ -13,9 +13,6 @@ class PcmBuffer {
 public:
     // Null when the memory cannot be had.
     static std::shared_ptr<PcmBuffer> create(const AudioFormat &format, std::uint32_t frameCapacity);
-    // A private copy of `frames` frames laid out as `format` says, with the
-    // frame length set. Null `data` (a gap reported by the sound server) gives silence.
-    static std::shared_ptr<PcmBuffer> copyOf(const AudioFormat &format, const void *data, std::uint32_t frames);
 
     [[nodiscard]] const AudioFormat &format() const { return m_format; }
     [[nodiscard]] std::uint32_t frameCapacity() const { return m_frameCapacity; }
@@ -28,6 +25,11 @@ public:
     [[nodiscard]] const std::byte *data(std::uint32_t buffer) const;
     // Bytes of valid samples in one buffer, following the frame length.
     [[nodiscard]] std::uint32_t byteSize(std::uint32_t buffer) const;
+
+    // Copies `bytes` into the first sample buffer at `byteOffset`, clipped to
+    // the capacity; null `data` (a gap reported by the sound server) gives silence.
+    // Returns the bytes taken. The frame length is left to the caller.
+    std::size_t copyIn(std::size_t byteOffset, const void *data, std::size_t bytes);
 
     template<class Sample>
     [[nodiscard]] Sample *samples(std::uint32_t buffer) { return reinterpret_cast<Sample *>(data(buffer)); }

@@ -3,9 +3,12 @@
 #include "SoundServerConnection.h"
 #include "SoundServerError.h"
 
-RecordStream::RecordStream(std::shared_ptr<SoundServerConnection> connection, FragmentHandler onFragment,
+#include <algorithm>
+
+RecordStream::RecordStream(std::shared_ptr<SoundServerConnection> connection, const AudioFormat &format, FragmentHandler onFragment,
                            InterruptionHandler onInterruption)
     : m_connection(std::move(connection))
+    , m_format(format)
     , m_onFragment(std::move(onFragment))
     , m_onInterruption(std::move(onInterruption))
 {
@@ -24,8 +27,9 @@ RecordStream::~RecordStream()
     pa_stream_unref(m_stream);
 }
 
-void RecordStream::create(const QString &name, const pa_sample_spec &spec, const pa_channel_map &channelMap)
+void RecordStream::create(const QString &name, const pa_channel_map &channelMap)
 {
+    const pa_sample_spec spec { PA_SAMPLE_FLOAT32LE, std::uint32_t(m_format.sampleRate), std::uint8_t(m_format.channelCount) };
     SoundServerConnection::Lock lock(*m_connection);
     m_stream = pa_stream_new(m_connection->context(), name.toUtf8().constData(), &spec, &channelMap);
     if (!m_stream)
@@ -43,6 +47,7 @@ void RecordStream::connect(const QString &sourceName, std::uint32_t fragmentByte
     attr.prebuf = std::uint32_t(-1);
     attr.minreq = std::uint32_t(-1);
     attr.fragsize = fragmentBytes;
+    m_fragmentBytes = fragmentBytes;
     const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
     SoundServerConnection::Lock lock(*m_connection);
     if (pa_stream_connect_record(m_stream, sourceName.toUtf8().constData(), &attr, flags) < 0)
@@ -68,17 +73,30 @@ std::uint32_t RecordStream::index() const
     return m_stream ? pa_stream_get_index(m_stream) : PA_INVALID_INDEX;
 }
 
+// The server sends pieces of any size (a few frames from some devices). They wait in the
+// stream until a whole fragment is there, then go out as one buffer: one allocation, one copy.
 void RecordStream::onRead(pa_stream *stream, std::size_t, void *self)
 {
     auto *owner = static_cast<RecordStream *>(self);
-    const void *data = nullptr;
-    std::size_t bytes = 0;
-    while (pa_stream_readable_size(stream) > 0) {
+    const std::size_t readable = pa_stream_readable_size(stream);
+    if (readable == 0 || readable == std::size_t(-1) || readable < owner->m_fragmentBytes)
+        return;
+    const auto frames = std::uint32_t(readable / owner->m_format.bytesPerFrame());
+    std::shared_ptr<PcmBuffer> copy = frames ? PcmBuffer::create(owner->m_format, frames) : nullptr;
+    std::size_t taken = 0;
+    while (taken < readable) {
+        const void *data = nullptr;
+        std::size_t bytes = 0;
         if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
-            return;
-        owner->m_onFragment(data, bytes);
+            break;
+        if (copy)
+            copy->copyIn(taken, data, bytes);
+        taken += bytes;
         pa_stream_drop(stream);
     }
+    if (copy)
+        copy->setFrameLength(std::uint32_t(std::min(taken, readable) / owner->m_format.bytesPerFrame()));
+    owner->m_onFragment(std::move(copy), std::min(taken, readable));
 }
 
 void RecordStream::onState(pa_stream *stream, void *self)

@@ -95,7 +95,8 @@ void SoundServerConnection::connect(const QString &server)
         m_ready = true;
         pa_context_set_subscribe_callback(m_context, &SoundServerConnection::onSubscriptionEvent, this);
         const auto mask = pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SINK);
-        runOperation(pa_context_subscribe(m_context, mask, nullptr, nullptr), what);
+        auto done = [](pa_context *, int, void *mainloop) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop *>(mainloop), 0); };
+        runOperation(pa_context_subscribe(m_context, mask, done, m_mainloop), what);
     }
     const Defaults initial = defaults();
     Lock lock(*this);

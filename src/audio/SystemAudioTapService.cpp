@@ -6,6 +6,8 @@
 #include "SoundServerConnection.h"
 #include "SoundServerError.h"
 
+#include <algorithm>
+
 SystemAudioTapService::SystemTapError::SystemTapError(Kind kind, std::int32_t status)
     : m_kind(kind)
     , m_status(status)
@@ -87,12 +89,12 @@ void SystemAudioTapService::start()
 
     step(SystemTapError::aggregateDeviceCreationFailed, [&] {
         m_stream = std::make_unique<RecordStream>(
-            m_connection, [this, format](const void *data, std::size_t bytes) { handleCycle(format, data, bytes); },
+            m_connection, format,
+            [this, format](std::shared_ptr<PcmBuffer> copy, std::size_t bytes) { handleCycle(format, std::move(copy), bytes); },
             RecordStream::InterruptionHandler());
         pa_channel_map stereo;
         pa_channel_map_init_stereo(&stereo);
-        m_stream->create(QStringLiteral("Echoquill system audio"), pa_sample_spec { PA_SAMPLE_FLOAT32LE, source.sampleSpec.rate, 2 },
-                         stereo);
+        m_stream->create(QStringLiteral("Echoquill system audio"), stereo);
     });
     step(SystemTapError::ioProcCreationFailed, [&] { m_stream->connect(monitor, cycleFrames * format.bytesPerFrame()); });
     step(SystemTapError::startFailed, [&] { m_stream->waitUntilReady(); });
@@ -111,8 +113,9 @@ void SystemAudioTapService::stop()
     m_tapFormat.reset();
 }
 
-// On the sound server's thread: frames follow from the first buffer's size; one copy, one submission.
-void SystemAudioTapService::handleCycle(const AudioFormat &format, const void *data, std::size_t bytes)
+// On the sound server's thread, with the samples already copied once: frames follow from the
+// delivered byte size, and a cycle shorter than one frame is dropped unlogged.
+void SystemAudioTapService::handleCycle(const AudioFormat &format, std::shared_ptr<PcmBuffer> copy, std::size_t bytes)
 {
     const std::size_t bytesPerFrame = std::max<std::size_t>(format.bytesPerFrame(), 1);
     if (bytes == 0 || bytes < bytesPerFrame)
@@ -120,13 +123,12 @@ void SystemAudioTapService::handleCycle(const AudioFormat &format, const void *d
     const auto frames = std::uint32_t(bytes / bytesPerFrame);
     if (const int logged = m_debugBufferCount; logged < 20) {
         Log::line(QStringLiteral("[SystemAudioTapService] IOProc #") + QString::number(logged) + QStringLiteral(": buffers=1 sizes=[")
-                  + QString::number(bytes) + QStringLiteral("] frames=") + QString::number(frames) + u' '
-                  + format.rateAndChannels() + QStringLiteral(" interleaved=") + (format.interleaved ? QStringLiteral("true") : QStringLiteral("false")));
+                  + QString::number(bytes) + QStringLiteral("] frames=") + QString::number(frames) + u' ' + format.rateAndChannels()
+                  + QStringLiteral(" interleaved=") + (format.interleaved ? QStringLiteral("true") : QStringLiteral("false")));
         m_debugBufferCount = logged + 1;
     }
-    auto copy = PcmBuffer::copyOf(format, data, frames);
     if (!copy)
         return;
-    m_outlet->post(CapturedAudioBuffer { AudioCaptureSource::systemOutput, hostTimeNow(), std::chrono::system_clock::now(),
-                                         format, frames, std::move(copy) });
+    m_outlet->post(CapturedAudioBuffer { AudioCaptureSource::systemOutput, hostTimeNow(), std::chrono::system_clock::now(), format,
+                                         frames, std::move(copy) });
 }

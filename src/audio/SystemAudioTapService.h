@@ -74,7 +74,7 @@ public:
     void setOnBuffer(BufferHandler handler);
 
 private:
-    void handleCycle(const AudioFormat &format, const void *data, std::size_t bytes);
+    void handleCycle(const AudioFormat &format, std::shared_ptr<PcmBuffer> copy, std::size_t bytes);
 
     QString m_server;
     std::shared_ptr<SoundServerConnection> m_connection;

@@ -76,17 +76,15 @@ void MicCaptureService::start()
     Log::line(QStringLiteral("[MicCaptureService] start() inputFormat=") + m_format.description());
 
     std::weak_ptr<Watch> watch = m_watch;
-    std::weak_ptr<SoundServerConnection> connection = m_connection;
     auto reportChange = [watch, generation] {
         if (auto strong = watch.lock())
             strong->handleConfigurationChange(generation);
     };
+    // The stream keeps the connection alive for as long as it can call back.
+    SoundServerConnection *connection = m_connection.get();
     m_stream = std::make_unique<RecordStream>(
         m_connection, m_format, [this](std::shared_ptr<PcmBuffer> copy, std::size_t) { handleTapBuffer(std::move(copy)); },
-        [connection, reportChange] {
-            if (auto strong = connection.lock())
-                strong->postEvent(reportChange);
-        });
+        [connection, reportChange] { connection->postEvent(reportChange); });
     m_stream->create(QStringLiteral("Echoquill microphone"), source.channelMap);
     m_listener = m_connection->addListener([reportChange](const SoundServerConnection::DefaultsChange &) { reportChange(); });
 

@@ -12,6 +12,7 @@ SerialQueue::SerialQueue(const QString &label, QThread::Priority priority)
 
 SerialQueue::~SerialQueue()
 {
+    Q_ASSERT(!isCurrent());
     QThread *thread = m_thread.get();
     post([thread] { thread->quit(); });
     m_thread->wait();

@@ -12,7 +12,7 @@
 class SerialQueue {
 public:
     explicit SerialQueue(const QString &label, QThread::Priority priority = QThread::InheritPriority);
-    // Runs what was posted before, then stops the thread.
+    // Runs what was posted before, then stops the thread. Not from the queue itself.
     ~SerialQueue();
     SerialQueue(const SerialQueue &) = delete;
     SerialQueue &operator=(const SerialQueue &) = delete;

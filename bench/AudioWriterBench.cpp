@@ -97,7 +97,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     std::freopen("/dev/null", "w", stdout);
-    benchmark::ConsoleReporter reporter;
+    benchmark::ConsoleReporter reporter(benchmark::ConsoleReporter::OO_Tabular);
     reporter.SetOutputStream(&std::cerr);
     reporter.SetErrorStream(&std::cerr);
     benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -35,6 +35,15 @@ void EQSymbol::setColor(const QColor &color)
     update();
 }
 
+void EQSymbol::setKnockout(const QColor &color)
+{
+    if (color == m_knockout)
+        return;
+    m_knockout = color;
+    emit knockoutChanged();
+    update();
+}
+
 void EQSymbol::setSize(qreal size)
 {
     if (qFuzzyCompare(size, m_size))
@@ -64,6 +73,7 @@ void EQSymbol::paint(QPainter *painter)
     if (svg.isEmpty())
         return;
     svg.replace("currentColor", m_color.name(QColor::HexRgb).toLatin1());
+    svg.replace("knockoutColor", m_knockout.name(QColor::HexRgb).toLatin1());
     if (!qFuzzyCompare(m_weight, 1.0)) {
         // Scale every stroke-width="N" of the drawing.
         static const QRegularExpression strokeWidth(QStringLiteral("stroke-width=\"([0-9.]+)\""));

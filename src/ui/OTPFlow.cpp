@@ -1,6 +1,5 @@
 #include "OTPFlow.h"
 
-#include "AuthStore.h"
 #include "EQAPIError.h"
 #include "OTPCode.h"
 

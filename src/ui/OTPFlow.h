@@ -1,5 +1,7 @@
 #pragma once
 
+#include "AuthStore.h"
+
 #include <QCoroTask>
 #include <QObject>
 #include <QPointer>
@@ -8,7 +10,7 @@
 
 #include <optional>
 
-class AuthStore;
+
 
 // The state and rules of the e-mail code sign-in: the address, the code as
 // filtered, which of the two steps shows, the wording of the account link,

@@ -6,7 +6,8 @@
 
 // The one table from the symbol names the screens use ("house", "waveform",
 // "gearshape", …) to our SVG drawings in icons/. The drawings use
-// "currentColor" for every stroke and fill, so one drawing serves every tint.
+// "currentColor" for every stroke and fill, so one drawing serves every tint,
+// and "knockoutColor" for the inner mark of a filled symbol.
 class SymbolCatalog {
 public:
     [[nodiscard]] static QStringList names();

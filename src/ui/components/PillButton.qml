@@ -56,6 +56,7 @@ Item {
             size: 14
             weight: 1.15
             color: pill.contentColor
+            knockout: pill.variant === "primary" ? EQPalette.white : EQPalette.nightSurface
         }
         Text {
             anchors.verticalCenter: parent.verticalCenter

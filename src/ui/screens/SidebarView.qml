@@ -28,7 +28,7 @@ Rectangle {
 
         EchoquillWordmark {
             Layout.leftMargin: 6
-            size: 22
+            size: 26
             glyphColor: sidebar.look.wordmarkGlyph
             textColor: sidebar.look.wordmarkText
         }

@@ -1,13 +1,16 @@
 #include "APIClient.h"
 #include "AccountName.h"
+#include "AuthStore.h"
 #include "Await.h"
 #include "Endpoints.h"
 #include "FolderItem.h"
+#include "KeychainService.h"
 #include "MainNavigation.h"
 #include "MeetingSearch.h"
 #include "MeetingStore.h"
 #include "NavItem.h"
 #include "OTPCode.h"
+#include "OTPFlow.h"
 #include "SidebarTheme.h"
 #include "TestServer.h"
 
@@ -16,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <set>
 
 using namespace Qt::StringLiterals;
@@ -218,4 +222,76 @@ TEST_F(MainNavigationTest, SearchTextSwitchesToMeetingsUntilCleared)
     navigation.setSelectedNav(NavItem::profile);
     navigation.setSearchText(u""_s);
     EXPECT_EQ(navigation.selectedNav(), NavItem::profile) << "clearing does not navigate";
+}
+
+class OTPFlowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        KeychainService::deleteToken();
+        server.server().Post("/api/desktop/auth/otp", [this](const httplib::Request &req, httplib::Response &res) {
+            const bool request = req.body.find("\"request\"") != std::string::npos;
+            res.status = request ? codeRequestStatus.load() : 401;
+            res.set_content("{}", "application/json");
+        });
+        server.start();
+        Endpoints::setServiceOrigin(server.origin());
+        flow.setAuthStore(&store);
+    }
+    void TearDown() override
+    {
+        APIClient::shared().network().clearConnectionCache();
+        KeychainService::deleteToken();
+    }
+
+    TestServer server;
+    std::atomic<int> codeRequestStatus {200};
+    AuthStore store;
+    OTPFlow flow;
+};
+
+TEST_F(OTPFlowTest, AFailedCodeRequestStaysOnTheAddressWithTheErrorsText)
+{
+    codeRequestStatus = 500;
+    flow.setEmail(u"   "_s); // blanks are an address here: nothing but emptiness is refused
+    await(flow.requestCode());
+    EXPECT_EQ(flow.step(), OTPFlow::Step::enterEmail);
+    EXPECT_EQ(flow.errorText(), u"Server error (500)"_s);
+    EXPECT_FALSE(flow.isSending());
+    ASSERT_EQ(server.received().size(), 1u);
+    EXPECT_NE(server.received()[0].body.find("\"email\":\"   \""), std::string::npos) << "sent as typed";
+
+    codeRequestStatus = 200;
+    await(flow.requestCode());
+    EXPECT_EQ(flow.step(), OTPFlow::Step::codeEntry);
+    EXPECT_EQ(flow.errorText(), QString()) << "a new attempt clears the old error";
+}
+
+TEST_F(OTPFlowTest, ItsOwnErrorHidesTheStoresUntilTheNextAttempt)
+{
+    flow.setEmail(u"ada@example.com"_s);
+    await(flow.requestCode());
+    ASSERT_EQ(flow.step(), OTPFlow::Step::codeEntry);
+
+    flow.setCode(u"1234567"_s); // six digits kept: verifies without a button
+    EXPECT_EQ(flow.code(), u"123456"_s);
+    ASSERT_TRUE(waitUntil([&] { return store.error().has_value() && !store.isLoading(); }));
+    EXPECT_EQ(flow.errorText(), u"Session expired, please sign in again"_s);
+
+    flow.setCode(u"12345"_s);
+    flow.verify();
+    EXPECT_EQ(flow.errorText(), u"Please enter the full 6-digit code"_s) << "the form's own error comes first";
+    flow.changeEmail();
+    EXPECT_EQ(flow.step(), OTPFlow::Step::enterEmail);
+    EXPECT_EQ(flow.code(), QString());
+    EXPECT_EQ(flow.email(), u"ada@example.com"_s);
+    EXPECT_EQ(flow.errorText(), u"Please enter the full 6-digit code"_s) << "changing the address keeps the error";
+
+    flow.toggleAccountLink();
+    EXPECT_EQ(flow.accountLinkText(), u"New here? Create account"_s);
+    const auto before = server.received().size();
+    await(flow.requestCode());
+    EXPECT_EQ(server.received().size(), before + 1);
+    EXPECT_EQ(server.received().back().body.find("New"), std::string::npos) << "the wording is not sent";
+    EXPECT_EQ(flow.errorText(), u"Session expired, please sign in again"_s) << "cleared: the store's error shows again";
 }

@@ -296,4 +296,15 @@ TEST_F(ScreensTest, SidebarNavigatesAndAnUnknownNoteRequestOpensNothing)
     EXPECT_TRUE(detailShows(u"Meetings"_s));
     ASSERT_TRUE(meetings->selectedMeeting().has_value());
     EXPECT_EQ(meetings->selectedMeeting()->id, 41);
+
+    // The theme switch turns the sidebar dark and back.
+    QQuickItem *sidebar = byObjectName(client.root(), u"SidebarView"_s);
+    ASSERT_TRUE(sidebar);
+    EXPECT_EQ(sidebar->property("color").value<QColor>().name(), u"#faf6ee"_s);
+    click(client.window, byText(client.root(), u"Night"_s));
+    EXPECT_EQ(sidebar->property("color").value<QColor>().name(), u"#16161a"_s);
+    waitUntil([] { return false; }, 200);
+    grab(client.window, u"MainAppView-night"_s);
+    click(client.window, byText(client.root(), u"Golden"_s));
+    EXPECT_EQ(sidebar->property("color").value<QColor>().name(), u"#faf6ee"_s);
 }

@@ -42,7 +42,7 @@ TEST(MainWindow, OpensAtDefaultSizeAndRefusesToShrinkBelowTheMinimum)
 
     // Ask for a much smaller window; the window system must keep the minimum.
     window->resize(500, 300);
-    waitUntil([] { return false; }, 500);
+    waitUntil([&] { return window->width() >= 960; }, 5000);
     EXPECT_GE(window->width(), 960);
     EXPECT_GE(window->height(), 640);
 }

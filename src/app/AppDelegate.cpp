@@ -1,6 +1,8 @@
 #include "AppDelegate.h"
 
 #include "AuthStore.h"
+#include "KeychainService.h"
+#include "MeetingStore.h"
 
 #include <QCoroQml>
 #include <QQmlEngine>
@@ -46,6 +48,7 @@ void AppDelegate::constructStores()
     // meeting bot, detector. The widget controller comes once launching finished.
     // The session store is the first to touch the one shared API client.
     m_authStore = new AuthStore(APIClient::shared(), this);
+    m_meetingStore = new MeetingStore(KeychainService::loadToken, {}, this);
 }
 
 void AppDelegate::exposeTo(QQmlEngine &engine)
@@ -57,6 +60,7 @@ void AppDelegate::exposeTo(QQmlEngine &engine)
     std::call_once(taskType, QCoro::Qml::registerTypes);
     engine.setProperty(delegateProperty, QVariant::fromValue(this));
     registerShared("AuthStore", &AppDelegate::authStore);
+    registerShared("MeetingStore", &AppDelegate::meetingStore);
 }
 
 void AppDelegate::applicationDidFinishLaunching()

@@ -3,6 +3,7 @@
 #include <QObject>
 
 class AuthStore;
+class MeetingStore;
 class QQmlEngine;
 
 // Owns every long-lived store and service for the life of the process, built
@@ -20,9 +21,11 @@ public:
     void applicationWillTerminate();
 
     [[nodiscard]] AuthStore *authStore() const { return m_authStore; }
+    [[nodiscard]] MeetingStore *meetingStore() const { return m_meetingStore; }
 
 private:
     void constructStores();
 
     AuthStore *m_authStore = nullptr;
+    MeetingStore *m_meetingStore = nullptr;
 };

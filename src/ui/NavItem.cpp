@@ -1,61 +1,57 @@
 #include "NavItem.h"
 
-using namespace Qt::StringLiterals;
+#include <array>
+
+namespace {
+
+struct Row {
+    NavItem item;
+    const char16_t *key;
+    const char16_t *title;
+    const char16_t *symbol;
+};
+
+constexpr std::array rows {
+    Row {NavItem::home, u"home", u"Home", u"house"},
+    Row {NavItem::meetings, u"meetings", u"Meetings", u"waveform"},
+    Row {NavItem::actions, u"actions", u"Actions", u"checklist"},
+    Row {NavItem::profile, u"profile", u"Profile", u"person.circle"},
+};
+
+const Row &rowOf(NavItem item)
+{
+    return rows[size_t(item)];
+}
+
+}
 
 QList<NavItem> NavItems::allCases()
 {
-    return {NavItem::home, NavItem::meetings, NavItem::actions, NavItem::profile};
+    QList<NavItem> items;
+    for (const Row &row : rows)
+        items.append(row.item);
+    return items;
 }
 
 QString NavItems::title(NavItem item)
 {
-    switch (item) {
-    case NavItem::home:
-        return u"Home"_s;
-    case NavItem::meetings:
-        return u"Meetings"_s;
-    case NavItem::actions:
-        return u"Actions"_s;
-    case NavItem::profile:
-        return u"Profile"_s;
-    }
-    return {};
+    return QString::fromUtf16(rowOf(item).title);
 }
 
 QString NavItems::symbol(NavItem item)
 {
-    switch (item) {
-    case NavItem::home:
-        return u"house"_s;
-    case NavItem::meetings:
-        return u"waveform"_s;
-    case NavItem::actions:
-        return u"checklist"_s;
-    case NavItem::profile:
-        return u"person.circle"_s;
-    }
-    return {};
+    return QString::fromUtf16(rowOf(item).symbol);
 }
 
 QString NavItems::key(NavItem item)
 {
-    switch (item) {
-    case NavItem::home:
-        return u"home"_s;
-    case NavItem::meetings:
-        return u"meetings"_s;
-    case NavItem::actions:
-        return u"actions"_s;
-    case NavItem::profile:
-        return u"profile"_s;
-    }
-    return {};
+    return QString::fromUtf16(rowOf(item).key);
 }
 
 std::optional<NavItem> NavItems::fromKey(const QString &key)
 {
-    for (NavItem item : allCases())
-        if (NavItems::key(item) == key)
-            return item;
+    for (const Row &row : rows)
+        if (key == QStringView(row.key))
+            return row.item;
     return std::nullopt;
 }

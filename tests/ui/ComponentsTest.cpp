@@ -1,4 +1,5 @@
 #include "Await.h"
+#include "QtPrinters.h"
 #include "ScreenDriver.h"
 #include "TestServer.h"
 

@@ -6,13 +6,6 @@
 #include <QString>
 
 #include <functional>
-#include <ostream>
-
-// Readable texts in failure messages.
-inline void PrintTo(const QString &s, std::ostream *os)
-{
-    *os << '"' << s.toStdString() << '"';
-}
 
 // Finds items in a window's item tree and acts on them as a user would:
 // real mouse clicks and key presses through the window.

@@ -4,13 +4,14 @@
 #include "Await.h"
 #include "Endpoints.h"
 #include "FolderItem.h"
-#include "KeychainService.h"
+#include "KeyringTest.h"
 #include "MainNavigation.h"
 #include "MeetingSearch.h"
 #include "MeetingStore.h"
 #include "NavItem.h"
 #include "OTPCode.h"
 #include "OTPFlow.h"
+#include "QtPrinters.h"
 #include "SidebarTheme.h"
 #include "TestServer.h"
 
@@ -224,11 +225,11 @@ TEST_F(MainNavigationTest, SearchTextSwitchesToMeetingsUntilCleared)
     EXPECT_EQ(navigation.selectedNav(), NavItem::profile) << "clearing does not navigate";
 }
 
-class OTPFlowTest : public ::testing::Test {
+class OTPFlowTest : public KeyringTest {
 protected:
     void SetUp() override
     {
-        KeychainService::deleteToken();
+        KeyringTest::SetUp();
         server.server().Post("/api/desktop/auth/otp", [this](const httplib::Request &req, httplib::Response &res) {
             const bool request = req.body.find("\"request\"") != std::string::npos;
             res.status = request ? codeRequestStatus.load() : 401;
@@ -241,7 +242,7 @@ protected:
     void TearDown() override
     {
         APIClient::shared().network().clearConnectionCache();
-        KeychainService::deleteToken();
+        KeyringTest::TearDown();
     }
 
     TestServer server;

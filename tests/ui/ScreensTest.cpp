@@ -4,7 +4,9 @@
 #include "Await.h"
 #include "Endpoints.h"
 #include "KeychainService.h"
+#include "KeyringTest.h"
 #include "MeetingStore.h"
+#include "QtPrinters.h"
 #include "ScreenDriver.h"
 #include "TestServer.h"
 
@@ -125,11 +127,8 @@ public:
     QQuickWindow *window = nullptr;
 };
 
-class ScreensTest : public ::testing::Test {
+class ScreensTest : public KeyringTest {
 protected:
-    void SetUp() override { KeychainService::deleteToken(); }
-    void TearDown() override { KeychainService::deleteToken(); }
-
     // Signs in through the e-mail form with the code the service mailed.
     void signInByEmail(Client &client)
     {

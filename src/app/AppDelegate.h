@@ -4,6 +4,7 @@
 
 class AuthStore;
 class MeetingStore;
+class MeetingDetector;
 class QQmlEngine;
 
 // Owns every long-lived store and service for the life of the process, built
@@ -22,10 +23,12 @@ public:
 
     [[nodiscard]] AuthStore *authStore() const { return m_authStore; }
     [[nodiscard]] MeetingStore *meetingStore() const { return m_meetingStore; }
+    [[nodiscard]] MeetingDetector *meetingDetector() const { return m_meetingDetector; }
 
 private:
     void constructStores();
 
     AuthStore *m_authStore = nullptr;
     MeetingStore *m_meetingStore = nullptr;
+    MeetingDetector *m_meetingDetector = nullptr;
 };

@@ -54,7 +54,7 @@ DevServer::DevServer(const ServerOptions &options)
     });
     // Replies without a body of their own (an unknown path, a refused request) still explain themselves in JSON.
     m_http.set_error_handler([](const httplib::Request &, httplib::Response &res) {
-        if (res.body.empty() && !res.has_header("Location"))
+        if (res.body.empty())
             HttpJson::error(res, res.status, res.status == 404 ? "Not found" : "Request failed");
     });
     if (m_controls) {
@@ -64,6 +64,7 @@ DevServer::DevServer(const ServerOptions &options)
     m_api.registerOn(m_router);
     m_blobRoutes.registerOn(m_router);
     m_pages.registerOn(m_router);
+    m_router.addFallback();
 }
 
 DevServer::~DevServer()

@@ -25,10 +25,17 @@ void Router::get(const std::string &pattern, Handler handler)
 
 void Router::del(const std::string &pattern, Handler handler)
 {
+    // The HTTP library routes a DELETE with a body to the body-reading handler, one without to the plain one.
     m_server.Delete(pattern, [this, handler](const httplib::Request &req, httplib::Response &res) {
         if (!intercepted(req, res))
             handler(req, res);
     });
+    m_server.Delete(pattern,
+        [this, handler](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader) {
+            noteBody({}, drain(reader));
+            if (!intercepted(req, res))
+                handler(req, res);
+        });
 }
 
 void Router::post(const std::string &pattern, BodyHandler handler)
@@ -78,6 +85,18 @@ httplib::Server::HandlerWithContentReader Router::withBody(BodyHandler handler) 
 bool Router::intercepted(const httplib::Request &req, httplib::Response &res) const
 {
     return m_controls && req.path.rfind("/__dev/", 0) != 0 && m_controls->intercept(req, res);
+}
+
+void Router::addFallback()
+{
+    const auto notFound = [](const httplib::Request &, httplib::Response &res, const httplib::ContentReader &reader) {
+        noteBody({}, drain(reader));
+        HttpJson::error(res, 404, "Not found");
+    };
+    m_server.Post(".*", notFound);
+    m_server.Put(".*", notFound);
+    m_server.Patch(".*", notFound);
+    m_server.Delete(".*", notFound);
 }
 
 std::uint64_t Router::drain(const httplib::ContentReader &reader)

@@ -30,6 +30,9 @@ public:
     void del(const std::string &pattern, Handler handler);
     // The handler reads the body itself, streaming.
     void put(const std::string &pattern, StreamHandler handler);
+    // Registered after every route: a body sent to an unknown path is read and
+    // thrown away instead of being held in memory, and the reply is 404.
+    void addFallback();
 
     // Reads and discards what is left of a body, so that an early reply still
     // reaches a client that is busy sending; returns the bytes read.

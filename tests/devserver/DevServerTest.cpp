@@ -1,4 +1,5 @@
 #include "DevServerProcess.h"
+#include "MeetingNote.h"
 
 #include <gtest/gtest.h>
 
@@ -64,6 +65,11 @@ QJsonObject tokenRequest(const std::string &pathname)
             QJsonObject{{u"pathname"_s, QString::fromStdString(pathname)}, {u"callbackUrl"_s, u""_s},
                 {u"multipart"_s, false}, {u"clientPayload"_s, QJsonValue()}}}};
 }
+
+struct NotesReply {
+    std::optional<QList<MeetingNote>> data;
+    static NotesReply fromJson(const Json::ObjectReader &r) { return {r.optional<QList<MeetingNote>>("data"_L1)}; }
+};
 
 class DevServerTest : public ::testing::Test {
 protected:
@@ -466,6 +472,18 @@ TEST_F(DevServerTest, NotifiedRecordingBecomesANoteAfterTheProcessingDelay)
     EXPECT_EQ(client().Get("/api/v2/meeting-notes/" + std::to_string(id), bearer(stranger))->status, 404);
 }
 
+TEST_F(DevServerTest, NotesListDecodesWithTheClientsRecords)
+{
+    notify({{u"blob_url"_s, upload(wav(1.0), token)}, {u"file_name"_s, u"upload_track.m4a"_s}}, token);
+    server().control("POST", "/__dev/process");
+    const auto reply = client().Get("/api/v2/meeting-notes", bearer(token));
+    const QList<MeetingNote> list = Json::decode<NotesReply>(QByteArray::fromStdString(reply->body)).data.value();
+    ASSERT_EQ(list.size(), 8);
+    EXPECT_EQ(std::count_if(list.begin(), list.end(), [](const MeetingNote &n) { return n.isLive(); }), 1);
+    EXPECT_TRUE(std::is_sorted(list.begin(), list.end(),
+        [](const MeetingNote &a, const MeetingNote &b) { return a.createdDateTime > b.createdDateTime; }));
+}
+
 TEST_F(DevServerTest, ProcessControlFinishesWaitingNotesAtOnce)
 {
     const qint64 id = jsonOf(notify({{u"blob_url"_s, upload(QByteArray("not audio"), token)}, {u"file_name"_s, u"upload_track.m4a"_s}}, token))[u"noteId"_s].toInteger();
@@ -704,6 +722,12 @@ TEST_F(DevServerTest, BadInputIsAnsweredAndNeverEndsTheProcess)
     EXPECT_EQ(huge->status, 413);
     EXPECT_TRUE(jsonOf(huge).isObject());
     EXPECT_EQ(cli.Get("/api/v2/meeting-notes/99999999999999999999999", bearer(token))->status, 404);
+    for (const auto &unknown : {cli.Post("/nowhere", "{}", "application/json"), cli.Put("/blob", "x", "text/plain"),
+             cli.Delete("/api/desktop/me"), cli.Get("/__dev/nothing")}) {
+        ASSERT_TRUE(unknown);
+        EXPECT_EQ(unknown->status, 404);
+        EXPECT_TRUE(jsonOf(unknown).isObject());
+    }
 
     // Not HTTP at all, then a connection dropped halfway through a body.
     for (const std::string &raw : {std::string("\x16\x03\x01garbage\r\n\r\n"), std::string("PUT /blob/x HTTP/1.1\r\nContent-Length: 100000\r\n\r\nabc")}) {

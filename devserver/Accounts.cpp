@@ -47,6 +47,11 @@ std::optional<std::string> Accounts::normalizedEmail(const std::string &raw)
     return plain ? std::optional(email) : std::nullopt;
 }
 
+std::optional<std::string> Accounts::normalizedEmail(const QJsonValue &value)
+{
+    return value.isString() ? normalizedEmail(value.toString().toStdString()) : std::nullopt;
+}
+
 std::string Accounts::nameFromEmail(const std::string &email)
 {
     std::string name;

@@ -34,6 +34,8 @@ public:
 
     // The address trimmed and lower-cased, or nothing when it is not an e-mail address.
     static std::optional<std::string> normalizedEmail(const std::string &raw);
+    // The same for a JSON member; anything but a string is no address.
+    static std::optional<std::string> normalizedEmail(const QJsonValue &value);
     // "jane.doe@example.com" → "Jane Doe".
     static std::string nameFromEmail(const std::string &email);
 

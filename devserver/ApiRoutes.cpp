@@ -109,12 +109,24 @@ std::optional<Account> ApiRoutes::authorize(const httplib::Request &req, httplib
     return account;
 }
 
+std::optional<ApiRoutes::Authorized> ApiRoutes::authorizeWithBody(const httplib::Request &req, const std::string &body,
+    httplib::Response &res, const char *header)
+{
+    auto account = authorize(req, res, header);
+    if (!account)
+        return std::nullopt;
+    auto object = HttpJson::objectBody(body, res);
+    if (!object)
+        return std::nullopt;
+    return Authorized{std::move(*account), std::move(*object)};
+}
+
 void ApiRoutes::oneTimeCode(const std::string &body, httplib::Response &res)
 {
     const auto request = HttpJson::objectBody(body, res);
     if (!request)
         return;
-    const auto email = Accounts::normalizedEmail(HttpJson::string(*request, u"email"_s).value_or(QString()).toStdString());
+    const auto email = Accounts::normalizedEmail((*request)[u"email"_s]);
     if (!email)
         return HttpJson::error(res, 400, "\"email\" must be an e-mail address");
     const auto step = HttpJson::string(*request, u"step"_s);
@@ -136,15 +148,14 @@ void ApiRoutes::oneTimeCode(const std::string &body, httplib::Response &res)
 
 void ApiRoutes::uploadToken(const httplib::Request &req, const std::string &body, httplib::Response &res)
 {
-    const auto account = authorize(req, res, "x-auth-token");
-    if (!account)
+    const auto authorized = authorizeWithBody(req, body, res, "x-auth-token");
+    if (!authorized)
         return;
-    const auto request = HttpJson::objectBody(body, res);
-    if (!request)
-        return;
-    if (HttpJson::string(*request, u"type"_s) != u"blob.generate-client-token"_s)
+    const Account &account = authorized->account;
+    const QJsonObject &fields = authorized->body;
+    if (HttpJson::string(fields, u"type"_s) != u"blob.generate-client-token"_s)
         return HttpJson::error(res, 400, "\"type\" must be \"blob.generate-client-token\"");
-    const QJsonObject payload = (*request)[u"payload"_s].toObject();
+    const QJsonObject payload = fields[u"payload"_s].toObject();
     const auto pathname = HttpJson::string(payload, u"pathname"_s);
     const QJsonValue clientPayload = payload[u"clientPayload"_s];
     if (!pathname || !HttpJson::string(payload, u"callbackUrl"_s) || !HttpJson::boolean(payload, u"multipart"_s)
@@ -156,7 +167,7 @@ void ApiRoutes::uploadToken(const httplib::Request &req, const std::string &body
         return HttpJson::error(res, 400, "Multipart uploads are not supported");
     if (!BlobStore::isValidPathname(pathname->toStdString()))
         return HttpJson::error(res, 400, "\"pathname\" must be recordings/<uuid>.<extension>");
-    const std::string token = m_service.uploads.issueClientToken(account->id, pathname->toStdString());
+    const std::string token = m_service.uploads.issueClientToken(account.id, pathname->toStdString());
     HttpJson::reply(res, 200, {{u"type"_s, u"blob.generate-client-token"_s}, {u"clientToken"_s, qs(token)}});
 }
 
@@ -171,18 +182,17 @@ std::optional<std::string> ApiRoutes::blobPathname(const QString &url) const
 
 void ApiRoutes::notify(const httplib::Request &req, const std::string &body, httplib::Response &res)
 {
-    const auto account = authorize(req, res);
-    if (!account)
+    const auto authorized = authorizeWithBody(req, body, res);
+    if (!authorized)
         return;
-    const auto request = HttpJson::objectBody(body, res);
-    if (!request)
-        return;
+    const Account &account = authorized->account;
+    const QJsonObject &fields = authorized->body;
     bool ok = true;
-    const auto micUrl = optionalString(*request, u"blob_url"_s, ok);
-    const auto micFile = optionalString(*request, u"file_name"_s, ok);
-    const auto systemUrl = optionalString(*request, u"blob_url_system"_s, ok);
-    optionalString(*request, u"file_name_system"_s, ok);
-    const QJsonValue duration = (*request)[u"duration_seconds"_s];
+    const auto micUrl = optionalString(fields, u"blob_url"_s, ok);
+    const auto micFile = optionalString(fields, u"file_name"_s, ok);
+    const auto systemUrl = optionalString(fields, u"blob_url_system"_s, ok);
+    optionalString(fields, u"file_name_system"_s, ok);
+    const QJsonValue duration = fields[u"duration_seconds"_s];
     ok = ok && (duration.isUndefined() || duration.isNull() || duration.isDouble());
     if (!ok || !micUrl || !micFile)
         return HttpJson::error(res, 400,
@@ -197,28 +207,27 @@ void ApiRoutes::notify(const httplib::Request &req, const std::string &body, htt
         const auto blob = pathname ? m_service.uploads.blob(*pathname) : std::nullopt;
         if (!blob)
             return HttpJson::error(res, 400, "No blob was uploaded at " + url->toStdString());
-        if (blob->accountId != account->id)
+        if (blob->accountId != account.id)
             return HttpJson::error(res, 403, "The blob at " + url->toStdString() + " belongs to another account");
         pathnames.push_back(*pathname);
     }
     const std::optional<std::string> systemBlob = pathnames.size() > 1 ? std::optional(pathnames[1]) : std::nullopt;
-    const std::int64_t id = m_service.notes.createProcessing(account->id, pathnames[0], systemBlob);
-    Console::line("recording received for " + account->email + ": note " + std::to_string(id) + " is processing");
+    const std::int64_t id = m_service.notes.createProcessing(account.id, pathnames[0], systemBlob);
+    Console::line("recording received for " + account.email + ": note " + std::to_string(id) + " is processing");
     HttpJson::reply(res, 200, {{u"success"_s, true}, {u"noteId"_s, qint64(id)}});
 }
 
 void ApiRoutes::setActionItem(const httplib::Request &req, const std::string &body, httplib::Response &res)
 {
-    const auto account = authorize(req, res);
-    if (!account)
+    const auto authorized = authorizeWithBody(req, body, res);
+    if (!authorized)
         return;
-    const auto request = HttpJson::objectBody(body, res);
-    if (!request)
-        return;
-    const auto done = HttpJson::boolean(*request, u"done"_s);
+    const Account &account = authorized->account;
+    const QJsonObject &fields = authorized->body;
+    const auto done = HttpJson::boolean(fields, u"done"_s);
     if (!done)
         return HttpJson::error(res, 400, "\"done\" must be true or false");
-    switch (m_service.notes.setActionItemDone(account->id, std::stoll(req.matches[1]), sourceParam(req), req.matches[2], *done)) {
+    switch (m_service.notes.setActionItemDone(account.id, std::stoll(req.matches[1]), sourceParam(req), req.matches[2], *done)) {
     case Notes::Update::Stored:
         return HttpJson::reply(res, 200, {{u"success"_s, true}});
     case Notes::Update::NoNote:
@@ -254,22 +263,21 @@ void ApiRoutes::upcomingMeetings(const httplib::Request &req, httplib::Response 
 
 void ApiRoutes::botPreference(const httplib::Request &req, const std::string &body, httplib::Response &res)
 {
-    const auto account = authorize(req, res);
-    if (!account)
+    const auto authorized = authorizeWithBody(req, body, res);
+    if (!authorized)
         return;
-    const auto request = HttpJson::objectBody(body, res);
-    if (!request)
-        return;
-    const auto eventId = HttpJson::string(*request, u"recall_calendar_event_id"_s);
-    const auto enabled = HttpJson::boolean(*request, u"bot_enabled"_s);
-    bool ok = HttpJson::string(*request, u"title"_s).has_value();
+    const Account &account = authorized->account;
+    const QJsonObject &fields = authorized->body;
+    const auto eventId = HttpJson::string(fields, u"recall_calendar_event_id"_s);
+    const auto enabled = HttpJson::boolean(fields, u"bot_enabled"_s);
+    bool ok = HttpJson::string(fields, u"title"_s).has_value();
     for (const auto &key : {u"meeting_url"_s, u"start_time"_s, u"end_time"_s})
-        optionalString(*request, key, ok);
+        optionalString(fields, key, ok);
     if (!eventId || !enabled || !ok)
         return HttpJson::error(res, 400,
             "The body needs \"recall_calendar_event_id\", \"bot_enabled\" and \"title\"; \"meeting_url\", "
             "\"start_time\" and \"end_time\" are optional strings");
-    if (!m_service.calendar.setBotEnabled(account->id, eventId->toStdString(), *enabled))
+    if (!m_service.calendar.setBotEnabled(account.id, eventId->toStdString(), *enabled))
         return HttpJson::error(res, 404, "No such calendar meeting");
     HttpJson::reply(res, 200, {{u"success"_s, true}, {u"signal"_s, *enabled ? u"scheduled"_s : u"cancelled"_s}});
 }

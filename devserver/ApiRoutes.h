@@ -19,6 +19,13 @@ public:
 private:
     // The account of the request's bearer token; otherwise a 401 reply has been written.
     std::optional<Account> authorize(const httplib::Request &req, httplib::Response &res, const char *header = "Authorization");
+    // The account and the JSON object body; otherwise a 401 or 400 reply has been written.
+    struct Authorized {
+        Account account;
+        QJsonObject body;
+    };
+    std::optional<Authorized> authorizeWithBody(const httplib::Request &req, const std::string &body,
+        httplib::Response &res, const char *header = "Authorization");
 
     void oneTimeCode(const std::string &body, httplib::Response &res);
     void uploadToken(const httplib::Request &req, const std::string &body, httplib::Response &res);

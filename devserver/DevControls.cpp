@@ -120,7 +120,7 @@ void DevControls::registerOn(Router &router)
         const auto request = HttpJson::objectBody(body, res);
         if (!request)
             return;
-        const auto email = Accounts::normalizedEmail(HttpJson::string(*request, u"email"_s).value_or(QString()).toStdString());
+        const auto email = Accounts::normalizedEmail((*request)[u"email"_s]);
         if (!email)
             return HttpJson::error(res, 400, "\"email\" must be an e-mail address");
         const Account account = m_service.accounts.findOrCreate(*email);
@@ -132,8 +132,8 @@ void DevControls::registerOn(Router &router)
         const auto request = HttpJson::objectBody(body, res);
         if (!request)
             return;
-        const auto email = Accounts::normalizedEmail(
-            HttpJson::string(*request, u"email"_s).value_or(qs(DemoData::email)).toStdString());
+        const auto email = request->contains(u"email"_s) ? Accounts::normalizedEmail((*request)[u"email"_s])
+                                                         : std::optional(DemoData::email);
         const auto account = email ? m_service.accounts.byEmail(*email) : std::nullopt;
         if (!account)
             return HttpJson::error(res, 404, "No account has this address");

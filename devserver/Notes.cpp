@@ -66,6 +66,17 @@ struct Row {
     }
 };
 
+// Runs `visit` for each ready note of the account, newest first.
+template<class F>
+void forEachReadyNote(Database &db, const std::string &accountId, F &&visit)
+{
+    auto rows = db.prepare(std::string("SELECT ") + columns
+        + " FROM notes WHERE account_id = ? AND status != 'processing' ORDER BY created_ms DESC, id DESC");
+    rows.bind(1, accountId);
+    while (rows.step())
+        visit(Row(rows));
+}
+
 }
 
 Notes::Notes(Store &store, Timings timings)
@@ -132,11 +143,7 @@ QJsonArray Notes::list(const std::string &accountId)
 {
     return m_store.locked([&](Database &db) {
         QJsonArray list;
-        auto rows = db.prepare(std::string("SELECT ") + columns
-            + " FROM notes WHERE account_id = ? AND status != 'processing' ORDER BY created_ms DESC, id DESC");
-        rows.bind(1, accountId);
-        while (rows.step())
-            list.append(Row(rows).listRow());
+        forEachReadyNote(db, accountId, [&](const Row &note) { list.append(note.listRow()); });
         return list;
     });
 }
@@ -182,11 +189,7 @@ QJsonArray Notes::actionItems(const std::string &accountId)
 {
     return m_store.locked([&](Database &db) {
         QJsonArray list;
-        auto rows = db.prepare(std::string("SELECT ") + columns
-            + " FROM notes WHERE account_id = ? AND status != 'processing' ORDER BY created_ms DESC, id DESC");
-        rows.bind(1, accountId);
-        while (rows.step()) {
-            const Row note(rows);
+        forEachReadyNote(db, accountId, [&](const Row &note) {
             for (const auto &value : note.doc[u"actionItems"_s].toArray()) {
                 const QJsonObject item = value.toObject();
                 QJsonObject entry{
@@ -203,7 +206,7 @@ QJsonArray Notes::actionItems(const std::string &accountId)
                     entry[u"due"_s] = item[u"due"_s];
                 list.append(entry);
             }
-        }
+        });
         return list;
     });
 }

@@ -58,7 +58,8 @@ DevServer::DevServer(const ServerOptions &options)
             HttpJson::error(res, res.status, res.status == 404 ? "Not found" : "Request failed");
     });
     if (m_controls) {
-        m_http.set_logger([this](const httplib::Request &req, const httplib::Response &res) { m_controls->record(req, res); });
+        // Logged just before the reply goes out, so a client that reads the log after its reply finds its request.
+        m_http.set_post_routing_handler([this](const httplib::Request &req, httplib::Response &res) { m_controls->record(req, res); });
         m_controls->registerOn(m_router);
     }
     m_api.registerOn(m_router);

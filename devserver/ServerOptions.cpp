@@ -44,10 +44,12 @@ std::variant<ServerOptions, ServerOptions::Exit> ServerOptions::parse(int argc, 
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
+    // Without an application object the parser does not know the program's name.
+    const std::string help = parser.helpText().replace(u"<executable_name>"_s, u"echoquill-devserver"_s).toStdString();
     if (!parser.parse(arguments))
-        return Exit{2, parser.errorText().toStdString() + "\n\n" + parser.helpText().toStdString()};
+        return Exit{2, parser.errorText().toStdString() + "\n\n" + help};
     if (parser.isSet(u"help"_s))
-        return Exit{0, parser.helpText().toStdString()};
+        return Exit{0, help};
     if (!parser.positionalArguments().isEmpty())
         return Exit{2, "unexpected argument: " + parser.positionalArguments().first().toStdString()};
 

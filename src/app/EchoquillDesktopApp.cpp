@@ -2,6 +2,7 @@
 
 #include "AppDelegate.h"
 #include "AuthService.h"
+#include "QuitSignals.h"
 
 #include <QApplication>
 #include <QQmlApplicationEngine>
@@ -17,6 +18,7 @@ int EchoquillDesktopApp::run(int argc, char **argv)
     app.setApplicationName(QStringLiteral("Echoquill"));
     app.setOrganizationName(QStringLiteral("Echoquill"));
 
+    QuitSignals quitSignals;
     AppDelegate delegate;
     QQmlApplicationEngine engine;
     delegate.exposeTo(engine);

@@ -1,0 +1,312 @@
+#include "AudioRecorder.h"
+
+#include "AudioCaptureManager.h"
+#include "Log.h"
+#include "SoundServerConnection.h"
+#include "SoundServerError.h"
+
+#include <QCoroFuture>
+#include <QFileInfo>
+#include <QtConcurrent>
+
+#include <pulse/error.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QString yesNo(bool on)
+{
+    return on ? u"true"_s : u"false"_s;
+}
+
+// The default source's index, or the server's error code (0: the server has no default source).
+struct DefaultInput {
+    std::optional<quint32> index;
+    int status = 0;
+};
+
+DefaultInput readDefaultInput()
+{
+    try {
+        auto server = SoundServerConnection::shared();
+        const auto defaults = server->defaults();
+        if (defaults.sourceName.isEmpty())
+            return {};
+        return {server->sourceInfo(defaults.sourceName).index, 0};
+    } catch (const SoundServerError &e) {
+        return {std::nullopt, e.code()};
+    }
+}
+
+// Connecting to the sound server is the permission check: only a refusal denies.
+bool serverGrantsAccess()
+{
+    try {
+        SoundServerConnection::shared();
+        return true;
+    } catch (const SoundServerError &e) {
+        return e.code() != PA_ERR_ACCESS;
+    }
+}
+
+}
+
+AudioRecorder::AudioRecorder(QObject *parent)
+    : AudioRecorder([] { return std::make_unique<AudioCaptureManager>(); }, nullptr, parent)
+{
+}
+
+AudioRecorder::AudioRecorder(ManagerFactory makeManager, UploadPipeline *pipeline, QObject *parent)
+    : QObject(parent)
+    , m_makeManager(std::move(makeManager))
+    , m_pipeline(pipeline ? pipeline : new UploadPipeline(UploadPipeline::defaultBlobEndpoint(), {}, this))
+{
+    lookUpDefaultInput();
+}
+
+AudioRecorder::~AudioRecorder() = default;
+
+QCoro::Task<> AudioRecorder::lookUpDefaultInput()
+{
+    // The server round trips run off the main thread so start-up never waits on them.
+    QPointer self(this);
+    const DefaultInput input = co_await QtConcurrent::run(readDefaultInput);
+    if (!self)
+        co_return;
+    if (input.index) {
+        m_availableInputs = {*input.index};
+        m_selectedInputID = QString::number(*input.index);
+        Log::line(u"[AudioRecorder] Default input device ID: %1"_s.arg(*input.index));
+    } else {
+        Log::line(u"[AudioRecorder] CoreAudio: failed to get default input device (status %1)"_s.arg(input.status));
+    }
+}
+
+QCoro::Task<bool> AudioRecorder::microphonePermission()
+{
+    QPointer self(this);
+    const bool granted = co_await QtConcurrent::run(serverGrantsAccess);
+    if (!granted && self)
+        setPermissionDenied(true);
+    co_return granted;
+}
+
+QCoro::Task<> AudioRecorder::startRecording()
+{
+    if (m_isRecording || m_isStartingRecording) {
+        Log::line(u"[AudioRecorder] startRecording ignored: isRecording="_s + yesNo(m_isRecording) + u" isStarting="_s
+                  + yesNo(m_isStartingRecording));
+        co_return;
+    }
+    setStartingRecording(true);
+    QPointer self(this);
+
+    const bool granted = co_await microphonePermission();
+    if (!self)
+        co_return;
+    if (!granted) {
+        Log::line(u"[AudioRecorder] startRecording: permission denied"_s);
+        setStartingRecording(false);
+        co_return;
+    }
+
+    std::unique_ptr<AudioCaptureManager> manager = m_makeManager();
+    manager->setOnMicLevel([self](float level) {
+        if (self)
+            self->setAudioLevel(level);
+    });
+    manager->setOnSystemTapUnavailable([self](const QString &description) {
+        if (self)
+            self->setSystemAudioAvailable(false);
+        Log::line(u"[AudioRecorder] System tap unavailable: "_s + description);
+    });
+    try {
+        manager->start();
+    } catch (const std::exception &e) {
+        Log::line(u"[AudioRecorder] startRecording error: "_s + QString::fromUtf8(e.what()));
+        setStartingRecording(false);
+        co_return;
+    }
+
+    if (m_isRecording || m_captureManager) {
+        Log::line(u"[AudioRecorder] startRecording: duplicate session detected, discarding"_s);
+        co_await manager->stopCapture();
+        if (self)
+            setStartingRecording(false);
+        co_return;
+    }
+
+    const bool systemAudio = manager->isSystemAudioRunning();
+    const std::optional<QString> folder = manager->sessionDirectory();
+    m_captureManager = std::move(manager);
+    setSystemAudioAvailable(systemAudio);
+    setRecording(true);
+    setDuration(0);
+    setAudioLevel(0);
+    setCurrentFileURL(folder);
+    m_timer = std::make_unique<QTimer>();
+    m_timer->setInterval(100);
+    connect(m_timer.get(), &QTimer::timeout, this, &AudioRecorder::tick);
+    m_timer->start();
+    Log::line(u"[AudioRecorder] startRecording: session started, systemAudio="_s + yesNo(systemAudio));
+    setStartingRecording(false);
+}
+
+void AudioRecorder::tick()
+{
+    if (m_isRecording)
+        setDuration(m_duration + 0.1);
+}
+
+std::unique_ptr<AudioCaptureManager> AudioRecorder::teardown()
+{
+    m_timer.reset();
+    setRecording(false);
+    setAudioLevel(0);
+    setSystemAudioAvailable(false);
+    std::unique_ptr<AudioCaptureManager> manager = std::move(m_captureManager);
+    setLastSavedURL(m_currentFileURL);
+    setCurrentFileURL(std::nullopt);
+    return manager;
+}
+
+std::optional<QString> AudioRecorder::stopRecording()
+{
+    std::unique_ptr<AudioCaptureManager> manager = teardown();
+    const std::optional<QString> saved = m_lastSavedURL;
+    if (manager) {
+        Log::line(u"[AudioRecorder] stopRecording: finalizing session…"_s);
+        finishStop(std::move(manager));
+    }
+    return saved;
+}
+
+QCoro::Task<> AudioRecorder::finishStop(std::unique_ptr<AudioCaptureManager> manager)
+{
+    QPointer self(this);
+    const CaptureSessionResult result = co_await manager->stopCapture();
+    if (!self)
+        co_return;
+    setLastSavedURL(result.micURL);
+    if (result.micURL)
+        Log::line(u"[AudioRecorder] stopRecording: mic_track saved %1KB"_s.arg(QFileInfo(*result.micURL).size() / 1024));
+}
+
+void AudioRecorder::stopAndUpload(const QString &token, StatusCallback onStatus)
+{
+    // Each held session can be stopped and uploaded whatever other uploads run;
+    // the session is taken here, so the same one can never be stopped twice.
+    if (!m_captureManager) {
+        Log::line(u"[AudioRecorder] stopAndUpload: no active session"_s);
+        return;
+    }
+    changeStopsRunning(+1);
+    finishStopAndUpload(teardown(), token, std::move(onStatus));
+}
+
+QCoro::Task<> AudioRecorder::finishStopAndUpload(std::unique_ptr<AudioCaptureManager> manager, QString token, StatusCallback onStatus)
+{
+    QPointer self(this);
+    const CaptureSessionResult result = co_await manager->stopCapture();
+    if (!result.micURL) {
+        Log::line(u"[AudioRecorder] stopAndUpload: no mic track URL returned"_s);
+        onStatus(UploadStatus::failed(u"No audio file produced"_s));
+    } else if (self) {
+        setLastSavedURL(result.micURL);
+        QPointer<UploadPipeline> pipeline = m_pipeline;
+        co_await pipeline->run(*result.micURL, result.systemURL, token, onStatus);
+    }
+    if (self)
+        changeStopsRunning(-1);
+}
+
+void AudioRecorder::finishForQuit(std::chrono::milliseconds timeout)
+{
+    std::unique_ptr<AudioCaptureManager> manager = teardown();
+    if (!manager)
+        return;
+    const bool closed = manager->stopForQuit(timeout);
+    Log::line(u"[AudioRecorder] quitting during a recording: "_s
+              + (closed ? u"session files closed, nothing uploaded"_s : u"session files could not be closed in time"_s));
+}
+
+QString AudioRecorder::formatDuration(double seconds)
+{
+    const qint64 s = qint64(seconds);
+    if (s < 3600)
+        return QString::asprintf("%02lld:%02lld", (s % 3600) / 60, s % 60);
+    return QString::asprintf("%lld:%02lld:%02lld", s / 3600, (s % 3600) / 60, s % 60);
+}
+
+void AudioRecorder::setRecording(bool on)
+{
+    if (on == m_isRecording)
+        return;
+    m_isRecording = on;
+    emit isRecordingChanged();
+}
+
+void AudioRecorder::setDuration(double seconds)
+{
+    if (seconds == m_duration)
+        return;
+    m_duration = seconds;
+    emit durationChanged();
+}
+
+void AudioRecorder::setAudioLevel(float level)
+{
+    if (level == m_audioLevel)
+        return;
+    m_audioLevel = level;
+    emit audioLevelChanged();
+}
+
+void AudioRecorder::setCurrentFileURL(const std::optional<QString> &url)
+{
+    if (url == m_currentFileURL)
+        return;
+    m_currentFileURL = url;
+    emit currentFileURLChanged();
+}
+
+void AudioRecorder::setLastSavedURL(const std::optional<QString> &url)
+{
+    if (url == m_lastSavedURL)
+        return;
+    m_lastSavedURL = url;
+    emit lastSavedURLChanged();
+}
+
+void AudioRecorder::setPermissionDenied(bool on)
+{
+    if (on == m_permissionDenied)
+        return;
+    m_permissionDenied = on;
+    emit permissionDeniedChanged();
+}
+
+void AudioRecorder::setSystemAudioAvailable(bool on)
+{
+    if (on == m_systemAudioAvailable)
+        return;
+    m_systemAudioAvailable = on;
+    emit systemAudioAvailableChanged();
+}
+
+void AudioRecorder::setStartingRecording(bool on)
+{
+    if (on == m_isStartingRecording)
+        return;
+    m_isStartingRecording = on;
+    emit isStartingRecordingChanged();
+}
+
+void AudioRecorder::changeStopsRunning(int delta)
+{
+    const bool before = isStoppingRecording();
+    m_stopsRunning += delta;
+    if (isStoppingRecording() != before)
+        emit isStoppingRecordingChanged();
+}

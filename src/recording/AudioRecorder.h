@@ -1,0 +1,117 @@
+#pragma once
+
+#include "UploadPipeline.h"
+#include "UploadStatus.h"
+
+#include <QCoroTask>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class AudioCaptureManager;
+
+// The one object through which the interface records: permission, one capture
+// session at a time, the elapsed time and level, and the road of a stopped
+// recording to the service.
+class AudioRecorder : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool isRecording READ isRecording NOTIFY isRecordingChanged)
+    Q_PROPERTY(double duration READ duration NOTIFY durationChanged)
+    Q_PROPERTY(QString formattedDuration READ formattedDuration NOTIFY durationChanged)
+    Q_PROPERTY(float audioLevel READ audioLevel NOTIFY audioLevelChanged)
+    Q_PROPERTY(QString currentFileURL READ currentFileURLText NOTIFY currentFileURLChanged)
+    Q_PROPERTY(QString lastSavedURL READ lastSavedURLText NOTIFY lastSavedURLChanged)
+    Q_PROPERTY(bool permissionDenied READ permissionDenied NOTIFY permissionDeniedChanged)
+    Q_PROPERTY(bool systemAudioAvailable READ systemAudioAvailable NOTIFY systemAudioAvailableChanged)
+    Q_PROPERTY(bool isStartingRecording READ isStartingRecording NOTIFY isStartingRecordingChanged)
+    Q_PROPERTY(bool isStoppingRecording READ isStoppingRecording NOTIFY isStoppingRecordingChanged)
+public:
+    using StatusCallback = std::function<void(const UploadStatus &)>;
+    // Makes the capture manager of each recording; tests point it at their own folders and waits.
+    using ManagerFactory = std::function<std::unique_ptr<AudioCaptureManager>()>;
+
+    explicit AudioRecorder(QObject *parent = nullptr);
+    AudioRecorder(ManagerFactory makeManager, UploadPipeline *pipeline, QObject *parent = nullptr);
+    ~AudioRecorder() override;
+
+    QCoro::Task<> startRecording();
+    Q_INVOKABLE void start() { startRecording(); }
+    // Stops without upload; the new lastSavedURL (the session folder).
+    Q_INVOKABLE std::optional<QString> stopRecording();
+    // Returns at once; the upload reports through `onStatus` on the main thread.
+    void stopAndUpload(const QString &token, StatusCallback onStatus);
+    // The application is quitting: close the running recording's files within
+    // `timeout`, without export or upload, so its folder is complete on disk.
+    void finishForQuit(std::chrono::milliseconds timeout = std::chrono::seconds(2));
+
+    [[nodiscard]] static QString formatDuration(double seconds);
+
+    [[nodiscard]] bool isRecording() const { return m_isRecording; }
+    [[nodiscard]] double duration() const { return m_duration; }
+    [[nodiscard]] QString formattedDuration() const { return formatDuration(m_duration); }
+    [[nodiscard]] float audioLevel() const { return m_audioLevel; }
+    [[nodiscard]] const std::optional<QString> &currentFileURL() const { return m_currentFileURL; }
+    [[nodiscard]] const std::optional<QString> &lastSavedURL() const { return m_lastSavedURL; }
+    [[nodiscard]] QString currentFileURLText() const { return m_currentFileURL.value_or(QString()); }
+    [[nodiscard]] QString lastSavedURLText() const { return m_lastSavedURL.value_or(QString()); }
+    [[nodiscard]] bool permissionDenied() const { return m_permissionDenied; }
+    [[nodiscard]] bool systemAudioAvailable() const { return m_systemAudioAvailable; }
+    [[nodiscard]] const QList<quint32> &availableInputs() const { return m_availableInputs; }
+    [[nodiscard]] const std::optional<QString> &selectedInputID() const { return m_selectedInputID; }
+    [[nodiscard]] bool isStartingRecording() const { return m_isStartingRecording; }
+    // True while at least one stop-and-upload runs.
+    [[nodiscard]] bool isStoppingRecording() const { return m_stopsRunning > 0; }
+    [[nodiscard]] bool hasCaptureManager() const { return bool(m_captureManager); }
+
+signals:
+    void isRecordingChanged();
+    void durationChanged();
+    void audioLevelChanged();
+    void currentFileURLChanged();
+    void lastSavedURLChanged();
+    void permissionDeniedChanged();
+    void systemAudioAvailableChanged();
+    void isStartingRecordingChanged();
+    void isStoppingRecordingChanged();
+
+private:
+    QCoro::Task<> lookUpDefaultInput();
+    QCoro::Task<bool> microphonePermission();
+    std::unique_ptr<AudioCaptureManager> teardown();
+    QCoro::Task<> finishStop(std::unique_ptr<AudioCaptureManager> manager);
+    QCoro::Task<> finishStopAndUpload(std::unique_ptr<AudioCaptureManager> manager, QString token, StatusCallback onStatus);
+    void tick();
+
+    void setRecording(bool on);
+    void setDuration(double seconds);
+    void setAudioLevel(float level);
+    void setCurrentFileURL(const std::optional<QString> &url);
+    void setLastSavedURL(const std::optional<QString> &url);
+    void setPermissionDenied(bool on);
+    void setSystemAudioAvailable(bool on);
+    void setStartingRecording(bool on);
+    void changeStopsRunning(int delta);
+
+    ManagerFactory m_makeManager;
+    QPointer<UploadPipeline> m_pipeline;
+    bool m_isRecording = false;
+    double m_duration = 0;
+    float m_audioLevel = 0;
+    std::optional<QString> m_currentFileURL;
+    std::optional<QString> m_lastSavedURL;
+    bool m_permissionDenied = false;
+    bool m_systemAudioAvailable = false;
+    QList<quint32> m_availableInputs;
+    std::optional<QString> m_selectedInputID;
+    std::unique_ptr<AudioCaptureManager> m_captureManager;
+    std::unique_ptr<QTimer> m_timer;
+    bool m_isStartingRecording = false;
+    int m_stopsRunning = 0;
+};

@@ -180,13 +180,20 @@ std::unique_ptr<MicCaptureService> AudioCaptureManager::makeMicService()
 // With the services lock held.
 void AudioCaptureManager::stopServices()
 {
-    if (m_micService)
-        m_micService->stop();
-    if (m_systemService)
-        m_systemService->stop();
-    m_micService.reset();
-    m_systemService.reset();
+    retire(std::move(m_micService));
+    retire(std::move(m_systemService));
     m_isSystemAudioRunning = false;
+}
+
+// A stopped service lives on until the write queue has passed the buffers it
+// posted, so they are still written; then it goes.
+template<class Service>
+void AudioCaptureManager::retire(std::unique_ptr<Service> service)
+{
+    if (!service)
+        return;
+    service->stop();
+    m_writeQueue->post([retired = std::shared_ptr<Service>(std::move(service))] {});
 }
 
 void AudioCaptureManager::reportTapUnavailable(const QString &description)
@@ -342,9 +349,7 @@ void AudioCaptureManager::runHardwareRestart(int generation)
     log(QStringLiteral("Mic silent after restart — retrying mic only"));
     {
         std::lock_guard services(m_servicesMutex);
-        if (m_micService)
-            m_micService->stop();
-        m_micService.reset();
+        retire(std::move(m_micService));
     }
     if (!sleepWhileCurrent(generation, m_timings.micOnlyRetryDelay))
         return endRestart(generation, false);
@@ -355,6 +360,7 @@ void AudioCaptureManager::runHardwareRestart(int generation)
         std::lock_guard services(m_servicesMutex);
         if (!isCurrent(generation))
             return endRestart(generation, false);
+        retire(std::move(m_micService));
         m_micService = makeMicService();
         try {
             m_micService->start();

@@ -97,6 +97,8 @@ private:
     void startServices();
     std::unique_ptr<MicCaptureService> makeMicService();
     void stopServices();
+    template<class Service>
+    void retire(std::unique_ptr<Service> service);
     QFuture<void> endRecording();
     std::shared_ptr<Finalization> finalizeOnWriteQueue();
 

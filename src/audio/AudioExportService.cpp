@@ -344,7 +344,8 @@ private:
 QCoro::Task<> AudioExportService::exportUploadTrack(QStringList segments, QString outputURL, Options options)
 {
     auto work = [segments, outputURL, options] { encodeUploadTrack(segments, outputURL, options); };
-    co_await runInBackground(*QThreadPool::globalInstance(), std::move(work));
+    QCoro::Task<> encoding = runInBackground(*QThreadPool::globalInstance(), std::move(work));
+    co_await std::move(encoding);
 }
 
 void AudioExportService::encodeUploadTrack(const QStringList &segments, const QString &outputURL, const Options &options)

@@ -1,6 +1,7 @@
 #include "APIClient.h"
 #include "ActionStore.h"
 #include "Await.h"
+#include "CannedReply.h"
 #include "DateText.h"
 #include "Endpoints.h"
 #include "Log.h"
@@ -50,11 +51,7 @@ protected:
         DateText::setLocale("en_US");
         DateText::setTimeZone("America/New_York");
         auto &s = server.server();
-        s.Get("/api/v2/action-items", [this](const httplib::Request &, httplib::Response &res) {
-            std::lock_guard lock(mutex);
-            res.status = list.first;
-            res.set_content(list.second, "application/json");
-        });
+        s.Get("/api/v2/action-items", [this](const httplib::Request &, httplib::Response &res) { list.serve(res); });
         s.Patch(R"(/api/v2/meeting-notes/.+)", [this](const httplib::Request &req, httplib::Response &res) {
             patchArrived = true;
             for (int i = 0; holdPatch && i < 500; ++i)
@@ -73,11 +70,6 @@ protected:
         APIClient::shared().network().clearConnectionCache();
     }
 
-    void setList(int code, std::string body)
-    {
-        std::lock_guard lock(mutex);
-        list = {code, std::move(body)};
-    }
     std::vector<std::pair<std::string, std::string>> patchesSoFar()
     {
         std::lock_guard lock(mutex);
@@ -93,7 +85,7 @@ protected:
 
     TestServer server;
     std::mutex mutex;
-    std::pair<int, std::string> list {200, listOf({})};
+    CannedReply list {200, listOf({})};
     std::atomic<int> patchStatus {200};
     std::atomic<bool> holdPatch {false};
     std::atomic<bool> patchArrived {false};
@@ -122,16 +114,16 @@ TEST_F(ActionStoreTest, LoadReplacesTheItemsAndAFailureKeepsThem)
     QList<bool> loading;
     QObject::connect(&store, &ActionStore::isLoadingChanged, [&] { loading << store.isLoading(); });
 
-    setList(200, listOf({item(7, "b", dayAt(3)), item(5, "a", dayAt(0), true)}));
+    list.set(200, listOf({item(7, "b", dayAt(3)), item(5, "a", dayAt(0), true)}));
     await(store.load());
     EXPECT_EQ(doneFlags(), (QStringList{u"7_b=open"_s, u"5_a=done"_s})) << "the service's order";
     EXPECT_EQ(loading, (QList<bool>{true, false}));
     EXPECT_EQ(server.received().at(0).header("Authorization"), "Bearer tok");
 
     Log::Capture log;
-    setList(500, "{}");
+    list.set(500, "{}");
     await(store.load());
-    setList(200, listOf({R"({"id": "x", "meetingId": 1, "meetingSource": "s", "meetingTitle": "t",
+    list.set(200, listOf({R"({"id": "x", "meetingId": 1, "meetingSource": "s", "meetingTitle": "t",
                              "meetingDate": "2025-01-01T00:00:00Z", "who": "w", "what": "w"})"}));
     await(store.load());
     EXPECT_EQ(store.items().size(), 2);
@@ -141,14 +133,14 @@ TEST_F(ActionStoreTest, LoadReplacesTheItemsAndAFailureKeepsThem)
     EXPECT_EQ(lines[0], u"[ActionStore] load failed: Server error (500)"_s);
     EXPECT_TRUE(lines[1].startsWith(u"[ActionStore] load failed: Data error: "_s)) << "an item without done fails the list";
 
-    setList(200, R"({"success": true})");
+    list.set(200, R"({"success": true})");
     await(store.load());
     EXPECT_TRUE(store.items().isEmpty()) << "a reply without data means no items";
 }
 
 TEST_F(ActionStoreTest, ItemsWithTheSameIdInTwoNotesToggleIndependently)
 {
-    setList(200, listOf({item(42, "a1", dayAt(0)), item(43, "a1", dayAt(0), false, "zoom&co")}));
+    list.set(200, listOf({item(42, "a1", dayAt(0)), item(43, "a1", dayAt(0), false, "zoom&co")}));
     await(store.load());
     const ActionListItem second = store.items()[1];
 
@@ -168,7 +160,7 @@ TEST_F(ActionStoreTest, ItemsWithTheSameIdInTwoNotesToggleIndependently)
     EXPECT_EQ(patchesSoFar().size(), 2u) << "an item that is not in the list sends nothing";
 
     ActionListItem odd = store.items()[0];
-    setList(200, listOf({item(42, "a/1 b?", dayAt(0))}));
+    list.set(200, listOf({item(42, "a/1 b?", dayAt(0))}));
     await(store.load());
     odd.id = u"a/1 b?"_s;
     await(store.toggle(odd));
@@ -178,7 +170,7 @@ TEST_F(ActionStoreTest, ItemsWithTheSameIdInTwoNotesToggleIndependently)
 
 TEST_F(ActionStoreTest, AFailedToggleRollsBackTheItemFoundAgainAfterAReload)
 {
-    setList(200, listOf({item(42, "a1", dayAt(0)), item(42, "b2", dayAt(0))}));
+    list.set(200, listOf({item(42, "a1", dayAt(0)), item(42, "b2", dayAt(0))}));
     await(store.load());
     const ActionListItem first = store.items()[0];
 
@@ -189,7 +181,7 @@ TEST_F(ActionStoreTest, AFailedToggleRollsBackTheItemFoundAgainAfterAReload)
     ASSERT_TRUE(waitUntil([&] { return patchArrived.load(); }));
 
     // Meanwhile a reload moves the item to another place in the list.
-    setList(200, listOf({item(42, "b2", dayAt(0), true), item(42, "a1", dayAt(0), true)}));
+    list.set(200, listOf({item(42, "b2", dayAt(0), true), item(42, "a1", dayAt(0), true)}));
     await(store.load());
     holdPatch = false;
     await(std::move(pending));
@@ -198,7 +190,7 @@ TEST_F(ActionStoreTest, AFailedToggleRollsBackTheItemFoundAgainAfterAReload)
 
 TEST_F(ActionStoreTest, TheScreenModelChangesOneRowPerToggle)
 {
-    setList(200, listOf({item(1, "old", dayAt(40)), item(2, "now", dayAt(0)), item(3, "yday", dayAt(1))}));
+    list.set(200, listOf({item(1, "old", dayAt(40)), item(2, "now", dayAt(0)), item(3, "yday", dayAt(1))}));
     await(store.load());
     ActionItemsModel &model = *store.sections();
     ASSERT_EQ(model.rowCount(), 3);
@@ -228,7 +220,7 @@ TEST_F(ActionStoreTest, TheScreenModelChangesOneRowPerToggle)
 TEST_F(ActionStoreTest, SectionsAreTodayYesterdayThenDaysNewestFirst)
 {
     const auto at = [](int y, int m, int d) { return QDateTime(QDate(y, m, d), QTime(17, 0), Qt::UTC); };
-    setList(200, listOf({item(1, "dec1", at(2024, 12, 1)), item(2, "feb28", at(2025, 2, 28)), item(3, "y", dayAt(1)),
+    list.set(200, listOf({item(1, "dec1", at(2024, 12, 1)), item(2, "feb28", at(2025, 2, 28)), item(3, "y", dayAt(1)),
                          item(4, "mar3", at(2025, 3, 3)), item(5, "t1", dayAt(0)), item(6, "sep30", at(2025, 9, 30)),
                          item(7, "oct1", at(2025, 10, 1)), item(8, "t2", dayAt(0).addSecs(-3600)), item(9, "ahead", dayAt(-3))}));
     await(store.load());
@@ -236,7 +228,7 @@ TEST_F(ActionStoreTest, SectionsAreTodayYesterdayThenDaysNewestFirst)
               (QStringList{u"Today:t1,t2"_s, u"Yesterday:y"_s, DateText::mediumDate(dayAt(-3)) + u":ahead"_s, u"Oct 1, 2025:oct1"_s,
                            u"Sep 30, 2025:sep30"_s, u"Mar 3, 2025:mar3"_s, u"Feb 28, 2025:feb28"_s, u"Dec 1, 2024:dec1"_s}));
 
-    setList(200, listOf({}));
+    list.set(200, listOf({}));
     await(store.load());
     EXPECT_TRUE(store.grouped().isEmpty());
 }
@@ -245,7 +237,7 @@ TEST_F(ActionStoreTest, TheDayOfAnItemFollowsTheUsersTimeZone)
 {
     // 23:30 today in New York is already tomorrow in Tokyo.
     const QDateTime lateTonight(DateText::today(), QTime(23, 30), QTimeZone("America/New_York"));
-    setList(200, listOf({item(1, "late", lateTonight)}));
+    list.set(200, listOf({item(1, "late", lateTonight)}));
     await(store.load());
     EXPECT_EQ(store.grouped().at(0).label, u"Today"_s);
     DateText::setTimeZone("Asia/Tokyo");

@@ -1,6 +1,7 @@
 #include "APIClient.h"
 #include "Await.h"
 #include "CalendarStore.h"
+#include "CannedReply.h"
 #include "DateText.h"
 #include "Endpoints.h"
 #include "Log.h"
@@ -25,34 +26,19 @@ protected:
         DateText::setLocale("en_US");
         DateText::setTimeZone("America/New_York");
         auto &s = server.server();
-        s.Get("/api/recall/calendar/status", [this](const httplib::Request &, httplib::Response &res) { reply(res, status); });
+        s.Get("/api/recall/calendar/status", [this](const httplib::Request &, httplib::Response &res) { status.serve(res); });
         s.Get("/api/recall/upcoming-meetings", [this](const httplib::Request &req, httplib::Response &res) {
-            std::lock_guard lock(mutex);
-            meetingsTarget = req.target;
-            res.status = meetings.first;
-            res.set_content(meetings.second, "application/json");
+            {
+                std::lock_guard lock(mutex);
+                meetingsTarget = req.target;
+            }
+            meetings.serve(res);
         });
         server.start();
         Endpoints::setServiceOrigin(server.origin());
     }
     void TearDown() override { APIClient::shared().network().clearConnectionCache(); }
 
-    void reply(httplib::Response &res, const std::pair<int, std::string> &what)
-    {
-        std::lock_guard lock(mutex);
-        res.status = what.first;
-        res.set_content(what.second, "application/json");
-    }
-    void setStatus(int code, std::string body)
-    {
-        std::lock_guard lock(mutex);
-        status = {code, std::move(body)};
-    }
-    void setMeetings(int code, std::string body)
-    {
-        std::lock_guard lock(mutex);
-        meetings = {code, std::move(body)};
-    }
     std::vector<std::string> paths() const
     {
         std::vector<std::string> out;
@@ -69,9 +55,9 @@ protected:
     }
 
     TestServer server;
-    mutable std::mutex mutex;
-    std::pair<int, std::string> status {200, R"({"connected": true})"};
-    std::pair<int, std::string> meetings {200, twoMeetings};
+    std::mutex mutex;
+    CannedReply status {200, R"({"connected": true})"};
+    CannedReply meetings {200, twoMeetings};
     std::string meetingsTarget;
     CalendarStore store {[] { return std::optional<QString>(u"tok"_s); }};
 };
@@ -103,6 +89,7 @@ TEST_F(CalendarStoreTest, StartsEmptyAndLoadsConvertedMeetingsInTheServicesOrder
     const auto got = server.received();
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0].path, statusPath);
+    std::lock_guard lock(mutex);
     EXPECT_EQ(meetingsTarget, meetingsPath + "?tarnwick_user_id=user%207%26x&limit=20");
     for (const auto &r : got)
         EXPECT_EQ(r.header("Authorization"), "Bearer tok");
@@ -114,7 +101,7 @@ TEST_F(CalendarStoreTest, ADisconnectedCalendarEmptiesTheListWithoutAskingForMee
     ASSERT_EQ(store.meetings().size(), 2);
     server.clearReceived();
 
-    setStatus(200, R"({"connected": false})");
+    status.set(200, R"({"connected": false})");
     int changes = 0;
     QObject::connect(&store, &CalendarStore::meetingsChanged, [&] { ++changes; });
     await(store.load(u"u1"_s));
@@ -128,14 +115,14 @@ TEST_F(CalendarStoreTest, ADisconnectedCalendarEmptiesTheListWithoutAskingForMee
 
 TEST_F(CalendarStoreTest, OnlyTheStatusReplyClearsTheReauthorizationFlag)
 {
-    setStatus(200, R"({"connected": true, "needs_reauth": true})");
+    status.set(200, R"({"connected": true, "needs_reauth": true})");
     await(store.load(u"u1"_s));
     EXPECT_TRUE(store.calendarNeedsReauth()) << "a successful meetings fetch does not clear it";
     EXPECT_EQ(store.meetings().size(), 2);
 
     // A failed status request keeps both flags, so the meetings are still asked for.
     for (const auto &[code, body] : {std::pair<int, std::string>{500, "{}"}, {200, R"({"needsReauth": false})"}}) {
-        setStatus(code, body);
+        status.set(code, body);
         server.clearReceived();
         await(store.load(u"u1"_s));
         EXPECT_TRUE(store.calendarConnected()) << code;
@@ -143,7 +130,7 @@ TEST_F(CalendarStoreTest, OnlyTheStatusReplyClearsTheReauthorizationFlag)
         EXPECT_EQ(paths(), (std::vector<std::string>{statusPath, meetingsPath})) << code;
     }
 
-    setStatus(200, R"({"connected": true, "needsReauth": null})");
+    status.set(200, R"({"connected": true, "needsReauth": null})");
     await(store.load(u"u1"_s));
     EXPECT_FALSE(store.calendarNeedsReauth());
 }
@@ -154,15 +141,15 @@ TEST_F(CalendarStoreTest, RejectedMeetingsRequestAsksForReauthorizationAndKeepsT
     const QList<UpcomingMeeting> before = store.meetings();
     Log::Capture log;
 
-    setMeetings(401, "{}");
+    meetings.set(401, "{}");
     await(store.load(u"u1"_s));
     EXPECT_TRUE(store.calendarNeedsReauth());
     EXPECT_EQ(store.meetings(), before);
     EXPECT_FALSE(store.isLoading());
 
-    setStatus(200, R"({"connected": true})");
+    status.set(200, R"({"connected": true})");
     for (const auto &[code, body] : {std::pair<int, std::string>{500, "{}"}, {200, R"({"meetings": [{"startTime": "x"}]})"}}) {
-        setMeetings(code, body);
+        meetings.set(code, body);
         await(store.load(u"u1"_s));
         EXPECT_FALSE(store.calendarNeedsReauth()) << "other failures leave the flag to the status reply";
         EXPECT_EQ(store.meetings(), before);
@@ -170,7 +157,7 @@ TEST_F(CalendarStoreTest, RejectedMeetingsRequestAsksForReauthorizationAndKeepsT
     }
     EXPECT_FALSE(log.containsPrefix(u"[CalendarStore]"_s));
 
-    setMeetings(200, R"({"success": true})");
+    meetings.set(200, R"({"success": true})");
     await(store.load(u"u1"_s));
     EXPECT_TRUE(store.meetings().isEmpty()) << "a reply without meetings means none";
 }
@@ -198,7 +185,7 @@ TEST_F(CalendarStoreTest, AnUnchangedListIsNotAnnouncedButAnIdlessMeetingIsNewEa
     await(store.load(u"u1"_s));
     EXPECT_EQ(changes, 1);
 
-    setMeetings(200, R"({"meetings": [{"title": "Ad hoc"}]})");
+    meetings.set(200, R"({"meetings": [{"title": "Ad hoc"}]})");
     await(store.load(u"u1"_s));
     const QString first = store.meetings()[0].id;
     await(store.load(u"u1"_s));

@@ -1,5 +1,6 @@
 #include "APIClient.h"
 #include "Await.h"
+#include "CannedReply.h"
 #include "Endpoints.h"
 #include "Log.h"
 #include "RecallStore.h"
@@ -9,8 +10,6 @@
 #include <QJsonObject>
 
 #include <gtest/gtest.h>
-
-#include <mutex>
 
 using namespace Qt::StringLiterals;
 
@@ -23,25 +22,14 @@ protected:
         auto &s = server.server();
         s.Get("/api/recall/settings", [this](const httplib::Request &req, httplib::Response &res) {
             // Like the service, refuse a request that carries no token.
-            reply(res, req.has_header("Authorization") ? settings : std::pair<int, std::string>{401, "{}"});
+            (req.has_header("Authorization") ? settings : refused).serve(res);
         });
-        s.Post("/api/recall/meeting-bot-preference", [this](const httplib::Request &, httplib::Response &res) { reply(res, preference); });
+        s.Post("/api/recall/meeting-bot-preference", [this](const httplib::Request &, httplib::Response &res) { preference.serve(res); });
         server.start();
         Endpoints::setServiceOrigin(server.origin());
     }
     void TearDown() override { APIClient::shared().network().clearConnectionCache(); }
 
-    void reply(httplib::Response &res, const std::pair<int, std::string> &what)
-    {
-        std::lock_guard lock(mutex);
-        res.status = what.first;
-        res.set_content(what.second, "application/json");
-    }
-    void set(std::pair<int, std::string> &which, int code, std::string body)
-    {
-        std::lock_guard lock(mutex);
-        which = {code, std::move(body)};
-    }
     QJsonObject lastBody() const
     {
         const auto got = server.received();
@@ -49,9 +37,9 @@ protected:
     }
 
     TestServer server;
-    std::mutex mutex;
-    std::pair<int, std::string> settings {200, R"({"success": true})"};
-    std::pair<int, std::string> preference {200, "{}"};
+    CannedReply settings {200, R"({"success": true})"};
+    CannedReply refused {401, "{}"};
+    CannedReply preference {200, "{}"};
     RecallStore store {[] { return std::optional<QString>(u"tok"_s); }};
 };
 
@@ -77,17 +65,17 @@ TEST_F(RecallStoreTest, SettingsDefaultToAutoJoinAndAFailureChangesNothing)
     EXPECT_TRUE(store.isLoaded());
     EXPECT_EQ(server.received().at(0).header("Authorization"), "Bearer tok");
 
-    set(settings, 200, R"({"auto_join_enabled": false})");
+    settings.set(200, R"({"auto_join_enabled": false})");
     await(store.loadSettings());
     EXPECT_FALSE(store.autoJoinEnabled());
 
-    set(settings, 503, "down");
+    settings.set(503, "down");
     await(store.loadSettings());
     EXPECT_FALSE(store.autoJoinEnabled());
     EXPECT_TRUE(store.isLoaded());
     EXPECT_TRUE(log.contains(u"[RecallStore] loadSettings failed: Server error (503)"_s));
 
-    set(settings, 200, R"({"autoJoinEnabled": null})");
+    settings.set(200, R"({"autoJoinEnabled": null})");
     await(store.loadSettings());
     EXPECT_TRUE(store.autoJoinEnabled()) << "null counts as absent";
     EXPECT_EQ(log.count(u"[RecallStore]"_s), 1);
@@ -115,7 +103,7 @@ TEST_F(RecallStoreTest, PreferenceBodyLeavesOutWhatTheMeetingLacks)
     full.meetingUrl = u"https://meet.google.com/abc"_s;
     full.startTime = u"2025-03-05T16:30:00+01:00"_s;
     full.endTime = u"2025-03-05T17:00:00.000Z"_s;
-    set(preference, 200, R"({"success": true, "signal": "bot_scheduled"})");
+    preference.set(200, R"({"success": true, "signal": "bot_scheduled"})");
     await(store.toggleMeetingBot(full, false));
     EXPECT_EQ(lastBody(), (QJsonObject{{u"recall_calendar_event_id"_s, u"ev-9"_s},
                                        {u"bot_enabled"_s, false},
@@ -130,9 +118,9 @@ TEST_F(RecallStoreTest, PreferenceBodyLeavesOutWhatTheMeetingLacks)
 TEST_F(RecallStoreTest, AFailedPreferenceIsOnlyLogged)
 {
     Log::Capture log;
-    set(preference, 500, "oops");
+    preference.set(500, "oops");
     await(store.toggleMeetingBot(bareMeeting(), true));
-    set(preference, 200, R"({"signal": 7})");
+    preference.set(200, R"({"signal": 7})");
     await(store.toggleMeetingBot(bareMeeting(), false));
     const QStringList lines = log.lines().filter(u"[RecallStore]"_s);
     ASSERT_EQ(lines.size(), 2) << lines.join(u'\n').toStdString();

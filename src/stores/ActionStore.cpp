@@ -59,6 +59,7 @@ bool sameFields(const ActionListItem &a, const ActionListItem &b)
 ActionStore::ActionStore(TokenProvider tokens, QObject *parent)
     : QObject(parent)
     , m_tokens(std::move(tokens))
+    , m_sections(this)
 {
 }
 

@@ -232,15 +232,3 @@ TEST_F(ActionStoreTest, SectionsAreTodayYesterdayThenDaysNewestFirst)
     await(store.load());
     EXPECT_TRUE(store.grouped().isEmpty());
 }
-
-TEST_F(ActionStoreTest, TheDayOfAnItemFollowsTheUsersTimeZone)
-{
-    // 23:30 today in New York is already tomorrow in Tokyo.
-    const QDateTime lateTonight(DateText::today(), QTime(23, 30), QTimeZone("America/New_York"));
-    list.set(200, listOf({item(1, "late", lateTonight)}));
-    await(store.load());
-    EXPECT_EQ(store.grouped().at(0).label, u"Today"_s);
-    DateText::setTimeZone("Asia/Tokyo");
-    EXPECT_EQ(store.grouped().at(0).label, DateText::mediumDate(lateTonight));
-    EXPECT_NE(store.grouped().at(0).label, u"Today"_s);
-}

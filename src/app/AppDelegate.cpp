@@ -1,8 +1,38 @@
 #include "AppDelegate.h"
 
-#include "APIClient.h"
+#include "AuthStore.h"
 
+#include <QCoroQml>
 #include <QQmlEngine>
+
+#include <mutex>
+#include <set>
+#include <string>
+
+namespace {
+
+constexpr auto sharedUri = "Echoquill.Shared";
+constexpr auto delegateProperty = "echoquillAppDelegate";
+
+// Registered once per process; each engine gets the instance of the delegate
+// that exposed itself to it, so tests can run several delegates in turn.
+template<class T>
+void registerShared(const char *name, T *(AppDelegate::*instance)() const)
+{
+    static std::set<std::string> registered;
+    if (!registered.insert(name).second)
+        return;
+    qmlRegisterSingletonType<T>(sharedUri, 1, 0, name, [instance](QQmlEngine *engine, QJSEngine *) -> QObject * {
+        auto *delegate = engine->property(delegateProperty).value<AppDelegate *>();
+        if (!delegate)
+            return nullptr;
+        T *object = (delegate->*instance)();
+        QJSEngine::setObjectOwnership(object, QJSEngine::CppOwnership);
+        return object;
+    });
+}
+
+}
 
 AppDelegate::AppDelegate(QObject *parent)
     : QObject(parent)
@@ -14,13 +44,19 @@ void AppDelegate::constructStores()
 {
     // The order is fixed: session, recorder, meetings, actions, calendar,
     // meeting bot, detector. The widget controller comes once launching finished.
-    APIClient::shared();
+    // The session store is the first to touch the one shared API client.
+    m_authStore = new AuthStore(APIClient::shared(), this);
 }
 
 void AppDelegate::exposeTo(QQmlEngine &engine)
 {
     // Our QML modules live in the resources under their URI path.
     engine.addImportPath(QStringLiteral("qrc:/"));
+    // Store operations hand QML a task whose .then() runs when they end.
+    static std::once_flag taskType;
+    std::call_once(taskType, QCoro::Qml::registerTypes);
+    engine.setProperty(delegateProperty, QVariant::fromValue(this));
+    registerShared("AuthStore", &AppDelegate::authStore);
 }
 
 void AppDelegate::applicationDidFinishLaunching()

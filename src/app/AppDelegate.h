@@ -2,6 +2,7 @@
 
 #include <QObject>
 
+class AuthStore;
 class QQmlEngine;
 
 // Owns every long-lived store and service for the life of the process, built
@@ -11,12 +12,17 @@ class AppDelegate : public QObject {
 public:
     explicit AppDelegate(QObject *parent = nullptr);
 
-    // Hands the shared instances to the interface, in construction order.
+    // Hands the shared instances to the interface, in construction order: QML
+    // reads them as singletons of the module "Echoquill.Shared" (AuthStore, …).
     void exposeTo(QQmlEngine &engine);
 
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
 
+    [[nodiscard]] AuthStore *authStore() const { return m_authStore; }
+
 private:
     void constructStores();
+
+    AuthStore *m_authStore = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "EchoquillDesktopApp.h"
 
 #include "AppDelegate.h"
+#include "AuthService.h"
 
 #include <QApplication>
 #include <QQmlApplicationEngine>
@@ -8,6 +9,10 @@
 
 int EchoquillDesktopApp::run(int argc, char **argv)
 {
+    // The browser engine of the Google sign-in wants both before the application object.
+    AuthService::registerCallbackScheme();
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Echoquill"));
     app.setOrganizationName(QStringLiteral("Echoquill"));

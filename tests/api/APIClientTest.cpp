@@ -1,6 +1,7 @@
 #include "APIClient.h"
 #include "Await.h"
 #include "Log.h"
+#include "RaisedError.h"
 #include "TestServer.h"
 
 #include <gtest/gtest.h>
@@ -19,18 +20,6 @@ struct Body {
     std::optional<QString> otpCode;
     QJsonObject toJson() const { return Json::ObjectWriter().set("email"_L1, email).set("otpCode"_L1, otpCode).object(); }
 };
-
-template<class F>
-EQAPIError apiError(F &&call)
-{
-    try {
-        call();
-    } catch (const EQAPIError &e) {
-        return e;
-    }
-    ADD_FAILURE() << "no EQAPIError was raised";
-    return EQAPIError::invalidCallback();
-}
 
 class APIClientTest : public ::testing::Test {
 protected:

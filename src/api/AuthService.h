@@ -1,0 +1,39 @@
+#pragma once
+
+#include "APIClient.h"
+
+#include <QCoroTask>
+#include <QString>
+#include <QUrl>
+
+#include <optional>
+
+class QWindow;
+
+// Obtains bearer tokens from the service: by an e-mail one-time code
+// (request, then verify) or by Google through the service's web page.
+// Storing the token and loading the user belong to the session store.
+class AuthService {
+public:
+    explicit AuthService(APIClient &client = APIClient::shared());
+
+    // Mails a code; errors are the client's, transport failures unwrapped.
+    QCoro::Task<> requestOTP(QString email);
+    // Exchanges the code for a token.
+    QCoro::Task<QString> verifyOTP(QString email, QString code);
+    // Opens "/desktop-auth" in a sign-in window and waits for the callback.
+    // Throws WebAuthenticationError when the window is closed first, or
+    // EQAPIError::invalidCallback when the callback carries no token.
+    QCoro::Task<QString> signInWithGoogle();
+
+    // Called once before the application object exists.
+    static void registerCallbackScheme();
+    // The token of a callback address: the first query item named exactly
+    // "token", an empty value included; anything else is invalidCallback.
+    static QString tokenFromCallback(const std::optional<QUrl> &callbackUrl);
+    // The window the sign-in window is placed over, if the application has one.
+    [[nodiscard]] static QWindow *presentationAnchor();
+
+private:
+    APIClient &m_client;
+};

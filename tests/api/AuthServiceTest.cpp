@@ -1,0 +1,129 @@
+#include "AuthService.h"
+#include "Await.h"
+#include "Endpoints.h"
+#include "Log.h"
+#include "QtPrinters.h"
+#include "RaisedError.h"
+#include "SessionServer.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QJsonObject jsonBody(const TestServer::Received &r)
+{
+    return QJsonDocument::fromJson(QByteArray::fromStdString(r.body)).object();
+}
+
+}
+
+TEST(AuthService, CodeRequestAndVerifyCarryExactlyTheirFieldsAndNoBearer)
+{
+    SessionServer server;
+    server.setVerifyReply("482913", {200, R"({"token":"tok-fresh","expiresIn":3600})"});
+    AuthService auth;
+
+    await(auth.requestOTP(u"  Ann@Example.COM"_s));
+    EXPECT_EQ(await(auth.verifyOTP(u"  Ann@Example.COM"_s, u"482913"_s)), u"tok-fresh"_s);
+
+    const auto got = server.requests("/api/desktop/auth/otp");
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(jsonBody(got[0]), (QJsonObject {{"email"_L1, u"  Ann@Example.COM"_s}, {"step"_L1, u"request"_s}}))
+        << "the address is sent as typed and the request never has otpCode";
+    EXPECT_EQ(jsonBody(got[1]),
+        (QJsonObject {{"email"_L1, u"  Ann@Example.COM"_s}, {"step"_L1, u"verify"_s}, {"otpCode"_L1, u"482913"_s}}));
+    for (const auto &r : got) {
+        EXPECT_EQ(r.method, "POST");
+        EXPECT_EQ(r.header("Content-Type"), "application/json");
+        EXPECT_FALSE(r.hasHeader("Authorization"));
+    }
+}
+
+TEST(AuthService, RejectedCodesAndBrokenRepliesSurfaceAsClientErrors)
+{
+    SessionServer server;
+    server.setVerifyReply("500500", {500, "{}"});
+    server.setVerifyReply("000000", {200, R"({"jwt":"x"})"});
+    AuthService auth;
+
+    EXPECT_TRUE(apiError([&] { await(auth.verifyOTP(u"a@b.c"_s, u"111111"_s)); }).is(EQAPIError::Unauthorized));
+    const EQAPIError serverError = apiError([&] { await(auth.verifyOTP(u"a@b.c"_s, u"500500"_s)); });
+    EXPECT_EQ(serverError.description(), u"Server error (500)"_s);
+    EXPECT_TRUE(apiError([&] { await(auth.verifyOTP(u"a@b.c"_s, u"000000"_s)); }).is(EQAPIError::DecodingError))
+        << "a reply without token is a decoding error";
+
+    server.setCodeRequestStatus(429);
+    EXPECT_EQ(apiError([&] { await(auth.requestOTP(u"a@b.c"_s)); }).description(), u"Server error (429)"_s);
+}
+
+TEST(AuthService, CodeRequestPassesTransportFailuresThroughWhileVerifyWrapsThem)
+{
+    Endpoints::setServiceOrigin(QUrl(u"http://127.0.0.1:%1"_s.arg(closedPort())));
+    AuthService auth;
+    EXPECT_THROW(await(auth.requestOTP(u"a@b.c"_s)), TransportError);
+    const EQAPIError e = apiError([&] { await(auth.verifyOTP(u"a@b.c"_s, u"123456"_s)); });
+    EXPECT_TRUE(e.description().startsWith(u"Network error: "_s)) << e.description().toStdString();
+}
+
+TEST(AuthService, CallbackTokenIsTheFirstQueryItemNamedExactlyToken)
+{
+    struct Case {
+        const char *url;
+        std::optional<QString> token;
+        int length;
+    };
+    const Case cases[] = {
+        {"echoquill://auth?token=abc", u"abc"_s, 3},
+        {"echoquill://any.host/some/path?state=x&token=", u""_s, 0},
+        {"echoquill://x?token=first&token=second", u"first"_s, 5},
+        {"https://elsewhere.example/cb?token=t%2Bk%20x", u"t+k x"_s, 5},
+        {"echoquill:auth?tok%65n=abc", u"abc"_s, 3},
+        {"echoquill://x?token=e%CC%81t", u"e\u0301t"_s, 2},
+        {"echoquill://x#token=abc", std::nullopt, 0},
+        {"echoquill://x?Token=abc", std::nullopt, 0},
+        {"echoquill://x?token", std::nullopt, 0},
+        {"echoquill://x?token&token=abc", std::nullopt, 0},
+        {"echoquill://x?access_token=abc", std::nullopt, 0},
+        {"echoquill://x", std::nullopt, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.url);
+        Log::Capture log;
+        const QUrl url(QString::fromUtf8(c.url));
+        if (c.token) {
+            EXPECT_EQ(AuthService::tokenFromCallback(url), *c.token);
+            EXPECT_EQ(log.lines().value(1), u"[AuthService] Token extracted successfully (length: %1)"_s.arg(c.length));
+        } else {
+            EXPECT_EQ(apiError([&] { AuthService::tokenFromCallback(url); }).description(), u"Authentication failed"_s);
+            EXPECT_TRUE(log.containsPrefix(u"[AuthService] Failed to extract token from callback URL: "_s));
+        }
+        EXPECT_TRUE(log.containsPrefix(u"[AuthService] Callback URL received: "_s));
+        for (const QString &line : log.lines())
+            EXPECT_FALSE(line.contains(u"abc"_s) || line.contains(u"first"_s))
+                << "a token was logged: " << line.toStdString();
+    }
+
+    Log::Capture log;
+    EXPECT_TRUE(apiError([] { AuthService::tokenFromCallback(std::nullopt); }).is(EQAPIError::InvalidCallback));
+    EXPECT_EQ(log.lines(),
+        (QStringList {u"[AuthService] Callback URL received: nil"_s,
+            u"[AuthService] Failed to extract token from callback URL: nil"_s}));
+}
+
+TEST(AuthService, LoggedCallbackAddressesKeepEverythingButTheTokenValue)
+{
+    Log::Capture log;
+    AuthService::tokenFromCallback(QUrl(u"echoquill://auth/done?state=s1&token=secret&x=1"_s));
+    EXPECT_EQ(log.lines().value(0),
+        u"[AuthService] Callback URL received: echoquill://auth/done?state=s1&token=<redacted>&x=1"_s);
+
+    log.clear();
+    EXPECT_THROW(AuthService::tokenFromCallback(QUrl(u"echoquill://x#token=secret"_s)), EQAPIError);
+    EXPECT_EQ(log.lines().value(1),
+        u"[AuthService] Failed to extract token from callback URL: echoquill://x#token=<redacted>"_s);
+}

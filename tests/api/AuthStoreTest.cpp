@@ -1,0 +1,219 @@
+#include "AuthStore.h"
+#include "Await.h"
+#include "ChildProcess.h"
+#include "Endpoints.h"
+#include "KeychainService.h"
+#include "KeyringTest.h"
+#include "Log.h"
+#include "QtPrinters.h"
+#include "SessionServer.h"
+
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+class AuthStoreTest : public KeyringTest {
+protected:
+
+    // Every reply of the shared client that has completed, handled by its caller or not.
+    QSignalSpy completedReplies {&APIClient::shared().network(), &QNetworkAccessManager::finished};
+};
+
+}
+
+TEST_F(AuthStoreTest, ConstructionReturnsAtOnceAndTheRestoreFillsTheUserLater)
+{
+    SessionServer server;
+    server.setUserReply("stored-token", {200, SessionServer::userJson()});
+    server.holdUserReply("stored-token");
+    KeychainService::saveToken(u"stored-token"_s);
+
+    AuthStore store;
+    EXPECT_FALSE(store.currentUser()) << "construction does not wait for the user";
+    EXPECT_FALSE(store.isLoading()) << "a restore is not a sign-in";
+    ASSERT_TRUE(waitUntil([&] { return server.userRequestTokens().size() == 1; }));
+    EXPECT_FALSE(store.currentUser());
+
+    QSignalSpy userChanged(&store, &AuthStore::currentUserChanged);
+    server.release();
+    ASSERT_TRUE(waitUntil([&] { return store.currentUser().has_value(); }));
+    EXPECT_EQ(store.currentUser()->name, u"Ann Lee"_s);
+    EXPECT_EQ(store.currentUser()->freeCredits, 3);
+    EXPECT_EQ(store.currentUser()->googlePicture, u"https://images.example.com/ann.png"_s);
+    EXPECT_EQ(userChanged.count(), 1);
+    EXPECT_EQ(server.requests("/api/desktop/me").at(0).header("Authorization"), "Bearer stored-token");
+    EXPECT_EQ(store.error(), std::nullopt);
+}
+
+TEST_F(AuthStoreTest, RestoreWithARejectedTokenSignsOutSilentlyAndForgetsTheToken)
+{
+    SessionServer server;
+    KeychainService::saveToken(u"revoked"_s);
+
+    AuthStore store;
+    QSignalSpy userChanged(&store, &AuthStore::currentUserChanged);
+    QSignalSpy errorChanged(&store, &AuthStore::errorChanged);
+    ASSERT_TRUE(waitUntil([&] { return userChanged.count() == 1; }));
+    EXPECT_FALSE(store.currentUser());
+    EXPECT_EQ(store.error(), std::nullopt);
+    EXPECT_EQ(errorChanged.count(), 0);
+    EXPECT_EQ(KeychainService::loadToken(), std::nullopt);
+}
+
+TEST_F(AuthStoreTest, RestoreWhileTheServiceIsDownShowsTheNetworkErrorAndKeepsTheToken)
+{
+    Endpoints::setServiceOrigin(QUrl(u"http://127.0.0.1:%1"_s.arg(closedPort())));
+    KeychainService::saveToken(u"still-good"_s);
+
+    AuthStore store;
+    ASSERT_TRUE(waitUntil([&] { return store.error().has_value(); }));
+    EXPECT_EQ(store.error(), u"Network error: Connection refused"_s);
+    EXPECT_FALSE(store.currentUser());
+    EXPECT_EQ(KeychainService::loadToken(), u"still-good"_s) << "kept for the next start";
+}
+
+TEST_F(AuthStoreTest, VerifiedCodeFollowedByAServerErrorOnTheUserLeavesSignedOutWithTheNewToken)
+{
+    SessionServer server;
+    server.setVerifyReply("482913", {200, R"({"token":"fresh"})"});
+    server.setUserReply("fresh", {500, "oops"});
+    AuthStore store;
+    QList<bool> loading;
+    QObject::connect(&store, &AuthStore::isLoadingChanged, [&] { loading.append(store.isLoading()); });
+
+    store.verifyOTP(u"ann@example.com"_s, u"482913"_s);
+    EXPECT_TRUE(store.isLoading());
+    ASSERT_TRUE(waitUntil([&] { return !store.isLoading(); }));
+
+    EXPECT_EQ(loading, (QList<bool> {true, false})) << "busy across the whole sign-in, user request included";
+    EXPECT_FALSE(store.currentUser());
+    EXPECT_EQ(store.error(), u"Server error (500)"_s);
+    EXPECT_EQ(KeychainService::loadToken(), u"fresh"_s);
+    EXPECT_EQ(server.userRequestTokens(), std::vector<std::string> {"fresh"});
+}
+
+TEST_F(AuthStoreTest, SuccessfulSignInLoadsTheUserAndEveryLoadNotifies)
+{
+    SessionServer server;
+    server.setVerifyReply("482913", {200, R"({"token":"fresh"})"});
+    server.setUserReply("fresh", {200, SessionServer::userJson()});
+    AuthStore store;
+    QSignalSpy userChanged(&store, &AuthStore::currentUserChanged);
+
+    store.verifyOTP(u"ann@example.com"_s, u"482913"_s);
+    ASSERT_TRUE(waitUntil([&] { return !store.isLoading(); }));
+    ASSERT_TRUE(store.currentUser());
+    EXPECT_EQ(store.currentUser()->email, u"ann@example.com"_s);
+    EXPECT_EQ(store.error(), std::nullopt);
+    EXPECT_EQ(userChanged.count(), 1);
+
+    // The same record again still notifies: observers re-read the user on every load.
+    await(store.loadUser());
+    EXPECT_EQ(userChanged.count(), 2);
+    EXPECT_EQ(server.userRequestTokens(), (std::vector<std::string> {"fresh", "fresh"})) << "the stored token is used";
+}
+
+TEST_F(AuthStoreTest, FailedSignInsShowTheirDescriptionAndStoreNothing)
+{
+    SessionServer server;
+    server.setVerifyReply("500500", {500, "{}"});
+    struct Case {
+        const char *code;
+        QString error;
+    };
+    for (const Case &c :
+        {Case {"111111", u"Session expired, please sign in again"_s}, Case {"500500", u"Server error (500)"_s}}) {
+        SCOPED_TRACE(c.code);
+        AuthStore store;
+        store.verifyOTP(u"ann@example.com"_s, QString::fromLatin1(c.code));
+        ASSERT_TRUE(waitUntil([&] { return !store.isLoading(); }));
+        EXPECT_EQ(store.error(), c.error);
+        EXPECT_FALSE(store.currentUser());
+        EXPECT_EQ(KeychainService::loadToken(), std::nullopt);
+    }
+    EXPECT_TRUE(server.userRequestTokens().empty());
+}
+
+TEST_F(AuthStoreTest, SigningOutTwiceChangesNothingTheSecondTime)
+{
+    SessionServer server;
+    server.setUserReply("tok", {200, SessionServer::userJson()});
+    KeychainService::saveToken(u"tok"_s);
+    AuthStore store;
+    ASSERT_TRUE(waitUntil([&] { return store.currentUser().has_value(); }));
+
+    store.signOut();
+    EXPECT_FALSE(store.currentUser());
+    EXPECT_EQ(KeychainService::loadToken(), std::nullopt);
+
+    QSignalSpy loadingChanged(&store, &AuthStore::isLoadingChanged);
+    QSignalSpy errorChanged(&store, &AuthStore::errorChanged);
+    const auto requestsBefore = server.http().received().size();
+    store.signOut();
+    EXPECT_FALSE(store.currentUser());
+    EXPECT_EQ(store.error(), std::nullopt);
+    EXPECT_FALSE(store.isLoading());
+    EXPECT_EQ(KeychainService::loadToken(), std::nullopt);
+    EXPECT_EQ(loadingChanged.count() + errorChanged.count(), 0);
+    EXPECT_EQ(server.http().received().size(), requestsBefore) << "signing out sends nothing";
+}
+
+TEST_F(AuthStoreTest, ARestoreStillWaitingWhenTheUserSignsOutIsDropped)
+{
+    SessionServer server;
+    server.setUserReply("old", {200, SessionServer::userJson()});
+    server.holdUserReply("old");
+    KeychainService::saveToken(u"old"_s);
+
+    AuthStore store;
+    ASSERT_TRUE(waitUntil([&] { return server.userRequestTokens().size() == 1; }));
+    store.signOut();
+    server.release();
+    ASSERT_TRUE(waitUntil([&] { return completedReplies.count() == 1; }));
+    EXPECT_FALSE(store.currentUser()) << "the old session came back after the sign-out";
+}
+
+TEST_F(AuthStoreTest, ARestoreStillWaitingWhenTheUserSignsInAnewIsDropped)
+{
+    // The restore's late 401 must not delete the token of the new sign-in.
+    SessionServer server;
+    server.holdUserReply("old");
+    server.setVerifyReply("482913", {200, R"({"token":"new"})"});
+    server.setUserReply("new", {200, SessionServer::userJson()});
+    KeychainService::saveToken(u"old"_s);
+
+    AuthStore store;
+    ASSERT_TRUE(waitUntil([&] { return server.userRequestTokens().size() == 1; }));
+    store.verifyOTP(u"ann@example.com"_s, u"482913"_s);
+    ASSERT_TRUE(waitUntil([&] { return !store.isLoading(); }));
+    ASSERT_TRUE(store.currentUser());
+
+    server.release();
+    ASSERT_TRUE(waitUntil([&] { return completedReplies.count() == 3; }));
+    EXPECT_TRUE(store.currentUser());
+    EXPECT_EQ(KeychainService::loadToken(), u"new"_s);
+}
+
+TEST_F(AuthStoreTest, ATokenThatCannotBeStoredIsShownAsTheSignInError)
+{
+    if (!ChildProcess::isChild()) {
+        QProcessEnvironment noBus;
+        noBus.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, u"unix:path=/nonexistent/echoquill-test-bus"_s);
+        const auto run = ChildProcess::rerunCurrentTest(noBus);
+        EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+        return;
+    }
+    SessionServer server;
+    server.setVerifyReply("482913", {200, R"({"token":"fresh"})"});
+    server.setUserReply("fresh", {200, SessionServer::userJson()});
+    AuthStore store;
+    store.verifyOTP(u"ann@example.com"_s, u"482913"_s);
+    ASSERT_TRUE(waitUntil([&] { return !store.isLoading(); }));
+    EXPECT_EQ(store.error(), u"Keychain save failed (OSStatus 1)"_s);
+    EXPECT_FALSE(store.currentUser());
+    EXPECT_TRUE(server.userRequestTokens().empty()) << "no user request without a stored token";
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+// Runs the current test again in a fresh child process with a changed
+// environment, for cases that must not touch this process's D-Bus session.
+namespace ChildProcess {
+
+struct Result {
+    int exitCode = -1;
+    QString output;
+};
+
+// True inside the child started by rerunCurrentTest().
+bool isChild();
+// Environment changes apply on top of ours; `wrapper` (e.g. a dbus-run-session
+// command line) runs the child when given.
+Result rerunCurrentTest(const QProcessEnvironment &changes, const QStringList &wrapper = {});
+
+}

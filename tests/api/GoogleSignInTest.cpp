@@ -1,0 +1,184 @@
+#include "AuthService.h"
+#include "AuthStore.h"
+#include "Await.h"
+#include "KeychainService.h"
+#include "KeyringTest.h"
+#include "Log.h"
+#include "QtPrinters.h"
+#include "SessionServer.h"
+#include "WebAuthenticationSession.h"
+
+#include <QApplication>
+#include <QWebEngineView>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+// Chromium inside the web engine frees some objects with a sized delete of
+// another size; that is its own affair, everything else stays checked.
+extern "C" const char *__asan_default_options()
+{
+    return "new_delete_type_mismatch=0";
+}
+
+namespace {
+
+// Before the application object, as the application's own entry point does.
+const bool schemeRegistered = [] {
+    AuthService::registerCallbackScheme();
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    return true;
+}();
+
+// The sign-in windows on screen.
+QList<QWebEngineView *> visibleSignInWindows()
+{
+    QList<QWebEngineView *> views;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *view = qobject_cast<QWebEngineView *>(w); view && view->isVisible())
+            views.append(view);
+    return views;
+}
+
+SessionServer::PageHandler html(std::string body)
+{
+    return [body](const httplib::Request &, httplib::Response &res) { res.set_content(body, "text/html"); };
+}
+
+SessionServer::PageHandler redirect(std::string location)
+{
+    return [location](const httplib::Request &, httplib::Response &res) { res.set_redirect(location); };
+}
+
+SessionServer::PageHandler script(const std::string &statements)
+{
+    return html("<!doctype html><html><body><p>Signing in…</p><script>" + statements + "</script></body></html>");
+}
+
+// Outcome of one Google sign-in through the service: the token or the error
+// text. A sign-in that never ends is cut short by closing its window.
+QString signIn(AuthService &auth)
+{
+    std::optional<QString> outcome;
+    const auto run = [&]() -> QCoro::Task<> {
+        try {
+            outcome = u"token:"_s + co_await auth.signInWithGoogle();
+        } catch (const EQAPIError &e) {
+            outcome = u"error:"_s + e.description();
+        } catch (const WebAuthenticationError &e) {
+            outcome = u"error:"_s + e.description();
+        }
+    };
+    const auto task = run();
+    if (!waitUntil([&] { return outcome.has_value(); }, 15000)) {
+        for (QWebEngineView *view : visibleSignInWindows())
+            view->close();
+        waitUntil([&] { return outcome.has_value(); });
+    }
+    return outcome.value_or(u"still running"_s);
+}
+
+using GoogleSignInTest = KeyringTest;
+
+}
+
+TEST_F(GoogleSignInTest, TheFirstCallbackNavigationEndsTheSignInHoweverThePageGetsThere)
+{
+    SessionServer server;
+    AuthService auth;
+    struct Case {
+        const char *what;
+        SessionServer::PageHandler page;
+        QString outcome;
+    };
+    const Case cases[] = {
+        {"a 302 from the service", redirect("echoquill://auth?token=tok-302"), u"token:tok-302"_s},
+        {"a script navigation", script("location.href = 'echoquill://auth?token=tok-js';"), u"token:tok-js"_s},
+        {"a submitted form",
+            html(
+                R"(<form id="f" action="echoquill://auth" method="get"><input name="state" value="s1"><input name="token" value="tok-form">)"
+                R"(</form><script>document.getElementById('f').submit();</script>)"),
+            u"token:tok-form"_s},
+        {"a token only in the fragment", script("location.href = 'echoquill://x#token=abc';"),
+            u"error:Authentication failed"_s},
+        {"an empty token", redirect("echoquill://x?state=x&token="), u"token:"_s},
+        {"two token items", redirect("echoquill://x?token=first&token=second"), u"token:first"_s},
+        {"a second callback right after the first",
+            script("location.href = 'echoquill://a?token=one'; setTimeout(() => { location.href = "
+                   "'echoquill://b?token=two'; }, 0);"),
+            u"token:one"_s},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        server.setSignInPage(c.page);
+        Log::Capture log;
+        EXPECT_EQ(signIn(auth), c.outcome);
+        EXPECT_EQ(log.lines().value(0),
+            u"[AuthService] Opening Google OAuth at: %1"_s.arg(server.http().url(u"/desktop-auth"_s).toString()));
+        EXPECT_EQ(log.count(u"[AuthService] Callback URL received: "_s), 1) << "handled exactly once";
+        EXPECT_TRUE(waitUntil([] { return visibleSignInWindows().isEmpty(); })) << "the window closes itself";
+    }
+    for (const auto &r : server.requests("/desktop-auth"))
+        EXPECT_EQ(r.query, "") << "the page is opened without a query";
+}
+
+TEST_F(GoogleSignInTest, EverySignInStartsWithoutCookiesFromEarlierOnes)
+{
+    // The page sets a cookie, reloads, and reports what came back; a cookie
+    // already there on the first visit would have outlived its window.
+    SessionServer server;
+    server.setSignInPage([](const httplib::Request &req, httplib::Response &res) {
+        const std::string cookie = req.get_header_value("Cookie");
+        if (!req.has_param("again")) {
+            if (!cookie.empty())
+                return res.set_redirect("echoquill://auth?token=leaked");
+            res.set_header("Set-Cookie", "visited=1; Path=/");
+            return res.set_redirect("/desktop-auth?again=1");
+        }
+        res.set_redirect("echoquill://auth?token=" + (cookie.empty() ? std::string("no-cookie") : cookie));
+    });
+    AuthService auth;
+    EXPECT_EQ(signIn(auth), u"token:visited=1"_s) << "cookies work within one sign-in";
+    EXPECT_EQ(signIn(auth), u"token:visited=1"_s);
+}
+
+TEST_F(GoogleSignInTest, ClosingTheWindowFirstIsShownAsTheSignInError)
+{
+    SessionServer server;
+    server.setSignInPage(html("<!doctype html><title>Choose an account</title><p>Choose an account</p>"));
+    AuthStore store;
+    Log::Capture log;
+
+    store.signInWithGoogle();
+    EXPECT_TRUE(store.isLoading());
+    ASSERT_TRUE(waitUntil([] { return visibleSignInWindows().size() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return !server.requests("/desktop-auth").empty(); }));
+    visibleSignInWindows().first()->close();
+
+    ASSERT_TRUE(waitUntil([&] { return !store.isLoading(); }));
+    EXPECT_EQ(store.error(), u"The sign-in window was closed."_s);
+    EXPECT_FALSE(store.currentUser());
+    EXPECT_TRUE(log.contains(u"[AuthService] ASWebAuthenticationSession error: The sign-in window was closed."_s));
+    EXPECT_EQ(log.count(u"[AuthService] Callback URL received: "_s), 0);
+    EXPECT_EQ(KeychainService::loadToken(), std::nullopt);
+}
+
+TEST_F(GoogleSignInTest, ATokenFromTheCallbackIsStoredAndTheUserLoaded)
+{
+    SessionServer server;
+    server.setSignInPage(
+        script("setTimeout(() => { location.href = 'echoquill://auth/callback?token=g-tok-77'; }, 50);"));
+    server.setUserReply("g-tok-77", {200, SessionServer::userJson()});
+    AuthStore store;
+    Log::Capture log;
+
+    store.signInWithGoogle();
+    ASSERT_TRUE(waitUntil([&] { return !store.isLoading(); }, 20000));
+    ASSERT_TRUE(store.currentUser()) << store.error().value_or(QString()).toStdString();
+    EXPECT_EQ(store.currentUser()->name, u"Ann Lee"_s);
+    EXPECT_EQ(KeychainService::loadToken(), u"g-tok-77"_s);
+    EXPECT_TRUE(log.contains(u"[AuthService] Token extracted successfully (length: 8)"_s));
+    for (const QString &line : log.lines())
+        EXPECT_FALSE(line.contains(u"g-tok-77"_s)) << line.toStdString();
+}

@@ -1,6 +1,9 @@
 #include "AppDelegate.h"
 
 #include "AuthStore.h"
+#include "KeychainService.h"
+#include "MeetingStore.h"
+#include "MeetingDetector.h"
 
 #include <QCoroQml>
 #include <QQmlEngine>
@@ -46,6 +49,8 @@ void AppDelegate::constructStores()
     // meeting bot, detector. The widget controller comes once launching finished.
     // The session store is the first to touch the one shared API client.
     m_authStore = new AuthStore(APIClient::shared(), this);
+    m_meetingStore = new MeetingStore(&KeychainService::loadToken, {}, this);
+    m_meetingDetector = new MeetingDetector(this);
 }
 
 void AppDelegate::exposeTo(QQmlEngine &engine)
@@ -57,12 +62,17 @@ void AppDelegate::exposeTo(QQmlEngine &engine)
     std::call_once(taskType, QCoro::Qml::registerTypes);
     engine.setProperty(delegateProperty, QVariant::fromValue(this));
     registerShared("AuthStore", &AppDelegate::authStore);
+    registerShared("MeetingStore", &AppDelegate::meetingStore);
+    registerShared("MeetingDetector", &AppDelegate::meetingDetector);
 }
 
 void AppDelegate::applicationDidFinishLaunching()
 {
+    m_meetingDetector->startMonitoring();
 }
 
 void AppDelegate::applicationWillTerminate()
 {
+    // Only the detector stops: nothing else is torn down or saved at quit.
+    m_meetingDetector->stopMonitoring();
 }

@@ -3,6 +3,8 @@
 #include <QObject>
 
 class AuthStore;
+class MeetingStore;
+class MeetingDetector;
 class QQmlEngine;
 
 // Owns every long-lived store and service for the life of the process, built
@@ -20,9 +22,13 @@ public:
     void applicationWillTerminate();
 
     [[nodiscard]] AuthStore *authStore() const { return m_authStore; }
+    [[nodiscard]] MeetingStore *meetingStore() const { return m_meetingStore; }
+    [[nodiscard]] MeetingDetector *meetingDetector() const { return m_meetingDetector; }
 
 private:
     void constructStores();
 
     AuthStore *m_authStore = nullptr;
+    MeetingStore *m_meetingStore = nullptr;
+    MeetingDetector *m_meetingDetector = nullptr;
 };

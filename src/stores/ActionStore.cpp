@@ -39,14 +39,6 @@ struct Resp {
 
 }
 
-// The item id goes in as one path segment, whatever characters it holds.
-QUrl toggleUrl(const ActionListItem &item)
-{
-    QUrl url = Endpoints::url(u"/api/v2/meeting-notes/%1/action-items/"_s.arg(item.meetingId));
-    url.setPath(url.path(QUrl::FullyEncoded) + QString::fromLatin1(QUrl::toPercentEncoding(item.id)), QUrl::StrictMode);
-    url.setQuery(u"source="_s + QString::fromLatin1(QUrl::toPercentEncoding(item.meetingSource)), QUrl::StrictMode);
-    return url;
-}
 
 bool sameFields(const ActionListItem &a, const ActionListItem &b)
 {
@@ -97,7 +89,8 @@ QCoro::Task<> ActionStore::toggle(ActionListItem item)
     QPointer self(this);
     try {
         const toggleRequest::Body body{!old};
-        co_await APIClient::shared().patch<toggleRequest::Resp>(toggleUrl(item), body, m_tokens());
+        const QUrl url = Endpoints::actionItemURL(QString::number(item.meetingId), item.id, item.meetingSource);
+        co_await APIClient::shared().patch<toggleRequest::Resp>(url, body, m_tokens());
     } catch (const EQAPIError &) {
         // The list may have been reloaded meanwhile: find the item again by identity.
         if (self)

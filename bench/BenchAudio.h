@@ -1,0 +1,86 @@
+#pragma once
+
+#include "AudioFormat.h"
+#include "CapturedAudioBuffer.h"
+#include "PcmBuffer.h"
+
+#include <QCoreApplication>
+#include <QCoroTask>
+#include <QFile>
+
+#include <cmath>
+#include <cstdint>
+#include <numbers>
+#include <optional>
+#include <sys/resource.h>
+
+// Shared by the audio benchmarks: a speech-like test signal, and the odd figure from the process.
+namespace BenchAudio {
+
+// A buzz of harmonics whose loudness rises and falls like syllables, over a little noise:
+// the encoder works on it about as hard as on a voice.
+inline float speechLike(std::uint64_t frame, double rate, std::uint32_t channel)
+{
+    const double t = double(frame) / rate;
+    const double pitch = 140.0 + 30.0 * std::sin(2.0 * std::numbers::pi * 0.7 * t);
+    const double syllables = 0.5 + 0.5 * std::sin(2.0 * std::numbers::pi * 3.1 * t + channel);
+    double voice = 0.0;
+    for (int h = 1; h <= 12; ++h)
+        voice += std::sin(2.0 * std::numbers::pi * pitch * h * t) / h;
+    std::uint32_t x = std::uint32_t(frame * 2654435761u + channel * 40503u);
+    x ^= x >> 13;
+    x *= 0x5bd1e995u;
+    x ^= x >> 15;
+    const double noise = (double(x & 0xffff) / 32768.0 - 1.0) * 0.01;
+    return float(0.15 * syllables * voice + noise);
+}
+
+// A buffer of `frames` interleaved frames of the signal starting at `first`.
+inline CapturedAudioBuffer signalBuffer(AudioCaptureSource source, const AudioFormat &format, std::uint32_t frames, std::uint64_t first)
+{
+    auto pcm = PcmBuffer::create(format, frames);
+    pcm->setFrameLength(frames);
+    float *samples = pcm->samples<float>(0);
+    for (std::uint32_t f = 0; f < frames; ++f)
+        for (std::uint32_t c = 0; c < format.channelCount; ++c)
+            samples[std::size_t(f) * format.channelCount + c] = speechLike(first + f, format.sampleRate, c);
+    return CapturedAudioBuffer { source, 0, {}, format, frames, std::move(pcm) };
+}
+
+// User plus system CPU seconds of this process so far.
+inline double cpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Peak resident memory of this process in MiB.
+inline double peakMemoryMiB()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_maxrss) / 1024.0;
+}
+
+// The 1-, 5- and 15-minute load averages.
+inline QByteArray loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    file.open(QIODevice::ReadOnly);
+    return file.readAll().split(' ').mid(0, 3).join(' ');
+}
+
+// Runs the event loop until the task ends.
+template<class T>
+T await(QCoro::Task<T> task)
+{
+    std::optional<T> value;
+    auto runner = [](QCoro::Task<T> task, std::optional<T> &value) -> QCoro::Task<> { value.emplace(co_await std::move(task)); };
+    auto running = runner(std::move(task), value);
+    while (!value)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    return std::move(*value);
+}
+
+}

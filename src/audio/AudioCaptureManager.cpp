@@ -1,0 +1,548 @@
+#include "AudioCaptureManager.h"
+
+#include "BackgroundTask.h"
+#include "Log.h"
+#include "MediaAsset.h"
+#include "MicCaptureService.h"
+#include "SerialQueue.h"
+#include "SystemAudioTapService.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+#include <QPromise>
+#include <QSemaphore>
+
+#include <algorithm>
+#include <cmath>
+#include <shared_mutex>
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr qint64 smallestUsableSegmentBytes = 16384 + 1;
+
+void log(const QString &text)
+{
+    Log::line(QStringLiteral("[AudioCaptureManager] ") + text);
+}
+
+// Every error this library raises describes itself through what().
+QString describe(const std::exception &error)
+{
+    return QString::fromUtf8(error.what());
+}
+
+// Root mean square of every sample, times four, capped at full scale.
+float levelOf(const CapturedAudioBuffer &buffer)
+{
+    if (!buffer.pcmBuffer)
+        return 0.0f;
+    const PcmBuffer &pcm = *buffer.pcmBuffer;
+    double sum = 0.0;
+    std::size_t count = 0;
+    for (std::uint32_t b = 0; b < pcm.bufferCount(); ++b) {
+        const float *samples = pcm.samples<float>(b);
+        const std::size_t n = samples ? pcm.byteSize(b) / sizeof(float) : 0;
+        for (std::size_t i = 0; i < n; ++i)
+            sum += double(samples[i]) * double(samples[i]);
+        count += n;
+    }
+    if (count == 0)
+        return 0.0f;
+    return std::min(float(std::sqrt(sum / double(count))) * 4.0f, 1.0f);
+}
+
+// What one export job leaves for the log, printed in order once it is the job's turn.
+struct TrackOutcome {
+    std::optional<QString> url;
+    QStringList lines;
+};
+
+}
+
+// Lets the sound server's notifications reach the manager only while it exists.
+struct AudioCaptureManager::Lifeline {
+    std::shared_mutex mutex;
+    AudioCaptureManager *manager = nullptr;
+};
+
+// The finalize work item's outcome, awaited by stopCapture() and waited for by stopForQuit().
+struct AudioCaptureManager::Finalization {
+    enum class Outcome { finalized, nothingToFinalize, failed };
+    QPromise<std::optional<RecordingFinalizeResult>> promise;
+    QSemaphore done;
+    Outcome outcome = Outcome::nothingToFinalize;
+};
+
+AudioCaptureManager::AudioCaptureManager(CaptureTimings timings, AudioTrackWriter::Options writerOptions, QObject *parent)
+    : QObject(parent)
+    , m_timings(timings)
+    , m_writerOptions(std::move(writerOptions))
+    , m_writeQueue(std::make_unique<SerialQueue>(QStringLiteral("com.echoquill.audiowrite"), QThread::HighPriority))
+    , m_lifeline(std::make_shared<Lifeline>())
+{
+    m_lifeline->manager = this;
+    m_restartPool.setMaxThreadCount(1);
+    // Both upload tracks are encoded at once.
+    m_exportPool.setMaxThreadCount(2);
+}
+
+AudioCaptureManager::~AudioCaptureManager()
+{
+    {
+        std::unique_lock lock(m_lifeline->mutex);
+        m_lifeline->manager = nullptr;
+    }
+    m_cancelExports = true;
+    endRecording();
+    m_restartPool.waitForDone();
+    m_exportPool.waitForDone();
+    // Runs what is still queued, a pending finalize included.
+    m_writeQueue.reset();
+}
+
+void AudioCaptureManager::setSoundServer(const QString &address)
+{
+    m_server = address;
+}
+
+void AudioCaptureManager::setOnMicLevel(std::function<void(float)> handler)
+{
+    m_onMicLevel = std::move(handler);
+}
+
+void AudioCaptureManager::setOnSystemTapUnavailable(std::function<void(const QString &)> handler)
+{
+    m_onSystemTapUnavailable = std::move(handler);
+}
+
+std::optional<QString> AudioCaptureManager::sessionDirectory() const
+{
+    std::lock_guard lock(m_writerMutex);
+    if (!m_writer)
+        return std::nullopt;
+    return m_writer->sessionDirectory();
+}
+
+void AudioCaptureManager::start()
+{
+    if (m_isRunning)
+        return;
+    auto writer = std::make_shared<AudioTrackWriter>(m_writerOptions);
+    {
+        std::lock_guard lock(m_writerMutex);
+        m_writer = std::move(writer);
+    }
+    {
+        std::lock_guard services(m_servicesMutex);
+        startServices();
+    }
+    std::lock_guard lock(m_restartMutex);
+    m_isRunning = true;
+}
+
+// With the services lock held. Throws the microphone's error; a system failure only leaves the recording mic-only.
+void AudioCaptureManager::startServices()
+{
+    m_micService = makeMicService();
+    m_micService->start();
+
+    m_systemService = std::make_unique<SystemAudioTapService>(*m_writeQueue, m_server);
+    m_systemService->setOnBuffer([this](const CapturedAudioBuffer &buffer) { handleSystemBuffer(buffer); });
+    if (!m_systemService->isRunning()) {
+        try {
+            m_systemService->start();
+        } catch (const SystemAudioTapService::SystemTapError &error) {
+            m_systemService->stop();
+            log(QStringLiteral("System tap unavailable (mic-only): ") + error.description());
+            reportTapUnavailable(error.description());
+        }
+    }
+    m_isSystemAudioRunning = m_systemService->isRunning();
+}
+
+std::unique_ptr<MicCaptureService> AudioCaptureManager::makeMicService()
+{
+    auto mic = std::make_unique<MicCaptureService>(*m_writeQueue, m_server);
+    mic->setOnBuffer([this](const CapturedAudioBuffer &buffer) { handleMicBuffer(buffer); });
+    mic->setOnConfigurationChange([lifeline = std::weak_ptr(m_lifeline)] {
+        if (auto strong = lifeline.lock()) {
+            std::shared_lock lock(strong->mutex);
+            if (strong->manager)
+                strong->manager->handleHardwareChange();
+        }
+    });
+    return mic;
+}
+
+// With the services lock held.
+void AudioCaptureManager::stopServices()
+{
+    retire(std::move(m_micService));
+    retire(std::move(m_systemService));
+    m_isSystemAudioRunning = false;
+}
+
+// A stopped service lives on until the write queue has passed the buffers it
+// posted, so they are still written; then it goes.
+template<class Service>
+void AudioCaptureManager::retire(std::unique_ptr<Service> service)
+{
+    if (!service)
+        return;
+    service->stop();
+    m_writeQueue->post([retired = std::shared_ptr<Service>(std::move(service))] {});
+}
+
+void AudioCaptureManager::reportTapUnavailable(const QString &description)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, description] {
+            if (m_onSystemTapUnavailable)
+                m_onSystemTapUnavailable(description);
+        },
+        Qt::QueuedConnection);
+}
+
+// On the write queue.
+void AudioCaptureManager::handleMicBuffer(const CapturedAudioBuffer &buffer)
+{
+    ++m_micBufferGeneration;
+    route(buffer);
+    const float level = levelOf(buffer);
+    QMetaObject::invokeMethod(
+        this,
+        [this, level] {
+            if (m_onMicLevel)
+                m_onMicLevel(level);
+        },
+        Qt::QueuedConnection);
+}
+
+// On the write queue.
+void AudioCaptureManager::handleSystemBuffer(const CapturedAudioBuffer &buffer)
+{
+    if (!m_hasReceivedSystemAudio.exchange(true))
+        log(QStringLiteral("First system audio buffer received — audio is flowing"));
+    route(buffer);
+}
+
+// On the write queue; after the finalize there is no writer and buffers are dropped.
+void AudioCaptureManager::route(const CapturedAudioBuffer &buffer)
+{
+    std::shared_ptr<AudioTrackWriter> writer;
+    {
+        std::lock_guard lock(m_writerMutex);
+        writer = m_writer;
+    }
+    if (!writer)
+        return;
+    if (buffer.source == AudioCaptureSource::mic)
+        writer->writeMic(buffer);
+    else
+        writer->writeSystem(buffer);
+}
+
+// On the sound server's notification thread.
+void AudioCaptureManager::handleHardwareChange()
+{
+    std::lock_guard lock(m_restartMutex);
+    if (!m_isRunning)
+        return;
+    if (Clock::now() < m_ignoreHardwareChangesUntil) {
+        log(QStringLiteral("Ignoring hardware change during cooldown"));
+        return;
+    }
+    if (m_isRestartingForHardwareChange) {
+        log(QStringLiteral("Hardware restart already in progress"));
+        return;
+    }
+    m_isRestartingForHardwareChange = true;
+    const int generation = ++m_hardwareRestartGeneration;
+    // An older task's waits end at once; it sees it is no longer current.
+    m_restartWake.notify_all();
+    m_restartTask = QtConcurrent::run(&m_restartPool, [this, generation] { runHardwareRestart(generation); });
+}
+
+bool AudioCaptureManager::isCurrent(int generation)
+{
+    std::lock_guard lock(m_restartMutex);
+    return m_isRunning && m_hardwareRestartGeneration == generation;
+}
+
+// Cut short when a newer restart or the stop makes this one stale; false then.
+bool AudioCaptureManager::sleepWhileCurrent(int generation, std::chrono::milliseconds duration)
+{
+    std::unique_lock lock(m_restartMutex);
+    const bool stale = m_restartWake.wait_for(lock, duration, [&] { return !m_isRunning || m_hardwareRestartGeneration != generation; });
+    return !stale;
+}
+
+// Polls for a microphone buffer newer than `since` until the verification window ends.
+bool AudioCaptureManager::micDelivers(int generation, std::int64_t since)
+{
+    const auto deadline = Clock::now() + m_timings.micVerificationWindow;
+    while (Clock::now() < deadline) {
+        if (m_micBufferGeneration > since)
+            return true;
+        if (!sleepWhileCurrent(generation, m_timings.micVerificationPoll))
+            return false;
+    }
+    return false;
+}
+
+void AudioCaptureManager::endRestart(int generation, bool withCooldown)
+{
+    std::lock_guard lock(m_restartMutex);
+    // A stop has already reset everything; a newer restart owns the flag.
+    if (m_hardwareRestartGeneration != generation)
+        return;
+    if (withCooldown)
+        m_ignoreHardwareChangesUntil = Clock::now() + m_timings.hardwareChangeCooldown;
+    m_isRestartingForHardwareChange = false;
+}
+
+// On the restart pool. After every wait the task checks it is still current, and it
+// starts services only under the services lock after checking again, so nothing
+// starts once a stop has begun.
+void AudioCaptureManager::runHardwareRestart(int generation)
+{
+    const QString restarted = QStringLiteral("Restarted capture services; cooldown active for %1s")
+                                  .arg(std::chrono::duration_cast<std::chrono::seconds>(m_timings.hardwareChangeCooldown).count());
+    log(QStringLiteral("Hardware changed — stopping mic + system tap"));
+    {
+        std::lock_guard services(m_servicesMutex);
+        stopServices();
+    }
+    m_hasReceivedSystemAudio = false;
+
+    sleepWhileCurrent(generation, m_timings.hardwareSettleDelay);
+    if (!isCurrent(generation))
+        return endRestart(generation, false);
+
+    log(QStringLiteral("Starting capture services after hardware settle"));
+    const std::int64_t before = m_micBufferGeneration;
+    try {
+        std::lock_guard services(m_servicesMutex);
+        if (!isCurrent(generation))
+            return endRestart(generation, false);
+        startServices();
+    } catch (const std::exception &error) {
+        endRestart(generation, true);
+        log(QStringLiteral("Restart failed: ") + describe(error) + QStringLiteral("; cooldown active"));
+        reportTapUnavailable(describe(error));
+        return;
+    }
+
+    if (micDelivers(generation, before)) {
+        log(QStringLiteral("Mic produced buffers after restart"));
+        endRestart(generation, true);
+        log(restarted);
+        return;
+    }
+    if (!isCurrent(generation))
+        return endRestart(generation, false);
+
+    log(QStringLiteral("Mic silent after restart — retrying mic only"));
+    {
+        std::lock_guard services(m_servicesMutex);
+        retire(std::move(m_micService));
+    }
+    if (!sleepWhileCurrent(generation, m_timings.micOnlyRetryDelay))
+        return endRestart(generation, false);
+
+    const std::int64_t beforeRetry = m_micBufferGeneration;
+    bool started = true;
+    {
+        std::lock_guard services(m_servicesMutex);
+        if (!isCurrent(generation))
+            return endRestart(generation, false);
+        retire(std::move(m_micService));
+        m_micService = makeMicService();
+        try {
+            m_micService->start();
+        } catch (const std::exception &error) {
+            started = false;
+            log(QStringLiteral("Mic-only retry failed: ") + describe(error));
+        }
+    }
+    if (started) {
+        const bool recovered = micDelivers(generation, beforeRetry);
+        if (!isCurrent(generation))
+            return endRestart(generation, false);
+        log(QStringLiteral("Mic-only retry: ") + (recovered ? QStringLiteral("recovered") : QStringLiteral("still silent")));
+    }
+    endRestart(generation, true);
+    log(restarted);
+}
+
+// Everything a stop does before the finalize: no restart goes on, no service runs. Returns the
+// restart task, which ends soon since its waits are cut short.
+QFuture<void> AudioCaptureManager::endRecording()
+{
+    QFuture<void> restart;
+    {
+        std::lock_guard lock(m_restartMutex);
+        m_isRunning = false;
+        restart = m_restartTask;
+        m_restartTask = {};
+        m_isRestartingForHardwareChange = false;
+        m_ignoreHardwareChangesUntil = Clock::time_point::min();
+        ++m_hardwareRestartGeneration;
+    }
+    m_restartWake.notify_all();
+    m_hasReceivedSystemAudio = false;
+    std::lock_guard services(m_servicesMutex);
+    stopServices();
+    return restart;
+}
+
+// Queued behind every buffer already submitted; the writer is dropped whatever happens.
+std::shared_ptr<AudioCaptureManager::Finalization> AudioCaptureManager::finalizeOnWriteQueue()
+{
+    auto finalization = std::make_shared<Finalization>();
+    finalization->promise.start();
+    m_writeQueue->post([this, finalization] {
+        std::shared_ptr<AudioTrackWriter> writer;
+        {
+            std::lock_guard lock(m_writerMutex);
+            writer = std::move(m_writer);
+        }
+        std::optional<RecordingFinalizeResult> result;
+        if (writer) {
+            try {
+                result = writer->finalize();
+                finalization->outcome = Finalization::Outcome::finalized;
+            } catch (const std::exception &error) {
+                log(QStringLiteral("finalize failed: ") + describe(error));
+                finalization->outcome = Finalization::Outcome::failed;
+            }
+        }
+        finalization->promise.addResult(result);
+        finalization->promise.finish();
+        finalization->done.release();
+    });
+    return finalization;
+}
+
+QCoro::Task<CaptureSessionResult> AudioCaptureManager::stopCapture()
+{
+    if (!m_isRunning)
+        co_return CaptureSessionResult {};
+    const QPointer<AudioCaptureManager> self(this);
+
+    QFuture<void> restart = endRecording();
+    try {
+        co_await restart;
+    } catch (...) {
+        // The task reports nothing through its future; a stray error must not stop the stop.
+    }
+    if (!self)
+        co_return CaptureSessionResult {};
+
+    QFuture<std::optional<RecordingFinalizeResult>> finalized = finalizeOnWriteQueue()->promise.future();
+    std::optional<RecordingFinalizeResult> files = co_await finalized;
+    if (!self || !files)
+        co_return CaptureSessionResult {};
+
+    AudioExportService::Options options;
+    options.cancel = &m_cancelExports;
+    QCoro::Task<CaptureSessionResult> exporting = exportUploadTracks(*files, m_exportPool, options);
+    CaptureSessionResult result = co_await std::move(exporting);
+    co_return result;
+}
+
+bool AudioCaptureManager::stopForQuit(std::chrono::milliseconds timeout)
+{
+    const auto deadline = Clock::now() + timeout;
+    m_cancelExports = true;
+    endRecording();
+    const auto finalization = finalizeOnWriteQueue();
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (!finalization->done.tryAcquire(1, int(std::max<std::int64_t>(left.count(), 0))))
+        return false;
+    return finalization->outcome != Finalization::Outcome::failed;
+}
+
+QStringList AudioCaptureManager::validSystemSegments(const QStringList &segments, QStringList &skipped)
+{
+    QStringList valid;
+    for (const QString &segment : segments) {
+        const QFileInfo file(segment);
+        auto skip = [&](const QString &reason) {
+            skipped << QStringLiteral("[AudioCaptureManager] Skipping ") + file.fileName() + QStringLiteral(" — ") + reason;
+        };
+        if (!file.exists()) {
+            skip(QStringLiteral("file missing"));
+            continue;
+        }
+        const qint64 size = std::max<qint64>(file.size(), 0);
+        if (size < smallestUsableSegmentBytes) {
+            skip(QStringLiteral("too small (") + QString::number(size) + QStringLiteral(" bytes)"));
+            continue;
+        }
+        std::optional<MediaAsset> asset;
+        try {
+            asset.emplace(segment);
+        } catch (const std::exception &) {
+        }
+        if (!asset || !asset->hasAudioTrack()) {
+            skip(QStringLiteral("no audio tracks"));
+            continue;
+        }
+        if (!(asset->durationSeconds() > 0.0)) {
+            skip(QStringLiteral("zero duration"));
+            continue;
+        }
+        valid << segment;
+    }
+    return valid;
+}
+
+QCoro::Task<CaptureSessionResult> AudioCaptureManager::exportUploadTracks(RecordingFinalizeResult finalized, QThreadPool &pool,
+                                                                          AudioExportOptions options)
+{
+    const QDir session(finalized.sessionDirectory);
+    auto micJob = [segments = finalized.micSegmentURLs, output = session.filePath(QStringLiteral("upload_track.m4a")), options] {
+        TrackOutcome outcome;
+        try {
+            AudioExportService::encodeUploadTrack(segments, output, options);
+            outcome.url = output;
+        } catch (const std::exception &error) {
+            outcome.lines << QStringLiteral("[AudioCaptureManager] Mic M4A export failed, skipping mic track: ") + describe(error);
+        }
+        return outcome;
+    };
+    auto systemJob = [segments = finalized.systemSegmentURLs, output = session.filePath(QStringLiteral("system_upload.m4a")), options] {
+        TrackOutcome outcome;
+        const QStringList valid = validSystemSegments(segments, outcome.lines);
+        if (valid.isEmpty()) {
+            outcome.lines << QStringLiteral("[AudioCaptureManager] No valid system segments, continuing mic-only");
+            return outcome;
+        }
+        try {
+            AudioExportService::encodeUploadTrack(valid, output, options);
+            outcome.url = output;
+        } catch (const std::exception &error) {
+            outcome.lines << QStringLiteral("[AudioCaptureManager] System M4A export failed, continuing mic-only: ") + describe(error);
+        }
+        return outcome;
+    };
+
+    // Both start now; their lines are printed in turn, microphone first.
+    QCoro::Task<TrackOutcome> micExport = runInBackground(pool, std::move(micJob));
+    QCoro::Task<TrackOutcome> systemExport = runInBackground(pool, std::move(systemJob));
+    CaptureSessionResult result;
+    const TrackOutcome mic = co_await std::move(micExport);
+    for (const QString &line : mic.lines)
+        Log::line(line);
+    result.micURL = mic.url;
+    const TrackOutcome system = co_await std::move(systemExport);
+    for (const QString &line : system.lines)
+        Log::line(line);
+    result.systemURL = system.url;
+    co_return result;
+}

@@ -1,0 +1,151 @@
+#pragma once
+
+#include "AudioExportService.h"
+#include "AudioTrackWriter.h"
+#include "CapturedAudioBuffer.h"
+
+#include <QCoroTask>
+#include <QFuture>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QThreadPool>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+class MicCaptureService;
+class SerialQueue;
+class SystemAudioTapService;
+
+// The upload tracks of a stopped recording (absolute paths); both absent: nothing to upload.
+struct CaptureSessionResult {
+    std::optional<QString> micURL;
+    std::optional<QString> systemURL;
+};
+
+// The waits of a hardware restart; tests shrink them.
+struct CaptureTimings {
+    // After a hardware change, before the services are built again.
+    std::chrono::milliseconds hardwareSettleDelay { 3000 };
+    // How long a rebuilt microphone has to deliver its first buffer, and how often we look.
+    std::chrono::milliseconds micVerificationWindow { 2000 };
+    std::chrono::milliseconds micVerificationPoll { 100 };
+    // Before a silent microphone is tried once more on its own.
+    std::chrono::milliseconds micOnlyRetryDelay { 1500 };
+    // Further hardware changes are ignored this long after a restart.
+    std::chrono::milliseconds hardwareChangeCooldown { 5000 };
+};
+
+// Runs one recording: the session's writer, the microphone (mandatory) and the
+// system output (optional), every buffer routed into the writer on one serial
+// write queue, the microphone level for the interface, and a rebuild of both
+// services when the audio hardware changes. Stopping finalizes the writer and
+// exports the two upload tracks. Lives on the main thread; the level and the
+// system-tap notice are delivered there.
+class AudioCaptureManager : public QObject {
+    Q_OBJECT
+public:
+    explicit AudioCaptureManager(CaptureTimings timings = {}, AudioTrackWriter::Options writerOptions = {}, QObject *parent = nullptr);
+    // Stops capturing and cancels exports still running; nothing is finalized here.
+    ~AudioCaptureManager() override;
+
+    // The sound server to capture from; empty (the default) is the desktop's. Before start().
+    void setSoundServer(const QString &address);
+    // 0…1, once per microphone buffer.
+    void setOnMicLevel(std::function<void(float)> handler);
+    // System output could not be captured (at start, or after a failed hardware restart).
+    void setOnSystemTapUnavailable(std::function<void(const QString &description)> handler);
+
+    // Creates the session directory and starts both services. Throws FileError
+    // when the directory cannot be made, SoundServerError when the microphone
+    // cannot start (the directory stays). Does nothing while running.
+    void start();
+    [[nodiscard]] bool isRunning() const { return m_isRunning; }
+    // The system service exists and captures.
+    [[nodiscard]] bool isSystemAudioRunning() const { return m_isSystemAudioRunning; }
+    // The writer's session directory, from start() until the writer is finalized.
+    [[nodiscard]] std::optional<QString> sessionDirectory() const;
+
+    // Stops both services, finalizes the writer on the write queue and exports
+    // the upload tracks on worker threads; resumes on the main thread. Never throws.
+    QCoro::Task<CaptureSessionResult> stopCapture();
+    // For quitting during a recording: stops both services and finalizes the
+    // writer (segments closed, "metadata.json" written), waiting at most
+    // `timeout`; no export. True when no recording is left unfinished: the
+    // writer was finalized in time, or there was none to finalize.
+    bool stopForQuit(std::chrono::milliseconds timeout);
+
+    // The system segments worth exporting, in order. Every skipped one adds its
+    // log line to `skipped`.
+    static QStringList validSystemSegments(const QStringList &segments, QStringList &skipped);
+    // Exports a finalized recording's two upload tracks at once on `pool` and
+    // logs the outcome in the order: microphone, system segments, system track.
+    static QCoro::Task<CaptureSessionResult> exportUploadTracks(RecordingFinalizeResult finalized, QThreadPool &pool,
+                                                                AudioExportOptions options = {});
+
+private:
+    struct Lifeline;
+    struct Finalization;
+
+    void startServices();
+    std::unique_ptr<MicCaptureService> makeMicService();
+    void stopServices();
+    template<class Service>
+    void retire(std::unique_ptr<Service> service);
+    QFuture<void> endRecording();
+    std::shared_ptr<Finalization> finalizeOnWriteQueue();
+
+    void handleMicBuffer(const CapturedAudioBuffer &buffer);
+    void handleSystemBuffer(const CapturedAudioBuffer &buffer);
+    void route(const CapturedAudioBuffer &buffer);
+    void handleHardwareChange();
+    void runHardwareRestart(int generation);
+    [[nodiscard]] bool isCurrent(int generation);
+    void endRestart(int generation, bool withCooldown);
+    bool sleepWhileCurrent(int generation, std::chrono::milliseconds duration);
+    bool micDelivers(int generation, std::int64_t since);
+    void reportTapUnavailable(const QString &description);
+
+    const CaptureTimings m_timings;
+    const AudioTrackWriter::Options m_writerOptions;
+    QString m_server;
+    std::function<void(float)> m_onMicLevel;
+    std::function<void(const QString &)> m_onSystemTapUnavailable;
+
+    std::atomic<bool> m_isRunning = false;
+    std::atomic<bool> m_isSystemAudioRunning = false;
+    std::unique_ptr<SerialQueue> m_writeQueue;
+
+    // The services are started and stopped by the caller, the restart task and the stop, one at a time.
+    std::mutex m_servicesMutex;
+    std::unique_ptr<MicCaptureService> m_micService;
+    std::unique_ptr<SystemAudioTapService> m_systemService;
+
+    // Set by start(), read on the write queue and by sessionDirectory(), dropped by the finalize.
+    mutable std::mutex m_writerMutex;
+    std::shared_ptr<AudioTrackWriter> m_writer;
+
+    // The restart's state, shared by the notifying thread, the restart task and the stop.
+    std::mutex m_restartMutex;
+    std::condition_variable m_restartWake;
+    bool m_isRestartingForHardwareChange = false;
+    QFuture<void> m_restartTask;
+    std::chrono::steady_clock::time_point m_ignoreHardwareChangesUntil = std::chrono::steady_clock::time_point::min();
+    int m_hardwareRestartGeneration = 0;
+
+    // Written on the write queue, read and reset by the restart task and the stop.
+    std::atomic<bool> m_hasReceivedSystemAudio = false;
+    std::atomic<std::int64_t> m_micBufferGeneration = 0;
+
+    std::shared_ptr<Lifeline> m_lifeline;
+    std::atomic<bool> m_cancelExports = false;
+    QThreadPool m_restartPool;
+    QThreadPool m_exportPool;
+};

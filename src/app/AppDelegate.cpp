@@ -1,6 +1,7 @@
 #include "AppDelegate.h"
 
 #include "ActionStore.h"
+#include "AudioRecorder.h"
 #include "AuthStore.h"
 #include "CalendarStore.h"
 #include "RecallStore.h"
@@ -52,6 +53,7 @@ void AppDelegate::constructStores()
     // meeting bot, detector. The widget controller comes once launching finished.
     // The session store is the first to touch the one shared API client.
     m_authStore = new AuthStore(APIClient::shared(), this);
+    m_audioRecorder = new AudioRecorder(this);
     m_meetingStore = new MeetingStore(&KeychainService::loadToken, {}, this);
     m_actionStore = new ActionStore(&KeychainService::loadToken, this);
     m_calendarStore = new CalendarStore(&KeychainService::loadToken, this);
@@ -68,6 +70,7 @@ void AppDelegate::exposeTo(QQmlEngine &engine)
     std::call_once(taskType, QCoro::Qml::registerTypes);
     engine.setProperty(delegateProperty, QVariant::fromValue(this));
     registerShared("AuthStore", &AppDelegate::authStore);
+    registerShared("AudioRecorder", &AppDelegate::audioRecorder);
     registerShared("MeetingStore", &AppDelegate::meetingStore);
     registerShared("ActionStore", &AppDelegate::actionStore);
     registerShared("CalendarStore", &AppDelegate::calendarStore);
@@ -82,6 +85,8 @@ void AppDelegate::applicationDidFinishLaunching()
 
 void AppDelegate::applicationWillTerminate()
 {
-    // Only the detector stops: nothing else is torn down or saved at quit.
     m_meetingDetector->stopMonitoring();
+    // A recording still running is closed on disk (segments and metadata), not
+    // exported or uploaded, so nothing recorded is lost by quitting.
+    m_audioRecorder->finishForQuit();
 }

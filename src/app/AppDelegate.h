@@ -3,6 +3,7 @@
 #include <QObject>
 
 class ActionStore;
+class AudioRecorder;
 class AuthStore;
 class CalendarStore;
 class RecallStore;
@@ -25,6 +26,7 @@ public:
     void applicationWillTerminate();
 
     [[nodiscard]] AuthStore *authStore() const { return m_authStore; }
+    [[nodiscard]] AudioRecorder *audioRecorder() const { return m_audioRecorder; }
     [[nodiscard]] MeetingStore *meetingStore() const { return m_meetingStore; }
     [[nodiscard]] ActionStore *actionStore() const { return m_actionStore; }
     [[nodiscard]] CalendarStore *calendarStore() const { return m_calendarStore; }
@@ -35,6 +37,7 @@ private:
     void constructStores();
 
     AuthStore *m_authStore = nullptr;
+    AudioRecorder *m_audioRecorder = nullptr;
     MeetingStore *m_meetingStore = nullptr;
     ActionStore *m_actionStore = nullptr;
     CalendarStore *m_calendarStore = nullptr;

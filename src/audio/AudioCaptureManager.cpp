@@ -177,12 +177,14 @@ std::unique_ptr<MicCaptureService> AudioCaptureManager::makeMicService()
     return mic;
 }
 
-// With the services lock held.
+// With the services lock held. The first-system-buffer note is re-armed behind the
+// buffers the stopped tap had already posted, so only a new tap's buffers can set it off.
 void AudioCaptureManager::stopServices()
 {
     retire(std::move(m_micService));
     retire(std::move(m_systemService));
     m_isSystemAudioRunning = false;
+    m_writeQueue->post([this] { m_hasReceivedSystemAudio = false; });
 }
 
 // A stopped service lives on until the write queue has passed the buffers it
@@ -225,8 +227,10 @@ void AudioCaptureManager::handleMicBuffer(const CapturedAudioBuffer &buffer)
 // On the write queue.
 void AudioCaptureManager::handleSystemBuffer(const CapturedAudioBuffer &buffer)
 {
-    if (!m_hasReceivedSystemAudio.exchange(true))
+    if (!m_hasReceivedSystemAudio) {
+        m_hasReceivedSystemAudio = true;
         log(QStringLiteral("First system audio buffer received — audio is flowing"));
+    }
     route(buffer);
 }
 
@@ -317,7 +321,6 @@ void AudioCaptureManager::runHardwareRestart(int generation)
         std::lock_guard services(m_servicesMutex);
         stopServices();
     }
-    m_hasReceivedSystemAudio = false;
 
     sleepWhileCurrent(generation, m_timings.hardwareSettleDelay);
     if (!isCurrent(generation))
@@ -394,7 +397,6 @@ QFuture<void> AudioCaptureManager::endRecording()
         ++m_hardwareRestartGeneration;
     }
     m_restartWake.notify_all();
-    m_hasReceivedSystemAudio = false;
     std::lock_guard services(m_servicesMutex);
     stopServices();
     return restart;

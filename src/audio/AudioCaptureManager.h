@@ -140,8 +140,9 @@ private:
     std::chrono::steady_clock::time_point m_ignoreHardwareChangesUntil = std::chrono::steady_clock::time_point::min();
     int m_hardwareRestartGeneration = 0;
 
-    // Written on the write queue, read and reset by the restart task and the stop.
-    std::atomic<bool> m_hasReceivedSystemAudio = false;
+    // Only on the write queue.
+    bool m_hasReceivedSystemAudio = false;
+    // Counted on the write queue, read by the restart task to tell a silent microphone.
     std::atomic<std::int64_t> m_micBufferGeneration = 0;
 
     std::shared_ptr<Lifeline> m_lifeline;

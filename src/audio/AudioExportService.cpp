@@ -92,6 +92,9 @@ public:
     {
         if (const int left = av_audio_fifo_size(m_fifo); left > 0)
             encodeFromFifo(left);
+        // Without a single sample the muxer would write a file with no playable track.
+        if (m_nextPts == 0)
+            throw AudioExportError(AudioExportError::exportFailed, QStringLiteral("the segments hold no audio"));
         send(nullptr);
         check(av_write_trailer(m_output));
         check(avio_closep(&m_output->pb));

@@ -10,7 +10,8 @@
 struct AudioExportOptions {
     enum class Coder { fast, twoLoop };
     // FFmpeg's fast coder is about three times quicker than its two-loop
-    // search, which matters for hour-long recordings and not for speech.
+    // search and loses nothing a listener of speech would miss; the time
+    // matters when an hour-long recording stops.
     Coder coder = Coder::fast;
     // Looked at between packets: when set, the export ends with "cancelled".
     const std::atomic<bool> *cancel = nullptr;

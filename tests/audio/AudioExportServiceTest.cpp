@@ -173,6 +173,13 @@ TEST_F(AudioExportServiceTest, FailuresCarryTheirReasons)
     ASSERT_TRUE(cancelled);
     EXPECT_EQ(cancelled->description(), u"Audio export failed: cancelled"_s);
 
+    // Segments without a single sample would give a file without a playable track.
+    const QString empty = path(u"mic_track_001.caf"_s);
+    UploadTrackCheck::writeEmptyCafSegment(empty);
+    const auto silent = exportError({ empty }, path(u"empty.m4a"_s));
+    ASSERT_TRUE(silent);
+    EXPECT_EQ(silent->description(), u"Audio export failed: the segments hold no audio"_s);
+
     // A segment that is gone is the file system's error, not an export error.
     EXPECT_THROW(await(AudioExportService::exportUploadTrack({ path(u"gone.caf"_s) }, path(u"gone.m4a"_s))), FileError);
     EXPECT_FALSE(QFile::exists(path(u"gone.m4a"_s)));

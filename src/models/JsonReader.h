@@ -66,11 +66,6 @@ concept Record = requires(const class ObjectReader &r) {
     { T::fromJson(r) } -> std::same_as<T>;
 };
 
-// What the built-in decoders read: a QJsonValue, or an entry of an object or
-// array read in place, which spares a copy and its reference counting.
-template<class V>
-concept JsonValueLike = std::same_as<V, QJsonValue> || std::same_as<V, QJsonValueConstRef>;
-
 // Where each field was found in the previous row of a list. The rows of one
 // list nearly always share their keys, and checking the one key at the
 // remembered position costs far less than searching the object for it.
@@ -142,10 +137,19 @@ private:
 
 [[noreturn]] void throwTypeMismatch(const Path &path, const char *expected, QJsonValue::Type found);
 
+// The two entry points of a built-in decoder: a QJsonValue, or an entry of an
+// object or array read in place, which spares a copy and its reference
+// counting. Both go to the decoder's `read` template.
+template<class T, class Self>
+struct ReadsInPlace {
+    static T decode(const QJsonValue &v, const Path &path) { return Self::read(v, path); }
+    static T decode(QJsonValueConstRef v, const Path &path) { return Self::read(v, path); }
+};
+
 template<>
-struct Decoder<QString> {
-    template<JsonValueLike V>
-    static QString decode(const V &v, const Path &path)
+struct Decoder<QString> : ReadsInPlace<QString, Decoder<QString>> {
+    template<class V>
+    static QString read(const V &v, const Path &path)
     {
         if (!v.isString())
             throwTypeMismatch(path, "a string", v.type());
@@ -154,9 +158,9 @@ struct Decoder<QString> {
 };
 
 template<>
-struct Decoder<bool> {
-    template<JsonValueLike V>
-    static bool decode(const V &v, const Path &path)
+struct Decoder<bool> : ReadsInPlace<bool, Decoder<bool>> {
+    template<class V>
+    static bool read(const V &v, const Path &path)
     {
         if (!v.isBool())
             throwTypeMismatch(path, "a boolean", v.type());
@@ -165,9 +169,9 @@ struct Decoder<bool> {
 };
 
 template<>
-struct Decoder<double> {
-    template<JsonValueLike V>
-    static double decode(const V &v, const Path &path)
+struct Decoder<double> : ReadsInPlace<double, Decoder<double>> {
+    template<class V>
+    static double read(const V &v, const Path &path)
     {
         if (!v.isDouble())
             throwTypeMismatch(path, "a number", v.type());
@@ -176,9 +180,9 @@ struct Decoder<double> {
 };
 
 template<>
-struct Decoder<qint64> {
-    template<JsonValueLike V>
-    static qint64 decode(const V &v, const Path &path)
+struct Decoder<qint64> : ReadsInPlace<qint64, Decoder<qint64>> {
+    template<class V>
+    static qint64 read(const V &v, const Path &path)
     {
         if (!v.isDouble())
             throwTypeMismatch(path, "an integer", v.type());
@@ -191,9 +195,9 @@ struct Decoder<qint64> {
 };
 
 template<>
-struct Decoder<int> {
-    template<JsonValueLike V>
-    static int decode(const V &v, const Path &path)
+struct Decoder<int> : ReadsInPlace<int, Decoder<int>> {
+    template<class V>
+    static int read(const V &v, const Path &path)
     {
         return narrow(Decoder<qint64>::decode(v, path), path);
     }
@@ -201,9 +205,9 @@ struct Decoder<int> {
 };
 
 template<>
-struct Decoder<QDateTime> {
-    template<JsonValueLike V>
-    static QDateTime decode(const V &v, const Path &path)
+struct Decoder<QDateTime> : ReadsInPlace<QDateTime, Decoder<QDateTime>> {
+    template<class V>
+    static QDateTime read(const V &v, const Path &path)
     {
         if (!v.isString())
             throwTypeMismatch(path, "a date string", v.type());
@@ -218,9 +222,9 @@ struct Decoder<QJsonValue> {
 };
 
 template<class T>
-struct Decoder<QList<T>> {
-    template<JsonValueLike V>
-    static QList<T> decode(const V &v, const Path &path)
+struct Decoder<QList<T>> : ReadsInPlace<QList<T>, Decoder<QList<T>>> {
+    template<class V>
+    static QList<T> read(const V &v, const Path &path)
     {
         if (!v.isArray())
             throwTypeMismatch(path, "an array", v.type());
@@ -243,15 +247,13 @@ struct Decoder<QList<T>> {
 };
 
 template<Record T>
-struct Decoder<T> {
-    template<JsonValueLike V>
-    static T decode(const V &v, const Path &path)
-    {
-        return decode(v, path, nullptr);
-    }
+struct Decoder<T> : ReadsInPlace<T, Decoder<T>> {
+    using ReadsInPlace<T, Decoder<T>>::decode;
     // The rows of a list share `positions`.
-    template<JsonValueLike V>
-    static T decode(const V &v, const Path &path, KeyPositions *positions)
+    static T decode(QJsonValueConstRef v, const Path &path, KeyPositions *positions) { return read(v, path, positions); }
+
+    template<class V>
+    static T read(const V &v, const Path &path, KeyPositions *positions = nullptr)
     {
         if (!v.isObject())
             throwTypeMismatch(path, "an object", v.type());

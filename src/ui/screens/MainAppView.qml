@@ -1,11 +1,64 @@
 import QtQuick
+import QtQuick.Controls.Basic
+import Echoquill.Ui
+import Echoquill.Shared
 
-// The signed-in application: sidebar and the selected screen.
+// The signed-in window: the sidebar and the screen of the selected item,
+// side by side. Other screens ask it to open a note through the meeting
+// store's navigateToMeetingId.
 Item {
-    Text {
-        anchors.centerIn: parent
-        text: "Echoquill"
-        font.pixelSize: 28
-        color: "#2b1d14"
+    id: main
+    objectName: "MainAppView"
+
+    readonly property alias navigation: navigation
+
+    MainNavigation {
+        id: navigation
+        meetingStore: MeetingStore
+    }
+    Component.onCompleted: navigation.appear()
+
+    SplitView {
+        anchors.fill: parent
+        orientation: Qt.Horizontal
+
+        handle: Rectangle {
+            implicitWidth: 1
+            color: EQPalette.hairline
+            containmentMask: Item { x: -4; width: 9; height: parent ? parent.height : 0 }
+        }
+
+        SidebarView {
+            SplitView.preferredWidth: 220
+            SplitView.minimumWidth: 200
+            SplitView.maximumWidth: 260
+            navigation: navigation
+        }
+
+        Loader {
+            objectName: "detailColumn"
+            SplitView.fillWidth: true
+            sourceComponent: navigation.selectedNav === "profile" ? profile : section
+        }
+    }
+
+    Component {
+        id: profile
+        ProfileView { }
+    }
+
+    // Home, meetings and actions show their title until their screens exist.
+    Component {
+        id: section
+        ScreenBackground {
+            Text {
+                x: 40
+                y: 40
+                text: navigation.selectedNav === "meetings" ? "Meetings"
+                    : navigation.selectedNav === "actions" ? "Actions" : "Home"
+                color: EQPalette.ink
+                EQTextStyle.role: "h1"
+            }
+        }
     }
 }

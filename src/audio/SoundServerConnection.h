@@ -1,0 +1,107 @@
+#pragma once
+
+#include <pulse/channelmap.h>
+#include <pulse/context.h>
+#include <pulse/introspect.h>
+#include <pulse/sample.h>
+#include <pulse/thread-mainloop.h>
+
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+
+class SerialQueue;
+
+// The process's connection to the sound server (libpulse with its own loop
+// thread), shared by the capture services and made when first needed. It
+// answers which devices are the defaults and reports when they change.
+class SoundServerConnection {
+public:
+    struct Defaults {
+        QString sourceName; // empty when the server has no source
+        QString sinkName; // empty when the server has no sink
+    };
+    struct SourceInfo {
+        QString name;
+        std::uint32_t index = 0;
+        pa_sample_spec sampleSpec {};
+        pa_channel_map channelMap {};
+    };
+    struct SinkInfo {
+        QString name;
+        std::uint32_t index = 0;
+        QString monitorSourceName;
+    };
+    struct DefaultsChange {
+        bool source = false;
+        bool sink = false;
+    };
+    using Listener = std::function<void(const DefaultsChange &)>;
+
+    // The live connection to `server` (empty: libpulse's default, PULSE_SERVER
+    // or client.conf), connecting first when there is none or the last one
+    // broke. Throws SoundServerError.
+    static std::shared_ptr<SoundServerConnection> shared(const QString &server = {});
+    ~SoundServerConnection();
+    SoundServerConnection(const SoundServerConnection &) = delete;
+    SoundServerConnection &operator=(const SoundServerConnection &) = delete;
+
+    [[nodiscard]] bool isReady() const { return m_ready; }
+
+    // Round trips to the server; they block the caller, which must not be the
+    // loop thread, and throw SoundServerError.
+    [[nodiscard]] Defaults defaults();
+    [[nodiscard]] SourceInfo sourceInfo(const QString &name);
+    [[nodiscard]] SinkInfo sinkInfo(const QString &name);
+
+    // Listeners hear about default source or sink changes on the connection's
+    // event thread (never the loop thread), so they may start and stop streams.
+    int addListener(Listener listener);
+    void removeListener(int id);
+    // Runs `work` on the event thread, after the events posted before it.
+    void postEvent(std::function<void()> work);
+
+    // For stream owners: everything below is used with the loop locked.
+    class Lock {
+    public:
+        explicit Lock(SoundServerConnection &connection);
+        ~Lock();
+        Lock(const Lock &) = delete;
+        Lock &operator=(const Lock &) = delete;
+
+    private:
+        pa_threaded_mainloop *m_mainloop;
+    };
+    [[nodiscard]] pa_context *context() const { return m_context; }
+    [[nodiscard]] int lastError() const;
+    // Sleeps until a callback signals the loop (or the connection breaks).
+    void wait();
+    // Wakes the waiting caller; called from stream callbacks on the loop thread.
+    void signal();
+
+private:
+    SoundServerConnection();
+    void connect(const QString &server);
+    void runOperation(pa_operation *operation, const QString &what);
+    void notifyListeners(const DefaultsChange &change);
+
+    static void onContextState(pa_context *context, void *self);
+    static void onSubscriptionEvent(pa_context *context, pa_subscription_event_type_t type, std::uint32_t index, void *self);
+    static void onServerInfo(pa_context *context, const pa_server_info *info, void *self);
+
+    pa_threaded_mainloop *m_mainloop = nullptr;
+    pa_context *m_context = nullptr;
+    std::atomic<bool> m_ready = false;
+    // Last defaults seen; touched only on the loop thread or with the loop locked.
+    Defaults m_known;
+
+    std::mutex m_listenersMutex;
+    std::map<int, Listener> m_listeners;
+    int m_nextListener = 0;
+    std::unique_ptr<SerialQueue> m_events;
+};

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "AudioFormat.h"
+#include "CapturedAudioBuffer.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class BufferOutlet;
+class RecordStream;
+class SerialQueue;
+class SoundServerConnection;
+
+// Captures what the computer plays: a record stream on the monitor of the
+// default sink, which carries the mixed output of every process while the user
+// keeps hearing it. Buffers travel like the microphone's, tagged systemOutput.
+// It does not watch for device changes; the microphone's notification drives
+// the owner's restart.
+class SystemAudioTapService {
+public:
+    using BufferHandler = std::function<void(const CapturedAudioBuffer &)>;
+
+    // A setup step that failed, with the sound server's error code.
+    class SystemTapError : public std::exception {
+    public:
+        enum Kind {
+            tapCreationFailed, // no connection to the sound server
+            aggregateDeviceCreationFailed, // the record stream could not be made
+            ioProcCreationFailed, // the record stream could not be connected to the monitor
+            startFailed, // the record stream did not start
+            tapUIDReadFailed, // no default sink or no monitor of it
+            tapFormatReadFailed, // the monitor's format could not be read
+        };
+
+        SystemTapError(Kind kind, std::int32_t status);
+        [[nodiscard]] Kind kind() const { return m_kind; }
+        [[nodiscard]] std::int32_t status() const { return m_status; }
+        [[nodiscard]] QString description() const;
+        const char *what() const noexcept override { return m_what.constData(); }
+
+    private:
+        Kind m_kind;
+        std::int32_t m_status;
+        QByteArray m_what;
+    };
+
+    static constexpr std::uint32_t cycleFrames = 4096;
+
+    // `writeQueue` must outlive the service. `server` empty: the default sound server.
+    explicit SystemAudioTapService(SerialQueue &writeQueue, QString server = {});
+    ~SystemAudioTapService();
+    SystemAudioTapService(const SystemAudioTapService &) = delete;
+    SystemAudioTapService &operator=(const SystemAudioTapService &) = delete;
+
+    // Throws SystemTapError after tearing down what it had set up. Does nothing while running.
+    void start();
+    // Safe in any state; no buffer is posted once it returns.
+    void stop();
+
+    [[nodiscard]] bool isRunning() const { return m_isRunning; }
+    // Cycles logged since construction.
+    [[nodiscard]] int debugBufferCount() const { return m_debugBufferCount; }
+    // The stream's format, read once per start.
+    [[nodiscard]] std::optional<AudioFormat> tapFormat() const { return m_tapFormat; }
+
+    // Runs on the write queue, once per accepted cycle, in capture order.
+    void setOnBuffer(BufferHandler handler);
+
+private:
+    void handleCycle(const AudioFormat &format, std::shared_ptr<PcmBuffer> copy, std::size_t bytes);
+
+    QString m_server;
+    std::shared_ptr<SoundServerConnection> m_connection;
+    std::unique_ptr<RecordStream> m_stream;
+    // Server indices of the monitor source and of our stream, for the log.
+    std::optional<std::uint32_t> m_tapID;
+    std::optional<std::uint32_t> m_aggregateDeviceID;
+    std::optional<AudioFormat> m_tapFormat;
+    std::shared_ptr<BufferOutlet> m_outlet;
+    std::atomic<bool> m_isRunning = false;
+    std::atomic<int> m_debugBufferCount = 0;
+};

@@ -1,0 +1,58 @@
+import QtQuick
+import Echoquill.Ui
+
+// A single-line text field in a rounded, outlined frame with a placeholder.
+// Return does nothing; edits by the user are reported through `edited`.
+Rectangle {
+    id: field
+    property alias text: input.text
+    property string placeholder
+    property string role: "body"
+    property real horizontalPadding: 14
+    property alias input: input
+    property Component leading: null
+    signal edited(string text)
+
+    implicitHeight: 42
+    implicitWidth: 240
+    radius: 10
+    color: EQPalette.white
+    border.width: 1
+    border.color: input.activeFocus ? EQPalette.terracottaSoft : EQPalette.hairline
+
+    Loader {
+        id: leadingItem
+        anchors.left: parent.left
+        anchors.leftMargin: field.leading ? field.horizontalPadding - 4 : 0
+        anchors.verticalCenter: parent.verticalCenter
+        sourceComponent: field.leading
+    }
+
+    TextInput {
+        id: input
+        anchors.left: leadingItem.right
+        anchors.leftMargin: field.leading ? 6 : field.horizontalPadding
+        anchors.right: parent.right
+        anchors.rightMargin: field.horizontalPadding
+        anchors.verticalCenter: parent.verticalCenter
+        color: EQPalette.ink
+        selectionColor: EQPalette.terracottaSoft
+        selectedTextColor: EQPalette.ink
+        clip: true
+        selectByMouse: true
+        EQTextStyle.role: field.role
+        onTextEdited: field.edited(text)
+        Keys.onReturnPressed: (event) => event.accepted = true
+        Keys.onEnterPressed: (event) => event.accepted = true
+
+        Text {
+            anchors.fill: parent
+            verticalAlignment: Text.AlignVCenter
+            visible: input.text.length === 0
+            text: field.placeholder
+            color: EQPalette.inkMuted
+            font: input.font
+            elide: Text.ElideRight
+        }
+    }
+}

@@ -1,0 +1,36 @@
+import QtQuick
+import Echoquill.Ui
+
+// The brand ripple: rings that grow from the centre and fade, three at a
+// time, redrawn every frame while shown.
+Canvas {
+    id: ripple
+    property real size: 420
+    property color color: EQPalette.terracotta
+
+    width: size
+    height: size
+
+    FrameAnimation {
+        running: ripple.visible
+        onTriggered: ripple.requestPaint()
+    }
+
+    onPaint: {
+        const ctx = getContext("2d")
+        ctx.reset()
+        const cx = width / 2
+        const cy = height / 2
+        ctx.lineWidth = 1.2
+        for (const ring of RippleGeometry.rings(width)) {
+            ctx.strokeStyle = EQPalette.withOpacity(color, ring.opacity * color.a)
+            ctx.beginPath()
+            ctx.arc(cx, cy, ring.radius, 0, 2 * Math.PI)
+            ctx.stroke()
+        }
+        ctx.fillStyle = color
+        ctx.beginPath()
+        ctx.arc(cx, cy, 4, 0, 2 * Math.PI)
+        ctx.fill()
+    }
+}

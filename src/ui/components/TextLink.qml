@@ -1,0 +1,13 @@
+import QtQuick
+import Echoquill.Ui
+
+// A plain text button.
+Text {
+    id: link
+    property var action: null
+    color: hover.hovered ? EQPalette.terracotta : EQPalette.inkSecondary
+    EQTextStyle.role: "bodySm"
+
+    HoverHandler { id: hover; cursorShape: Qt.PointingHandCursor }
+    TapHandler { onTapped: if (link.action) link.action() }
+}

@@ -1,0 +1,94 @@
+import QtQuick
+import Echoquill.Ui
+import Echoquill.Shared
+
+// The e-mail code flow in two steps: the address, then the six-digit code.
+// The state and every rule live in OTPFlow; this file only lays it out.
+Column {
+    id: view
+    objectName: "OTPFlowView"
+    spacing: 12
+
+    OTPFlow {
+        id: flow
+        authStore: AuthStore
+    }
+
+    Loader {
+        width: parent.width
+        sourceComponent: flow.step === "codeEntry" ? codeEntry : enterEmail
+    }
+
+    Text {
+        width: parent.width
+        visible: flow.errorText.length > 0
+        text: flow.errorText
+        color: EQPalette.alert
+        wrapMode: Text.Wrap
+        EQTextStyle.role: "bodySm"
+    }
+
+    Component {
+        id: enterEmail
+        Column {
+            objectName: "enterEmail"
+            spacing: 12
+
+            EQTextField {
+                objectName: "emailField"
+                width: parent.width
+                placeholder: "you@company.com"
+                text: flow.email
+                onEdited: (text) => flow.email = text
+            }
+            PillButton {
+                width: parent.width
+                label: "Send code"
+                variant: "dark"
+                isLoading: flow.isSending
+                action: () => flow.sendCode()
+            }
+            TextLink {
+                anchors.horizontalCenter: parent.horizontalCenter
+                text: flow.accountLinkText
+                action: () => flow.toggleAccountLink()
+            }
+        }
+    }
+
+    Component {
+        id: codeEntry
+        Column {
+            objectName: "codeEntry"
+            spacing: 12
+
+            Text {
+                width: parent.width
+                text: flow.codePrompt
+                color: EQPalette.inkSecondary
+                wrapMode: Text.Wrap
+                EQTextStyle.role: "bodySm"
+            }
+            EQTextField {
+                objectName: "codeField"
+                width: parent.width
+                placeholder: "000000"
+                text: flow.code
+                onEdited: (text) => flow.code = text
+                Component.onCompleted: input.forceActiveFocus()
+            }
+            PillButton {
+                width: parent.width
+                label: "Verify code"
+                variant: "dark"
+                isLoading: AuthStore.isLoading
+                action: () => flow.verify()
+            }
+            TextLink {
+                anchors.horizontalCenter: parent.horizontalCenter
+                text: "Change email"
+                action: () => flow.changeEmail()
+            }
+        }
+    }
+}

@@ -1,0 +1,230 @@
+import QtQuick
+import Echoquill.Ui
+import Echoquill.Shared
+
+// The account: who is signed in, their name and address, signing out, and
+// where account deletion happens.
+ScreenBackground {
+    id: profile
+    objectName: "ProfileView"
+
+    readonly property var user: AuthStore.currentUser
+    readonly property real contentWidth: Math.min(width - 80, 640)
+
+    Flickable {
+        anchors.fill: parent
+        contentWidth: width
+        contentHeight: column.height + 80
+        boundsBehavior: Flickable.StopAtBounds
+        clip: true
+
+        Column {
+            id: column
+            x: 40
+            y: 40
+            width: profile.contentWidth
+            spacing: 0
+
+            Text {
+                text: "SETTINGS"
+                color: EQPalette.inkMuted
+                font: EQFonts.text(11, Font.Medium, 1.6)
+            }
+            Text {
+                topPadding: 6
+                text: "Account"
+                color: EQPalette.ink
+                EQTextStyle.role: "h1"
+            }
+
+            Item { width: 1; height: 28 }
+
+            WarmCard {
+                objectName: "profileCard"
+                visible: !!profile.user
+                width: parent.width
+                height: visible ? cardRow.height + 48 : 0
+
+                Row {
+                    id: cardRow
+                    x: 24
+                    anchors.verticalCenter: parent.verticalCenter
+                    spacing: 18
+
+                    EQAvatar {
+                        anchors.verticalCenter: parent.verticalCenter
+                        size: 56
+                        name: profile.user ? profile.user.name : ""
+                        imageURL: profile.user ? profile.user.googlePicture : null
+                    }
+                    Column {
+                        anchors.verticalCenter: parent.verticalCenter
+                        spacing: 10
+                        Text {
+                            text: profile.user ? profile.user.name : ""
+                            color: EQPalette.ink
+                            EQTextStyle.role: "h3"
+                        }
+                        Row {
+                            spacing: 12
+                            OutlineButton {
+                                id: changePhoto
+                                property bool explained: false
+                                anchors.verticalCenter: parent.verticalCenter
+                                label: "Change photo"
+                                color: EQPalette.ink
+                                outline: EQPalette.hairlineStrong
+                                action: () => explained = true
+                            }
+                            Text {
+                                anchors.verticalCenter: parent.verticalCenter
+                                visible: changePhoto.explained
+                                text: "Your photo comes from your Google account."
+                                color: EQPalette.inkSecondary
+                                font: EQFonts.text(12)
+                            }
+                        }
+                    }
+                }
+            }
+
+            SectionLabel { text: "ACCOUNT" }
+            Rectangle {
+                width: parent.width
+                height: fields.height
+                radius: 14
+                color: EQPalette.white
+                border.width: 1
+                border.color: EQPalette.hairline
+
+                Column {
+                    id: fields
+                    width: parent.width
+                    Repeater {
+                        model: [
+                            { label: "First name", value: AccountName.firstName(profile.user ? profile.user.name : "") },
+                            { label: "Last name", value: AccountName.lastName(profile.user ? profile.user.name : "") },
+                            { label: "Email", value: profile.user ? profile.user.email : "" }
+                        ]
+                        Item {
+                            required property var modelData
+                            required property int index
+                            width: fields.width
+                            height: 52
+                            Rectangle {
+                                visible: index > 0
+                                x: 20
+                                width: parent.width - 40
+                                height: 1
+                                color: EQPalette.hairlineSoft
+                            }
+                            Text {
+                                x: 20
+                                anchors.verticalCenter: parent.verticalCenter
+                                text: modelData.label
+                                color: EQPalette.inkTertiary
+                                EQTextStyle.role: "bodySm"
+                            }
+                            Text {
+                                objectName: "value:" + modelData.label
+                                anchors.right: parent.right
+                                anchors.rightMargin: 20
+                                anchors.verticalCenter: parent.verticalCenter
+                                width: Math.min(implicitWidth, parent.width * 0.6)
+                                horizontalAlignment: Text.AlignRight
+                                elide: Text.ElideRight
+                                text: modelData.value
+                                color: EQPalette.ink
+                                font: EQFonts.text(14)
+                            }
+                        }
+                    }
+                }
+            }
+
+            SectionLabel { text: "SECURITY" }
+            ProfileActionRow {
+                width: parent.width
+                title: "Sign out of all devices"
+                detail: "You'll need to log in to Echoquill again on all devices."
+                buttonLabel: "Sign out everywhere"
+                action: () => AuthStore.signOut()
+            }
+
+            SectionLabel { text: "DELETE ACCOUNT" }
+            ProfileActionRow {
+                id: deleteRow
+                property bool explained: false
+                width: parent.width
+                title: "Permanently delete account"
+                detail: "Delete your account and all associated data."
+                buttonLabel: "Delete account"
+                note: explained ? "Account deletion is handled on the web for now." : ""
+                action: () => explained = true
+            }
+        }
+    }
+
+    component SectionLabel: Text {
+        topPadding: 30
+        bottomPadding: 10
+        color: EQPalette.inkMuted
+        font: EQFonts.text(11, Font.Medium, 1.6)
+    }
+
+    // Title and text on the left, an alert-coloured outline button on the right.
+    component ProfileActionRow: Rectangle {
+        id: actionRow
+        property string title
+        property string detail
+        property string buttonLabel
+        property string note
+        property var action: null
+
+        height: texts.height + 36
+        radius: 14
+        color: EQPalette.white
+        border.width: 1
+        border.color: EQPalette.hairline
+
+        Column {
+            id: texts
+            x: 20
+            anchors.verticalCenter: parent.verticalCenter
+            width: parent.width - button.width - 60
+            spacing: 4
+            Text {
+                width: parent.width
+                text: actionRow.title
+                color: EQPalette.ink
+                font: EQFonts.text(14, Font.Medium)
+            }
+            Text {
+                width: parent.width
+                text: actionRow.detail
+                color: EQPalette.inkTertiary
+                wrapMode: Text.Wrap
+                font: EQFonts.text(12)
+            }
+            Text {
+                width: parent.width
+                visible: actionRow.note.length > 0
+                topPadding: 4
+                text: actionRow.note
+                color: EQPalette.alert
+                wrapMode: Text.Wrap
+                font: EQFonts.text(12)
+            }
+        }
+        OutlineButton {
+            id: button
+            anchors.right: parent.right
+            anchors.rightMargin: 20
+            anchors.verticalCenter: parent.verticalCenter
+            label: actionRow.buttonLabel
+            color: EQPalette.alert
+            outline: EQPalette.alertSoft
+            action: actionRow.action
+        }
+    }
+}

@@ -1,0 +1,40 @@
+import QtQuick
+import Echoquill.Ui
+
+// One place in the sidebar: its symbol and title; selected in terracotta on
+// a light shade, hovered on a fainter one.
+Rectangle {
+    id: row
+    property var item
+    property bool isSelected: false
+    property var action: null
+    property var look
+    readonly property bool isHovered: hover.hovered
+
+    implicitHeight: 32
+    radius: 8
+    color: isSelected ? look.selectedBackground : isHovered ? look.hoverBackground : EQPalette.clear
+
+    Row {
+        anchors.left: parent.left
+        anchors.leftMargin: 10
+        anchors.verticalCenter: parent.verticalCenter
+        spacing: 10
+
+        EQSymbol {
+            anchors.verticalCenter: parent.verticalCenter
+            name: row.item.symbol
+            size: 14
+            color: row.isSelected ? row.look.selectedSymbol : row.look.rowSymbol
+        }
+        Text {
+            anchors.verticalCenter: parent.verticalCenter
+            text: row.item.title
+            color: row.isSelected ? row.look.selectedTitle : row.look.rowTitle
+            font: EQFonts.text(13, row.isSelected ? Font.Medium : Font.Normal)
+        }
+    }
+
+    HoverHandler { id: hover; cursorShape: Qt.PointingHandCursor }
+    TapHandler { onTapped: if (row.action) row.action() }
+}

@@ -1,0 +1,84 @@
+#include "ScreenDriver.h"
+
+#include "Await.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace ScreenDriver {
+
+QQuickItem *find(QQuickItem *root, const std::function<bool(QQuickItem *)> &match)
+{
+    if (!root || !root->isVisible())
+        return nullptr;
+    if (match(root))
+        return root;
+    for (QQuickItem *child : root->childItems())
+        if (QQuickItem *hit = find(child, match))
+            return hit;
+    return nullptr;
+}
+
+QQuickItem *byObjectName(QQuickItem *root, const QString &name)
+{
+    return find(root, [&](QQuickItem *item) { return item->objectName() == name; });
+}
+
+QQuickItem *byText(QQuickItem *root, const QString &text)
+{
+    return find(root, [&](QQuickItem *item) { return item->property("text").toString() == text; });
+}
+
+QQuickItem *button(QQuickItem *root, const QString &label)
+{
+    return find(root, [&](QQuickItem *item) { return item->property("label").toString() == label; });
+}
+
+bool shows(QQuickItem *root, const char *type)
+{
+    return find(root, [&](QQuickItem *item) { return QByteArray(item->metaObject()->className()).startsWith(type); });
+}
+
+void click(QQuickWindow *window, QQuickItem *item)
+{
+    ASSERT_TRUE(item);
+    const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
+    QTest::mouseClick(window, Qt::LeftButton, {}, centre.toPoint());
+    waitUntil([] { return false; }, 30);
+}
+
+void type(QQuickWindow *window, QQuickItem *field, const QString &text)
+{
+    click(window, field);
+    for (QChar c : text)
+        QTest::keyClick(window, c.toLatin1());
+    waitUntil([] { return false; }, 30);
+}
+
+void paste(QQuickWindow *window, QQuickItem *field, const QString &text)
+{
+    click(window, field);
+    QGuiApplication::clipboard()->setText(text);
+    QTest::keyClick(window, Qt::Key_V, Qt::ControlModifier);
+    waitUntil([] { return false; }, 30);
+}
+
+QString grab(QQuickWindow *window, const QString &name)
+{
+    QString dir = qEnvironmentVariable("ECHOQUILL_ARTIFACTS");
+    if (dir.isEmpty())
+        dir = QStringLiteral(ECHOQUILL_ARTIFACTS_DIR);
+    QDir().mkpath(dir);
+    const QString path = dir + u'/' + name + QStringLiteral(".png");
+    const QImage image = window->grabWindow();
+    EXPECT_FALSE(image.isNull()) << name.toStdString();
+    EXPECT_TRUE(image.save(path)) << path.toStdString();
+    return path;
+}
+
+}

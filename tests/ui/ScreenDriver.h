@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QPointF>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QString>
+
+#include <functional>
+
+// Finds items in a window's item tree and acts on them as a user would:
+// real mouse clicks and key presses through the window.
+namespace ScreenDriver {
+
+// The first visible item for which `match` holds, depth first.
+QQuickItem *find(QQuickItem *root, const std::function<bool(QQuickItem *)> &match);
+QQuickItem *byObjectName(QQuickItem *root, const QString &name);
+QQuickItem *byText(QQuickItem *root, const QString &text);
+// A pill or outline button by its label.
+QQuickItem *button(QQuickItem *root, const QString &label);
+// Whether an item of the QML type `type` is shown.
+bool shows(QQuickItem *root, const char *type);
+
+void click(QQuickWindow *window, QQuickItem *item);
+// Clicks the field and types the text key by key.
+void type(QQuickWindow *window, QQuickItem *field, const QString &text);
+// Clicks the field and pastes the text in one edit.
+void paste(QQuickWindow *window, QQuickItem *field, const QString &text);
+// Saves the window's image under the test artifacts directory; returns the path.
+QString grab(QQuickWindow *window, const QString &name);
+
+}

@@ -1,7 +1,5 @@
 #include "IsoDate.h"
 
-#include <QTimeZone>
-
 namespace {
 
 // Reads exactly `count` ASCII digits at `pos`, advancing it.
@@ -29,29 +27,54 @@ bool expect(QStringView s, qsizetype &pos, char16_t c)
     return true;
 }
 
-std::optional<QDateTime> parseWith(QStringView s, bool fractional)
+enum class Fraction { Required, Forbidden, Optional };
+
+bool isLeapYear(int y)
+{
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+int daysInMonth(int y, int m)
+{
+    static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && isLeapYear(y) ? 29 : days[m - 1];
+}
+
+// Days from 1970-01-01 to the given proleptic Gregorian date.
+qint64 daysSinceEpoch(int y, int m, int d)
+{
+    y -= m <= 2;
+    const qint64 era = y / 400;
+    const qint64 yearOfEra = y - era * 400;
+    const qint64 dayOfYear = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const qint64 dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
+std::optional<QDateTime> parseWith(QStringView s, Fraction fraction)
 {
     qsizetype p = 0;
-    int y, mo, d, h, mi, sec;
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
     if (!digits(s, p, 4, y) || !expect(s, p, u'-') || !digits(s, p, 2, mo) || !expect(s, p, u'-')
         || !digits(s, p, 2, d) || !expect(s, p, u'T') || !digits(s, p, 2, h) || !expect(s, p, u':')
         || !digits(s, p, 2, mi) || !expect(s, p, u':') || !digits(s, p, 2, sec))
         return std::nullopt;
 
     int msec = 0;
-    if (fractional) {
-        if (!expect(s, p, u'.'))
-            return std::nullopt;
+    const bool hasFraction = expect(s, p, u'.');
+    if (hasFraction ? fraction == Fraction::Forbidden : fraction == Fraction::Required)
+        return std::nullopt;
+    if (hasFraction) {
         const qsizetype start = p;
-        double fraction = 0, scale = 0.1;
+        double value = 0, scale = 0.1;
         while (p < s.size() && s[p] >= u'0' && s[p] <= u'9') {
-            fraction += (s[p].unicode() - u'0') * scale;
+            value += (s[p].unicode() - u'0') * scale;
             scale /= 10;
             ++p;
         }
         if (p == start)
             return std::nullopt;
-        msec = qMin(999, int(fraction * 1000 + 1e-6));
+        msec = qMin(999, int(value * 1000 + 1e-6));
     }
 
     int offsetSeconds = 0;
@@ -70,11 +93,12 @@ std::optional<QDateTime> parseWith(QStringView s, bool fractional)
     if (p != s.size())
         return std::nullopt;
 
-    const QDate date(y, mo, d);
-    const QTime time(h, mi, sec, msec);
-    if (!date.isValid() || !time.isValid())
+    // Year 0 does not exist in the calendar QDate follows; no leap seconds.
+    if (y < 1 || mo < 1 || mo > 12 || d < 1 || d > daysInMonth(y, mo) || h > 23 || mi > 59 || sec > 59)
         return std::nullopt;
-    return QDateTime(date, time, Qt::UTC).addSecs(-offsetSeconds);
+    // Epoch arithmetic: building QDate and QTime and shifting the result costs more than the parse.
+    const qint64 seconds = daysSinceEpoch(y, mo, d) * 86400 + h * 3600 + mi * 60 + sec - offsetSeconds;
+    return QDateTime::fromMSecsSinceEpoch(seconds * 1000 + msec, Qt::UTC);
 }
 
 }
@@ -83,19 +107,19 @@ namespace IsoDate {
 
 std::optional<QDateTime> parseFractional(QStringView text)
 {
-    return parseWith(text, true);
+    return parseWith(text, Fraction::Required);
 }
 
 std::optional<QDateTime> parsePlain(QStringView text)
 {
-    return parseWith(text, false);
+    return parseWith(text, Fraction::Forbidden);
 }
 
 std::optional<QDateTime> parse(QStringView text)
 {
-    if (auto d = parseFractional(text))
-        return d;
-    return parsePlain(text);
+    // Both forms in one pass: the fractional form is tried first, and a text
+    // with a fraction can only be that form.
+    return parseWith(text, Fraction::Optional);
 }
 
 QString format(const QDateTime &date)

@@ -4,7 +4,6 @@
 #include <QJsonParseError>
 
 #include <cmath>
-#include <unordered_map>
 #include <limits>
 
 namespace Json {
@@ -69,37 +68,61 @@ QString convertFromSnakeCase(QStringView key)
 }
 
 // "createdDateTime" → "created_date_time": the spelling the service uses for a
-// camelCase field. Field names are literals, so the answer is cached per literal.
-static const QString &snakeSpelling(QLatin1StringView field)
+// camelCase field, written into `out` so that looking it up allocates nothing.
+static QLatin1StringView snakeSpelling(QLatin1StringView field, QVarLengthArray<char, 64> &out)
 {
-    thread_local std::unordered_map<const char *, QString> cache;
-    auto it = cache.find(field.data());
-    if (it != cache.end())
-        return it->second;
-    QString snake;
     for (const char c : field) {
         if (c >= 'A' && c <= 'Z') {
-            snake += QLatin1Char('_');
-            snake += QLatin1Char(char(c - 'A' + 'a'));
+            out.append('_');
+            out.append(char(c - 'A' + 'a'));
         } else {
-            snake += QLatin1Char(c);
+            out.append(c);
         }
     }
-    return cache.emplace(field.data(), snake).first->second;
+    return QLatin1StringView(out.data(), out.size());
 }
 
-QJsonValue ObjectReader::find(QLatin1StringView key) const
+qsizetype KeyPositions::recall(qsizetype n, QLatin1StringView key, const QCborMap &entries) const
 {
+    if (n >= m_fields.size())
+        return -1;
+    const Field &field = m_fields[n];
+    if (field.position >= entries.size() || QLatin1StringView(field.name) != key)
+        return -1;
+    return (entries.constBegin() + field.position).key() == field.key ? field.position : -1;
+}
+
+void KeyPositions::remember(qsizetype n, QLatin1StringView key, qsizetype position)
+{
+    if (n >= m_fields.size())
+        m_fields.resize(n + 1);
+    Field &field = m_fields[n];
+    if (QLatin1StringView(field.name) != key) {
+        field.name = QByteArray(key.data(), key.size());
+        field.key = QCborValue(key);
+    }
+    field.position = position;
+}
+
+std::optional<QJsonValueConstRef> ObjectReader::find(QLatin1StringView key) const
+{
+    const auto at = [this](qsizetype i) { return *(m_object.constBegin() + i); };
+    const qsizetype lookup = m_lookups++;
+    if (m_positions) {
+        if (const qsizetype i = m_positions->recall(lookup, key, m_entries); i >= 0)
+            return at(i);
+    }
     // A key without inner underscores converts to itself, so a direct hit is the answer.
-    const QJsonValue direct = m_object.value(key);
-    if (!direct.isUndefined())
-        return direct;
+    if (const auto it = m_object.constFind(key); it != m_object.constEnd()) {
+        if (m_positions)
+            m_positions->remember(lookup, key, it - m_object.constBegin());
+        return *it;
+    }
     // The usual snake_case spelling converts back to the field name exactly.
-    const QString &snake = snakeSpelling(key);
-    if (snake.size() != key.size()) {
-        const QJsonValue v = m_object.value(snake);
-        if (!v.isUndefined())
-            return v;
+    QVarLengthArray<char, 64> buffer;
+    if (const QLatin1StringView snake = snakeSpelling(key, buffer); snake.size() != key.size()) {
+        if (const auto it = m_object.constFind(snake); it != m_object.constEnd())
+            return *it;
     }
     // Any other spelling that converts to the field name ("CREATED_DATE_TIME", "created__date_time").
     if (!m_converted) {
@@ -110,19 +133,19 @@ QJsonValue ObjectReader::find(QLatin1StringView key) const
                 continue;
             QString converted = convertFromSnakeCase(k);
             if (converted != k)
-                m_converted->append({std::move(converted), it.value()});
+                m_converted->append({std::move(converted), it - m_object.constBegin()});
         }
     }
-    for (const auto &[k, v] : *m_converted) {
+    for (const auto &[k, i] : *m_converted) {
         if (k == key)
-            return v;
+            return at(i);
     }
-    return QJsonValue(QJsonValue::Undefined);
+    return std::nullopt;
 }
 
-static QString describe(const QJsonValue &v)
+static QString describe(QJsonValue::Type type)
 {
-    switch (v.type()) {
+    switch (type) {
     case QJsonValue::Null: return QStringLiteral("null");
     case QJsonValue::Bool: return QStringLiteral("a boolean");
     case QJsonValue::Double: return QStringLiteral("a number");
@@ -134,42 +157,30 @@ static QString describe(const QJsonValue &v)
     return QStringLiteral("nothing");
 }
 
-void throwTypeMismatch(const Path &path, const char *expected, const QJsonValue &found)
+void throwTypeMismatch(const Path &path, const char *expected, QJsonValue::Type found)
 {
     throw DecodingError(DecodingError::TypeMismatch, path,
                         QStringLiteral("Expected %1 but found %2 instead.").arg(QLatin1StringView(expected), describe(found)));
 }
 
-qint64 Decoder<qint64>::decode(const QJsonValue &v, const Path &path)
+qint64 Decoder<qint64>::fromDouble(double d, const Path &path)
 {
-    if (!v.isDouble())
-        throwTypeMismatch(path, "an integer", v);
-    // Qt keeps integral numbers exact; a fraction or an overflow is not an integer.
-    const qint64 sentinel = std::numeric_limits<qint64>::min();
-    const qint64 exact = v.toInteger(sentinel);
-    if (exact != sentinel)
-        return exact;
-    const double d = v.toDouble();
     if (std::isfinite(d) && std::trunc(d) == d && std::abs(d) < 9.2e18)
         return qint64(d);
     throw DecodingError(DecodingError::DataCorrupted, path,
                         QStringLiteral("Parsed JSON number <%1> does not fit in an integer.").arg(d));
 }
 
-int Decoder<int>::decode(const QJsonValue &v, const Path &path)
+int Decoder<int>::narrow(qint64 wide, const Path &path)
 {
-    const qint64 wide = Decoder<qint64>::decode(v, path);
     if (wide < std::numeric_limits<int>::min() || wide > std::numeric_limits<int>::max())
         throw DecodingError(DecodingError::DataCorrupted, path,
                             QStringLiteral("Parsed JSON number <%1> does not fit in an integer.").arg(wide));
     return int(wide);
 }
 
-QDateTime Decoder<QDateTime>::decode(const QJsonValue &v, const Path &path)
+QDateTime Decoder<QDateTime>::fromText(const QString &text, const Path &path)
 {
-    if (!v.isString())
-        throwTypeMismatch(path, "a date string", v);
-    const QString text = v.toString();
     if (auto date = IsoDate::parse(text))
         return *date;
     throw DecodingError(DecodingError::DataCorrupted, path, QStringLiteral("Cannot parse date: ") + text);

@@ -3,6 +3,8 @@
 #include "IsoDate.h"
 
 #include <QByteArray>
+#include <QCborMap>
+#include <QCborValue>
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -14,6 +16,7 @@
 
 #include <concepts>
 #include <exception>
+#include <limits>
 #include <optional>
 
 // Reads the service's JSON into plain records: keys in camelCase or
@@ -63,88 +66,154 @@ concept Record = requires(const class ObjectReader &r) {
     { T::fromJson(r) } -> std::same_as<T>;
 };
 
+// Where each field was found in the previous row of a list. The rows of one
+// list nearly always share their keys, and checking the one key at the
+// remembered position costs far less than searching the object for it.
+class KeyPositions {
+public:
+    // The position of the entry for the n-th lookup, if that lookup was for
+    // `key` in the previous row and `entries` has that key at the same place; else -1.
+    [[nodiscard]] qsizetype recall(qsizetype n, QLatin1StringView key, const QCborMap &entries) const;
+    void remember(qsizetype n, QLatin1StringView key, qsizetype position);
+
+private:
+    struct Field {
+        QByteArray name;
+        QCborValue key;
+        qsizetype position = -1;
+    };
+    QVarLengthArray<Field, 16> m_fields;
+};
+
 class ObjectReader {
 public:
-    ObjectReader(const QJsonObject &object, const Path &path) : m_object(object), m_path(path) { }
+    ObjectReader(const QJsonObject &object, const Path &path) : ObjectReader(object, path, nullptr) { }
+    // A row of a list, sharing `positions` with the other rows.
+    ObjectReader(const QJsonObject &object, const Path &path, KeyPositions *positions)
+        : m_object(object)
+        , m_path(path)
+        , m_positions(positions)
+        , m_entries(positions ? QCborMap::fromJsonObject(object) : QCborMap())
+    {
+    }
 
     template<class T>
     [[nodiscard]] T required(QLatin1StringView key) const
     {
         const Path child{&m_path, key};
-        const QJsonValue v = find(key);
-        if (v.isUndefined())
+        const std::optional<QJsonValueConstRef> v = find(key);
+        if (!v)
             throw DecodingError(DecodingError::KeyNotFound, child, QStringLiteral("No value associated with key \"%1\".").arg(key));
-        if (v.isNull())
+        if (v->isNull())
             throw DecodingError(DecodingError::ValueNotFound, child, QStringLiteral("Expected a value for key \"%1\" but found null.").arg(key));
-        return Decoder<T>::decode(v, child);
+        return Decoder<T>::decode(*v, child);
     }
 
     // Missing or null is absent; present with the wrong type still fails.
     template<class T>
     [[nodiscard]] std::optional<T> optional(QLatin1StringView key) const
     {
-        const QJsonValue v = find(key);
-        if (v.isUndefined() || v.isNull())
+        const std::optional<QJsonValueConstRef> v = find(key);
+        if (!v || v->isNull())
             return std::nullopt;
-        return Decoder<T>::decode(v, Path{&m_path, key});
+        return Decoder<T>::decode(*v, Path{&m_path, key});
     }
 
-    [[nodiscard]] bool has(QLatin1StringView key) const { return !find(key).isUndefined(); }
+    [[nodiscard]] bool has(QLatin1StringView key) const { return find(key).has_value(); }
 
 private:
-    QJsonValue find(QLatin1StringView key) const;
+    // The entry for the field `key`, read in place.
+    std::optional<QJsonValueConstRef> find(QLatin1StringView key) const;
 
     const QJsonObject &m_object;
     const Path &m_path;
-    // Keys that needed conversion, built on the first lookup that misses.
-    mutable std::optional<QVarLengthArray<std::pair<QString, QJsonValue>, 4>> m_converted;
+    KeyPositions *m_positions;
+    // The same entries seen through CBOR, which compares a key without building a string.
+    QCborMap m_entries;
+    mutable qsizetype m_lookups = 0;
+    // Positions of the keys that needed conversion, built on the first lookup that misses.
+    mutable std::optional<QVarLengthArray<std::pair<QString, qsizetype>, 4>> m_converted;
 };
 
-[[noreturn]] void throwTypeMismatch(const Path &path, const char *expected, const QJsonValue &found);
+[[noreturn]] void throwTypeMismatch(const Path &path, const char *expected, QJsonValue::Type found);
+
+// The two entry points of a built-in decoder: a QJsonValue, or an entry of an
+// object or array read in place, which spares a copy and its reference
+// counting. Both go to the decoder's `read` template.
+template<class T, class Self>
+struct ReadsInPlace {
+    static T decode(const QJsonValue &v, const Path &path) { return Self::read(v, path); }
+    static T decode(QJsonValueConstRef v, const Path &path) { return Self::read(v, path); }
+};
 
 template<>
-struct Decoder<QString> {
-    static QString decode(const QJsonValue &v, const Path &path)
+struct Decoder<QString> : ReadsInPlace<QString, Decoder<QString>> {
+    template<class V>
+    static QString read(const V &v, const Path &path)
     {
         if (!v.isString())
-            throwTypeMismatch(path, "a string", v);
+            throwTypeMismatch(path, "a string", v.type());
         return v.toString();
     }
 };
 
 template<>
-struct Decoder<bool> {
-    static bool decode(const QJsonValue &v, const Path &path)
+struct Decoder<bool> : ReadsInPlace<bool, Decoder<bool>> {
+    template<class V>
+    static bool read(const V &v, const Path &path)
     {
         if (!v.isBool())
-            throwTypeMismatch(path, "a boolean", v);
+            throwTypeMismatch(path, "a boolean", v.type());
         return v.toBool();
     }
 };
 
 template<>
-struct Decoder<double> {
-    static double decode(const QJsonValue &v, const Path &path)
+struct Decoder<double> : ReadsInPlace<double, Decoder<double>> {
+    template<class V>
+    static double read(const V &v, const Path &path)
     {
         if (!v.isDouble())
-            throwTypeMismatch(path, "a number", v);
+            throwTypeMismatch(path, "a number", v.type());
         return v.toDouble();
     }
 };
 
 template<>
-struct Decoder<qint64> {
-    static qint64 decode(const QJsonValue &v, const Path &path);
+struct Decoder<qint64> : ReadsInPlace<qint64, Decoder<qint64>> {
+    template<class V>
+    static qint64 read(const V &v, const Path &path)
+    {
+        if (!v.isDouble())
+            throwTypeMismatch(path, "an integer", v.type());
+        // Qt keeps integral numbers exact; a fraction or an overflow is not an integer.
+        constexpr qint64 sentinel = std::numeric_limits<qint64>::min();
+        const qint64 exact = v.toInteger(sentinel);
+        return exact != sentinel ? exact : fromDouble(v.toDouble(), path);
+    }
+    static qint64 fromDouble(double d, const Path &path);
 };
 
 template<>
-struct Decoder<int> {
-    static int decode(const QJsonValue &v, const Path &path);
+struct Decoder<int> : ReadsInPlace<int, Decoder<int>> {
+    template<class V>
+    static int read(const V &v, const Path &path)
+    {
+        return narrow(Decoder<qint64>::decode(v, path), path);
+    }
+    static int narrow(qint64 wide, const Path &path);
 };
 
 template<>
-struct Decoder<QDateTime> {
-    static QDateTime decode(const QJsonValue &v, const Path &path);
+struct Decoder<QDateTime> : ReadsInPlace<QDateTime, Decoder<QDateTime>> {
+    template<class V>
+    static QDateTime read(const V &v, const Path &path)
+    {
+        if (!v.isString())
+            throwTypeMismatch(path, "a date string", v.type());
+        return fromText(v.toString(), path);
+    }
+    static QDateTime fromText(const QString &text, const Path &path);
 };
 
 template<>
@@ -153,33 +222,43 @@ struct Decoder<QJsonValue> {
 };
 
 template<class T>
-struct Decoder<QList<T>> {
-    static QList<T> decode(const QJsonValue &v, const Path &path)
+struct Decoder<QList<T>> : ReadsInPlace<QList<T>, Decoder<QList<T>>> {
+    template<class V>
+    static QList<T> read(const V &v, const Path &path)
     {
         if (!v.isArray())
-            throwTypeMismatch(path, "an array", v);
+            throwTypeMismatch(path, "an array", v.type());
         const QJsonArray array = v.toArray();
         QList<T> out;
         out.reserve(array.size());
-        qsizetype i = 0;
-        for (const QJsonValue &element : array) {
-            const Path child{&path, {}, i++};
+        KeyPositions positions;
+        for (auto it = array.constBegin(); it != array.constEnd(); ++it) {
+            const QJsonValueConstRef element = *it;
+            const Path child{&path, {}, it - array.constBegin()};
             if (element.isNull())
                 throw DecodingError(DecodingError::ValueNotFound, child, QStringLiteral("Expected a value but found null."));
-            out.append(Decoder<T>::decode(element, child));
+            if constexpr (requires { Decoder<T>::decode(element, child, &positions); })
+                out.append(Decoder<T>::decode(element, child, &positions));
+            else
+                out.append(Decoder<T>::decode(element, child));
         }
         return out;
     }
 };
 
 template<Record T>
-struct Decoder<T> {
-    static T decode(const QJsonValue &v, const Path &path)
+struct Decoder<T> : ReadsInPlace<T, Decoder<T>> {
+    using ReadsInPlace<T, Decoder<T>>::decode;
+    // The rows of a list share `positions`.
+    static T decode(QJsonValueConstRef v, const Path &path, KeyPositions *positions) { return read(v, path, positions); }
+
+    template<class V>
+    static T read(const V &v, const Path &path, KeyPositions *positions = nullptr)
     {
         if (!v.isObject())
-            throwTypeMismatch(path, "an object", v);
+            throwTypeMismatch(path, "an object", v.type());
         const QJsonObject object = v.toObject();
-        return T::fromJson(ObjectReader(object, path));
+        return T::fromJson(ObjectReader(object, path, positions));
     }
 };
 

@@ -1,10 +1,28 @@
 #include "JsonReader.h"
 
+#include <QJsonDocument>
 #include <QTimeZone>
 
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+enum class Colour { Red, Blue };
+}
+
+// A decoder written against QJsonValue, as a record with its own field type would add one.
+template<>
+struct Json::Decoder<Colour> {
+    static Colour decode(const QJsonValue &v, const Json::Path &path)
+    {
+        if (v == QJsonValue(u"red"_s))
+            return Colour::Red;
+        if (v == QJsonValue(u"blue"_s))
+            return Colour::Blue;
+        throw Json::DecodingError(Json::DecodingError::DataCorrupted, path, u"Unknown colour."_s);
+    }
+};
 
 namespace {
 
@@ -18,6 +36,16 @@ struct Sample {
     {
         return {r.required<QString>("name"_L1), r.optional<QString>("nickName"_L1), r.required<qint64>("count"_L1),
                 r.optional<QDateTime>("seen"_L1)};
+    }
+    bool operator==(const Sample &) const = default;
+};
+
+struct Swatch {
+    Colour colour;
+    QJsonValue extra;
+    static Swatch fromJson(const Json::ObjectReader &r)
+    {
+        return {r.required<Colour>("colour"_L1), r.optional<QJsonValue>("extra"_L1).value_or(QJsonValue())};
     }
 };
 
@@ -91,6 +119,54 @@ TEST(JsonReader, DatesAreStrictIsoWithOrWithoutFractions)
         EXPECT_TRUE(failure.contains(u"seen"_s)) << "the coding path names the field";
     }
     EXPECT_TRUE(decodeFailure(R"({"name":"a","count":1,"seen":17})").contains(u"Expected a date string"_s));
+}
+
+TEST(JsonReader, EachRowOfAListIsReadOnItsOwnWhateverTheRowBeforeIt)
+{
+    // Rows that add, drop, respell or reorder keys relative to their neighbour.
+    const QByteArray rows[] = {
+        R"({"name":"a","count":1,"seen":"2024-05-01T09:30:00Z"})",
+        R"({"count":2,"name":"b","extra":true})",
+        R"({"aaa":0,"name":"c","nick_name":"C","count":3})",
+        R"({"name":"d","nickName":"D","nick_name":"X","count":4,"seen":null})",
+        R"({"NAME":"no","name":"e","count":5,"NICK_NAME":"E"})",
+        R"({"name":"f","count":6,"nick_name":"F","seen":"2024-05-01T09:30:00.250+02:00"})",
+        R"({"count":7,"name":"g"})",
+    };
+    QList<Sample> oneByOne;
+    QByteArray list = "[";
+    for (const QByteArray &row : rows) {
+        oneByOne.append(Json::decode<Sample>(row));
+        list += (list.size() > 1 ? "," : "") + row;
+    }
+    list += "]";
+    EXPECT_EQ(Json::decode<QList<Sample>>(list), oneByOne);
+    EXPECT_EQ(oneByOne[3].nickname, u"D"_s) << "the field's own spelling wins over its snake_case one";
+    EXPECT_EQ(oneByOne[4].nickname, u"E"_s);
+
+    try {
+        (void)Json::decode<QList<Sample>>(R"([{"count":1,"name":"a"},{"count":2,"name":"b"},{"count":3,"namf":"c"}])");
+        ADD_FAILURE() << "a row without its required key decoded";
+    } catch (const Json::DecodingError &e) {
+        EXPECT_EQ(e.kind(), Json::DecodingError::KeyNotFound);
+        EXPECT_EQ(e.codingPath(), u"[2].name"_s);
+    }
+}
+
+TEST(JsonReader, DecodersWrittenForQJsonValueReadFieldsAndListRows)
+{
+    const auto swatches = Json::decode<QList<Swatch>>(R"([{"colour":"red","extra":[1,{"a":2}]},{"colour":"blue"}])");
+    ASSERT_EQ(swatches.size(), 2);
+    EXPECT_EQ(swatches[0].colour, Colour::Red);
+    EXPECT_EQ(swatches[0].extra, QJsonDocument::fromJson(R"([1,{"a":2}])").array());
+    EXPECT_EQ(swatches[1].colour, Colour::Blue);
+    EXPECT_TRUE(swatches[1].extra.isNull());
+    try {
+        (void)Json::decode<QList<Swatch>>(R"([{"colour":"red"},{"colour":"green"}])");
+        ADD_FAILURE() << "an unknown colour decoded";
+    } catch (const Json::DecodingError &e) {
+        EXPECT_EQ(e.description(), u"Unknown colour. (at \"[1].colour\")"_s);
+    }
 }
 
 TEST(JsonReader, WriterLeavesAbsentOptionalsOut)

@@ -1,10 +1,15 @@
 // Decoding a meetings list of 10,000 rows into records, next to a bare parse
 // of the same bytes. The record reader should cost at most 1.5x the parse.
+// The table goes to standard error; standard output gets one "[figure]" line.
 #include "MeetingNote.h"
 
 #include <QJsonDocument>
 
 #include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <iostream>
+#include <map>
 
 namespace {
 
@@ -54,8 +59,36 @@ void RecordReader(benchmark::State &state)
     }
 }
 
+// The console table, and each benchmark's time per iteration for the figure line.
+class FigureReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run> &runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run &run : runs)
+            if (!run.error_occurred && run.run_type == Run::RT_Iteration)
+                milliseconds[run.run_name.function_name] = run.GetAdjustedRealTime();
+    }
+    std::map<std::string, double> milliseconds;
+};
+
 }
 
 BENCHMARK(BareJsonParse)->Unit(benchmark::kMillisecond);
 BENCHMARK(RecordReader)->Unit(benchmark::kMillisecond);
-BENCHMARK_MAIN();
+
+int main(int argc, char **argv)
+{
+    benchmark::Initialize(&argc, argv);
+    FigureReporter reporter;
+    reporter.SetOutputStream(&std::cerr);
+    reporter.SetErrorStream(&std::cerr);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    const double parse = reporter.milliseconds["BareJsonParse"];
+    const double reader = reporter.milliseconds["RecordReader"];
+    if (parse > 0 && reader > 0)
+        std::printf("[figure] decoding 10,000 meeting rows: %.1f ms through the record reader, %.1f ms for a bare "
+                    "QJsonDocument parse of the same %.1f MB (%.2fx the parse; aim: at most 1.5x)\n",
+                    reader, parse, reply().size() / 1e6, reader / parse);
+    return 0;
+}

@@ -2,11 +2,16 @@
 // of the same bytes. The record reader should cost at most 1.5x the parse.
 // ParseThenBuildRecords is the floor for any reader on top of QJsonDocument:
 // the parse plus allocating the same records' strings, with no reading at all.
+// The table goes to standard error; standard output gets one "[figure]" line.
 #include "MeetingNote.h"
 
 #include <QJsonDocument>
 
 #include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <iostream>
+#include <map>
 
 namespace {
 
@@ -84,9 +89,37 @@ void RecordReader(benchmark::State &state)
     }
 }
 
+// The console table, and each benchmark's time per iteration for the figure line.
+class FigureReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run> &runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run &run : runs)
+            if (!run.error_occurred && run.run_type == Run::RT_Iteration)
+                milliseconds[run.run_name.function_name] = run.GetAdjustedRealTime();
+    }
+    std::map<std::string, double> milliseconds;
+};
+
 }
 
 BENCHMARK(BareJsonParse)->Unit(benchmark::kMillisecond);
 BENCHMARK(ParseThenBuildRecords)->Unit(benchmark::kMillisecond);
 BENCHMARK(RecordReader)->Unit(benchmark::kMillisecond);
-BENCHMARK_MAIN();
+
+int main(int argc, char **argv)
+{
+    benchmark::Initialize(&argc, argv);
+    FigureReporter reporter;
+    reporter.SetOutputStream(&std::cerr);
+    reporter.SetErrorStream(&std::cerr);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    const double parse = reporter.milliseconds["BareJsonParse"];
+    const double reader = reporter.milliseconds["RecordReader"];
+    if (parse > 0 && reader > 0)
+        std::printf("[figure] decoding 10,000 meeting rows: %.1f ms through the record reader, %.1f ms for a bare "
+                    "QJsonDocument parse of the same %.1f MB (%.2fx the parse; aim: at most 1.5x)\n",
+                    reader, parse, reply().size() / 1e6, reader / parse);
+    return 0;
+}

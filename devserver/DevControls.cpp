@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 using namespace Qt::StringLiterals;
@@ -196,9 +197,17 @@ bool DevControls::intercept(const httplib::Request &req, httplib::Response &res)
     if (fault == m_faults.end())
         return false;
     res.status = fault->status;
-    if (fault->body)
-        res.set_content(*fault->body, fault->contentType);
-    else
+    if (fault->body && !fault->body->empty()) {
+        // Sent byte for byte: a body of fixed length from a provider is never compressed, so the client reads
+        // exactly these bytes, and megabytes of text cost no compression time.
+        auto body = std::make_shared<const std::string>(*fault->body);
+        res.set_content_provider(body->size(), fault->contentType,
+            [body](std::size_t offset, std::size_t length, httplib::DataSink &sink) {
+                return sink.write(body->data() + offset, std::min(length, body->size() - offset));
+            });
+    } else if (fault->body) {
+        res.set_content(std::string(), fault->contentType);
+    } else
         HttpJson::error(res, fault->status, "Injected failure");
     if (fault->remaining > 0 && --fault->remaining == 0)
         m_faults.erase(fault);

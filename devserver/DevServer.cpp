@@ -40,7 +40,7 @@ DevServer::DevServer(const ServerOptions &options)
 
     // Idle keep-alive connections each hold a worker; the client keeps several open.
     m_http.new_task_queue = [] { return new httplib::ThreadPool(32); };
-    m_http.set_payload_max_length(std::max<std::uint64_t>(options.blobLimitBytes, Router::bodyLimit));
+    m_http.set_payload_max_length(std::max<std::uint64_t>(options.blobLimitBytes, Router::controlBodyLimit));
     m_http.set_exception_handler([](const httplib::Request &req, httplib::Response &res, std::exception_ptr error) {
         std::string what = "unknown error";
         try {
@@ -54,7 +54,8 @@ DevServer::DevServer(const ServerOptions &options)
     });
     // Replies without a body of their own (an unknown path, a refused request) still explain themselves in JSON.
     m_http.set_error_handler([](const httplib::Request &, httplib::Response &res) {
-        if (res.body.empty())
+        // A reply that has a body already (a fault's comes from a content provider) keeps it.
+        if (res.body.empty() && !res.content_provider_)
             HttpJson::error(res, res.status, res.status == 404 ? "Not found" : "Request failed");
     });
     if (m_controls) {

@@ -63,19 +63,21 @@ void Router::put(const std::string &pattern, StreamHandler handler)
 httplib::Server::HandlerWithContentReader Router::withBody(BodyHandler handler) const
 {
     return [this, handler](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader) {
+        const bool control = req.path.rfind("/__dev/", 0) == 0;
+        const std::uint64_t limit = control ? controlBodyLimit : bodyLimit;
         std::string body;
         std::uint64_t bytes = 0;
         const bool complete = reader([&](const char *data, std::size_t size) {
             bytes += size;
-            if (bytes <= bodyLimit)
+            if (bytes <= limit)
                 body.append(data, size);
             return true;
         });
-        noteBody(bytes <= bodyLimit ? body : std::string(), bytes);
+        noteBody(bytes <= limit ? body : std::string(), bytes);
         if (intercepted(req, res))
             return;
-        if (bytes > bodyLimit)
-            return HttpJson::error(res, 413, "The body is larger than 1 MiB");
+        if (bytes > limit)
+            return HttpJson::error(res, 413, control ? "The body is larger than 64 MiB" : "The body is larger than 1 MiB");
         if (!complete)
             return HttpJson::error(res, res.status == 413 ? 413 : 400, "The body could not be read");
         handler(req, res, body);

@@ -20,6 +20,8 @@ public:
 
     // Largest JSON or form body; a larger one is answered 413.
     static constexpr std::uint64_t bodyLimit = 1 << 20;
+    // Largest body of a test control, so that a fault can carry a reply of many megabytes.
+    static constexpr std::uint64_t controlBodyLimit = 64 << 20;
 
     // `controls` may be null: then nothing is delayed or injected.
     Router(httplib::Server &server, DevControls *controls);

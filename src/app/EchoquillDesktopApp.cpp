@@ -3,10 +3,40 @@
 #include "AppDelegate.h"
 #include "AuthService.h"
 #include "QuitSignals.h"
+#include "Log.h"
 
 #include <QApplication>
 #include <QQmlApplicationEngine>
+#include <QQuickWindow>
 #include <QTimer>
+
+#include <atomic>
+#include <ctime>
+#include <memory>
+
+namespace {
+
+// For scripts/bench only, and only when ECHOQUILL_REPORT_FIRST_FRAME is set:
+// one line with the monotonic clock at the main window's first frame, so that
+// start-up can be timed from outside the process.
+void reportFirstFrame(QQmlApplicationEngine &engine)
+{
+    auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
+    if (!window)
+        return;
+    auto reported = std::make_shared<std::atomic_bool>(false);
+    // frameSwapped comes from the render thread; a direct connection keeps the time exact.
+    QObject::connect(window, &QQuickWindow::frameSwapped, window, [reported] {
+        if (reported->exchange(true))
+            return;
+        timespec now {};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        Log::line(QStringLiteral("[EchoquillDesktopApp] first frame at monotonic %1 ns")
+                      .arg(qint64(now.tv_sec) * 1000000000 + now.tv_nsec));
+    }, Qt::DirectConnection);
+}
+
+}
 
 int EchoquillDesktopApp::run(int argc, char **argv)
 {
@@ -25,6 +55,8 @@ int EchoquillDesktopApp::run(int argc, char **argv)
     engine.load(QUrl(QStringLiteral("qrc:/Echoquill/App/Main.qml")));
     if (engine.rootObjects().isEmpty())
         return 1;
+    if (qEnvironmentVariableIsSet("ECHOQUILL_REPORT_FIRST_FRAME"))
+        reportFirstFrame(engine);
 
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);
     QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);

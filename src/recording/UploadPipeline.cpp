@@ -156,7 +156,7 @@ QCoro::Task<std::pair<QString, QString>> UploadPipeline::fetchUploadToken(QStrin
     Log::line(u"[Upload] fetchUploadToken → POST "_s + url.toString() + u" pathname="_s + pathname);
 
     QNetworkRequest request(url);
-    request.setTransferTimeout(60000);
+    request.setTransferTimeout(int(m_timings.requestTimeout.count()));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
     request.setRawHeader("x-auth-token", "Bearer " + token.toUtf8());
     const QJsonObject payload{{u"pathname"_s, pathname}, {u"callbackUrl"_s, u""_s}, {u"multipart"_s, false},
@@ -196,7 +196,7 @@ QCoro::Task<QString> UploadPipeline::uploadToVercelBlob(QString file, QString pa
     Log::line(u"[Upload] uploadToVercelBlob → PUT "_s + urlText + u" size="_s + QString::number(size / 1024) + u"KB"_s);
 
     QNetworkRequest request(url);
-    request.setTransferTimeout(60000);
+    request.setTransferTimeout(int(m_timings.requestTimeout.count()));
     request.setRawHeader("Authorization", "Bearer " + clientToken.toUtf8());
     request.setHeader(QNetworkRequest::ContentTypeHeader, contentTypeFor(file).toUtf8());
     request.setRawHeader("x-content-length", QByteArray::number(size));

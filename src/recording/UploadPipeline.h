@@ -6,15 +6,18 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <exception>
 #include <functional>
 #include <optional>
 #include <utility>
 
-// Retries of the token and blob calls: attempts, and the first wait (doubled each time).
+// Retries of the token and blob calls: attempts, and the first wait (doubled each time);
+// how long the token and blob calls may go without any bytes moving.
 struct UploadTimings {
     int attempts = 3;
     double retryBaseDelaySeconds = 2.0;
+    std::chrono::milliseconds requestTimeout {60000};
 };
 
 // Moves a recording's upload tracks to the blob store with client tokens from

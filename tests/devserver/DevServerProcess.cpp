@@ -128,6 +128,13 @@ bool DevServerProcess::stop()
     return finished && m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
 }
 
+void DevServerProcess::kill()
+{
+    m_process.kill();
+    m_process.waitForFinished(5000);
+    readOutput();
+}
+
 QJsonValue jsonOf(const httplib::Result &result)
 {
     if (!result)

@@ -46,6 +46,8 @@ public:
 
     // Asks the service to stop and waits; false unless it exited cleanly with status 0.
     bool stop();
+    // Ends the service at once, as a crash would, and waits until it is gone.
+    void kill();
 
 private:
     void readOutput();

@@ -675,6 +675,22 @@ TEST_F(DevServerTest, ControlsInjectFailuresAndLatencyAndLogRequests)
     server().control("DELETE", "/__dev/faults");
     EXPECT_EQ(cli.Get("/api/recall/settings", bearer(token))->status, 200);
 
+    // A fault can carry a reply far larger than any JSON body the service itself takes, and sends it as it is,
+    // uncompressed even to a client that accepts compression.
+    const QString page = u"<html>"_s + QString(10 << 20, u'x');
+    server().control("POST", "/__dev/faults", {{u"path"_s, u"/api/recall/settings"_s}, {u"status"_s, 502}, {u"body"_s, page},
+        {u"contentType"_s, u"text/html"_s}}, &status);
+    EXPECT_EQ(status, 200);
+    httplib::Headers compressible = bearer(token);
+    compressible.emplace("Accept-Encoding", "gzip, deflate, br");
+    cli.set_decompress(false);
+    auto large = cli.Get("/api/recall/settings", compressible);
+    cli.set_decompress(true);
+    EXPECT_EQ(large->status, 502);
+    EXPECT_EQ(large->body, page.toStdString());
+    EXPECT_EQ(large->get_header_value("Content-Type"), "text/html");
+    EXPECT_FALSE(large->has_header("Content-Encoding"));
+
     server().control("DELETE", "/__dev/requests");
     cli.Post("/api/desktop/auth/otp", "{\"email\":\"x@y.test\",\"step\":\"request\"}", "application/json");
     cli.Get("/api/recall/upcoming-meetings?tarnwick_user_id=demo-user&limit=20", bearer(token));

@@ -123,7 +123,9 @@ QCoro::Task<> MeetingStore::toggleActionItem(qint64 noteId, QString itemId, bool
 {
     QPointer self(this);
     setItemDone(noteId, itemId, done);
-    QUrl url = Endpoints::url(u"/api/v2/meeting-notes/%1/action-items/%2"_s.arg(noteId).arg(itemId));
+    // The key is often the item's text: it goes in as one path segment, whatever it holds.
+    QUrl url = Endpoints::url(u"/api/v2/meeting-notes/%1/action-items/"_s.arg(noteId));
+    url.setPath(url.path(QUrl::FullyEncoded) + QString::fromLatin1(QUrl::toPercentEncoding(itemId)), QUrl::StrictMode);
     url.setQuery(u"source="_s + QString::fromLatin1(QUrl::toPercentEncoding(sourceOf(noteId))), QUrl::StrictMode);
     try {
         const Body body{done};

@@ -38,24 +38,37 @@ Item {
         Loader {
             objectName: "detailColumn"
             SplitView.fillWidth: true
-            sourceComponent: navigation.selectedNav === "profile" ? profile : section
+            sourceComponent: {
+                switch (navigation.selectedNav) {
+                case "meetings": return MeetingStore.hasSelectedMeeting ? meetingDetail : meetingList
+                case "profile": return profile
+                default: return section
+                }
+            }
         }
     }
 
+    Component {
+        id: meetingList
+        MeetingListView { searchText: navigation.searchText }
+    }
+    Component {
+        id: meetingDetail
+        MeetingDetailView { }
+    }
     Component {
         id: profile
         ProfileView { }
     }
 
-    // Home, meetings and actions show their title until their screens exist.
+    // Home and actions show their title until their screens exist.
     Component {
         id: section
         ScreenBackground {
             Text {
                 x: 40
                 y: 40
-                text: navigation.selectedNav === "meetings" ? "Meetings"
-                    : navigation.selectedNav === "actions" ? "Actions" : "Home"
+                text: navigation.selectedNav === "actions" ? "Actions" : "Home"
                 color: EQPalette.ink
                 EQTextStyle.role: "h1"
             }

@@ -15,17 +15,21 @@ HoverCard {
     clickable: true
     height: 64
 
-    OverlappingAvatars {
-        id: avatars
+    // A column as wide as three avatars, so the titles line up.
+    Item {
+        id: avatarColumn
         x: 16
-        anchors.verticalCenter: parent.verticalCenter
-        names: row.participants
-        size: 28
-        visible: row.participants.length > 0
+        width: 80
+        height: parent.height
+        OverlappingAvatars {
+            anchors.verticalCenter: parent.verticalCenter
+            names: row.participants
+            size: 28
+        }
     }
     Column {
-        anchors.left: avatars.visible ? avatars.right : parent.left
-        anchors.leftMargin: avatars.visible ? 14 : 18
+        anchors.left: avatarColumn.right
+        anchors.leftMargin: 8
         anchors.right: trailing.left
         anchors.rightMargin: 16
         anchors.verticalCenter: parent.verticalCenter

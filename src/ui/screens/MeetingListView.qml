@@ -29,6 +29,12 @@ ScreenBackground {
         spacing: 8
         cacheBuffer: 800
 
+        // The header grows upwards when a card arrives; a list shown from its
+        // top keeps showing its top, so new cards are seen.
+        property bool atTop: true
+        onContentYChanged: atTop = contentY - originY < 2
+        onOriginYChanged: if (atTop) positionViewAtBeginning()
+
         header: Column {
             x: 40
             width: screen.contentWidth

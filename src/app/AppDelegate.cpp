@@ -1,6 +1,9 @@
 #include "AppDelegate.h"
 
+#include "ActionStore.h"
 #include "AuthStore.h"
+#include "CalendarStore.h"
+#include "RecallStore.h"
 #include "KeychainService.h"
 #include "MeetingStore.h"
 #include "MeetingDetector.h"
@@ -50,6 +53,9 @@ void AppDelegate::constructStores()
     // The session store is the first to touch the one shared API client.
     m_authStore = new AuthStore(APIClient::shared(), this);
     m_meetingStore = new MeetingStore(&KeychainService::loadToken, {}, this);
+    m_actionStore = new ActionStore(&KeychainService::loadToken, this);
+    m_calendarStore = new CalendarStore(&KeychainService::loadToken, this);
+    m_recallStore = new RecallStore(&KeychainService::loadToken, this);
     m_meetingDetector = new MeetingDetector(this);
 }
 
@@ -63,6 +69,9 @@ void AppDelegate::exposeTo(QQmlEngine &engine)
     engine.setProperty(delegateProperty, QVariant::fromValue(this));
     registerShared("AuthStore", &AppDelegate::authStore);
     registerShared("MeetingStore", &AppDelegate::meetingStore);
+    registerShared("ActionStore", &AppDelegate::actionStore);
+    registerShared("CalendarStore", &AppDelegate::calendarStore);
+    registerShared("RecallStore", &AppDelegate::recallStore);
     registerShared("MeetingDetector", &AppDelegate::meetingDetector);
 }
 

@@ -2,7 +2,10 @@
 
 #include <QObject>
 
+class ActionStore;
 class AuthStore;
+class CalendarStore;
+class RecallStore;
 class MeetingStore;
 class MeetingDetector;
 class QQmlEngine;
@@ -23,6 +26,9 @@ public:
 
     [[nodiscard]] AuthStore *authStore() const { return m_authStore; }
     [[nodiscard]] MeetingStore *meetingStore() const { return m_meetingStore; }
+    [[nodiscard]] ActionStore *actionStore() const { return m_actionStore; }
+    [[nodiscard]] CalendarStore *calendarStore() const { return m_calendarStore; }
+    [[nodiscard]] RecallStore *recallStore() const { return m_recallStore; }
     [[nodiscard]] MeetingDetector *meetingDetector() const { return m_meetingDetector; }
 
 private:
@@ -30,5 +36,8 @@ private:
 
     AuthStore *m_authStore = nullptr;
     MeetingStore *m_meetingStore = nullptr;
+    ActionStore *m_actionStore = nullptr;
+    CalendarStore *m_calendarStore = nullptr;
+    RecallStore *m_recallStore = nullptr;
     MeetingDetector *m_meetingDetector = nullptr;
 };

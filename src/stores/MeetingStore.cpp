@@ -123,10 +123,7 @@ QCoro::Task<> MeetingStore::toggleActionItem(qint64 noteId, QString itemId, bool
 {
     QPointer self(this);
     setItemDone(noteId, itemId, done);
-    // The key is often the item's text: it goes in as one path segment, whatever it holds.
-    QUrl url = Endpoints::url(u"/api/v2/meeting-notes/%1/action-items/"_s.arg(noteId));
-    url.setPath(url.path(QUrl::FullyEncoded) + QString::fromLatin1(QUrl::toPercentEncoding(itemId)), QUrl::StrictMode);
-    url.setQuery(u"source="_s + QString::fromLatin1(QUrl::toPercentEncoding(sourceOf(noteId))), QUrl::StrictMode);
+    const QUrl url = Endpoints::actionItemURL(QString::number(noteId), itemId, sourceOf(noteId));
     try {
         const Body body{done};
         co_await APIClient::shared().patch<Resp>(url, body, m_tokens());

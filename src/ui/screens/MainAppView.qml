@@ -41,13 +41,18 @@ Item {
             sourceComponent: {
                 switch (navigation.selectedNav) {
                 case "meetings": return MeetingStore.hasSelectedMeeting ? meetingDetail : meetingList
+                case "actions": return actions
                 case "profile": return profile
-                default: return section
+                default: return home
                 }
             }
         }
     }
 
+    Component {
+        id: home
+        HomeView { }
+    }
     Component {
         id: meetingList
         MeetingListView { searchText: navigation.searchText }
@@ -57,21 +62,11 @@ Item {
         MeetingDetailView { }
     }
     Component {
+        id: actions
+        ActionsView { }
+    }
+    Component {
         id: profile
         ProfileView { }
-    }
-
-    // Home and actions show their title until their screens exist.
-    Component {
-        id: section
-        ScreenBackground {
-            Text {
-                x: 40
-                y: 40
-                text: navigation.selectedNav === "actions" ? "Actions" : "Home"
-                color: EQPalette.ink
-                EQTextStyle.role: "h1"
-            }
-        }
     }
 }

@@ -93,6 +93,15 @@ protected:
         ASSERT_TRUE(waitUntil([&] { return calendarLoads() >= before + count; }, 5000));
         ASSERT_TRUE(waitUntil([&] { return !app.delegate.calendarStore()->isLoading(); }));
     }
+    // Pressing the button opens the service's calendar-connect page in the browser.
+    void expectConnectPageFrom(AppWindow &app, QQuickItem *button)
+    {
+        Browser browser;
+        click(app.window, button);
+        ASSERT_EQ(browser.opened.size(), 1);
+        EXPECT_EQ(browser.opened[0], service.url(u"/api/recall/calendar/connect"_s));
+        pause(100);
+    }
     // The service's own reply for the upcoming meetings, as the client asks for it.
     QJsonObject upcomingReply(AppWindow &app)
     {
@@ -171,11 +180,7 @@ TEST_F(HomeScreen, ExpiredCalendarShowsTheReconnectBannerAboveTheGroups)
     ASSERT_TRUE(now) << "the meetings stay";
     EXPECT_LT(banner->mapToScene({0, 0}).y(), now->mapToScene({0, 0}).y());
 
-    Browser browser;
-    click(app.window, button(banner, u"Reconnect"_s));
-    ASSERT_EQ(browser.opened.size(), 1);
-    EXPECT_EQ(browser.opened[0], service.url(u"/api/recall/calendar/connect"_s));
-    pause(100);
+    expectConnectPageFrom(app, button(banner, u"Reconnect"_s));
     grab(app.window, u"HomeView-reconnect"_s);
 }
 
@@ -241,11 +246,7 @@ TEST_F(HomeScreen, WithoutACalendarItOffersToConnectOne)
     EXPECT_FALSE(byObjectName(screen, u"calendarSpinner"_s));
     EXPECT_TRUE(groupNames(screen).isEmpty());
 
-    Browser browser;
-    click(app.window, button(screen, u"Connect Calendar"_s));
-    ASSERT_EQ(browser.opened.size(), 1);
-    EXPECT_EQ(browser.opened[0], service.url(u"/api/recall/calendar/connect"_s));
-    pause(100);
+    expectConnectPageFrom(app, button(screen, u"Connect Calendar"_s));
     grab(app.window, u"HomeView-no-calendar"_s);
 }
 

@@ -22,7 +22,7 @@ HoverCard {
             visible: row.meeting.weekday.length > 0
             text: row.meeting.weekday
             color: EQPalette.terracotta
-            font: EQFonts.text(9, Font.DemiBold, 1.4, true)
+            font: EQFonts.text(9, Font.DemiBold, 1.4)
         }
         Text {
             text: row.meeting.clock

@@ -31,7 +31,6 @@ class MeetingStore : public QObject {
     Q_PROPERTY(QString error READ errorText NOTIFY errorChanged)
     Q_PROPERTY(int meetingCount READ meetingCount NOTIFY meetingsChanged)
     Q_PROPERTY(bool hasSelectedMeeting READ hasSelectedMeeting NOTIFY selectedMeetingChanged)
-    Q_PROPERTY(int pendingUploadCount READ pendingUploadCount NOTIFY pendingUploadsChanged)
 public:
     using Timings = MeetingStoreTimings;
 
@@ -54,7 +53,6 @@ public:
     Q_INVOKABLE void clearSelectedMeeting() { setSelectedMeeting(std::nullopt); }
     [[nodiscard]] int meetingCount() const { return int(m_meetings.size()); }
     [[nodiscard]] bool hasSelectedMeeting() const { return m_selectedMeeting.has_value(); }
-    [[nodiscard]] int pendingUploadCount() const { return int(m_pendingUploads.size()); }
     [[nodiscard]] const std::optional<MeetingNoteDetail> &meetingDetail() const { return m_meetingDetail; }
     [[nodiscard]] bool isLoading() const { return m_isLoading; }
     [[nodiscard]] bool isLoadingDetail() const { return m_isLoadingDetail; }

@@ -29,6 +29,8 @@ class MeetingStore : public QObject {
     Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
     Q_PROPERTY(bool isLoadingDetail READ isLoadingDetail NOTIFY isLoadingDetailChanged)
     Q_PROPERTY(QString error READ errorText NOTIFY errorChanged)
+    Q_PROPERTY(int meetingCount READ meetingCount NOTIFY meetingsChanged)
+    Q_PROPERTY(bool hasSelectedMeeting READ hasSelectedMeeting NOTIFY selectedMeetingChanged)
 public:
     using Timings = MeetingStoreTimings;
 
@@ -47,6 +49,10 @@ public:
     [[nodiscard]] QList<DateText::DaySection<MeetingNote>> groupedMeetings() const;
     [[nodiscard]] const std::optional<MeetingNote> &selectedMeeting() const { return m_selectedMeeting; }
     void setSelectedMeeting(const std::optional<MeetingNote> &note);
+    // The detail's back control.
+    Q_INVOKABLE void clearSelectedMeeting() { setSelectedMeeting(std::nullopt); }
+    [[nodiscard]] int meetingCount() const { return int(m_meetings.size()); }
+    [[nodiscard]] bool hasSelectedMeeting() const { return m_selectedMeeting.has_value(); }
     [[nodiscard]] const std::optional<MeetingNoteDetail> &meetingDetail() const { return m_meetingDetail; }
     [[nodiscard]] bool isLoading() const { return m_isLoading; }
     [[nodiscard]] bool isLoadingDetail() const { return m_isLoadingDetail; }

@@ -103,3 +103,9 @@ QFont EQFonts::system(qreal size, int weight) const
 {
     return systemFont(size, QFont::Weight(weight));
 }
+
+QFont EQFonts::struck(QFont font, bool on) const
+{
+    font.setStrikeOut(on);
+    return font;
+}

@@ -35,4 +35,6 @@ public:
     Q_INVOKABLE QFont display(qreal size, qreal tracking = 0) const;
     Q_INVOKABLE QFont text(qreal size, int weight = QFont::Normal, qreal tracking = 0, bool upperCase = false) const;
     Q_INVOKABLE QFont system(qreal size, int weight = QFont::Normal) const;
+    // The same font struck through (a finished task), or not.
+    Q_INVOKABLE QFont struck(QFont font, bool on) const;
 };

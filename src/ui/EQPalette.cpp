@@ -50,6 +50,9 @@ EQPalette::EQPalette()
     , glowRing(hex(u"#ffd9b0", 0.60))
     , glowShadow(hex(u"#ffd9b0", 0.50))
     , clear(Qt::transparent)
+    , badge(black(0.07))
+    , amber(QColor::fromRgbF(0.96f, 0.62f, 0.04f))
+    , recordRed(hex(u"#ff6b62"))
 {
 }
 

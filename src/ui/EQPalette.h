@@ -46,6 +46,9 @@ class EQPalette : public QObject {
     Q_PROPERTY(QColor glowRing MEMBER glowRing CONSTANT)
     Q_PROPERTY(QColor glowShadow MEMBER glowShadow CONSTANT)
     Q_PROPERTY(QColor clear MEMBER clear CONSTANT)
+    Q_PROPERTY(QColor badge MEMBER badge CONSTANT)
+    Q_PROPERTY(QColor amber MEMBER amber CONSTANT)
+    Q_PROPERTY(QColor recordRed MEMBER recordRed CONSTANT)
 
 public:
     static EQPalette &shared();
@@ -87,6 +90,11 @@ public:
     const QColor glowRing;
     const QColor glowShadow;
     const QColor clear;
+
+    // The screens' round badges, the calendar warning, the recording dot.
+    const QColor badge;
+    const QColor amber;
+    const QColor recordRed;
 
 private:
     EQPalette();

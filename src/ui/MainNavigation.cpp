@@ -45,8 +45,12 @@ void MainNavigation::setSearchText(const QString &text)
         return;
     m_searchText = text;
     emit searchTextChanged();
-    if (MeetingSearch::isActive(text))
+    if (MeetingSearch::isActive(text)) {
+        // The results are the list, so an open note gives way to it.
+        if (m_meetingStore)
+            m_meetingStore->setSelectedMeeting(std::nullopt);
         setSelectedNav(NavItem::meetings);
+    }
 }
 
 void MainNavigation::appear()

@@ -41,7 +41,8 @@ protected:
         s.Get(R"(/api/v2/meeting-notes/(\d+))", [](const httplib::Request &req, httplib::Response &res) {
             res.set_content(R"({"data": {"id": )" + req.matches[1].str() + R"(, "title": "T", "participants": [],
                 "createdDateTime": "2025-01-01T10:00:00Z", "decisions": [], "topics": [],
-                "actionItems": [{"who": "A", "what": "Send notes", "done": false}, {"id": "i2", "who": "B", "what": "Book", "done": false}]}})",
+                "actionItems": [{"who": "A", "what": "Send notes", "done": false}, {"id": "i2", "who": "B", "what": "Book", "done": false},
+                {"who": "C", "what": "Ship v2? Ask legal / #3 & 50%", "done": false}]}})",
                             "application/json");
         });
         s.Patch(R"(/api/v2/meeting-notes/(\d+)/action-items/(.+))", [this](const httplib::Request &, httplib::Response &res) {
@@ -117,6 +118,15 @@ TEST_F(MeetingStoreTest, DetailLoadsOnceWithTheNotesSourceAndTogglesRevertOnFail
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].path, "/api/v2/meeting-notes/12/action-items/Send notes");
     EXPECT_EQ(got[0].body, R"({"done":true})");
+
+    // A text with a question mark, a slash, a hash and a percent sign stays one path segment.
+    server.clearReceived();
+    await(store.toggleActionItem(12, u"Ship v2? Ask legal / #3 & 50%"_s, true));
+    EXPECT_TRUE(store.meetingDetail()->actionItems[2].done);
+    got = server.received();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].path, "/api/v2/meeting-notes/12/action-items/Ship v2? Ask legal / #3 & 50%");
+    EXPECT_EQ(got[0].query, "source=desktop");
 
     patchStatus = 500;
     bool sawOptimistic = false;

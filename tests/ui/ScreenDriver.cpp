@@ -44,9 +44,19 @@ bool shows(QQuickItem *root, const char *type)
     return find(root, [&](QQuickItem *item) { return QByteArray(item->metaObject()->className()).startsWith(type); });
 }
 
+void settle(QQuickWindow *window)
+{
+    bool swapped = false;
+    const auto connection = QObject::connect(window, &QQuickWindow::frameSwapped, [&] { swapped = true; });
+    window->update();
+    waitUntil([&] { return swapped; }, 1000);
+    QObject::disconnect(connection);
+}
+
 void click(QQuickWindow *window, QQuickItem *item)
 {
     ASSERT_TRUE(item);
+    settle(window);
     const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
     QTest::mouseClick(window, Qt::LeftButton, {}, centre.toPoint());
     waitUntil([] { return false; }, 30);

@@ -20,6 +20,9 @@ QQuickItem *button(QQuickItem *root, const QString &label);
 // Whether an item of the QML type `type` is shown.
 bool shows(QQuickItem *root, const char *type);
 
+// Waits for the next frame, so every pending layout has placed its items.
+void settle(QQuickWindow *window);
+// Clicks the item's centre where the laid-out window shows it.
 void click(QQuickWindow *window, QQuickItem *item);
 // Clicks the field and types the text key by key.
 void type(QQuickWindow *window, QQuickItem *field, const QString &text);

@@ -218,8 +218,12 @@ TEST_F(MainNavigationTest, SearchTextSwitchesToMeetingsUntilCleared)
 {
     navigation.setSearchText(u" "_s);
     EXPECT_EQ(navigation.selectedNav(), NavItem::home) << "blank text is no search";
+    MeetingNote open;
+    open.id = 41;
+    store.setSelectedMeeting(open);
     navigation.setSearchText(u"ada"_s);
     EXPECT_EQ(navigation.selectedNav(), NavItem::meetings);
+    EXPECT_FALSE(store.selectedMeeting().has_value()) << "the results replace an open note";
     navigation.setSelectedNav(NavItem::profile);
     navigation.setSearchText(u""_s);
     EXPECT_EQ(navigation.selectedNav(), NavItem::profile) << "clearing does not navigate";

@@ -1,5 +1,5 @@
 #include "APIClient.h"
-#include "AppDelegate.h"
+#include "AppWindow.h"
 #include "AuthStore.h"
 #include "Await.h"
 #include "Endpoints.h"
@@ -13,19 +13,13 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QQmlApplicationEngine>
 #include <QQuickItem>
-#include <QQuickWindow>
 #include <QRandomGenerator>
-#include <QtQml/qqmlextensionplugin.h>
 
 #include <gtest/gtest.h>
 
 #include <map>
 #include <mutex>
-
-Q_IMPORT_QML_PLUGIN(Echoquill_AppPlugin)
-Q_IMPORT_QML_PLUGIN(Echoquill_UiPlugin)
 
 using namespace Qt::StringLiterals;
 using namespace ScreenDriver;
@@ -98,33 +92,15 @@ private:
     std::map<std::string, std::string> m_mailbox;
 };
 
-// The real client: its delegate with every store, and the main window.
-class Client {
+// The real client, and what the sign-in form shows as its error.
+class Client : public AppWindow {
 public:
-    Client()
-    {
-        delegate.exposeTo(engine);
-        engine.load(QUrl(u"qrc:/Echoquill/App/Main.qml"_s));
-        window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
-        if (window) {
-            window->requestActivate();
-            waitUntil([&] { return window->isExposed() && window->isActive(); });
-        }
-    }
-
-    [[nodiscard]] QQuickItem *root() const { return window->contentItem(); }
-    [[nodiscard]] bool onAuthView() const { return shows(root(), "AuthView") && !shows(root(), "MainAppView"); }
-    [[nodiscard]] bool onMainAppView() const { return shows(root(), "MainAppView") && !shows(root(), "AuthView"); }
     [[nodiscard]] QString errorLine() const
     {
         QQuickItem *flow = byObjectName(root(), u"OTPFlowView"_s);
         QObject *state = flow ? flow->findChild<QObject *>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
         return state ? state->property("errorText").toString() : QString();
     }
-
-    AppDelegate delegate;
-    QQmlApplicationEngine engine;
-    QQuickWindow *window = nullptr;
 };
 
 class ScreensTest : public KeyringTest {
@@ -292,7 +268,7 @@ TEST_F(ScreensTest, SidebarNavigatesAndAnUnknownNoteRequestOpensNothing)
     EXPECT_TRUE(detailShows(u"Actions"_s)) << "nothing opens";
 
     meetings->setNavigateToMeetingId(41);
-    EXPECT_TRUE(detailShows(u"Meetings"_s));
+    EXPECT_TRUE(shows(detail, "MeetingDetailView")) << "the note opens in Meetings";
     ASSERT_TRUE(meetings->selectedMeeting().has_value());
     EXPECT_EQ(meetings->selectedMeeting()->id, 41);
 

@@ -38,27 +38,35 @@ Item {
         Loader {
             objectName: "detailColumn"
             SplitView.fillWidth: true
-            sourceComponent: navigation.selectedNav === "profile" ? profile : section
+            sourceComponent: {
+                switch (navigation.selectedNav) {
+                case "meetings": return MeetingStore.hasSelectedMeeting ? meetingDetail : meetingList
+                case "actions": return actions
+                case "profile": return profile
+                default: return home
+                }
+            }
         }
     }
 
+    Component {
+        id: home
+        HomeView { }
+    }
+    Component {
+        id: meetingList
+        MeetingListView { searchText: navigation.searchText }
+    }
+    Component {
+        id: meetingDetail
+        MeetingDetailView { }
+    }
+    Component {
+        id: actions
+        ActionsView { }
+    }
     Component {
         id: profile
         ProfileView { }
-    }
-
-    // Home, meetings and actions show their title until their screens exist.
-    Component {
-        id: section
-        ScreenBackground {
-            Text {
-                x: 40
-                y: 40
-                text: navigation.selectedNav === "meetings" ? "Meetings"
-                    : navigation.selectedNav === "actions" ? "Actions" : "Home"
-                color: EQPalette.ink
-                EQTextStyle.role: "h1"
-            }
-        }
     }
 }

@@ -1,0 +1,224 @@
+#include "HomeViewModel.h"
+
+#include "Endpoints.h"
+#include "ScreenText.h"
+
+#include <QDesktopServices>
+#include <QUrl>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QVariantMap rowOf(const UpcomingMeeting &m)
+{
+    const QStringList time = ScreenText::timeParts(m.time);
+    return {
+        {u"id"_s, m.id},
+        {u"title"_s, m.title},
+        {u"weekday"_s, time[0]},
+        {u"clock"_s, time[1]},
+        {u"duration"_s, m.duration},
+        {u"location"_s, m.location},
+        {u"people"_s, m.people},
+        {u"meetingUrl"_s, m.meetingUrl.value_or(QString())},
+        {u"live"_s, m.live},
+        {u"declined"_s, m.declined},
+        {u"snippet"_s, m.snippet.value_or(QString())},
+        {u"liveLine"_s, HomeViewModel::liveLine(m)},
+    };
+}
+
+}
+
+HomeViewModel::HomeViewModel(QObject *parent)
+    : QObject(parent)
+{
+    m_wait.setSingleShot(true);
+    connect(&m_wait, &QTimer::timeout, this, [this] { refresh(m_generation); });
+}
+
+HomeViewModel::~HomeViewModel()
+{
+    disappear();
+}
+
+void HomeViewModel::setCalendarStore(CalendarStore *store)
+{
+    if (store == m_calendar)
+        return;
+    disconnect(m_meetingsConnection);
+    m_calendar = store;
+    if (store) {
+        m_meetingsConnection = connect(store, &CalendarStore::meetingsChanged, this, [this] {
+            seedBotStates();
+            emit groupsChanged();
+        });
+    }
+    seedBotStates();
+    emit calendarStoreChanged();
+    emit groupsChanged();
+}
+
+void HomeViewModel::setRecallStore(RecallStore *store)
+{
+    if (store == m_recall)
+        return;
+    m_recall = store;
+    emit recallStoreChanged();
+}
+
+void HomeViewModel::setAuthStore(AuthStore *store)
+{
+    if (store == m_auth)
+        return;
+    m_auth = store;
+    emit authStoreChanged();
+}
+
+void HomeViewModel::setRefreshInterval(int ms)
+{
+    if (ms == m_refreshInterval)
+        return;
+    m_refreshInterval = ms;
+    // A wait under way is measured afresh with the new interval.
+    if (m_wait.isActive())
+        m_wait.start(ms);
+    emit refreshIntervalChanged();
+}
+
+QList<UpcomingMeeting> HomeViewModel::meetingsIn(const QList<UpcomingMeeting> &meetings, const QString &group)
+{
+    QList<UpcomingMeeting> out;
+    std::copy_if(meetings.begin(), meetings.end(), std::back_inserter(out),
+        [&](const UpcomingMeeting &m) { return m.group == group; });
+    return out;
+}
+
+QString HomeViewModel::liveLine(const UpcomingMeeting &meeting)
+{
+    return meeting.time + u" · "_s + meeting.location + u" · "_s + QString::number(meeting.people.size()) + u" people"_s;
+}
+
+QVariantList HomeViewModel::groups() const
+{
+    QVariantList out;
+    if (!m_calendar)
+        return out;
+    for (const QString &name : groupOrder) {
+        const QList<UpcomingMeeting> meetings = meetingsIn(m_calendar->meetings(), name);
+        if (meetings.isEmpty())
+            continue;
+        QVariantList rows;
+        for (const UpcomingMeeting &m : meetings)
+            rows << rowOf(m);
+        out << QVariantMap{{u"name"_s, name}, {u"header"_s, name == u"Now"_s ? QString() : name.toUpper()}, {u"meetings"_s, rows}};
+    }
+    return out;
+}
+
+QString HomeViewModel::summaryLine() const
+{
+    const QList<UpcomingMeeting> meetings = m_calendar ? m_calendar->meetings() : QList<UpcomingMeeting>();
+    const auto live = std::count_if(meetings.begin(), meetings.end(), [](const UpcomingMeeting &m) { return m.live; });
+    const auto today = std::count_if(meetings.begin(), meetings.end(), [](const UpcomingMeeting &m) { return m.group == u"Today"_s; });
+    return ScreenText::homeSummary(int(live), int(today));
+}
+
+QVariantMap HomeViewModel::botStatesForQml() const
+{
+    QVariantMap out;
+    for (auto it = m_botStates.begin(); it != m_botStates.end(); ++it)
+        out.insert(it.key(), it.value());
+    return out;
+}
+
+void HomeViewModel::seedBotStates()
+{
+    if (!m_calendar)
+        return;
+    bool added = false;
+    for (const UpcomingMeeting &m : m_calendar->meetings()) {
+        if (m_botStates.contains(m.id))
+            continue;
+        m_botStates.insert(m.id, m.bot);
+        added = true;
+    }
+    if (added)
+        emit botStatesChanged();
+}
+
+void HomeViewModel::setBotOn(const QString &meetingId, bool on)
+{
+    m_botStates.insert(meetingId, on);
+    emit botStatesChanged();
+    if (!m_calendar || !m_recall)
+        return;
+    for (const UpcomingMeeting &m : m_calendar->meetings()) {
+        if (m.id == meetingId) {
+            m_recall->toggleMeetingBot(m, on);
+            return;
+        }
+    }
+}
+
+void HomeViewModel::appear()
+{
+    m_shown = true;
+    ++m_generation;
+    seedBotStates();
+    firstLoad(m_generation);
+}
+
+void HomeViewModel::disappear()
+{
+    if (!m_shown)
+        return;
+    m_shown = false;
+    if (m_wait.isActive()) {
+        // The wait is cut short, and a cut-short wait still ends in one more load.
+        m_wait.stop();
+        loadCalendar();
+    }
+}
+
+QCoro::Task<> HomeViewModel::loadCalendar()
+{
+    if (!m_calendar)
+        co_return;
+    const QString userId = m_auth && m_auth->currentUser() ? m_auth->currentUser()->id : QString();
+    co_await m_calendar->load(userId);
+}
+
+QCoro::Task<> HomeViewModel::firstLoad(quint64 generation)
+{
+    QPointer self(this);
+    if (m_recall)
+        m_recall->loadSettings();
+    co_await loadCalendar();
+    if (self && isCurrent(generation))
+        m_wait.start(m_refreshInterval);
+}
+
+QCoro::Task<> HomeViewModel::refresh(quint64 generation)
+{
+    QPointer self(this);
+    co_await loadCalendar();
+    if (self && isCurrent(generation))
+        m_wait.start(m_refreshInterval);
+}
+
+void HomeViewModel::openConnectPage() const
+{
+    QDesktopServices::openUrl(Endpoints::url(u"/api/recall/calendar/connect"_s));
+}
+
+bool HomeViewModel::openMeeting(const QString &meetingUrl) const
+{
+    const QUrl url(meetingUrl, QUrl::StrictMode);
+    if (meetingUrl.isEmpty() || !url.isValid() || url.scheme().isEmpty())
+        return false;
+    return QDesktopServices::openUrl(url);
+}

@@ -1,0 +1,37 @@
+import QtQuick
+import Echoquill.Ui
+import Echoquill.Shared
+
+// "PROCESSING" and one card per recording on its way to becoming a note,
+// newest first; nothing at all while there is none.
+Column {
+    id: section
+    objectName: "ProcessingSection"
+    property int weight: Font.DemiBold
+    property color accent: EQPalette.terracotta
+    readonly property alias model: uploads
+
+    visible: uploads.count > 0
+    spacing: 10
+
+    PendingUploadsModel {
+        id: uploads
+        store: MeetingStore
+    }
+
+    GroupLabel {
+        text: "PROCESSING"
+        weight: section.weight
+    }
+
+    Repeater {
+        model: uploads
+        ProcessingMeetingCard {
+            required property string uploadId
+            width: section.width
+            accent: section.accent
+            onDismissed: uploads.dismiss(uploadId)
+            onViewTranscript: uploads.viewTranscript(uploadId)
+        }
+    }
+}

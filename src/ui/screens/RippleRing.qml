@@ -1,0 +1,31 @@
+import QtQuick
+import Echoquill.Ui
+
+// A thin terracotta ring that widens while it fades, starting after `delay`
+// seconds and repeating forever.
+Rectangle {
+    id: ring
+    property real delay: 0
+    property bool animating: visible
+
+    width: 30
+    height: 30
+    radius: 15
+    color: EQPalette.clear
+    border.width: 1
+    border.color: EQPalette.withOpacity(EQPalette.terracotta, 0.35)
+    opacity: 0
+
+    Timer {
+        interval: Math.max(1, ring.delay * 1000)
+        running: ring.animating
+        onTriggered: pulse.start()
+    }
+    ParallelAnimation {
+        id: pulse
+        loops: Animation.Infinite
+        NumberAnimation { target: ring; property: "scale"; from: 1; to: 6; duration: 2400; easing.type: Easing.OutCubic }
+        NumberAnimation { target: ring; property: "opacity"; from: 1; to: 0; duration: 2400; easing.type: Easing.OutCubic }
+    }
+    onAnimatingChanged: if (!animating) pulse.stop()
+}

@@ -1,0 +1,96 @@
+#include "DemoSession.h"
+#include "QtPrinters.h"
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+using namespace ScreenDriver;
+
+namespace {
+
+QQuickItem *cardOf(QQuickItem *root, const QString &what)
+{
+    return find(root, [&](QQuickItem *item) {
+        return QByteArray(item->metaObject()->className()).startsWith("ActionItemCard") && item->property("what") == what;
+    });
+}
+
+class ActionsScreen : public DemoSession {
+protected:
+    QQuickItem *actions(AppWindow &app) { return byObjectName(app.root(), u"ActionsView"_s); }
+    QString headerLine(AppWindow &app)
+    {
+        QQuickItem *line = byObjectName(actions(app), u"headerLine"_s);
+        return line ? line->property("text").toString() : u"(hidden)"_s;
+    }
+    int listLoads() { return int(requestsTo(u"/api/v2/action-items"_s).size()); }
+    bool checked(QQuickItem *card) { return byObjectName(card, u"checkBox"_s)->property("checked").toBool(); }
+};
+
+}
+
+TEST_F(ActionsScreen, TicksReachTheServiceAndARefusalRollsBack)
+{
+    AppWindow app;
+    openWindow(app);
+    click(app.window, byText(app.root(), u"Actions"_s));
+    ASSERT_TRUE(waitUntil([&] { return actions(app) && cardOf(actions(app), u"Update the signup mockups to two steps"_s); }));
+    EXPECT_EQ(listLoads(), 1);
+    EXPECT_EQ(headerLine(app), u"7 open"_s);
+    EXPECT_TRUE(byText(actions(app), u"Today"_s));
+    EXPECT_TRUE(byText(actions(app), u"Yesterday"_s));
+    QQuickItem *mockups = cardOf(actions(app), u"Update the signup mockups to two steps"_s);
+    EXPECT_EQ(byObjectName(mockups, u"detailLine"_s)->property("text").toString(),
+        u" · Friday · Design review: onboarding flow"_s);
+    EXPECT_TRUE(byText(mockups, u"Priya Shah"_s));
+    QQuickItem *shared = cardOf(actions(app), u"Share the test plan with support"_s);
+    ASSERT_TRUE(shared);
+    EXPECT_TRUE(checked(shared));
+    EXPECT_TRUE(byObjectName(shared, u"what"_s)->property("font").value<QFont>().strikeOut()) << "done is struck through";
+    pause(100);
+    grab(app.window, u"ActionsView"_s);
+
+    const QString patches = u"/api/v2/meeting-notes/*"_s;
+    click(app.window, byObjectName(mockups, u"checkBox"_s));
+    EXPECT_TRUE(checked(mockups));
+    EXPECT_EQ(headerLine(app), u"6 open"_s);
+    ASSERT_TRUE(waitUntil([&] { return requestsTo(patches).size() == 1; }));
+    const QJsonObject patch = requestsTo(patches)[0].toObject();
+    EXPECT_TRUE(patch[u"path"_s].toString().endsWith(u"/action-items/dr-1"_s));
+    EXPECT_EQ(patch[u"query"_s].toString(), u"source=desktop"_s);
+    EXPECT_EQ(bodiesTo(patches)[0], QJsonObject({{u"done"_s, true}}));
+
+    // Refused: shown at once, then taken back.
+    fault(patches, 500, u"PATCH"_s);
+    service.control("POST", "/__dev/latency", {{u"ms"_s, 400}, {u"path"_s, patches}});
+    QQuickItem *quote = cardOf(actions(app), u"Send the annual plan quote"_s);
+    ASSERT_TRUE(quote);
+    click(app.window, byObjectName(quote, u"checkBox"_s));
+    EXPECT_TRUE(checked(quote));
+    EXPECT_EQ(headerLine(app), u"5 open"_s);
+    ASSERT_TRUE(waitUntil([&] { return !checked(quote); }));
+    EXPECT_EQ(headerLine(app), u"6 open"_s);
+    service.control("POST", "/__dev/latency", {{u"ms"_s, 0}, {u"path"_s, patches}});
+
+    // The refresh button and every return to the screen load the list again.
+    click(app.window, byObjectName(actions(app), u"refreshButton"_s));
+    ASSERT_TRUE(waitUntil([&] { return listLoads() == 2; }));
+    click(app.window, byText(app.root(), u"Home"_s));
+    click(app.window, byText(app.root(), u"Actions"_s));
+    ASSERT_TRUE(waitUntil([&] { return listLoads() == 3; }));
+    ASSERT_TRUE(waitUntil([&] { return cardOf(actions(app), u"Update the signup mockups to two steps"_s) != nullptr; }));
+    EXPECT_TRUE(checked(cardOf(actions(app), u"Update the signup mockups to two steps"_s))) << "the service kept the tick";
+}
+
+TEST_F(ActionsScreen, AFailedFirstLoadShowsTheEmptyState)
+{
+    fault(u"/api/v2/action-items"_s, 500);
+    AppWindow app;
+    openWindow(app);
+    click(app.window, byText(app.root(), u"Actions"_s));
+    ASSERT_TRUE(waitUntil([&] { return listLoads() == 1 && actions(app) && byObjectName(actions(app), u"emptyState"_s); }));
+    EXPECT_TRUE(byText(actions(app), u"No action items yet"_s));
+    EXPECT_EQ(headerLine(app), u"(hidden)"_s);
+    pause(100);
+    grab(app.window, u"ActionsView-empty"_s);
+}

@@ -1,0 +1,37 @@
+#include "AppWindow.h"
+
+#include "Await.h"
+#include "ScreenDriver.h"
+
+#include <QtQml/qqmlextensionplugin.h>
+
+Q_IMPORT_QML_PLUGIN(Echoquill_AppPlugin)
+Q_IMPORT_QML_PLUGIN(Echoquill_UiPlugin)
+
+using namespace Qt::StringLiterals;
+
+AppWindow::AppWindow()
+{
+    delegate.exposeTo(engine);
+    engine.load(QUrl(u"qrc:/Echoquill/App/Main.qml"_s));
+    window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
+    if (window) {
+        window->requestActivate();
+        waitUntil([&] { return window->isExposed() && window->isActive(); });
+    }
+}
+
+bool AppWindow::onAuthView() const
+{
+    return ScreenDriver::shows(root(), "AuthView") && !ScreenDriver::shows(root(), "MainAppView");
+}
+
+bool AppWindow::onMainAppView() const
+{
+    return ScreenDriver::shows(root(), "MainAppView") && !ScreenDriver::shows(root(), "AuthView");
+}
+
+QQuickItem *AppWindow::detailColumn() const
+{
+    return ScreenDriver::byObjectName(root(), u"detailColumn"_s);
+}

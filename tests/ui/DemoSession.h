@@ -1,0 +1,70 @@
+#pragma once
+
+#include "APIClient.h"
+#include "AppWindow.h"
+#include "Await.h"
+#include "DateText.h"
+#include "DevServerProcess.h"
+#include "Endpoints.h"
+#include "KeychainService.h"
+#include "KeyringTest.h"
+#include "ScreenDriver.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+// The demo account signed in against the local service, with the real client
+// window open on it: the fixture of the screen tests.
+class DemoSession : public KeyringTest {
+protected:
+    void SetUp() override
+    {
+        KeyringTest::SetUp();
+        DateText::setLocale("en_US");
+        ASSERT_TRUE(service.isRunning());
+        Endpoints::setServiceOrigin(service.origin());
+        token = service.signIn();
+        ASSERT_FALSE(token.isEmpty());
+        KeychainService::saveToken(token);
+    }
+    void TearDown() override
+    {
+        APIClient::shared().network().clearConnectionCache();
+        KeyringTest::TearDown();
+    }
+
+    // The service's log of requests to `path` ("*" at the end for a prefix).
+    QJsonArray requestsTo(const QString &path)
+    {
+        return service.control("GET", "/__dev/requests?path=" + path.toStdString()).toArray();
+    }
+    // The JSON bodies of those requests, in order.
+    QList<QJsonObject> bodiesTo(const QString &path)
+    {
+        QList<QJsonObject> bodies;
+        for (const QJsonValue &r : requestsTo(path))
+            bodies << QJsonDocument::fromJson(r[QStringLiteral("body")].toString().toUtf8()).object();
+        return bodies;
+    }
+    // The next `count` requests to `path` (and `method`) are answered with `status` and `body`.
+    void fault(const QString &path, int status, const QString &method = {}, const QByteArray &body = {}, int count = 1)
+    {
+        QJsonObject rule{{QStringLiteral("path"), path}, {QStringLiteral("status"), status}, {QStringLiteral("count"), count}};
+        if (!method.isEmpty())
+            rule[QStringLiteral("method")] = method;
+        if (!body.isEmpty())
+            rule[QStringLiteral("body")] = QString::fromUtf8(body);
+        service.control("POST", "/__dev/faults", rule);
+    }
+    // The window signed in on its main view.
+    void openWindow(AppWindow &app)
+    {
+        ASSERT_TRUE(app.window);
+        ASSERT_TRUE(waitUntil([&] { return app.onMainAppView(); }));
+    }
+    void pause(int ms) { waitUntil([] { return false; }, ms); }
+
+    DevServerProcess service;
+    QString token;
+};

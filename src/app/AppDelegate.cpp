@@ -1,9 +1,11 @@
 #include "AppDelegate.h"
 
+#include "AudioRecorder.h"
 #include "AuthStore.h"
 #include "KeychainService.h"
 #include "MeetingStore.h"
 #include "MeetingDetector.h"
+#include "RecordingPanelController.h"
 
 #include <QCoroQml>
 #include <QQmlEngine>
@@ -49,6 +51,7 @@ void AppDelegate::constructStores()
     // meeting bot, detector. The widget controller comes once launching finished.
     // The session store is the first to touch the one shared API client.
     m_authStore = new AuthStore(APIClient::shared(), this);
+    m_audioRecorder = new AudioRecorder(this);
     m_meetingStore = new MeetingStore(&KeychainService::loadToken, {}, this);
     m_meetingDetector = new MeetingDetector(this);
 }
@@ -68,6 +71,11 @@ void AppDelegate::exposeTo(QQmlEngine &engine)
 
 void AppDelegate::applicationDidFinishLaunching()
 {
+    // The widget is there whether or not anyone is signed in.
+    delete m_recordingPanelController;
+    m_recordingPanelController
+        = new RecordingPanelController(m_audioRecorder, m_meetingStore, m_meetingDetector, m_authStore, this);
+    m_recordingPanelController->show();
     m_meetingDetector->startMonitoring();
 }
 

@@ -2,9 +2,11 @@
 
 #include <QObject>
 
+class AudioRecorder;
 class AuthStore;
 class MeetingStore;
 class MeetingDetector;
+class RecordingPanelController;
 class QQmlEngine;
 
 // Owns every long-lived store and service for the life of the process, built
@@ -22,13 +24,18 @@ public:
     void applicationWillTerminate();
 
     [[nodiscard]] AuthStore *authStore() const { return m_authStore; }
+    [[nodiscard]] AudioRecorder *audioRecorder() const { return m_audioRecorder; }
     [[nodiscard]] MeetingStore *meetingStore() const { return m_meetingStore; }
     [[nodiscard]] MeetingDetector *meetingDetector() const { return m_meetingDetector; }
+    // Absent until launching has finished.
+    [[nodiscard]] RecordingPanelController *recordingPanelController() const { return m_recordingPanelController; }
 
 private:
     void constructStores();
 
     AuthStore *m_authStore = nullptr;
+    AudioRecorder *m_audioRecorder = nullptr;
     MeetingStore *m_meetingStore = nullptr;
     MeetingDetector *m_meetingDetector = nullptr;
+    RecordingPanelController *m_recordingPanelController = nullptr;
 };

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QQmlApplicationEngine>
 #include <QTimer>
+#include <QWindow>
 
 int EchoquillDesktopApp::run(int argc, char **argv)
 {
@@ -21,8 +22,14 @@ int EchoquillDesktopApp::run(int argc, char **argv)
     QQmlApplicationEngine engine;
     delegate.exposeTo(engine);
     engine.load(QUrl(QStringLiteral("qrc:/Echoquill/App/Main.qml")));
-    if (engine.rootObjects().isEmpty())
+    auto *window = qobject_cast<QWindow *>(engine.rootObjects().value(0));
+    if (!window)
         return 1;
+    // The widget's panel is a window as well: closing the main window still ends the application.
+    QObject::connect(window, &QWindow::visibleChanged, &app, [](bool visible) {
+        if (!visible)
+            QCoreApplication::quit();
+    });
 
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);
     QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);

@@ -281,7 +281,7 @@ TEST_F(RecordingWidget, DraggingTheCapsuleMovesThePanel)
     EXPECT_FALSE(recorder.isRecording()) << "a drag is not a press of the record button";
 }
 
-TEST_F(RecordingWidget, ARecordingFromTheOfferReachesTheServiceAndEndsSaved)
+TEST_F(RecordingWidget, ARecordingFromTheOfferEndsSavedAndBecomesANote)
 {
     KeychainService::saveToken(server.signIn());
     const quint32 meeting = activateMeeting();
@@ -358,6 +358,13 @@ TEST_F(RecordingWidget, ARecordingFromTheOfferReachesTheServiceAndEndsSaved)
     ASSERT_EQ(notes.size(), 1);
     EXPECT_EQ(notes[0][u"method"_s].toString(), u"POST"_s);
     EXPECT_GE(requests(u"/blob/*"_s).size(), 1);
+
+    // And the recording ends as a note in the list.
+    const qint64 noteId = *meetings.pendingUpload(pending.id)->noteId;
+    ASSERT_TRUE(waitUntil([&] { return meetings.pendingUpload(pending.id)->status == UploadStatus::done(); }, 30000))
+        << meetings.pendingUpload(pending.id)->status.label().toStdString();
+    const QList<MeetingNote> &list = meetings.meetings();
+    EXPECT_TRUE(std::any_of(list.begin(), list.end(), [&](const MeetingNote &note) { return note.id == noteId; }));
 }
 
 TEST_F(RecordingWidget, StoppingWithoutAStoredTokenShowsSavedAndUploadsNothing)

@@ -79,4 +79,12 @@ QUrl upcomingMeetingsURL(const QString &userId, int limit)
     return u;
 }
 
+QUrl actionItemURL(const QString &noteId, const QString &itemId, const QString &source)
+{
+    QUrl u = url(QStringLiteral("/api/v2/meeting-notes/%1/action-items/").arg(noteId));
+    u.setPath(u.path(QUrl::FullyEncoded) + QString::fromLatin1(QUrl::toPercentEncoding(itemId)), QUrl::StrictMode);
+    u.setQuery(encodeQueryItem(QStringLiteral("source"), source), QUrl::StrictMode);
+    return u;
+}
+
 }

@@ -18,5 +18,7 @@ QString originProblem(const QString &text);
 QUrl url(const QString &path);
 QUrl meetingNoteDetailURL(const QString &id, const QString &source);
 QUrl upcomingMeetingsURL(const QString &userId, int limit);
+// One action item of a note; the item id is one path segment whatever characters it holds.
+QUrl actionItemURL(const QString &noteId, const QString &itemId, const QString &source);
 
 }

@@ -1,7 +1,10 @@
 #include "AppDelegate.h"
 
+#include "ActionStore.h"
 #include "AudioRecorder.h"
 #include "AuthStore.h"
+#include "CalendarStore.h"
+#include "RecallStore.h"
 #include "KeychainService.h"
 #include "MeetingStore.h"
 #include "MeetingDetector.h"
@@ -53,6 +56,9 @@ void AppDelegate::constructStores()
     m_authStore = new AuthStore(APIClient::shared(), this);
     m_audioRecorder = new AudioRecorder(this);
     m_meetingStore = new MeetingStore(&KeychainService::loadToken, {}, this);
+    m_actionStore = new ActionStore(&KeychainService::loadToken, this);
+    m_calendarStore = new CalendarStore(&KeychainService::loadToken, this);
+    m_recallStore = new RecallStore(&KeychainService::loadToken, this);
     m_meetingDetector = new MeetingDetector(this);
 }
 
@@ -66,6 +72,9 @@ void AppDelegate::exposeTo(QQmlEngine &engine)
     engine.setProperty(delegateProperty, QVariant::fromValue(this));
     registerShared("AuthStore", &AppDelegate::authStore);
     registerShared("MeetingStore", &AppDelegate::meetingStore);
+    registerShared("ActionStore", &AppDelegate::actionStore);
+    registerShared("CalendarStore", &AppDelegate::calendarStore);
+    registerShared("RecallStore", &AppDelegate::recallStore);
     registerShared("MeetingDetector", &AppDelegate::meetingDetector);
 }
 

@@ -2,8 +2,11 @@
 
 #include <QObject>
 
+class ActionStore;
 class AudioRecorder;
 class AuthStore;
+class CalendarStore;
+class RecallStore;
 class MeetingStore;
 class MeetingDetector;
 class RecordingPanelController;
@@ -26,6 +29,9 @@ public:
     [[nodiscard]] AuthStore *authStore() const { return m_authStore; }
     [[nodiscard]] AudioRecorder *audioRecorder() const { return m_audioRecorder; }
     [[nodiscard]] MeetingStore *meetingStore() const { return m_meetingStore; }
+    [[nodiscard]] ActionStore *actionStore() const { return m_actionStore; }
+    [[nodiscard]] CalendarStore *calendarStore() const { return m_calendarStore; }
+    [[nodiscard]] RecallStore *recallStore() const { return m_recallStore; }
     [[nodiscard]] MeetingDetector *meetingDetector() const { return m_meetingDetector; }
     // Absent until launching has finished.
     [[nodiscard]] RecordingPanelController *recordingPanelController() const { return m_recordingPanelController; }
@@ -36,6 +42,9 @@ private:
     AuthStore *m_authStore = nullptr;
     AudioRecorder *m_audioRecorder = nullptr;
     MeetingStore *m_meetingStore = nullptr;
+    ActionStore *m_actionStore = nullptr;
+    CalendarStore *m_calendarStore = nullptr;
+    RecallStore *m_recallStore = nullptr;
     MeetingDetector *m_meetingDetector = nullptr;
     RecordingPanelController *m_recordingPanelController = nullptr;
 };

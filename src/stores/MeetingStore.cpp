@@ -123,8 +123,7 @@ QCoro::Task<> MeetingStore::toggleActionItem(qint64 noteId, QString itemId, bool
 {
     QPointer self(this);
     setItemDone(noteId, itemId, done);
-    QUrl url = Endpoints::url(u"/api/v2/meeting-notes/%1/action-items/%2"_s.arg(noteId).arg(itemId));
-    url.setQuery(u"source="_s + QString::fromLatin1(QUrl::toPercentEncoding(sourceOf(noteId))), QUrl::StrictMode);
+    const QUrl url = Endpoints::actionItemURL(QString::number(noteId), itemId, sourceOf(noteId));
     try {
         const Body body{done};
         co_await APIClient::shared().patch<Resp>(url, body, m_tokens());

@@ -1,0 +1,206 @@
+#include "CalendarStore.h"
+#include "DateText.h"
+
+#include <QMetaProperty>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Wednesday, March 5, 2025, 10:00 AM in New York.
+const QDateTime now(QDate(2025, 3, 5), QTime(15, 0), Qt::UTC);
+
+UpcomingMeeting convert(const QString &fields, const QDateTime &at = now)
+{
+    const QString json = u"{\"title\": \"Sync\""_s + (fields.isEmpty() ? u""_s : u", "_s + fields) + u'}';
+    return CalendarStore::convert(Json::decode<APIMeeting>(json.toUtf8()), at);
+}
+
+class CalendarConversionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        DateText::setLocale("en_US");
+        DateText::setTimeZone("America/New_York");
+    }
+};
+
+}
+
+TEST_F(CalendarConversionTest, GroupAndTimeFollowTheStartInTheUsersDay)
+{
+    const struct {
+        QString fields;
+        QString group;
+        QString time;
+    } cases[] = {
+        {u"\"startTime\": \"2025-03-05T14:30:00.123Z\""_s, u"Today"_s, u"9:30 AM"_s},
+        {u"\"startTime\": \"2025-03-05T14:30:00Z\""_s, u"Today"_s, u"9:30 AM"_s},
+        {u"\"startTime\": \"2025-03-05T16:30:00+01:00\""_s, u"Today"_s, u"10:30 AM"_s},
+        {u"\"start_time\": \"2025-03-06T03:30:00Z\""_s, u"Today"_s, u"10:30 PM"_s},
+        {u"\"startTime\": \"2025-03-05\""_s, u"Today"_s, u""_s},
+        {u"\"startTime\": \"soon\""_s, u"Today"_s, u""_s},
+        {u"\"startTime\": null"_s, u"Today"_s, u""_s},
+        {u"\"startTime\": \"2025-03-06T19:00:00Z\""_s, u"Tomorrow"_s, u"2:00 PM"_s},
+        {u"\"startTime\": \"2025-03-08T19:00:00Z\""_s, u"This week"_s, u"Sat · 2:00 PM"_s},
+        {u"\"startTime\": \"2025-03-04T19:00:00Z\""_s, u"This week"_s, u"Tue · 2:00 PM"_s},
+        {u"\"startTime\": \"2025-03-06T19:00:00Z\", \"isLive\": true"_s, u"Now"_s, u"2:00 PM"_s},
+        {u"\"startTime\": \"2025-03-04T19:00:00Z\", \"isLive\": true"_s, u"Now"_s, u"2:00 PM"_s},
+        {u"\"isLive\": true"_s, u"Now"_s, u""_s},
+        {u"\"startTime\": \"2025-03-04T19:00:00Z\", \"isLive\": false"_s, u"This week"_s, u"Tue · 2:00 PM"_s},
+    };
+    for (const auto &c : cases) {
+        const UpcomingMeeting m = convert(c.fields);
+        EXPECT_EQ(m.group, c.group) << c.fields.toStdString();
+        EXPECT_EQ(m.time, c.time) << c.fields.toStdString();
+    }
+    EXPECT_EQ(convert(u"\"startTime\": \"2025-03-08T19:00:00Z\""_s).time.at(4), QChar(0x00B7)) << "a middle dot, not a period";
+}
+
+TEST_F(CalendarConversionTest, GroupingFollowsTheUsersTimeZone)
+{
+    // `now` is 10 AM in New York and already midnight of March 6 in Tokyo.
+    const QString thisMorning = u"\"startTime\": \"2025-03-05T14:30:00Z\""_s;
+    const QString sixthAtTenUtc = u"\"startTime\": \"2025-03-06T10:00:00Z\""_s;
+    EXPECT_EQ(convert(thisMorning).group, u"Today"_s);
+    EXPECT_EQ(convert(sixthAtTenUtc).group, u"Tomorrow"_s);
+    EXPECT_EQ(convert(sixthAtTenUtc).time, u"5:00 AM"_s);
+
+    DateText::setTimeZone("Asia/Tokyo");
+    const UpcomingMeeting early = convert(thisMorning);
+    EXPECT_EQ(early.group, u"This week"_s) << "23:30 on March 5 is yesterday in Tokyo";
+    EXPECT_EQ(early.time, u"Wed · 11:30 PM"_s);
+    EXPECT_EQ(convert(sixthAtTenUtc).group, u"Today"_s);
+    EXPECT_EQ(convert(sixthAtTenUtc).time, u"7:00 PM"_s);
+}
+
+TEST_F(CalendarConversionTest, DurationTexts)
+{
+    const std::pair<QString, QString> cases[] = {
+        {u""_s, u""_s},
+        {u"\"durationMinutes\": null"_s, u""_s},
+        {u"\"durationMinutes\": 0"_s, u""_s},
+        {u"\"durationMinutes\": -30"_s, u""_s},
+        {u"\"durationMinutes\": 1"_s, u"1m"_s},
+        {u"\"durationMinutes\": 59"_s, u"59m"_s},
+        {u"\"durationMinutes\": 60"_s, u"1h"_s},
+        {u"\"durationMinutes\": 61"_s, u"1h 1m"_s},
+        {u"\"duration_minutes\": 120"_s, u"2h"_s},
+        {u"\"durationMinutes\": 150"_s, u"2h 30m"_s},
+        {u"\"durationMinutes\": 605"_s, u"10h 5m"_s},
+    };
+    for (const auto &[fields, text] : cases)
+        EXPECT_EQ(convert(fields).duration, text) << fields.toStdString();
+}
+
+TEST_F(CalendarConversionTest, LocationAndSourceComeFromThePlatform)
+{
+    const struct {
+        QString fields;
+        QString location;
+        CalendarSource source;
+    } cases[] = {
+        {u"\"platformLabel\": \"Team call\", \"platform\": \"Zoom\", \"meetingUrl\": \"https://zoom.us/j/1\""_s, u"Team call"_s,
+         CalendarSource::gWork},
+        {u"\"platformLabel\": \"\", \"platform\": \"Zoom\""_s, u""_s, CalendarSource::gWork},
+        {u"\"platform\": \"Google Meet\", \"meetingUrl\": \"https://meet.google.com/x\""_s, u"Google Meet"_s, CalendarSource::gWork},
+        {u"\"meeting_url\": \"https://meet.google.com/x\""_s, u"https://meet.google.com/x"_s, CalendarSource::gWork},
+        {u""_s, u"Video call"_s, CalendarSource::gWork},
+        {u"\"platform\": \"Microsoft Teams\""_s, u"Microsoft Teams"_s, CalendarSource::outlook},
+        {u"\"platform\": \"MICROSOFT teams\""_s, u"MICROSOFT teams"_s, CalendarSource::outlook},
+        {u"\"platform\": \"Teams\""_s, u"Teams"_s, CalendarSource::outlook},
+        {u"\"platform\": \"Teams Live\""_s, u"Teams Live"_s, CalendarSource::gWork},
+        {u"\"platformLabel\": \"Teams\", \"platform\": \"zoom\""_s, u"Teams"_s, CalendarSource::gWork},
+    };
+    for (const auto &c : cases) {
+        const UpcomingMeeting m = convert(c.fields);
+        EXPECT_EQ(m.location, c.location) << c.fields.toStdString();
+        EXPECT_EQ(m.source, c.source) << c.fields.toStdString();
+    }
+}
+
+TEST_F(CalendarConversionTest, PeopleAreNamesOrElseAddresses)
+{
+    const UpcomingMeeting m = convert(uR"("attendees": [{"name": "Ann", "email": "ann@x.org"}, {"name": "", "email": "bo@x.org"},
+        {"name": null, "email": null}, {}, {"email": "cy@x.org"}, {"name": "Dee"}], "attendeeCount": 9)"_s);
+    EXPECT_EQ(m.people, (QStringList{u"Ann"_s, u"bo@x.org"_s, u"cy@x.org"_s, u"Dee"_s}));
+    EXPECT_TRUE(convert(u""_s).people.isEmpty());
+    EXPECT_TRUE(convert(u"\"attendees\": []"_s).people.isEmpty());
+}
+
+TEST_F(CalendarConversionTest, BotIsTheUsersChoiceBeforeTheSchedule)
+{
+    const std::pair<QString, bool> cases[] = {
+        {u""_s, false},
+        {u"\"botEnabled\": false, \"botScheduled\": true"_s, false},
+        {u"\"botScheduled\": true"_s, true},
+        {u"\"botEnabled\": null, \"bot_scheduled\": true"_s, true},
+        {u"\"botEnabled\": true, \"botScheduled\": false"_s, true},
+        {u"\"botScheduled\": false"_s, false},
+    };
+    for (const auto &[fields, bot] : cases)
+        EXPECT_EQ(convert(fields).bot, bot) << fields.toStdString();
+}
+
+TEST_F(CalendarConversionTest, FieldsAreCopiedAndAMissingIdIsFresh)
+{
+    const UpcomingMeeting m = convert(uR"("calendar_event_id": "ev-1", "startTime": "2025-03-05T16:30:00+01:00",
+        "endTime": "whenever", "meetingUrl": "https://meet.google.com/x", "isLive": true, "declined": true)"_s);
+    EXPECT_EQ(m.id, u"ev-1"_s);
+    EXPECT_EQ(m.title, u"Sync"_s);
+    EXPECT_EQ(m.meetingUrl, u"https://meet.google.com/x"_s);
+    EXPECT_EQ(m.startTime, u"2025-03-05T16:30:00+01:00"_s) << "the service's own text, not a reformatted date";
+    EXPECT_EQ(m.endTime, u"whenever"_s);
+    EXPECT_TRUE(m.live);
+    EXPECT_TRUE(m.declined);
+    EXPECT_FALSE(m.snippet);
+
+    const UpcomingMeeting bare = convert(u""_s);
+    EXPECT_FALSE(bare.live);
+    EXPECT_FALSE(bare.declined);
+    EXPECT_FALSE(bare.meetingUrl);
+    EXPECT_FALSE(bare.startTime);
+    EXPECT_FALSE(bare.endTime);
+    static const QRegularExpression upperUuid(u"^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"_s);
+    EXPECT_TRUE(upperUuid.match(bare.id).hasMatch()) << bare.id.toStdString();
+    EXPECT_NE(convert(u""_s).id, bare.id);
+
+    EXPECT_THROW(Json::decode<APIMeeting>(R"({"startTime": "2025-03-05T14:30:00Z"})"), Json::DecodingError)
+        << "the title is required";
+}
+
+TEST_F(CalendarConversionTest, MeetingsAreEqualWhenEveryFieldIs)
+{
+    const QString fields = u"\"calendarEventId\": \"e\", \"startTime\": \"2025-03-05T14:30:00Z\", \"attendees\": [{\"name\": \"Ann\"}]"_s;
+    const UpcomingMeeting a = convert(fields);
+    EXPECT_EQ(a, convert(fields));
+    UpcomingMeeting b = a;
+    b.bot = true;
+    EXPECT_NE(a, b);
+    b = a;
+    b.people.append(u"Bo"_s);
+    EXPECT_NE(a, b);
+    b = a;
+    b.snippet = u""_s;
+    EXPECT_NE(a, b) << "an empty snippet is not an absent one";
+    EXPECT_NE((QList<UpcomingMeeting>{a, b}), (QList<UpcomingMeeting>{b, a})) << "lists compare element by element";
+    EXPECT_EQ((QList<UpcomingMeeting>{a, b}), (QList<UpcomingMeeting>{a, b}));
+}
+
+TEST_F(CalendarConversionTest, SourcesHaveTheirTextsAndScreensReadTheRowAsAGadget)
+{
+    EXPECT_EQ(calendarSourceText(CalendarSource::gWork), u"gWork"_s);
+    EXPECT_EQ(calendarSourceText(CalendarSource::gPersonal), u"gPersonal"_s);
+    EXPECT_EQ(calendarSourceText(CalendarSource::outlook), u"outlook"_s);
+    EXPECT_EQ(calendarSourceText(CalendarSource::icloud), u"icloud"_s);
+
+    const UpcomingMeeting m = convert(u"\"platform\": \"Teams\", \"durationMinutes\": 45"_s);
+    const QMetaObject &meta = UpcomingMeeting::staticMetaObject;
+    const auto read = [&](const char *name) { return meta.property(meta.indexOfProperty(name)).readOnGadget(&m); };
+    EXPECT_EQ(read("source").toString(), u"outlook"_s);
+    EXPECT_EQ(read("duration").toString(), u"45m"_s);
+    EXPECT_EQ(read("meetingUrl").toString(), u""_s);
+}

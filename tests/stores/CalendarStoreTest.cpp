@@ -1,0 +1,194 @@
+#include "APIClient.h"
+#include "Await.h"
+#include "CalendarStore.h"
+#include "CannedReply.h"
+#include "DateText.h"
+#include "Endpoints.h"
+#include "Log.h"
+#include "TestServer.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const char *twoMeetings = R"({"success": true, "meetings": [
+    {"calendarEventId": "ev-1", "title": "Planning", "startTime": "2030-01-01T15:00:00Z", "durationMinutes": 30},
+    {"calendar_event_id": "ev-2", "title": "Declined review", "declined": true, "platform": "Microsoft Teams"}]})";
+
+class CalendarStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        DateText::setLocale("en_US");
+        DateText::setTimeZone("America/New_York");
+        auto &s = server.server();
+        s.Get("/api/recall/calendar/status", [this](const httplib::Request &, httplib::Response &res) { status.serve(res); });
+        s.Get("/api/recall/upcoming-meetings", [this](const httplib::Request &req, httplib::Response &res) {
+            {
+                std::lock_guard lock(mutex);
+                meetingsTarget = req.target;
+            }
+            meetings.serve(res);
+        });
+        server.start();
+        Endpoints::setServiceOrigin(server.origin());
+    }
+    void TearDown() override { APIClient::shared().network().clearConnectionCache(); }
+
+    std::vector<std::string> paths() const
+    {
+        std::vector<std::string> out;
+        for (const auto &r : server.received())
+            out.push_back(r.path);
+        return out;
+    }
+    QStringList ids() const
+    {
+        QStringList out;
+        for (const UpcomingMeeting &m : store.meetings())
+            out << m.id;
+        return out;
+    }
+
+    TestServer server;
+    std::mutex mutex;
+    CannedReply status {200, R"({"connected": true})"};
+    CannedReply meetings {200, twoMeetings};
+    std::string meetingsTarget;
+    CalendarStore store {[] { return std::optional<QString>(u"tok"_s); }};
+};
+
+const std::string statusPath = "/api/recall/calendar/status";
+const std::string meetingsPath = "/api/recall/upcoming-meetings";
+
+}
+
+TEST_F(CalendarStoreTest, StartsEmptyAndLoadsConvertedMeetingsInTheServicesOrder)
+{
+    EXPECT_TRUE(store.meetings().isEmpty());
+    EXPECT_FALSE(store.calendarConnected());
+    EXPECT_FALSE(store.calendarNeedsReauth());
+    EXPECT_FALSE(store.isLoading());
+
+    QList<bool> loading;
+    QObject::connect(&store, &CalendarStore::isLoadingChanged, [&] { loading << store.isLoading(); });
+    await(store.load(u"user 7&x"_s));
+
+    EXPECT_EQ(loading, (QList<bool>{true, false}));
+    EXPECT_TRUE(store.calendarConnected());
+    EXPECT_EQ(ids(), (QStringList{u"ev-1"_s, u"ev-2"_s})) << "declined meetings stay, nothing is sorted";
+    EXPECT_EQ(store.meetings()[0].duration, u"30m"_s);
+    EXPECT_EQ(store.meetings()[1].source, CalendarSource::outlook);
+    EXPECT_EQ(store.meetingList().size(), 2);
+    EXPECT_EQ(store.meetingList()[1].value<UpcomingMeeting>(), store.meetings()[1]);
+
+    const auto got = server.received();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].path, statusPath);
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(meetingsTarget, meetingsPath + "?tarnwick_user_id=user%207%26x&limit=20");
+    for (const auto &r : got)
+        EXPECT_EQ(r.header("Authorization"), "Bearer tok");
+}
+
+TEST_F(CalendarStoreTest, ADisconnectedCalendarEmptiesTheListWithoutAskingForMeetings)
+{
+    await(store.load(u"u1"_s));
+    ASSERT_EQ(store.meetings().size(), 2);
+    server.clearReceived();
+
+    status.set(200, R"({"connected": false})");
+    int changes = 0;
+    QObject::connect(&store, &CalendarStore::meetingsChanged, [&] { ++changes; });
+    await(store.load(u"u1"_s));
+    EXPECT_TRUE(store.meetings().isEmpty());
+    EXPECT_EQ(changes, 1);
+    EXPECT_FALSE(store.calendarConnected());
+    EXPECT_FALSE(store.calendarNeedsReauth());
+    EXPECT_FALSE(store.isLoading());
+    EXPECT_EQ(paths(), std::vector<std::string>{statusPath});
+}
+
+TEST_F(CalendarStoreTest, OnlyTheStatusReplyClearsTheReauthorizationFlag)
+{
+    status.set(200, R"({"connected": true, "needs_reauth": true})");
+    await(store.load(u"u1"_s));
+    EXPECT_TRUE(store.calendarNeedsReauth()) << "a successful meetings fetch does not clear it";
+    EXPECT_EQ(store.meetings().size(), 2);
+
+    // A failed status request keeps both flags, so the meetings are still asked for.
+    for (const auto &[code, body] : {std::pair<int, std::string>{500, "{}"}, {200, R"({"needsReauth": false})"}}) {
+        status.set(code, body);
+        server.clearReceived();
+        await(store.load(u"u1"_s));
+        EXPECT_TRUE(store.calendarConnected()) << code;
+        EXPECT_TRUE(store.calendarNeedsReauth()) << code;
+        EXPECT_EQ(paths(), (std::vector<std::string>{statusPath, meetingsPath})) << code;
+    }
+
+    status.set(200, R"({"connected": true, "needsReauth": null})");
+    await(store.load(u"u1"_s));
+    EXPECT_FALSE(store.calendarNeedsReauth());
+}
+
+TEST_F(CalendarStoreTest, RejectedMeetingsRequestAsksForReauthorizationAndKeepsTheOldList)
+{
+    await(store.load(u"u1"_s));
+    const QList<UpcomingMeeting> before = store.meetings();
+    Log::Capture log;
+
+    meetings.set(401, "{}");
+    await(store.load(u"u1"_s));
+    EXPECT_TRUE(store.calendarNeedsReauth());
+    EXPECT_EQ(store.meetings(), before);
+    EXPECT_FALSE(store.isLoading());
+
+    status.set(200, R"({"connected": true})");
+    for (const auto &[code, body] : {std::pair<int, std::string>{500, "{}"}, {200, R"({"meetings": [{"startTime": "x"}]})"}}) {
+        meetings.set(code, body);
+        await(store.load(u"u1"_s));
+        EXPECT_FALSE(store.calendarNeedsReauth()) << "other failures leave the flag to the status reply";
+        EXPECT_EQ(store.meetings(), before);
+        EXPECT_FALSE(store.isLoading());
+    }
+    EXPECT_FALSE(log.containsPrefix(u"[CalendarStore]"_s));
+
+    meetings.set(200, R"({"success": true})");
+    await(store.load(u"u1"_s));
+    EXPECT_TRUE(store.meetings().isEmpty()) << "a reply without meetings means none";
+}
+
+TEST_F(CalendarStoreTest, NoTokenOrNoUserSendsNothing)
+{
+    CalendarStore signedOut([] { return std::optional<QString>(); });
+    int notified = 0;
+    for (CalendarStore *s : {&signedOut, &store})
+        QObject::connect(s, &CalendarStore::isLoadingChanged, [&] { ++notified; });
+
+    await(signedOut.load(u"u1"_s));
+    await(store.load(QString()));
+    await(store.load(u""_s));
+    EXPECT_EQ(notified, 0);
+    EXPECT_FALSE(store.isLoading());
+    EXPECT_TRUE(server.received().empty());
+}
+
+TEST_F(CalendarStoreTest, AnUnchangedListIsNotAnnouncedButAnIdlessMeetingIsNewEachTime)
+{
+    int changes = 0;
+    QObject::connect(&store, &CalendarStore::meetingsChanged, [&] { ++changes; });
+    await(store.load(u"u1"_s));
+    await(store.load(u"u1"_s));
+    EXPECT_EQ(changes, 1);
+
+    meetings.set(200, R"({"meetings": [{"title": "Ad hoc"}]})");
+    await(store.load(u"u1"_s));
+    const QString first = store.meetings()[0].id;
+    await(store.load(u"u1"_s));
+    EXPECT_NE(store.meetings()[0].id, first);
+    EXPECT_EQ(changes, 3);
+}

@@ -289,6 +289,9 @@ TEST_F(RecordingWidget, ARecordingFromTheOfferEndsSavedAndBecomesANote)
     ASSERT_TRUE(panel);
     detector.poll();
     ASSERT_TRUE(waitUntil([&] { return settledIn(u"detected"_s); }));
+    controller->stop();
+    EXPECT_TRUE(meetings.pendingUploads().isEmpty()) << "no recording, nothing to upload";
+    EXPECT_EQ(controller->stateName(), u"detected"_s);
 
     const SoundPlayer voice = SoundPlayer::tone(u"micfeed"_s, 30);
     click(panel, item(u"detectionRecordButton"_s));

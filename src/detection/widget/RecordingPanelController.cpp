@@ -81,6 +81,9 @@ void RecordingPanelController::comeBackIfWanted()
 
 void RecordingPanelController::stop()
 {
+    // Nothing to stop: no pending upload that no upload would ever move on.
+    if (!m_recorder->isRecording())
+        return;
     const std::optional<QString> &folder = m_recorder->currentFileURL();
     const QString fileName = folder ? QFileInfo(QDir::cleanPath(*folder)).fileName() : QString();
     const double duration = m_recorder->duration();

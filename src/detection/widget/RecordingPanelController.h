@@ -52,8 +52,8 @@ public:
     void show();
     // The user closed the widget: hide it until the next recording or detection.
     Q_INVOKABLE void dismiss();
-    // Stops the recording: with a stored token as a pending upload that goes to
-    // the service, without one just to disk; "Saved" shows either way.
+    // Stops the running recording: with a stored token as a pending upload that
+    // goes to the service, without one just to disk; "Saved" shows either way.
     Q_INVOKABLE void stop();
 
     [[nodiscard]] RecordingPanel *panel() const { return m_panel.get(); }

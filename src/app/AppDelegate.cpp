@@ -8,6 +8,7 @@
 #include "KeychainService.h"
 #include "MeetingStore.h"
 #include "MeetingDetector.h"
+#include "RecordingPanelController.h"
 
 #include <QCoroQml>
 #include <QQmlEngine>
@@ -80,6 +81,11 @@ void AppDelegate::exposeTo(QQmlEngine &engine)
 
 void AppDelegate::applicationDidFinishLaunching()
 {
+    // The widget is there whether or not anyone is signed in.
+    delete m_recordingPanelController;
+    m_recordingPanelController
+        = new RecordingPanelController(m_audioRecorder, m_meetingStore, m_meetingDetector, m_authStore, this);
+    m_recordingPanelController->show();
     m_meetingDetector->startMonitoring();
 }
 

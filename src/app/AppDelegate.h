@@ -9,6 +9,7 @@ class CalendarStore;
 class RecallStore;
 class MeetingStore;
 class MeetingDetector;
+class RecordingPanelController;
 class QQmlEngine;
 
 // Owns every long-lived store and service for the life of the process, built
@@ -32,6 +33,8 @@ public:
     [[nodiscard]] CalendarStore *calendarStore() const { return m_calendarStore; }
     [[nodiscard]] RecallStore *recallStore() const { return m_recallStore; }
     [[nodiscard]] MeetingDetector *meetingDetector() const { return m_meetingDetector; }
+    // Absent until launching has finished.
+    [[nodiscard]] RecordingPanelController *recordingPanelController() const { return m_recordingPanelController; }
 
 private:
     void constructStores();
@@ -43,4 +46,5 @@ private:
     CalendarStore *m_calendarStore = nullptr;
     RecallStore *m_recallStore = nullptr;
     MeetingDetector *m_meetingDetector = nullptr;
+    RecordingPanelController *m_recordingPanelController = nullptr;
 };

@@ -9,6 +9,7 @@
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
 #include <QTimer>
+#include <QWindow>
 
 #include <atomic>
 #include <ctime>
@@ -53,10 +54,16 @@ int EchoquillDesktopApp::run(int argc, char **argv)
     QQmlApplicationEngine engine;
     delegate.exposeTo(engine);
     engine.load(QUrl(QStringLiteral("qrc:/Echoquill/App/Main.qml")));
-    if (engine.rootObjects().isEmpty())
+    auto *window = qobject_cast<QWindow *>(engine.rootObjects().value(0));
+    if (!window)
         return 1;
     if (qEnvironmentVariableIsSet("ECHOQUILL_REPORT_FIRST_FRAME"))
         reportFirstFrame(engine);
+    // The widget's panel is a window as well: closing the main window still ends the application.
+    QObject::connect(window, &QWindow::visibleChanged, &app, [](bool visible) {
+        if (!visible)
+            QCoreApplication::quit();
+    });
 
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);
     QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);

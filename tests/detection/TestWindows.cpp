@@ -144,3 +144,58 @@ quint32 TestWindows::activeWindow()
     std::free(reply);
     return window;
 }
+
+QList<quint32> TestWindows::property32(quint32 window, const char *name)
+{
+    xcb_get_property_reply_t *reply = xcb_get_property_reply(
+        m_c, xcb_get_property(m_c, 0, window, atom(name), XCB_GET_PROPERTY_TYPE_ANY, 0, 1024), nullptr);
+    QList<quint32> values;
+    if (reply && reply->format == 32) {
+        const auto *data = static_cast<const uint32_t *>(xcb_get_property_value(reply));
+        values = QList<quint32>(data, data + xcb_get_property_value_length(reply) / 4);
+    }
+    std::free(reply);
+    return values;
+}
+
+QRect TestWindows::geometry(quint32 window)
+{
+    xcb_get_geometry_reply_t *size = xcb_get_geometry_reply(m_c, xcb_get_geometry(m_c, window), nullptr);
+    xcb_translate_coordinates_reply_t *origin
+        = xcb_translate_coordinates_reply(m_c, xcb_translate_coordinates(m_c, window, m_root, 0, 0), nullptr);
+    QRect rect;
+    if (size && origin)
+        rect = QRect(origin->dst_x, origin->dst_y, size->width, size->height);
+    std::free(size);
+    std::free(origin);
+    return rect;
+}
+
+QList<quint32> TestWindows::windowsTitled(const QByteArray &title)
+{
+    QList<quint32> found;
+    for (const quint32 window : property32(m_root, "_NET_CLIENT_LIST")) {
+        xcb_get_property_reply_t *reply = xcb_get_property_reply(
+            m_c, xcb_get_property(m_c, 0, window, atom("_NET_WM_NAME"), XCB_GET_PROPERTY_TYPE_ANY, 0, 256), nullptr);
+        if (reply
+            && QByteArray(static_cast<const char *>(xcb_get_property_value(reply)),
+                          xcb_get_property_value_length(reply))
+                == title)
+            found.append(window);
+        std::free(reply);
+    }
+    return found;
+}
+
+void TestWindows::requestClose(quint32 window)
+{
+    xcb_client_message_event_t event {};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = atom("WM_PROTOCOLS");
+    event.data.data32[0] = atom("WM_DELETE_WINDOW");
+    event.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(m_c, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&event));
+    sync();
+}

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
+#include <QRect>
 
 #include <optional>
 #include <vector>
@@ -42,8 +44,18 @@ public:
     [[nodiscard]] bool waitForActiveWindow(quint32 window, int timeoutMs = 5000);
     [[nodiscard]] quint32 activeWindow();
 
-private:
+    // The managed windows (any client's) whose _NET_WM_NAME is `title`, as the window manager lists them.
+    [[nodiscard]] QList<quint32> windowsTitled(const QByteArray &title);
+    // Asks a window to close as its close button would (WM_DELETE_WINDOW).
+    void requestClose(quint32 window);
+
+    // Any window's 32-bit property (CARDINAL, ATOM, WINDOW…) as the server holds it; empty when unset.
+    [[nodiscard]] QList<quint32> property32(quint32 window, const char *name);
+    // Where any window is on the screen, in root coordinates.
+    [[nodiscard]] QRect geometry(quint32 window);
     quint32 atom(const char *name);
+
+private:
     void sync();
 
     xcb_connection_t *m_c = nullptr;

@@ -1,0 +1,123 @@
+#include "RecordingPanelController.h"
+
+#include "KeychainService.h"
+#include "RecordingPanel.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+
+using namespace Qt::StringLiterals;
+
+RecordingPanelController::RecordingPanelController(AudioRecorder *recorder, MeetingStore *meetingStore,
+                                                   MeetingDetector *detector, AuthStore *authStore,
+                                                   TokenProvider tokens, Timings timings, QObject *parent)
+    : QObject(parent)
+    , m_recorder(recorder)
+    , m_meetingStore(meetingStore)
+    , m_detector(detector)
+    , m_authStore(authStore)
+    , m_tokens(std::move(tokens))
+{
+    m_savedTimer.setSingleShot(true);
+    m_savedTimer.setInterval(timings.savedFor);
+    connect(&m_savedTimer, &QTimer::timeout, this, [this] { setShowSaved(false); });
+    connect(m_recorder, &AudioRecorder::isRecordingChanged, this, &RecordingPanelController::updateState);
+    connect(m_detector, &MeetingDetector::currentDetectionChanged, this, &RecordingPanelController::updateState);
+    updateState();
+}
+
+RecordingPanelController::RecordingPanelController(AudioRecorder *recorder, MeetingStore *meetingStore,
+                                                   MeetingDetector *detector, AuthStore *authStore, QObject *parent)
+    : RecordingPanelController(recorder, meetingStore, detector, authStore, &KeychainService::loadToken, {}, parent)
+{
+}
+
+RecordingPanelController::~RecordingPanelController() = default;
+
+void RecordingPanelController::show()
+{
+    m_isManuallyDismissed = false;
+    if (!m_panel) {
+        createPanel();
+        observe();
+    } else {
+        m_panel->orderFrontRegardless();
+    }
+}
+
+void RecordingPanelController::dismiss()
+{
+    m_isManuallyDismissed = true;
+    if (m_panel)
+        m_panel->orderOut();
+}
+
+void RecordingPanelController::createPanel()
+{
+    m_panel = std::make_unique<RecordingPanel>();
+    m_panel->setContent(QUrl(u"qrc:/Echoquill/Widget/RecordingWidgetView.qml"_s),
+                        {{u"controller"_s, QVariant::fromValue(this)}});
+    m_panel->orderFrontRegardless();
+}
+
+void RecordingPanelController::observe()
+{
+    // Queued: the widget comes back after the change has settled, on the main thread.
+    connect(m_recorder, &AudioRecorder::isRecordingChanged, this, &RecordingPanelController::comeBackIfWanted,
+            Qt::QueuedConnection);
+    connect(m_detector, &MeetingDetector::currentDetectionChanged, this, &RecordingPanelController::comeBackIfWanted,
+            Qt::QueuedConnection);
+}
+
+void RecordingPanelController::comeBackIfWanted()
+{
+    const bool wanted = m_recorder->isRecording() || m_detector->currentDetection().has_value();
+    if (!wanted || !m_isManuallyDismissed)
+        return;
+    m_isManuallyDismissed = false;
+    m_panel->orderFrontRegardless();
+}
+
+void RecordingPanelController::stop()
+{
+    // Nothing to stop: no pending upload that no upload would ever move on.
+    if (!m_recorder->isRecording())
+        return;
+    const std::optional<QString> &folder = m_recorder->currentFileURL();
+    const QString fileName = folder ? QFileInfo(QDir::cleanPath(*folder)).fileName() : QString();
+    const double duration = m_recorder->duration();
+    setShowSaved(true);
+    m_savedTimer.start();
+
+    const std::optional<QString> token = m_tokens();
+    if (!token) {
+        m_recorder->stopRecording();
+        return;
+    }
+    const QUuid id = m_meetingStore->addPendingUpload(fileName, duration);
+    QPointer<MeetingStore> store = m_meetingStore;
+    m_recorder->stopAndUpload(*token, [store, id](const UploadStatus &status) {
+        if (store)
+            store->updatePendingUpload(id, status);
+    });
+}
+
+void RecordingPanelController::setShowSaved(bool on)
+{
+    if (on == m_showSaved)
+        return;
+    m_showSaved = on;
+    emit showSavedChanged();
+    updateState();
+}
+
+void RecordingPanelController::updateState()
+{
+    const RecordingWidgetState state = RecordingWidgetLayout::stateFor(
+        m_showSaved, m_recorder->isRecording(), m_detector->currentDetection().has_value());
+    if (state == m_state)
+        return;
+    m_state = state;
+    emit stateChanged();
+}

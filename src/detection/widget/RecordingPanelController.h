@@ -1,0 +1,92 @@
+#pragma once
+
+#include "AudioRecorder.h"
+#include "AuthStore.h"
+#include "MeetingDetector.h"
+#include "MeetingStore.h"
+#include "RecordingWidgetLayout.h"
+#include "TokenProvider.h"
+
+#include <QObject>
+#include <QTimer>
+#include <QtQml/qqmlregistration.h>
+
+#include <chrono>
+#include <memory>
+
+class RecordingPanel;
+
+// How long the widget confirms a stop with "Saved".
+struct RecordingPanelTimings {
+    std::chrono::milliseconds savedFor {2000};
+};
+
+// Owns the floating recording widget and decides when it is on screen: shown
+// at launch, hidden when the user closes it, and back with the next recording
+// or detection. It is also what the widget's buttons call into.
+class RecordingPanelController : public QObject {
+    Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("made by the application delegate")
+    Q_PROPERTY(AudioRecorder *recorder READ recorder CONSTANT)
+    Q_PROPERTY(MeetingStore *meetingStore READ meetingStore CONSTANT)
+    Q_PROPERTY(MeetingDetector *detector READ detector CONSTANT)
+    Q_PROPERTY(AuthStore *authStore READ authStore CONSTANT)
+    Q_PROPERTY(bool showSaved READ showSaved NOTIFY showSavedChanged)
+    // "saved", "recording", "detected" or "idle".
+    Q_PROPERTY(QString state READ stateName NOTIFY stateChanged)
+    Q_PROPERTY(qreal capsuleWidth READ capsuleWidth NOTIFY stateChanged)
+
+public:
+    using Timings = RecordingPanelTimings;
+
+    RecordingPanelController(AudioRecorder *recorder, MeetingStore *meetingStore, MeetingDetector *detector,
+                             AuthStore *authStore, TokenProvider tokens, Timings timings = {},
+                             QObject *parent = nullptr);
+    // With the bearer token from the desktop's credential store.
+    RecordingPanelController(AudioRecorder *recorder, MeetingStore *meetingStore, MeetingDetector *detector,
+                             AuthStore *authStore, QObject *parent = nullptr);
+    ~RecordingPanelController() override;
+
+    // Puts the widget on screen: creates the panel the first time, else brings it to the front.
+    void show();
+    // The user closed the widget: hide it until the next recording or detection.
+    Q_INVOKABLE void dismiss();
+    // Stops the running recording: with a stored token as a pending upload that
+    // goes to the service, without one just to disk; "Saved" shows either way.
+    Q_INVOKABLE void stop();
+
+    [[nodiscard]] RecordingPanel *panel() const { return m_panel.get(); }
+    [[nodiscard]] bool isManuallyDismissed() const { return m_isManuallyDismissed; }
+    [[nodiscard]] AudioRecorder *recorder() const { return m_recorder; }
+    [[nodiscard]] MeetingStore *meetingStore() const { return m_meetingStore; }
+    [[nodiscard]] MeetingDetector *detector() const { return m_detector; }
+    [[nodiscard]] AuthStore *authStore() const { return m_authStore; }
+    [[nodiscard]] bool showSaved() const { return m_showSaved; }
+    [[nodiscard]] RecordingWidgetState state() const { return m_state; }
+    [[nodiscard]] QString stateName() const { return RecordingWidgetLayout::name(m_state); }
+    [[nodiscard]] qreal capsuleWidth() const { return RecordingWidgetLayout::capsuleWidth(m_state); }
+
+signals:
+    void showSavedChanged();
+    void stateChanged();
+
+private:
+    void createPanel();
+    void observe();
+    // A recording or a detection brings back a widget the user closed.
+    void comeBackIfWanted();
+    void setShowSaved(bool on);
+    void updateState();
+
+    AudioRecorder *m_recorder;
+    MeetingStore *m_meetingStore;
+    MeetingDetector *m_detector;
+    AuthStore *m_authStore;
+    TokenProvider m_tokens;
+    std::unique_ptr<RecordingPanel> m_panel;
+    bool m_isManuallyDismissed = false;
+    bool m_showSaved = false;
+    QTimer m_savedTimer;
+    RecordingWidgetState m_state = RecordingWidgetState::idle;
+};

@@ -1,11 +1,8 @@
 #include "RecordingPanelController.h"
 
 #include "KeychainService.h"
+#include "RecordingActions.h"
 #include "RecordingPanel.h"
-
-#include <QDir>
-#include <QFileInfo>
-#include <QPointer>
 
 using namespace Qt::StringLiterals;
 
@@ -84,23 +81,9 @@ void RecordingPanelController::stop()
     // Nothing to stop: no pending upload that no upload would ever move on.
     if (!m_recorder->isRecording())
         return;
-    const std::optional<QString> &folder = m_recorder->currentFileURL();
-    const QString fileName = folder ? QFileInfo(QDir::cleanPath(*folder)).fileName() : QString();
-    const double duration = m_recorder->duration();
     setShowSaved(true);
     m_savedTimer.start();
-
-    const std::optional<QString> token = m_tokens();
-    if (!token) {
-        m_recorder->stopRecording();
-        return;
-    }
-    const QUuid id = m_meetingStore->addPendingUpload(fileName, duration);
-    QPointer<MeetingStore> store = m_meetingStore;
-    m_recorder->stopAndUpload(*token, [store, id](const UploadStatus &status) {
-        if (store)
-            store->updatePendingUpload(id, status);
-    });
+    RecordingActions::stopRecording(*m_recorder, *m_meetingStore, m_tokens());
 }
 
 void RecordingPanelController::setShowSaved(bool on)

@@ -10,6 +10,7 @@ ScreenBackground {
     objectName: "HomeView"
 
     property alias refreshInterval: home.refreshInterval
+    property alias savedDuration: capsule.savedDuration
     readonly property alias home: home
 
     HomeViewModel {
@@ -39,6 +40,11 @@ ScreenBackground {
                 width: parent.width
                 title: "Home"
                 line: home.summaryLine
+                HomeRecordCapsule {
+                    id: capsule
+                    recorder: AudioRecorder
+                    meetingStore: MeetingStore
+                }
             }
 
             ProcessingSection {

@@ -1,0 +1,93 @@
+import QtQuick
+import Echoquill.Ui
+
+// The record control on the home screen's title row: "Record" when idle,
+// "Recording" while a recording runs, "Saved" for a moment after a stop.
+Item {
+    id: capsule
+    objectName: "HomeRecordCapsule"
+    required property var recorder
+    required property var meetingStore
+    property alias savedDuration: actions.savedDuration
+    readonly property alias actions: actions
+    readonly property bool showSaved: actions.showSaved
+    readonly property bool isRecording: !!recorder && recorder.isRecording
+    readonly property string mode: showSaved ? "saved" : isRecording ? "recording" : "idle"
+
+    readonly property color darkBg: EQPalette.ink
+    readonly property color textPrimary: EQPalette.nightText
+    readonly property color redDot: EQPalette.recordRed
+    readonly property color amberAccent: EQPalette.peach
+
+    implicitWidth: content.implicitWidth + 32
+    implicitHeight: 36
+    width: implicitWidth
+    height: implicitHeight
+    Behavior on width { SpringAnimation { spring: 3; damping: 0.3; epsilon: 0.25 } }
+
+    RecordingActions {
+        id: actions
+        recorder: capsule.recorder
+        meetingStore: capsule.meetingStore
+    }
+
+    Rectangle {
+        anchors.fill: parent
+        radius: height / 2
+        color: capsule.darkBg
+        border.width: capsule.mode === "recording" ? 1 : 0
+        border.color: EQPalette.withOpacity(capsule.redDot, 0.6)
+        scale: press.pressed ? 0.97 : 1
+        Behavior on scale { SpringAnimation { spring: 4; damping: 0.35 } }
+    }
+
+    Row {
+        id: content
+        anchors.centerIn: parent
+        spacing: 8
+
+        Item {
+            anchors.verticalCenter: parent.verticalCenter
+            width: 14
+            height: 14
+            visible: capsule.mode !== "saved"
+            Rectangle {
+                anchors.centerIn: parent
+                width: capsule.mode === "recording" ? 10 : 8
+                height: width
+                radius: capsule.mode === "recording" ? 2 : width / 2
+                color: capsule.redDot
+                Behavior on width { SpringAnimation { spring: 4; damping: 0.35 } }
+                SequentialAnimation on opacity {
+                    running: capsule.mode === "recording"
+                    loops: Animation.Infinite
+                    NumberAnimation { to: 0.35; duration: 700; easing.type: Easing.InOutQuad }
+                    NumberAnimation { to: 1; duration: 700; easing.type: Easing.InOutQuad }
+                    onRunningChanged: if (!running) parent.opacity = 1
+                }
+            }
+        }
+        EQSymbol {
+            anchors.verticalCenter: parent.verticalCenter
+            visible: capsule.mode === "saved"
+            name: "checkmark.circle.fill"
+            size: 14
+            color: capsule.amberAccent
+            knockout: capsule.darkBg
+        }
+        Text {
+            objectName: "capsuleLabel"
+            anchors.verticalCenter: parent.verticalCenter
+            text: capsule.mode === "saved" ? "Saved" : capsule.mode === "recording" ? "Recording" : "Record"
+            color: capsule.mode === "saved" ? capsule.amberAccent : capsule.textPrimary
+            font: EQFonts.text(13, capsule.mode === "idle" ? Font.DemiBold : Font.Medium)
+        }
+    }
+
+    MouseArea {
+        id: press
+        anchors.fill: parent
+        cursorShape: Qt.PointingHandCursor
+        onClicked: actions.toggle()
+    }
+}

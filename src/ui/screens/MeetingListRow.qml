@@ -19,7 +19,7 @@ HoverCard {
     Item {
         id: avatarColumn
         x: 16
-        width: 80
+        width: 84
         height: parent.height
         OverlappingAvatars {
             anchors.verticalCenter: parent.verticalCenter

@@ -8,7 +8,8 @@ Row {
     property real size: 24
     property color borderColor: EQPalette.white
 
-    spacing: -size * 0.3
+    // Little enough overlap that the initials of the avatar underneath stay readable.
+    spacing: -size * 0.2
 
     Repeater {
         model: stack.names

@@ -8,9 +8,11 @@ Rectangle {
     property real delay: 0
     property bool animating: visible
 
-    width: 30
-    height: 30
-    radius: 15
+    // Grows by its size rather than by scaling, so the line stays one crisp point wide.
+    property real growth: 1
+    width: 30 * growth
+    height: width
+    radius: width / 2
     color: EQPalette.clear
     border.width: 1
     border.color: EQPalette.withOpacity(EQPalette.terracotta, 0.35)
@@ -24,7 +26,7 @@ Rectangle {
     ParallelAnimation {
         id: pulse
         loops: Animation.Infinite
-        NumberAnimation { target: ring; property: "scale"; from: 1; to: 6; duration: 2400; easing.type: Easing.OutCubic }
+        NumberAnimation { target: ring; property: "growth"; from: 1; to: 6; duration: 2400; easing.type: Easing.OutCubic }
         NumberAnimation { target: ring; property: "opacity"; from: 1; to: 0; duration: 2400; easing.type: Easing.OutCubic }
     }
     onAnimatingChanged: if (!animating) pulse.stop()

@@ -17,6 +17,22 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// A recorder with short capture waits, writing under `documents` and
+// uploading to the local service's blob store.
+std::unique_ptr<AudioRecorder> makeRecorder(DevServerProcess &service, const QString &documents)
+{
+    auto *pipeline = new UploadPipeline(service.url(u"/blob/"_s).toString(), {1, 0});
+    auto recorder = std::make_unique<AudioRecorder>(
+        [documents] {
+            AudioTrackWriter::Options options;
+            options.documentsDirectory = documents;
+            return std::make_unique<AudioCaptureManager>(CaptureTimings{300ms, 1000ms, 50ms, 300ms, 5000ms}, options);
+        },
+        pipeline);
+    pipeline->setParent(recorder.get());
+    return recorder;
+}
+
 // A recorder writing into a temporary folder and uploading to the local
 // service, and a meeting store that follows notes quickly.
 class RecordingActionsTest : public ::testing::Test {
@@ -26,16 +42,7 @@ protected:
         ASSERT_TRUE(service.isRunning());
         Endpoints::setServiceOrigin(service.origin());
         token = service.signIn();
-        const QString documents = folder.path();
-        auto *pipeline = new UploadPipeline(service.url(u"/blob/"_s).toString(), {1, 0});
-        recorder = std::make_unique<AudioRecorder>(
-            [documents] {
-                AudioTrackWriter::Options options;
-                options.documentsDirectory = documents;
-                return std::make_unique<AudioCaptureManager>(CaptureTimings{300ms, 1000ms, 50ms, 300ms, 5000ms}, options);
-            },
-            pipeline);
-        pipeline->setParent(recorder.get());
+        recorder = makeRecorder(service, folder.path());
         actions.setRecorder(recorder.get());
         actions.setMeetingStore(&store);
         actions.setSavedDuration(300);
@@ -119,20 +126,6 @@ namespace {
 
 // The home screen's capsule driving a recorder that uploads to the local service.
 class RecordCapsule : public DemoSession {
-protected:
-    std::unique_ptr<AudioRecorder> makeRecorder(const QString &documents)
-    {
-        auto *pipeline = new UploadPipeline(service.url(u"/blob/"_s).toString(), {1, 0});
-        auto recorder = std::make_unique<AudioRecorder>(
-            [documents] {
-                AudioTrackWriter::Options options;
-                options.documentsDirectory = documents;
-                return std::make_unique<AudioCaptureManager>(CaptureTimings{300ms, 1000ms, 50ms, 300ms, 5000ms}, options);
-            },
-            pipeline);
-        pipeline->setParent(recorder.get());
-        return recorder;
-    }
 };
 
 QString labelOf(QQuickItem *capsule)
@@ -147,7 +140,7 @@ TEST_F(RecordCapsule, ARecordingFromTheCapsuleBecomesAProcessingCardThenANote)
     using namespace ScreenDriver;
     const auto speech = SoundPlayer::tone(u"micfeed"_s, 60, 300);
     QTemporaryDir documents;
-    const auto recorder = makeRecorder(documents.path());
+    const auto recorder = makeRecorder(service, documents.path());
     AppWindow app;
     openWindow(app);
     QQuickItem *home = byObjectName(app.root(), u"HomeView"_s);

@@ -22,6 +22,7 @@ import traceback
 
 import pyatspi
 
+sys.dont_write_bytecode = True  # keeps the source folder clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from desktop import (Client, Failure, Hands, MeetingWindow, Service, Sound, decode, pick,  # noqa: E402
                      rms, screenshot, wait_for)

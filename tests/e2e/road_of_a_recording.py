@@ -1,9 +1,9 @@
 #!/usr/bin/python3
 """The road of one recording, walked by a user of the real client.
 
-Runs inside its own network namespace (see CMakeLists.txt), so the local
-service can take the port the client's build settings point at without
-meeting anything else on this machine. Inside the test desktop (display with a
+Runs inside a network namespace of its own, so the local service can take the
+port the client's build settings point at without meeting anything else on
+this machine. Inside the test desktop (display with a
 window manager, sound server with null sinks, keyring) it starts the service,
 launches the client and then only clicks and types: sign in by e-mail code,
 meet a Zoom window, record ten seconds of speech and a tone, stop, watch the
@@ -257,6 +257,16 @@ class Road:
             self.service.stop()
 
 
+def enter_private_network():
+    """Runs this script again inside a new network namespace, then brings its loopback up."""
+    if os.environ.get("ECHOQUILL_E2E_PRIVATE_NET") != "1":
+        os.environ["ECHOQUILL_E2E_PRIVATE_NET"] = "1"
+        # Without root, a user namespace of our own gives the right to make one.
+        as_user = [] if os.geteuid() == 0 else ["--map-root-user"]
+        os.execvp("unshare", ["unshare", "--net", *as_user, sys.executable, *sys.argv])
+    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--client", required=True)
@@ -265,8 +275,7 @@ def main():
     parser.add_argument("--artifacts", required=True)
     args = parser.parse_args()
 
-    # A fresh network namespace starts with loopback down.
-    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+    enter_private_network()
     road = Road(args)
     began = time.monotonic()
     try:

@@ -115,13 +115,17 @@ class Road:
         self.hands.type_text(code)
         # Six digits verify by themselves; no button press.
         wait_for("the home screen after the code", self.home_shown, 30)
-        if not self.requests("POST", "/api/desktop/auth/otp"):
-            raise Failure("the client signed in without asking the service to verify the code")
+        verified = [json.loads(r["body"]) | {"status": r["status"]}
+                    for r in self.requests("POST", "/api/desktop/auth/otp")]
+        if {"step": "verify", "email": EMAIL, "otpCode": code, "status": 200} not in verified:
+            raise Failure(f"the service verified no code {code} for {EMAIL}: {verified}")
         self.done("home")
 
     def meet(self):
         self.step('a "Zoom Meeting" window brings the widget to "MEETING DETECTED"')
-        self.in_widget("the recording widget", WIDGET, 30, role="frame")
+        self.in_widget("the widget's idle Record button", "Record", 30, role="push button")
+        if self.hands.find(self.client.pid, "MEETING DETECTED", window=WIDGET):
+            raise Failure("the widget offers a meeting before any meeting window is open")
         self.meeting = MeetingWindow("Zoom Meeting", "zoom")
         self.in_widget("MEETING DETECTED on the widget", "MEETING DETECTED", 15)
         self.in_widget("the meeting's name on the widget", "Zoom Meeting", 5)

@@ -120,9 +120,12 @@ class Client:
     def running(self):
         return self.process.poll() is None
 
-    def tail(self, lines=40):
+    def lines(self):
         with open(self.log_path, errors="replace") as f:
-            return "".join(f.readlines()[-lines:])
+            return f.read().splitlines()
+
+    def tail(self, count=40):
+        return "\n".join(self.lines()[-count:])
 
     def wait_exit(self, timeout):
         try:

@@ -88,6 +88,9 @@ class Road:
         status = self.client.wait_exit(30)
         if status != 0:
             raise Failure(f"the client ended with status {status}:\n{self.client.tail()}")
+        script_errors = [l for l in self.client.lines() if re.match(r"qrc:/.*(TypeError|ReferenceError)", l)]
+        if script_errors:
+            raise Failure("the client's interface ran into script errors:\n" + "\n".join(script_errors))
 
     # --- the road ---------------------------------------------------------
 

@@ -48,6 +48,13 @@ AppDelegate::AppDelegate(QObject *parent)
     constructStores();
 }
 
+AppDelegate::~AppDelegate()
+{
+    // The widget reads the recorder and the detector until it is gone: it goes
+    // first, not after them in the order the stores were made.
+    delete m_recordingPanelController;
+}
+
 void AppDelegate::constructStores()
 {
     // The order is fixed: session, recorder, meetings, actions, calendar,

@@ -18,6 +18,7 @@ class AppDelegate : public QObject {
     Q_OBJECT
 public:
     explicit AppDelegate(QObject *parent = nullptr);
+    ~AppDelegate() override;
 
     // Hands the shared instances to the interface, in construction order: QML
     // reads them as singletons of the module "Echoquill.Shared" (AuthStore, …).

@@ -107,3 +107,34 @@ TEST(AppDelegate, TheWidgetIsOnScreenFromLaunchWhetherOrNotSomeoneIsSignedIn)
     KeychainService::deleteToken();
     APIClient::shared().network().clearConnectionCache();
 }
+
+namespace {
+
+QStringList &scriptErrors()
+{
+    static QStringList errors;
+    return errors;
+}
+
+void collectScriptErrors(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    if (message.contains(QStringLiteral("TypeError")) || message.contains(QStringLiteral("ReferenceError")))
+        scriptErrors().append(message);
+}
+
+}
+
+TEST(AppDelegate, TheWidgetGoesBeforeTheStoresItReads)
+{
+    auto delegate = std::make_unique<AppDelegate>();
+    delegate->applicationDidFinishLaunching();
+    RecordingPanelController *controller = delegate->recordingPanelController();
+    ASSERT_TRUE(controller && controller->panel() && controller->panel()->rootObject());
+
+    scriptErrors().clear();
+    const QtMessageHandler previous = qInstallMessageHandler(collectScriptErrors);
+    delegate.reset();
+    qInstallMessageHandler(previous);
+    EXPECT_TRUE(scriptErrors().isEmpty()) << "the widget read stores already gone:\n"
+                                          << scriptErrors().join(QLatin1Char('\n')).toStdString();
+}

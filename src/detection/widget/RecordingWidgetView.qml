@@ -105,6 +105,9 @@ Item {
                 id: idleRow
                 objectName: "recordButton"
                 visible: view.widgetState === "idle"
+                Accessible.role: Accessible.Button
+                Accessible.name: "Record"
+                Accessible.onPressAction: view.recorder.start()
                 anchors.centerIn: parent
                 width: idleContent.implicitWidth
                 height: parent.height
@@ -168,11 +171,15 @@ Item {
                     spacing: 2
                     Text {
                         text: "MEETING DETECTED"
+                        Accessible.role: Accessible.StaticText
+                        Accessible.name: text
                         color: view.amberAccent
                         font: view.systemFont(9.5, Font.Bold, 1.6)
                     }
                     Text {
                         objectName: "meetingName"
+                        Accessible.role: Accessible.StaticText
+                        Accessible.name: text
                         text: view.detection ? view.detection.displayName : ""
                         color: view.textPrimary
                         font: view.systemFont(13, Font.Medium)
@@ -183,6 +190,9 @@ Item {
                 }
                 Item {
                     objectName: "detectionRecordButton"
+                    Accessible.role: Accessible.Button
+                    Accessible.name: "Record"
+                    Accessible.onPressAction: view.recorder.start()
                     anchors.verticalCenter: parent.verticalCenter
                     width: recordContent.implicitWidth + 28
                     height: 30
@@ -226,6 +236,9 @@ Item {
                 }
                 Item {
                     objectName: "dismissDetectionButton"
+                    Accessible.role: Accessible.Button
+                    Accessible.name: "Dismiss meeting"
+                    Accessible.onPressAction: view.detector.dismissCurrentDetection()
                     anchors.verticalCenter: parent.verticalCenter
                     width: 26
                     height: 26
@@ -268,12 +281,16 @@ Item {
                     Text {
                         anchors.verticalCenter: parent.verticalCenter
                         text: "REC"
+                        Accessible.role: Accessible.StaticText
+                        Accessible.name: text
                         color: view.textPrimary
                         font: view.systemFont(11, Font.Bold, 1.4)
                     }
                 }
                 FixedDigitsText {
                     objectName: "duration"
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                     anchors.verticalCenter: parent.verticalCenter
                     text: view.recorder.formattedDuration
                     color: view.textPrimary
@@ -314,6 +331,9 @@ Item {
                 }
                 Item {
                     objectName: "stopButton"
+                    Accessible.role: Accessible.Button
+                    Accessible.name: "Stop recording"
+                    Accessible.onPressAction: view.controller.stop()
                     anchors.verticalCenter: parent.verticalCenter
                     width: 32
                     height: 32
@@ -352,6 +372,8 @@ Item {
                 Text {
                     anchors.verticalCenter: parent.verticalCenter
                     text: "Saved"
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                     color: view.textPrimary
                     font: view.systemFont(14, Font.Medium)
                 }
@@ -362,6 +384,9 @@ Item {
         Item {
             id: closeButton
             objectName: "closeButton"
+            Accessible.role: Accessible.Button
+            Accessible.name: "Close"
+            Accessible.onPressAction: if (shown) view.controller.dismiss()
             readonly property bool shown: view.isHovering && view.widgetState !== "recording"
                                           && view.widgetState !== "saved"
             x: parent.width - width + 6

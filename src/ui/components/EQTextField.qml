@@ -41,6 +41,8 @@ Rectangle {
         clip: true
         selectByMouse: true
         EQTextStyle.role: field.role
+        Accessible.role: Accessible.EditableText
+        Accessible.name: field.placeholder
         onTextEdited: field.edited(text)
         Keys.onReturnPressed: (event) => event.accepted = true
         Keys.onEnterPressed: (event) => event.accepted = true

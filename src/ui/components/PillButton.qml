@@ -15,6 +15,10 @@ Item {
     property var action: null
     readonly property bool isPressed: press.pressed
 
+    Accessible.role: Accessible.Button
+    Accessible.name: label
+    Accessible.onPressAction: if (pill.action) pill.action()
+
     readonly property color contentColor: variant === "primary" ? EQPalette.pillInk : EQPalette.nightText
 
     implicitWidth: Math.max(content.implicitWidth, spinner.implicitWidth) + 48

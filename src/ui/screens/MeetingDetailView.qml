@@ -32,6 +32,9 @@ ScreenBackground {
 
             Row {
                 objectName: "backControl"
+                Accessible.role: Accessible.Button
+                Accessible.name: "Recordings"
+                Accessible.onPressAction: MeetingStore.clearSelectedMeeting()
                 spacing: 6
                 EQSymbol {
                     anchors.verticalCenter: parent.verticalCenter
@@ -110,6 +113,8 @@ ScreenBackground {
 
                 Text {
                     objectName: "detailTitle"
+                    Accessible.role: Accessible.Heading
+                    Accessible.name: text
                     width: parent.width
                     topPadding: 10
                     wrapMode: Text.Wrap

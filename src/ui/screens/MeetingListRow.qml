@@ -13,6 +13,10 @@ HoverCard {
     property string relativeTime
 
     clickable: true
+    Accessible.role: Accessible.Button
+    Accessible.name: title
+    Accessible.description: sourceLine + " · " + duration
+    Accessible.onPressAction: clicked()
     height: 64
 
     // A column as wide as three avatars, so the titles line up.

@@ -21,6 +21,11 @@ Item {
 
     implicitHeight: isDone ? done.implicitHeight + 36 : 68
 
+    // Read out as the recording's title and its stage.
+    Accessible.role: Accessible.Grouping
+    Accessible.name: isDone ? title : "New recording"
+    Accessible.description: status
+
     Rectangle {
         id: frame
         anchors.fill: parent
@@ -121,6 +126,9 @@ Item {
             }
             Rectangle {
                 objectName: "dismiss"
+                Accessible.role: Accessible.Button
+                Accessible.name: "Dismiss"
+                Accessible.onPressAction: card.dismissed()
                 anchors.verticalCenter: parent.verticalCenter
                 width: 26
                 height: 26
@@ -174,6 +182,9 @@ Item {
         Item { width: 1; height: 4 }
         Rectangle {
             objectName: "viewTranscript"
+            Accessible.role: Accessible.Button
+            Accessible.name: viewLabel.text
+            Accessible.onPressAction: card.viewTranscript()
             width: viewLabel.implicitWidth + 28
             height: viewLabel.implicitHeight + 14
             radius: height / 2

@@ -32,6 +32,8 @@ Item {
                 anchors.verticalCenter: parent.verticalCenter
                 topPadding: 4
                 text: header.title
+                Accessible.role: Accessible.Heading
+                Accessible.name: text
                 color: EQPalette.ink
                 font: EQFonts.display(32, -0.8)
             }

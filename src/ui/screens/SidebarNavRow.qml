@@ -11,6 +11,11 @@ Rectangle {
     property var look
     readonly property bool isHovered: hover.hovered
 
+    Accessible.role: Accessible.PageTab
+    Accessible.name: item.title
+    Accessible.selected: isSelected
+    Accessible.onPressAction: if (row.action) row.action()
+
     implicitHeight: 32
     radius: 8
     color: isSelected ? look.selectedBackground : isHovered ? look.hoverBackground : EQPalette.clear

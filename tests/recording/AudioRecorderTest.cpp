@@ -4,6 +4,7 @@
 #include "Await.h"
 #include "Endpoints.h"
 #include "Log.h"
+#include "QuickRecorder.h"
 #include "SoundPlayer.h"
 #include "TestServer.h"
 
@@ -49,17 +50,7 @@ protected:
 
     std::unique_ptr<AudioRecorder> makeRecorder()
     {
-        const QString documents = folder.path();
-        auto *pipeline = new UploadPipeline(server.url(u"/blob/"_s).toString(), {1, 0});
-        auto recorder = std::make_unique<AudioRecorder>(
-            [documents] {
-                AudioTrackWriter::Options options;
-                options.documentsDirectory = documents;
-                return std::make_unique<AudioCaptureManager>(CaptureTimings{300ms, 1000ms, 50ms, 300ms, 5000ms}, options);
-            },
-            pipeline);
-        pipeline->setParent(recorder.get());
-        return recorder;
+        return makeQuickRecorder(server.url(u"/blob/"_s).toString(), folder.path());
     }
 
     // Records until the microphone has delivered sound, then `time` longer

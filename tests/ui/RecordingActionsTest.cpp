@@ -3,6 +3,7 @@
 #include "DemoSession.h"
 #include "MeetingStore.h"
 #include "QtPrinters.h"
+#include "QuickRecorder.h"
 #include "RecordingActions.h"
 #include "SoundPlayer.h"
 
@@ -17,20 +18,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// A recorder with short capture waits, writing under `documents` and
-// uploading to the local service's blob store.
 std::unique_ptr<AudioRecorder> makeRecorder(DevServerProcess &service, const QString &documents)
 {
-    auto *pipeline = new UploadPipeline(service.url(u"/blob/"_s).toString(), {1, 0});
-    auto recorder = std::make_unique<AudioRecorder>(
-        [documents] {
-            AudioTrackWriter::Options options;
-            options.documentsDirectory = documents;
-            return std::make_unique<AudioCaptureManager>(CaptureTimings{300ms, 1000ms, 50ms, 300ms, 5000ms}, options);
-        },
-        pipeline);
-    pipeline->setParent(recorder.get());
-    return recorder;
+    return makeQuickRecorder(service.url(u"/blob/"_s).toString(), documents);
 }
 
 // A recorder writing into a temporary folder and uploading to the local

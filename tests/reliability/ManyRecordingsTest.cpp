@@ -124,6 +124,10 @@ TEST(ManyRecordings, TwentyRecordingsInOneProcessLeaveTwentyNotesAndNoGrowth)
         mostFiles = std::max(mostFiles, f.openFiles);
         mostMiB = std::max(mostMiB, f.anonymousMiB);
     }
+    QStringList series;
+    for (const ProcessFigures &f : after)
+        series << u"%1/%2"_s.arg(f.openFiles).arg(f.anonymousMiB, 0, 'f', 1);
+    std::cout << "open files / anonymous MiB after each recording: " << series.join(u' ').toStdString() << "\n";
     EXPECT_LE(last.openFiles - first.openFiles, openFilesNoise);
     EXPECT_LE(last.anonymousMiB - first.anonymousMiB, memoryNoiseMiB);
     std::cout << u"[figure] %1 recordings of %2 s in one process (%3 s in all): %4 session folders, %5 notifies "

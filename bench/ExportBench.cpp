@@ -1,7 +1,8 @@
 // The upload-track export against the ffmpeg program encoding the same two
 // segments (ten minutes of 48 kHz stereo unless told otherwise) to AAC in one run, with each AAC
 // coder, as median wall seconds of alternating runs. A ratio of 1.0 or more
-// means the export is at least as fast. Figures go to standard error.
+// means the export is at least as fast. The table goes to standard error, one
+// "[figure]" line per coder to standard output.
 #include "AudioExportService.h"
 #include "BenchAudio.h"
 #include "SegmentFile.h"
@@ -84,6 +85,12 @@ int main(int argc, char **argv)
         }
         const double a = median(ours), b = median(theirs);
         std::fprintf(stderr, "%-8s %10.2f %10.2f %7.2f %12.1f\n", name, a, b, b / a, audioSeconds / a);
+        const bool clients = coder == AudioExportOptions {}.coder;
+        std::printf("[figure] export of %g min of audio in two segments to the upload track, AAC %s coder%s: %.2f s "
+                    "(%.0fx real time), next to %.2f s for the ffmpeg command line on the same segments (%.2fx ffmpeg's "
+                    "time; medians of %d)\n",
+                    minutes, name, clients ? " (the client's)" : "", a, audioSeconds / a, b, a / b, runs);
+        std::fflush(stdout);
     }
     std::fprintf(stderr, "peak memory of this process: %.0f MiB\n", BenchAudio::peakMemoryMiB());
     std::fprintf(stderr, "load average after: %s\n", BenchAudio::loadAverage().constData());

@@ -1,0 +1,38 @@
+// The client's recorder with the real capture manager, recording into the
+// folder given as the first argument until it is killed. It prints
+// "recording <session folder>" once the recording runs, then
+// "duration <seconds> level <level>" at every tick of the recorder.
+#include "AudioCaptureManager.h"
+#include "AudioRecorder.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc < 2)
+        return 2;
+    const QString documents = QString::fromLocal8Bit(argv[1]);
+    AudioRecorder recorder(
+        [documents] {
+            AudioTrackWriter::Options options;
+            options.documentsDirectory = documents;
+            return std::make_unique<AudioCaptureManager>(CaptureTimings{}, options);
+        },
+        nullptr);
+    QObject::connect(&recorder, &AudioRecorder::currentFileURLChanged, [&] {
+        if (recorder.currentFileURL()) {
+            std::printf("recording %s\n", qPrintable(*recorder.currentFileURL()));
+            std::fflush(stdout);
+        }
+    });
+    QObject::connect(&recorder, &AudioRecorder::durationChanged, [&] {
+        std::printf("duration %.1f level %.4f\n", recorder.duration(), double(recorder.audioLevel()));
+        std::fflush(stdout);
+    });
+    recorder.start();
+    return app.exec();
+}

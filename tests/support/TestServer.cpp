@@ -34,7 +34,9 @@ std::string TestServer::Received::header(const std::string &name) const
 TestServer::TestServer()
 {
     m_server.set_keep_alive_max_count(1);
-    m_server.set_logger([this](const httplib::Request &req, const httplib::Response &) {
+    // Noted before the reply is written (a logger runs after it), so a client
+    // that has its answer always finds its request here.
+    m_server.set_post_routing_handler([this](const httplib::Request &req, httplib::Response &) {
         Received r{req.method, req.path, {}, {}, req.body};
         std::string query;
         for (const auto &[k, v] : req.params)

@@ -178,3 +178,30 @@ TEST_F(ComponentsTest, AvatarShowsItsPictureOnceLoadedAndInitialsOtherwise)
     ASSERT_TRUE(waitUntil([&] { return picture->property("status").toInt() == 3; })) << "Error";
     EXPECT_TRUE(byText(avatar, u"AL"_s)) << "a failed picture shows the initials";
 }
+
+TEST_F(ComponentsTest, LiveDecorationsMoveOnlyWhileTheirWindowIsActive)
+{
+    QQuickItem *ring = create(R"(RippleRing { x: 100; y: 100 })");
+    ASSERT_TRUE(ring);
+    const auto moves = [&] {
+        const double before = ring->property("growth").toDouble();
+        waitUntil([] { return false; }, 150);
+        return ring->property("growth").toDouble() != before;
+    };
+
+    window.requestActivate();
+    ASSERT_TRUE(waitUntil([&] { return window.isActive(); }));
+    EXPECT_TRUE(moves());
+
+    QQuickWindow other;
+    other.resize(100, 100);
+    other.show();
+    other.requestActivate();
+    ASSERT_TRUE(waitUntil([&] { return other.isActive() && !window.isActive(); }));
+    EXPECT_FALSE(moves()) << "nothing redraws the window while the user is elsewhere";
+    EXPECT_EQ(ring->property("opacity").toDouble(), 0.0) << "the ring rests hidden, not frozen halfway";
+
+    window.requestActivate();
+    ASSERT_TRUE(waitUntil([&] { return window.isActive(); }));
+    EXPECT_TRUE(moves()) << "and starts again when the user comes back";
+}

@@ -6,7 +6,9 @@ import Echoquill.Ui
 Rectangle {
     id: ring
     property real delay: 0
-    property bool animating: visible
+    // Only while its window is the active one: every frame redraws the whole
+    // window, which costs most of a core where OpenGL runs on the CPU.
+    property bool animating: visible && Window.active
 
     // Grows by its size rather than by scaling, so the line stays one crisp point wide.
     property real growth: 1
@@ -29,5 +31,5 @@ Rectangle {
         NumberAnimation { target: ring; property: "growth"; from: 1; to: 6; duration: 2400; easing.type: Easing.OutCubic }
         NumberAnimation { target: ring; property: "opacity"; from: 1; to: 0; duration: 2400; easing.type: Easing.OutCubic }
     }
-    onAnimatingChanged: if (!animating) pulse.stop()
+    onAnimatingChanged: if (!animating) { pulse.stop(); opacity = 0 }
 }

@@ -5,10 +5,13 @@ import Echoquill.Ui
 Item {
     id: dot
     property real size: 8
-    property bool animating: visible
+    // Only while its window is the active one: every frame redraws the whole
+    // window, which costs most of a core where OpenGL runs on the CPU.
+    property bool animating: visible && Window.active
 
     width: size
     height: size
+    onAnimatingChanged: if (!animating) { halo.scale = 1; halo.opacity = 0.55 }
 
     Rectangle {
         id: halo

@@ -162,10 +162,15 @@ TEST_F(SoundServerRestartTest, ARecordingKeepsWhatItHadAndGoesOnOrEndsWhole)
             clock.start();
             ASSERT_TRUE(recorder.systemAudioAvailable());
             session = recorder.currentFileURL().value_or(QString());
-            // Past two header updates, so the files on disk hold audio at the fault.
-            waitUntil([] { return false; }, 2500);
-            micAtFault = SourceOnDisk::read(session, u"mic_track_"_s);
-            systemAtFault = SourceOnDisk::read(session, u"system_track_"_s);
+            // Until both files on disk hold audio at the fault (their headers are rewritten about
+            // every second; the test sound server may deliver a source's first buffers late).
+            waitUntil(
+                [&] {
+                    micAtFault = SourceOnDisk::read(session, u"mic_track_"_s);
+                    systemAtFault = SourceOnDisk::read(session, u"system_track_"_s);
+                    return micAtFault.seconds() > 1 && systemAtFault.seconds() > 1;
+                },
+                15000);
             faultAt = clock.elapsed() / 1000.0;
             ASSERT_TRUE(DesktopSoundServer::stop());
         }

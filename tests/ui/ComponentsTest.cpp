@@ -191,7 +191,7 @@ TEST_F(ComponentsTest, LiveDecorationsMoveOnlyWhileTheirWindowIsActive)
 
     window.requestActivate();
     ASSERT_TRUE(waitUntil([&] { return window.isActive(); }));
-    EXPECT_TRUE(moves());
+    EXPECT_TRUE(waitUntil(moves, 3000));
 
     QQuickWindow other;
     other.resize(100, 100);
@@ -203,5 +203,5 @@ TEST_F(ComponentsTest, LiveDecorationsMoveOnlyWhileTheirWindowIsActive)
 
     window.requestActivate();
     ASSERT_TRUE(waitUntil([&] { return window.isActive(); }));
-    EXPECT_TRUE(moves()) << "and starts again when the user comes back";
+    EXPECT_TRUE(waitUntil(moves, 3000)) << "and starts again when the user comes back";
 }

@@ -10,6 +10,8 @@
 //
 // NOTE goes into the figure lines, to tell runs in another setting apart.
 // Details go to standard error; standard output gets the "[figure]" lines.
+#include "ProcStatus.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -56,18 +58,6 @@ std::optional<double> start(QProcess &client, const QString &program)
     }
     std::fprintf(stderr, "no first frame from %s; it printed:\n%s\n", qPrintable(program), output.constData());
     return std::nullopt;
-}
-
-// A field of /proc/PID/status in kB, such as "VmRSS".
-qint64 statusKiB(qint64 pid, const QByteArray &field)
-{
-    QFile status(u"/proc/%1/status"_s.arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &l : status.readAll().split('\n'))
-        if (l.startsWith(field + ':'))
-            return l.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong();
-    return -1;
 }
 
 // Proportional share of the resident pages, in kB (shared libraries split among their users).
@@ -164,8 +154,8 @@ int main(int argc, char **argv)
             return 1;
         }
         const double idleCpu = 100.0 * (cpuTicks(pid) - ticksBefore) / double(sysconf(_SC_CLK_TCK)) / idleSeconds;
-        const qint64 rss = statusKiB(pid, "VmRSS");
-        const qint64 anon = statusKiB(pid, "RssAnon");
+        const qint64 rss = procStatusKiB("VmRSS", QString::number(pid));
+        const qint64 anon = procStatusKiB("RssAnon", QString::number(pid));
         const qint64 pss = pssKiB(pid);
         const QStringList windows = visibleWindows(pid);
         stop(client);

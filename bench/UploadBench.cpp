@@ -11,6 +11,7 @@
 #include "APIClient.h"
 #include "Await.h"
 #include "Endpoints.h"
+#include "ProcStatus.h"
 #include "UploadPipeline.h"
 
 #include <QCoreApplication>
@@ -37,17 +38,6 @@ struct TokenReply {
 struct Success {
     static Success fromJson(const Json::ObjectReader &) { return {}; }
 };
-
-qint64 statusKiB(const QByteArray &field, const QString &process = u"self"_s)
-{
-    QFile status(u"/proc/%1/status"_s.arg(process));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &l : status.readAll().split('\n'))
-        if (l.startsWith(field + ':'))
-            return l.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
 
 // Starts the peak of resident memory (VmHWM) afresh from the current size.
 void resetPeak()
@@ -88,14 +78,14 @@ struct Measured {
 Measured clientUpload(UploadPipeline &pipeline, const QString &file, const QString &token)
 {
     const auto [clientToken, pathname] = await(pipeline.fetchUploadToken(file, token));
-    const qint64 before = statusKiB("VmRSS");
+    const qint64 before = procStatusKiB("VmRSS");
     resetPeak();
     QElapsedTimer clock;
     clock.start();
     const QString url = await(pipeline.uploadToVercelBlob(file, pathname, clientToken));
     Measured m;
     m.seconds = clock.nsecsElapsed() / 1e9;
-    m.residentGrowthMiB = (statusKiB("VmHWM") - before) / 1024.0;
+    m.residentGrowthMiB = (procStatusKiB("VmHWM") - before) / 1024.0;
     m.ok = !url.isEmpty();
     return m;
 }
@@ -136,7 +126,7 @@ Measured curlUpload(UploadPipeline &pipeline, const QString &blobBase, const QSt
     int status = 0;
     qint64 peakKiB = 0;
     while (waitpid(pid, &status, WNOHANG) == 0) {
-        peakKiB = std::max(peakKiB, statusKiB("VmHWM", QString::number(pid)));
+        peakKiB = std::max(peakKiB, procStatusKiB("VmHWM", QString::number(pid)));
         usleep(2000);
     }
     Measured m;

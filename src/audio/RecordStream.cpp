@@ -29,9 +29,9 @@ RecordStream::~RecordStream()
 
 void RecordStream::create(const QString &name, const pa_channel_map &channelMap)
 {
-    const pa_sample_spec spec { PA_SAMPLE_FLOAT32LE, std::uint32_t(m_format.sampleRate), std::uint8_t(m_format.channelCount) };
+    const pa_sample_spec sampleFormat { PA_SAMPLE_FLOAT32LE, std::uint32_t(m_format.sampleRate), std::uint8_t(m_format.channelCount) };
     SoundServerConnection::Lock lock(*m_connection);
-    m_stream = pa_stream_new(m_connection->context(), name.toUtf8().constData(), &spec, &channelMap);
+    m_stream = pa_stream_new(m_connection->context(), name.toUtf8().constData(), &sampleFormat, &channelMap);
     if (!m_stream)
         throw SoundServerError(m_connection->lastError(), QStringLiteral("Could not create the record stream"));
     pa_stream_set_read_callback(m_stream, &RecordStream::onRead, this);

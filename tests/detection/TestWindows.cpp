@@ -47,22 +47,22 @@ quint32 TestWindows::atom(const char *name)
     return value;
 }
 
-quint32 TestWindows::create(const Spec &spec)
+quint32 TestWindows::create(const Properties &properties)
 {
     const xcb_window_t window = xcb_generate_id(m_c);
     xcb_create_window(m_c, XCB_COPY_FROM_PARENT, window, m_root, 0, 0, 320, 200, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
                       XCB_COPY_FROM_PARENT, 0, nullptr);
 
-    const QByteArray classes = spec.windowClass.toLower() + '\0' + spec.windowClass + '\0';
+    const QByteArray classes = properties.windowClass.toLower() + '\0' + properties.windowClass + '\0';
     xcb_change_property(m_c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, classes.size(),
                         classes.constData());
-    if (spec.netWmName)
+    if (properties.netWmName)
         xcb_change_property(m_c, XCB_PROP_MODE_REPLACE, window, atom("_NET_WM_NAME"), atom("UTF8_STRING"), 8,
-                            spec.netWmName->size(), spec.netWmName->constData());
-    if (spec.wmName)
+                            properties.netWmName->size(), properties.netWmName->constData());
+    if (properties.wmName)
         xcb_change_property(m_c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
-                            spec.wmName->size(), spec.wmName->constData());
-    if (spec.withProcessId) {
+                            properties.wmName->size(), properties.wmName->constData());
+    if (properties.withProcessId) {
         const uint32_t pid = static_cast<uint32_t>(::getpid());
         xcb_change_property(m_c, XCB_PROP_MODE_REPLACE, window, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, 1, &pid);
     }

@@ -13,7 +13,7 @@ struct xcb_connection_t;
 // id a test chooses, made active through the window manager like a user would.
 class TestWindows {
 public:
-    struct Spec {
+    struct Properties {
         // WM_CLASS class; the instance name is its lower-case form.
         QByteArray windowClass;
         // _NET_WM_NAME, as UTF8_STRING.
@@ -32,7 +32,7 @@ public:
     [[nodiscard]] bool isConnected() const;
     // Creates and maps the window, and waits until a window manager has focused it.
     // It is destroyed with this object at the latest.
-    quint32 create(const Spec &spec);
+    quint32 create(const Properties &properties);
     // Returns once the server has destroyed the window.
     void destroy(quint32 window);
     void destroyAll();

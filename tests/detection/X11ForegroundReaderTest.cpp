@@ -64,7 +64,7 @@ TEST(X11ForegroundReader, ReadsClassNameProcessAndTitleOfTheActiveWindow)
     const qint64 ourPid = ::getpid();
     struct Case {
         const char *what;
-        TestWindows::Spec spec;
+        TestWindows::Properties properties;
         QString name;
         qint64 pid;
         std::optional<QString> title;
@@ -94,11 +94,11 @@ TEST(X11ForegroundReader, ReadsClassNameProcessAndTitleOfTheActiveWindow)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        const quint32 window = windows.create(c.spec);
+        const quint32 window = windows.create(c.properties);
         ASSERT_TRUE(windows.activate(window));
         const auto app = reader.frontmostApplication();
         ASSERT_TRUE(app);
-        EXPECT_EQ(app->bundleIdentifier, QString::fromLatin1(c.spec.windowClass));
+        EXPECT_EQ(app->bundleIdentifier, QString::fromLatin1(c.properties.windowClass));
         EXPECT_EQ(app->localizedName, c.name);
         EXPECT_EQ(app->processIdentifier, c.pid);
         EXPECT_EQ(app->window, window);

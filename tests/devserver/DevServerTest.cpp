@@ -1,5 +1,6 @@
 #include "DevServerProcess.h"
 #include "MeetingNote.h"
+#include "ProcStatus.h"
 
 #include <gtest/gtest.h>
 
@@ -376,14 +377,7 @@ TEST(DevServerLimits, BlobsOverTheCapAreRefusedAndLargeOnesAreStreamedToDisk)
             return sink.write(chunk.data(), std::min({length, chunk.size(), size - offset}));
         };
     };
-    auto peakMemoryKb = [&] {
-        QFile status(u"/proc/%1/status"_s.arg(server.pid()));
-        status.open(QIODevice::ReadOnly);
-        for (const auto &line : status.readAll().split('\n'))
-            if (line.startsWith("VmHWM:"))
-                return line.mid(6).trimmed().split(' ').first().toLongLong();
-        return 0LL;
-    };
+    auto peakMemoryKb = [&] { return procStatusKiB("VmHWM", QString::number(server.pid())); };
 
     const std::string big = newPathname(u"m4a"_s);
     const std::size_t bigSize = std::size_t(128) << 20;

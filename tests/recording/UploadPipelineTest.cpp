@@ -1,6 +1,7 @@
 #include "Await.h"
 #include "Endpoints.h"
 #include "Log.h"
+#include "ProcStatus.h"
 #include "TestServer.h"
 #include "UploadPipeline.h"
 #include "APIClient.h"
@@ -27,12 +28,7 @@ QJsonObject json(const std::string &body)
 // Anonymous resident memory: the heap, not file pages the kernel maps while sending.
 long residentKiB()
 {
-    QFile status(u"/proc/self/status"_s);
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("RssAnon:"))
-            return line.mid(8).trimmed().split(' ').value(0).toLong();
-    return 0;
+    return long(procStatusKiB("RssAnon"));
 }
 
 // A service and blob store that answer like the real ones, with knobs for failures.

@@ -7,6 +7,7 @@
 #include "Await.h"
 #include "DevServerProcess.h"
 #include "Endpoints.h"
+#include "ProcStatus.h"
 #include "TonePlayer.h"
 
 #include <QDir>
@@ -34,11 +35,7 @@ ProcessFigures measure()
 {
     ProcessFigures out;
     out.openFiles = int(QDir(u"/proc/self/fd"_s).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size());
-    QFile status(u"/proc/self/status"_s);
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("RssAnon:"))
-            out.anonymousMiB = line.mid(8).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    out.anonymousMiB = procStatusKiB("RssAnon") / 1024.0;
     return out;
 }
 

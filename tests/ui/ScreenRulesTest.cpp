@@ -3,7 +3,6 @@
 #include "AuthStore.h"
 #include "Await.h"
 #include "Endpoints.h"
-#include "FolderItem.h"
 #include "KeyringTest.h"
 #include "MainNavigation.h"
 #include "MeetingSearch.h"
@@ -12,7 +11,6 @@
 #include "OTPCode.h"
 #include "OTPFlow.h"
 #include "QtPrinters.h"
-#include "SidebarTheme.h"
 #include "TestServer.h"
 
 #include <QFile>
@@ -21,7 +19,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <set>
 
 using namespace Qt::StringLiterals;
 
@@ -78,48 +75,6 @@ TEST(AccountName, SplitsTheDisplayNameIntoFirstAndLastName)
         EXPECT_EQ(AccountName::firstNameOf(c.name), c.first) << c.name.toStdString();
         EXPECT_EQ(AccountName::lastNameOf(c.name), c.last) << c.name.toStdString();
     }
-}
-
-TEST(NavItem, FourItemsWithTitlesAndSymbolsInOrder)
-{
-    QStringList rows;
-    for (NavItem item : NavItems::allCases()) {
-        rows.append(NavItems::key(item) + u'|' + NavItems::title(item) + u'|' + NavItems::symbol(item));
-        EXPECT_EQ(NavItems::fromKey(NavItems::key(item)), item);
-    }
-    EXPECT_EQ(rows,
-        QStringList({u"home|Home|house"_s, u"meetings|Meetings|waveform"_s, u"actions|Actions|checklist"_s,
-            u"profile|Profile|person.circle"_s}));
-}
-
-TEST(SidebarContent, FiveFoldersWithFreshIdsAndTwoLooks)
-{
-    const QList<FolderItem> folders = FolderItem::sidebarFolders();
-    QStringList shown;
-    std::set<QUuid> ids;
-    for (const FolderItem &f : folders) {
-        shown.append(f.name + u' ' + f.color.name());
-        ids.insert(f.id);
-    }
-    EXPECT_EQ(shown,
-        QStringList({u"Starred #f5c84b"_s, u"Customers #5b9cff"_s, u"Investors #e85a5a"_s, u"1:1s #f0884a"_s,
-            u"Team standups #b285e8"_s}));
-    EXPECT_EQ(ids.size(), 5u);
-    EXPECT_NE(FolderItem::sidebarFolders().first().id, folders.first().id);
-
-    EXPECT_EQ(SidebarThemes::displayName(SidebarTheme::night), u"Night"_s);
-    EXPECT_EQ(SidebarThemes::displayName(SidebarTheme::golden), u"Golden"_s);
-    const SidebarLook golden = SidebarThemes::look(SidebarTheme::golden);
-    EXPECT_EQ(golden.background.name(), u"#faf6ee"_s);
-    EXPECT_EQ(golden.selectedSymbol.name(), u"#c46a44"_s);
-    EXPECT_EQ(golden.selectedTitle.name(), u"#1a1a1a"_s);
-    EXPECT_EQ(golden.rowSymbol.name(), u"#7a7a7a"_s);
-    EXPECT_EQ(golden.rowTitle.name(), u"#4a4a4a"_s);
-    EXPECT_NEAR(golden.selectedBackground.alphaF(), 0.06, 0.005);
-    EXPECT_NEAR(golden.hoverBackground.alphaF(), 0.03, 0.005);
-    const SidebarLook night = SidebarThemes::look(SidebarTheme::night);
-    EXPECT_EQ(night.background.name(), u"#16161a"_s);
-    EXPECT_EQ(night.selectedTitle.name(), u"#fafafa"_s);
 }
 
 TEST(MeetingSearch, FindsTitlesAndParticipantsIgnoringCase)

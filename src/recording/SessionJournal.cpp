@@ -1,0 +1,238 @@
+#include "SessionJournal.h"
+
+#include "FileError.h"
+#include "Log.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+
+#include <array>
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr std::array stageNames{"recording", "finalized", "exported", "uploading", "notified", "done", "failed"};
+
+[[noreturn]] void fail(const QString &path)
+{
+    throw FileError(std::error_code(errno, std::generic_category()), path);
+}
+
+void writeAll(int fd, const QByteArray &bytes, const QString &path)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int reason = errno;
+            ::close(fd);
+            errno = reason;
+            fail(path);
+        }
+        done += n;
+    }
+}
+
+QJsonValue dateValue(const std::optional<QDateTime> &date)
+{
+    return date ? QJsonValue(date->toUTC().toString(Qt::ISODateWithMs)) : QJsonValue(QJsonValue::Null);
+}
+
+std::optional<QDateTime> dateOf(const QJsonValue &value)
+{
+    const QDateTime date = QDateTime::fromString(value.toString(), Qt::ISODateWithMs);
+    return date.isValid() ? std::optional(date) : std::nullopt;
+}
+
+QJsonValue trackValue(const std::optional<SessionJournal::Track> &track)
+{
+    if (!track)
+        return QJsonValue::Null;
+    return QJsonObject{{u"file"_s, track->file}, {u"pathName"_s, track->pathName}, {u"blobUrl"_s, track->blobUrl}};
+}
+
+std::optional<SessionJournal::Track> trackOf(const QJsonValue &value)
+{
+    if (!value.isObject() || value["file"_L1].toString().isEmpty())
+        return std::nullopt;
+    return SessionJournal::Track{value["file"_L1].toString(), value["pathName"_L1].toString(), value["blobUrl"_L1].toString()};
+}
+
+}
+
+SessionJournal::SessionJournal(QString folder, QDateTime startedAt)
+    : m_folder(std::move(folder))
+    , m_startedAt(std::move(startedAt))
+{
+}
+
+QString SessionJournal::path() const
+{
+    return QDir(m_folder).filePath(fileName);
+}
+
+QString SessionJournal::filePath(const Track &track) const
+{
+    return QDir(m_folder).filePath(track.file);
+}
+
+QString SessionJournal::stageName(Stage stage)
+{
+    return QString::fromLatin1(stageNames[size_t(stage)]);
+}
+
+QJsonObject SessionJournal::toJson() const
+{
+    QJsonObject failure;
+    if (m_failure)
+        failure = {{u"reason"_s, m_failure->reason}, {u"attempts"_s, m_failure->attempts}, {u"nextTry"_s, dateValue(m_failure->nextTry)}};
+    return {
+        {u"version"_s, 1},
+        {u"stage"_s, stageName(m_stage)},
+        {u"startedAt"_s, dateValue(m_startedAt)},
+        {u"durationSeconds"_s, m_durationSeconds},
+        {u"mic"_s, trackValue(m_mic)},
+        {u"system"_s, trackValue(m_system)},
+        {u"noteId"_s, m_noteId ? QJsonValue(*m_noteId) : QJsonValue(QJsonValue::Null)},
+        {u"failure"_s, m_failure ? QJsonValue(failure) : QJsonValue(QJsonValue::Null)},
+        {u"interrupted"_s, m_interrupted},
+        {u"dismissed"_s, m_dismissed},
+        {u"updatedAt"_s, dateValue(QDateTime::currentDateTimeUtc())},
+    };
+}
+
+std::optional<SessionJournal> SessionJournal::read(const QString &folder)
+{
+    QFile file(QDir(folder).filePath(fileName));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QJsonParseError error;
+    const QJsonObject root = QJsonDocument::fromJson(file.readAll(), &error).object();
+    const auto stage = std::find(stageNames.begin(), stageNames.end(), root["stage"_L1].toString().toStdString());
+    if (error.error != QJsonParseError::NoError || stage == stageNames.end()) {
+        Log::line(u"[SessionJournal] unreadable journal in "_s + folder);
+        return std::nullopt;
+    }
+    SessionJournal journal(folder, dateOf(root["startedAt"_L1]).value_or(QDateTime()));
+    journal.m_stage = Stage(stage - stageNames.begin());
+    journal.m_durationSeconds = root["durationSeconds"_L1].toDouble();
+    journal.m_mic = trackOf(root["mic"_L1]);
+    journal.m_system = trackOf(root["system"_L1]);
+    if (root["noteId"_L1].isDouble())
+        journal.m_noteId = qint64(root["noteId"_L1].toDouble());
+    if (const QJsonValue failure = root["failure"_L1]; failure.isObject())
+        journal.m_failure = Failure{failure["reason"_L1].toString(), failure["attempts"_L1].toInt(), dateOf(failure["nextTry"_L1])};
+    journal.m_interrupted = root["interrupted"_L1].toBool();
+    journal.m_dismissed = root["dismissed"_L1].toBool();
+    return journal;
+}
+
+void SessionJournal::save() const
+{
+    const QString target = path();
+    const QString temporary = target + u".tmp"_s;
+    const QByteArray bytes = QJsonDocument(toJson()).toJson(QJsonDocument::Indented);
+    const int fd = ::open(QFile::encodeName(temporary).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        fail(temporary);
+    ::fchmod(fd, 0600);
+    writeAll(fd, bytes, temporary);
+    if (::fsync(fd) != 0) {
+        const int reason = errno;
+        ::close(fd);
+        errno = reason;
+        fail(temporary);
+    }
+    if (::close(fd) != 0)
+        fail(temporary);
+    if (::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(target).constData()) != 0)
+        fail(target);
+    // The rename itself reaches the disk only with the folder.
+    if (const int dir = ::open(QFile::encodeName(m_folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+}
+
+SessionJournal::Stage SessionJournal::progressStage() const
+{
+    if (m_noteId)
+        return Stage::Notified;
+    if ((m_mic && !m_mic->pathName.isEmpty()) || (m_system && !m_system->pathName.isEmpty()))
+        return Stage::Uploading;
+    if (m_mic)
+        return Stage::Exported;
+    return m_stage == Stage::Recording ? Stage::Recording : Stage::Finalized;
+}
+
+void SessionJournal::setFinalized(double durationSeconds)
+{
+    m_durationSeconds = durationSeconds;
+    m_stage = Stage::Finalized;
+}
+
+void SessionJournal::setExported(const QString &micFile, const std::optional<QString> &systemFile)
+{
+    m_mic = Track{micFile, {}, {}};
+    m_system = systemFile ? std::optional(Track{*systemFile, {}, {}}) : std::nullopt;
+    m_stage = Stage::Exported;
+    m_failure.reset();
+}
+
+void SessionJournal::setUploading(Kind kind, const QString &pathName)
+{
+    std::optional<Track> &track = kind == Kind::Mic ? m_mic : m_system;
+    if (track) {
+        track->pathName = pathName;
+        track->blobUrl.clear();
+    }
+    m_stage = Stage::Uploading;
+}
+
+void SessionJournal::setUploaded(Kind kind, const QString &blobUrl)
+{
+    std::optional<Track> &track = kind == Kind::Mic ? m_mic : m_system;
+    if (track)
+        track->blobUrl = blobUrl;
+    m_stage = Stage::Uploading;
+}
+
+void SessionJournal::setNotified(qint64 noteId)
+{
+    m_noteId = noteId;
+    m_stage = Stage::Notified;
+    m_failure.reset();
+}
+
+void SessionJournal::setDone()
+{
+    m_stage = Stage::Done;
+    m_failure.reset();
+}
+
+void SessionJournal::setFailed(const Failure &failure)
+{
+    m_failure = failure;
+    m_stage = Stage::Failed;
+}
+
+void SessionJournal::setWaiting(const Failure &failure)
+{
+    m_failure = failure;
+}
+
+void SessionJournal::clearFailure()
+{
+    m_failure.reset();
+    if (m_stage == Stage::Failed)
+        m_stage = progressStage();
+}

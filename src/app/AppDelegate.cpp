@@ -5,6 +5,8 @@
 #include "AuthStore.h"
 #include "CalendarStore.h"
 #include "RecallStore.h"
+#include "RecordingRecovery.h"
+#include "RecordingRetention.h"
 #include "KeychainService.h"
 #include "MeetingStore.h"
 #include "MeetingDetector.h"
@@ -67,6 +69,8 @@ void AppDelegate::constructStores()
     m_calendarStore = new CalendarStore(&KeychainService::loadToken, this);
     m_recallStore = new RecallStore(&KeychainService::loadToken, this);
     m_meetingDetector = new MeetingDetector(this);
+    m_recordingRetention = new RecordingRetention({}, this);
+    m_recordingRecovery = new RecordingRecovery({}, this);
 }
 
 void AppDelegate::exposeTo(QQmlEngine &engine)
@@ -84,6 +88,8 @@ void AppDelegate::exposeTo(QQmlEngine &engine)
     registerShared("CalendarStore", &AppDelegate::calendarStore);
     registerShared("RecallStore", &AppDelegate::recallStore);
     registerShared("MeetingDetector", &AppDelegate::meetingDetector);
+    registerShared("RecordingRecovery", &AppDelegate::recordingRecovery);
+    registerShared("RecordingRetention", &AppDelegate::recordingRetention);
 }
 
 void AppDelegate::applicationDidFinishLaunching()
@@ -94,6 +100,8 @@ void AppDelegate::applicationDidFinishLaunching()
         = new RecordingPanelController(m_audioRecorder, m_meetingStore, m_meetingDetector, m_authStore, this);
     m_recordingPanelController->show();
     m_meetingDetector->startMonitoring();
+    // Off the main thread: what a stopped client left is repaired while the window is already up.
+    m_recordingRecovery->scan(m_recordingRetention->keepDays());
 }
 
 void AppDelegate::applicationWillTerminate()

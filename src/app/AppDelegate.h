@@ -7,6 +7,8 @@ class AudioRecorder;
 class AuthStore;
 class CalendarStore;
 class RecallStore;
+class RecordingRecovery;
+class RecordingRetention;
 class MeetingStore;
 class MeetingDetector;
 class RecordingPanelController;
@@ -34,6 +36,8 @@ public:
     [[nodiscard]] CalendarStore *calendarStore() const { return m_calendarStore; }
     [[nodiscard]] RecallStore *recallStore() const { return m_recallStore; }
     [[nodiscard]] MeetingDetector *meetingDetector() const { return m_meetingDetector; }
+    [[nodiscard]] RecordingRecovery *recordingRecovery() const { return m_recordingRecovery; }
+    [[nodiscard]] RecordingRetention *recordingRetention() const { return m_recordingRetention; }
     // Absent until launching has finished.
     [[nodiscard]] RecordingPanelController *recordingPanelController() const { return m_recordingPanelController; }
 
@@ -47,5 +51,7 @@ private:
     CalendarStore *m_calendarStore = nullptr;
     RecallStore *m_recallStore = nullptr;
     MeetingDetector *m_meetingDetector = nullptr;
+    RecordingRecovery *m_recordingRecovery = nullptr;
+    RecordingRetention *m_recordingRetention = nullptr;
     RecordingPanelController *m_recordingPanelController = nullptr;
 };

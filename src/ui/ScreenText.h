@@ -69,4 +69,5 @@ public:
     Q_INVOKABLE QString recordings(int notes) const { return recordingsLine(notes); }
     Q_INVOKABLE QString openItems(int open) const { return openItemsLine(open); }
     Q_INVOKABLE QStringList splitTime(const QString &time) const { return timeParts(time); }
+    Q_INVOKABLE QString length(double seconds) const { return recordingLength(seconds).toUpper(); }
 };

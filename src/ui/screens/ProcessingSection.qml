@@ -11,7 +11,7 @@ Column {
     property color accent: EQPalette.terracotta
     readonly property alias model: uploads
 
-    visible: uploads.count > 0
+    visible: uploads.count > 0 || RecordingRecovery.sessions.length > 0
     spacing: 10
 
     PendingUploadsModel {
@@ -22,6 +22,20 @@ Column {
     GroupLabel {
         text: "PROCESSING"
         weight: section.weight
+    }
+
+    // Recordings a stopped client left unfinished, repaired at start.
+    Repeater {
+        model: RecordingRecovery.sessions
+        InterruptedRecordingCard {
+            required property var modelData
+            width: section.width
+            accent: section.accent
+            date: modelData.date
+            length: ScreenText.length(modelData.duration)
+            onUpload: RecordingRecovery.upload(modelData.folder)
+            onDiscard: if (!RecordingRecovery.discard(modelData.folder)) problem = "Could not move it to the trash."
+        }
     }
 
     Repeater {

@@ -2,14 +2,18 @@ import QtQuick
 import Echoquill.Ui
 import Echoquill.Shared
 
-// The account: who is signed in, their name and address, signing out, and
-// where account deletion happens.
+// The account: who is signed in, their name and address, the recordings kept
+// on this computer, signing out, and where account deletion happens.
 ScreenBackground {
     id: profile
     objectName: "ProfileView"
 
     readonly property var user: AuthStore.currentUser
     readonly property real contentWidth: Math.min(width - 80, 640)
+
+    // The folder may have changed since the screen was last shown.
+    onVisibleChanged: if (visible) RecordingRetention.refresh()
+    Component.onCompleted: RecordingRetention.refresh()
 
     Flickable {
         anchors.fill: parent
@@ -136,6 +140,78 @@ ScreenBackground {
                                 text: modelData.value
                                 color: EQPalette.ink
                                 font: EQFonts.text(14)
+                            }
+                        }
+                    }
+                }
+            }
+
+            SectionLabel { text: "RECORDINGS" }
+            Rectangle {
+                objectName: "recordingsCard"
+                width: parent.width
+                height: recordings.height
+                radius: 14
+                color: EQPalette.white
+                border.width: 1
+                border.color: EQPalette.hairline
+
+                Column {
+                    id: recordings
+                    width: parent.width
+                    Item {
+                        width: recordings.width
+                        height: 52
+                        Text {
+                            objectName: "recordingsSummary"
+                            x: 20
+                            anchors.verticalCenter: parent.verticalCenter
+                            text: RecordingRetention.summary
+                            color: EQPalette.ink
+                            font: EQFonts.text(14)
+                        }
+                        OutlineButton {
+                            objectName: "openFolder"
+                            anchors.right: parent.right
+                            anchors.rightMargin: 20
+                            anchors.verticalCenter: parent.verticalCenter
+                            label: "Open folder"
+                            color: EQPalette.ink
+                            outline: EQPalette.hairlineStrong
+                            action: () => Qt.openUrlExternally(RecordingRetention.folderUrl)
+                        }
+                    }
+                    Rectangle {
+                        x: 20
+                        width: parent.width - 40
+                        height: 1
+                        color: EQPalette.hairlineSoft
+                    }
+                    Item {
+                        width: recordings.width
+                        height: 52
+                        Text {
+                            x: 20
+                            anchors.verticalCenter: parent.verticalCenter
+                            text: "Keep recordings after their note is ready"
+                            color: EQPalette.inkTertiary
+                            EQTextStyle.role: "bodySm"
+                        }
+                        Row {
+                            anchors.right: parent.right
+                            anchors.rightMargin: 20
+                            anchors.verticalCenter: parent.verticalCenter
+                            spacing: 8
+                            Repeater {
+                                model: [{ label: "30 days", forever: false }, { label: "Forever", forever: true }]
+                                OutlineButton {
+                                    required property var modelData
+                                    objectName: "keep:" + modelData.label
+                                    label: modelData.label
+                                    color: RecordingRetention.keepForever === modelData.forever ? EQPalette.ink : EQPalette.inkTertiary
+                                    outline: RecordingRetention.keepForever === modelData.forever ? EQPalette.ink : EQPalette.hairline
+                                    action: () => RecordingRetention.keepForever = modelData.forever
+                                }
                             }
                         }
                     }

@@ -1,0 +1,72 @@
+// Start-up recovery of a 60-minute two-source recording whose client was
+// killed: a child process writes the session (48 kHz mono microphone, 48 kHz
+// stereo system output) and ends without closing a file; then the segments are
+// repaired, the session finalized and both upload tracks exported, as the
+// client does at its next start. Figures go to standard error.
+#include "AudioTrackWriter.h"
+#include "BenchAudio.h"
+#include "RecordingRecovery.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// Writes `minutes` of both sources into a new session under `documents` and dies without closing anything.
+[[noreturn]] void recordAndDie(const QString& documents, double minutes)
+{
+    std::freopen("/dev/null", "w", stdout);
+    AudioTrackWriter::Options options;
+    options.documentsDirectory = documents;
+    auto* writer = new AudioTrackWriter(options);
+    constexpr std::uint32_t frames = 4096;
+    const AudioFormat mono { 48000, 1, AudioFormat::CommonFormat::Float32, true };
+    const AudioFormat stereo { 48000, 2, AudioFormat::CommonFormat::Float32, true };
+    std::vector<CapturedAudioBuffer> mic, system;
+    for (std::uint64_t at = 0; at < 60 * 48000; at += frames) {
+        mic.push_back(BenchAudio::signalBuffer(AudioCaptureSource::mic, mono, frames, at));
+        system.push_back(BenchAudio::signalBuffer(AudioCaptureSource::systemOutput, stereo, frames, at + 12345));
+    }
+    const auto buffers = std::size_t(minutes * 60 * 48000 / frames);
+    for (std::size_t i = 0; i < buffers; ++i) {
+        writer->writeMic(mic[i % mic.size()]);
+        writer->writeSystem(system[i % system.size()]);
+    }
+    ::_exit(0);
+}
+
+}
+
+int main(int argc, char** argv)
+{
+    const double minutes = argc > 1 ? std::max(1.0, atof(argv[1])) : 60.0;
+    QTemporaryDir documents;
+    const pid_t child = ::fork();
+    if (child == 0)
+        recordAndDie(documents.path(), minutes);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+
+    QCoreApplication app(argc, argv);
+    std::freopen("/dev/null", "w", stdout);
+    const QDir recordings(QDir(documents.path()).filePath(QStringLiteral("Echoquill Recordings")));
+    const QString session = recordings.filePath(recordings.entryList(QDir::Dirs | QDir::NoDotAndDotDot).value(0));
+    std::fprintf(stderr, "load average before: %s\n", BenchAudio::loadAverage().constData());
+    QElapsedTimer clock;
+    clock.start();
+    const double cpuBefore = BenchAudio::cpuSeconds();
+    const std::optional<InterruptedSession> recovered = RecordingRecovery::recover(session);
+    const double seconds = double(clock.nsecsElapsed()) / 1e9;
+    const double cpu = BenchAudio::cpuSeconds() - cpuBefore;
+    std::fprintf(stderr, "%-10s %11s %9s %12s\n", "recording", "recovery_s", "cpu_s", "recovered_s");
+    std::fprintf(
+        stderr, "%7.0fmin %11.2f %9.1f %12.1f\n", minutes, seconds, cpu, recovered ? recovered->durationSeconds : -1.0);
+    std::fprintf(stderr, "load average after: %s\n", BenchAudio::loadAverage().constData());
+    return recovered ? 0 : 1;
+}

@@ -1,0 +1,332 @@
+#include "RecordingRecovery.h"
+
+#include "AudioCaptureManager.h"
+#include "AudioExportService.h"
+#include "BuildConfig.h"
+#include "CapturedAudioBuffer.h"
+#include "DateText.h"
+#include "FileError.h"
+#include "Log.h"
+#include "RecordingRetention.h"
+#include "SegmentRepair.h"
+#include "SessionJournal.h"
+#include "SessionLock.h"
+
+#include <QCoroFuture>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPointer>
+#include <QStandardPaths>
+#include <QtConcurrent>
+
+#include <algorithm>
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString micTrackFile = u"upload_track.m4a"_s;
+const QString systemTrackFile = u"system_upload.m4a"_s;
+const QString metadataFile = u"metadata.json"_s;
+// Niceness of the worker thread.
+constexpr int backgroundNice = 10;
+
+void log(const QString& text)
+{
+    Log::line(u"[RecordingRecovery] "_s + text);
+}
+
+// One source's repaired segments, in recording order, and what they hold.
+struct RepairedSource {
+    QStringList segments;
+    std::uint64_t frames = 0;
+    double sampleRate = 0;
+    std::uint32_t channels = 0;
+
+    [[nodiscard]] double seconds() const { return sampleRate > 0 ? double(frames) / sampleRate : 0; }
+};
+
+RepairedSource repairSource(const QDir& session, const QString& prefix)
+{
+    RepairedSource source;
+    const QStringList names = session.entryList({ prefix + u"*.caf"_s }, QDir::Files, QDir::Name);
+    for (const QString& name : names) {
+        const QString path = session.filePath(name);
+        try {
+            const SegmentRepair::Result segment = SegmentRepair::repair(path);
+            if (segment.repaired)
+                log(u"Repaired %1: %2 frames"_s.arg(name).arg(segment.frames));
+            if (segment.frames == 0)
+                continue;
+            source.segments << path;
+            source.frames += segment.frames;
+            source.sampleRate = segment.sampleRate;
+            source.channels = segment.channels;
+        } catch (const FileError& error) {
+            log(u"Skipping "_s + name + u": "_s + error.description());
+        }
+    }
+    return source;
+}
+
+// The same record the writer leaves at a proper end, written from what the repaired segments hold.
+QByteArray metadata(
+    const QDateTime& start, const QDateTime& end, const RepairedSource& mic, const RepairedSource& system)
+{
+    QJsonArray tracks;
+    for (const auto& [name, source] : { std::pair { sourceName(AudioCaptureSource::mic), &mic },
+             std::pair { sourceName(AudioCaptureSource::systemOutput), &system } }) {
+        if (source->frames == 0)
+            continue;
+        QJsonArray files;
+        for (const QString& path : source->segments)
+            files.append(QFileInfo(path).fileName());
+        tracks.append(QJsonObject { { u"source"_s, name }, { u"files"_s, files },
+            { u"sampleRate"_s, source->sampleRate }, { u"channels"_s, qint64(source->channels) },
+            { u"totalFrameCount"_s, qint64(source->frames) }, { u"durationSeconds"_s, source->seconds() } });
+    }
+    const QString version = QString::fromUtf8(BuildConfig::appVersion);
+    const QJsonObject root {
+        { u"recordingStarted"_s, start.toUTC().toString(Qt::ISODate) },
+        { u"recordingEnded"_s, end.toUTC().toString(Qt::ISODate) },
+        { u"durationSeconds"_s, double(start.msecsTo(end)) / 1000.0 },
+        { u"tracks"_s, tracks },
+        { u"appVersion"_s, version.isEmpty() ? u"unknown"_s : version },
+    };
+    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+// Temporary file, flushed, renamed over the old one; private to the user. Throws FileError.
+void writeAtomically(const QString& path, const QByteArray& bytes)
+{
+    const QString temporary = path + u".tmp"_s;
+    const QByteArray name = QFile::encodeName(temporary);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw FileError(std::error_code(errno, std::generic_category()), temporary);
+    qsizetype done = 0;
+    int reason = ::fchmod(fd, 0600) < 0 ? errno : 0;
+    while (reason == 0 && done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno != EINTR)
+            reason = errno;
+        else if (n > 0)
+            done += n;
+    }
+    if (reason == 0 && ::fsync(fd) < 0)
+        reason = errno;
+    ::close(fd);
+    if (reason == 0 && ::rename(name.constData(), QFile::encodeName(path).constData()) < 0)
+        reason = errno;
+    if (reason != 0) {
+        ::unlink(name.constData());
+        throw FileError(std::error_code(reason, std::generic_category()), path);
+    }
+}
+
+// "Session_2026-03-01_10-15-42-123_AB12CD": the writer names the folder after its start, in local time.
+QDateTime startFromName(const QString& folder)
+{
+    const QString stamp = QFileInfo(folder).fileName().mid(8, 23);
+    const QDateTime start = QDateTime::fromString(stamp, u"yyyy-MM-dd_HH-mm-ss-zzz"_s);
+    return start.isValid() ? start.toUTC() : QFileInfo(folder).birthTime().toUTC();
+}
+
+InterruptedSession sessionOf(const SessionJournal& journal)
+{
+    return { journal.folder(), journal.startedAt(), journal.durationSeconds() };
+}
+
+// Encodes the upload tracks of a repaired session; false when no microphone track came out.
+bool exportTracks(const QDir& session, const RepairedSource& mic, const RepairedSource& system,
+    const std::atomic<bool>* cancel, bool& hasSystem)
+{
+    AudioExportService::Options options;
+    options.cancel = cancel;
+    try {
+        AudioExportService::encodeUploadTrack(mic.segments, session.filePath(micTrackFile), options);
+    } catch (const std::exception& error) {
+        log(u"Mic export failed: "_s + QString::fromUtf8(error.what()));
+        return false;
+    }
+    QStringList skipped;
+    const QStringList valid = AudioCaptureManager::validSystemSegments(system.segments, skipped);
+    hasSystem = false;
+    if (!valid.isEmpty()) {
+        try {
+            AudioExportService::encodeUploadTrack(valid, session.filePath(systemTrackFile), options);
+            hasSystem = true;
+        } catch (const std::exception& error) {
+            log(u"System export failed, continuing mic-only: "_s + QString::fromUtf8(error.what()));
+        }
+    }
+    return true;
+}
+
+std::optional<InterruptedSession> recoverFolder(
+    const QString& folder, const QDateTime& before, const std::atomic<bool>* cancel)
+{
+    const QDir session(folder);
+    std::optional<SessionJournal> journal = SessionJournal::read(folder);
+    if (journal) {
+        if (journal->isDismissed() || journal->startedAt() >= before)
+            return std::nullopt;
+        // Found at an earlier start and still waiting for the user.
+        if (journal->isInterrupted() && journal->stage() == SessionJournal::Stage::Exported)
+            return sessionOf(*journal);
+        if (journal->stage() != SessionJournal::Stage::Recording
+            && journal->stage() != SessionJournal::Stage::Finalized)
+            return std::nullopt;
+    } else if (session.exists(metadataFile) || session.entryList({ u"*.caf"_s }, QDir::Files).isEmpty()) {
+        return std::nullopt;
+    }
+    // A live recording holds its folder's lock; only a dead one's folder is free.
+    if (SessionLock::isHeld(folder))
+        return std::nullopt;
+    if (!journal)
+        journal.emplace(folder, startFromName(folder));
+
+    log(u"Interrupted session: "_s + folder);
+    const RepairedSource mic = repairSource(session, u"mic_track_"_s);
+    const RepairedSource system = repairSource(session, u"system_track_"_s);
+    const double seconds = std::max(mic.seconds(), system.seconds());
+    const QDateTime start = journal->startedAt();
+    try {
+        if (!session.exists(metadataFile))
+            writeAtomically(
+                session.filePath(metadataFile), metadata(start, start.addMSecs(qint64(seconds * 1000)), mic, system));
+        journal->setFinalized(seconds);
+        journal->setInterrupted(true);
+        journal->save();
+        bool hasSystem = false;
+        if (mic.frames == 0 || !exportTracks(session, mic, system, cancel, hasSystem)) {
+            log(u"Nothing to upload in "_s + folder);
+            return std::nullopt;
+        }
+        journal->setExported(micTrackFile, hasSystem ? std::optional(systemTrackFile) : std::nullopt);
+        journal->save();
+    } catch (const FileError& error) {
+        log(u"Could not recover "_s + folder + u": "_s + error.description());
+        return std::nullopt;
+    }
+    log(u"Recovered %1: %2 s"_s.arg(QFileInfo(folder).fileName()).arg(seconds, 0, 'f', 1));
+    return sessionOf(*journal);
+}
+
+}
+
+RecordingRecovery::RecordingRecovery(QString recordingsFolder, QObject* parent)
+    : QObject(parent)
+    , m_recordingsFolder(recordingsFolder.isEmpty() ? defaultRecordingsFolder() : std::move(recordingsFolder))
+    , m_createdAt(QDateTime::currentDateTimeUtc())
+{
+    m_worker.setMaxThreadCount(1);
+}
+
+RecordingRecovery::~RecordingRecovery()
+{
+    // A long export must not hold up quitting; what it left is done again at the next start.
+    m_cancel = true;
+    m_worker.waitForDone();
+}
+
+QString RecordingRecovery::defaultRecordingsFolder()
+{
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
+        .filePath(u"Echoquill Recordings"_s);
+}
+
+std::optional<InterruptedSession> RecordingRecovery::recover(const QString& folder)
+{
+    return recoverFolder(folder, QDateTime::currentDateTimeUtc(), nullptr);
+}
+
+QCoro::Task<> RecordingRecovery::scan(std::optional<int> keepDays)
+{
+    QPointer self(this);
+    const QString root = m_recordingsFolder;
+    const QDateTime before = m_createdAt;
+    const std::atomic<bool>* cancel = &m_cancel;
+    const QList<InterruptedSession> found = co_await QtConcurrent::run(&m_worker, [root, before, cancel, keepDays] {
+        // Repairs and exports yield to the interface and to a recording that starts meanwhile.
+        ::setpriority(PRIO_PROCESS, id_t(::gettid()), backgroundNice);
+        RecordingRetention::sweep(root, keepDays, QDateTime::currentDateTimeUtc());
+        QList<InterruptedSession> sessions;
+        const QStringList folders
+            = QDir(root).entryList({ u"Session_*"_s }, QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+        for (const QString& name : folders) {
+            if (*cancel)
+                break;
+            if (std::optional<InterruptedSession> session = recoverFolder(QDir(root).filePath(name), before, cancel))
+                sessions << *session;
+        }
+        return sessions;
+    });
+    if (!self)
+        co_return;
+    bool changed = false;
+    for (const InterruptedSession& session : found) {
+        if (std::none_of(
+                m_sessions.begin(), m_sessions.end(), [&](const auto& s) { return s.folder == session.folder; })) {
+            m_sessions << session;
+            changed = true;
+        }
+    }
+    std::sort(
+        m_sessions.begin(), m_sessions.end(), [](const auto& a, const auto& b) { return a.startedAt > b.startedAt; });
+    if (changed)
+        emit sessionsChanged();
+}
+
+QVariantList RecordingRecovery::sessionList() const
+{
+    QVariantList list;
+    for (const InterruptedSession& session : m_sessions) {
+        list << QVariantMap { { u"folder"_s, session.folder },
+            { u"date"_s, DateText::mediumDate(session.startedAt) + u" · "_s + DateText::shortTime(session.startedAt) },
+            { u"duration"_s, session.durationSeconds } };
+    }
+    return list;
+}
+
+bool RecordingRecovery::take(const QString& folder)
+{
+    const auto removed = m_sessions.removeIf([&](const InterruptedSession& s) { return s.folder == folder; });
+    if (removed > 0)
+        emit sessionsChanged();
+    return removed > 0;
+}
+
+void RecordingRecovery::upload(const QString& folder)
+{
+    std::optional<SessionJournal> journal = SessionJournal::read(folder);
+    if (!journal || !take(folder))
+        return;
+    journal->setInterrupted(false);
+    try {
+        journal->save();
+    } catch (const FileError& error) {
+        log(u"Could not hand "_s + folder + u" to the upload queue: "_s + error.description());
+    }
+    emit uploadRequested(folder);
+}
+
+bool RecordingRecovery::discard(const QString& folder)
+{
+    if (!QFile::moveToTrash(folder)) {
+        log(u"Could not move "_s + folder + u" to the trash"_s);
+        return false;
+    }
+    log(u"Discarded "_s + QFileInfo(folder).fileName());
+    take(folder);
+    return true;
+}

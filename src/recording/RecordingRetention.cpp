@@ -1,0 +1,119 @@
+#include "RecordingRetention.h"
+
+#include "Log.h"
+#include "RecordingRecovery.h"
+#include "SessionJournal.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFutureWatcher>
+#include <QPointer>
+#include <QSettings>
+#include <QtConcurrent>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString keepForeverKey = u"recordings/keepForever"_s;
+
+void log(const QString& text)
+{
+    Log::line(u"[RecordingRetention] "_s + text);
+}
+
+struct FolderSize {
+    int sessions = 0;
+    qint64 bytes = 0;
+};
+
+FolderSize measure(const QString& root)
+{
+    FolderSize size;
+    size.sessions = int(QDir(root).entryList({ u"Session_*"_s }, QDir::Dirs | QDir::NoDotAndDotDot).size());
+    QDirIterator files(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        files.next();
+        size.bytes += files.fileInfo().size();
+    }
+    return size;
+}
+
+QString summaryText(const FolderSize& size)
+{
+    return u"Recordings on this computer: %1 · %2 MB"_s.arg(size.sessions).arg((size.bytes + 500000) / 1000000);
+}
+
+}
+
+RecordingRetention::RecordingRetention(QString recordingsFolder, QObject* parent)
+    : QObject(parent)
+    , m_recordingsFolder(
+          recordingsFolder.isEmpty() ? RecordingRecovery::defaultRecordingsFolder() : std::move(recordingsFolder))
+    , m_keepForever(QSettings().value(keepForeverKey, false).toBool())
+    , m_summary(summaryText({}))
+{
+}
+
+void RecordingRetention::setKeepForever(bool on)
+{
+    if (on == m_keepForever)
+        return;
+    m_keepForever = on;
+    QSettings().setValue(keepForeverKey, on);
+    emit keepForeverChanged();
+}
+
+std::optional<int> RecordingRetention::keepDays() const
+{
+    return m_keepForever ? std::nullopt : std::optional(defaultDays);
+}
+
+QUrl RecordingRetention::folderUrl() const
+{
+    return QUrl::fromLocalFile(m_recordingsFolder);
+}
+
+void RecordingRetention::refresh()
+{
+    auto* watcher = new QFutureWatcher<FolderSize>(this);
+    connect(watcher, &QFutureWatcher<FolderSize>::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        const QString text = summaryText(watcher->result());
+        if (text != m_summary) {
+            m_summary = text;
+            emit summaryChanged();
+        }
+    });
+    watcher->setFuture(QtConcurrent::run(measure, m_recordingsFolder));
+}
+
+void RecordingRetention::clearSegments(const QString& folder)
+{
+    QDir session(folder);
+    for (const QString& name : session.entryList({ u"mic_track_*.caf"_s, u"system_track_*.caf"_s }, QDir::Files)) {
+        if (!session.remove(name))
+            log(u"Could not delete "_s + session.filePath(name));
+    }
+}
+
+void RecordingRetention::sweep(const QString& recordingsFolder, std::optional<int> keepDays, const QDateTime& now)
+{
+    const QDir root(recordingsFolder);
+    for (const QString& name : root.entryList({ u"Session_*"_s }, QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString folder = root.filePath(name);
+        const std::optional<SessionJournal> journal = SessionJournal::read(folder);
+        // Only what the service has acknowledged may go; a failed or interrupted session stays for good.
+        if (!journal || !journal->isAcknowledged() || journal->stage() == SessionJournal::Stage::Failed)
+            continue;
+        if (keepDays && journal->startedAt().addDays(*keepDays) < now) {
+            if (QDir(folder).removeRecursively())
+                log(u"Removed "_s + name + u" after its retention period"_s);
+            else
+                log(u"Could not remove "_s + folder);
+            continue;
+        }
+        clearSegments(folder);
+    }
+}

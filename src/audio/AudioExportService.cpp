@@ -131,6 +131,8 @@ private:
         m_packet = created(av_packet_alloc());
 
         check(avio_open(&m_output->pb, name.constData(), AVIO_FLAG_WRITE));
+        // Only the owner reads a recording, whatever the umask.
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
         // The header at the front, so a player can start before the whole file is there;
         // a time scale of the sample rate keeps the duration sample-exact.
         AVDictionary *muxerOptions = nullptr;

@@ -18,6 +18,7 @@
 #include <filesystem>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -37,9 +38,10 @@ QString randomSuffix()
 // Replaces the file's contents; throws FileError with the system's reason.
 void writeWholeFile(const QString &path, const QByteArray &bytes)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)
         throw FileError(std::error_code(errno, std::generic_category()), path);
+    ::fchmod(fd, 0600);
     qsizetype done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
@@ -59,6 +61,15 @@ void writeWholeFile(const QString &path, const QByteArray &bytes)
 std::filesystem::path fsPath(const QString &path)
 {
     return std::filesystem::path(QFile::encodeName(path).toStdString());
+}
+
+// Recordings are private to their owner, whatever the umask.
+void makePrivate(const QString &directory)
+{
+    std::error_code error;
+    std::filesystem::permissions(fsPath(directory), std::filesystem::perms::owner_all, std::filesystem::perm_options::replace, error);
+    if (error)
+        throw FileError(error, directory);
 }
 
 }
@@ -94,6 +105,7 @@ void AudioTrackWriter::createSessionDirectory()
     std::filesystem::create_directories(fsPath(base), error);
     if (error)
         throw FileError(error, base);
+    makePrivate(base);
 
     const QString stamp = m_startTime.toLocalTime().toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss-zzz"));
     for (int attempt = 0; attempt < sessionNameAttempts; ++attempt) {
@@ -102,6 +114,7 @@ void AudioTrackWriter::createSessionDirectory()
             continue;
         if (!std::filesystem::create_directory(fsPath(candidate), error) || error)
             throw FileError(error ? error : std::make_error_code(std::errc::file_exists), candidate);
+        makePrivate(candidate);
         m_sessionDirectory = candidate;
         return;
     }

@@ -32,6 +32,8 @@ std::unique_ptr<SegmentFile> SegmentFile::create(const QString &path, const Audi
         error = QString::fromUtf8(sf_strerror(nullptr));
         return nullptr;
     }
+    // Only the owner reads a recording, whatever the umask.
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     // No PEAK chunk: it costs a pass over every sample and nobody reads it.
     sf_command(file, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
     const AudioFormat processing { double(info.samplerate), format.channelCount, format.commonFormat, format.interleaved };

@@ -1,6 +1,7 @@
 #include "AudioCaptureManager.h"
 
 #include "BackgroundTask.h"
+#include "FileError.h"
 #include "Log.h"
 #include "MediaAsset.h"
 #include "MicCaptureService.h"
@@ -8,20 +9,27 @@
 #include "SystemAudioTapService.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QPointer>
 #include <QPromise>
 #include <QSemaphore>
+#include <QStandardPaths>
+#include <QStorageInfo>
 
 #include <algorithm>
 #include <cmath>
 #include <shared_mutex>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
 constexpr qint64 smallestUsableSegmentBytes = 16384 + 1;
+constexpr auto reserveFileName = ".space-reserve";
 
 void log(const QString &text)
 {
@@ -118,6 +126,28 @@ void AudioCaptureManager::setOnSystemTapUnavailable(std::function<void(const QSt
     m_onSystemTapUnavailable = std::move(handler);
 }
 
+void AudioCaptureManager::setOnCapturePaused(std::function<void(bool)> handler)
+{
+    m_onCapturePaused = std::move(handler);
+}
+
+void AudioCaptureManager::setOnDiskFailure(std::function<void(const QString &)> handler)
+{
+    m_onDiskFailure = std::move(handler);
+}
+
+std::optional<double> AudioCaptureManager::recordingSecondsLeft() const
+{
+    const std::optional<QString> session = sessionDirectory();
+    if (!session)
+        return std::nullopt;
+    const QStorageInfo storage(*session);
+    const double rate = m_micBytesPerSecond + (m_isSystemAudioRunning ? m_systemBytesPerSecond.load() : 0.0);
+    if (!storage.isValid() || rate <= 0)
+        return std::nullopt;
+    return double(storage.bytesAvailable()) / rate;
+}
+
 std::optional<QString> AudioCaptureManager::sessionDirectory() const
 {
     std::lock_guard lock(m_writerMutex);
@@ -130,7 +160,24 @@ void AudioCaptureManager::start()
 {
     if (m_isRunning)
         return;
+    // A recording that would fill the disk within minutes is refused before anything is made.
+    QString documents = m_writerOptions.documentsDirectory;
+    if (documents.isEmpty())
+        documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QStorageInfo storage(documents);
+    if (storage.isValid() && storage.bytesAvailable() < m_diskLimits.minimumFreeBytes) {
+        log(QStringLiteral("Not starting: %1 MB free on the recordings disk").arg(storage.bytesAvailable() / 1000000));
+        throw FileError(std::make_error_code(std::errc::no_space_on_device), documents);
+    }
     auto writer = std::make_shared<AudioTrackWriter>(m_writerOptions);
+    m_reservePath = QDir(writer->sessionDirectory()).filePath(QString::fromLatin1(reserveFileName));
+    if (m_diskLimits.reserveBytes > 0) {
+        const int fd = ::open(QFile::encodeName(m_reservePath).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0 || ::posix_fallocate(fd, 0, m_diskLimits.reserveBytes) != 0)
+            log(QStringLiteral("Could not set disk space aside for the end of the recording"));
+        if (fd >= 0)
+            ::close(fd);
+    }
     {
         std::lock_guard lock(m_writerMutex);
         m_writer = std::move(writer);
@@ -209,11 +256,27 @@ void AudioCaptureManager::reportTapUnavailable(const QString &description)
         Qt::QueuedConnection);
 }
 
+void AudioCaptureManager::reportCapturePaused(bool paused)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, paused] {
+            if (m_onCapturePaused)
+                m_onCapturePaused(paused);
+        },
+        Qt::QueuedConnection);
+}
+
 // On the write queue.
 void AudioCaptureManager::handleMicBuffer(const CapturedAudioBuffer &buffer)
 {
     ++m_micBufferGeneration;
+    m_micBytesPerSecond = buffer.format.sampleRate * buffer.format.channelCount * sizeof(float);
     route(buffer);
+    if (m_resumePending.exchange(false)) {
+        log(QStringLiteral("Audio flows again"));
+        reportCapturePaused(false);
+    }
     const float level = levelOf(buffer);
     QMetaObject::invokeMethod(
         this,
@@ -231,6 +294,7 @@ void AudioCaptureManager::handleSystemBuffer(const CapturedAudioBuffer &buffer)
         m_hasReceivedSystemAudio = true;
         log(QStringLiteral("First system audio buffer received — audio is flowing"));
     }
+    m_systemBytesPerSecond = buffer.format.sampleRate * buffer.format.channelCount * sizeof(float);
     route(buffer);
 }
 
@@ -242,12 +306,35 @@ void AudioCaptureManager::route(const CapturedAudioBuffer &buffer)
         std::lock_guard lock(m_writerMutex);
         writer = m_writer;
     }
-    if (!writer)
+    if (!writer || m_diskFailed)
         return;
     if (buffer.source == AudioCaptureSource::mic)
         writer->writeMic(buffer);
     else
         writer->writeSystem(buffer);
+    const std::optional<std::error_code> failure = writer->diskFailure();
+    if (!failure)
+        return;
+    // What is on disk stays as it is; the reserve makes room to close the segments and export them.
+    m_diskFailed = true;
+    releaseReserve();
+    const QString description = QString::fromStdString(failure->message());
+    log(QStringLiteral("Disk write failed (") + description
+        + QStringLiteral(") — recording stops with what was written"));
+    QMetaObject::invokeMethod(
+        this,
+        [this, description] {
+            if (m_onDiskFailure)
+                m_onDiskFailure(description);
+        },
+        Qt::QueuedConnection);
+}
+
+// On the write queue, or before the services start.
+void AudioCaptureManager::releaseReserve()
+{
+    if (!m_reservePath.isEmpty())
+        QFile::remove(m_reservePath);
 }
 
 // On the sound server's notification thread.
@@ -298,6 +385,43 @@ bool AudioCaptureManager::micDelivers(int generation, std::int64_t since)
     return false;
 }
 
+// On the restart pool, after a failed restart: tries the server again, waits growing up to the
+// longest, until capture runs or the recording stops (false then). Resumed capture opens new
+// segments of the same session, so no silence stands for the gap and both tracks miss the same span.
+bool AudioCaptureManager::reconnect(int generation)
+{
+    reportCapturePaused(true);
+    m_writeQueue->post([this] {
+        std::shared_ptr<AudioTrackWriter> writer;
+        {
+            std::lock_guard lock(m_writerMutex);
+            writer = m_writer;
+        }
+        if (writer)
+            writer->startNewSegments();
+    });
+    auto wait = m_timings.reconnectFirstDelay;
+    for (int attempt = 1;; ++attempt) {
+        if (!sleepWhileCurrent(generation, wait))
+            return false;
+        wait = std::min(wait * 2, m_timings.reconnectLongestDelay);
+        std::lock_guard services(m_servicesMutex);
+        if (!isCurrent(generation))
+            return false;
+        try {
+            startServices();
+            log(QStringLiteral("Capture resumed after %1 reconnect attempt(s)").arg(attempt));
+            // Armed only now, with both services up, so the all-clear carries the system output's state too.
+            m_resumePending = true;
+            return true;
+        } catch (const std::exception &) {
+            // The half-built services go; the next attempt builds new ones.
+            retire(std::move(m_micService));
+            retire(std::move(m_systemService));
+        }
+    }
+}
+
 void AudioCaptureManager::endRestart(int generation, bool withCooldown)
 {
     std::lock_guard lock(m_restartMutex);
@@ -334,9 +458,12 @@ void AudioCaptureManager::runHardwareRestart(int generation)
             return endRestart(generation, false);
         startServices();
     } catch (const std::exception &error) {
-        endRestart(generation, true);
-        log(QStringLiteral("Restart failed: ") + describe(error) + QStringLiteral("; cooldown active"));
+        log(QStringLiteral("Restart failed: ") + describe(error) + QStringLiteral("; reconnecting"));
         reportTapUnavailable(describe(error));
+        if (!reconnect(generation))
+            return endRestart(generation, false);
+        endRestart(generation, true);
+        log(restarted);
         return;
     }
 
@@ -414,6 +541,7 @@ std::shared_ptr<AudioCaptureManager::Finalization> AudioCaptureManager::finalize
             writer = std::move(m_writer);
         }
         std::optional<RecordingFinalizeResult> result;
+        releaseReserve();
         if (writer) {
             try {
                 result = writer->finalize();

@@ -41,6 +41,18 @@ struct CaptureTimings {
     std::chrono::milliseconds micOnlyRetryDelay { 1500 };
     // Further hardware changes are ignored this long after a restart.
     std::chrono::milliseconds hardwareChangeCooldown { 5000 };
+    // After a failed restart the server is tried again after the first wait, each wait doubling up to the longest.
+    std::chrono::milliseconds reconnectFirstDelay { 250 };
+    std::chrono::milliseconds reconnectLongestDelay { 2000 };
+};
+
+// How much disk a recording needs; tests make them small.
+struct DiskLimits {
+    // Below this much free space a recording does not start.
+    qint64 minimumFreeBytes = 1'000'000'000;
+    // Kept aside in the session folder while recording and given back when the disk fills,
+    // so the recording can still be closed and its upload tracks made.
+    qint64 reserveBytes = 64LL << 20;
 };
 
 // Runs one recording: the session's writer, the microphone (mandatory) and the
@@ -62,9 +74,16 @@ public:
     void setOnMicLevel(std::function<void(float)> handler);
     // System output could not be captured (at start, or after a failed hardware restart).
     void setOnSystemTapUnavailable(std::function<void(const QString &description)> handler);
+    // True when a restart failed and capture waits for the sound server; false once the microphone delivers again.
+    void setOnCapturePaused(std::function<void(bool paused)> handler);
+    // A write failed for want of space or a failing disk; nothing more is written. The owner stops the recording.
+    void setOnDiskFailure(std::function<void(const QString &description)> handler);
+    // Before start().
+    void setDiskLimits(DiskLimits limits) { m_diskLimits = limits; }
 
     // Creates the session directory and starts both services. Throws FileError
-    // when the directory cannot be made, SoundServerError when the microphone
+    // when the directory cannot be made or the disk has less free space than
+    // the limits ask (no_space_on_device), SoundServerError when the microphone
     // cannot start (the directory stays). Does nothing while running.
     void start();
     [[nodiscard]] bool isRunning() const { return m_isRunning; }
@@ -72,6 +91,8 @@ public:
     [[nodiscard]] bool isSystemAudioRunning() const { return m_isSystemAudioRunning; }
     // The writer's session directory, from start() until the writer is finalized.
     [[nodiscard]] std::optional<QString> sessionDirectory() const;
+    // How long the recording can go on at the current rates before the disk is full; none without a session.
+    [[nodiscard]] std::optional<double> recordingSecondsLeft() const;
 
     // Stops both services, finalizes the writer on the write queue and exports
     // the upload tracks on worker threads; resumes on the main thread. Never throws.
@@ -105,19 +126,25 @@ private:
     void handleMicBuffer(const CapturedAudioBuffer &buffer);
     void handleSystemBuffer(const CapturedAudioBuffer &buffer);
     void route(const CapturedAudioBuffer &buffer);
+    void releaseReserve();
     void handleHardwareChange();
     void runHardwareRestart(int generation);
     [[nodiscard]] bool isCurrent(int generation);
     void endRestart(int generation, bool withCooldown);
     bool sleepWhileCurrent(int generation, std::chrono::milliseconds duration);
     bool micDelivers(int generation, std::int64_t since);
+    bool reconnect(int generation);
     void reportTapUnavailable(const QString &description);
+    void reportCapturePaused(bool paused);
 
     const CaptureTimings m_timings;
     const AudioTrackWriter::Options m_writerOptions;
     QString m_server;
     std::function<void(float)> m_onMicLevel;
     std::function<void(const QString &)> m_onSystemTapUnavailable;
+    std::function<void(bool)> m_onCapturePaused;
+    std::function<void(const QString &)> m_onDiskFailure;
+    DiskLimits m_diskLimits;
 
     std::atomic<bool> m_isRunning = false;
     std::atomic<bool> m_isSystemAudioRunning = false;
@@ -142,8 +169,15 @@ private:
 
     // Only on the write queue.
     bool m_hasReceivedSystemAudio = false;
+    bool m_diskFailed = false;
+    QString m_reservePath;
+    // What each source costs on disk, from its latest buffer.
+    std::atomic<double> m_micBytesPerSecond = 48000.0 * 4;
+    std::atomic<double> m_systemBytesPerSecond = 48000.0 * 8;
     // Counted on the write queue, read by the restart task to tell a silent microphone.
     std::atomic<std::int64_t> m_micBufferGeneration = 0;
+    // Set once capture runs again after a failed restart; the next microphone buffer ends the pause.
+    std::atomic<bool> m_resumePending = false;
 
     std::shared_ptr<Lifeline> m_lifeline;
     std::atomic<bool> m_cancelExports = false;

@@ -178,12 +178,25 @@ void AudioTrackWriter::writeSystem(const CapturedAudioBuffer &buffer)
     system.frameCount += buffer.frameCount;
 }
 
+void AudioTrackWriter::startNewSegments()
+{
+    for (Track *track : {&m_mic, &m_system}) {
+        if (!track->file)
+            continue;
+        track->file.reset();
+        ++track->segmentIndex;
+        track->format.reset();
+    }
+}
+
 std::unique_ptr<SegmentFile> AudioTrackWriter::openSegment(const QString &path, const AudioFormat &format)
 {
     QString error;
+    errno = 0;
     auto file = SegmentFile::create(path, format, m_options.headerUpdateSeconds, error);
     const QString name = QFileInfo(path).fileName();
     if (!file) {
+        noteSystemError(errno);
         recordError(QStringLiteral("Could not open ") + name + QStringLiteral(": ") + error);
         return nullptr;
     }
@@ -201,9 +214,16 @@ bool AudioTrackWriter::writeBuffer(SegmentFile &file, const CapturedAudioBuffer 
     QString error;
     if (file.write(*buffer.pcmBuffer, error))
         return true;
+    noteSystemError(file.lastSystemError());
     recordError(QStringLiteral("Write error ") + file.fileName() + QStringLiteral(": ") + error + QStringLiteral(" | processingFormat=")
                 + file.processingFormat().description() + QStringLiteral(" buffer=") + buffer.format.description());
     return false;
+}
+
+void AudioTrackWriter::noteSystemError(int error)
+{
+    if (!m_diskFailure && (error == ENOSPC || error == EDQUOT || error == EIO || error == EROFS))
+        m_diskFailure = std::error_code(error, std::generic_category());
 }
 
 void AudioTrackWriter::recordError(const QString &message)

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <system_error>
 
 class SegmentFile;
 
@@ -49,6 +50,8 @@ public:
 
     void writeMic(const CapturedAudioBuffer &buffer);
     void writeSystem(const CapturedAudioBuffer &buffer);
+    // Closes both open segments; the next buffers of each source open new ones.
+    void startNewSegments();
     // Closes both segments and writes "metadata.json". Throws FileError. Called once, last.
     RecordingFinalizeResult finalize();
 
@@ -61,6 +64,8 @@ public:
     [[nodiscard]] std::optional<AudioFormat> micFormat() const { return m_mic.format; }
     [[nodiscard]] std::optional<AudioFormat> systemFormat() const { return m_system.format; }
     [[nodiscard]] QStringList writeErrors() const { return m_writeErrors; }
+    // Set once a write failed for want of space or a failing disk; later writes would fail too.
+    [[nodiscard]] std::optional<std::error_code> diskFailure() const { return m_diskFailure; }
 
 private:
     // One source's segments and counters.
@@ -77,6 +82,7 @@ private:
     std::unique_ptr<SegmentFile> openSegment(const QString &path, const AudioFormat &format);
     bool writeBuffer(SegmentFile &file, const CapturedAudioBuffer &buffer);
     void recordError(const QString &message);
+    void noteSystemError(int error);
     [[nodiscard]] QByteArray metadata(const QDateTime &end) const;
 
     Options m_options;
@@ -85,4 +91,5 @@ private:
     Track m_mic;
     Track m_system;
     QStringList m_writeErrors;
+    std::optional<std::error_code> m_diskFailure;
 };

@@ -99,6 +99,9 @@ void MicCaptureService::stop()
     if (m_connection && m_listener >= 0)
         m_connection->removeListener(m_listener);
     m_listener = -1;
+    // The last partial fragment is still at the server; it belongs to the recording.
+    if (m_stream && m_watch->running)
+        m_stream->drain();
     m_stream.reset();
     m_watch->running = false;
 }

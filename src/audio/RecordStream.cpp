@@ -3,6 +3,9 @@
 #include "SoundServerConnection.h"
 #include "SoundServerError.h"
 
+#include <pulse/rtclock.h>
+#include <pulse/timeval.h>
+
 #include <algorithm>
 
 RecordStream::RecordStream(std::shared_ptr<SoundServerConnection> connection, const AudioFormat &format, FragmentHandler onFragment,
@@ -73,16 +76,51 @@ std::uint32_t RecordStream::index() const
     return m_stream ? pa_stream_get_index(m_stream) : PA_INVALID_INDEX;
 }
 
+void RecordStream::drain()
+{
+    if (!m_stream)
+        return;
+    SoundServerConnection::Lock lock(*m_connection);
+    if (pa_stream_get_state(m_stream) != PA_STREAM_READY)
+        return;
+    // The loop's own timer ends the wait, so a server that stopped answering cannot hold the stop.
+    struct Deadline {
+        SoundServerConnection *connection;
+        bool passed = false;
+    } deadline { m_connection.get() };
+    auto expire = [](pa_mainloop_api *, pa_time_event *, const struct timeval *, void *data) {
+        auto *self = static_cast<Deadline *>(data);
+        self->passed = true;
+        self->connection->signal();
+    };
+    const double fragmentSeconds = double(m_fragmentBytes) / double(std::max<std::uint32_t>(m_format.bytesPerFrame(), 1))
+        / std::max(m_format.sampleRate, 1.0);
+    const auto timeout = pa_usec_t(2.0 * fragmentSeconds * double(PA_USEC_PER_SEC));
+    pa_time_event *timer = pa_context_rttime_new(m_connection->context(), pa_rtclock_now() + timeout, expire, &deadline);
+    const std::uint64_t before = m_deliveries;
+    while (timer && !deadline.passed && m_deliveries == before && pa_stream_get_state(m_stream) == PA_STREAM_READY)
+        m_connection->wait();
+    if (timer)
+        m_connection->api()->time_free(timer);
+    if (pa_stream_get_state(m_stream) == PA_STREAM_READY)
+        readOut(m_stream, m_format.bytesPerFrame());
+}
+
 // The server sends pieces of any size (a few frames from some devices). They wait in the
 // stream until a whole fragment is there, then go out as one buffer: one allocation, one copy.
 void RecordStream::onRead(pa_stream *stream, std::size_t, void *self)
 {
     auto *owner = static_cast<RecordStream *>(self);
+    owner->readOut(stream, std::max<std::size_t>(owner->m_fragmentBytes, 1));
+}
+
+void RecordStream::readOut(pa_stream *stream, std::size_t least)
+{
     const std::size_t readable = pa_stream_readable_size(stream);
-    if (readable == 0 || readable == std::size_t(-1) || readable < owner->m_fragmentBytes)
+    if (readable == 0 || readable == std::size_t(-1) || readable < least)
         return;
-    const auto frames = std::uint32_t(readable / owner->m_format.bytesPerFrame());
-    std::shared_ptr<PcmBuffer> copy = frames ? PcmBuffer::create(owner->m_format, frames) : nullptr;
+    const auto frames = std::uint32_t(readable / m_format.bytesPerFrame());
+    std::shared_ptr<PcmBuffer> copy = frames ? PcmBuffer::create(m_format, frames) : nullptr;
     std::size_t taken = 0;
     while (taken < readable) {
         const void *data = nullptr;
@@ -95,8 +133,10 @@ void RecordStream::onRead(pa_stream *stream, std::size_t, void *self)
         pa_stream_drop(stream);
     }
     if (copy)
-        copy->setFrameLength(std::uint32_t(std::min(taken, readable) / owner->m_format.bytesPerFrame()));
-    owner->m_onFragment(std::move(copy), std::min(taken, readable));
+        copy->setFrameLength(std::uint32_t(std::min(taken, readable) / m_format.bytesPerFrame()));
+    ++m_deliveries;
+    m_onFragment(std::move(copy), std::min(taken, readable));
+    m_connection->signal();
 }
 
 void RecordStream::onState(pa_stream *stream, void *self)

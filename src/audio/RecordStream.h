@@ -43,7 +43,13 @@ public:
     // The server's index of the stream (its source output).
     [[nodiscard]] std::uint32_t index() const;
 
+    // Before the stream goes: waits at most two fragments' time for the fragment in flight, then
+    // hands out everything readable, a partial fragment too, so a stop loses no audio the server had.
+    void drain();
+
 private:
+    // Copies out what is readable once at least `least` bytes are there.
+    void readOut(pa_stream *stream, std::size_t least);
     static void onRead(pa_stream *stream, std::size_t, void *self);
     static void onState(pa_stream *stream, void *self);
     static void onMoved(pa_stream *stream, void *self);
@@ -55,4 +61,6 @@ private:
     pa_stream *m_stream = nullptr;
     std::size_t m_fragmentBytes = 0;
     bool m_wasReady = false;
+    // Fragments handed out, counted with the loop locked; a drain waits for the next one.
+    std::uint64_t m_deliveries = 0;
 };

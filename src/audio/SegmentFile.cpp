@@ -7,6 +7,7 @@
 
 #include <sndfile.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 
@@ -86,7 +87,9 @@ bool SegmentFile::write(const PcmBuffer &buffer, QString &error)
             break;
         }
     }
+    errno = 0;
     if (sf_writef_float(m_file, samples, frames) != frames) {
+        m_lastSystemError = errno;
         error = QString::fromUtf8(sf_strerror(m_file));
         return false;
     }

@@ -34,6 +34,8 @@ public:
 
     // False, with `error` set, when the samples could not be written.
     bool write(const PcmBuffer &buffer, QString &error);
+    // The system's errno of the last failed write, 0 when none failed.
+    [[nodiscard]] int lastSystemError() const { return m_lastSystemError; }
 
 private:
     SegmentFile(sf_private_tag *file, QString path, const AudioFormat &processingFormat, double headerUpdateSeconds);
@@ -47,4 +49,5 @@ private:
     std::vector<float> m_scratch;
     std::uint64_t m_headerInterval;
     std::uint64_t m_framesSinceHeader = 0;
+    int m_lastSystemError = 0;
 };

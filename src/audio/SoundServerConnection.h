@@ -78,6 +78,7 @@ public:
         pa_threaded_mainloop *m_mainloop;
     };
     [[nodiscard]] pa_context *context() const { return m_context; }
+    [[nodiscard]] pa_mainloop_api *api() const { return pa_threaded_mainloop_get_api(m_mainloop); }
     [[nodiscard]] int lastError() const;
     // Sleeps until a callback signals the loop (or the connection breaks).
     void wait();

@@ -106,6 +106,9 @@ void SystemAudioTapService::start()
 
 void SystemAudioTapService::stop()
 {
+    // The last partial fragment is still at the server; it belongs to the recording.
+    if (m_stream && m_isRunning)
+        m_stream->drain();
     m_isRunning = false;
     m_stream.reset();
     m_aggregateDeviceID.reset();

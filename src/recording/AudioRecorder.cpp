@@ -1,6 +1,7 @@
 #include "AudioRecorder.h"
 
 #include "AudioCaptureManager.h"
+#include "FileError.h"
 #include "Log.h"
 #include "SoundServerConnection.h"
 #include "SoundServerError.h"
@@ -121,8 +122,32 @@ QCoro::Task<> AudioRecorder::startRecording()
             self->setSystemAudioAvailable(false);
         Log::line(u"[AudioRecorder] System tap unavailable: "_s + description);
     });
+    manager->setOnCapturePaused([self, running = manager.get()](bool paused) {
+        // A report queued before a stop must not outlive the recording it is about.
+        if (!self || self->m_captureManager.get() != running)
+            return;
+        self->setReconnectingAudio(paused);
+        if (!paused)
+            self->setSystemAudioAvailable(running->isSystemAudioRunning());
+    });
+    manager->setOnDiskFailure([self, running = manager.get()](const QString &description) {
+        if (!self || self->m_captureManager.get() != running)
+            return;
+        Log::line(u"[AudioRecorder] stopping: the disk failed ("_s + description + u')');
+        self->setNotice(u"Recording stopped: the disk is full"_s);
+        if (self->m_stopHandler)
+            self->m_stopHandler();
+        else
+            self->stopRecording();
+    });
     try {
         manager->start();
+    } catch (const FileError &e) {
+        Log::line(u"[AudioRecorder] startRecording error: "_s + QString::fromUtf8(e.what()));
+        if (e.code() == std::errc::no_space_on_device)
+            setNotice(u"Not enough disk space to record"_s);
+        setStartingRecording(false);
+        co_return;
     } catch (const std::exception &e) {
         Log::line(u"[AudioRecorder] startRecording error: "_s + QString::fromUtf8(e.what()));
         setStartingRecording(false);
@@ -140,6 +165,8 @@ QCoro::Task<> AudioRecorder::startRecording()
     const bool systemAudio = manager->isSystemAudioRunning();
     const std::optional<QString> folder = manager->sessionDirectory();
     m_captureManager = std::move(manager);
+    setNotice({});
+    updateTimeLeft();
     setSystemAudioAvailable(systemAudio);
     setRecording(true);
     setDuration(0);
@@ -157,12 +184,37 @@ void AudioRecorder::tick()
 {
     if (m_isRecording)
         setDuration(m_duration + 0.1);
+    // The disk is asked every five seconds.
+    if (++m_ticks % 50 == 0)
+        updateTimeLeft();
+}
+
+void AudioRecorder::updateTimeLeft()
+{
+    const std::optional<double> left = m_captureManager ? m_captureManager->recordingSecondsLeft() : std::nullopt;
+    QString text;
+    if (left && *left < 2 * 3600) {
+        const auto minutes = qint64(*left / 60);
+        text = minutes >= 60 ? u"%1 h %2 min left"_s.arg(minutes / 60).arg(minutes % 60, 2, 10, u'0')
+            : minutes >= 1   ? u"%1 min left"_s.arg(minutes)
+                             : u"Less than a minute left"_s;
+    }
+    if (text == m_timeLeft)
+        return;
+    m_timeLeft = text;
+    emit timeLeftChanged();
 }
 
 std::unique_ptr<AudioCaptureManager> AudioRecorder::teardown()
 {
     m_timer.reset();
     setRecording(false);
+    setReconnectingAudio(false);
+    m_ticks = 0;
+    if (!m_timeLeft.isEmpty()) {
+        m_timeLeft.clear();
+        emit timeLeftChanged();
+    }
     setAudioLevel(0);
     setSystemAudioAvailable(false);
     std::unique_ptr<AudioCaptureManager> manager = std::move(m_captureManager);
@@ -301,6 +353,22 @@ void AudioRecorder::setStartingRecording(bool on)
         return;
     m_isStartingRecording = on;
     emit isStartingRecordingChanged();
+}
+
+void AudioRecorder::setNotice(const QString &text)
+{
+    if (text == m_notice)
+        return;
+    m_notice = text;
+    emit noticeChanged();
+}
+
+void AudioRecorder::setReconnectingAudio(bool on)
+{
+    if (on == m_isReconnectingAudio)
+        return;
+    m_isReconnectingAudio = on;
+    emit isReconnectingAudioChanged();
 }
 
 void AudioRecorder::changeStopsRunning(int delta)

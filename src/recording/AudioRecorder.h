@@ -32,6 +32,9 @@ class AudioRecorder : public QObject {
     Q_PROPERTY(bool systemAudioAvailable READ systemAudioAvailable NOTIFY systemAudioAvailableChanged)
     Q_PROPERTY(bool isStartingRecording READ isStartingRecording NOTIFY isStartingRecordingChanged)
     Q_PROPERTY(bool isStoppingRecording READ isStoppingRecording NOTIFY isStoppingRecordingChanged)
+    Q_PROPERTY(bool isReconnectingAudio READ isReconnectingAudio NOTIFY isReconnectingAudioChanged)
+    Q_PROPERTY(QString notice READ notice NOTIFY noticeChanged)
+    Q_PROPERTY(QString timeLeft READ timeLeft NOTIFY timeLeftChanged)
 public:
     using StatusCallback = std::function<void(const UploadStatus &)>;
     // Makes the capture manager of each recording; tests point it at their own folders and waits.
@@ -69,6 +72,15 @@ public:
     // True while at least one stop-and-upload runs.
     [[nodiscard]] bool isStoppingRecording() const { return m_stopsRunning > 0; }
     [[nodiscard]] bool hasCaptureManager() const { return bool(m_captureManager); }
+    // The sound server went away during the recording and capture waits for it.
+    [[nodiscard]] bool isReconnectingAudio() const { return m_isReconnectingAudio; }
+    // Why the last recording did not start or had to stop; empty otherwise, and again once a recording starts.
+    [[nodiscard]] QString notice() const { return m_notice; }
+    Q_INVOKABLE void clearNotice() { setNotice({}); }
+    // "45 min left" while less than two hours of recording fit on the disk; empty otherwise.
+    [[nodiscard]] QString timeLeft() const { return m_timeLeft; }
+    // How a recording ends when the recorder must end it itself (the disk is full); by default stopRecording().
+    void setStopHandler(std::function<void()> handler) { m_stopHandler = std::move(handler); }
 
 signals:
     void isRecordingChanged();
@@ -80,6 +92,9 @@ signals:
     void systemAudioAvailableChanged();
     void isStartingRecordingChanged();
     void isStoppingRecordingChanged();
+    void isReconnectingAudioChanged();
+    void noticeChanged();
+    void timeLeftChanged();
 
 private:
     QCoro::Task<> lookUpDefaultInput();
@@ -98,6 +113,9 @@ private:
     void setSystemAudioAvailable(bool on);
     void setStartingRecording(bool on);
     void changeStopsRunning(int delta);
+    void setReconnectingAudio(bool on);
+    void setNotice(const QString &text);
+    void updateTimeLeft();
 
     ManagerFactory m_makeManager;
     QPointer<UploadPipeline> m_pipeline;
@@ -114,4 +132,9 @@ private:
     std::unique_ptr<QTimer> m_timer;
     bool m_isStartingRecording = false;
     int m_stopsRunning = 0;
+    bool m_isReconnectingAudio = false;
+    QString m_notice;
+    QString m_timeLeft;
+    int m_ticks = 0;
+    std::function<void()> m_stopHandler;
 };

@@ -20,6 +20,12 @@ RecordingPanelController::RecordingPanelController(AudioRecorder *recorder, Meet
     m_savedTimer.setInterval(timings.savedFor);
     connect(&m_savedTimer, &QTimer::timeout, this, [this] { setShowSaved(false); });
     connect(m_recorder, &AudioRecorder::isRecordingChanged, this, &RecordingPanelController::updateState);
+    connect(m_recorder, &AudioRecorder::noticeChanged, this, &RecordingPanelController::updateState);
+    // A recording the disk cannot hold any more ends like one the user stopped, upload included.
+    m_recorder->setStopHandler([self = QPointer(this)] {
+        if (self)
+            RecordingActions::stopRecording(*self->m_recorder, *self->m_meetingStore, self->m_tokens());
+    });
     connect(m_detector, &MeetingDetector::currentDetectionChanged, this, &RecordingPanelController::updateState);
     updateState();
 }
@@ -65,11 +71,12 @@ void RecordingPanelController::observe()
             Qt::QueuedConnection);
     connect(m_detector, &MeetingDetector::currentDetectionChanged, this, &RecordingPanelController::comeBackIfWanted,
             Qt::QueuedConnection);
+    connect(m_recorder, &AudioRecorder::noticeChanged, this, &RecordingPanelController::comeBackIfWanted, Qt::QueuedConnection);
 }
 
 void RecordingPanelController::comeBackIfWanted()
 {
-    const bool wanted = m_recorder->isRecording() || m_detector->currentDetection().has_value();
+    const bool wanted = m_recorder->isRecording() || m_detector->currentDetection().has_value() || !m_recorder->notice().isEmpty();
     if (!wanted || !m_isManuallyDismissed)
         return;
     m_isManuallyDismissed = false;
@@ -98,7 +105,7 @@ void RecordingPanelController::setShowSaved(bool on)
 void RecordingPanelController::updateState()
 {
     const RecordingWidgetState state = RecordingWidgetLayout::stateFor(
-        m_showSaved, m_recorder->isRecording(), m_detector->currentDetection().has_value());
+        m_showSaved, m_recorder->isRecording(), m_detector->currentDetection().has_value(), !m_recorder->notice().isEmpty());
     if (state == m_state)
         return;
     m_state = state;

@@ -33,7 +33,7 @@ class RecordingPanelController : public QObject {
     Q_PROPERTY(MeetingDetector *detector READ detector CONSTANT)
     Q_PROPERTY(AuthStore *authStore READ authStore CONSTANT)
     Q_PROPERTY(bool showSaved READ showSaved NOTIFY showSavedChanged)
-    // "saved", "recording", "detected" or "idle".
+    // "saved", "recording", "detected", "notice" or "idle".
     Q_PROPERTY(QString state READ stateName NOTIFY stateChanged)
     Q_PROPERTY(qreal capsuleWidth READ capsuleWidth NOTIFY stateChanged)
 

@@ -6,7 +6,7 @@
 
 using namespace Qt::StringLiterals;
 
-RecordingWidgetState RecordingWidgetLayout::stateFor(bool showSaved, bool isRecording, bool hasDetection)
+RecordingWidgetState RecordingWidgetLayout::stateFor(bool showSaved, bool isRecording, bool hasDetection, bool hasNotice)
 {
     if (showSaved)
         return RecordingWidgetState::saved;
@@ -14,6 +14,8 @@ RecordingWidgetState RecordingWidgetLayout::stateFor(bool showSaved, bool isReco
         return RecordingWidgetState::recording;
     if (hasDetection)
         return RecordingWidgetState::detected;
+    if (hasNotice)
+        return RecordingWidgetState::notice;
     return RecordingWidgetState::idle;
 }
 
@@ -26,6 +28,8 @@ QString RecordingWidgetLayout::name(RecordingWidgetState state)
         return u"recording"_s;
     case RecordingWidgetState::detected:
         return u"detected"_s;
+    case RecordingWidgetState::notice:
+        return u"notice"_s;
     case RecordingWidgetState::idle:
         return u"idle"_s;
     }
@@ -38,6 +42,7 @@ qreal RecordingWidgetLayout::capsuleWidth(RecordingWidgetState state)
     case RecordingWidgetState::recording:
         return 300;
     case RecordingWidgetState::detected:
+    case RecordingWidgetState::notice:
         return 368;
     case RecordingWidgetState::saved:
     case RecordingWidgetState::idle:

@@ -14,7 +14,7 @@ class QJSEngine;
 class QQmlEngine;
 
 // What the recording widget shows, in order of priority.
-enum class RecordingWidgetState { saved, recording, detected, idle };
+enum class RecordingWidgetState { saved, recording, detected, notice, idle };
 
 // The rules of the recording widget's drawing that are worth a test: which
 // state wins, how wide the capsule is in each, where the panel goes on the
@@ -41,7 +41,9 @@ public:
     // Long enough for the spring to come to rest (its residue is below 0.02 %).
     static constexpr int capsuleSpringMs = 500;
 
-    [[nodiscard]] static RecordingWidgetState stateFor(bool showSaved, bool isRecording, bool hasDetection);
+    // A notice (why a recording did not start or had to stop) stays until a detection or a recording replaces it.
+    [[nodiscard]] static RecordingWidgetState stateFor(bool showSaved, bool isRecording, bool hasDetection,
+                                                       bool hasNotice = false);
     [[nodiscard]] static QString name(RecordingWidgetState state);
     [[nodiscard]] static qreal capsuleWidth(RecordingWidgetState state);
     // Top-left corner of the panel in the screen's free area `available`.

@@ -287,17 +287,30 @@ Item {
                         font: view.systemFont(11, Font.Bold, 1.4)
                     }
                 }
-                FixedDigitsText {
-                    objectName: "duration"
-                    Accessible.role: Accessible.StaticText
-                    Accessible.name: text
+                Column {
                     anchors.verticalCenter: parent.verticalCenter
-                    text: view.recorder.formattedDuration
-                    color: view.textPrimary
-                    font: EQFonts.display(15)
+                    FixedDigitsText {
+                        objectName: "duration"
+                        Accessible.role: Accessible.StaticText
+                        Accessible.name: text
+                        text: view.recorder.formattedDuration
+                        color: view.textPrimary
+                        font: EQFonts.display(15)
+                    }
+                    // Only when the disk holds less than two hours more.
+                    Text {
+                        objectName: "timeLeft"
+                        visible: text !== ""
+                        Accessible.role: Accessible.StaticText
+                        Accessible.name: text
+                        text: view.recorder.timeLeft
+                        color: view.amberAccent
+                        font: view.systemFont(9, Font.DemiBold)
+                    }
                 }
                 WaveformBarsV4 {
                     objectName: "waveform"
+                    visible: !view.recorder.isReconnectingAudio
                     anchors.verticalCenter: parent.verticalCenter
                     level: view.recorder.audioLevel
                     barCount: 7
@@ -305,8 +318,20 @@ Item {
                     maxH: 22
                     minH: 4
                 }
+                // Capture waits for the sound server: no level to show, and the speaker says nothing either.
+                Text {
+                    objectName: "reconnectingAudio"
+                    visible: view.recorder.isReconnectingAudio
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
+                    anchors.verticalCenter: parent.verticalCenter
+                    text: "Reconnecting audio…"
+                    color: view.amberAccent
+                    font: view.systemFont(11, Font.DemiBold)
+                }
                 Item {
                     objectName: "systemAudio"
+                    visible: !view.recorder.isReconnectingAudio
                     readonly property bool available: view.recorder.systemAudioAvailable
                     anchors.verticalCenter: parent.verticalCenter
                     width: 14
@@ -354,6 +379,40 @@ Item {
                         cursorShape: Qt.PointingHandCursor
                         onClicked: view.controller.stop()
                     }
+                }
+            }
+
+            // Notice: why the last recording did not start or had to stop; a tap puts it away.
+            Row {
+                objectName: "notice"
+                visible: view.widgetState === "notice"
+                anchors.centerIn: parent
+                spacing: 10
+                Rectangle {
+                    anchors.verticalCenter: parent.verticalCenter
+                    width: 18
+                    height: 18
+                    radius: width / 2
+                    color: view.amberAccent
+                    Text {
+                        anchors.centerIn: parent
+                        text: "!"
+                        color: view.darkBg
+                        font: view.systemFont(12, Font.Bold)
+                    }
+                }
+                Text {
+                    anchors.verticalCenter: parent.verticalCenter
+                    text: view.recorder.notice
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
+                    color: view.textPrimary
+                    font: view.systemFont(13, Font.Medium)
+                    elide: Text.ElideRight
+                    width: Math.min(implicitWidth, 290)
+                }
+                TapHandler {
+                    onTapped: view.recorder.clearNotice()
                 }
             }
 

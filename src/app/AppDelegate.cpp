@@ -11,6 +11,7 @@
 #include "MeetingStore.h"
 #include "MeetingDetector.h"
 #include "RecordingPanelController.h"
+#include "UploadCards.h"
 
 #include <QCoroQml>
 #include <QQmlEngine>
@@ -65,12 +66,18 @@ void AppDelegate::constructStores()
     m_authStore = new AuthStore(APIClient::shared(), this);
     m_audioRecorder = new AudioRecorder(this);
     m_meetingStore = new MeetingStore(&KeychainService::loadToken, {}, this);
+    m_uploadCards = new UploadCards(m_audioRecorder->uploadQueue(), m_meetingStore, this);
     m_actionStore = new ActionStore(&KeychainService::loadToken, this);
     m_calendarStore = new CalendarStore(&KeychainService::loadToken, this);
     m_recallStore = new RecallStore(&KeychainService::loadToken, this);
     m_meetingDetector = new MeetingDetector(this);
     m_recordingRetention = new RecordingRetention({}, this);
     m_recordingRecovery = new RecordingRecovery({}, this);
+    // "Upload" on an interrupted recording's card: it joins the queue with a processing card.
+    connect(m_recordingRecovery, &RecordingRecovery::uploadRequested, this, [this](const QString &folder) {
+        if (const std::optional<QString> token = KeychainService::loadToken())
+            m_uploadCards->upload(folder, *token);
+    });
 }
 
 void AppDelegate::exposeTo(QQmlEngine &engine)
@@ -100,6 +107,8 @@ void AppDelegate::applicationDidFinishLaunching()
         = new RecordingPanelController(m_audioRecorder, m_meetingStore, m_meetingDetector, m_authStore, this);
     m_recordingPanelController->show();
     m_meetingDetector->startMonitoring();
+    // Uploads an earlier run left unfinished go on (a failed one waits for Retry).
+    m_uploadCards->resume(UploadCards::defaultRecordingsFolder(), &KeychainService::loadToken);
     // Off the main thread: what a stopped client left is repaired while the window is already up.
     m_recordingRecovery->scan(m_recordingRetention->keepDays());
 }

@@ -10,6 +10,7 @@ class RecallStore;
 class RecordingRecovery;
 class RecordingRetention;
 class MeetingStore;
+class UploadCards;
 class MeetingDetector;
 class RecordingPanelController;
 class QQmlEngine;
@@ -32,6 +33,8 @@ public:
     [[nodiscard]] AuthStore *authStore() const { return m_authStore; }
     [[nodiscard]] AudioRecorder *audioRecorder() const { return m_audioRecorder; }
     [[nodiscard]] MeetingStore *meetingStore() const { return m_meetingStore; }
+    // The processing cards' link to the upload queue.
+    [[nodiscard]] UploadCards *uploadCards() const { return m_uploadCards; }
     [[nodiscard]] ActionStore *actionStore() const { return m_actionStore; }
     [[nodiscard]] CalendarStore *calendarStore() const { return m_calendarStore; }
     [[nodiscard]] RecallStore *recallStore() const { return m_recallStore; }
@@ -47,6 +50,7 @@ private:
     AuthStore *m_authStore = nullptr;
     AudioRecorder *m_audioRecorder = nullptr;
     MeetingStore *m_meetingStore = nullptr;
+    UploadCards *m_uploadCards = nullptr;
     ActionStore *m_actionStore = nullptr;
     CalendarStore *m_calendarStore = nullptr;
     RecallStore *m_recallStore = nullptr;

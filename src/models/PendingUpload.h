@@ -8,10 +8,14 @@
 
 #include <optional>
 
-// A stopped recording that is not a note yet; kept in memory only.
+// A stopped recording that is not a note yet; its session journal keeps it across runs.
 struct PendingUpload {
     QUuid id;
     QString fileName;
+    // The session folder (absolute); empty when the card has none to act on.
+    QString folder;
+    // 0…1 of both tracks' bytes sent, once an upload has begun.
+    std::optional<double> progress;
     double duration = 0;
     QDateTime startedAt;
     UploadStatus status = UploadStatus::uploading();

@@ -11,6 +11,7 @@ QString UploadStatus::label() const
     case GeneratingNotes: return QStringLiteral("Generating meeting notes…");
     case Done: return QStringLiteral("Ready");
     case Failed: return QStringLiteral("Failed: ") + m_message;
+    case WaitingForNetwork: return QStringLiteral("Waiting for network…");
     }
     return {};
 }

@@ -7,11 +7,13 @@
 // The stage of a stopped recording on its way to becoming a note.
 class UploadStatus {
 public:
-    enum Stage { Idle, Uploading, Notifying, Processing, Transcribing, GeneratingNotes, Done, Failed };
+    enum Stage { Idle, Uploading, Notifying, Processing, Transcribing, GeneratingNotes, Done, Failed, WaitingForNetwork };
 
     UploadStatus() = default;
     static UploadStatus idle() { return UploadStatus(Idle); }
     static UploadStatus uploading() { return UploadStatus(Uploading); }
+    // No request reaches the service; the upload tries again on its own.
+    static UploadStatus waitingForNetwork() { return UploadStatus(WaitingForNetwork); }
     static UploadStatus notifying() { return UploadStatus(Notifying); }
     static UploadStatus processing(std::optional<qint64> noteId)
     {

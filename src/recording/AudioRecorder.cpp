@@ -3,6 +3,7 @@
 #include "AudioCaptureManager.h"
 #include "FileError.h"
 #include "Log.h"
+#include "SessionJournal.h"
 #include "SoundServerConnection.h"
 #include "SoundServerError.h"
 
@@ -62,6 +63,7 @@ AudioRecorder::AudioRecorder(ManagerFactory makeManager, UploadPipeline *pipelin
     : QObject(parent)
     , m_makeManager(std::move(makeManager))
     , m_pipeline(pipeline ? pipeline : new UploadPipeline(UploadPipeline::defaultBlobEndpoint(), {}, this))
+    , m_queue(new UploadQueue(m_pipeline, this))
 {
     lookUpDefaultInput();
 }
@@ -164,6 +166,15 @@ QCoro::Task<> AudioRecorder::startRecording()
 
     const bool systemAudio = manager->isSystemAudioRunning();
     const std::optional<QString> folder = manager->sessionDirectory();
+    if (folder) {
+        // The lock first: a journal saying "recording" with a free lock means its process died.
+        m_sessionLock = SessionLock::acquire(*folder);
+        try {
+            SessionJournal(*folder).save();
+        } catch (const std::exception &e) {
+            Log::line(u"[AudioRecorder] session journal not written: "_s + QString::fromUtf8(e.what()));
+        }
+    }
     m_captureManager = std::move(manager);
     setNotice({});
     updateTimeLeft();
@@ -229,15 +240,20 @@ std::optional<QString> AudioRecorder::stopRecording()
     const std::optional<QString> saved = m_lastSavedURL;
     if (manager) {
         Log::line(u"[AudioRecorder] stopRecording: finalizing session…"_s);
-        finishStop(std::move(manager));
+        finishStop(std::move(manager), std::exchange(m_sessionLock, std::nullopt));
     }
     return saved;
 }
 
-QCoro::Task<> AudioRecorder::finishStop(std::unique_ptr<AudioCaptureManager> manager)
+QCoro::Task<> AudioRecorder::finishStop(std::unique_ptr<AudioCaptureManager> manager, std::optional<SessionLock> lock)
 {
     QPointer self(this);
+    const std::optional<QString> folder = manager->sessionDirectory();
+    const double seconds = m_duration;
     const CaptureSessionResult result = co_await manager->stopCapture();
+    if (folder)
+        journalStopped(*folder, seconds, result);
+    lock.reset();
     if (!self)
         co_return;
     setLastSavedURL(result.micURL);
@@ -254,31 +270,73 @@ void AudioRecorder::stopAndUpload(const QString &token, StatusCallback onStatus)
         return;
     }
     changeStopsRunning(+1);
-    finishStopAndUpload(teardown(), token, std::move(onStatus));
+    const std::optional<QString> folder = m_currentFileURL;
+    const double seconds = m_duration;
+    finishStopAndUpload(teardown(), std::exchange(m_sessionLock, std::nullopt), folder, seconds, token, std::move(onStatus));
 }
 
-QCoro::Task<> AudioRecorder::finishStopAndUpload(std::unique_ptr<AudioCaptureManager> manager, QString token, StatusCallback onStatus)
+QCoro::Task<> AudioRecorder::finishStopAndUpload(std::unique_ptr<AudioCaptureManager> manager, std::optional<SessionLock> lock,
+                                                 std::optional<QString> folder, double seconds, QString token,
+                                                 StatusCallback onStatus)
 {
     QPointer self(this);
     const CaptureSessionResult result = co_await manager->stopCapture();
-    if (!result.micURL) {
+    if (folder)
+        journalStopped(*folder, seconds, result);
+    lock.reset();
+    if (!result.micURL || !folder) {
         Log::line(u"[AudioRecorder] stopAndUpload: no mic track URL returned"_s);
         onStatus(UploadStatus::failed(u"No audio file produced"_s));
     } else if (self) {
         setLastSavedURL(result.micURL);
-        QPointer<UploadPipeline> pipeline = m_pipeline;
-        co_await pipeline->run(*result.micURL, result.systemURL, token, onStatus);
+        // The stop counts as running until the upload reaches the service or fails; a later retry is not counted.
+        auto ended = std::make_shared<bool>(false);
+        m_queue->submit(*folder, token, [self, onStatus, ended](const UploadStatus &status) {
+            onStatus(status);
+            const bool last = status.stage() == UploadStatus::Processing || status.stage() == UploadStatus::Failed;
+            if (last && !std::exchange(*ended, true) && self)
+                self->changeStopsRunning(-1);
+        });
+        co_return;
     }
     if (self)
         changeStopsRunning(-1);
 }
 
+void AudioRecorder::journalStopped(const QString &folder, double seconds, const CaptureSessionResult &result)
+{
+    SessionJournal journal = SessionJournal::read(folder).value_or(SessionJournal(folder));
+    journal.setFinalized(seconds);
+    if (result.micURL) {
+        const auto name = [](const QString &path) { return QFileInfo(path).fileName(); };
+        journal.setExported(name(*result.micURL), result.systemURL ? std::optional(name(*result.systemURL)) : std::nullopt);
+    } else {
+        journal.setFailed({u"No audio file produced"_s, 0, std::nullopt});
+    }
+    try {
+        journal.save();
+    } catch (const std::exception &e) {
+        Log::line(u"[AudioRecorder] session journal not written: "_s + QString::fromUtf8(e.what()));
+    }
+}
+
 void AudioRecorder::finishForQuit(std::chrono::milliseconds timeout)
 {
+    const std::optional<QString> folder = m_currentFileURL;
+    std::optional<SessionLock> lock = std::exchange(m_sessionLock, std::nullopt);
     std::unique_ptr<AudioCaptureManager> manager = teardown();
     if (!manager)
         return;
     const bool closed = manager->stopForQuit(timeout);
+    if (closed && folder) {
+        SessionJournal journal = SessionJournal::read(*folder).value_or(SessionJournal(*folder));
+        journal.setFinalized(m_duration);
+        try {
+            journal.save();
+        } catch (const std::exception &e) {
+            Log::line(u"[AudioRecorder] session journal not written: "_s + QString::fromUtf8(e.what()));
+        }
+    }
     Log::line(u"[AudioRecorder] quitting during a recording: "_s
               + (closed ? u"session files closed, nothing uploaded"_s : u"session files could not be closed in time"_s));
 }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "SessionLock.h"
 #include "UploadPipeline.h"
+#include "UploadQueue.h"
 #include "UploadStatus.h"
 
 #include <QCoroTask>
@@ -16,6 +18,7 @@
 #include <optional>
 
 class AudioCaptureManager;
+struct CaptureSessionResult;
 
 // The one object through which the interface records: permission, one capture
 // session at a time, the elapsed time and level, and the road of a stopped
@@ -72,6 +75,8 @@ public:
     // True while at least one stop-and-upload runs.
     [[nodiscard]] bool isStoppingRecording() const { return m_stopsRunning > 0; }
     [[nodiscard]] bool hasCaptureManager() const { return bool(m_captureManager); }
+    // Where stopped recordings wait for the service, and recordings of earlier runs resume.
+    [[nodiscard]] UploadQueue *uploadQueue() const { return m_queue; }
     // The sound server went away during the recording and capture waits for it.
     [[nodiscard]] bool isReconnectingAudio() const { return m_isReconnectingAudio; }
     // Why the last recording did not start or had to stop; empty otherwise, and again once a recording starts.
@@ -100,9 +105,12 @@ private:
     QCoro::Task<> lookUpDefaultInput();
     QCoro::Task<bool> microphonePermission();
     std::unique_ptr<AudioCaptureManager> teardown();
-    QCoro::Task<> finishStop(std::unique_ptr<AudioCaptureManager> manager);
-    QCoro::Task<> finishStopAndUpload(std::unique_ptr<AudioCaptureManager> manager, QString token, StatusCallback onStatus);
+    QCoro::Task<> finishStop(std::unique_ptr<AudioCaptureManager> manager, std::optional<SessionLock> lock);
+    QCoro::Task<> finishStopAndUpload(std::unique_ptr<AudioCaptureManager> manager, std::optional<SessionLock> lock,
+                                      std::optional<QString> folder, double seconds, QString token, StatusCallback onStatus);
     void tick();
+    // The stopped session's journal: its files finalized, and its upload tracks or why there are none.
+    static void journalStopped(const QString &folder, double seconds, const CaptureSessionResult &result);
 
     void setRecording(bool on);
     void setDuration(double seconds);
@@ -119,6 +127,9 @@ private:
 
     ManagerFactory m_makeManager;
     QPointer<UploadPipeline> m_pipeline;
+    UploadQueue *m_queue = nullptr;
+    // Held on the running session's folder until its files are finalized.
+    std::optional<SessionLock> m_sessionLock;
     bool m_isRecording = false;
     double m_duration = 0;
     float m_audioLevel = 0;

@@ -183,7 +183,8 @@ QCoro::Task<std::pair<QString, QString>> UploadPipeline::fetchUploadToken(QStrin
     co_return std::pair{clientToken.toString(), pathname};
 }
 
-QCoro::Task<QString> UploadPipeline::uploadToVercelBlob(QString file, QString pathname, QString clientToken)
+QCoro::Task<QString> UploadPipeline::uploadToVercelBlob(QString file, QString pathname, QString clientToken,
+                                                        std::function<void(qint64)> onSent)
 {
     const QString urlText = m_blobEndpoint + pathname;
     const QUrl url(urlText, QUrl::StrictMode);
@@ -204,6 +205,8 @@ QCoro::Task<QString> UploadPipeline::uploadToVercelBlob(QString file, QString pa
     // The body streams from the file; it is never read whole into memory.
     QNetworkReply *reply = readable ? APIClient::shared().network().put(request, source.get())
                                     : APIClient::shared().network().put(request, QByteArray());
+    if (onSent)
+        connect(reply, &QNetworkReply::uploadProgress, reply, [onSent](qint64 sent, qint64) { onSent(sent); });
     co_await reply;
     const auto release = qScopeGuard([reply] { reply->deleteLater(); });
     throwIfTransportFailed(reply);
@@ -221,6 +224,20 @@ QCoro::Task<QString> UploadPipeline::uploadToVercelBlob(QString file, QString pa
         throw EQAPIError::decodingError(u"Missing url in Vercel Blob response"_s);
     }
     co_return blobUrl.toString();
+}
+
+QCoro::Task<qint64> UploadPipeline::notifyBackend(QString micBlob, std::optional<QString> systemBlob, QString micName,
+                                                  std::optional<QString> systemName, QString token)
+{
+    const QUrl notifyUrl = Endpoints::url(u"/api/desktop/meeting-notes"_s);
+    Log::line(u"[Upload] notifyBackend → POST "_s + notifyUrl.toString() + u" mic="_s + micBlob + u" system="_s
+              + systemBlob.value_or(u"none"_s));
+    // Named, not a temporary: GCC 12 destroys aggregate temporaries inside co_await twice.
+    const NotifyBody body{micBlob, systemBlob, micName, systemName, std::nullopt};
+    const NotifyResponse ack = co_await APIClient::shared().post<NotifyResponse>(notifyUrl, body, token);
+    const qint64 noteId = ack.noteId.value_or(0);
+    Log::line(u"[Upload] step 5: backend ack — note_id=%1"_s.arg(noteId));
+    co_return noteId;
 }
 
 QCoro::Task<> UploadPipeline::run(QString micTrack, std::optional<QString> systemTrack, QString token, StatusCallback onStatus)
@@ -250,15 +267,7 @@ QCoro::Task<> UploadPipeline::run(QString micTrack, std::optional<QString> syste
 
         onStatus(UploadStatus::notifying());
         Log::line(u"[Upload] step 5: notifying backend…"_s);
-        const QUrl notifyUrl = Endpoints::url(u"/api/desktop/meeting-notes"_s);
-        Log::line(u"[Upload] notifyBackend → POST "_s + notifyUrl.toString() + u" mic="_s + micBlob + u" system="_s
-                  + systemBlob.value_or(u"none"_s));
-        // Named, not a temporary: GCC 12 destroys aggregate temporaries inside co_await twice.
-        const NotifyBody body{micBlob, systemBlob, micName, systemName, std::nullopt};
-        const NotifyResponse ack = co_await APIClient::shared().post<NotifyResponse>(notifyUrl, body, token);
-
-        const qint64 noteId = ack.noteId.value_or(0);
-        Log::line(u"[Upload] step 5: backend ack — note_id=%1"_s.arg(noteId));
+        const qint64 noteId = co_await notifyBackend(micBlob, systemBlob, micName, systemName, token);
         onStatus(UploadStatus::processing(noteId));
         Log::line(u"[Upload] ── pipeline complete, note is processing ──"_s);
     } catch (...) {

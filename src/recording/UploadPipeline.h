@@ -18,6 +18,8 @@ struct UploadTimings {
     int attempts = 3;
     double retryBaseDelaySeconds = 2.0;
     std::chrono::milliseconds requestTimeout {60000};
+    // While no request reaches the service at all, how often the upload queue tries again.
+    std::chrono::milliseconds networkRetryInterval {10000};
 };
 
 // Moves a recording's upload tracks to the blob store with client tokens from
@@ -36,8 +38,14 @@ public:
 
     // (client token, path name) for one file.
     QCoro::Task<std::pair<QString, QString>> fetchUploadToken(QString file, QString token);
-    // The blob's public address.
-    QCoro::Task<QString> uploadToVercelBlob(QString file, QString pathname, QString clientToken);
+    // The blob's public address. `onSent` hears the bytes of the body sent so far.
+    QCoro::Task<QString> uploadToVercelBlob(QString file, QString pathname, QString clientToken,
+                                            std::function<void(qint64)> onSent = {});
+    // Tells the service where a recording's tracks are; the note id it answers with (0 when none).
+    QCoro::Task<qint64> notifyBackend(QString micBlob, std::optional<QString> systemBlob, QString micName,
+                                      std::optional<QString> systemName, QString token);
+
+    [[nodiscard]] const Timings &timings() const { return m_timings; }
 
     static QString defaultBlobEndpoint();
     static QString pathNameFor(const QString &file);

@@ -133,13 +133,15 @@ QCoro::Task<> MeetingStore::toggleActionItem(qint64 noteId, QString itemId, bool
     }
 }
 
-QUuid MeetingStore::addPendingUpload(const QString &fileName, double duration)
+QUuid MeetingStore::addPendingUpload(const QString &fileName, double duration, const QString &folder,
+                                     const QDateTime &startedAt)
 {
     PendingUpload upload;
     upload.id = QUuid::createUuid();
     upload.fileName = fileName;
+    upload.folder = folder;
     upload.duration = duration;
-    upload.startedAt = QDateTime::currentDateTimeUtc();
+    upload.startedAt = startedAt.isValid() ? startedAt.toUTC() : QDateTime::currentDateTimeUtc();
     m_pendingUploads.prepend(upload);
     emit pendingUploadsChanged();
     return upload.id;
@@ -151,6 +153,43 @@ std::optional<PendingUpload> MeetingStore::pendingUpload(const QUuid &id) const
         if (u.id == id)
             return u;
     return std::nullopt;
+}
+
+std::optional<PendingUpload> MeetingStore::pendingUploadFor(const QString &folder) const
+{
+    for (const PendingUpload &u : m_pendingUploads)
+        if (!folder.isEmpty() && u.folder == folder)
+            return u;
+    return std::nullopt;
+}
+
+void MeetingStore::setPendingUploadProgress(const QString &folder, double fraction)
+{
+    auto it = std::find_if(m_pendingUploads.begin(), m_pendingUploads.end(),
+                           [&](const PendingUpload &u) { return !folder.isEmpty() && u.folder == folder; });
+    if (it == m_pendingUploads.end() || it->progress == fraction)
+        return;
+    it->progress = fraction;
+    emit pendingUploadsChanged();
+}
+
+void MeetingStore::retryPendingUpload(const QUuid &id)
+{
+    const std::optional<PendingUpload> upload = pendingUpload(id);
+    if (!upload || upload->status.stage() != UploadStatus::Failed || upload->folder.isEmpty())
+        return;
+    setPendingUploadStatus(id, UploadStatus::uploading());
+    emit retryRequested(upload->folder);
+}
+
+void MeetingStore::discardPendingUpload(const QUuid &id, bool keepFiles)
+{
+    const std::optional<PendingUpload> upload = pendingUpload(id);
+    if (!upload)
+        return;
+    removePendingUpload(id);
+    if (!upload->folder.isEmpty())
+        emit discardRequested(upload->folder, keepFiles);
 }
 
 void MeetingStore::updatePendingUpload(const QUuid &id, const UploadStatus &status)
@@ -209,7 +248,10 @@ QCoro::Task<> MeetingStore::followUp(QUuid id, QDateTime startedAt, std::optiona
             return noteId ? n.id == *noteId : n.createdDateTime >= startedAt;
         });
         if (found) {
+            const QString folder = pendingUpload(id)->folder;
             setPendingUploadStatus(id, UploadStatus::done());
+            if (!folder.isEmpty())
+                emit uploadDone(folder);
             co_return;
         }
         if (poll >= m_timings.maxPolls - 1) {

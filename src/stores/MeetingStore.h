@@ -40,10 +40,19 @@ public:
     QCoro::Task<> loadDetail(qint64 id);
     QCoro::Task<> toggleActionItem(qint64 noteId, QString itemId, bool done);
 
-    QUuid addPendingUpload(const QString &fileName, double duration);
+    // `folder` is the session folder the card stands for; `startedAt` defaults to now.
+    QUuid addPendingUpload(const QString &fileName, double duration, const QString &folder = {},
+                           const QDateTime &startedAt = {});
     void updatePendingUpload(const QUuid &id, const UploadStatus &status);
     void setPendingUploadStatus(const QUuid &id, const UploadStatus &status);
     void removePendingUpload(const QUuid &id);
+    // The card of the session in `folder`; its upload progress.
+    [[nodiscard]] std::optional<PendingUpload> pendingUploadFor(const QString &folder) const;
+    void setPendingUploadProgress(const QString &folder, double fraction);
+    // "Retry" on a failed card: it shows "Uploading…" again and the queue is asked to try.
+    void retryPendingUpload(const QUuid &id);
+    // "✕" on a failed card, after the question: the card goes, the files stay or go to the trash.
+    void discardPendingUpload(const QUuid &id, bool keepFiles);
 
     [[nodiscard]] const QList<MeetingNote> &meetings() const { return m_meetings; }
     [[nodiscard]] QList<DateText::DaySection<MeetingNote>> groupedMeetings() const;
@@ -71,6 +80,10 @@ signals:
     void isLoadingDetailChanged();
     void errorChanged();
     void pendingUploadsChanged();
+    void retryRequested(const QString &folder);
+    void discardRequested(const QString &folder, bool keepFiles);
+    // The service made the session's note.
+    void uploadDone(const QString &folder);
     void navigateToMeetingIdChanged();
 
 private:

@@ -83,6 +83,18 @@ void PendingUploadsModel::dismiss(const QString &uploadId)
         m_store->removePendingUpload(QUuid(uploadId));
 }
 
+void PendingUploadsModel::retry(const QString &uploadId)
+{
+    if (m_store)
+        m_store->retryPendingUpload(QUuid(uploadId));
+}
+
+void PendingUploadsModel::discard(const QString &uploadId, bool keepFiles)
+{
+    if (m_store)
+        m_store->discardPendingUpload(QUuid(uploadId), keepFiles);
+}
+
 void PendingUploadsModel::viewTranscript(const QString &uploadId)
 {
     if (!m_store)
@@ -112,6 +124,12 @@ QVariant PendingUploadsModel::data(const QModelIndex &index, int role) const
     case SymbolRole: return symbolFor(upload.status);
     case IsDoneRole: return upload.status.stage() == UploadStatus::Done;
     case IsFailedRole: return upload.status.stage() == UploadStatus::Failed;
+    case HasFilesRole: return !upload.folder.isEmpty();
+    case ProgressRole: {
+        const bool sending = upload.status.stage() == UploadStatus::Uploading
+            || upload.status.stage() == UploadStatus::WaitingForNetwork;
+        return sending && upload.progress ? *upload.progress : -1.0;
+    }
     }
     return {};
 }
@@ -127,5 +145,7 @@ QHash<int, QByteArray> PendingUploadsModel::roleNames() const
         {SymbolRole, "symbol"},
         {IsDoneRole, "isDone"},
         {IsFailedRole, "isFailed"},
+        {ProgressRole, "progress"},
+        {HasFilesRole, "hasFiles"},
     };
 }

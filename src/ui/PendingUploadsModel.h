@@ -26,6 +26,9 @@ public:
         SymbolRole,
         IsDoneRole,
         IsFailedRole,
+        // 0…1 of both tracks sent while the upload runs; -1 when there is nothing to show.
+        ProgressRole,
+        HasFilesRole,
     };
 
     explicit PendingUploadsModel(QObject *parent = nullptr);
@@ -39,6 +42,10 @@ public:
 
     // "✕": the card goes away.
     Q_INVOKABLE void dismiss(const QString &uploadId);
+    // "Retry" on a failed card.
+    Q_INVOKABLE void retry(const QString &uploadId);
+    // "✕" on a failed card, once the user said whether to keep the recording's files.
+    Q_INVOKABLE void discard(const QString &uploadId, bool keepFiles);
     // "VIEW TRANSCRIPT →": the card goes away and the main view opens its note.
     Q_INVOKABLE void viewTranscript(const QString &uploadId);
 

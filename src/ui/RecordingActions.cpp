@@ -24,7 +24,7 @@ std::optional<QUuid> RecordingActions::stopRecording(AudioRecorder &recorder, Me
     // Named and measured now: stopping clears the recorder's session folder.
     const std::optional<QString> &session = recorder.currentFileURL();
     const QString folder = session ? QFileInfo(QDir::cleanPath(*session)).fileName() : QString();
-    const QUuid id = store.addPendingUpload(folder, recorder.duration());
+    const QUuid id = store.addPendingUpload(folder, recorder.duration(), session.value_or(QString()));
     QPointer<MeetingStore> target(&store);
     recorder.stopAndUpload(*token, [target, id](const UploadStatus &status) {
         if (target)

@@ -2,8 +2,9 @@ import QtQuick
 import Echoquill.Ui
 
 // One recording being processed: its stage with a light band sweeping across
-// the card, its length and a way to dismiss it; once its note is ready, the
-// way to open it.
+// the card, its length, the share of it sent while it uploads, and a way to
+// dismiss it; a failed one can be tried again, and closing it asks whether to
+// keep its files. Once its note is ready, the way to open it.
 Item {
     id: card
     objectName: "ProcessingMeetingCard"
@@ -15,9 +16,17 @@ Item {
     required property string symbol
     required property bool isDone
     required property bool isFailed
+    // 0…1 while the tracks upload; below 0 when there is nothing to show.
+    required property real progress
+    // The recording's files are on this computer, so closing a failed card asks about them.
+    required property bool hasFiles
     property color accent: EQPalette.terracotta
+    // The question "keep the files?" replaces the card's actions.
+    property bool confirming: false
     signal dismissed()
     signal viewTranscript()
+    signal retry()
+    signal discard(bool keepFiles)
 
     implicitHeight: isDone ? done.implicitHeight + 36 : 68
 
@@ -88,7 +97,7 @@ Item {
             anchors.verticalCenter: parent.verticalCenter
             spacing: 3
             Text {
-                text: "New recording"
+                text: card.confirming ? "Keep the recording's files?" : "New recording"
                 color: EQPalette.ink
                 font: EQFonts.text(14, Font.Medium)
             }
@@ -108,6 +117,7 @@ Item {
             spacing: 14
             Column {
                 anchors.verticalCenter: parent.verticalCenter
+                visible: !card.confirming
                 spacing: 4
                 Text {
                     anchors.right: parent.right
@@ -116,20 +126,67 @@ Item {
                     color: EQPalette.withOpacity(EQPalette.inkSecondary, 0.7)
                     font: EQFonts.text(10, Font.DemiBold, 1.4)
                 }
-                Text {
+                Row {
                     anchors.right: parent.right
-                    objectName: "statusText"
-                    text: card.status
-                    color: card.isFailed ? EQPalette.alert : card.accent
-                    font: EQFonts.text(11, Font.Medium)
+                    spacing: 6
+                    Text {
+                        objectName: "statusText"
+                        text: card.status
+                        color: card.isFailed ? EQPalette.alert : card.accent
+                        font: EQFonts.text(11, Font.Medium)
+                    }
+                    Text {
+                        objectName: "progressText"
+                        visible: card.progress >= 0
+                        text: Math.floor(card.progress * 100) + "%"
+                        color: card.accent
+                        font: EQFonts.text(11, Font.Medium)
+                    }
                 }
+            }
+            OutlineButton {
+                objectName: "retry"
+                anchors.verticalCenter: parent.verticalCenter
+                visible: card.isFailed && card.hasFiles && !card.confirming
+                Accessible.role: Accessible.Button
+                Accessible.name: label
+                Accessible.onPressAction: action()
+                label: "Retry"
+                color: card.accent
+                outline: EQPalette.withOpacity(card.accent, 0.4)
+                action: () => card.retry()
+            }
+            OutlineButton {
+                objectName: "keepFiles"
+                anchors.verticalCenter: parent.verticalCenter
+                visible: card.confirming
+                Accessible.role: Accessible.Button
+                Accessible.name: label
+                Accessible.onPressAction: action()
+                label: "Keep"
+                color: card.accent
+                outline: EQPalette.withOpacity(card.accent, 0.4)
+                action: () => { card.confirming = false; card.discard(true) }
+            }
+            OutlineButton {
+                objectName: "trashFiles"
+                anchors.verticalCenter: parent.verticalCenter
+                visible: card.confirming
+                Accessible.role: Accessible.Button
+                Accessible.name: label
+                Accessible.onPressAction: action()
+                label: "Move to Trash"
+                color: EQPalette.alert
+                outline: EQPalette.alertSoft
+                action: () => { card.confirming = false; card.discard(false) }
             }
             Rectangle {
                 objectName: "dismiss"
                 Accessible.role: Accessible.Button
                 Accessible.name: "Dismiss"
-                Accessible.onPressAction: card.dismissed()
+                Accessible.onPressAction: card.close()
                 anchors.verticalCenter: parent.verticalCenter
+                visible: !card.confirming
                 width: 26
                 height: 26
                 radius: 13
@@ -141,9 +198,30 @@ Item {
                     font: EQFonts.text(11, Font.Medium)
                 }
                 HoverHandler { cursorShape: Qt.PointingHandCursor }
-                TapHandler { onTapped: card.dismissed() }
+                TapHandler { onTapped: card.close() }
             }
         }
+
+        // The share of both tracks sent, along the card's foot.
+        Rectangle {
+            objectName: "progressBar"
+            visible: card.progress >= 0
+            x: 14
+            anchors.bottom: parent.bottom
+            anchors.bottomMargin: 6
+            width: (parent.width - 28) * Math.max(0, Math.min(1, card.progress))
+            height: 2
+            radius: 1
+            color: card.accent
+        }
+    }
+
+    // "✕": a failed recording whose files are here asks first; every other card goes at once.
+    function close() {
+        if (card.isFailed && card.hasFiles)
+            card.confirming = true
+        else
+            card.dismissed()
     }
 
     Column {

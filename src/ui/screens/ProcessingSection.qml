@@ -45,6 +45,8 @@ Column {
             width: section.width
             accent: section.accent
             onDismissed: uploads.dismiss(uploadId)
+            onRetry: uploads.retry(uploadId)
+            onDiscard: (keepFiles) => uploads.discard(uploadId, keepFiles)
             onViewTranscript: uploads.viewTranscript(uploadId)
         }
     }

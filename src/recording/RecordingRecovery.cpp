@@ -256,7 +256,8 @@ QCoro::Task<> RecordingRecovery::scan(std::optional<int> keepDays)
     const QString root = m_recordingsFolder;
     const QDateTime before = m_createdAt;
     const std::atomic<bool>* cancel = &m_cancel;
-    const QList<InterruptedSession> found = co_await QtConcurrent::run(&m_worker, [root, before, cancel, keepDays] {
+    // Named, not temporaries: GCC 12 destroys temporaries inside co_await twice.
+    auto work = [root, before, cancel, keepDays] {
         // Repairs and exports yield to the interface and to a recording that starts meanwhile.
         ::setpriority(PRIO_PROCESS, id_t(::gettid()), backgroundNice);
         RecordingRetention::sweep(root, keepDays, QDateTime::currentDateTimeUtc());
@@ -270,7 +271,9 @@ QCoro::Task<> RecordingRecovery::scan(std::optional<int> keepDays)
                 sessions << *session;
         }
         return sessions;
-    });
+    };
+    QFuture<QList<InterruptedSession>> future = QtConcurrent::run(&m_worker, std::move(work));
+    const QList<InterruptedSession> found = co_await future;
     if (!self)
         co_return;
     bool changed = false;

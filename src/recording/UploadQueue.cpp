@@ -7,6 +7,7 @@
 #include <QCoroTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QNetworkInformation>
 #include <QtConcurrent>
 
 #include <algorithm>
@@ -51,6 +52,9 @@ UploadQueue::UploadQueue(UploadPipeline *pipeline, QObject *parent)
     : QObject(parent)
     , m_pipeline(pipeline)
 {
+    // Where the desktop tells it, the network's return ends a wait at once.
+    if (!QNetworkInformation::instance())
+        QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability);
 }
 
 void UploadQueue::submit(const QString &folder, const QString &token, StatusCallback onStatus)
@@ -157,9 +161,20 @@ QCoro::Task<T> UploadQueue::withTries(QString folder, SessionJournal *journal, i
         journal->setWaiting({UploadPipeline::describe(error), tries, QDateTime::currentDateTimeUtc().addMSecs(wait.count())});
         saveOrLog(*journal);
         report(folder, UploadStatus::waitingForNetwork());
-        co_await QCoro::sleepFor(wait);
-        if (!self)
-            throw Abandoned {};
+        const auto back = std::make_shared<bool>(false);
+        QMetaObject::Connection watch;
+        if (const QNetworkInformation *network = QNetworkInformation::instance())
+            watch = connect(network, &QNetworkInformation::reachabilityChanged, this, [back](QNetworkInformation::Reachability now) {
+                *back = now == QNetworkInformation::Reachability::Online;
+            });
+        const auto until = std::chrono::steady_clock::now() + wait;
+        for (auto left = wait; !*back && left.count() > 0;
+             left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now())) {
+            co_await QCoro::sleepFor(std::min(left, std::chrono::milliseconds(250)));
+            if (!self)
+                throw Abandoned {};
+        }
+        disconnect(watch);
         report(folder, UploadStatus::uploading());
         tries = 0;
         unreachable = true;

@@ -78,6 +78,8 @@ void AppDelegate::constructStores()
         if (const std::optional<QString> token = KeychainService::loadToken())
             m_uploadCards->upload(folder, *token);
     });
+    // The note is made: the segments go, the upload tracks stay for the retention period.
+    connect(m_meetingStore, &MeetingStore::uploadDone, m_recordingRetention, &RecordingRetention::clearSegments);
 }
 
 void AppDelegate::exposeTo(QQmlEngine &engine)

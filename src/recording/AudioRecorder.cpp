@@ -281,8 +281,9 @@ QCoro::Task<> AudioRecorder::finishStopAndUpload(std::unique_ptr<AudioCaptureMan
 {
     QPointer self(this);
     const CaptureSessionResult result = co_await manager->stopCapture();
+    std::optional<SessionJournal> journal;
     if (folder)
-        journalStopped(*folder, seconds, result);
+        journal = journalStopped(*folder, seconds, result);
     lock.reset();
     if (!result.micURL || !folder) {
         Log::line(u"[AudioRecorder] stopAndUpload: no mic track URL returned"_s);
@@ -296,14 +297,14 @@ QCoro::Task<> AudioRecorder::finishStopAndUpload(std::unique_ptr<AudioCaptureMan
             const bool last = status.stage() == UploadStatus::Processing || status.stage() == UploadStatus::Failed;
             if (last && !std::exchange(*ended, true) && self)
                 self->changeStopsRunning(-1);
-        });
+        }, journal);
         co_return;
     }
     if (self)
         changeStopsRunning(-1);
 }
 
-void AudioRecorder::journalStopped(const QString &folder, double seconds, const CaptureSessionResult &result)
+SessionJournal AudioRecorder::journalStopped(const QString &folder, double seconds, const CaptureSessionResult &result)
 {
     SessionJournal journal = SessionJournal::read(folder).value_or(SessionJournal(folder));
     journal.setFinalized(seconds);
@@ -318,6 +319,7 @@ void AudioRecorder::journalStopped(const QString &folder, double seconds, const 
     } catch (const std::exception &e) {
         Log::line(u"[AudioRecorder] session journal not written: "_s + QString::fromUtf8(e.what()));
     }
+    return journal;
 }
 
 void AudioRecorder::finishForQuit(std::chrono::milliseconds timeout)

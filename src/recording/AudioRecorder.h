@@ -110,7 +110,7 @@ private:
                                       std::optional<QString> folder, double seconds, QString token, StatusCallback onStatus);
     void tick();
     // The stopped session's journal: its files finalized, and its upload tracks or why there are none.
-    static void journalStopped(const QString &folder, double seconds, const CaptureSessionResult &result);
+    static SessionJournal journalStopped(const QString &folder, double seconds, const CaptureSessionResult &result);
 
     void setRecording(bool on);
     void setDuration(double seconds);

@@ -57,9 +57,12 @@ UploadQueue::UploadQueue(UploadPipeline *pipeline, QObject *parent)
         QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability);
 }
 
-void UploadQueue::submit(const QString &folder, const QString &token, StatusCallback onStatus)
+void UploadQueue::submit(const QString &folder, const QString &token, StatusCallback onStatus,
+                         std::optional<SessionJournal> journal)
 {
     hold(folder, token, std::move(onStatus));
+    if (journal)
+        m_sessions[folder].known = std::move(journal);
     if (!m_sessions[folder].active)
         process(folder);
 }
@@ -190,6 +193,8 @@ QCoro::Task<> UploadQueue::process(QString folder)
     const int attempts = std::max(1, pipeline->timings().attempts);
 
     std::optional<SessionJournal> journal = SessionJournal::read(folder);
+    if ((!journal || !journal->mic()) && m_sessions[folder].known)
+        journal = m_sessions[folder].known;
     if (!journal || !journal->mic()) {
         Log::line(u"[Upload] nothing to upload in "_s + folder);
         m_sessions[folder].active = false;
@@ -243,7 +248,7 @@ QCoro::Task<> UploadQueue::process(QString folder)
             const QString clientToken = granted.first;
             const QString pathName = granted.second;
             journal->setUploading(kind, pathName);
-            journal->save();
+            saveOrLog(*journal);
 
             Log::line(u"[Upload] step %1: uploading %2 to Vercel Blob…"_s.arg(step + 1).arg(trackName(kind)));
             const auto onSent = [self, folder, done, bytes, total](qint64 sent) {
@@ -256,7 +261,7 @@ QCoro::Task<> UploadQueue::process(QString folder)
             const QString blob = co_await withTries<QString>(folder, &*journal, attempts, upload);
             Log::line(u"[Upload] step %1: %2 blob URL → %3"_s.arg(step + 1).arg(trackName(kind), blob));
             journal->setUploaded(kind, blob);
-            journal->save();
+            saveOrLog(*journal);
             done += bytes;
             reportProgress(folder, double(done) / double(total));
         }
@@ -271,7 +276,7 @@ QCoro::Task<> UploadQueue::process(QString folder)
         };
         const qint64 noteId = co_await withTries<qint64>(folder, &*journal, 1, notify);
         journal->setNotified(noteId);
-        journal->save();
+        saveOrLog(*journal);
         outcome = UploadStatus::processing(noteId);
         Log::line(u"[Upload] ── pipeline complete, note is processing ──"_s);
     } catch (const Abandoned &) {
@@ -286,6 +291,7 @@ QCoro::Task<> UploadQueue::process(QString folder)
     if (!self)
         co_return;
     m_sessions[folder].active = false;
+    m_sessions[folder].known = *journal;
     report(folder, *outcome);
     emit finished(folder, *outcome);
 }

@@ -28,7 +28,9 @@ public:
 
     // Uploads what the folder's journal says is left (its tracks exported) and
     // reports each stage to `onStatus`; the same callback hears a later retry().
-    void submit(const QString &folder, const QString &token, StatusCallback onStatus);
+    // `journal` is the caller's copy, for when the one on disk could not be written (a full disk).
+    void submit(const QString &folder, const QString &token, StatusCallback onStatus,
+                std::optional<SessionJournal> journal = std::nullopt);
     // Keeps a failed session's token and callback for a later retry() without trying now.
     void hold(const QString &folder, const QString &token, StatusCallback onStatus);
     // Another round of tries for a failed session, with the token and callback it came with.
@@ -53,6 +55,8 @@ private:
         StatusCallback onStatus;
         bool active = false;
         double progress = 0;
+        // The journal as this run knows it; the disk's may lag when it cannot be written.
+        std::optional<SessionJournal> known;
     };
 
     QCoro::Task<> process(QString folder);

@@ -2,8 +2,8 @@ import QtQuick
 import Echoquill.Ui
 import Echoquill.Shared
 
-// The account: who is signed in, their name and address, the recordings kept
-// on this computer, signing out, and where account deletion happens.
+// The account: who is signed in, their name and address, signing out, where
+// account deletion happens, and the recordings kept on this computer.
 ScreenBackground {
     id: profile
     objectName: "ProfileView"
@@ -146,6 +146,27 @@ ScreenBackground {
                 }
             }
 
+            SectionLabel { text: "SECURITY" }
+            ProfileActionRow {
+                width: parent.width
+                title: "Sign out of all devices"
+                detail: "You'll need to log in to Echoquill again on all devices."
+                buttonLabel: "Sign out everywhere"
+                action: () => AuthStore.signOut()
+            }
+
+            SectionLabel { text: "DELETE ACCOUNT" }
+            ProfileActionRow {
+                id: deleteRow
+                property bool explained: false
+                width: parent.width
+                title: "Permanently delete account"
+                detail: "Delete your account and all associated data."
+                buttonLabel: "Delete account"
+                note: explained ? "Account deletion is handled on the web for now." : ""
+                action: () => explained = true
+            }
+
             SectionLabel { text: "RECORDINGS" }
             Rectangle {
                 objectName: "recordingsCard"
@@ -216,27 +237,6 @@ ScreenBackground {
                         }
                     }
                 }
-            }
-
-            SectionLabel { text: "SECURITY" }
-            ProfileActionRow {
-                width: parent.width
-                title: "Sign out of all devices"
-                detail: "You'll need to log in to Echoquill again on all devices."
-                buttonLabel: "Sign out everywhere"
-                action: () => AuthStore.signOut()
-            }
-
-            SectionLabel { text: "DELETE ACCOUNT" }
-            ProfileActionRow {
-                id: deleteRow
-                property bool explained: false
-                width: parent.width
-                title: "Permanently delete account"
-                detail: "Delete your account and all associated data."
-                buttonLabel: "Delete account"
-                note: explained ? "Account deletion is handled on the web for now." : ""
-                action: () => explained = true
             }
         }
     }

@@ -6,6 +6,7 @@
 #include "MediaAsset.h"
 #include "MicCaptureService.h"
 #include "SerialQueue.h"
+#include "SoundServerConnection.h"
 #include "SystemAudioTapService.h"
 
 #include <QDir>
@@ -62,6 +63,27 @@ float levelOf(const CapturedAudioBuffer &buffer)
     return std::min(float(std::sqrt(sum / double(count))) * 4.0f, 1.0f);
 }
 
+// Exact zeros in every sample: a muted or disconnected device, never a quiet room.
+bool isDigitalSilence(const CapturedAudioBuffer &buffer)
+{
+    if (!buffer.pcmBuffer)
+        return false;
+    const PcmBuffer &pcm = *buffer.pcmBuffer;
+    for (std::uint32_t b = 0; b < pcm.bufferCount(); ++b) {
+        const float *samples = pcm.samples<float>(b);
+        const std::size_t n = samples ? pcm.byteSize(b) / sizeof(float) : 0;
+        for (std::size_t i = 0; i < n; ++i)
+            if (samples[i] != 0.0f)
+                return false;
+    }
+    return true;
+}
+
+double secondsOf(const CapturedAudioBuffer &buffer)
+{
+    return buffer.format.sampleRate > 0 ? double(buffer.frameCount) / buffer.format.sampleRate : 0.0;
+}
+
 // What one export job leaves for the log, printed in order once it is the job's turn.
 struct TrackOutcome {
     std::optional<QString> url;
@@ -93,6 +115,7 @@ AudioCaptureManager::AudioCaptureManager(CaptureTimings timings, AudioTrackWrite
 {
     m_lifeline->manager = this;
     m_restartPool.setMaxThreadCount(1);
+    m_checkPool.setMaxThreadCount(1);
     // Both upload tracks are encoded at once.
     m_exportPool.setMaxThreadCount(2);
 }
@@ -106,6 +129,7 @@ AudioCaptureManager::~AudioCaptureManager()
     m_cancelExports = true;
     endRecording();
     m_restartPool.waitForDone();
+    m_checkPool.waitForDone();
     m_exportPool.waitForDone();
     // Runs what is still queued, a pending finalize included.
     m_writeQueue.reset();
@@ -134,6 +158,38 @@ void AudioCaptureManager::setOnCapturePaused(std::function<void(bool)> handler)
 void AudioCaptureManager::setOnDiskFailure(std::function<void(const QString &)> handler)
 {
     m_onDiskFailure = std::move(handler);
+}
+
+void AudioCaptureManager::setOnMicrophoneSilent(std::function<void(bool)> handler)
+{
+    m_onMicrophoneSilent = std::move(handler);
+}
+
+void AudioCaptureManager::setOnSoundElsewhere(std::function<void(const QString &, const QString &)> handler)
+{
+    m_onSoundElsewhere = std::move(handler);
+}
+
+void AudioCaptureManager::captureSystemFrom(const QString &sinkName)
+{
+    QtConcurrent::run(&m_checkPool, [this, sinkName] {
+        std::lock_guard services(m_servicesMutex);
+        if (!m_isRunning)
+            return;
+        log(QStringLiteral("Capturing system audio from ") + sinkName);
+        retire(std::move(m_systemService));
+        m_systemSink = sinkName;
+        m_systemService = std::make_unique<SystemAudioTapService>(*m_writeQueue, m_server);
+        m_systemService->setSink(sinkName);
+        m_systemService->setOnBuffer([this](const CapturedAudioBuffer &buffer) { handleSystemBuffer(buffer); });
+        try {
+            m_systemService->start();
+        } catch (const SystemAudioTapService::SystemTapError &error) {
+            log(QStringLiteral("System tap unavailable (mic-only): ") + error.description());
+            reportTapUnavailable(error.description());
+        }
+        m_isSystemAudioRunning = m_systemService->isRunning();
+    });
 }
 
 std::optional<double> AudioCaptureManager::recordingSecondsLeft() const
@@ -197,6 +253,7 @@ void AudioCaptureManager::startServices()
     m_micService->start();
 
     m_systemService = std::make_unique<SystemAudioTapService>(*m_writeQueue, m_server);
+    m_systemService->setSink(m_systemSink);
     m_systemService->setOnBuffer([this](const CapturedAudioBuffer &buffer) { handleSystemBuffer(buffer); });
     if (!m_systemService->isRunning()) {
         try {
@@ -277,6 +334,25 @@ void AudioCaptureManager::handleMicBuffer(const CapturedAudioBuffer &buffer)
         log(QStringLiteral("Audio flows again"));
         reportCapturePaused(false);
     }
+    bool changed = false;
+    if (isDigitalSilence(buffer)) {
+        m_micSilentSeconds += secondsOf(buffer);
+        changed = !m_micSilentReported && m_micSilentSeconds * 1000 >= double(m_timings.silenceWarningAfter.count());
+    } else {
+        m_micSilentSeconds = 0;
+        changed = m_micSilentReported;
+    }
+    if (changed) {
+        m_micSilentReported = !m_micSilentReported;
+        log(m_micSilentReported ? QStringLiteral("Microphone delivers only silence") : QStringLiteral("Microphone sound is back"));
+        QMetaObject::invokeMethod(
+            this,
+            [this, silent = m_micSilentReported] {
+                if (m_onMicrophoneSilent)
+                    m_onMicrophoneSilent(silent);
+            },
+            Qt::QueuedConnection);
+    }
     const float level = levelOf(buffer);
     QMetaObject::invokeMethod(
         this,
@@ -296,6 +372,25 @@ void AudioCaptureManager::handleSystemBuffer(const CapturedAudioBuffer &buffer)
     }
     m_systemBytesPerSecond = buffer.format.sampleRate * buffer.format.channelCount * sizeof(float);
     route(buffer);
+    if (isDigitalSilence(buffer)) {
+        // Looked at again after every further stretch of silence: the other stream may start later.
+        m_systemSilentSeconds += secondsOf(buffer);
+        if (m_systemSilentSeconds * 1000 >= double(m_timings.silenceWarningAfter.count())) {
+            m_systemSilentSeconds = 0;
+            lookForSoundElsewhere();
+        }
+        return;
+    }
+    m_systemSilentSeconds = 0;
+    if (m_soundElsewhereReported.exchange(false)) {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (m_onSoundElsewhere)
+                    m_onSoundElsewhere({}, {});
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 // On the write queue; after the finalize there is no writer and buffers are dropped.
@@ -328,6 +423,39 @@ void AudioCaptureManager::route(const CapturedAudioBuffer &buffer)
                 m_onDiskFailure(description);
         },
         Qt::QueuedConnection);
+}
+
+// On the write queue; the round trips to the server run on the check pool.
+void AudioCaptureManager::lookForSoundElsewhere()
+{
+    QtConcurrent::run(&m_checkPool, [this] {
+        QString captured;
+        {
+            std::lock_guard services(m_servicesMutex);
+            if (!m_systemService || !m_isRunning)
+                return;
+            captured = m_systemService->capturedSink();
+        }
+        std::vector<SoundServerConnection::SinkInfo> sinks;
+        try {
+            sinks = SoundServerConnection::shared(m_server)->sinks();
+        } catch (const std::exception &error) {
+            log(QStringLiteral("Could not look at the other sinks: ") + describe(error));
+            return;
+        }
+        const auto playing = std::find_if(sinks.begin(), sinks.end(), [&](const auto &sink) { return sink.playing && sink.name != captured; });
+        if (playing == sinks.end())
+            return;
+        if (!m_soundElsewhereReported.exchange(true))
+            log(QStringLiteral("Captured system audio is silent while sound plays on ") + playing->name);
+        QMetaObject::invokeMethod(
+            this,
+            [this, name = playing->name, description = playing->description] {
+                if (m_onSoundElsewhere)
+                    m_onSoundElsewhere(name, description.isEmpty() ? name : description);
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 // On the write queue, or before the services start.

@@ -44,6 +44,8 @@ struct CaptureTimings {
     // After a failed restart the server is tried again after the first wait, each wait doubling up to the longest.
     std::chrono::milliseconds reconnectFirstDelay { 250 };
     std::chrono::milliseconds reconnectLongestDelay { 2000 };
+    // A source that delivers nothing but exact zeros this long is worth a warning.
+    std::chrono::milliseconds silenceWarningAfter { 30000 };
 };
 
 // How much disk a recording needs; tests make them small.
@@ -80,6 +82,13 @@ public:
     void setOnDiskFailure(std::function<void(const QString &description)> handler);
     // Before start().
     void setDiskLimits(DiskLimits limits) { m_diskLimits = limits; }
+    // The microphone has delivered only exact zeros for the silence wait (true), or sound again (false).
+    void setOnMicrophoneSilent(std::function<void(bool silent)> handler);
+    // The system output captured is silent while a stream plays into another sink (its name and
+    // description); both empty once captured sound is back.
+    void setOnSoundElsewhere(std::function<void(const QString &sinkName, const QString &description)> handler);
+    // Captures the system output from this sink's monitor from now on, in the same session.
+    void captureSystemFrom(const QString &sinkName);
 
     // Creates the session directory and starts both services. Throws FileError
     // when the directory cannot be made or the disk has less free space than
@@ -127,6 +136,7 @@ private:
     void handleSystemBuffer(const CapturedAudioBuffer &buffer);
     void route(const CapturedAudioBuffer &buffer);
     void releaseReserve();
+    void lookForSoundElsewhere();
     void handleHardwareChange();
     void runHardwareRestart(int generation);
     [[nodiscard]] bool isCurrent(int generation);
@@ -144,6 +154,8 @@ private:
     std::function<void(const QString &)> m_onSystemTapUnavailable;
     std::function<void(bool)> m_onCapturePaused;
     std::function<void(const QString &)> m_onDiskFailure;
+    std::function<void(bool)> m_onMicrophoneSilent;
+    std::function<void(const QString &, const QString &)> m_onSoundElsewhere;
     DiskLimits m_diskLimits;
 
     std::atomic<bool> m_isRunning = false;
@@ -154,6 +166,8 @@ private:
     std::mutex m_servicesMutex;
     std::unique_ptr<MicCaptureService> m_micService;
     std::unique_ptr<SystemAudioTapService> m_systemService;
+    // The sink chosen by captureSystemFrom(); empty: the default sink.
+    QString m_systemSink;
 
     // Set by start(), read on the write queue and by sessionDirectory(), dropped by the finalize.
     mutable std::mutex m_writerMutex;
@@ -170,6 +184,11 @@ private:
     // Only on the write queue.
     bool m_hasReceivedSystemAudio = false;
     bool m_diskFailed = false;
+    double m_micSilentSeconds = 0;
+    double m_systemSilentSeconds = 0;
+    bool m_micSilentReported = false;
+    // Also set by the look on the check pool.
+    std::atomic<bool> m_soundElsewhereReported = false;
     QString m_reservePath;
     // What each source costs on disk, from its latest buffer.
     std::atomic<double> m_micBytesPerSecond = 48000.0 * 4;
@@ -182,5 +201,7 @@ private:
     std::shared_ptr<Lifeline> m_lifeline;
     std::atomic<bool> m_cancelExports = false;
     QThreadPool m_restartPool;
+    // Looks at the other sinks and switches the system capture, one job at a time.
+    QThreadPool m_checkPool;
     QThreadPool m_exportPool;
 };

@@ -8,6 +8,7 @@
 #include <pulse/operation.h>
 #include <pulse/subscribe.h>
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -15,6 +16,11 @@ namespace {
 QString text(const char *utf8)
 {
     return utf8 ? QString::fromUtf8(utf8) : QString();
+}
+
+SoundServerConnection::SinkInfo sinkOf(const pa_sink_info &info)
+{
+    return { text(info.name), info.index, text(info.monitor_source_name), text(info.description), false };
 }
 
 // A query's answer, filled on the loop thread while the caller waits.
@@ -190,7 +196,7 @@ SoundServerConnection::SinkInfo SoundServerConnection::sinkInfo(const QString &n
         if (eol < 0)
             answer->error = pa_context_errno(context);
         else if (!eol && info)
-            answer->info = SinkInfo { text(info->name), info->index, text(info->monitor_source_name) };
+            answer->info = sinkOf(*info);
         answer->finish();
     };
     Lock lock(*this);
@@ -199,6 +205,41 @@ SoundServerConnection::SinkInfo SoundServerConnection::sinkInfo(const QString &n
     runOperation(pa_context_get_sink_info_by_name(m_context, name.toUtf8().constData(), callback, &answer), what);
     if (!answer.info)
         throw SoundServerError(answer.error ? answer.error : lastError(), what);
+    return *answer.info;
+}
+
+std::vector<SoundServerConnection::SinkInfo> SoundServerConnection::sinks()
+{
+    Q_ASSERT(!pa_threaded_mainloop_in_thread(m_mainloop));
+    const QString what = QStringLiteral("Could not list the sinks");
+    Answer<std::vector<SinkInfo>> answer { m_mainloop, std::vector<SinkInfo>(), 0 };
+    auto callback = [](pa_context *context, const pa_sink_info *info, int eol, void *data) {
+        auto *answer = static_cast<Answer<std::vector<SinkInfo>> *>(data);
+        if (eol < 0)
+            answer->error = pa_context_errno(context);
+        else if (!eol && info)
+            answer->info->push_back(sinkOf(*info));
+        if (eol)
+            answer->finish();
+    };
+    // The sinks an uncorked stream plays into; a sink whose monitor is only recorded from is not playing.
+    Answer<std::vector<std::uint32_t>> playing { m_mainloop, std::vector<std::uint32_t>(), 0 };
+    auto inputs = [](pa_context *context, const pa_sink_input_info *info, int eol, void *data) {
+        auto *answer = static_cast<Answer<std::vector<std::uint32_t>> *>(data);
+        if (eol < 0)
+            answer->error = pa_context_errno(context);
+        else if (!eol && info && !info->corked)
+            answer->info->push_back(info->sink);
+        if (eol)
+            answer->finish();
+    };
+    Lock lock(*this);
+    runOperation(pa_context_get_sink_info_list(m_context, callback, &answer), what);
+    runOperation(pa_context_get_sink_input_info_list(m_context, inputs, &playing), what);
+    if (answer.error || playing.error)
+        throw SoundServerError(answer.error ? answer.error : playing.error, what);
+    for (SinkInfo &sink : *answer.info)
+        sink.playing = std::find(playing.info->begin(), playing.info->end(), sink.index) != playing.info->end();
     return *answer.info;
 }
 

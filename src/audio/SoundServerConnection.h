@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class SerialQueue;
 
@@ -36,6 +37,9 @@ public:
         QString name;
         std::uint32_t index = 0;
         QString monitorSourceName;
+        QString description;
+        // Some stream plays into it (filled in by sinks() only).
+        bool playing = false;
     };
     struct DefaultsChange {
         bool source = false;
@@ -58,6 +62,7 @@ public:
     [[nodiscard]] Defaults defaults();
     [[nodiscard]] SourceInfo sourceInfo(const QString &name);
     [[nodiscard]] SinkInfo sinkInfo(const QString &name);
+    [[nodiscard]] std::vector<SinkInfo> sinks();
 
     // Listeners hear about default source or sink changes on the connection's
     // event thread (never the loop thread), so they may start and stop streams.

@@ -72,8 +72,10 @@ void SystemAudioTapService::start()
     };
 
     m_connection = step(SystemTapError::tapCreationFailed, [this] { return SoundServerConnection::shared(m_server); });
-    const QString monitor = step(SystemTapError::tapUIDReadFailed,
-                                 [this] { return m_connection->sinkInfo(m_connection->defaults().sinkName).monitorSourceName; });
+    const auto sink = step(SystemTapError::tapUIDReadFailed,
+                           [this] { return m_connection->sinkInfo(m_sink.isEmpty() ? m_connection->defaults().sinkName : m_sink); });
+    const QString monitor = sink.monitorSourceName;
+    m_capturedSink = sink.name;
     if (monitor.isEmpty()) {
         stop();
         throw SystemTapError(SystemTapError::tapUIDReadFailed, 0);

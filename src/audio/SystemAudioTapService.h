@@ -72,11 +72,17 @@ public:
 
     // Runs on the write queue, once per accepted cycle, in capture order.
     void setOnBuffer(BufferHandler handler);
+    // The sink whose monitor is captured; empty (the default) is the default sink. Before start().
+    void setSink(const QString &sinkName) { m_sink = sinkName; }
+    // The sink being captured, once started.
+    [[nodiscard]] QString capturedSink() const { return m_capturedSink; }
 
 private:
     void handleCycle(const AudioFormat &format, std::shared_ptr<PcmBuffer> copy, std::size_t bytes);
 
     QString m_server;
+    QString m_sink;
+    QString m_capturedSink;
     std::shared_ptr<SoundServerConnection> m_connection;
     std::unique_ptr<RecordStream> m_stream;
     // Server indices of the monitor source and of our stream, for the log.

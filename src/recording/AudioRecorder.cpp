@@ -132,6 +132,14 @@ QCoro::Task<> AudioRecorder::startRecording()
         if (!paused)
             self->setSystemAudioAvailable(running->isSystemAudioRunning());
     });
+    manager->setOnMicrophoneSilent([self, running = manager.get()](bool silent) {
+        if (self && self->m_captureManager.get() == running)
+            self->setCaptureWarnings(silent, self->m_soundElsewhereSink, self->m_soundElsewhereDescription);
+    });
+    manager->setOnSoundElsewhere([self, running = manager.get()](const QString &sink, const QString &description) {
+        if (self && self->m_captureManager.get() == running)
+            self->setCaptureWarnings(self->m_micSilent, sink, description);
+    });
     manager->setOnDiskFailure([self, running = manager.get()](const QString &description) {
         if (!self || self->m_captureManager.get() != running)
             return;
@@ -206,7 +214,7 @@ void AudioRecorder::updateTimeLeft()
     QString text;
     if (left && *left < 2 * 3600) {
         const auto minutes = qint64(*left / 60);
-        text = minutes >= 60 ? u"%1 h %2 min left"_s.arg(minutes / 60).arg(minutes % 60, 2, 10, u'0')
+        text = minutes >= 60 ? u"%1 h %2 min left"_s.arg(minutes / 60).arg(minutes % 60, 2, 10, QLatin1Char('0'))
             : minutes >= 1   ? u"%1 min left"_s.arg(minutes)
                              : u"Less than a minute left"_s;
     }
@@ -221,6 +229,7 @@ std::unique_ptr<AudioCaptureManager> AudioRecorder::teardown()
     m_timer.reset();
     setRecording(false);
     setReconnectingAudio(false);
+    setCaptureWarnings(false, {}, {});
     m_ticks = 0;
     if (!m_timeLeft.isEmpty()) {
         m_timeLeft.clear();
@@ -413,6 +422,32 @@ void AudioRecorder::setStartingRecording(bool on)
         return;
     m_isStartingRecording = on;
     emit isStartingRecordingChanged();
+}
+
+QString AudioRecorder::captureWarning() const
+{
+    if (!m_soundElsewhereSink.isEmpty())
+        return u"Computer sound is playing on "_s + m_soundElsewhereDescription;
+    return m_micSilent ? u"Microphone is silent"_s : QString();
+}
+
+void AudioRecorder::captureElsewhere()
+{
+    if (!m_captureManager || m_soundElsewhereSink.isEmpty())
+        return;
+    Log::line(u"[AudioRecorder] capturing computer sound from "_s + m_soundElsewhereDescription);
+    m_captureManager->captureSystemFrom(m_soundElsewhereSink);
+    setCaptureWarnings(m_micSilent, {}, {});
+}
+
+void AudioRecorder::setCaptureWarnings(bool micSilent, const QString &sink, const QString &description)
+{
+    if (micSilent == m_micSilent && sink == m_soundElsewhereSink && description == m_soundElsewhereDescription)
+        return;
+    m_micSilent = micSilent;
+    m_soundElsewhereSink = sink;
+    m_soundElsewhereDescription = description;
+    emit captureWarningChanged();
 }
 
 void AudioRecorder::setNotice(const QString &text)

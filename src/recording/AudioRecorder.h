@@ -38,6 +38,8 @@ class AudioRecorder : public QObject {
     Q_PROPERTY(bool isReconnectingAudio READ isReconnectingAudio NOTIFY isReconnectingAudioChanged)
     Q_PROPERTY(QString notice READ notice NOTIFY noticeChanged)
     Q_PROPERTY(QString timeLeft READ timeLeft NOTIFY timeLeftChanged)
+    Q_PROPERTY(QString captureWarning READ captureWarning NOTIFY captureWarningChanged)
+    Q_PROPERTY(bool canCaptureElsewhere READ canCaptureElsewhere NOTIFY captureWarningChanged)
 public:
     using StatusCallback = std::function<void(const UploadStatus &)>;
     // Makes the capture manager of each recording; tests point it at their own folders and waits.
@@ -84,6 +86,11 @@ public:
     Q_INVOKABLE void clearNotice() { setNotice({}); }
     // "45 min left" while less than two hours of recording fit on the disk; empty otherwise.
     [[nodiscard]] QString timeLeft() const { return m_timeLeft; }
+    // "Computer sound is playing on <device>" or "Microphone is silent" while that lasts in a recording; empty otherwise.
+    [[nodiscard]] QString captureWarning() const;
+    [[nodiscard]] bool canCaptureElsewhere() const { return !m_soundElsewhereSink.isEmpty(); }
+    // Records the system output from the device the warning names.
+    Q_INVOKABLE void captureElsewhere();
     // How a recording ends when the recorder must end it itself (the disk is full); by default stopRecording().
     void setStopHandler(std::function<void()> handler) { m_stopHandler = std::move(handler); }
 
@@ -100,6 +107,7 @@ signals:
     void isReconnectingAudioChanged();
     void noticeChanged();
     void timeLeftChanged();
+    void captureWarningChanged();
 
 private:
     QCoro::Task<> lookUpDefaultInput();
@@ -124,6 +132,7 @@ private:
     void setReconnectingAudio(bool on);
     void setNotice(const QString &text);
     void updateTimeLeft();
+    void setCaptureWarnings(bool micSilent, const QString &sink, const QString &description);
 
     ManagerFactory m_makeManager;
     QPointer<UploadPipeline> m_pipeline;
@@ -148,4 +157,7 @@ private:
     QString m_timeLeft;
     int m_ticks = 0;
     std::function<void()> m_stopHandler;
+    bool m_micSilent = false;
+    QString m_soundElsewhereSink;
+    QString m_soundElsewhereDescription;
 };

@@ -6,6 +6,7 @@
 #include "BufferCollector.h"
 #include "MicCaptureService.h"
 #include "SoundPlayer.h"
+#include "SoundTools.h"
 #include "TestAudio.h"
 
 #include <QDir>
@@ -23,8 +24,17 @@
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
 
 namespace {
+
+double rmsOf(const float *samples, std::size_t count)
+{
+    double sum = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        sum += double(samples[i]) * samples[i];
+    return count ? std::sqrt(sum / double(count)) : 0.0;
+}
 
 std::uint64_t framesIn(const std::vector<CapturedAudioBuffer> &buffers)
 {
@@ -92,13 +102,56 @@ TEST(CaptureResilienceTest, AFullDiskStopsTheRecordingWithWhatWasWritten)
         const TestAudio::SegmentContents written = TestAudio::readSegment(dir.filePath(name));
         ASSERT_TRUE(written.opened) << name.toStdString();
         EXPECT_GT(double(written.frames()) / written.sampleRate, 5.0) << name.toStdString();
-        double sum = 0;
-        for (const float sample : written.interleaved)
-            sum += double(sample) * sample;
-        EXPECT_GT(std::sqrt(sum / double(written.interleaved.size())), 0.1) << name.toStdString() << " holds the tone";
+        EXPECT_GT(rmsOf(written.interleaved.data(), written.interleaved.size()), 0.1) << name.toStdString() << " holds the tone";
     }
 
     recorder.start();
     ASSERT_TRUE(waitUntil([&] { return recorder.notice() == u"Not enough disk space to record"_s; }, 15000));
     EXPECT_FALSE(recorder.isRecording());
+}
+
+// The default output silent, a tone on a second device (a headset the meeting app plays to) and
+// nothing at the microphone: the recording names the device, one tap records the tone from
+// there, and the silent microphone is still pointed out.
+TEST(CaptureResilienceTest, SilenceIsPointedOutAndSoundElsewhereCanBeRecorded)
+{
+    const std::optional<QString> module = SoundTools::pactl({u"load-module"_s, u"module-null-sink"_s, u"sink_name=headset"_s,
+                                                             u"sink_properties=device.description=Headset"_s, u"rate=48000"_s});
+    ASSERT_TRUE(module);
+    const auto unload = qScopeGuard([&] { SoundTools::pactl({u"unload-module"_s, module->trimmed()}); });
+    QTemporaryDir documents;
+    CaptureTimings timings;
+    timings.silenceWarningAfter = 2000ms;
+    AudioRecorder recorder(
+        [&] {
+            AudioTrackWriter::Options options;
+            options.documentsDirectory = documents.path();
+            return std::make_unique<AudioCaptureManager>(timings, options);
+        },
+        nullptr);
+    const auto call = SoundPlayer::tone(u"headset"_s, 60, 660);
+    recorder.start();
+    ASSERT_TRUE(waitUntil([&] { return recorder.isRecording(); }, 15000));
+    const QString session = recorder.currentFileURL().value_or(QString());
+
+    ASSERT_TRUE(waitUntil([&] { return recorder.captureWarning() == u"Computer sound is playing on Headset"_s; }, 15000))
+        << recorder.captureWarning().toStdString();
+    ASSERT_TRUE(recorder.canCaptureElsewhere());
+    recorder.captureElsewhere();
+    const QDir dir(session);
+    double tail = 0;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const QStringList system = dir.entryList({u"system_track_*.caf"_s}, QDir::Files, QDir::Name);
+            const TestAudio::SegmentContents last = system.isEmpty() ? TestAudio::SegmentContents {} : TestAudio::readSegment(dir.filePath(system.last()));
+            const std::size_t half = std::size_t(last.sampleRate / 2) * std::size_t(last.channels);
+            tail = last.interleaved.size() >= half ? rmsOf(last.interleaved.data() + last.interleaved.size() - half, half) : 0;
+            return tail > 0.1;
+        },
+        15000))
+        << "the tone on the headset is not in the system track: " << tail;
+    EXPECT_EQ(recorder.captureWarning(), u"Microphone is silent"_s);
+    recorder.stopRecording();
+    EXPECT_TRUE(recorder.captureWarning().isEmpty());
+    EXPECT_TRUE(waitUntil([&] { return dir.exists(u"metadata.json"_s); }, 30000));
 }

@@ -135,8 +135,9 @@ protected:
     // Later tests find the server as scripts/with-test-env left it, whatever happened here.
     void TearDown() override
     {
-        if (!DesktopSoundServer::isUp())
+        if (!DesktopSoundServer::isUp()) {
             ASSERT_TRUE(DesktopSoundServer::start()) << "the sound server could not be started again";
+        }
         EXPECT_EQ(DesktopSoundServer::layout().toStdString(), layoutBefore.toStdString());
     }
 

@@ -21,6 +21,9 @@ RecordingPanelController::RecordingPanelController(AudioRecorder *recorder, Meet
     connect(&m_savedTimer, &QTimer::timeout, this, [this] { setShowSaved(false); });
     connect(m_recorder, &AudioRecorder::isRecordingChanged, this, &RecordingPanelController::updateState);
     connect(m_recorder, &AudioRecorder::noticeChanged, this, &RecordingPanelController::updateState);
+    // The capsule's width follows the recording's warnings too.
+    connect(m_recorder, &AudioRecorder::isReconnectingAudioChanged, this, &RecordingPanelController::stateChanged);
+    connect(m_recorder, &AudioRecorder::captureWarningChanged, this, &RecordingPanelController::stateChanged);
     // A recording the disk cannot hold any more ends like one the user stopped, upload included.
     m_recorder->setStopHandler([self = QPointer(this)] {
         if (self)

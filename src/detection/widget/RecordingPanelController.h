@@ -65,7 +65,11 @@ public:
     [[nodiscard]] bool showSaved() const { return m_showSaved; }
     [[nodiscard]] RecordingWidgetState state() const { return m_state; }
     [[nodiscard]] QString stateName() const { return RecordingWidgetLayout::name(m_state); }
-    [[nodiscard]] qreal capsuleWidth() const { return RecordingWidgetLayout::capsuleWidth(m_state); }
+    [[nodiscard]] qreal capsuleWidth() const
+    {
+        const bool warning = m_recorder->isReconnectingAudio() || !m_recorder->captureWarning().isEmpty();
+        return RecordingWidgetLayout::capsuleWidth(m_state, warning);
+    }
 
 signals:
     void showSavedChanged();

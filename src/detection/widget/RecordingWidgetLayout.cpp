@@ -36,11 +36,11 @@ QString RecordingWidgetLayout::name(RecordingWidgetState state)
     return {};
 }
 
-qreal RecordingWidgetLayout::capsuleWidth(RecordingWidgetState state)
+qreal RecordingWidgetLayout::capsuleWidth(RecordingWidgetState state, bool withWarning)
 {
     switch (state) {
     case RecordingWidgetState::recording:
-        return 300;
+        return withWarning ? 368 : 300;
     case RecordingWidgetState::detected:
     case RecordingWidgetState::notice:
         return 368;

@@ -45,7 +45,8 @@ public:
     [[nodiscard]] static RecordingWidgetState stateFor(bool showSaved, bool isRecording, bool hasDetection,
                                                        bool hasNotice = false);
     [[nodiscard]] static QString name(RecordingWidgetState state);
-    [[nodiscard]] static qreal capsuleWidth(RecordingWidgetState state);
+    // A recording with a warning in place of its level gets the room the warning needs.
+    [[nodiscard]] static qreal capsuleWidth(RecordingWidgetState state, bool withWarning = false);
     // Top-left corner of the panel in the screen's free area `available`.
     [[nodiscard]] static QPoint panelPosition(const QRect &available);
 

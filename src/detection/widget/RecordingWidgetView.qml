@@ -310,7 +310,7 @@ Item {
                 }
                 WaveformBarsV4 {
                     objectName: "waveform"
-                    visible: !view.recorder.isReconnectingAudio
+                    visible: !view.recorder.isReconnectingAudio && view.recorder.captureWarning === ""
                     anchors.verticalCenter: parent.verticalCenter
                     level: view.recorder.audioLevel
                     barCount: 7
@@ -329,9 +329,41 @@ Item {
                     color: view.amberAccent
                     font: view.systemFont(11, Font.DemiBold)
                 }
+                // A silent source, and for the computer's sound the device it plays on, with one tap to record that.
+                Column {
+                    objectName: "captureWarning"
+                    visible: !view.recorder.isReconnectingAudio && view.recorder.captureWarning !== ""
+                    anchors.verticalCenter: parent.verticalCenter
+                    spacing: 2
+                    Text {
+                        text: view.recorder.captureWarning
+                        Accessible.role: Accessible.StaticText
+                        Accessible.name: text
+                        color: view.amberAccent
+                        font: view.systemFont(10, Font.DemiBold)
+                        elide: Text.ElideRight
+                        width: Math.min(implicitWidth, 150)
+                    }
+                    Text {
+                        objectName: "captureElsewhere"
+                        visible: view.recorder.canCaptureElsewhere
+                        text: "Record it"
+                        Accessible.role: Accessible.Button
+                        Accessible.name: "Record the computer sound from there"
+                        Accessible.onPressAction: view.recorder.captureElsewhere()
+                        color: view.textPrimary
+                        font.underline: true
+                        font.pointSize: 9
+                        MouseArea {
+                            anchors.fill: parent
+                            cursorShape: Qt.PointingHandCursor
+                            onClicked: view.recorder.captureElsewhere()
+                        }
+                    }
+                }
                 Item {
                     objectName: "systemAudio"
-                    visible: !view.recorder.isReconnectingAudio
+                    visible: !view.recorder.isReconnectingAudio && view.recorder.captureWarning === ""
                     readonly property bool available: view.recorder.systemAudioAvailable
                     anchors.verticalCenter: parent.verticalCenter
                     width: 14

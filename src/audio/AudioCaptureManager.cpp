@@ -226,7 +226,9 @@ void AudioCaptureManager::start()
         throw FileError(std::make_error_code(std::errc::no_space_on_device), documents);
     }
     auto writer = std::make_shared<AudioTrackWriter>(m_writerOptions);
-    m_reservePath = QDir(writer->sessionDirectory()).filePath(QString::fromLatin1(reserveFileName));
+    // One reserve beside the session folders: a process that died with it in place leaves one file,
+    // which the next recording takes over, and no session folder carries it.
+    m_reservePath = QFileInfo(writer->sessionDirectory()).dir().filePath(QString::fromLatin1(reserveFileName));
     if (m_diskLimits.reserveBytes > 0) {
         const int fd = ::open(QFile::encodeName(m_reservePath).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
         if (fd < 0 || ::posix_fallocate(fd, 0, m_diskLimits.reserveBytes) != 0)

@@ -52,7 +52,7 @@ struct CaptureTimings {
 struct DiskLimits {
     // Below this much free space a recording does not start.
     qint64 minimumFreeBytes = 1'000'000'000;
-    // Kept aside in the session folder while recording and given back when the disk fills,
+    // Kept aside in the recordings folder while recording and given back when the disk fills,
     // so the recording can still be closed and its upload tracks made.
     qint64 reserveBytes = 64LL << 20;
 };

@@ -28,14 +28,18 @@ struct FolderSize {
     qint64 bytes = 0;
 };
 
+// Only the session folders: the disk reserve kept beside them is not a recording.
 FolderSize measure(const QString& root)
 {
     FolderSize size;
-    size.sessions = int(QDir(root).entryList({ u"Session_*"_s }, QDir::Dirs | QDir::NoDotAndDotDot).size());
-    QDirIterator files(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (files.hasNext()) {
-        files.next();
-        size.bytes += files.fileInfo().size();
+    const QStringList sessions = QDir(root).entryList({ u"Session_*"_s }, QDir::Dirs | QDir::NoDotAndDotDot);
+    size.sessions = int(sessions.size());
+    for (const QString& session : sessions) {
+        QDirIterator files(QDir(root).filePath(session), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            files.next();
+            size.bytes += files.fileInfo().size();
+        }
     }
     return size;
 }

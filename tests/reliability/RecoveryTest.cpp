@@ -189,6 +189,8 @@ TEST(Recovery, RetentionRemovesOnlyWhatTheServiceAcknowledged)
         EXPECT_TRUE(folder.exists(SessionJournal::fileName));
     }
 
+    // Files beside the sessions (the recorder's disk reserve) are not recordings.
+    makeFile(QDir(root.path()).filePath(u"reserve"_s), 2000000);
     RecordingRetention retention(root.path());
     retention.refresh();
     EXPECT_TRUE(waitUntil([&] { return retention.summary() == u"Recordings on this computer: 3 · 3 MB"_s; }))

@@ -341,8 +341,11 @@ Item {
                         Accessible.name: text
                         color: view.amberAccent
                         font: view.systemFont(10, Font.DemiBold)
+                        // The device's name matters most: two lines before anything is cut.
+                        wrapMode: Text.WordWrap
+                        maximumLineCount: 2
                         elide: Text.ElideRight
-                        width: Math.min(implicitWidth, 150)
+                        width: Math.min(implicitWidth, 170)
                     }
                     Text {
                         objectName: "captureElsewhere"

@@ -192,8 +192,12 @@ std::optional<InterruptedSession> recoverFolder(
     // A live recording holds its folder's lock; only a dead one's folder is free.
     if (SessionLock::isHeld(folder))
         return std::nullopt;
-    if (!journal)
+    if (!journal) {
+        // A recording of this run may not have taken its lock yet.
+        if (startFromName(folder) >= before)
+            return std::nullopt;
         journal.emplace(folder, startFromName(folder));
+    }
 
     log(u"Interrupted session: "_s + folder);
     const RepairedSource mic = repairSource(session, u"mic_track_"_s);

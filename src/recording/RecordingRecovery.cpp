@@ -213,7 +213,8 @@ std::optional<InterruptedSession> recoverFolder(
         journal->save();
         bool hasSystem = false;
         if (mic.frames == 0 || !exportTracks(session, mic, system, cancel, hasSystem)) {
-            log(u"Nothing to upload in "_s + folder);
+            // Stopped by a quit, it is taken up again at the next start.
+            log((cancel && *cancel ? u"Stopped at quit: "_s : u"Nothing to upload in "_s) + folder);
             return std::nullopt;
         }
         journal->setExported(micTrackFile, hasSystem ? std::optional(systemTrackFile) : std::nullopt);

@@ -8,6 +8,8 @@
 #include <QImage>
 #include <QTest>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 namespace ScreenDriver {
@@ -24,6 +26,25 @@ QQuickItem *find(QQuickItem *root, const std::function<bool(QQuickItem *)> &matc
     return nullptr;
 }
 
+QList<QQuickItem *> findAll(QQuickItem *root, const std::function<bool(QQuickItem *)> &match)
+{
+    QList<QQuickItem *> found;
+    std::function<void(QQuickItem *)> walk = [&](QQuickItem *item) {
+        if (!item->isVisible())
+            return;
+        if (match(item))
+            found << item;
+        for (QQuickItem *child : item->childItems())
+            walk(child);
+    };
+    if (root)
+        walk(root);
+    std::stable_sort(found.begin(), found.end(), [](QQuickItem *a, QQuickItem *b) {
+        return a->mapToScene({0, 0}).y() < b->mapToScene({0, 0}).y();
+    });
+    return found;
+}
+
 QQuickItem *byObjectName(QQuickItem *root, const QString &name)
 {
     return find(root, [&](QQuickItem *item) { return item->objectName() == name; });
@@ -34,6 +55,19 @@ QQuickItem *byText(QQuickItem *root, const QString &text)
     return find(root, [&](QQuickItem *item) { return item->property("text").toString() == text; });
 }
 
+QQuickItem *ofType(QQuickItem *root, const char *type, const QString &text)
+{
+    return find(root, [&](QQuickItem *item) {
+        return QByteArray(item->metaObject()->className()).startsWith(type) && (text.isEmpty() || byText(item, text));
+    });
+}
+
+QString textOf(QQuickItem *root, const QString &objectName)
+{
+    QQuickItem *item = byObjectName(root, objectName);
+    return item ? item->property("text").toString() : QStringLiteral("(missing)");
+}
+
 QQuickItem *button(QQuickItem *root, const QString &label)
 {
     return find(root, [&](QQuickItem *item) { return item->property("label").toString() == label; });
@@ -41,7 +75,7 @@ QQuickItem *button(QQuickItem *root, const QString &label)
 
 bool shows(QQuickItem *root, const char *type)
 {
-    return find(root, [&](QQuickItem *item) { return QByteArray(item->metaObject()->className()).startsWith(type); });
+    return ofType(root, type) != nullptr;
 }
 
 void settle(QQuickWindow *window)

@@ -19,7 +19,6 @@ import re
 import shutil
 import subprocess
 import sys
-import threading
 import time
 import traceback
 import urllib.error
@@ -61,31 +60,46 @@ def screenshot(path):
     run(["import", "-window", "root", path])
 
 
-class Service:
+class Child:
+    """A child process, its output kept in a file."""
+
+    def __init__(self, args, log_path, env=None):
+        self.log_path = log_path
+        self._log = open(log_path, "w")
+        self.process = subprocess.Popen(args, stdout=self._log, stderr=subprocess.STDOUT, env=env)
+        self.pid = self.process.pid
+
+    def lines(self):
+        with open(self.log_path, errors="replace") as f:
+            return f.read().splitlines()
+
+    def tail(self):
+        return "\n".join(self.lines()[-40:])
+
+    def end(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self._log.close()
+
+
+class Service(Child):
     """The local service, on the port the client's build settings name."""
 
     def __init__(self, binary, port, log_path):
+        super().__init__([binary, "--port", str(port), "--ephemeral", "--dev-controls", "--processing-seconds",
+                          str(PROCESSING_SECONDS)], log_path)
         self.origin = f"http://127.0.0.1:{port}"
-        self._log = open(log_path, "w")
-        self.lines = []
-        self.process = subprocess.Popen(
-            [binary, "--port", str(port), "--ephemeral", "--dev-controls", "--processing-seconds",
-             str(PROCESSING_SECONDS)], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        threading.Thread(target=self._read, daemon=True).start()
-        is_listening = lambda l: l.startswith("[devserver] listening on")  # noqa: E731
-        wait_for("the local service to print its listening line",
-                 lambda: any(map(is_listening, self.lines)) or self.process.poll() is not None, 20)
-        if self.process.poll() is not None:
-            raise Failure("the local service exited at start:\n" + "\n".join(self.lines))
-        listening = next(filter(is_listening, self.lines))
+        listening = wait_for("the local service to print its listening line", lambda: next(
+            (l for l in self.lines() if l.startswith("[devserver] listening on")), self.process.poll() is not None), 20)
+        if listening is True:
+            raise Failure("the local service exited at start:\n" + self.tail())
         if not listening.endswith(self.origin):
             raise Failure(f"the local service listens elsewhere than {self.origin}: {listening}")
-
-    def _read(self):
-        for line in self.process.stdout:
-            self.lines.append(line.rstrip("\n"))
-            self._log.write(line)
-            self._log.flush()
 
     def request(self, method, path_or_url, headers=None):
         url = path_or_url if "://" in path_or_url else self.origin + path_or_url
@@ -108,32 +122,12 @@ class Service:
         return [r for r in self.get_json("/__dev/requests")
                 if r["method"] == method and re.fullmatch(pattern, r["path"])]
 
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-        self._log.close()
 
-
-class Client:
-    """One run of the echoquill binary, its output kept in a file."""
+class Client(Child):
+    """One run of the echoquill binary."""
 
     def __init__(self, binary, log_path):
-        self.log_path = log_path
-        self._log = open(log_path, "w")
-        self.process = subprocess.Popen([binary], stdout=self._log, stderr=subprocess.STDOUT,
-                                        env=dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1"))
-        self.pid = self.process.pid
-
-    def lines(self):
-        with open(self.log_path, errors="replace") as f:
-            return f.read().splitlines()
-
-    def tail(self):
-        return "\n".join(self.lines()[-40:])
+        super().__init__([binary], log_path, env=dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1"))
 
     def quit(self):
         """Closes the main window the way its user would, with the window manager's Alt+F4."""
@@ -151,12 +145,6 @@ class Client:
         script_errors = [l for l in self.lines() if re.match(r"qrc:/.*(TypeError|ReferenceError)", l)]
         if script_errors:
             raise Failure("the client's interface ran into script errors:\n" + "\n".join(script_errors))
-
-    def kill(self):
-        if self.process.poll() is None:
-            self.process.kill()
-            self.process.wait()
-        self._log.close()
 
 
 class Node:
@@ -242,13 +230,6 @@ class MeetingWindow:
         self.window.destroy()
         self._display.sync()
         self._display.close()
-
-
-def decode(path):
-    """The track's samples as mono float32 at 16 kHz, and its length in seconds."""
-    samples = array.array("f")
-    samples.frombytes(run(["ffmpeg", "-v", "error", "-i", path, "-f", "f32le", "-ac", "1", "-ar", "16000", "-"]).stdout)
-    return samples, len(samples) / 16000
 
 
 class Road:
@@ -432,7 +413,10 @@ class Road:
             path = os.path.join(self.out, f"{label}-track.m4a")
             with open(path, "wb") as f:
                 f.write(self.service.request("GET", url))
-            samples, seconds = decode(path)
+            samples = array.array("f")  # mono float32 at 16 kHz
+            samples.frombytes(run(["ffmpeg", "-v", "error", "-i", path, "-f", "f32le", "-ac", "1", "-ar", "16000",
+                                   "-"]).stdout)
+            seconds = len(samples) / 16000
             level = (sum(s * s for s in samples) / len(samples)) ** 0.5 if samples else 0.0
             print(f"[e2e]   {label} track: {seconds:.1f} s, RMS {level:.3f}", flush=True)
             if not RECORD_SECONDS - 0.5 <= seconds <= RECORD_SECONDS + 30:
@@ -470,9 +454,11 @@ class Road:
         print(f"[e2e] screenshots and logs: {self.out}", flush=True)
 
     def cleanup(self):
-        for part, end in ((self.meeting, "close"), (self.client, "kill"), (self.service, "stop")):
-            if part:
-                getattr(part, end)()
+        if self.meeting:
+            self.meeting.close()
+        for child in (self.client, self.service):
+            if child:
+                child.end()
 
 
 def enter_private_network():

@@ -167,13 +167,3 @@ TEST(JsonReader, DecodersWrittenForQJsonValueReadFieldsAndListRows)
         EXPECT_EQ(e.description(), u"Unknown colour. (at \"[1].colour\")"_s);
     }
 }
-
-TEST(JsonReader, WriterLeavesAbsentOptionalsOut)
-{
-    const QJsonObject o = Json::ObjectWriter()
-                              .set("email"_L1, u"a@b.c"_s)
-                              .set("otpCode"_L1, std::optional<QString>())
-                              .set("nickname"_L1, std::optional<QString>(u"x"_s))
-                              .object();
-    EXPECT_EQ(o.keys(), (QStringList { u"email"_s, u"nickname"_s }));
-}

@@ -41,3 +41,9 @@ TEST(RecordingWidgetLayout, BarsRiseWithTheLevelTimesTheirMultiplierAboveATwelve
     EXPECT_EQ(RecordingWidgetLayout::barHeights(1.0, multipliers, 9, 4, 22).size(), 3);
     EXPECT_TRUE(RecordingWidgetLayout::barHeights(1.0, {}, 7, 4, 22).isEmpty());
 }
+
+TEST(RecordingWidgetLayout, PanelSitsAtTheTopRightOfTheFreeAreaOfItsScreen)
+{
+    // A panel bar at the top and a second screen to the left; the panel is 380 wide, 32 points in.
+    EXPECT_EQ(RecordingWidgetLayout::panelPosition(QRect(-1920, 28, 1920, 1052)), QPoint(-380 - 32, 28 + 32));
+}

@@ -29,16 +29,11 @@ QQuickItem *find(QQuickItem *root, const std::function<bool(QQuickItem *)> &matc
 QList<QQuickItem *> findAll(QQuickItem *root, const std::function<bool(QQuickItem *)> &match)
 {
     QList<QQuickItem *> found;
-    std::function<void(QQuickItem *)> walk = [&](QQuickItem *item) {
-        if (!item->isVisible())
-            return;
+    find(root, [&](QQuickItem *item) {
         if (match(item))
             found << item;
-        for (QQuickItem *child : item->childItems())
-            walk(child);
-    };
-    if (root)
-        walk(root);
+        return false;
+    });
     std::stable_sort(found.begin(), found.end(), [](QQuickItem *a, QQuickItem *b) {
         return a->mapToScene({0, 0}).y() < b->mapToScene({0, 0}).y();
     });
@@ -93,7 +88,7 @@ void click(QQuickWindow *window, QQuickItem *item)
     settle(window);
     const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
     QTest::mouseClick(window, Qt::LeftButton, {}, centre.toPoint());
-    waitUntil([] { return false; }, 30);
+    settle(window);
 }
 
 void type(QQuickWindow *window, QQuickItem *field, const QString &text)
@@ -101,7 +96,7 @@ void type(QQuickWindow *window, QQuickItem *field, const QString &text)
     click(window, field);
     for (QChar c : text)
         QTest::keyClick(window, c.toLatin1());
-    waitUntil([] { return false; }, 30);
+    settle(window);
 }
 
 void paste(QQuickWindow *window, QQuickItem *field, const QString &text)
@@ -109,7 +104,7 @@ void paste(QQuickWindow *window, QQuickItem *field, const QString &text)
     click(window, field);
     QGuiApplication::clipboard()->setText(text);
     QTest::keyClick(window, Qt::Key_V, Qt::ControlModifier);
-    waitUntil([] { return false; }, 30);
+    settle(window);
 }
 
 QString grab(QQuickWindow *window, const QString &name)

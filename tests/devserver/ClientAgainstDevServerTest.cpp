@@ -101,7 +101,7 @@ TEST_F(ClientAgainstDevServer, AnUploadedRecordingBecomesTheNoteTheStoreFollows)
     EXPECT_EQ(store.meetingDetail()->source, u"desktop"_s);
 }
 
-TEST_F(ClientAgainstDevServer, TicksAreKeptByTheServiceAndARefusedOneIsRolledBack)
+TEST_F(ClientAgainstDevServer, TicksByIdAndByTextAreKeptByTheService)
 {
     MeetingStore store(tokens());
     await(store.loadMeetings());
@@ -122,25 +122,13 @@ TEST_F(ClientAgainstDevServer, TicksAreKeptByTheServiceAndARefusedOneIsRolledBac
     EXPECT_TRUE(done.value(u"dr-1"_s));
     EXPECT_FALSE(done.value(u"Share the test plan with support"_s, true));
 
-    // The list across notes shows the same tick; a refused tick is rolled back and leaves the service's value.
-    const auto tick = [](const ActionStore& s) {
-        for (const ActionListItem& i : s.items())
-            if (i.meetingId == 2 && i.id == u"dr-1"_s)
-                return std::optional(i);
-        return std::optional<ActionListItem>();
-    };
+    // The list across notes shows the same tick.
     ActionStore actions(tokens());
     await(actions.load());
-    ASSERT_TRUE(tick(actions) && tick(actions)->done);
     const auto items = actions.items();
+    EXPECT_TRUE(std::any_of(items.begin(), items.end(),
+        [](const ActionListItem& i) { return i.meetingId == 2 && i.id == u"dr-1"_s && i.done; }));
     EXPECT_TRUE(std::any_of(items.begin(), items.end(), [](const ActionListItem& i) { return !i.due; }));
-    server.control("POST", "/__dev/faults",
-        { { u"path"_s, u"/api/v2/meeting-notes/*"_s }, { u"method"_s, u"PATCH"_s }, { u"status"_s, 500 } });
-    await(actions.toggle(*tick(actions)));
-    EXPECT_TRUE(tick(actions)->done);
-    ActionStore fresh(tokens());
-    await(fresh.load());
-    EXPECT_TRUE(tick(fresh)->done);
 }
 
 TEST_F(ClientAgainstDevServer, UserCalendarAndBotSwitchReachTheClient)

@@ -52,11 +52,10 @@ TEST(ScreenText, RelativeTimeAtItsBoundaries)
     DateText::setLocale("en_US");
     DateText::setTimeZone("UTC");
     const QDateTime now(QDate(2025, 3, 5), QTime(15, 30), QTimeZone::utc());
-    const std::pair<double, QString> cases[] = {
-        {0, u"Just now"_s}, {119.999, u"Just now"_s}, // whole seconds, rounded down
-        {120, u"2m ago"_s}, {3599, u"59m ago"_s}, {3600, u"1h ago"_s}, {86399, u"23h ago"_s}, {86400, u"Yesterday"_s},
-        {172799, u"Yesterday"_s}, {172800, u"Mar 3"_s}, {40 * 86400, u"Jan 24"_s}, {-7200, u"Just now"_s}, // dated in the future
-    };
+    // Whole seconds, rounded down; a date in the future is "Just now".
+    const std::pair<double, QString> cases[] = {{0, u"Just now"_s}, {119.999, u"Just now"_s}, {120, u"2m ago"_s}, {3599, u"59m ago"_s},
+        {3600, u"1h ago"_s}, {86399, u"23h ago"_s}, {86400, u"Yesterday"_s}, {172799, u"Yesterday"_s}, {172800, u"Mar 3"_s},
+        {40 * 86400, u"Jan 24"_s}, {-7200, u"Just now"_s}};
     for (const auto &[secondsAgo, text] : cases)
         EXPECT_EQ(ScreenText::relativeTime(now.addMSecs(qint64(-secondsAgo * 1000)), now), text) << secondsAgo;
 
@@ -111,11 +110,9 @@ TEST(ScreenText, DetailPropertiesPreferTheServicesOwnThenSayNothingKnown)
 TEST(EQColor, TrimsNonAlphanumericsAndNeedsExactlySixDigits)
 {
     const QColor terracotta = QColor::fromRgb(0xc4, 0x6a, 0x44);
-    const std::pair<QString, QColor> cases[] = {
-        {u"#C46A44"_s, terracotta}, {u"  # c46a44;  "_s, terracotta}, {u"#fff"_s, Qt::black}, // three digits are not a colour here
-        {u"#c46a4400"_s, Qt::black}, // eight digits neither
-        {u""_s, Qt::black}, {u"c4zz44"_s, QColor::fromRgb(0, 0, 0xc4)}, // read from its start: only "c4" is a number
-    };
+    // Three or eight digits are not a colour here; "c4zz44" is read from its start, where only "c4" is a number.
+    const std::pair<QString, QColor> cases[] = {{u"#C46A44"_s, terracotta}, {u"  # c46a44;  "_s, terracotta}, {u"#fff"_s, Qt::black},
+        {u"#c46a4400"_s, Qt::black}, {u""_s, Qt::black}, {u"c4zz44"_s, QColor::fromRgb(0, 0, 0xc4)}};
     for (const auto &[text, expected] : cases)
         EXPECT_EQ(EQColor::fromHex(text).rgba(), expected.rgba()) << text.toStdString();
 }
@@ -126,12 +123,10 @@ TEST(EQAvatarStyle, InitialsAndAColourPairFromTheName)
     EXPECT_EQ(EQAvatarStyle::initialsOf(u"   grace   "_s), u"G"_s);
     EXPECT_EQ(EQAvatarStyle::initialsOf(u"e\u0301mile zola"_s), u"E\u0301Z"_s) << "an accented letter is one character";
 
-    // A case-sensitive hash over Unicode scalars, modulo the pairs.
+    // A case-sensitive hash over Unicode scalars (one for an emoji, not two UTF-16 units), wrapping modulo 2^32:
+    // "Ada" is (65 × 31 + 100) × 31 + 97 = 65662.
     const std::pair<QString, int> cases[] = {
-        {u""_s, 0}, {u"Ada"_s, 7}, // (65 × 31 + 100) × 31 + 97 = 65662
-        {u"ada"_s, 6}, {u"Ada Lovelace Byron-King"_s, 3}, // wraps modulo 2^32
-        {u"\U0001F600"_s, 1}, // one scalar, not two UTF-16 units
-    };
+        {u""_s, 0}, {u"Ada"_s, 7}, {u"ada"_s, 6}, {u"Ada Lovelace Byron-King"_s, 3}, {u"\U0001F600"_s, 1}};
     for (const auto &[name, index] : cases)
         EXPECT_EQ(EQAvatarStyle::colorPairIndex(name), index) << name.toStdString();
     EXPECT_EQ(EQAvatarStyle::colorPair(u"Ada"_s).background.name(), u"#e8c8b8"_s);

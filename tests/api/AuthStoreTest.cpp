@@ -24,30 +24,6 @@ protected:
 
 }
 
-TEST_F(AuthStoreTest, ConstructionReturnsAtOnceAndTheRestoreFillsTheUserLater)
-{
-    SessionServer server;
-    server.setUserReply("stored-token", { 200, SessionServer::userJson() });
-    server.holdUserReply("stored-token");
-    KeychainService::saveToken(u"stored-token"_s);
-
-    AuthStore store;
-    EXPECT_FALSE(store.currentUser()) << "construction does not wait for the user";
-    EXPECT_FALSE(store.isLoading()) << "a restore is not a sign-in";
-    ASSERT_TRUE(waitUntil([&] { return server.userRequestTokens().size() == 1; }));
-    EXPECT_FALSE(store.currentUser());
-
-    QSignalSpy userChanged(&store, &AuthStore::currentUserChanged);
-    server.release();
-    ASSERT_TRUE(waitUntil([&] { return store.currentUser().has_value(); }));
-    EXPECT_EQ(store.currentUser()->name, u"Ann Lee"_s);
-    EXPECT_EQ(store.currentUser()->freeCredits, 3);
-    EXPECT_EQ(store.currentUser()->googlePicture, u"https://images.example.com/ann.png"_s);
-    EXPECT_EQ(userChanged.count(), 1);
-    EXPECT_EQ(server.requests("/api/desktop/me").at(0).header("Authorization"), "Bearer stored-token");
-    EXPECT_EQ(store.error(), std::nullopt);
-}
-
 TEST_F(AuthStoreTest, RestoreWithARejectedTokenSignsOutSilentlyAndForgetsTheToken)
 {
     SessionServer server;

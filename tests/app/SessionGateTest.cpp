@@ -83,9 +83,14 @@ TEST_F(SessionGateTest, TheWindowOpensOnTheGateAndSwitchesOnceTheStoredSessionsU
     EXPECT_EQ(client.window->size(), QSize(1200, 800));
     ASSERT_TRUE(waitUntil([&] { return server.userRequestTokens().size() == 1; }));
     EXPECT_EQ(client.screen(), u"AuthView"_s);
+    EXPECT_FALSE(client.delegate.authStore()->isLoading()) << "a restore is not a sign-in";
 
+    int userChanges = 0;
+    QObject::connect(client.delegate.authStore(), &AuthStore::currentUserChanged, [&] { ++userChanges; });
     server.release();
     ASSERT_TRUE(waitUntil([&] { return client.screen() == u"MainAppView"_s; }));
+    EXPECT_EQ(userChanges, 1);
+    EXPECT_EQ(server.requests("/api/desktop/me").at(0).header("Authorization"), "Bearer stored");
 
     auto user = client.qml(R"(
         property bool present: AuthStore.currentUser !== null

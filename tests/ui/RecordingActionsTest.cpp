@@ -36,7 +36,7 @@ protected:
 
 }
 
-TEST_F(RecordCapsule, ARecordingFromTheCapsuleBecomesAProcessingCardThenANote)
+TEST_F(RecordCapsule, ARecordingFromTheCapsuleBecomesAProcessingCardAndReachesTheService)
 {
     const auto speech = SoundPlayer::tone(u"micfeed"_s, 60, 300);
     AppWindow app;
@@ -81,22 +81,8 @@ TEST_F(RecordCapsule, ARecordingFromTheCapsuleBecomesAProcessingCardThenANote)
     EXPECT_TRUE(byText(home, u"New recording"_s));
     grab(app.window, u"HomeView-saved"_s);
 
-    // The upload reaches the service and the card moves on.
+    // The upload reaches the service, which acknowledges it with a note id; the meetings screens follow the card from there.
     ASSERT_TRUE(waitUntil([&] { return cards.first().noteId.has_value(); }, 30000));
     const qint64 noteId = *cards.first().noteId;
     EXPECT_EQ(requestsTo(u"/api/desktop/meeting-notes"_s).size(), 1);
-
-    // Once the service has written the note, the card says so and opens it. The
-    // application's store keeps its own pace: two stages, then a poll, ~32 s.
-    service.control("POST", "/__dev/process");
-    QQuickItem *done = nullptr;
-    ASSERT_TRUE(waitUntil([&] { return (done = byText(home, u"VIEW TRANSCRIPT →"_s)) != nullptr; }, 45000));
-    EXPECT_TRUE(byText(home, u"Your note is ready."_s));
-    EXPECT_TRUE(std::any_of(store.meetings().begin(), store.meetings().end(), [&](const MeetingNote &note) { return note.id == noteId; }))
-        << "the note is in the list";
-    grab(app.window, u"HomeView-done"_s);
-    click(app.window, done);
-    EXPECT_TRUE(store.pendingUploads().isEmpty());
-    ASSERT_TRUE(waitUntil([&] { return shows(app.detailColumn(), "MeetingDetailView"); }));
-    ASSERT_TRUE(waitUntil([&] { return store.meetingDetail() && store.meetingDetail()->id == noteId; }));
 }

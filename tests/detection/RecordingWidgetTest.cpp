@@ -1,17 +1,12 @@
 #include "APIClient.h"
 #include "AudioCaptureManager.h"
-#include "AudioRecorder.h"
 #include "Await.h"
-#include "AuthStore.h"
 #include "DevServerProcess.h"
 #include "Endpoints.h"
 #include "KeychainService.h"
 #include "KeyringTest.h"
-#include "MeetingDetector.h"
-#include "MeetingStore.h"
 #include "RecordingPanel.h"
 #include "RecordingPanelController.h"
-#include "RecordingWidgetLayout.h"
 #include "ScreenDriver.h"
 #include "SoundPlayer.h"
 #include "TestWindows.h"
@@ -107,11 +102,6 @@ protected:
         EXPECT_TRUE(waitUntil([&] { return root()->property("isHovering").toBool(); }));
         return root()->findChild<QQuickItem *>(u"closeButton"_s)->property("shown").toBool();
     }
-    [[nodiscard]] bool closeButtonShows() const
-    {
-        QQuickItem *close = root()->findChild<QQuickItem *>(u"closeButton"_s);
-        return close->isVisible() && close->opacity() > 0;
-    }
     // Lets the controller act on every signal sent so far; it handles them queued.
     void handleQueued()
     {
@@ -175,11 +165,12 @@ TEST_F(RecordingWidget, FloatsWithoutFocusClosesUntilAMeetingOffersItselfAndMove
     grab(panel, u"widget-idle"_s);
 
     // Closing: the button shows on hover only, and is part of the panel's shape.
-    EXPECT_FALSE(closeButtonShows());
+    QQuickItem *close = root()->findChild<QQuickItem *>(u"closeButton"_s);
+    EXPECT_FALSE(close->isVisible());
     EXPECT_TRUE(hoverOffersClose());
-    ASSERT_TRUE(waitUntil([&] { return closeButtonShows(); }));
-    EXPECT_TRUE(panel->mask().contains(onScreen(item(u"closeButton"_s)) - panel->position()));
-    click(panel, item(u"closeButton"_s));
+    ASSERT_TRUE(waitUntil([&] { return close->isVisible() && close->opacity() == 1; }));
+    EXPECT_TRUE(panel->mask().contains(onScreen(close) - panel->position()));
+    click(panel, close);
     ASSERT_TRUE(waitUntil([&] { return !panel->isVisible(); }));
     EXPECT_TRUE(controller->isManuallyDismissed());
     detector.poll();

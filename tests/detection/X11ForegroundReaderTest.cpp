@@ -73,11 +73,6 @@ TEST(X11ForegroundReader, NothingWithoutAnActiveWindowOrServerAndReconnectsToANe
         return waitUntil([&] { return TestWindows(name).isConnected(); }, 10000);
     };
     const auto signal = [&](int number) { ::kill(static_cast<pid_t>(server.processId()), number); };
-    const auto stop = [&] {
-        signal(SIGCONT);
-        server.terminate();
-        server.waitForFinished(10000);
-    };
     ASSERT_TRUE(start());
     auto windows = std::make_unique<TestWindows>(name);
     X11ForegroundReader reader(name, 200ms);
@@ -107,7 +102,8 @@ TEST(X11ForegroundReader, NothingWithoutAnActiveWindowOrServerAndReconnectsToANe
 
     // A server that went away breaks the connection; the next call connects afresh.
     windows.reset();
-    stop();
+    server.terminate();
+    server.waitForFinished(10000);
     EXPECT_EQ(reader.frontmostApplication(), std::nullopt);
     EXPECT_EQ(reader.frontmostApplication(), std::nullopt);
     ASSERT_TRUE(start());
@@ -117,7 +113,8 @@ TEST(X11ForegroundReader, NothingWithoutAnActiveWindowOrServerAndReconnectsToANe
     ASSERT_TRUE(reconnected);
     EXPECT_EQ(reconnected->localizedName, QStringLiteral("Zoom"));
     windows.reset();
-    stop();
+    server.terminate();
+    server.waitForFinished(10000);
 
     X11ForegroundReader nowhere(":4095");
     EXPECT_EQ(nowhere.frontmostApplication(), std::nullopt);

@@ -1,15 +1,12 @@
 #!/usr/bin/python3
 """The road of one recording, walked by a user of the real client.
 
-Runs inside a network namespace of its own, so the local service can take the
-port the client's build settings point at without meeting anything else on
-this machine. Inside the test desktop (display with a window manager, sound
-server with null sinks, keyring) it starts the service, launches the client
-and then only clicks and types: sign in by e-mail code, meet a Zoom window,
-record ten seconds of speech and a tone, stop, watch the note come in and open
-it, quit, start again. Controls are found in the accessibility tree and pressed
-with real pointer and keyboard events. Screenshots of every step land in the
-artifacts folder; a failure names the step that broke."""
+Runs inside a network namespace of its own, so the local service can take the port the client's build settings point
+at without meeting anything else on this machine. Inside the test desktop (display with a window manager, sound
+server with null sinks, keyring) it starts the service, launches the client and then only clicks and types: sign in
+by e-mail code, meet a Zoom window, record ten seconds of speech and a tone, stop, watch the note come in and open
+it, quit, start again. Controls are found in the accessibility tree and pressed with real pointer and keyboard
+events. Screenshots of every step land in the artifacts folder; a failure names the step that broke."""
 
 import argparse
 import array
@@ -46,10 +43,14 @@ def wait_for(what, probe, timeout, interval=0.2):
     """Polls `probe` until it returns something true and returns that; fails naming `what` after `timeout` s."""
     deadline = time.monotonic() + timeout
     while not (value := probe()):
-        if time.monotonic() > deadline:
-            raise Failure(f"timed out after {timeout:g} s waiting for {what}")
+        fail_if(time.monotonic() > deadline, f"timed out after {timeout:g} s waiting for {what}")
         time.sleep(interval)
     return value
+
+
+def fail_if(condition, message):
+    if condition:
+        raise Failure(message)
 
 
 def run(args, timeout=60):
@@ -96,10 +97,8 @@ class Service(Child):
         self.origin = f"http://127.0.0.1:{port}"
         listening = wait_for("the local service to print its listening line", lambda: next(
             (l for l in self.lines() if l.startswith("[devserver] listening on")), self.process.poll() is not None), 20)
-        if listening is True:
-            raise Failure("the local service exited at start:\n" + self.tail())
-        if not listening.endswith(self.origin):
-            raise Failure(f"the local service listens elsewhere than {self.origin}: {listening}")
+        fail_if(listening is True, "the local service exited at start:\n" + self.tail())
+        fail_if(not listening.endswith(self.origin), f"the service listens elsewhere than {self.origin}: {listening}")
 
     def request(self, method, path_or_url, headers=None):
         url = path_or_url if "://" in path_or_url else self.origin + path_or_url
@@ -132,19 +131,16 @@ class Client(Child):
     def quit(self):
         """Closes the main window the way its user would, with the window manager's Alt+F4."""
         ids = run(["xdotool", "search", "--onlyvisible", "--pid", str(self.pid), "--name", f"^{MAIN}$"]).stdout.split()
-        if not ids:
-            raise Failure(f"no window titled {MAIN!r} belongs to the client")
+        fail_if(not ids, f"no window titled {MAIN!r} belongs to the client")
         run(["xdotool", "windowactivate", "--sync", ids[0].decode()])
         run(["xdotool", "key", "--clearmodifiers", "alt+F4"])
         try:
             status = self.process.wait(30)
         except subprocess.TimeoutExpired:
             raise Failure("the client did not exit within 30 s") from None
-        if status != 0:
-            raise Failure(f"the client ended with status {status}:\n{self.tail()}")
+        fail_if(status != 0, f"the client ended with status {status}:\n{self.tail()}")
         script_errors = [l for l in self.lines() if re.match(r"qrc:/.*(TypeError|ReferenceError)", l)]
-        if script_errors:
-            raise Failure("the client's interface ran into script errors:\n" + "\n".join(script_errors))
+        fail_if(script_errors, "the client's interface ran into script errors:\n" + "\n".join(script_errors))
 
 
 class Node:
@@ -242,8 +238,7 @@ class Road:
         # client finds them at start and exposes its items from the first frame.
         pyatspi.Registry.getDesktop(0)
         self.service = self.client = self.meeting = None
-        self.step_no = 0
-        self.step_name = ""
+        self.step_no, self.step_name = 0, ""
 
     def step(self, name):
         self.step_no += 1
@@ -261,14 +256,8 @@ class Road:
     def launch(self, run_no):
         self.client = Client(self.args.client, os.path.join(self.out, f"client-{run_no}.log"))
 
-    def wait_one(self, window, what, name, timeout, role=None):
+    def in_window(self, window, what, name, timeout, role=None):
         return wait_for(what, lambda: next(iter(pick(showing(self.client.pid, window), name, role)), None), timeout)
-
-    def in_main(self, what, name, timeout, role=None):
-        return self.wait_one(MAIN, what, name, timeout, role)
-
-    def in_widget(self, what, name, timeout, role=None):
-        return self.wait_one(WIDGET, what, name, timeout, role)
 
     def home_shown(self):
         """The main application with its home screen, not the sign-in screen."""
@@ -290,32 +279,32 @@ class Road:
     def sign_in(self):
         self.step("sign in by e-mail code")
         self.launch(1)
-        email = self.in_main("the sign-in screen's e-mail field", "you@company.com", 60)
+        email = self.in_window(MAIN, "the sign-in screen's e-mail field", "you@company.com", 60)
         self.shot("sign-in")
         email.click()
         run(["xdotool", "type", "--delay", "40", EMAIL])
         wait_for(f"the e-mail field to hold {EMAIL}", lambda: email.text() == EMAIL, 10)
-        self.in_main("the Send code button", "Send code", 5, role="push button").click()
+        self.in_window(MAIN, "the Send code button", "Send code", 5, role="push button").click()
 
         code = wait_for("the service to issue a one-time code", lambda: self.service.otp_code(EMAIL), 20)
-        self.in_main("the code field", "000000", 20).click()
+        self.in_window(MAIN, "the code field", "000000", 20).click()
         run(["xdotool", "type", "--delay", "40", code])
         # Six digits verify by themselves; no button press.
         wait_for("the home screen after the code", self.home_shown, 30)
         verified = [json.loads(r["body"]) | {"status": r["status"]}
                     for r in self.service.requests("POST", "/api/desktop/auth/otp")]
-        if {"step": "verify", "email": EMAIL, "otpCode": code, "status": 200} not in verified:
-            raise Failure(f"the service verified no code {code} for {EMAIL}: {verified}")
+        fail_if({"step": "verify", "email": EMAIL, "otpCode": code, "status": 200} not in verified,
+                f"the service verified no code {code} for {EMAIL}: {verified}")
         self.done("home")
 
     def meet(self):
         self.step('a "Zoom Meeting" window brings the widget to "MEETING DETECTED"')
-        self.in_widget("the widget's idle Record button", "Record", 30, role="push button")
-        if pick(showing(self.client.pid, WIDGET), "MEETING DETECTED"):
-            raise Failure("the widget offers a meeting before any meeting window is open")
+        self.in_window(WIDGET, "the widget's idle Record button", "Record", 30, role="push button")
+        fail_if(pick(showing(self.client.pid, WIDGET), "MEETING DETECTED"),
+                "the widget offers a meeting before any meeting window is open")
         self.meeting = MeetingWindow("Zoom Meeting", "zoom")
-        self.in_widget("MEETING DETECTED on the widget", "MEETING DETECTED", 15)
-        self.in_widget("the meeting's name on the widget", "Zoom Meeting", 5)
+        self.in_window(WIDGET, "MEETING DETECTED on the widget", "MEETING DETECTED", 15)
+        self.in_window(WIDGET, "the meeting's name on the widget", "Zoom Meeting", 5)
         self.done("meeting-detected")
 
     def record(self):
@@ -325,32 +314,30 @@ class Road:
              "and the open questions from last week, then agree who does what before Friday."])
         run(["sox", raw, "-r", "48000", "-c", "1", speech, "repeat", "5", "trim", "0", str(RECORD_SECONDS)])
         run(["sox", "-n", "-r", "48000", "-c", "2", tone, "synth", str(RECORD_SECONDS), "sine", "440", "gain", "-6"])
-        self.in_widget("the widget's Record button", "Record", 5, role="push button").click()
-        self.in_widget("REC on the widget", "REC", 15)
-        self.in_widget("the widget's stop button", "Stop recording", 5)
+        self.in_window(WIDGET, "the widget's Record button", "Record", 5, role="push button").click()
+        self.in_window(WIDGET, "REC on the widget", "REC", 15)
+        self.in_window(WIDGET, "the widget's stop button", "Stop recording", 5)
         # Speech into the virtual microphone and the tone out of the speakers, at once.
         players = [subprocess.Popen(["paplay", "-d", sink, path]) for sink, path in (("micfeed", speech),
                                                                                    ("speakers", tone))]
         for p in players:
-            if p.wait(RECORD_SECONDS + 20) != 0:
-                raise Failure(f"paplay ended with status {p.returncode}")
+            fail_if(p.wait(RECORD_SECONDS + 20) != 0, f"paplay ended with status {p.returncode}")
         self.shot("recording")
-        elapsed = self.in_widget("the elapsed time", re.compile(r"\d+:\d\d"), 5)
+        elapsed = self.in_window(WIDGET, "the elapsed time", re.compile(r"\d+:\d\d"), 5)
         minutes, seconds = map(int, elapsed.name.split(":")[-2:])
-        if minutes * 60 + seconds < RECORD_SECONDS:
-            raise Failure(f"the widget counts {elapsed.name} after {RECORD_SECONDS} s of sound")
+        fail_if(minutes * 60 + seconds < RECORD_SECONDS, f"the widget counts {elapsed.name} after {RECORD_SECONDS} s")
         self.done("recorded")
 
     def stop_and_follow(self):
         self.step("stop: two blobs and one notify reach the service; the note comes in and opens")
-        self.in_widget("the widget's stop button", "Stop recording", 5).click()
-        self.in_widget('"Saved" on the widget', "Saved", 2)
+        self.in_window(WIDGET, "the widget's stop button", "Stop recording", 5).click()
+        self.in_window(WIDGET, '"Saved" on the widget', "Saved", 2)
         self.meeting.close()
         self.meeting = None
 
         # Straight to the meetings screen, where the recording waits as a processing card.
-        self.in_main("the sidebar's Meetings item", "Meetings", 10, role="page tab").click()
-        self.in_main("the Meetings heading", "Meetings", 10, role="heading")
+        self.in_window(MAIN, "the sidebar's Meetings item", "Meetings", 10, role="page tab").click()
+        self.in_window(MAIN, "the Meetings heading", "Meetings", 10, role="heading")
         seen = []
 
         def card_reached_ready():
@@ -363,8 +350,7 @@ class Road:
                 seen.append(status)
                 print(f"[e2e]   processing card: {status}", flush=True)
                 self.shot("card-" + status.split(":")[0].strip("…").replace(" ", "-").lower())
-            if status.startswith("FAILED: "):
-                raise Failure(f"the processing card says {status!r}")
+            fail_if(status.startswith("FAILED: "), f"the processing card says {status!r}")
             return status == "READY"
 
         # The client follows the note on its own timetable: 2 s, 20 s, then every 10 s.
@@ -373,8 +359,7 @@ class Road:
         except Failure as e:
             raise Failure(f"{e}; the card showed: {' → '.join(seen) or 'nothing'}") from None
         order = [STAGES.index(s) for s in seen]
-        if order != sorted(order):
-            raise Failure("the processing card went backwards: " + " → ".join(seen))
+        fail_if(order != sorted(order), "the processing card went backwards: " + " → ".join(seen))
 
         notify = self.service.requests("POST", "/api/desktop/meeting-notes")
         blobs = self.service.requests("PUT", r"/blob/recordings/.+")
@@ -383,33 +368,29 @@ class Road:
             raise Failure(f"expected 2 client tokens, 2 blobs and 1 notify; the service got {len(tokens)}, "
                           f"{len(blobs)} and {len(notify)}")
         bad = [f"{r['method']} {r['path']} → {r['status']}" for r in blobs + notify + tokens if r["status"] != 200]
-        if bad:
-            raise Failure("the service refused part of the upload: " + "; ".join(bad))
+        fail_if(bad, "the service refused part of the upload: " + "; ".join(bad))
         self.check_tracks(json.loads(notify[0]["body"]))
 
         token = notify[0]["headers"]["authorization"]
         notes = self.service.get_json("/api/v2/meeting-notes", headers={"Authorization": token})["data"]
-        if len(notes) != 1:
-            raise Failure(f"the new account should have exactly one note, the service lists {len(notes)}")
+        fail_if(len(notes) != 1, f"the new account should have exactly one note, the service lists {len(notes)}")
         title = notes[0]["title"]
-        row = self.in_main(f"the note {title!r} in the meetings list", title, 30, role="push button")
+        row = self.in_window(MAIN, f"the note {title!r} in the meetings list", title, 30, role="push button")
         print(f"[e2e]   list row: {row.name} — {row.description}", flush=True)
         self.shot("note-listed")
         row.click()
-        self.in_main("the note's detail", title, 15, role="heading")
-        self.in_main("the detail's back control", "Recordings", 5, role="push button")
+        self.in_window(MAIN, "the note's detail", title, 15, role="heading")
+        self.in_window(MAIN, "the detail's back control", "Recordings", 5, role="push button")
         detail = wait_for("the client to load the note's detail",
                           lambda: self.service.requests("GET", rf"/api/v2/meeting-notes/{notes[0]['id']}"), 10)
-        if detail[-1]["status"] != 200:
-            raise Failure(f"the detail request ended with status {detail[-1]['status']}")
+        fail_if(detail[-1]["status"] != 200, f"the detail request ended with status {detail[-1]['status']}")
         self.done("note-detail")
 
     def check_tracks(self, body):
         """Both tracks hold what was played: speech on the microphone (RMS about 0.09), the tone on the
         system track (about 0.48); levels far apart, so swapped sources fail too."""
         for key, label, low, high in (("blob_url", "microphone", 0.02, 0.3), ("blob_url_system", "system", 0.3, 1)):
-            if not (url := body.get(key)):
-                raise Failure(f"the notify names no {label} track: {body}")
+            fail_if(not (url := body.get(key)), f"the notify names no {label} track: {body}")
             path = os.path.join(self.out, f"{label}-track.m4a")
             with open(path, "wb") as f:
                 f.write(self.service.request("GET", url))
@@ -419,10 +400,9 @@ class Road:
             seconds = len(samples) / 16000
             level = (sum(s * s for s in samples) / len(samples)) ** 0.5 if samples else 0.0
             print(f"[e2e]   {label} track: {seconds:.1f} s, RMS {level:.3f}", flush=True)
-            if not RECORD_SECONDS - 0.5 <= seconds <= RECORD_SECONDS + 30:
-                raise Failure(f"the {label} track lasts {seconds:.1f} s for {RECORD_SECONDS} s of sound")
-            if not low <= level <= high:
-                raise Failure(f"the {label} track's level is RMS {level:.4f}, not between {low} and {high}")
+            fail_if(not RECORD_SECONDS - 0.5 <= seconds <= RECORD_SECONDS + 30,
+                    f"the {label} track lasts {seconds:.1f} s for {RECORD_SECONDS} s of sound")
+            fail_if(not low <= level <= high, f"the {label} track's level is RMS {level:.4f}, not in [{low}, {high}]")
 
     def restart(self):
         self.step("quit, start again: the session comes back without signing in")
@@ -431,10 +411,8 @@ class Road:
         self.launch(2)
         wait_for("the home screen of the restored session", self.home_shown, 60)
         me = self.service.requests("GET", "/api/desktop/me")
-        if not me or me[-1]["status"] != 200:
-            raise Failure("the restored session did not load the user from the service")
-        if self.service.requests("POST", "/api/desktop/auth/otp"):
-            raise Failure("the second start asked for a sign-in")
+        fail_if(not me or me[-1]["status"] != 200, "the restored session did not load the user from the service")
+        fail_if(self.service.requests("POST", "/api/desktop/auth/otp"), "the second start asked for a sign-in")
         self.done("restored")
         self.client.quit()
 

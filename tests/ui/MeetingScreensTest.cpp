@@ -41,7 +41,7 @@ protected:
 
 }
 
-TEST_F(MeetingScreens, ListOpensADetailWhoseTicksReachTheServiceAndBackReturns)
+TEST_F(MeetingScreens, ListOpensADetailWhoseTicksReachTheServiceBackReturnsAndSearchNarrows)
 {
     AppWindow app;
     openMeetings(app);
@@ -122,6 +122,15 @@ TEST_F(MeetingScreens, ListOpensADetailWhoseTicksReachTheServiceAndBackReturns)
     ASSERT_TRUE(waitUntil([&] { return byText(app.detailColumn(), u"Server error (503)"_s) != nullptr; }));
     EXPECT_FALSE(byObjectName(app.detailColumn(), u"detailSpinner"_s));
     EXPECT_NE(textOf(app.detailColumn(), u"detailTitle"_s), u"1:1 with Priya"_s) << "the previous note is gone";
+
+    // From an open note, the sidebar's search shows the list: participants count, case does not.
+    type(app.window, byObjectName(app.root(), u"SidebarSearchBar"_s), u"PRIYA"_s);
+    ASSERT_TRUE(waitUntil([&] { return rowTitles(app.detailColumn()).size() == 4; }));
+    EXPECT_EQ(rowTitles(app.detailColumn()),
+        QStringList({u"Daily standup"_s, u"Design review: onboarding flow"_s, u"1:1 with Priya"_s, u"Quarterly planning"_s}));
+    EXPECT_EQ(textOf(app.detailColumn(), u"headerLine"_s), u"7 recordings · Echoquill is listening"_s);
+    type(app.window, byObjectName(app.root(), u"SidebarSearchBar"_s), u"zzz"_s);
+    EXPECT_TRUE(waitUntil([&] { return byText(app.detailColumn(), u"No recordings match “PRIYAzzz”"_s) != nullptr; }));
 }
 
 TEST_F(MeetingScreens, ProcessingCardsShowTheirStageAndGoAwayWhenDone)
@@ -175,27 +184,6 @@ TEST_F(MeetingScreens, ProcessingCardsShowTheirStageAndGoAwayWhenDone)
     click(app.window, byText(done, u"VIEW TRANSCRIPT →"_s));
     EXPECT_EQ(store.pendingUploads().size(), 1);
     ASSERT_TRUE(waitUntil([&] { return textOf(app.detailColumn(), u"detailTitle"_s) == u"Design review: onboarding flow"_s; }));
-}
-
-TEST_F(MeetingScreens, SidebarSearchOpensTheListNarrowedByTitleOrParticipant)
-{
-    AppWindow app;
-    openWindow(app);
-    ASSERT_TRUE(waitUntil([&] { return app.delegate.meetingStore()->meetings().size() == 7; }));
-    app.delegate.meetingStore()->setNavigateToMeetingId(idOf(*app.delegate.meetingStore(), u"Quarterly planning"_s));
-    ASSERT_TRUE(waitUntil([&] { return shows(app.detailColumn(), "MeetingDetailView"); }));
-
-    // From an open note, the search shows the list: participants count, case does not.
-    type(app.window, byObjectName(app.root(), u"SidebarSearchBar"_s), u"PRIYA"_s);
-    ASSERT_TRUE(waitUntil([&] { return shows(app.detailColumn(), "MeetingListView"); }));
-    QQuickItem *column = app.detailColumn();
-    ASSERT_TRUE(waitUntil([&] { return rowTitles(column).size() == 4; }));
-    EXPECT_EQ(rowTitles(column),
-        QStringList({u"Daily standup"_s, u"Design review: onboarding flow"_s, u"1:1 with Priya"_s, u"Quarterly planning"_s}));
-    EXPECT_EQ(textOf(column, u"headerLine"_s), u"7 recordings · Echoquill is listening"_s);
-
-    type(app.window, byObjectName(app.root(), u"SidebarSearchBar"_s), u"zzz"_s);
-    EXPECT_TRUE(waitUntil([&] { return byText(column, u"No recordings match “PRIYAzzz”"_s) != nullptr; }));
 }
 
 TEST_F(MeetingScreens, ListSpinsWhileLoadingThenSaysWhenThereAreNoRecordings)

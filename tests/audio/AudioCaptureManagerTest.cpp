@@ -32,7 +32,7 @@ bool onMainThread()
     return QThread::currentThread() == QCoreApplication::instance()->thread();
 }
 
-QJsonArray metadataTracks(const QString& sessionDirectory)
+QJsonArray metadataTracks(const QString &sessionDirectory)
 {
     QFile file(QDir(sessionDirectory).filePath(u"metadata.json"_s));
     file.open(QIODevice::ReadOnly);
@@ -59,13 +59,13 @@ protected:
     QStringList restartLines() const
     {
         QStringList out;
-        for (const QString& line : log.lines())
+        for (const QString &line : log.lines())
             if (line.startsWith(prefix) && line != flowing)
                 out << line.mid(prefix.size());
         return out;
     }
 
-    bool logged(const QString& text) const
+    bool logged(const QString &text) const
     {
         return waitUntil([&] { return log.contains(prefix + text); }, 10000);
     }
@@ -81,7 +81,7 @@ protected:
             10000);
     }
 
-    static std::string joined(const QStringList& lines) { return lines.join(u'\n').toStdString(); }
+    static std::string joined(const QStringList &lines) { return lines.join(u'\n').toStdString(); }
 
     QTemporaryDir documents;
     Log::Capture log;
@@ -160,7 +160,7 @@ TEST_F(AudioCaptureManagerTest, ARecordingYieldsBothUploadTracksHoldingExactlyWh
 TEST_F(AudioCaptureManagerTest, ANewDefaultDeviceRestartsCaptureOnceThenCoolsDown)
 {
     struct Case {
-        const char* name;
+        const char *name;
         QString command, device, back;
         // The track whose device changed, which goes on in a second segment in the new format.
         int track;
@@ -173,7 +173,7 @@ TEST_F(AudioCaptureManagerTest, ANewDefaultDeviceRestartsCaptureOnceThenCoolsDow
     const SoundPlayer output(u"speakers"_s, 440);
     const SoundPlayer voice(u"micfeed"_s, 300);
     const SoundPlayer second(u"micfeed2"_s, 500);
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         log.clear();
         AudioCaptureManager manager(quickTimings(), writerOptions());
@@ -345,7 +345,7 @@ TEST_F(AudioCaptureManagerTest, WithoutSystemOutputTheRecordingGoesOnMicOnly)
     manager.setSoundServer(server.address());
     QStringList unavailable;
     int unavailableOffMain = 0;
-    manager.setOnSystemTapUnavailable([&](const QString& description) {
+    manager.setOnSystemTapUnavailable([&](const QString &description) {
         unavailable << description;
         unavailableOffMain += onMainThread() ? 0 : 1;
     });
@@ -374,7 +374,7 @@ TEST_F(AudioCaptureManagerTest, WithoutSystemOutputTheRecordingGoesOnMicOnly)
     EXPECT_FALSE(QFile::exists(QFileInfo(*result.micURL).dir().filePath(u"system_upload.m4a"_s)));
     const QStringList lines = log.lines();
     const auto finalized = std::find_if(
-        lines.begin(), lines.end(), [](const QString& l) { return l.startsWith(u"[AudioTrackWriter] Finalized: "_s); });
+        lines.begin(), lines.end(), [](const QString &l) { return l.startsWith(u"[AudioTrackWriter] Finalized: "_s); });
     const auto noSystem
         = std::find(lines.begin(), lines.end(), prefix + u"No valid system segments, continuing mic-only"_s);
     ASSERT_NE(noSystem, lines.end());

@@ -1,10 +1,10 @@
+#include "SystemAudioTapService.h"
 #include "Await.h"
 #include "BufferCollector.h"
 #include "Log.h"
 #include "PrivateSoundServer.h"
 #include "SoundPlayer.h"
 #include "SoundTools.h"
-#include "SystemAudioTapService.h"
 
 #include <QRegularExpression>
 
@@ -19,8 +19,7 @@ namespace {
 
 class SystemAudioTapServiceTest : public ::testing::Test {
 protected:
-    template<class F>
-    static std::optional<SystemTapError> tapError(F &&call)
+    template <class F> static std::optional<SystemTapError> tapError(F &&call)
     {
         try {
             call();
@@ -45,7 +44,8 @@ TEST_F(SystemAudioTapServiceTest, ToneIntoTheDefaultSinkArrivesThroughItsMonitor
     tap.start();
     tap.start();
     ASSERT_TRUE(tap.isRunning());
-    EXPECT_TRUE(log.contains(u"[SystemAudioTapService] Tap format: sampleRate=48000.0 channels=2 bytesPerFrame=8 flags=9"_s));
+    EXPECT_TRUE(
+        log.contains(u"[SystemAudioTapService] Tap format: sampleRate=48000.0 channels=2 bytesPerFrame=8 flags=9"_s));
 
     // One stream, named in the log with the monitor it records.
     const auto after = SoundTools::sourceOutputIndices();
@@ -54,8 +54,8 @@ TEST_F(SystemAudioTapServiceTest, ToneIntoTheDefaultSinkArrivesThroughItsMonitor
     for (const QString &index : after)
         stream = before.contains(index) ? stream : index;
     EXPECT_EQ(log.lines().filter(u"AudioDeviceStart succeeded"_s),
-              QStringList { u"[SystemAudioTapService] AudioDeviceStart succeeded — aggregateDeviceID=%1 tapID=%2"_s.arg(
-                  stream, SoundTools::sourceIndex(u"speakers.monitor"_s)) });
+        QStringList { u"[SystemAudioTapService] AudioDeviceStart succeeded — aggregateDeviceID=%1 tapID=%2"_s.arg(
+            stream, SoundTools::sourceIndex(u"speakers.monitor"_s)) });
 
     const SoundPlayer tone(u"speakers"_s, 440);
     ASSERT_TRUE(waitUntil([&] { return collected.count() >= 25 && collected.maxRms() > 0.2; }, 20000))
@@ -71,7 +71,8 @@ TEST_F(SystemAudioTapServiceTest, ToneIntoTheDefaultSinkArrivesThroughItsMonitor
     // The first 20 cycles are logged, frames following from the byte size.
     const QStringList lines = log.lines().filter(u"[SystemAudioTapService] IOProc #"_s);
     ASSERT_EQ(lines.size(), 20);
-    const auto last = QRegularExpression(u"^\\[SystemAudioTapService\\] IOProc #19: buffers=1 sizes=\\[(\\d+)\\] frames=(\\d+) 48000.0Hz/2ch interleaved=true$"_s)
+    const auto last = QRegularExpression(
+        u"^\\[SystemAudioTapService\\] IOProc #19: buffers=1 sizes=\\[(\\d+)\\] frames=(\\d+) 48000.0Hz/2ch interleaved=true$"_s)
                           .match(lines.last());
     ASSERT_TRUE(last.hasMatch()) << lines.last().toStdString();
     EXPECT_EQ(last.captured(1).toInt() / 8, last.captured(2).toInt());

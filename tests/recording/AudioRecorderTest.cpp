@@ -1,63 +1,55 @@
 #include "AudioRecorder.h"
 #include "APIClient.h"
 #include "Await.h"
+#include "DevServerProcess.h"
 #include "Endpoints.h"
 #include "Log.h"
 #include "PrivateSoundServer.h"
 #include "QuickRecorder.h"
 #include "SoundPlayer.h"
 #include "SoundTools.h"
-#include "TestServer.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonDocument>
+#include <QJsonArray>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-#include <atomic>
-#include <thread>
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 
 namespace {
 
-// A service and blob store whose notify call can be made slow.
+// The local service, with a sound server of the test's own or the desktop's.
 class RecorderTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        auto& s = server.server();
-        s.Post("/api/desktop/meeting-notes/upload-token", [](const httplib::Request& req, httplib::Response& res) {
-            const auto path
-                = QJsonDocument::fromJson(QByteArray::fromStdString(req.body))["payload"_L1]["pathname"_L1].toString();
-            res.set_content(("{\"clientToken\":\"ct-" + path + "\"}").toStdString(), "application/json");
-        });
-        s.Put(R"(/blob/(.*))", [this](const httplib::Request& req, httplib::Response& res) {
-            res.set_content(
-                "{\"url\":\"" + server.url(u"/blob/"_s).toString().toStdString() + req.matches[1].str() + "\"}",
-                "application/json");
-        });
-        s.Post("/api/desktop/meeting-notes", [this](const httplib::Request&, httplib::Response& res) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(notifyDelayMs.load()));
-            res.set_content("{\"success\": true, \"noteId\": " + std::to_string(++notifies) + "}", "application/json");
-        });
-        server.start();
-        Endpoints::setServiceOrigin(server.origin());
+        ASSERT_TRUE(service.isRunning());
+        Endpoints::setServiceOrigin(service.origin());
+        token = service.signIn();
     }
     void TearDown() override { APIClient::shared().network().clearConnectionCache(); }
 
-    std::unique_ptr<AudioRecorder> makeRecorder(const QString& soundServer = {})
+    std::unique_ptr<AudioRecorder> makeRecorder(const QString &soundServer = {})
     {
-        return makeQuickRecorder(server.url(u"/blob/"_s).toString(), folder.path(), quickTimings(), soundServer);
+        return makeQuickRecorder(service.url(u"/blob/"_s).toString(), folder.path(), quickTimings(), soundServer);
+    }
+
+    // The service's count of `method` requests to `path`.
+    int requests(const QString &method, const std::string &path)
+    {
+        int count = 0;
+        for (const QJsonValue &request : service.control("GET", "/__dev/requests?path=" + path).toArray())
+            count += request[u"method"_s] == method ? 1 : 0;
+        return count;
     }
 
     // Records until the microphone has delivered sound, then `time` longer
     // (idle null sinks start delivering only after a while).
-    static bool recordFor(AudioRecorder& recorder, std::chrono::milliseconds time)
+    static bool recordFor(AudioRecorder &recorder, std::chrono::milliseconds time)
     {
         recorder.start();
         if (!waitUntil([&] { return recorder.isRecording() && recorder.audioLevel() > 0; }, 15000))
@@ -66,17 +58,16 @@ protected:
         return true;
     }
 
-    TestServer server;
+    DevServerProcess service;
+    QString token;
     QTemporaryDir folder;
-    std::atomic_int notifies = 0;
-    std::atomic_int notifyDelayMs = 0;
 };
 
 }
 
 TEST(AudioRecorderText, FormattedDurationTruncatesToWholeSeconds)
 {
-    const std::pair<double, const char*> cases[] = {
+    const std::pair<double, const char *> cases[] = {
         { 0, "00:00" },
         { 59.9, "00:59" },
         { 60, "01:00" },
@@ -85,7 +76,7 @@ TEST(AudioRecorderText, FormattedDurationTruncatesToWholeSeconds)
         { 3725, "1:02:05" },
         { 36000, "10:00:00" },
     };
-    for (const auto& [seconds, text] : cases)
+    for (const auto &[seconds, text] : cases)
         EXPECT_EQ(AudioRecorder::formatDuration(seconds), QString::fromLatin1(text)) << seconds;
 }
 
@@ -133,17 +124,17 @@ TEST_F(RecorderTest, ASoundServerThatRefusesOrCannotRecordLeavesNothingRunningAn
         ASSERT_TRUE(SoundTools::pactl({ u"suspend-source"_s, u"mute"_s, u"1"_s }, sound.address()));
         auto recorder = makeRecorder(sound.address());
         QList<UploadStatus> withoutSession, statuses;
-        recorder->stopAndUpload(u"tok"_s, [&](const UploadStatus& s) { withoutSession << s; });
+        recorder->stopAndUpload(token, [&](const UploadStatus &s) { withoutSession << s; });
         EXPECT_TRUE(log.contains(u"[AudioRecorder] stopAndUpload: no active session"_s));
         EXPECT_FALSE(recorder->isStoppingRecording());
         recorder->start();
         ASSERT_TRUE(waitUntil([&] { return recorder->isRecording(); }, 10000));
         EXPECT_FALSE(recorder->systemAudioAvailable());
-        recorder->stopAndUpload(u"tok"_s, [&](const UploadStatus& s) { statuses << s; });
+        recorder->stopAndUpload(token, [&](const UploadStatus &s) { statuses << s; });
         ASSERT_TRUE(waitUntil([&] { return !recorder->isStoppingRecording(); }, 20000));
         EXPECT_EQ(statuses, QList<UploadStatus> { UploadStatus::failed(u"No audio file produced"_s) });
         EXPECT_TRUE(withoutSession.isEmpty()) << "a stop without a session reports nothing, ever";
-        EXPECT_TRUE(server.received().empty()) << "nothing is uploaded";
+        EXPECT_EQ(requests(u"POST"_s, "/api/desktop/meeting-notes/upload-token"), 0) << "nothing is uploaded";
     }
 }
 
@@ -176,15 +167,15 @@ TEST_F(RecorderTest, ASecondRecordingStoppedDuringTheFirstUploadIsUploadedToo)
     // A stop is never ignored because another recording's upload still runs.
     const auto speech = SoundPlayer::tone(u"micfeed"_s, 60, 300);
     const auto tone = SoundPlayer::tone(u"speakers"_s, 60);
-    notifyDelayMs = 3000;
+    service.control("POST", "/__dev/latency", { { u"ms"_s, 3000 }, { u"path"_s, u"/api/desktop/meeting-notes"_s } });
     auto recorder = makeRecorder();
     QList<UploadStatus> first, second;
 
     ASSERT_TRUE(recordFor(*recorder, 1500ms));
-    recorder->stopAndUpload(u"tok"_s, [&](const UploadStatus& s) { first.append(s); });
+    recorder->stopAndUpload(token, [&](const UploadStatus &s) { first.append(s); });
     EXPECT_TRUE(recorder->isStoppingRecording());
     ASSERT_TRUE(recordFor(*recorder, 1500ms)) << "a new recording may start while the first uploads";
-    recorder->stopAndUpload(u"tok"_s, [&](const UploadStatus& s) { second.append(s); });
+    recorder->stopAndUpload(token, [&](const UploadStatus &s) { second.append(s); });
     EXPECT_FALSE(recorder->isRecording()) << "no recording is left running";
 
     ASSERT_TRUE(waitUntil([&] { return !recorder->isStoppingRecording(); }, 40000));
@@ -193,6 +184,6 @@ TEST_F(RecorderTest, ASecondRecordingStoppedDuringTheFirstUploadIsUploadedToo)
     EXPECT_EQ(first.last().stage(), UploadStatus::Processing);
     EXPECT_EQ(second.last().stage(), UploadStatus::Processing);
     EXPECT_NE(first.last(), second.last()) << "two notes";
-    EXPECT_EQ(notifies.load(), 2);
-    EXPECT_EQ(server.count("/api/desktop/meeting-notes/upload-token"), 4u) << "both tracks of both recordings";
+    EXPECT_EQ(requests(u"POST"_s, "/api/desktop/meeting-notes"), 2);
+    EXPECT_EQ(requests(u"POST"_s, "/api/desktop/meeting-notes/upload-token"), 4) << "both tracks of both recordings";
 }

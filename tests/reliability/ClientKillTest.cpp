@@ -21,19 +21,19 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // The first channel of a source's first segment, as far as its header says.
-std::vector<float> firstChannel(const SourceOnDisk& source)
+std::vector<float> firstChannel(const SourceOnDisk &source)
 {
     std::vector<float> out;
     if (source.segments.empty() || source.segments.front().channels <= 0)
         return out;
-    const auto& segment = source.segments.front();
+    const auto &segment = source.segments.front();
     for (std::size_t i = 0; i < segment.interleaved.size(); i += std::size_t(segment.channels))
         out.push_back(segment.interleaved[i]);
     return out;
 }
 
 // The loud part is readable whole: at least 1.9 s of it, then a third of a second of quiet.
-bool holdsTheWholeTone(const SourceOnDisk& source)
+bool holdsTheWholeTone(const SourceOnDisk &source)
 {
     const std::vector<float> samples = firstChannel(source);
     const std::size_t block = 480;
@@ -95,7 +95,7 @@ TEST(ClientKill, SegmentsOfAKilledRecordingHoldEveryFramePlayedUpToTheLastHeader
 
     EXPECT_FALSE(QDir(session).exists(u"metadata.json"_s)) << "the session was never finalized";
     std::cout << "[figure] client killed with SIGKILL:";
-    for (const auto& [prefix, channels] : { std::pair { u"mic_track_"_s, 1 }, std::pair { u"system_track_"_s, 2 } }) {
+    for (const auto &[prefix, channels] : { std::pair { u"mic_track_"_s, 1 }, std::pair { u"system_track_"_s, 2 } }) {
         SCOPED_TRACE(prefix.toStdString());
         const SourceOnDisk source = SourceOnDisk::read(session, prefix);
         ASSERT_EQ(source.fileNames.size(), 1u) << source.fileNames.join(u' ').toStdString();

@@ -29,7 +29,7 @@ float sampleAt(std::uint64_t frame, std::uint32_t channel)
 }
 
 CapturedAudioBuffer buffer(
-    AudioCaptureSource source, const AudioFormat& format, std::uint32_t frames, std::uint64_t first)
+    AudioCaptureSource source, const AudioFormat &format, std::uint32_t frames, std::uint64_t first)
 {
     auto pcm = PcmBuffer::create(format, frames);
     pcm->setFrameLength(frames);
@@ -58,11 +58,11 @@ CapturedAudioBuffer buffer(
         std::move(pcm) };
 }
 
-SegmentContents readSegment(const QString& path)
+SegmentContents readSegment(const QString &path)
 {
     SegmentContents out;
     SF_INFO info {};
-    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
     if (!file)
         return out;
     out.opened = true;
@@ -76,7 +76,7 @@ SegmentContents readSegment(const QString& path)
     return out;
 }
 
-void writeToneSegment(const QString& path, int rate, int channels, double seconds, float amplitude, double frequency)
+void writeToneSegment(const QString &path, int rate, int channels, double seconds, float amplitude, double frequency)
 {
     const AudioFormat format { double(rate), std::uint32_t(channels), AudioFormat::CommonFormat::Float32, true };
     QString error;
@@ -89,7 +89,7 @@ void writeToneSegment(const QString& path, int rate, int channels, double second
     for (std::uint64_t done = 0; done < total;) {
         const auto frames = std::uint32_t(std::min<std::uint64_t>(chunk, total - done));
         buffer->setFrameLength(frames);
-        float* samples = buffer->samples<float>(0);
+        float *samples = buffer->samples<float>(0);
         for (std::uint32_t f = 0; f < frames; ++f) {
             const float value
                 = amplitude * float(std::sin(2.0 * std::numbers::pi * frequency * double(done + f) / rate));
@@ -102,10 +102,10 @@ void writeToneSegment(const QString& path, int rate, int channels, double second
     }
 }
 
-void writeEmptyCafSegment(const QString& path)
+void writeEmptyCafSegment(const QString &path)
 {
     QByteArray caf("caff\x00\x01\x00\x00", 8);
-    auto chunk = [&caf](const char* type, const QByteArray& body) {
+    auto chunk = [&caf](const char *type, const QByteArray &body) {
         caf.append(type, 4);
         char size[8];
         qToBigEndian<qint64>(body.size(), size);
@@ -128,7 +128,7 @@ void writeEmptyCafSegment(const QString& path)
         throw std::runtime_error("could not write " + path.toStdString());
 }
 
-TrackInfo probe(const QString& path)
+TrackInfo probe(const QString &path)
 {
     QProcess ffprobe;
     ffprobe.start(QStringLiteral("ffprobe"),
@@ -151,7 +151,7 @@ TrackInfo probe(const QString& path)
     return info;
 }
 
-std::vector<float> decodeMono(const QString& path)
+std::vector<float> decodeMono(const QString &path)
 {
     QProcess ffmpeg;
     ffmpeg.start(QStringLiteral("ffmpeg"),
@@ -166,7 +166,7 @@ std::vector<float> decodeMono(const QString& path)
     return samples;
 }
 
-double rms(const std::vector<float>& samples, std::size_t from, std::size_t to)
+double rms(const std::vector<float> &samples, std::size_t from, std::size_t to)
 {
     to = std::min(to, samples.size());
     if (from >= to)
@@ -177,7 +177,7 @@ double rms(const std::vector<float>& samples, std::size_t from, std::size_t to)
     return std::sqrt(sum / double(to - from));
 }
 
-QStringList topLevelAtoms(const QString& path)
+QStringList topLevelAtoms(const QString &path)
 {
     QStringList atoms;
     QFile file(path);
@@ -202,7 +202,7 @@ QStringList topLevelAtoms(const QString& path)
     return atoms;
 }
 
-double loudSeconds(const std::vector<float>& samples, int rate, double threshold)
+double loudSeconds(const std::vector<float> &samples, int rate, double threshold)
 {
     const std::size_t block = std::size_t(rate / 100);
     std::size_t loud = 0;

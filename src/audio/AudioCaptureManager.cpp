@@ -520,6 +520,7 @@ bool AudioCaptureManager::micDelivers(int generation, std::int64_t since)
 // segments of the same session, so no silence stands for the gap and both tracks miss the same span.
 bool AudioCaptureManager::reconnect(int generation)
 {
+    log(QStringLiteral("Capture paused; reconnecting to the sound server"));
     reportCapturePaused(true);
     m_writeQueue->post([this] {
         std::shared_ptr<AudioTrackWriter> writer;
@@ -588,7 +589,7 @@ void AudioCaptureManager::runHardwareRestart(int generation)
             return endRestart(generation, false);
         startServices();
     } catch (const std::exception &error) {
-        log(QStringLiteral("Restart failed: ") + describe(error) + QStringLiteral("; reconnecting"));
+        log(QStringLiteral("Restart failed: ") + describe(error) + QStringLiteral("; cooldown active"));
         reportTapUnavailable(describe(error));
         if (!reconnect(generation))
             return endRestart(generation, false);

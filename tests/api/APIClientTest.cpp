@@ -1,5 +1,6 @@
 #include "APIClient.h"
 #include "Await.h"
+#include "Endpoints.h"
 #include "Log.h"
 #include "RaisedError.h"
 #include "TestServer.h"
@@ -12,26 +13,29 @@ namespace {
 
 struct Echo {
     QString value;
-    static Echo fromJson(const Json::ObjectReader &r) { return {r.required<QString>("value"_L1)}; }
+    static Echo fromJson(const Json::ObjectReader& r) { return { r.required<QString>("value"_L1) }; }
+};
+
+struct Any {
+    static Any fromJson(const Json::ObjectReader&) { return {}; }
 };
 
 struct Body {
     QString email;
     std::optional<QString> otpCode;
-    QJsonObject toJson() const { return Json::ObjectWriter().set("email"_L1, email).set("otpCode"_L1, otpCode).object(); }
+    QJsonObject toJson() const
+    {
+        return Json::ObjectWriter().set("email"_L1, email).set("otpCode"_L1, otpCode).object();
+    }
 };
 
 class APIClientTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        server.server().Get("/echo", [](const httplib::Request &, httplib::Response &res) {
-            res.set_content(R"({"value":"ok"})", "application/json");
-        });
-        server.server().Post("/echo", [](const httplib::Request &, httplib::Response &res) {
-            res.set_content(R"({"value":"posted"})", "application/json");
-        });
-        server.server().Get("/status/(\\d+)", [this](const httplib::Request &req, httplib::Response &res) {
+        server.reply("GET", "/echo", 200, R"({"value":"ok"})");
+        server.reply("POST", "/echo", 200, R"({"value":"posted"})");
+        server.server().Get("/status/(\\d+)", [this](const httplib::Request& req, httplib::Response& res) {
             res.status = std::stoi(req.matches[1]);
             res.set_content(nextBody, "text/plain");
         });
@@ -39,7 +43,7 @@ protected:
     }
     void TearDown() override { APIClient::shared().network().clearConnectionCache(); }
 
-    APIClient &client = APIClient::shared();
+    APIClient& client = APIClient::shared();
     TestServer server;
     std::string nextBody;
 };
@@ -85,19 +89,11 @@ TEST_F(APIClientTest, ErrorStatusesAreLoggedWithTruncatedBodiesAndMapped)
 
 TEST_F(APIClientTest, UndecodableRepliesAreDecodingErrorsWithTheDecodeLine)
 {
-    server.server().Get("/empty", [](const httplib::Request &, httplib::Response &res) { res.status = 200; });
-    server.server().Get("/truncated", [](const httplib::Request &, httplib::Response &res) {
-        res.set_content(R"({"value":"o)", "application/json");
-    });
-    server.server().Get("/array", [](const httplib::Request &, httplib::Response &res) {
-        res.set_content(R"(["value"])", "application/json");
-    });
-    server.server().Get("/nested", [](const httplib::Request &, httplib::Response &res) {
-        res.set_content(std::string(2'500'000, '[') + std::string(2'500'000, ']'), "application/json");
-    });
-    server.server().Get("/long", [](const httplib::Request &, httplib::Response &res) {
-        res.set_content(R"({"other":")" + std::string(400, 'z') + "\"}", "application/json");
-    });
+    server.reply("GET", "/empty", 200, "");
+    server.reply("GET", "/truncated", 200, R"({"value":"o)");
+    server.reply("GET", "/array", 200, R"(["value"])");
+    server.reply("GET", "/nested", 200, std::string(2'500'000, '[') + std::string(2'500'000, ']'));
+    server.reply("GET", "/long", 200, R"({"other":")" + std::string(400, 'z') + "\"}");
 
     Log::Capture log;
     EQAPIError e = apiError([&] { await(client.get<Echo>(server.url(u"/empty"_s), u"t"_s)); });
@@ -105,14 +101,15 @@ TEST_F(APIClientTest, UndecodableRepliesAreDecodingErrorsWithTheDecodeLine)
     EXPECT_TRUE(e.description().startsWith(u"Data error: "_s));
     EXPECT_EQ(log.lines().value(0), u"[APIClient] decode error for /empty: "_s);
 
-    for (const char *path : {"/truncated", "/array", "/nested"}) {
+    for (const char* path : { "/truncated", "/array", "/nested" }) {
         e = apiError([&] { await(client.get<Echo>(server.url(QString::fromLatin1(path)), u"t"_s)); });
         EXPECT_TRUE(e.is(EQAPIError::DecodingError)) << path;
     }
 
     e = apiError([&] { await(client.get<Echo>(server.url(u"/long"_s), u"t"_s)); });
     EXPECT_TRUE(e.description().contains(u"value"_s)) << "the missing key is named";
-    EXPECT_EQ(log.lines().last(), u"[APIClient] decode error for /long: "_s + (R"({"other":")" + QString(300, u'z')).left(300));
+    EXPECT_EQ(log.lines().last(),
+        u"[APIClient] decode error for /long: "_s + (R"({"other":")" + QString(300, u'z')).left(300));
 }
 
 TEST_F(APIClientTest, TransportFailuresAreWrappedExceptForPostWithoutResponse)
@@ -123,9 +120,9 @@ TEST_F(APIClientTest, TransportFailuresAreWrappedExceptForPostWithoutResponse)
     EXPECT_TRUE(e.description().startsWith(u"Network error: "_s));
 
     try {
-        await(client.postWithoutResponse(dead, Body{u"a@b.c"_s, {}}, std::nullopt));
+        await(client.postWithoutResponse(dead, Body { u"a@b.c"_s, {} }, std::nullopt));
         ADD_FAILURE() << "no error";
-    } catch (const TransportError &t) {
+    } catch (const TransportError& t) {
         EXPECT_FALSE(t.description().isEmpty());
         EXPECT_FALSE(t.description().startsWith(u"Network error: "_s));
     }
@@ -133,14 +130,17 @@ TEST_F(APIClientTest, TransportFailuresAreWrappedExceptForPostWithoutResponse)
 
 TEST_F(APIClientTest, BodiesLeaveAbsentOptionalsOutAndPostWithoutResponseMapsStatuses)
 {
-    server.server().Post("/otp", [](const httplib::Request &req, httplib::Response &res) {
+    server.server().Post("/otp", [](const httplib::Request& req, httplib::Response& res) {
         res.status = req.body.find("bad") != std::string::npos ? 401 : 204;
     });
 
-    EXPECT_EQ(await(client.post<Echo>(server.url(u"/echo"_s), Body{u"a@b.c"_s, u"123456"_s}, u"t"_s)).value, u"posted"_s);
-    await(client.postWithoutResponse(server.url(u"/otp"_s), Body{u"a@b.c"_s, {}}, std::nullopt));
+    EXPECT_EQ(
+        await(client.post<Echo>(server.url(u"/echo"_s), Body { u"a@b.c"_s, u"123456"_s }, u"t"_s)).value, u"posted"_s);
+    await(client.postWithoutResponse(server.url(u"/otp"_s), Body { u"a@b.c"_s, {} }, std::nullopt));
     Log::Capture log;
-    EQAPIError e = apiError([&] { await(client.postWithoutResponse(server.url(u"/otp"_s), Body{u"bad"_s, {}}, std::nullopt)); });
+    EQAPIError e = apiError([&] {
+        await(client.postWithoutResponse(server.url(u"/otp"_s), Body { u"bad"_s, {} }, std::nullopt));
+    });
     EXPECT_TRUE(e.is(EQAPIError::Unauthorized));
     EXPECT_TRUE(log.lines().isEmpty()) << "postWithoutResponse prints nothing";
 
@@ -149,4 +149,28 @@ TEST_F(APIClientTest, BodiesLeaveAbsentOptionalsOutAndPostWithoutResponseMapsSta
     EXPECT_EQ(got[0].body, R"({"email":"a@b.c","otpCode":"123456"})");
     EXPECT_EQ(got[1].body, R"({"email":"a@b.c"})");
     EXPECT_FALSE(got[1].hasHeader("Authorization"));
+}
+
+TEST(Endpoints, OriginChecksAndQueryValuesArriveIntact)
+{
+    for (const char* bad : { "not a url", "/relative", "https://host/with/path" })
+        EXPECT_FALSE(Endpoints::originProblem(QString::fromLatin1(bad)).isEmpty()) << bad;
+    EXPECT_TRUE(Endpoints::originProblem(u"http://127.0.0.1:8787"_s).isEmpty());
+    Endpoints::setServiceOrigin(QUrl(u"https://api.echoquill.app/"_s));
+    EXPECT_EQ(Endpoints::meetingNoteDetailURL(u"42"_s, u"desktop"_s).toString(),
+        u"https://api.echoquill.app/api/v2/meeting-notes/42?source=desktop"_s);
+
+    TestServer server;
+    server.reply("GET", "/api/recall/upcoming-meetings", 200);
+    server.reply("GET", "/api/v2/meeting-notes/7", 200);
+    server.start();
+    Endpoints::setServiceOrigin(server.origin());
+    const QString tricky = u"Zoë & Łukasz=1+2 #x"_s;
+    await(APIClient::shared().get<Any>(Endpoints::upcomingMeetingsURL(tricky, 20), u"t"_s));
+    await(APIClient::shared().get<Any>(Endpoints::meetingNoteDetailURL(u"7"_s, u"a&b c"_s), u"t"_s));
+    const auto got = server.received();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(QString::fromStdString(got[0].query), u"limit=20&tarnwick_user_id="_s + tricky);
+    EXPECT_EQ(got[1].query, "source=a&b c");
+    APIClient::shared().network().clearConnectionCache();
 }

@@ -15,7 +15,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QJsonObject jsonBody(const TestServer::Received &r)
+QJsonObject jsonBody(const TestServer::Received& r)
 {
     return QJsonDocument::fromJson(QByteArray::fromStdString(r.body)).object();
 }
@@ -25,7 +25,7 @@ QJsonObject jsonBody(const TestServer::Received &r)
 TEST(AuthService, CodeRequestAndVerifyCarryExactlyTheirFieldsAndNoBearer)
 {
     SessionServer server;
-    server.setVerifyReply("482913", {200, R"({"token":"tok-fresh","expiresIn":3600})"});
+    server.setVerifyReply("482913", { 200, R"({"token":"tok-fresh","expiresIn":3600})" });
     AuthService auth;
 
     await(auth.requestOTP(u"  Ann@Example.COM"_s));
@@ -33,11 +33,12 @@ TEST(AuthService, CodeRequestAndVerifyCarryExactlyTheirFieldsAndNoBearer)
 
     const auto got = server.requests("/api/desktop/auth/otp");
     ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(jsonBody(got[0]), (QJsonObject {{"email"_L1, u"  Ann@Example.COM"_s}, {"step"_L1, u"request"_s}}))
+    EXPECT_EQ(jsonBody(got[0]), (QJsonObject { { "email"_L1, u"  Ann@Example.COM"_s }, { "step"_L1, u"request"_s } }))
         << "the address is sent as typed and the request never has otpCode";
     EXPECT_EQ(jsonBody(got[1]),
-        (QJsonObject {{"email"_L1, u"  Ann@Example.COM"_s}, {"step"_L1, u"verify"_s}, {"otpCode"_L1, u"482913"_s}}));
-    for (const auto &r : got) {
+        (QJsonObject {
+            { "email"_L1, u"  Ann@Example.COM"_s }, { "step"_L1, u"verify"_s }, { "otpCode"_L1, u"482913"_s } }));
+    for (const auto& r : got) {
         EXPECT_EQ(r.method, "POST");
         EXPECT_EQ(r.header("Content-Type"), "application/json");
         EXPECT_FALSE(r.hasHeader("Authorization"));
@@ -47,8 +48,8 @@ TEST(AuthService, CodeRequestAndVerifyCarryExactlyTheirFieldsAndNoBearer)
 TEST(AuthService, RejectedCodesAndBrokenRepliesSurfaceAsClientErrors)
 {
     SessionServer server;
-    server.setVerifyReply("500500", {500, "{}"});
-    server.setVerifyReply("000000", {200, R"({"jwt":"x"})"});
+    server.setVerifyReply("500500", { 500, "{}" });
+    server.setVerifyReply("000000", { 200, R"({"jwt":"x"})" });
     AuthService auth;
 
     EXPECT_TRUE(apiError([&] { await(auth.verifyOTP(u"a@b.c"_s, u"111111"_s)); }).is(EQAPIError::Unauthorized));
@@ -73,25 +74,25 @@ TEST(AuthService, CodeRequestPassesTransportFailuresThroughWhileVerifyWrapsThem)
 TEST(AuthService, CallbackTokenIsTheFirstQueryItemNamedExactlyToken)
 {
     struct Case {
-        const char *url;
+        const char* url;
         std::optional<QString> token;
         int length;
     };
     const Case cases[] = {
-        {"echoquill://auth?token=abc", u"abc"_s, 3},
-        {"echoquill://any.host/some/path?state=x&token=", u""_s, 0},
-        {"echoquill://x?token=first&token=second", u"first"_s, 5},
-        {"https://elsewhere.example/cb?token=t%2Bk%20x", u"t+k x"_s, 5},
-        {"echoquill:auth?tok%65n=abc", u"abc"_s, 3},
-        {"echoquill://x?token=e%CC%81t", u"e\u0301t"_s, 2},
-        {"echoquill://x#token=abc", std::nullopt, 0},
-        {"echoquill://x?Token=abc", std::nullopt, 0},
-        {"echoquill://x?token", std::nullopt, 0},
-        {"echoquill://x?token&token=abc", std::nullopt, 0},
-        {"echoquill://x?access_token=abc", std::nullopt, 0},
-        {"echoquill://x", std::nullopt, 0},
+        { "echoquill://auth?token=abc", u"abc"_s, 3 },
+        { "echoquill://any.host/some/path?state=x&token=", u""_s, 0 },
+        { "echoquill://x?token=first&token=second", u"first"_s, 5 },
+        { "https://elsewhere.example/cb?token=t%2Bk%20x", u"t+k x"_s, 5 },
+        { "echoquill:auth?tok%65n=abc", u"abc"_s, 3 },
+        { "echoquill://x?token=e%CC%81t", u"e\u0301t"_s, 2 },
+        { "echoquill://x#token=abc", std::nullopt, 0 },
+        { "echoquill://x?Token=abc", std::nullopt, 0 },
+        { "echoquill://x?token", std::nullopt, 0 },
+        { "echoquill://x?token&token=abc", std::nullopt, 0 },
+        { "echoquill://x?access_token=abc", std::nullopt, 0 },
+        { "echoquill://x", std::nullopt, 0 },
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.url);
         Log::Capture log;
         const QUrl url(QString::fromUtf8(c.url));
@@ -103,7 +104,7 @@ TEST(AuthService, CallbackTokenIsTheFirstQueryItemNamedExactlyToken)
             EXPECT_TRUE(log.containsPrefix(u"[AuthService] Failed to extract token from callback URL: "_s));
         }
         EXPECT_TRUE(log.containsPrefix(u"[AuthService] Callback URL received: "_s));
-        for (const QString &line : log.lines())
+        for (const QString& line : log.lines())
             EXPECT_FALSE(line.contains(u"abc"_s) || line.contains(u"first"_s))
                 << "a token was logged: " << line.toStdString();
     }
@@ -111,8 +112,8 @@ TEST(AuthService, CallbackTokenIsTheFirstQueryItemNamedExactlyToken)
     Log::Capture log;
     EXPECT_TRUE(apiError([] { AuthService::tokenFromCallback(std::nullopt); }).is(EQAPIError::InvalidCallback));
     EXPECT_EQ(log.lines(),
-        (QStringList {u"[AuthService] Callback URL received: nil"_s,
-            u"[AuthService] Failed to extract token from callback URL: nil"_s}));
+        (QStringList { u"[AuthService] Callback URL received: nil"_s,
+            u"[AuthService] Failed to extract token from callback URL: nil"_s }));
 }
 
 TEST(AuthService, LoggedCallbackAddressesKeepEverythingButTheTokenValue)

@@ -18,35 +18,10 @@ namespace {
 
 class AuthStoreTest : public KeyringTest {
 protected:
-
     // Every reply of the shared client that has completed, handled by its caller or not.
-    QSignalSpy completedReplies {&APIClient::shared().network(), &QNetworkAccessManager::finished};
+    QSignalSpy completedReplies { &APIClient::shared().network(), &QNetworkAccessManager::finished };
 };
 
-}
-
-TEST_F(AuthStoreTest, ConstructionReturnsAtOnceAndTheRestoreFillsTheUserLater)
-{
-    SessionServer server;
-    server.setUserReply("stored-token", {200, SessionServer::userJson()});
-    server.holdUserReply("stored-token");
-    KeychainService::saveToken(u"stored-token"_s);
-
-    AuthStore store;
-    EXPECT_FALSE(store.currentUser()) << "construction does not wait for the user";
-    EXPECT_FALSE(store.isLoading()) << "a restore is not a sign-in";
-    ASSERT_TRUE(waitUntil([&] { return server.userRequestTokens().size() == 1; }));
-    EXPECT_FALSE(store.currentUser());
-
-    QSignalSpy userChanged(&store, &AuthStore::currentUserChanged);
-    server.release();
-    ASSERT_TRUE(waitUntil([&] { return store.currentUser().has_value(); }));
-    EXPECT_EQ(store.currentUser()->name, u"Ann Lee"_s);
-    EXPECT_EQ(store.currentUser()->freeCredits, 3);
-    EXPECT_EQ(store.currentUser()->googlePicture, u"https://images.example.com/ann.png"_s);
-    EXPECT_EQ(userChanged.count(), 1);
-    EXPECT_EQ(server.requests("/api/desktop/me").at(0).header("Authorization"), "Bearer stored-token");
-    EXPECT_EQ(store.error(), std::nullopt);
 }
 
 TEST_F(AuthStoreTest, RestoreWithARejectedTokenSignsOutSilentlyAndForgetsTheToken)
@@ -62,6 +37,7 @@ TEST_F(AuthStoreTest, RestoreWithARejectedTokenSignsOutSilentlyAndForgetsTheToke
     EXPECT_EQ(store.error(), std::nullopt);
     EXPECT_EQ(errorChanged.count(), 0);
     EXPECT_EQ(KeychainService::loadToken(), std::nullopt);
+    EXPECT_EQ(server.userRequestTokens(), std::vector<std::string> { "revoked" });
 }
 
 TEST_F(AuthStoreTest, RestoreWhileTheServiceIsDownShowsTheNetworkErrorAndKeepsTheToken)
@@ -76,31 +52,40 @@ TEST_F(AuthStoreTest, RestoreWhileTheServiceIsDownShowsTheNetworkErrorAndKeepsTh
     EXPECT_EQ(KeychainService::loadToken(), u"still-good"_s) << "kept for the next start";
 }
 
-TEST_F(AuthStoreTest, VerifiedCodeFollowedByAServerErrorOnTheUserLeavesSignedOutWithTheNewToken)
+TEST_F(AuthStoreTest, AFailedUserLoadRightAfterAVerifiedCodeLeavesSignedOut)
 {
-    SessionServer server;
-    server.setVerifyReply("482913", {200, R"({"token":"fresh"})"});
-    server.setUserReply("fresh", {500, "oops"});
-    AuthStore store;
-    QList<bool> loading;
-    QObject::connect(&store, &AuthStore::isLoadingChanged, [&] { loading.append(store.isLoading()); });
+    // A server error keeps the new token for the next start; a rejection deletes it silently.
+    struct Case {
+        int status;
+        std::optional<QString> error, token;
+    };
+    for (const Case& c :
+        { Case { 500, u"Server error (500)"_s, u"fresh"_s }, Case { 401, std::nullopt, std::nullopt } }) {
+        SCOPED_TRACE(c.status);
+        KeychainService::deleteToken();
+        SessionServer server;
+        server.setVerifyReply("482913", { 200, R"({"token":"fresh"})" });
+        server.setUserReply("fresh", { c.status, "oops" });
+        AuthStore store;
+        QList<bool> loading;
+        QObject::connect(&store, &AuthStore::isLoadingChanged, [&] { loading.append(store.isLoading()); });
 
-    store.verifyOTP(u"ann@example.com"_s, u"482913"_s);
-    EXPECT_TRUE(store.isLoading());
-    ASSERT_TRUE(waitUntil([&] { return !store.isLoading(); }));
-
-    EXPECT_EQ(loading, (QList<bool> {true, false})) << "busy across the whole sign-in, user request included";
-    EXPECT_FALSE(store.currentUser());
-    EXPECT_EQ(store.error(), u"Server error (500)"_s);
-    EXPECT_EQ(KeychainService::loadToken(), u"fresh"_s);
-    EXPECT_EQ(server.userRequestTokens(), std::vector<std::string> {"fresh"});
+        store.verifyOTP(u"ann@example.com"_s, u"482913"_s);
+        EXPECT_TRUE(store.isLoading());
+        ASSERT_TRUE(waitUntil([&] { return !store.isLoading(); }));
+        EXPECT_EQ(loading, (QList<bool> { true, false })) << "busy across the whole sign-in, user request included";
+        EXPECT_FALSE(store.currentUser());
+        EXPECT_EQ(store.error(), c.error);
+        EXPECT_EQ(KeychainService::loadToken(), c.token);
+        EXPECT_EQ(server.userRequestTokens(), std::vector<std::string> { "fresh" });
+    }
 }
 
 TEST_F(AuthStoreTest, SuccessfulSignInLoadsTheUserAndEveryLoadNotifies)
 {
     SessionServer server;
-    server.setVerifyReply("482913", {200, R"({"token":"fresh"})"});
-    server.setUserReply("fresh", {200, SessionServer::userJson()});
+    server.setVerifyReply("482913", { 200, R"({"token":"fresh"})" });
+    server.setUserReply("fresh", { 200, SessionServer::userJson() });
     AuthStore store;
     QSignalSpy userChanged(&store, &AuthStore::currentUserChanged);
 
@@ -114,19 +99,20 @@ TEST_F(AuthStoreTest, SuccessfulSignInLoadsTheUserAndEveryLoadNotifies)
     // The same record again still notifies: observers re-read the user on every load.
     await(store.loadUser());
     EXPECT_EQ(userChanged.count(), 2);
-    EXPECT_EQ(server.userRequestTokens(), (std::vector<std::string> {"fresh", "fresh"})) << "the stored token is used";
+    EXPECT_EQ(server.userRequestTokens(), (std::vector<std::string> { "fresh", "fresh" }))
+        << "the stored token is used";
 }
 
 TEST_F(AuthStoreTest, FailedSignInsShowTheirDescriptionAndStoreNothing)
 {
     SessionServer server;
-    server.setVerifyReply("500500", {500, "{}"});
+    server.setVerifyReply("500500", { 500, "{}" });
     struct Case {
-        const char *code;
+        const char* code;
         QString error;
     };
-    for (const Case &c :
-        {Case {"111111", u"Session expired, please sign in again"_s}, Case {"500500", u"Server error (500)"_s}}) {
+    for (const Case& c :
+        { Case { "111111", u"Session expired, please sign in again"_s }, Case { "500500", u"Server error (500)"_s } }) {
         SCOPED_TRACE(c.code);
         AuthStore store;
         store.verifyOTP(u"ann@example.com"_s, QString::fromLatin1(c.code));
@@ -141,7 +127,7 @@ TEST_F(AuthStoreTest, FailedSignInsShowTheirDescriptionAndStoreNothing)
 TEST_F(AuthStoreTest, SigningOutTwiceChangesNothingTheSecondTime)
 {
     SessionServer server;
-    server.setUserReply("tok", {200, SessionServer::userJson()});
+    server.setUserReply("tok", { 200, SessionServer::userJson() });
     KeychainService::saveToken(u"tok"_s);
     AuthStore store;
     ASSERT_TRUE(waitUntil([&] { return store.currentUser().has_value(); }));
@@ -165,7 +151,7 @@ TEST_F(AuthStoreTest, SigningOutTwiceChangesNothingTheSecondTime)
 TEST_F(AuthStoreTest, ARestoreStillWaitingWhenTheUserSignsOutIsDropped)
 {
     SessionServer server;
-    server.setUserReply("old", {200, SessionServer::userJson()});
+    server.setUserReply("old", { 200, SessionServer::userJson() });
     server.holdUserReply("old");
     KeychainService::saveToken(u"old"_s);
 
@@ -182,8 +168,8 @@ TEST_F(AuthStoreTest, ARestoreStillWaitingWhenTheUserSignsInAnewIsDropped)
     // The restore's late 401 must not delete the token of the new sign-in.
     SessionServer server;
     server.holdUserReply("old");
-    server.setVerifyReply("482913", {200, R"({"token":"new"})"});
-    server.setUserReply("new", {200, SessionServer::userJson()});
+    server.setVerifyReply("482913", { 200, R"({"token":"new"})" });
+    server.setUserReply("new", { 200, SessionServer::userJson() });
     KeychainService::saveToken(u"old"_s);
 
     AuthStore store;
@@ -208,8 +194,8 @@ TEST_F(AuthStoreTest, ATokenThatCannotBeStoredIsShownAsTheSignInError)
         return;
     }
     SessionServer server;
-    server.setVerifyReply("482913", {200, R"({"token":"fresh"})"});
-    server.setUserReply("fresh", {200, SessionServer::userJson()});
+    server.setVerifyReply("482913", { 200, R"({"token":"fresh"})" });
+    server.setUserReply("fresh", { 200, SessionServer::userJson() });
     AuthStore store;
     store.verifyOTP(u"ann@example.com"_s, u"482913"_s);
     ASSERT_TRUE(waitUntil([&] { return !store.isLoading(); }));

@@ -1,5 +1,5 @@
-#include "APIClient.h"
 #include "AppDelegate.h"
+#include "APIClient.h"
 #include "AuthStore.h"
 #include "Await.h"
 #include "DevServerProcess.h"
@@ -30,7 +30,7 @@ TEST(AppDelegate, DetectorWatchesTheForegroundFromLaunchUntilQuit)
     ASSERT_TRUE(windows.activate(windows.create({ "zoom", QByteArray("Zoom Meeting"), std::nullopt, true })));
 
     AppDelegate delegate;
-    MeetingDetector *detector = delegate.meetingDetector();
+    MeetingDetector* detector = delegate.meetingDetector();
     ASSERT_TRUE(detector);
     EXPECT_FALSE(detector->isMonitoring());
     EXPECT_EQ(detector->currentDetection(), std::nullopt) << "nothing is looked at before launching has finished";
@@ -45,7 +45,7 @@ TEST(AppDelegate, DetectorWatchesTheForegroundFromLaunchUntilQuit)
         Item {
             property string offered: MeetingDetector.currentDetection ? MeetingDetector.currentDetection.displayName : "nothing"
         })",
-                      QUrl());
+        QUrl());
     std::unique_ptr<QObject> view(component.create());
     ASSERT_TRUE(view) << component.errorString().toStdString();
     EXPECT_EQ(view->property("offered").toString(), QStringLiteral("nothing"));
@@ -84,7 +84,7 @@ TEST(AppDelegate, TheWidgetIsOnScreenFromLaunchWhetherOrNotSomeoneIsSignedIn)
         }
 
         delegate.applicationDidFinishLaunching();
-        RecordingPanelController *controller = delegate.recordingPanelController();
+        RecordingPanelController* controller = delegate.recordingPanelController();
         ASSERT_TRUE(controller);
         EXPECT_EQ(controller->recorder(), delegate.audioRecorder());
         EXPECT_EQ(controller->meetingStore(), delegate.meetingStore());
@@ -92,7 +92,7 @@ TEST(AppDelegate, TheWidgetIsOnScreenFromLaunchWhetherOrNotSomeoneIsSignedIn)
         EXPECT_EQ(controller->authStore(), delegate.authStore());
         EXPECT_FALSE(controller->isManuallyDismissed());
 
-        RecordingPanel *panel = controller->panel();
+        RecordingPanel* panel = controller->panel();
         ASSERT_TRUE(panel && panel->rootObject());
         ASSERT_TRUE(waitUntil([&] { return panel->isExposed(); }));
         ASSERT_TRUE(waitUntil([&] { return windows.geometry(quint32(panel->winId())) == QRect(868, 32, 380, 68); }));
@@ -110,13 +110,13 @@ TEST(AppDelegate, TheWidgetIsOnScreenFromLaunchWhetherOrNotSomeoneIsSignedIn)
 
 namespace {
 
-QStringList &scriptErrors()
+QStringList& scriptErrors()
 {
     static QStringList errors;
     return errors;
 }
 
-void collectScriptErrors(QtMsgType, const QMessageLogContext &, const QString &message)
+void collectScriptErrors(QtMsgType, const QMessageLogContext&, const QString& message)
 {
     if (message.contains(QStringLiteral("TypeError")) || message.contains(QStringLiteral("ReferenceError")))
         scriptErrors().append(message);
@@ -124,11 +124,18 @@ void collectScriptErrors(QtMsgType, const QMessageLogContext &, const QString &m
 
 }
 
-TEST(AppDelegate, TheWidgetGoesBeforeTheStoresItReads)
+TEST(AppDelegate, StoresAreBuiltInTheirFixedOrderAndTheWidgetGoesBeforeThem)
 {
     auto delegate = std::make_unique<AppDelegate>();
+    QStringList built;
+    for (const QObject* child : delegate->children())
+        built << QString::fromLatin1(child->metaObject()->className());
+    EXPECT_EQ(built,
+        QStringList({ "AuthStore", "AudioRecorder", "MeetingStore", "ActionStore", "CalendarStore", "RecallStore",
+            "MeetingDetector" }));
+
     delegate->applicationDidFinishLaunching();
-    RecordingPanelController *controller = delegate->recordingPanelController();
+    RecordingPanelController* controller = delegate->recordingPanelController();
     ASSERT_TRUE(controller && controller->panel() && controller->panel()->rootObject());
 
     scriptErrors().clear();

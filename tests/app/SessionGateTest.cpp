@@ -24,12 +24,12 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // Whether an item of the QML type `type` is in the window's item tree.
-bool shows(QQuickItem *root, const char *type)
+bool shows(QQuickItem* root, const char* type)
 {
     if (QByteArray(root->metaObject()->className()).startsWith(type))
         return true;
     const auto children = root->childItems();
-    return std::any_of(children.begin(), children.end(), [type](QQuickItem *child) { return shows(child, type); });
+    return std::any_of(children.begin(), children.end(), [type](QQuickItem* child) { return shows(child, type); });
 }
 
 // The real client's window: the delegate with its stores, and Main.qml.
@@ -39,7 +39,7 @@ public:
     {
         delegate.exposeTo(engine);
         engine.load(QUrl(u"qrc:/Echoquill/App/Main.qml"_s));
-        window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
+        window = qobject_cast<QQuickWindow*>(engine.rootObjects().value(0));
     }
 
     [[nodiscard]] QString screen() const
@@ -50,7 +50,7 @@ public:
     }
 
     // A QML object created in the window's engine, to see the store as screens do.
-    std::unique_ptr<QObject> qml(const QByteArray &body)
+    std::unique_ptr<QObject> qml(const QByteArray& body)
     {
         QQmlComponent component(&engine);
         component.setData(
@@ -62,17 +62,17 @@ public:
 
     AppDelegate delegate;
     QQmlApplicationEngine engine;
-    QQuickWindow *window = nullptr;
+    QQuickWindow* window = nullptr;
 };
 
 using SessionGateTest = KeyringTest;
 
 }
 
-TEST_F(SessionGateTest, AStoredSessionSwitchesToTheMainApplicationOnceTheUserHasLoaded)
+TEST_F(SessionGateTest, TheWindowOpensOnTheGateAndSwitchesOnceTheStoredSessionsUserHasLoaded)
 {
     SessionServer server;
-    server.setUserReply("stored", {200, SessionServer::userJson()});
+    server.setUserReply("stored", { 200, SessionServer::userJson() });
     server.holdUserReply("stored");
     KeychainService::saveToken(u"stored"_s);
 
@@ -80,11 +80,17 @@ TEST_F(SessionGateTest, AStoredSessionSwitchesToTheMainApplicationOnceTheUserHas
     ASSERT_TRUE(client.window);
     ASSERT_TRUE(waitUntil([&] { return client.window->isExposed(); }));
     EXPECT_EQ(client.screen(), u"AuthView"_s) << "the first frame waits for the user";
+    EXPECT_EQ(client.window->size(), QSize(1200, 800));
     ASSERT_TRUE(waitUntil([&] { return server.userRequestTokens().size() == 1; }));
     EXPECT_EQ(client.screen(), u"AuthView"_s);
+    EXPECT_FALSE(client.delegate.authStore()->isLoading()) << "a restore is not a sign-in";
 
+    int userChanges = 0;
+    QObject::connect(client.delegate.authStore(), &AuthStore::currentUserChanged, [&] { ++userChanges; });
     server.release();
     ASSERT_TRUE(waitUntil([&] { return client.screen() == u"MainAppView"_s; }));
+    EXPECT_EQ(userChanges, 1);
+    EXPECT_EQ(server.requests("/api/desktop/me").at(0).header("Authorization"), "Bearer stored");
 
     auto user = client.qml(R"(
         property bool present: AuthStore.currentUser !== null
@@ -106,37 +112,4 @@ TEST_F(SessionGateTest, AStoredSessionSwitchesToTheMainApplicationOnceTheUserHas
     ASSERT_TRUE(waitUntil([&] { return client.screen() == u"AuthView"_s; }));
     EXPECT_FALSE(user->property("present").toBool());
     EXPECT_EQ(KeychainService::loadToken(), std::nullopt);
-}
-
-TEST_F(SessionGateTest, ARejectedStoredTokenStaysOnTheSignInScreenWithTheTokenGone)
-{
-    SessionServer server;
-    KeychainService::saveToken(u"revoked"_s);
-
-    Client client;
-    ASSERT_TRUE(client.window);
-    ASSERT_TRUE(waitUntil([&] { return !KeychainService::loadToken(); }));
-    EXPECT_EQ(client.screen(), u"AuthView"_s);
-    EXPECT_EQ(client.delegate.authStore()->error(), std::nullopt);
-    EXPECT_EQ(server.userRequestTokens(), std::vector<std::string> {"revoked"});
-}
-
-TEST_F(SessionGateTest, TheSignInScreenCanRequestACodeAndHearTheOutcome)
-{
-    SessionServer server;
-    Client client;
-    auto probe = client.qml(R"(
-        property var outcome: "pending"
-        function send(email) { outcome = "pending"; AuthStore.requestOTP(email).then(function (error) { outcome = error; }); })");
-    ASSERT_TRUE(probe);
-
-    QMetaObject::invokeMethod(probe.get(), "send", Q_ARG(QVariant, u"ann@example.com"_s));
-    ASSERT_TRUE(waitUntil([&] { return probe->property("outcome") != u"pending"_s; }));
-    EXPECT_TRUE(probe->property("outcome").isNull()) << "null: the code is on its way";
-
-    server.setCodeRequestStatus(503);
-    QMetaObject::invokeMethod(probe.get(), "send", Q_ARG(QVariant, u"ann@example.com"_s));
-    ASSERT_TRUE(waitUntil([&] { return probe->property("outcome") != u"pending"_s; }));
-    EXPECT_EQ(probe->property("outcome").toString(), u"Server error (503)"_s);
-    EXPECT_EQ(server.requests("/api/desktop/auth/otp").size(), 2u);
 }

@@ -2,7 +2,7 @@
 #include "AudioExportService.h"
 #include "Await.h"
 #include "FileError.h"
-#include "UploadTrackCheck.h"
+#include "TestAudio.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
-using namespace UploadTrackCheck;
+using namespace TestAudio;
 
 namespace {
 
@@ -37,15 +37,6 @@ protected:
 
 }
 
-TEST_F(AudioExportServiceTest, EmptyListFailsAtOnceAndCreatesNothing)
-{
-    const auto error = exportError({}, path(u"upload_track.m4a"_s));
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->kind(), AudioExportError::noSegments);
-    EXPECT_EQ(error->description(), u"No audio segments to export"_s);
-    EXPECT_TRUE(QDir(dir.path()).isEmpty());
-}
-
 TEST_F(AudioExportServiceTest, OneSegmentBecomesAnAacTrackOfItsDurationWithTheHeaderFirst)
 {
     struct Case {
@@ -58,7 +49,12 @@ TEST_F(AudioExportServiceTest, OneSegmentBecomesAnAacTrackOfItsDurationWithTheHe
         const QString segment = path(u"seg_%1.caf"_s.arg(c.rate));
         const QString output = path(u"out_%1.m4a"_s.arg(c.rate));
         writeToneSegment(segment, c.rate, c.channels, c.seconds, 0.5f);
+        // An earlier output is replaced.
+        QFile old(output);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write(QByteArray(300000, 'x')) == 300000);
+        old.close();
         ASSERT_FALSE(exportError({ segment }, output));
+        EXPECT_LT(QFileInfo(output).size(), 300000);
 
         const TrackInfo info = probe(output);
         ASSERT_TRUE(info.readable);
@@ -123,21 +119,6 @@ TEST_F(AudioExportServiceTest, FormatChangesAreResampledIntoTheFirstSegmentsForm
     }
 }
 
-TEST_F(AudioExportServiceTest, AnEarlierOutputIsReplaced)
-{
-    const QString output = path(u"upload_track.m4a"_s);
-    QFile old(output);
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write(QByteArray(300000, 'x'));
-    old.close();
-    const QString segment = path(u"mic_track_000.caf"_s);
-    writeToneSegment(segment, 48000, 1, 1.0, 0.5f);
-
-    ASSERT_FALSE(exportError({ segment }, output));
-    EXPECT_NEAR(probe(output).durationSeconds, 1.0, aacFrameSeconds(48000));
-    EXPECT_LT(QFileInfo(output).size(), 300000);
-}
-
 TEST_F(AudioExportServiceTest, ASegmentThatIsNotAudioEndsTheExport)
 {
     const QString good = path(u"mic_track_000.caf"_s);
@@ -159,6 +140,13 @@ TEST_F(AudioExportServiceTest, ASegmentThatIsNotAudioEndsTheExport)
 
 TEST_F(AudioExportServiceTest, FailuresCarryTheirReasons)
 {
+    // Nothing to export fails at once and creates nothing.
+    const auto none = exportError({}, path(u"upload_track.m4a"_s));
+    ASSERT_TRUE(none);
+    EXPECT_EQ(none->kind(), AudioExportError::noSegments);
+    EXPECT_EQ(none->description(), u"No audio segments to export"_s);
+    EXPECT_TRUE(QDir(dir.path()).isEmpty());
+
     const QString segment = path(u"mic_track_000.caf"_s);
     writeToneSegment(segment, 48000, 1, 1.0, 0.5f);
 
@@ -175,7 +163,7 @@ TEST_F(AudioExportServiceTest, FailuresCarryTheirReasons)
 
     // Segments without a single sample would give a file without a playable track.
     const QString empty = path(u"mic_track_001.caf"_s);
-    UploadTrackCheck::writeEmptyCafSegment(empty);
+    TestAudio::writeEmptyCafSegment(empty);
     const auto silent = exportError({ empty }, path(u"empty.m4a"_s));
     ASSERT_TRUE(silent);
     EXPECT_EQ(silent->description(), u"Audio export failed: the segments hold no audio"_s);

@@ -15,23 +15,6 @@ TEST(AudioFormat, TextFormsUseShortestRateWithAFractionalDigit)
     EXPECT_EQ(sampleRateText(22050.5), u"22050.5"_s);
     EXPECT_EQ(sampleRateText(0.1), u"0.1"_s);
     EXPECT_EQ(sampleRateText(8000), u"8000.0"_s);
-    EXPECT_EQ((AudioFormat { 48000, 2, Common::Float32, true }).formatFlags(), 9u);
-    EXPECT_EQ((AudioFormat { 48000, 2, Common::Float32, false }).formatFlags(), 41u);
-}
-
-TEST(AudioFormat, SameOnlyWhenAllFourPartsAgree)
-{
-    const AudioFormat base { 48000, 2, Common::Float32, false };
-    AudioFormat other = base;
-    EXPECT_EQ(base, other);
-    const AudioFormat changes[] = {
-        { 48000.000001, 2, Common::Float32, false },
-        { 48000, 1, Common::Float32, false },
-        { 48000, 2, Common::Int16, false },
-        { 48000, 2, Common::Float32, true },
-    };
-    for (const AudioFormat &changed : changes)
-        EXPECT_NE(base, changed) << changed.description().toStdString();
 }
 
 TEST(PcmBuffer, PiecesAreCopiedInAndGapsBecomeSilence)

@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -295,6 +296,11 @@ TEST_F(AudioTrackWriterTest, SessionNameCollisionsAreRetriedFiveTimes)
     o.nameSuffix = nullptr;
     AudioTrackWriter a(o), b(o);
     EXPECT_NE(a.sessionDirectory(), b.sessionDirectory());
+    // Without a folder of its own, a writer records into the user's documents.
+    AudioTrackWriter plain;
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    EXPECT_EQ(QFileInfo(plain.sessionDirectory()).dir().path(), QDir(documents).filePath(u"Echoquill Recordings"_s));
+    QDir(plain.sessionDirectory()).removeRecursively();
 }
 
 TEST_F(AudioTrackWriterTest, StorageFailuresAreThrown)

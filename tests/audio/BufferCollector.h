@@ -10,7 +10,10 @@
 // Keeps every buffer a capture service delivers, noting whether it arrived on the write queue.
 class BufferCollector {
 public:
-    explicit BufferCollector(const SerialQueue &queue) : m_queue(queue) { }
+    explicit BufferCollector(const SerialQueue &queue)
+        : m_queue(queue)
+    {
+    }
 
     std::function<void(const CapturedAudioBuffer &)> handler()
     {
@@ -32,31 +35,20 @@ public:
         std::lock_guard lock(m_mutex);
         return m_offQueue;
     }
-    // The loudest buffer's root mean square, over float samples.
+    // The loudest buffer's root mean square, over its float samples.
     [[nodiscard]] double maxRms() const
     {
         double loudest = 0;
-        for (const CapturedAudioBuffer &buffer : buffers())
-            loudest = std::max(loudest, rms(buffer));
-        return loudest;
-    }
-    void clear()
-    {
-        std::lock_guard lock(m_mutex);
-        m_buffers.clear();
-    }
-
-    static double rms(const CapturedAudioBuffer &buffer)
-    {
-        const PcmBuffer &pcm = *buffer.pcmBuffer;
-        double sum = 0;
-        std::size_t n = 0;
-        for (std::uint32_t b = 0; b < pcm.bufferCount(); ++b) {
-            const float *samples = pcm.samples<float>(b);
-            for (std::size_t i = 0; i < pcm.byteSize(b) / sizeof(float); ++i, ++n)
-                sum += double(samples[i]) * samples[i];
+        for (const CapturedAudioBuffer &buffer : buffers()) {
+            const PcmBuffer &pcm = *buffer.pcmBuffer;
+            double sum = 0;
+            std::size_t n = 0;
+            for (std::uint32_t b = 0; b < pcm.bufferCount(); ++b)
+                for (std::size_t i = 0; i < pcm.byteSize(b) / sizeof(float); ++i, ++n)
+                    sum += double(pcm.samples<float>(b)[i]) * pcm.samples<float>(b)[i];
+            loudest = std::max(loudest, n ? std::sqrt(sum / double(n)) : 0.0);
         }
-        return n ? std::sqrt(sum / double(n)) : 0.0;
+        return loudest;
     }
 
 private:

@@ -1,5 +1,7 @@
 #include "AudioCaptureManager.h"
-#include "UploadTrackCheck.h"
+#include "Await.h"
+#include "Log.h"
+#include "TestAudio.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,22 +26,46 @@ TEST(SystemSegmentValidation, OnlyNonEmptyAudioSegmentsLargerThan16KiBPass)
 {
     QTemporaryDir dir;
     const auto path = [&dir](const QString &name) { return QDir(dir.path()).filePath(name); };
-    UploadTrackCheck::writeToneSegment(path(u"system_track_000.caf"_s), 48000, 2, 1.0, 0.5f);
+    TestAudio::writeToneSegment(path(u"system_track_000.caf"_s), 48000, 2, 1.0, 0.5f);
     writeBytes(path(u"system_track_001.caf"_s), 16384);
     writeBytes(path(u"system_track_002.caf"_s), 16385);
-    UploadTrackCheck::writeEmptyCafSegment(path(u"system_track_004.caf"_s));
-    UploadTrackCheck::writeToneSegment(path(u"system_track_005.caf"_s), 44100, 2, 0.5, 0.5f);
+    TestAudio::writeEmptyCafSegment(path(u"system_track_004.caf"_s));
+    TestAudio::writeToneSegment(path(u"system_track_005.caf"_s), 44100, 2, 0.5, 0.5f);
 
     QStringList skipped;
-    const QStringList segments { path(u"system_track_000.caf"_s), path(u"system_track_001.caf"_s), path(u"system_track_002.caf"_s),
-                                 path(u"system_track_003.caf"_s), path(u"system_track_004.caf"_s), path(u"system_track_005.caf"_s) };
+    const QStringList segments { path(u"system_track_000.caf"_s), path(u"system_track_001.caf"_s),
+        path(u"system_track_002.caf"_s), path(u"system_track_003.caf"_s), path(u"system_track_004.caf"_s),
+        path(u"system_track_005.caf"_s) };
     const QStringList valid = AudioCaptureManager::validSystemSegments(segments, skipped);
 
     EXPECT_EQ(valid, (QStringList { segments[0], segments[5] }));
-    EXPECT_EQ(skipped, (QStringList {
-                           u"[AudioCaptureManager] Skipping system_track_001.caf — too small (16384 bytes)"_s,
-                           u"[AudioCaptureManager] Skipping system_track_002.caf — no audio tracks"_s,
-                           u"[AudioCaptureManager] Skipping system_track_003.caf — file missing"_s,
-                           u"[AudioCaptureManager] Skipping system_track_004.caf — zero duration"_s,
-                       }));
+    EXPECT_EQ(skipped,
+        (QStringList {
+            u"[AudioCaptureManager] Skipping system_track_001.caf — too small (16384 bytes)"_s,
+            u"[AudioCaptureManager] Skipping system_track_002.caf — no audio tracks"_s,
+            u"[AudioCaptureManager] Skipping system_track_003.caf — file missing"_s,
+            u"[AudioCaptureManager] Skipping system_track_004.caf — zero duration"_s,
+        }));
+}
+
+TEST(UploadTracksExport, AMicrophoneExportThatFailsLeavesTheSystemExportRunningToItsEnd)
+{
+    QTemporaryDir dir;
+    const auto path = [&dir](const QString &name) { return QDir(dir.path()).filePath(name); };
+    writeBytes(path(u"mic_track_000.caf"_s), 40000);
+    TestAudio::writeToneSegment(path(u"system_track_000.caf"_s), 48000, 2, 10.0, 0.5f);
+    Log::Capture log;
+    QThreadPool pool;
+    const RecordingFinalizeResult files { dir.path(), { path(u"mic_track_000.caf"_s) },
+        { path(u"system_track_000.caf"_s) }, {} };
+    const CaptureSessionResult result = await(AudioCaptureManager::exportUploadTracks(files, pool));
+
+    EXPECT_FALSE(result.micURL);
+    EXPECT_FALSE(QFile::exists(path(u"upload_track.m4a"_s)));
+    ASSERT_EQ(result.systemURL, path(u"system_upload.m4a"_s));
+    EXPECT_NEAR(TestAudio::probe(*result.systemURL).durationSeconds, 10.0, 1024.0 / 48000);
+    const QStringList lines = log.lines();
+    ASSERT_EQ(lines.size(), 1) << lines.join(u'\n').toStdString();
+    EXPECT_EQ(lines[0],
+        u"[AudioCaptureManager] Mic M4A export failed, skipping mic track: No audio track found in mic_track_000.caf"_s);
 }

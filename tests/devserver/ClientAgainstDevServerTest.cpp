@@ -1,10 +1,13 @@
 #include "APIClient.h"
-#include "ActionListItem.h"
+#include "ActionStore.h"
 #include "Await.h"
+#include "CalendarStore.h"
 #include "DevServerProcess.h"
 #include "EQUser.h"
 #include "Endpoints.h"
+#include "Log.h"
 #include "MeetingStore.h"
+#include "RecallStore.h"
 #include "UploadPipeline.h"
 
 #include <gtest/gtest.h>
@@ -17,16 +20,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-struct ActionItemsReply {
-    std::optional<QList<ActionListItem>> data;
-    static ActionItemsReply fromJson(const Json::ObjectReader &r)
-    {
-        return {r.optional<QList<ActionListItem>>("data"_L1)};
-    }
-};
-
 // One second of silent mono 16-bit PCM at 8 kHz, as a WAV file.
-QString writeSecondOfSilence(const QString &path)
+QString writeSecondOfSilence(const QString& path)
 {
     QFile file(path);
     file.open(QIODevice::WriteOnly);
@@ -43,21 +38,37 @@ QString writeSecondOfSilence(const QString &path)
     return path;
 }
 
-// The client's own pieces, pointed at the local service.
+// The client's own stores and upload pipeline, pointed at the local service's demo account.
 class ClientAgainstDevServer : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(server.isRunning());
         Endpoints::setServiceOrigin(server.origin());
-        token = server.signIn();
+        const QJsonValue session
+            = server.control("POST", "/__dev/token", { { u"email"_s, DevServerProcess::demoEmail } });
+        token = session[u"token"_s].toString();
+        userId = session[u"user"_s][u"id"_s].toString();
+        ASSERT_FALSE(token.isEmpty());
     }
     void TearDown() override { APIClient::shared().network().clearConnectionCache(); }
 
-    DevServerProcess server {{u"--processing-seconds"_s, u"1"_s}};
+    [[nodiscard]] TokenProvider tokens() const
+    {
+        return [t = token] { return std::optional(t); };
+    }
+    static UpcomingMeeting meeting(const CalendarStore& store, const QString& id)
+    {
+        for (const UpcomingMeeting& m : store.meetings())
+            if (m.id == id)
+                return m;
+        ADD_FAILURE() << "no meeting " << id.toStdString();
+        return {};
+    }
+
+    DevServerProcess server { { u"--processing-seconds"_s, u"1"_s } };
     QString token;
-    MeetingStore::Timings fastFollowUp {std::chrono::milliseconds(10), std::chrono::milliseconds(10),
-        std::chrono::milliseconds(200), 60};
+    QString userId;
 };
 
 }
@@ -66,12 +77,13 @@ TEST_F(ClientAgainstDevServer, AnUploadedRecordingBecomesTheNoteTheStoreFollows)
 {
     QTemporaryDir session;
     const QString mic = writeSecondOfSilence(session.filePath(u"upload_track.wav"_s));
-    MeetingStore store([this] { return std::optional(token); }, fastFollowUp);
+    using std::chrono::milliseconds;
+    MeetingStore store(tokens(), { milliseconds(10), milliseconds(10), milliseconds(200), 60 });
     const QUuid pending = store.addPendingUpload(u"Session_demo"_s, 1.0);
 
-    UploadPipeline pipeline(server.url(u"/blob/"_s).toString(), {3, 0.05});
+    UploadPipeline pipeline(server.url(u"/blob/"_s).toString(), { 3, 0.05 });
     QList<UploadStatus> seen;
-    await(pipeline.run(mic, std::nullopt, token, [&](const UploadStatus &status) {
+    await(pipeline.run(mic, std::nullopt, token, [&](const UploadStatus& status) {
         seen << status;
         store.updatePendingUpload(pending, status);
     }));
@@ -89,9 +101,9 @@ TEST_F(ClientAgainstDevServer, AnUploadedRecordingBecomesTheNoteTheStoreFollows)
     EXPECT_EQ(store.meetingDetail()->source, u"desktop"_s);
 }
 
-TEST_F(ClientAgainstDevServer, TicksFromTheStoreAreStoredByTheService)
+TEST_F(ClientAgainstDevServer, TicksByIdAndByTextAreKeptByTheService)
 {
-    MeetingStore store([this] { return std::optional(token); });
+    MeetingStore store(tokens());
     await(store.loadMeetings());
     EXPECT_EQ(store.meetings().size(), 7);
     await(store.loadDetail(2));
@@ -100,26 +112,57 @@ TEST_F(ClientAgainstDevServer, TicksFromTheStoreAreStoredByTheService)
     await(store.toggleActionItem(2, u"dr-1"_s, true));
     await(store.toggleActionItem(2, u"Share the test plan with support"_s, false));
 
-    MeetingStore reloaded([this] { return std::optional(token); });
+    MeetingStore reloaded(tokens());
     await(reloaded.loadMeetings());
     await(reloaded.loadDetail(2));
     ASSERT_TRUE(reloaded.meetingDetail());
     QMap<QString, bool> done;
-    for (const auto &item : reloaded.meetingDetail()->actionItems)
+    for (const auto& item : reloaded.meetingDetail()->actionItems)
         done[item.key()] = item.done;
     EXPECT_TRUE(done.value(u"dr-1"_s));
     EXPECT_FALSE(done.value(u"Share the test plan with support"_s, true));
+
+    // The list across notes shows the same tick.
+    ActionStore actions(tokens());
+    await(actions.load());
+    const auto items = actions.items();
+    EXPECT_TRUE(std::any_of(items.begin(), items.end(),
+        [](const ActionListItem& i) { return i.meetingId == 2 && i.id == u"dr-1"_s && i.done; }));
+    EXPECT_TRUE(std::any_of(items.begin(), items.end(), [](const ActionListItem& i) { return !i.due; }));
 }
 
-TEST_F(ClientAgainstDevServer, UserAndActionItemsDecodeWithTheClientsRecords)
+TEST_F(ClientAgainstDevServer, UserCalendarAndBotSwitchReachTheClient)
 {
-    auto &client = APIClient::shared();
-    const EQUser user = await(client.get<EQUser>(Endpoints::url(u"/api/desktop/me"_s), token));
+    const EQUser user = await(APIClient::shared().get<EQUser>(Endpoints::url(u"/api/desktop/me"_s), token));
     EXPECT_EQ(user.email, DevServerProcess::demoEmail);
     EXPECT_FALSE(user.googlePicture);
 
-    const auto items = await(client.get<ActionItemsReply>(Endpoints::url(u"/api/v2/action-items"_s), token)).data.value();
-    EXPECT_GE(items.size(), 8);
-    EXPECT_TRUE(std::any_of(items.begin(), items.end(), [](const ActionListItem &i) { return !i.due; }));
-    EXPECT_TRUE(std::any_of(items.begin(), items.end(), [](const ActionListItem &i) { return i.done; }));
+    CalendarStore calendar(tokens());
+    await(calendar.load(userId));
+    EXPECT_TRUE(calendar.calendarConnected());
+    EXPECT_FALSE(calendar.calendarNeedsReauth());
+    ASSERT_EQ(calendar.meetings().size(), 6);
+    EXPECT_EQ(calendar.meetings()[0].id, u"evt-standup"_s);
+    EXPECT_EQ(calendar.meetings()[0].group, u"Now"_s);
+    EXPECT_EQ(meeting(calendar, u"evt-northwind"_s).source, CalendarSource::outlook);
+    EXPECT_EQ(meeting(calendar, u"evt-northwind"_s).people,
+        (QStringList { u"dana@northwind.test"_s, u"sam@northwind.test"_s }));
+    EXPECT_TRUE(meeting(calendar, u"evt-vendor"_s).declined);
+    const UpcomingMeeting focus = meeting(calendar, u"evt-focus"_s);
+    EXPECT_FALSE(focus.bot);
+
+    RecallStore recall(tokens());
+    await(recall.loadSettings());
+    EXPECT_TRUE(recall.isLoaded());
+    Log::Capture log;
+    await(recall.toggleMeetingBot(focus, true));
+    EXPECT_TRUE(log.contains(u"[RecallStore] meetingBot signal: scheduled for evt-focus"_s))
+        << log.lines().join(u'\n').toStdString();
+    await(calendar.load(userId));
+    EXPECT_TRUE(meeting(calendar, u"evt-focus"_s).bot) << "the service kept the switch";
+
+    server.control("POST", "/__dev/calendar", { { u"needsReauth"_s, true } });
+    await(calendar.load(userId));
+    EXPECT_TRUE(calendar.calendarNeedsReauth());
+    EXPECT_EQ(calendar.meetings().size(), 6);
 }

@@ -7,7 +7,7 @@ using namespace Qt::StringLiterals;
 TEST(IsoDate, CalendarAndClockRulesAreQDateAndQTimeRules)
 {
     // Every day of the month range around the calendar's corner cases, checked against QDate.
-    for (const int year : {1, 4, 100, 1600, 1900, 1969, 1970, 2000, 2023, 2024, 2100, 9999}) {
+    for (const int year : { 1, 4, 100, 1600, 1900, 1969, 1970, 2000, 2023, 2024, 2100, 9999 }) {
         for (int month = 0; month <= 13; ++month) {
             for (int day = 0; day <= 32; ++day) {
                 const QString text = u"%1-%2-%3T23:59:58.5-01:30"_s.arg(year, 4, 10, QChar(u'0'))
@@ -25,7 +25,7 @@ TEST(IsoDate, CalendarAndClockRulesAreQDateAndQTimeRules)
         }
     }
     EXPECT_FALSE(IsoDate::parse(u"0000-01-01T00:00:00Z"_s)) << "there is no year 0";
-    for (const char *clock : {"T24:00:00Z", "T12:60:00Z", "T12:00:60Z", "T12:00:00+24:00", "T12:00:00+01:60"})
+    for (const char* clock : { "T24:00:00Z", "T12:60:00Z", "T12:00:60Z", "T12:00:00+24:00", "T12:00:00+01:60" })
         EXPECT_FALSE(IsoDate::parse(u"2024-05-01"_s + QLatin1StringView(clock))) << clock;
 }
 

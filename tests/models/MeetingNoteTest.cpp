@@ -28,5 +28,5 @@ TEST(MeetingNote, OneMalformedRowFailsTheWholeList)
         {"id": 1, "title": "A", "participants": [], "createdDateTime": "2024-05-01T09:30:00Z"},
         {"id": 2, "title": "B", "createdDateTime": "2024-05-01T09:30:00Z"}
     ])"),
-                 Json::DecodingError);
+        Json::DecodingError);
 }

@@ -6,10 +6,11 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-const char *detailWith(const char *extra)
+const char* detailWith(const char* extra)
 {
     static std::string json;
-    json = std::string(R"({"id": 5, "title": "Sync", "participants": ["Ann"], "created_date_time": "2025-01-02T03:04:05Z",
+    json = std::string(
+               R"({"id": 5, "title": "Sync", "participants": ["Ann"], "created_date_time": "2025-01-02T03:04:05Z",
                           "decisions": ["Ship"], "topics": [{"title": "A", "bullets": null}, {"title": "B"}, {"title": "C", "bullets": []}])")
         + extra + "}";
     return json.c_str();
@@ -18,7 +19,8 @@ const char *detailWith(const char *extra)
 
 TEST(Records, DetailDecodingRules)
 {
-    const auto d = Json::decode<MeetingNoteDetail>(detailWith(R"(, "actionItems": [{"who": "Bo", "what": "Write", "done": false},
+    const auto d
+        = Json::decode<MeetingNoteDetail>(detailWith(R"(, "actionItems": [{"who": "Bo", "what": "Write", "done": false},
         {"id": "x1", "who": "Cy", "what": "Test", "due": "Fri", "done": true}], "properties": {"speakers": 2, "duration_seconds": 61})"));
     EXPECT_EQ(d.actionItems.size(), 2);
     EXPECT_EQ(d.actionItems[0].key(), u"Write"_s) << "an item without id is keyed by its text";
@@ -31,23 +33,23 @@ TEST(Records, DetailDecodingRules)
     EXPECT_TRUE(Json::decode<MeetingNoteDetail>(detailWith(R"(, "actionItems": [])")).actionItems.isEmpty());
     EXPECT_THROW(Json::decode<MeetingNoteDetail>(detailWith("")), Json::DecodingError) << "actionItems is required";
     EXPECT_THROW(Json::decode<MeetingNoteDetail>(detailWith(R"(, "actionItems": [{"what": "no who", "done": false}])")),
-                 Json::DecodingError);
+        Json::DecodingError);
 }
 
 TEST(Records, UploadStatusLabelsAndEquality)
 {
     const std::pair<UploadStatus, QString> labels[] = {
-        {UploadStatus::idle(), u""_s},
-        {UploadStatus::uploading(), u"Uploading…"_s},
-        {UploadStatus::notifying(), u"Saving…"_s},
-        {UploadStatus::processing(7), u"Processing…"_s},
-        {UploadStatus::transcribing(), u"Transcribing audio…"_s},
-        {UploadStatus::generatingNotes(), u"Generating meeting notes…"_s},
-        {UploadStatus::done(), u"Ready"_s},
-        {UploadStatus::failed(u""_s), u"Failed: "_s},
-        {UploadStatus::failed(u"Server error (500)"_s), u"Failed: Server error (500)"_s},
+        { UploadStatus::idle(), u""_s },
+        { UploadStatus::uploading(), u"Uploading…"_s },
+        { UploadStatus::notifying(), u"Saving…"_s },
+        { UploadStatus::processing(7), u"Processing…"_s },
+        { UploadStatus::transcribing(), u"Transcribing audio…"_s },
+        { UploadStatus::generatingNotes(), u"Generating meeting notes…"_s },
+        { UploadStatus::done(), u"Ready"_s },
+        { UploadStatus::failed(u""_s), u"Failed: "_s },
+        { UploadStatus::failed(u"Server error (500)"_s), u"Failed: Server error (500)"_s },
     };
-    for (const auto &[status, label] : labels)
+    for (const auto& [status, label] : labels)
         EXPECT_EQ(status.label(), label);
     EXPECT_NE(UploadStatus::processing(7), UploadStatus::processing(std::nullopt));
     EXPECT_EQ(UploadStatus::processing(std::nullopt), UploadStatus::processing(std::nullopt));
@@ -57,14 +59,14 @@ TEST(Records, UploadStatusLabelsAndEquality)
 TEST(Records, PendingUploadDisplayName)
 {
     const std::pair<QString, QString> names[] = {
-        {u"mic_track.m4a"_s, u""_s},
-        {u" Meeting_Weekly sync.wav "_s, u"Weekly sync"_s},
-        {u"Session_2025-01-02_10-00-00-000_AB12CD"_s, u"2025-01-02_10-00-00-000_AB12CD"_s},
-        {u"\tMEETING_x.M4A"_s, u"MEETING_x.M4A"_s},
-        {u""_s, u""_s},
-        {u"a\n"_s, u"a\n"_s},
+        { u"mic_track.m4a"_s, u""_s },
+        { u" Meeting_Weekly sync.wav "_s, u"Weekly sync"_s },
+        { u"Session_2025-01-02_10-00-00-000_AB12CD"_s, u"2025-01-02_10-00-00-000_AB12CD"_s },
+        { u"\tMEETING_x.M4A"_s, u"MEETING_x.M4A"_s },
+        { u""_s, u""_s },
+        { u"a\n"_s, u"a\n"_s },
     };
-    for (const auto &[file, display] : names) {
+    for (const auto& [file, display] : names) {
         PendingUpload p;
         p.fileName = file;
         EXPECT_EQ(p.displayName(), display) << file.toStdString();

@@ -1,56 +1,50 @@
-#include "APIClient.h"
-#include "AudioCaptureManager.h"
 #include "AudioRecorder.h"
+#include "APIClient.h"
 #include "Await.h"
+#include "DevServerProcess.h"
 #include "Endpoints.h"
 #include "Log.h"
+#include "PrivateSoundServer.h"
 #include "QuickRecorder.h"
 #include "SoundPlayer.h"
-#include "TestServer.h"
+#include "SoundTools.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QJsonArray>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-#include <atomic>
-#include <thread>
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 
 namespace {
 
-// A service and blob store whose notify call can be made slow.
+// The local service, with a sound server of the test's own or the desktop's.
 class RecorderTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        auto &s = server.server();
-        s.Post("/api/desktop/meeting-notes/upload-token", [](const httplib::Request &req, httplib::Response &res) {
-            const auto path = QJsonDocument::fromJson(QByteArray::fromStdString(req.body))["payload"_L1]["pathname"_L1].toString();
-            res.set_content(("{\"clientToken\":\"ct-" + path + "\"}").toStdString(), "application/json");
-        });
-        s.Put(R"(/blob/(.*))", [this](const httplib::Request &req, httplib::Response &res) {
-            ++blobs;
-            res.set_content("{\"url\":\"" + server.url(u"/blob/"_s).toString().toStdString() + req.matches[1].str() + "\"}",
-                            "application/json");
-        });
-        s.Post("/api/desktop/meeting-notes", [this](const httplib::Request &, httplib::Response &res) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(notifyDelayMs.load()));
-            res.set_content("{\"success\": true, \"noteId\": " + std::to_string(++notifies) + "}", "application/json");
-        });
-        server.start();
-        Endpoints::setServiceOrigin(server.origin());
+        ASSERT_TRUE(service.isRunning());
+        Endpoints::setServiceOrigin(service.origin());
+        token = service.signIn();
     }
     void TearDown() override { APIClient::shared().network().clearConnectionCache(); }
 
-    std::unique_ptr<AudioRecorder> makeRecorder()
+    std::unique_ptr<AudioRecorder> makeRecorder(const QString &soundServer = {})
     {
-        return makeQuickRecorder(server.url(u"/blob/"_s).toString(), folder.path());
+        return makeQuickRecorder(service.url(u"/blob/"_s).toString(), folder.path(), quickTimings(), soundServer);
+    }
+
+    // The service's count of `method` requests to `path`.
+    int requests(const QString &method, const std::string &path)
+    {
+        int count = 0;
+        for (const QJsonValue &request : service.control("GET", "/__dev/requests?path=" + path).toArray())
+            count += request[u"method"_s] == method ? 1 : 0;
+        return count;
     }
 
     // Records until the microphone has delivered sound, then `time` longer
@@ -64,11 +58,9 @@ protected:
         return true;
     }
 
-    TestServer server;
+    DevServerProcess service;
+    QString token;
     QTemporaryDir folder;
-    std::atomic_int blobs = 0;
-    std::atomic_int notifies = 0;
-    std::atomic_int notifyDelayMs = 0;
 };
 
 }
@@ -76,10 +68,74 @@ protected:
 TEST(AudioRecorderText, FormattedDurationTruncatesToWholeSeconds)
 {
     const std::pair<double, const char *> cases[] = {
-        {0, "00:00"}, {59.9, "00:59"}, {60, "01:00"}, {3599, "59:59"}, {3600, "1:00:00"}, {3725, "1:02:05"}, {36000, "10:00:00"},
+        { 0, "00:00" },
+        { 59.9, "00:59" },
+        { 60, "01:00" },
+        { 3599, "59:59" },
+        { 3600, "1:00:00" },
+        { 3725, "1:02:05" },
+        { 36000, "10:00:00" },
     };
     for (const auto &[seconds, text] : cases)
         EXPECT_EQ(AudioRecorder::formatDuration(seconds), QString::fromLatin1(text)) << seconds;
+}
+
+TEST_F(RecorderTest, ASoundServerThatRefusesOrCannotRecordLeavesNothingRunningAndUploadsNothing)
+{
+    // A server of our own without devices: no output, and for now no microphone.
+    PrivateSoundServer sound;
+    ASSERT_TRUE(sound.isReady());
+    ASSERT_TRUE(SoundTools::pactl({ u"unload-module"_s, u"module-null-sink"_s }, sound.address()));
+    Log::Capture log;
+    {
+        SCOPED_TRACE("the desktop's server refuses us");
+        const QByteArray desktop = qgetenv("PULSE_SERVER");
+        qputenv("PULSE_SERVER", sound.guardedAddress().toUtf8());
+        const auto restore = qScopeGuard([&] { qputenv("PULSE_SERVER", desktop); });
+        int managers = 0;
+        AudioRecorder recorder(
+            [&] {
+                ++managers;
+                return std::make_unique<AudioCaptureManager>();
+            },
+            nullptr);
+        recorder.start();
+        ASSERT_TRUE(waitUntil([&] { return !recorder.isStartingRecording(); }, 10000));
+        EXPECT_TRUE(recorder.permissionDenied());
+        EXPECT_FALSE(recorder.isRecording());
+        EXPECT_EQ(managers, 0) << "no capture is attempted";
+        EXPECT_TRUE(log.contains(u"[AudioRecorder] startRecording: permission denied"_s));
+    }
+    {
+        SCOPED_TRACE("the capture cannot start");
+        log.clear();
+        auto recorder = makeRecorder(sound.address());
+        recorder->start();
+        ASSERT_TRUE(waitUntil([&] { return log.containsPrefix(u"[AudioRecorder] startRecording error: "_s); }, 10000));
+        EXPECT_FALSE(recorder->isStartingRecording());
+        EXPECT_FALSE(recorder->isRecording());
+        EXPECT_FALSE(recorder->currentFileURL());
+        EXPECT_FALSE(recorder->permissionDenied()) << "a failure is not a refusal";
+    }
+    {
+        SCOPED_TRACE("the microphone never delivers");
+        ASSERT_TRUE(
+            SoundTools::pactl({ u"load-module"_s, u"module-null-source"_s, u"source_name=mute"_s }, sound.address()));
+        ASSERT_TRUE(SoundTools::pactl({ u"suspend-source"_s, u"mute"_s, u"1"_s }, sound.address()));
+        auto recorder = makeRecorder(sound.address());
+        QList<UploadStatus> withoutSession, statuses;
+        recorder->stopAndUpload(token, [&](const UploadStatus &s) { withoutSession << s; });
+        EXPECT_TRUE(log.contains(u"[AudioRecorder] stopAndUpload: no active session"_s));
+        EXPECT_FALSE(recorder->isStoppingRecording());
+        recorder->start();
+        ASSERT_TRUE(waitUntil([&] { return recorder->isRecording(); }, 10000));
+        EXPECT_FALSE(recorder->systemAudioAvailable());
+        recorder->stopAndUpload(token, [&](const UploadStatus &s) { statuses << s; });
+        ASSERT_TRUE(waitUntil([&] { return !recorder->isStoppingRecording(); }, 20000));
+        EXPECT_EQ(statuses, QList<UploadStatus> { UploadStatus::failed(u"No audio file produced"_s) });
+        EXPECT_TRUE(withoutSession.isEmpty()) << "a stop without a session reports nothing, ever";
+        EXPECT_EQ(requests(u"POST"_s, "/api/desktop/meeting-notes/upload-token"), 0) << "nothing is uploaded";
+    }
 }
 
 TEST_F(RecorderTest, DoubleStartIsIgnoredAndAStopKeepsTheDurationThenPointsAtTheTrack)
@@ -106,32 +162,20 @@ TEST_F(RecorderTest, DoubleStartIsIgnoredAndAStopKeepsTheDurationThenPointsAtThe
     EXPECT_TRUE(log.containsPrefix(u"[AudioRecorder] stopRecording: mic_track saved "_s));
 }
 
-TEST_F(RecorderTest, StopAndUploadWithoutASessionNeverReportsAStatus)
-{
-    auto recorder = makeRecorder();
-    Log::Capture log;
-    bool called = false;
-    recorder->stopAndUpload(u"tok"_s, [&](const UploadStatus &) { called = true; });
-    waitUntil([] { return false; }, 200);
-    EXPECT_FALSE(called);
-    EXPECT_TRUE(log.contains(u"[AudioRecorder] stopAndUpload: no active session"_s));
-    EXPECT_FALSE(recorder->isStoppingRecording());
-}
-
 TEST_F(RecorderTest, ASecondRecordingStoppedDuringTheFirstUploadIsUploadedToo)
 {
     // A stop is never ignored because another recording's upload still runs.
     const auto speech = SoundPlayer::tone(u"micfeed"_s, 60, 300);
     const auto tone = SoundPlayer::tone(u"speakers"_s, 60);
-    notifyDelayMs = 3000;
+    service.control("POST", "/__dev/latency", { { u"ms"_s, 3000 }, { u"path"_s, u"/api/desktop/meeting-notes"_s } });
     auto recorder = makeRecorder();
     QList<UploadStatus> first, second;
 
     ASSERT_TRUE(recordFor(*recorder, 1500ms));
-    recorder->stopAndUpload(u"tok"_s, [&](const UploadStatus &s) { first.append(s); });
+    recorder->stopAndUpload(token, [&](const UploadStatus &s) { first.append(s); });
     EXPECT_TRUE(recorder->isStoppingRecording());
     ASSERT_TRUE(recordFor(*recorder, 1500ms)) << "a new recording may start while the first uploads";
-    recorder->stopAndUpload(u"tok"_s, [&](const UploadStatus &s) { second.append(s); });
+    recorder->stopAndUpload(token, [&](const UploadStatus &s) { second.append(s); });
     EXPECT_FALSE(recorder->isRecording()) << "no recording is left running";
 
     ASSERT_TRUE(waitUntil([&] { return !recorder->isStoppingRecording(); }, 40000));
@@ -140,26 +184,6 @@ TEST_F(RecorderTest, ASecondRecordingStoppedDuringTheFirstUploadIsUploadedToo)
     EXPECT_EQ(first.last().stage(), UploadStatus::Processing);
     EXPECT_EQ(second.last().stage(), UploadStatus::Processing);
     EXPECT_NE(first.last(), second.last()) << "two notes";
-    EXPECT_EQ(notifies.load(), 2);
-    EXPECT_GE(blobs.load(), 2);
-}
-
-TEST_F(RecorderTest, QuittingDuringARecordingClosesItsFilesWithoutUploading)
-{
-    const auto speech = SoundPlayer::tone(u"micfeed"_s, 30, 300);
-    auto recorder = makeRecorder();
-    ASSERT_TRUE(recordFor(*recorder, 1500ms));
-    const QString folderPath = *recorder->currentFileURL();
-
-    recorder->finishForQuit(2s);
-    EXPECT_FALSE(recorder->isRecording());
-    const QJsonObject metadata = QJsonDocument::fromJson([&] {
-        QFile f(QDir(folderPath).filePath(u"metadata.json"_s));
-        f.open(QIODevice::ReadOnly);
-        return f.readAll();
-    }()).object();
-    EXPECT_FALSE(metadata.isEmpty()) << "metadata.json is written before exit";
-    EXPECT_TRUE(QFileInfo::exists(QDir(folderPath).filePath(u"mic_track_000.caf"_s)));
-    EXPECT_FALSE(QFileInfo::exists(QDir(folderPath).filePath(u"upload_track.m4a"_s))) << "no export at quit";
-    EXPECT_EQ(notifies.load(), 0);
+    EXPECT_EQ(requests(u"POST"_s, "/api/desktop/meeting-notes"), 2);
+    EXPECT_EQ(requests(u"POST"_s, "/api/desktop/meeting-notes/upload-token"), 4) << "both tracks of both recordings";
 }

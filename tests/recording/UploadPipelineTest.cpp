@@ -44,10 +44,6 @@ protected:
                 res.set_content("token says no", "text/plain");
                 return;
             }
-            if (tokenReply) {
-                res.set_content(*tokenReply, "application/json");
-                return;
-            }
             const QString path = json(req.body)["payload"_L1].toObject()["pathname"_L1].toString();
             res.set_content(("{\"clientToken\":\"ct:" + path + "\"}").toStdString(), "application/json");
         });
@@ -94,7 +90,6 @@ protected:
     QString mic, system;
     int tokenFailures = 0;
     int tokenStatus = 500;
-    std::optional<std::string> tokenReply;
     std::string notifyReply = R"({"success": true, "note_id": 77})";
     std::atomic_size_t blobBytes = 0;
 };
@@ -193,10 +188,6 @@ TEST_F(UploadPipelineTest, RetriesServerErrorsButNotForbidden)
 TEST_F(UploadPipelineTest, MalformedRepliesAndAddressesFailWithTheirTexts)
 {
     UploadPipeline pipeline = fastPipeline();
-    tokenReply = R"({"token": "wrong key"})";
-    EXPECT_EQ(runPipeline(pipeline, std::nullopt).last(), UploadStatus::failed(u"Data error: Missing clientToken in response"_s));
-
-    tokenReply.reset();
     UploadPipeline broken(u"not a url/"_s, {1, 0});
     EXPECT_EQ(runPipeline(broken, std::nullopt).last(), UploadStatus::failed(u"Server error (0)"_s));
 
@@ -204,9 +195,6 @@ TEST_F(UploadPipelineTest, MalformedRepliesAndAddressesFailWithTheirTexts)
     EXPECT_EQ(runPipeline(pipeline, std::nullopt).last(), UploadStatus::processing(0));
 
     const QString bare = writeFile(u"recording"_s, 10);
-    EXPECT_EQ(UploadPipeline::contentTypeFor(bare), u"application/octet-stream"_s);
-    EXPECT_EQ(UploadPipeline::contentTypeFor(u"a.WAV"_s), u"audio/wav"_s);
-    EXPECT_EQ(UploadPipeline::contentTypeFor(u"a.caf"_s), u"audio/x-caf"_s);
     server.clearReceived();
     runPipeline(pipeline, std::nullopt, bare);
     const auto got = server.received();
@@ -214,17 +202,6 @@ TEST_F(UploadPipelineTest, MalformedRepliesAndAddressesFailWithTheirTexts)
     ASSERT_NE(put, got.end());
     EXPECT_TRUE(QString::fromStdString(put->path).endsWith(u".m4a"_s));
     EXPECT_EQ(put->header("Content-Type"), "application/octet-stream");
-}
-
-TEST_F(UploadPipelineTest, TransportFailureReachesTheStatusWithThePlatformsText)
-{
-    const QUrl dead(QStringLiteral("http://127.0.0.1:%1").arg(closedPort()));
-    Endpoints::setServiceOrigin(dead);
-    UploadPipeline pipeline(dead.toString() + u"/blob/"_s, {2, 0.01});
-    const auto statuses = runPipeline(pipeline, std::nullopt);
-    ASSERT_EQ(statuses.size(), 2);
-    EXPECT_EQ(statuses.last().stage(), UploadStatus::Failed);
-    EXPECT_FALSE(statuses.last().message().isEmpty());
 }
 
 TEST_F(UploadPipelineTest, LargeTrackStreamsFromDiskWithoutGrowingMemory)

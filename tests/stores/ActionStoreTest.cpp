@@ -1,7 +1,6 @@
-#include "APIClient.h"
 #include "ActionStore.h"
+#include "APIClient.h"
 #include "Await.h"
-#include "CannedReply.h"
 #include "DateText.h"
 #include "Endpoints.h"
 #include "Log.h"
@@ -13,7 +12,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <mutex>
 #include <thread>
 
 using namespace Qt::StringLiterals;
@@ -26,7 +24,8 @@ QDateTime dayAt(int daysAgo)
     return QDateTime(DateText::today().addDays(-daysAgo), QTime(12, 0), QTimeZone(DateText::timeZoneId()));
 }
 
-std::string item(qint64 meetingId, const char *id, const QDateTime &date, bool done = false, const char *source = "desktop")
+std::string item(
+    qint64 meetingId, const char* id, const QDateTime& date, bool done = false, const char* source = "desktop")
 {
     return QStringLiteral(R"({"id": "%1", "meeting_id": %2, "meetingSource": "%3", "meetingTitle": "Note %2",
         "meetingDate": "%4", "who": "Ann", "what": "Task %1", "due": null, "done": %5})")
@@ -36,7 +35,7 @@ std::string item(qint64 meetingId, const char *id, const QDateTime &date, bool d
         .toStdString();
 }
 
-std::string listOf(const std::vector<std::string> &items)
+std::string listOf(const std::vector<std::string>& items)
 {
     std::string body = R"({"success": true, "data": [)";
     for (size_t i = 0; i < items.size(); ++i)
@@ -50,14 +49,11 @@ protected:
     {
         DateText::setLocale("en_US");
         DateText::setTimeZone("America/New_York");
-        auto &s = server.server();
-        s.Get("/api/v2/action-items", [this](const httplib::Request &, httplib::Response &res) { list.serve(res); });
-        s.Patch(R"(/api/v2/meeting-notes/.+)", [this](const httplib::Request &req, httplib::Response &res) {
+        server.reply("GET", "/api/v2/action-items", 200, listOf({}));
+        server.server().Patch(R"(/api/v2/meeting-notes/.+)", [this](const httplib::Request&, httplib::Response& res) {
             patchArrived = true;
             for (int i = 0; holdPatch && i < 500; ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            std::lock_guard lock(mutex);
-            patches.emplace_back(req.target, req.body);
             res.status = patchStatus;
             res.set_content(R"({"success": true})", "application/json");
         });
@@ -70,35 +66,37 @@ protected:
         APIClient::shared().network().clearConnectionCache();
     }
 
-    std::vector<std::pair<std::string, std::string>> patchesSoFar()
+    void list(int status, const std::string& body) { server.reply("GET", "/api/v2/action-items", status, body); }
+    // Target and body of each update the service answered.
+    std::vector<std::pair<std::string, std::string>> patchesSoFar() const
     {
-        std::lock_guard lock(mutex);
-        return patches;
+        std::vector<std::pair<std::string, std::string>> out;
+        for (const auto& r : server.received())
+            if (r.method == "PATCH")
+                out.emplace_back(r.target, r.body);
+        return out;
     }
     QStringList doneFlags() const
     {
         QStringList out;
-        for (const ActionListItem &i : store.items())
+        for (const ActionListItem& i : store.items())
             out << ActionStore::identityOf(i) + (i.done ? u"=done"_s : u"=open"_s);
         return out;
     }
 
     TestServer server;
-    std::mutex mutex;
-    CannedReply list {200, listOf({})};
-    std::atomic<int> patchStatus {200};
-    std::atomic<bool> holdPatch {false};
-    std::atomic<bool> patchArrived {false};
-    std::vector<std::pair<std::string, std::string>> patches;
-    ActionStore store {[] { return std::optional<QString>(u"tok"_s); }};
+    std::atomic<int> patchStatus { 200 };
+    std::atomic<bool> holdPatch { false };
+    std::atomic<bool> patchArrived { false };
+    ActionStore store { [] { return std::optional<QString>(u"tok"_s); } };
 };
 
-QStringList labelsOf(const QList<DateText::DaySection<ActionListItem>> &sections)
+QStringList labelsOf(const QList<DateText::DaySection<ActionListItem>>& sections)
 {
     QStringList out;
-    for (const auto &s : sections) {
+    for (const auto& s : sections) {
         QStringList ids;
-        for (const ActionListItem &i : s.items)
+        for (const ActionListItem& i : s.items)
             ids << i.id;
         out << s.label + u':' + ids.join(u',');
     }
@@ -114,40 +112,41 @@ TEST_F(ActionStoreTest, LoadReplacesTheItemsAndAFailureKeepsThem)
     QList<bool> loading;
     QObject::connect(&store, &ActionStore::isLoadingChanged, [&] { loading << store.isLoading(); });
 
-    list.set(200, listOf({item(7, "b", dayAt(3)), item(5, "a", dayAt(0), true)}));
+    list(200, listOf({ item(7, "b", dayAt(3)), item(5, "a", dayAt(0), true) }));
     await(store.load());
-    EXPECT_EQ(doneFlags(), (QStringList{u"7_b=open"_s, u"5_a=done"_s})) << "the service's order";
-    EXPECT_EQ(loading, (QList<bool>{true, false}));
+    EXPECT_EQ(doneFlags(), (QStringList { u"7_b=open"_s, u"5_a=done"_s })) << "the service's order";
+    EXPECT_EQ(loading, (QList<bool> { true, false }));
     EXPECT_EQ(server.received().at(0).header("Authorization"), "Bearer tok");
 
     Log::Capture log;
-    list.set(500, "{}");
+    list(500, "{}");
     await(store.load());
-    list.set(200, listOf({R"({"id": "x", "meetingId": 1, "meetingSource": "s", "meetingTitle": "t",
-                             "meetingDate": "2025-01-01T00:00:00Z", "who": "w", "what": "w"})"}));
+    list(200, listOf({ R"({"id": "x", "meetingId": 1, "meetingSource": "s", "meetingTitle": "t",
+                             "meetingDate": "2025-01-01T00:00:00Z", "who": "w", "what": "w"})" }));
     await(store.load());
     EXPECT_EQ(store.items().size(), 2);
     EXPECT_FALSE(store.isLoading());
     const QStringList lines = log.lines().filter(u"[ActionStore]"_s);
     ASSERT_EQ(lines.size(), 2);
     EXPECT_EQ(lines[0], u"[ActionStore] load failed: Server error (500)"_s);
-    EXPECT_TRUE(lines[1].startsWith(u"[ActionStore] load failed: Data error: "_s)) << "an item without done fails the list";
+    EXPECT_TRUE(lines[1].startsWith(u"[ActionStore] load failed: Data error: "_s))
+        << "an item without done fails the list";
 
-    list.set(200, R"({"success": true})");
+    list(200, R"({"success": true})");
     await(store.load());
     EXPECT_TRUE(store.items().isEmpty()) << "a reply without data means no items";
 }
 
 TEST_F(ActionStoreTest, ItemsWithTheSameIdInTwoNotesToggleIndependently)
 {
-    list.set(200, listOf({item(42, "a1", dayAt(0)), item(43, "a1", dayAt(0), false, "zoom&co")}));
+    list(200, listOf({ item(42, "a1", dayAt(0)), item(43, "a1", dayAt(0), false, "zoom&co") }));
     await(store.load());
     const ActionListItem second = store.items()[1];
 
     await(store.toggle(second));
-    EXPECT_EQ(doneFlags(), (QStringList{u"42_a1=open"_s, u"43_a1=done"_s}));
+    EXPECT_EQ(doneFlags(), (QStringList { u"42_a1=open"_s, u"43_a1=done"_s }));
     await(store.toggle(second));
-    EXPECT_EQ(doneFlags(), (QStringList{u"42_a1=open"_s, u"43_a1=open"_s}));
+    EXPECT_EQ(doneFlags(), (QStringList { u"42_a1=open"_s, u"43_a1=open"_s }));
     const auto sent = patchesSoFar();
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[0].first, "/api/v2/meeting-notes/43/action-items/a1?source=zoom%26co");
@@ -160,7 +159,7 @@ TEST_F(ActionStoreTest, ItemsWithTheSameIdInTwoNotesToggleIndependently)
     EXPECT_EQ(patchesSoFar().size(), 2u) << "an item that is not in the list sends nothing";
 
     ActionListItem odd = store.items()[0];
-    list.set(200, listOf({item(42, "a/1 b?", dayAt(0))}));
+    list(200, listOf({ item(42, "a/1 b?", dayAt(0)) }));
     await(store.load());
     odd.id = u"a/1 b?"_s;
     await(store.toggle(odd));
@@ -170,29 +169,29 @@ TEST_F(ActionStoreTest, ItemsWithTheSameIdInTwoNotesToggleIndependently)
 
 TEST_F(ActionStoreTest, AFailedToggleRollsBackTheItemFoundAgainAfterAReload)
 {
-    list.set(200, listOf({item(42, "a1", dayAt(0)), item(42, "b2", dayAt(0))}));
+    list(200, listOf({ item(42, "a1", dayAt(0)), item(42, "b2", dayAt(0)) }));
     await(store.load());
     const ActionListItem first = store.items()[0];
 
     holdPatch = true;
     patchStatus = 500;
     auto pending = store.toggle(first);
-    EXPECT_EQ(doneFlags(), (QStringList{u"42_a1=done"_s, u"42_b2=open"_s})) << "shown before the service answers";
+    EXPECT_EQ(doneFlags(), (QStringList { u"42_a1=done"_s, u"42_b2=open"_s })) << "shown before the service answers";
     ASSERT_TRUE(waitUntil([&] { return patchArrived.load(); }));
 
     // Meanwhile a reload moves the item to another place in the list.
-    list.set(200, listOf({item(42, "b2", dayAt(0), true), item(42, "a1", dayAt(0), true)}));
+    list(200, listOf({ item(42, "b2", dayAt(0), true), item(42, "a1", dayAt(0), true) }));
     await(store.load());
     holdPatch = false;
     await(std::move(pending));
-    EXPECT_EQ(doneFlags(), (QStringList{u"42_b2=done"_s, u"42_a1=open"_s}));
+    EXPECT_EQ(doneFlags(), (QStringList { u"42_b2=done"_s, u"42_a1=open"_s }));
 }
 
 TEST_F(ActionStoreTest, TheScreenModelChangesOneRowPerToggle)
 {
-    list.set(200, listOf({item(1, "old", dayAt(40)), item(2, "now", dayAt(0)), item(3, "yday", dayAt(1))}));
+    list(200, listOf({ item(1, "old", dayAt(40)), item(2, "now", dayAt(0)), item(3, "yday", dayAt(1)) }));
     await(store.load());
-    ActionItemsModel &model = *store.sections();
+    ActionItemsModel& model = *store.sections();
     ASSERT_EQ(model.rowCount(), 3);
     const auto cell = [&](int row, int role) { return model.data(model.index(row), role); };
     EXPECT_EQ(cell(0, ActionItemsModel::IdentityRole).toString(), u"2_now"_s);
@@ -204,12 +203,12 @@ TEST_F(ActionStoreTest, TheScreenModelChangesOneRowPerToggle)
     int resets = 0;
     QList<int> changedRows;
     QObject::connect(&model, &QAbstractItemModel::modelReset, [&] { ++resets; });
-    QObject::connect(&model, &QAbstractItemModel::dataChanged, [&](const QModelIndex &from, const QModelIndex &to) {
+    QObject::connect(&model, &QAbstractItemModel::dataChanged, [&](const QModelIndex& from, const QModelIndex& to) {
         for (int r = from.row(); r <= to.row(); ++r)
             changedRows << r;
     });
     await(store.toggle(store.items()[2]));
-    EXPECT_EQ(changedRows, QList<int>{1});
+    EXPECT_EQ(changedRows, QList<int> { 1 });
     EXPECT_TRUE(cell(1, ActionItemsModel::DoneRole).toBool());
     await(store.load());
     EXPECT_EQ(resets, 1) << "the service's list differs from the toggled one";
@@ -220,15 +219,17 @@ TEST_F(ActionStoreTest, TheScreenModelChangesOneRowPerToggle)
 TEST_F(ActionStoreTest, SectionsAreTodayYesterdayThenDaysNewestFirst)
 {
     const auto at = [](int y, int m, int d) { return QDateTime(QDate(y, m, d), QTime(17, 0), Qt::UTC); };
-    list.set(200, listOf({item(1, "dec1", at(2024, 12, 1)), item(2, "feb28", at(2025, 2, 28)), item(3, "y", dayAt(1)),
-                         item(4, "mar3", at(2025, 3, 3)), item(5, "t1", dayAt(0)), item(6, "sep30", at(2025, 9, 30)),
-                         item(7, "oct1", at(2025, 10, 1)), item(8, "t2", dayAt(0).addSecs(-3600)), item(9, "ahead", dayAt(-3))}));
+    list(200,
+        listOf({ item(1, "dec1", at(2024, 12, 1)), item(2, "feb28", at(2025, 2, 28)), item(3, "y", dayAt(1)),
+            item(4, "mar3", at(2025, 3, 3)), item(5, "t1", dayAt(0)), item(6, "sep30", at(2025, 9, 30)),
+            item(7, "oct1", at(2025, 10, 1)), item(8, "t2", dayAt(0).addSecs(-3600)), item(9, "ahead", dayAt(-3)) }));
     await(store.load());
     EXPECT_EQ(labelsOf(store.grouped()),
-              (QStringList{u"Today:t1,t2"_s, u"Yesterday:y"_s, DateText::mediumDate(dayAt(-3)) + u":ahead"_s, u"Oct 1, 2025:oct1"_s,
-                           u"Sep 30, 2025:sep30"_s, u"Mar 3, 2025:mar3"_s, u"Feb 28, 2025:feb28"_s, u"Dec 1, 2024:dec1"_s}));
+        (QStringList { u"Today:t1,t2"_s, u"Yesterday:y"_s, DateText::mediumDate(dayAt(-3)) + u":ahead"_s,
+            u"Oct 1, 2025:oct1"_s, u"Sep 30, 2025:sep30"_s, u"Mar 3, 2025:mar3"_s, u"Feb 28, 2025:feb28"_s,
+            u"Dec 1, 2024:dec1"_s }));
 
-    list.set(200, listOf({}));
+    list(200, listOf({}));
     await(store.load());
     EXPECT_TRUE(store.grouped().isEmpty());
 }

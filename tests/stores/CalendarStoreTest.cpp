@@ -1,7 +1,6 @@
+#include "CalendarStore.h"
 #include "APIClient.h"
 #include "Await.h"
-#include "CalendarStore.h"
-#include "CannedReply.h"
 #include "DateText.h"
 #include "Endpoints.h"
 #include "Log.h"
@@ -9,15 +8,16 @@
 
 #include <gtest/gtest.h>
 
-#include <mutex>
-
 using namespace Qt::StringLiterals;
 
 namespace {
 
-const char *twoMeetings = R"({"success": true, "meetings": [
+const char* twoMeetings = R"({"success": true, "meetings": [
     {"calendarEventId": "ev-1", "title": "Planning", "startTime": "2030-01-01T15:00:00Z", "durationMinutes": 30},
     {"calendar_event_id": "ev-2", "title": "Declined review", "declined": true, "platform": "Microsoft Teams"}]})";
+
+const std::string statusPath = "/api/recall/calendar/status";
+const std::string meetingsPath = "/api/recall/upcoming-meetings";
 
 class CalendarStoreTest : public ::testing::Test {
 protected:
@@ -25,15 +25,8 @@ protected:
     {
         DateText::setLocale("en_US");
         DateText::setTimeZone("America/New_York");
-        auto &s = server.server();
-        s.Get("/api/recall/calendar/status", [this](const httplib::Request &, httplib::Response &res) { status.serve(res); });
-        s.Get("/api/recall/upcoming-meetings", [this](const httplib::Request &req, httplib::Response &res) {
-            {
-                std::lock_guard lock(mutex);
-                meetingsTarget = req.target;
-            }
-            meetings.serve(res);
-        });
+        server.reply("GET", statusPath, 200, R"({"connected": true})");
+        server.reply("GET", meetingsPath, 200, twoMeetings);
         server.start();
         Endpoints::setServiceOrigin(server.origin());
     }
@@ -42,28 +35,24 @@ protected:
     std::vector<std::string> paths() const
     {
         std::vector<std::string> out;
-        for (const auto &r : server.received())
+        for (const auto& r : server.received())
             out.push_back(r.path);
         return out;
     }
     QStringList ids() const
     {
         QStringList out;
-        for (const UpcomingMeeting &m : store.meetings())
+        for (const UpcomingMeeting& m : store.meetings())
             out << m.id;
         return out;
     }
 
-    TestServer server;
-    std::mutex mutex;
-    CannedReply status {200, R"({"connected": true})"};
-    CannedReply meetings {200, twoMeetings};
-    std::string meetingsTarget;
-    CalendarStore store {[] { return std::optional<QString>(u"tok"_s); }};
-};
+    void status(int code, const std::string& body) { server.reply("GET", statusPath, code, body); }
+    void meetings(int code, const std::string& body) { server.reply("GET", meetingsPath, code, body); }
 
-const std::string statusPath = "/api/recall/calendar/status";
-const std::string meetingsPath = "/api/recall/upcoming-meetings";
+    TestServer server;
+    CalendarStore store { [] { return std::optional<QString>(u"tok"_s); } };
+};
 
 }
 
@@ -78,9 +67,9 @@ TEST_F(CalendarStoreTest, StartsEmptyAndLoadsConvertedMeetingsInTheServicesOrder
     QObject::connect(&store, &CalendarStore::isLoadingChanged, [&] { loading << store.isLoading(); });
     await(store.load(u"user 7&x"_s));
 
-    EXPECT_EQ(loading, (QList<bool>{true, false}));
+    EXPECT_EQ(loading, (QList<bool> { true, false }));
     EXPECT_TRUE(store.calendarConnected());
-    EXPECT_EQ(ids(), (QStringList{u"ev-1"_s, u"ev-2"_s})) << "declined meetings stay, nothing is sorted";
+    EXPECT_EQ(ids(), (QStringList { u"ev-1"_s, u"ev-2"_s })) << "declined meetings stay, nothing is sorted";
     EXPECT_EQ(store.meetings()[0].duration, u"30m"_s);
     EXPECT_EQ(store.meetings()[1].source, CalendarSource::outlook);
     EXPECT_EQ(store.meetingList().size(), 2);
@@ -89,9 +78,8 @@ TEST_F(CalendarStoreTest, StartsEmptyAndLoadsConvertedMeetingsInTheServicesOrder
     const auto got = server.received();
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0].path, statusPath);
-    std::lock_guard lock(mutex);
-    EXPECT_EQ(meetingsTarget, meetingsPath + "?tarnwick_user_id=user%207%26x&limit=20");
-    for (const auto &r : got)
+    EXPECT_EQ(got[1].target, meetingsPath + "?tarnwick_user_id=user%207%26x&limit=20");
+    for (const auto& r : got)
         EXPECT_EQ(r.header("Authorization"), "Bearer tok");
 }
 
@@ -101,7 +89,7 @@ TEST_F(CalendarStoreTest, ADisconnectedCalendarEmptiesTheListWithoutAskingForMee
     ASSERT_EQ(store.meetings().size(), 2);
     server.clearReceived();
 
-    status.set(200, R"({"connected": false})");
+    status(200, R"({"connected": false})");
     int changes = 0;
     QObject::connect(&store, &CalendarStore::meetingsChanged, [&] { ++changes; });
     await(store.load(u"u1"_s));
@@ -110,27 +98,28 @@ TEST_F(CalendarStoreTest, ADisconnectedCalendarEmptiesTheListWithoutAskingForMee
     EXPECT_FALSE(store.calendarConnected());
     EXPECT_FALSE(store.calendarNeedsReauth());
     EXPECT_FALSE(store.isLoading());
-    EXPECT_EQ(paths(), std::vector<std::string>{statusPath});
+    EXPECT_EQ(paths(), std::vector<std::string> { statusPath });
 }
 
 TEST_F(CalendarStoreTest, OnlyTheStatusReplyClearsTheReauthorizationFlag)
 {
-    status.set(200, R"({"connected": true, "needs_reauth": true})");
+    status(200, R"({"connected": true, "needs_reauth": true})");
     await(store.load(u"u1"_s));
     EXPECT_TRUE(store.calendarNeedsReauth()) << "a successful meetings fetch does not clear it";
     EXPECT_EQ(store.meetings().size(), 2);
 
     // A failed status request keeps both flags, so the meetings are still asked for.
-    for (const auto &[code, body] : {std::pair<int, std::string>{500, "{}"}, {200, R"({"needsReauth": false})"}}) {
-        status.set(code, body);
+    for (const auto& [code, body] :
+        { std::pair<int, std::string> { 500, "{}" }, { 200, R"({"needsReauth": false})" } }) {
+        status(code, body);
         server.clearReceived();
         await(store.load(u"u1"_s));
         EXPECT_TRUE(store.calendarConnected()) << code;
         EXPECT_TRUE(store.calendarNeedsReauth()) << code;
-        EXPECT_EQ(paths(), (std::vector<std::string>{statusPath, meetingsPath})) << code;
+        EXPECT_EQ(paths(), (std::vector<std::string> { statusPath, meetingsPath })) << code;
     }
 
-    status.set(200, R"({"connected": true, "needsReauth": null})");
+    status(200, R"({"connected": true, "needsReauth": null})");
     await(store.load(u"u1"_s));
     EXPECT_FALSE(store.calendarNeedsReauth());
 }
@@ -141,15 +130,16 @@ TEST_F(CalendarStoreTest, RejectedMeetingsRequestAsksForReauthorizationAndKeepsT
     const QList<UpcomingMeeting> before = store.meetings();
     Log::Capture log;
 
-    meetings.set(401, "{}");
+    meetings(401, "{}");
     await(store.load(u"u1"_s));
     EXPECT_TRUE(store.calendarNeedsReauth());
     EXPECT_EQ(store.meetings(), before);
     EXPECT_FALSE(store.isLoading());
 
-    status.set(200, R"({"connected": true})");
-    for (const auto &[code, body] : {std::pair<int, std::string>{500, "{}"}, {200, R"({"meetings": [{"startTime": "x"}]})"}}) {
-        meetings.set(code, body);
+    status(200, R"({"connected": true})");
+    for (const auto& [code, body] :
+        { std::pair<int, std::string> { 500, "{}" }, { 200, R"({"meetings": [{"startTime": "x"}]})" } }) {
+        meetings(code, body);
         await(store.load(u"u1"_s));
         EXPECT_FALSE(store.calendarNeedsReauth()) << "other failures leave the flag to the status reply";
         EXPECT_EQ(store.meetings(), before);
@@ -157,7 +147,7 @@ TEST_F(CalendarStoreTest, RejectedMeetingsRequestAsksForReauthorizationAndKeepsT
     }
     EXPECT_FALSE(log.containsPrefix(u"[CalendarStore]"_s));
 
-    meetings.set(200, R"({"success": true})");
+    meetings(200, R"({"success": true})");
     await(store.load(u"u1"_s));
     EXPECT_TRUE(store.meetings().isEmpty()) << "a reply without meetings means none";
 }
@@ -166,7 +156,7 @@ TEST_F(CalendarStoreTest, NoTokenOrNoUserSendsNothing)
 {
     CalendarStore signedOut([] { return std::optional<QString>(); });
     int notified = 0;
-    for (CalendarStore *s : {&signedOut, &store})
+    for (CalendarStore* s : { &signedOut, &store })
         QObject::connect(s, &CalendarStore::isLoadingChanged, [&] { ++notified; });
 
     await(signedOut.load(u"u1"_s));
@@ -185,7 +175,7 @@ TEST_F(CalendarStoreTest, AnUnchangedListIsNotAnnouncedButAnIdlessMeetingIsNewEa
     await(store.load(u"u1"_s));
     EXPECT_EQ(changes, 1);
 
-    meetings.set(200, R"({"meetings": [{"title": "Ad hoc"}]})");
+    meetings(200, R"({"meetings": [{"title": "Ad hoc"}]})");
     await(store.load(u"u1"_s));
     const QString first = store.meetings()[0].id;
     await(store.load(u"u1"_s));

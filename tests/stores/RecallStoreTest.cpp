@@ -1,9 +1,8 @@
+#include "RecallStore.h"
 #include "APIClient.h"
 #include "Await.h"
-#include "CannedReply.h"
 #include "Endpoints.h"
 #include "Log.h"
-#include "RecallStore.h"
 #include "TestServer.h"
 
 #include <QJsonDocument>
@@ -19,12 +18,8 @@ class RecallStoreTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        auto &s = server.server();
-        s.Get("/api/recall/settings", [this](const httplib::Request &req, httplib::Response &res) {
-            // Like the service, refuse a request that carries no token.
-            (req.has_header("Authorization") ? settings : refused).serve(res);
-        });
-        s.Post("/api/recall/meeting-bot-preference", [this](const httplib::Request &, httplib::Response &res) { preference.serve(res); });
+        server.reply("GET", "/api/recall/settings", 200, R"({"success": true})");
+        server.reply("POST", "/api/recall/meeting-bot-preference", 200);
         server.start();
         Endpoints::setServiceOrigin(server.origin());
     }
@@ -33,14 +28,18 @@ protected:
     QJsonObject lastBody() const
     {
         const auto got = server.received();
-        return got.empty() ? QJsonObject() : QJsonDocument::fromJson(QByteArray::fromStdString(got.back().body)).object();
+        return got.empty() ? QJsonObject()
+                           : QJsonDocument::fromJson(QByteArray::fromStdString(got.back().body)).object();
+    }
+
+    void settings(int status, const std::string& body) { server.reply("GET", "/api/recall/settings", status, body); }
+    void preference(int status, const std::string& body)
+    {
+        server.reply("POST", "/api/recall/meeting-bot-preference", status, body);
     }
 
     TestServer server;
-    CannedReply settings {200, R"({"success": true})"};
-    CannedReply refused {401, "{}"};
-    CannedReply preference {200, "{}"};
-    RecallStore store {[] { return std::optional<QString>(u"tok"_s); }};
+    RecallStore store { [] { return std::optional<QString>(u"tok"_s); } };
 };
 
 UpcomingMeeting bareMeeting()
@@ -65,17 +64,17 @@ TEST_F(RecallStoreTest, SettingsDefaultToAutoJoinAndAFailureChangesNothing)
     EXPECT_TRUE(store.isLoaded());
     EXPECT_EQ(server.received().at(0).header("Authorization"), "Bearer tok");
 
-    settings.set(200, R"({"auto_join_enabled": false})");
+    settings(200, R"({"auto_join_enabled": false})");
     await(store.loadSettings());
     EXPECT_FALSE(store.autoJoinEnabled());
 
-    settings.set(503, "down");
+    settings(503, "down");
     await(store.loadSettings());
     EXPECT_FALSE(store.autoJoinEnabled());
     EXPECT_TRUE(store.isLoaded());
     EXPECT_TRUE(log.contains(u"[RecallStore] loadSettings failed: Server error (503)"_s));
 
-    settings.set(200, R"({"autoJoinEnabled": null})");
+    settings(200, R"({"autoJoinEnabled": null})");
     await(store.loadSettings());
     EXPECT_TRUE(store.autoJoinEnabled()) << "null counts as absent";
     EXPECT_EQ(log.count(u"[RecallStore]"_s), 1);
@@ -84,6 +83,7 @@ TEST_F(RecallStoreTest, SettingsDefaultToAutoJoinAndAFailureChangesNothing)
 TEST_F(RecallStoreTest, SettingsWithoutATokenGoOutUnsignedAndFailAtTheService)
 {
     RecallStore signedOut([] { return std::optional<QString>(); });
+    settings(401, "{}"); // as the service answers a request without a token
     Log::Capture log;
     await(signedOut.loadSettings());
     ASSERT_EQ(server.received().size(), 1u);
@@ -96,21 +96,21 @@ TEST_F(RecallStoreTest, PreferenceBodyLeavesOutWhatTheMeetingLacks)
 {
     Log::Capture log;
     await(store.toggleMeetingBot(bareMeeting(), true));
-    EXPECT_EQ(lastBody(), (QJsonObject{{u"recall_calendar_event_id"_s, u"ev-9"_s}, {u"bot_enabled"_s, true}, {u"title"_s, u"Weekly"_s}}));
+    EXPECT_EQ(lastBody(),
+        (QJsonObject {
+            { u"recall_calendar_event_id"_s, u"ev-9"_s }, { u"bot_enabled"_s, true }, { u"title"_s, u"Weekly"_s } }));
     EXPECT_TRUE(log.contains(u"[RecallStore] meetingBot signal: nil for ev-9"_s));
 
     UpcomingMeeting full = bareMeeting();
     full.meetingUrl = u"https://meet.google.com/abc"_s;
     full.startTime = u"2025-03-05T16:30:00+01:00"_s;
     full.endTime = u"2025-03-05T17:00:00.000Z"_s;
-    preference.set(200, R"({"success": true, "signal": "bot_scheduled"})");
+    preference(200, R"({"success": true, "signal": "bot_scheduled"})");
     await(store.toggleMeetingBot(full, false));
-    EXPECT_EQ(lastBody(), (QJsonObject{{u"recall_calendar_event_id"_s, u"ev-9"_s},
-                                       {u"bot_enabled"_s, false},
-                                       {u"meeting_url"_s, u"https://meet.google.com/abc"_s},
-                                       {u"start_time"_s, u"2025-03-05T16:30:00+01:00"_s},
-                                       {u"end_time"_s, u"2025-03-05T17:00:00.000Z"_s},
-                                       {u"title"_s, u"Weekly"_s}}));
+    EXPECT_EQ(lastBody(),
+        (QJsonObject { { u"recall_calendar_event_id"_s, u"ev-9"_s }, { u"bot_enabled"_s, false },
+            { u"meeting_url"_s, u"https://meet.google.com/abc"_s }, { u"start_time"_s, u"2025-03-05T16:30:00+01:00"_s },
+            { u"end_time"_s, u"2025-03-05T17:00:00.000Z"_s }, { u"title"_s, u"Weekly"_s } }));
     EXPECT_TRUE(log.contains(u"[RecallStore] meetingBot signal: bot_scheduled for ev-9"_s));
     EXPECT_EQ(server.received().back().header("Authorization"), "Bearer tok");
 }
@@ -118,14 +118,15 @@ TEST_F(RecallStoreTest, PreferenceBodyLeavesOutWhatTheMeetingLacks)
 TEST_F(RecallStoreTest, AFailedPreferenceIsOnlyLogged)
 {
     Log::Capture log;
-    preference.set(500, "oops");
+    preference(500, "oops");
     await(store.toggleMeetingBot(bareMeeting(), true));
-    preference.set(200, R"({"signal": 7})");
+    preference(200, R"({"signal": 7})");
     await(store.toggleMeetingBot(bareMeeting(), false));
     const QStringList lines = log.lines().filter(u"[RecallStore]"_s);
     ASSERT_EQ(lines.size(), 2) << lines.join(u'\n').toStdString();
     EXPECT_EQ(lines[0], u"[RecallStore] toggleMeetingBot failed: Server error (500)"_s);
-    EXPECT_TRUE(lines[1].startsWith(u"[RecallStore] toggleMeetingBot failed: Data error: "_s)) << "a signal that is not text";
+    EXPECT_TRUE(lines[1].startsWith(u"[RecallStore] toggleMeetingBot failed: Data error: "_s))
+        << "a signal that is not text";
     EXPECT_TRUE(store.autoJoinEnabled());
     EXPECT_FALSE(store.isLoaded());
 }

@@ -1,3 +1,4 @@
+#include "ActionStore.h"
 #include "DemoSession.h"
 #include "QtPrinters.h"
 
@@ -25,34 +26,39 @@ protected:
     }
     int listLoads() { return int(requestsTo(u"/api/v2/action-items"_s).size()); }
     bool checked(QQuickItem *card) { return byObjectName(card, u"checkBox"_s)->property("checked").toBool(); }
+    // The window on the actions screen once its list has loaded.
+    void openActions(AppWindow &app)
+    {
+        openWindow(app);
+        click(app.window, byText(app.root(), u"Actions"_s));
+        ASSERT_TRUE(waitUntil([&] { return actions(app) && cardOf(actions(app), mockups) != nullptr; }));
+    }
+
+    const QString mockups = u"Update the signup mockups to two steps"_s;
+    const QString patches = u"/api/v2/meeting-notes/*"_s;
 };
 
 }
 
-TEST_F(ActionsScreen, TicksReachTheServiceAndARefusalRollsBack)
+TEST_F(ActionsScreen, TicksReachTheServiceARefusalRollsBackAndTwoQuickClicksEndWhereTheyStarted)
 {
     AppWindow app;
-    openWindow(app);
-    click(app.window, byText(app.root(), u"Actions"_s));
-    ASSERT_TRUE(waitUntil([&] { return actions(app) && cardOf(actions(app), u"Update the signup mockups to two steps"_s); }));
+    openActions(app);
     EXPECT_EQ(listLoads(), 1);
     EXPECT_EQ(headerLine(app), u"7 open"_s);
     EXPECT_TRUE(byText(actions(app), u"Today"_s));
     EXPECT_TRUE(byText(actions(app), u"Yesterday"_s));
-    QQuickItem *mockups = cardOf(actions(app), u"Update the signup mockups to two steps"_s);
-    EXPECT_EQ(byObjectName(mockups, u"detailLine"_s)->property("text").toString(),
-        u" · Friday · Design review: onboarding flow"_s);
-    EXPECT_TRUE(byText(mockups, u"Priya Shah"_s));
+    QQuickItem *card = cardOf(actions(app), mockups);
+    EXPECT_EQ(byObjectName(card, u"detailLine"_s)->property("text").toString(), u" · Friday · Design review: onboarding flow"_s);
+    EXPECT_TRUE(byText(card, u"Priya Shah"_s));
     QQuickItem *shared = cardOf(actions(app), u"Share the test plan with support"_s);
     ASSERT_TRUE(shared);
     EXPECT_TRUE(checked(shared));
     EXPECT_TRUE(byObjectName(shared, u"what"_s)->property("font").value<QFont>().strikeOut()) << "done is struck through";
-    pause(100);
     grab(app.window, u"ActionsView"_s);
 
-    const QString patches = u"/api/v2/meeting-notes/*"_s;
-    click(app.window, byObjectName(mockups, u"checkBox"_s));
-    EXPECT_TRUE(checked(mockups));
+    click(app.window, byObjectName(card, u"checkBox"_s));
+    EXPECT_TRUE(checked(card));
     EXPECT_EQ(headerLine(app), u"6 open"_s);
     ASSERT_TRUE(waitUntil([&] { return requestsTo(patches).size() == 1; }));
     const QJsonObject patch = requestsTo(patches)[0].toObject();
@@ -62,7 +68,7 @@ TEST_F(ActionsScreen, TicksReachTheServiceAndARefusalRollsBack)
 
     // Refused: shown at once, then taken back.
     fault(patches, 500, u"PATCH"_s);
-    service.control("POST", "/__dev/latency", {{u"ms"_s, 400}, {u"path"_s, patches}});
+    delay(patches, 400);
     QQuickItem *quote = cardOf(actions(app), u"Send the annual plan quote"_s);
     ASSERT_TRUE(quote);
     click(app.window, byObjectName(quote, u"checkBox"_s));
@@ -70,27 +76,41 @@ TEST_F(ActionsScreen, TicksReachTheServiceAndARefusalRollsBack)
     EXPECT_EQ(headerLine(app), u"5 open"_s);
     ASSERT_TRUE(waitUntil([&] { return !checked(quote); }));
     EXPECT_EQ(headerLine(app), u"6 open"_s);
-    service.control("POST", "/__dev/latency", {{u"ms"_s, 0}, {u"path"_s, patches}});
 
-    // The refresh button and every return to the screen load the list again.
+    // Two quick clicks on one item: the second comes while the first is still on its way.
+    click(app.window, byObjectName(shared, u"checkBox"_s));
+    click(app.window, byObjectName(shared, u"checkBox"_s));
+    EXPECT_TRUE(checked(shared));
+    EXPECT_EQ(headerLine(app), u"6 open"_s);
+    ASSERT_TRUE(waitUntil([&] { return requestsTo(patches).size() == 4; }));
+    EXPECT_EQ(bodiesTo(patches).mid(2), QList<QJsonObject>({QJsonObject {{u"done"_s, false}}, QJsonObject {{u"done"_s, true}}}));
+    delay(patches, 0);
+
+    // Both answers are in before the reload's: the screen and the service agree.
     click(app.window, byObjectName(actions(app), u"refreshButton"_s));
-    ASSERT_TRUE(waitUntil([&] { return listLoads() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return listLoads() == 2 && !app.delegate.actionStore()->isLoading(); }));
+    EXPECT_TRUE(checked(cardOf(actions(app), u"Share the test plan with support"_s)));
+    EXPECT_TRUE(checked(cardOf(actions(app), mockups))) << "the service kept the tick";
+    EXPECT_EQ(headerLine(app), u"6 open"_s);
+
+    // Every return to the screen loads the list again.
     click(app.window, byText(app.root(), u"Home"_s));
     click(app.window, byText(app.root(), u"Actions"_s));
     ASSERT_TRUE(waitUntil([&] { return listLoads() == 3; }));
-    ASSERT_TRUE(waitUntil([&] { return cardOf(actions(app), u"Update the signup mockups to two steps"_s) != nullptr; }));
-    EXPECT_TRUE(checked(cardOf(actions(app), u"Update the signup mockups to two steps"_s))) << "the service kept the tick";
 }
 
-TEST_F(ActionsScreen, AFailedFirstLoadShowsTheEmptyState)
+TEST_F(ActionsScreen, SpinsWhileLoadingAndAFailedFirstLoadShowsTheEmptyState)
 {
+    delay(u"/api/v2/action-items"_s, 1500);
     fault(u"/api/v2/action-items"_s, 500);
     AppWindow app;
     openWindow(app);
     click(app.window, byText(app.root(), u"Actions"_s));
-    ASSERT_TRUE(waitUntil([&] { return listLoads() == 1 && actions(app) && byObjectName(actions(app), u"emptyState"_s); }));
+    ASSERT_TRUE(waitUntil([&] { return actions(app) && byObjectName(actions(app), u"actionsSpinner"_s); }));
+    EXPECT_FALSE(byObjectName(actions(app), u"emptyState"_s)) << "not empty while loading";
+    ASSERT_TRUE(waitUntil([&] { return listLoads() == 1 && byObjectName(actions(app), u"emptyState"_s); }));
+    EXPECT_FALSE(byObjectName(actions(app), u"actionsSpinner"_s));
     EXPECT_TRUE(byText(actions(app), u"No action items yet"_s));
     EXPECT_EQ(headerLine(app), u"(hidden)"_s);
-    pause(100);
     grab(app.window, u"ActionsView-empty"_s);
 }

@@ -4,11 +4,8 @@
 #include "QtPrinters.h"
 
 #include <QDesktopServices>
-#include <QUrlQuery>
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
 
 using namespace Qt::StringLiterals;
 using namespace ScreenDriver;
@@ -35,28 +32,10 @@ public slots:
     void open(const QUrl &url) { opened << url; }
 };
 
-// Items of a QML type (or with an object name prefix), top to bottom on screen.
-QList<QQuickItem *> itemsDownwards(QQuickItem *root, const std::function<bool(QQuickItem *)> &match)
-{
-    QList<QQuickItem *> found;
-    std::function<void(QQuickItem *)> walk = [&](QQuickItem *item) {
-        if (!item->isVisible())
-            return;
-        if (match(item))
-            found << item;
-        for (QQuickItem *child : item->childItems())
-            walk(child);
-    };
-    walk(root);
-    std::stable_sort(found.begin(), found.end(),
-        [](QQuickItem *a, QQuickItem *b) { return a->mapToScene({0, 0}).y() < b->mapToScene({0, 0}).y(); });
-    return found;
-}
-
 QStringList groupNames(QQuickItem *root)
 {
     QStringList names;
-    for (QQuickItem *g : itemsDownwards(root, [](QQuickItem *i) { return i->objectName().startsWith(u"group:"_s); }))
+    for (QQuickItem *g : findAll(root, [](QQuickItem *i) { return i->objectName().startsWith(u"group:"_s); }))
         names << g->objectName().mid(6);
     return names;
 }
@@ -100,14 +79,13 @@ protected:
         click(app.window, button);
         ASSERT_EQ(browser.opened.size(), 1);
         EXPECT_EQ(browser.opened[0], service.url(u"/api/recall/calendar/connect"_s));
-        pause(100);
     }
     // The service's own reply for the upcoming meetings, as the client asks for it.
     QJsonObject upcomingReply(AppWindow &app)
     {
         const QString userId = app.delegate.authStore()->currentUser()->id;
         auto client = service.client();
-        const httplib::Headers headers{{"Authorization", "Bearer " + token.toStdString()}};
+        const httplib::Headers headers {{"Authorization", "Bearer " + token.toStdString()}};
         auto reply = client.Get("/api/recall/upcoming-meetings?limit=20&tarnwick_user_id=" + userId.toStdString(), headers);
         EXPECT_TRUE(reply && reply->status == 200);
         return jsonOf(reply).toObject();
@@ -121,12 +99,13 @@ protected:
 
 }
 
-TEST_F(HomeScreen, GroupsFollowTheFixedOrderWhateverTheServicesOrder)
+TEST_F(HomeScreen, GroupsKeepTheirOrderAndSwitchesKeepTheUsersPositionThroughReloads)
 {
     AppWindow app;
     openHome(app);
     QQuickItem *screen = home(app);
-    EXPECT_EQ(groupNames(screen), QStringList({u"Now"_s, u"Today"_s, u"Tomorrow"_s, u"This week"_s}));
+    const QStringList groups {u"Now"_s, u"Today"_s, u"Tomorrow"_s, u"This week"_s};
+    EXPECT_EQ(groupNames(screen), groups);
     EXPECT_TRUE(byText(screen, u"TODAY"_s));
     EXPECT_TRUE(byText(screen, u"THIS WEEK"_s));
     EXPECT_FALSE(byText(screen, u"NOW"_s)) << "the live group has no header";
@@ -134,70 +113,27 @@ TEST_F(HomeScreen, GroupsFollowTheFixedOrderWhateverTheServicesOrder)
     QQuickItem *hero = rowOf(screen, u"Daily standup"_s);
     ASSERT_TRUE(QByteArray(hero->metaObject()->className()).startsWith("LiveHeroView"));
     EXPECT_TRUE(byText(hero, u"LIVE · JOINING NOW"_s));
-    EXPECT_TRUE(byObjectName(hero, u"liveLine"_s)->property("text").toString().endsWith(u" · Google Meet · 4 people"_s));
-    QQuickItem *vendor = rowOf(screen, u"Vendor sync"_s);
-    ASSERT_TRUE(vendor);
-    EXPECT_TRUE(byObjectName(vendor, u"declinedTag"_s));
-    QQuickItem *roadmap = rowOf(screen, u"Roadmap review"_s);
-    ASSERT_TRUE(roadmap);
-    EXPECT_TRUE(byText(roadmap, u"1h 30m"_s));
-    EXPECT_TRUE(byText(roadmap, u"AUTO"_s));
-    pause(300);
+    EXPECT_TRUE(textOf(hero, u"liveLine"_s).endsWith(u" · Google Meet · 4 people"_s));
+    EXPECT_TRUE(byObjectName(rowOf(screen, u"Vendor sync"_s), u"declinedTag"_s));
+    EXPECT_TRUE(byText(rowOf(screen, u"Roadmap review"_s), u"1h 30m"_s));
+    EXPECT_TRUE(byText(rowOf(screen, u"Roadmap review"_s), u"AUTO"_s));
     grab(app.window, u"HomeView"_s);
+    {
+        Browser browser;
+        click(app.window, button(hero, u"Open meeting"_s));
+        EXPECT_EQ(browser.opened, QList<QUrl>({QUrl(u"https://meet.google.com/abc-defg-hij"_s)}));
+    }
 
-    // The service sends the week first and today last: the screen's order stays.
-    QJsonObject reply = upcomingReply(app);
-    QJsonArray reversed;
-    for (const QJsonValue &m : reply[u"meetings"_s].toArray())
-        reversed.prepend(m);
-    reply[u"meetings"_s] = reversed;
-    serveUpcoming(reply);
-    refreshEvery(app, 50);
-    ASSERT_TRUE(waitUntil([&] { return app.delegate.calendarStore()->meetings().first().title == u"Roadmap review"_s; }));
-    refreshEvery(app, 60000);
-    pause(50);
-    EXPECT_EQ(groupNames(screen), QStringList({u"Now"_s, u"Today"_s, u"Tomorrow"_s, u"This week"_s}));
-    QQuickItem *vendor2 = rowOf(screen, u"Vendor sync"_s);
-    QQuickItem *northwind = rowOf(screen, u"Northwind onboarding"_s);
-    ASSERT_TRUE(vendor2 && northwind);
-    EXPECT_LT(vendor2->mapToScene({0, 0}).y(), northwind->mapToScene({0, 0}).y()) << "the store's order within a group";
-}
-
-TEST_F(HomeScreen, ExpiredCalendarShowsTheReconnectBannerAboveTheGroups)
-{
-    AppWindow app;
-    openHome(app);
-    EXPECT_FALSE(byObjectName(home(app), u"reconnectBanner"_s));
-    service.control("POST", "/__dev/calendar", {{u"needsReauth"_s, true}});
-    refreshEvery(app, 50);
-    ASSERT_TRUE(waitUntil([&] { return byObjectName(home(app), u"reconnectBanner"_s) != nullptr; }));
-    refreshEvery(app, 60000);
-    QQuickItem *screen = home(app);
-    QQuickItem *banner = byObjectName(screen, u"reconnectBanner"_s);
-    EXPECT_TRUE(byText(banner, u"Google Calendar disconnected"_s));
-    EXPECT_TRUE(byText(banner, u"Your authorization expired. Reconnect to keep your meetings synced."_s));
-    QQuickItem *now = byObjectName(screen, u"group:Now"_s);
-    ASSERT_TRUE(now) << "the meetings stay";
-    EXPECT_LT(banner->mapToScene({0, 0}).y(), now->mapToScene({0, 0}).y());
-
-    expectConnectPageFrom(app, button(banner, u"Reconnect"_s));
-    grab(app.window, u"HomeView-reconnect"_s);
-}
-
-TEST_F(HomeScreen, SwitchesSendEachFlipAndKeepTheirPositionAfterReloads)
-{
-    AppWindow app;
-    openHome(app);
-    QQuickItem *critique = rowOf(home(app), u"Design critique"_s);
+    // Each flip is sent; the switch follows the last one, also when the service refuses it.
+    QQuickItem *critique = rowOf(screen, u"Design critique"_s);
     ASSERT_TRUE(critique);
     ASSERT_FALSE(switchOf(critique));
     EXPECT_TRUE(byText(critique, u"OFF"_s));
-
     click(app.window, byObjectName(critique, u"BotToggleView"_s));
     EXPECT_TRUE(switchOf(critique));
     EXPECT_TRUE(byText(critique, u"AUTO"_s));
     click(app.window, byObjectName(critique, u"BotToggleView"_s));
-    EXPECT_FALSE(switchOf(critique)) << "the position follows the last flip";
+    EXPECT_FALSE(switchOf(critique));
     const QString preference = u"/api/recall/meeting-bot-preference"_s;
     ASSERT_TRUE(waitUntil([&] { return requestsTo(preference).size() == 2; }));
     const QList<QJsonObject> sent = bodiesTo(preference);
@@ -205,59 +141,83 @@ TEST_F(HomeScreen, SwitchesSendEachFlipAndKeepTheirPositionAfterReloads)
     EXPECT_EQ(sent[1][u"bot_enabled"_s], QJsonValue(false));
     EXPECT_EQ(sent[1][u"recall_calendar_event_id"_s].toString(), u"evt-critique"_s);
     EXPECT_EQ(sent[1][u"title"_s].toString(), u"Design critique"_s);
-
-    // A refused flip stays where the user put it.
     fault(preference, 500, u"POST"_s);
     click(app.window, byObjectName(critique, u"BotToggleView"_s));
     ASSERT_TRUE(waitUntil([&] { return requestsTo(preference).size() == 3; }));
-    pause(100);
-    EXPECT_TRUE(switchOf(critique));
 
-    // The service now says the bot is off: the screen keeps the user's position.
+    // The service now sends the week first and says the bot is off: the screen keeps its order and the user's position.
     QJsonObject reply = upcomingReply(app);
-    QJsonArray meetings = reply[u"meetings"_s].toArray();
-    for (QJsonValueRef m : meetings) {
+    QJsonArray reversed;
+    for (const QJsonValue &m : reply[u"meetings"_s].toArray()) {
         QJsonObject meeting = m.toObject();
         if (meeting[u"calendarEventId"_s] == u"evt-critique"_s) {
-            ASSERT_EQ(meeting[u"botEnabled"_s], QJsonValue(false));
-            meeting[u"botEnabled"_s] = false;
+            EXPECT_EQ(meeting[u"botEnabled"_s], QJsonValue(false));
             meeting[u"title"_s] = u"Design critique (moved)"_s;
         }
-        m = meeting;
+        reversed.prepend(meeting);
     }
-    reply[u"meetings"_s] = meetings;
+    reply[u"meetings"_s] = reversed;
     serveUpcoming(reply);
     refreshEvery(app, 50);
-    ASSERT_TRUE(waitUntil([&] { return rowOf(home(app), u"Design critique (moved)"_s) != nullptr; }));
+    ASSERT_TRUE(waitUntil([&] { return rowOf(screen, u"Design critique (moved)"_s) != nullptr; }));
     refreshEvery(app, 60000);
-    EXPECT_TRUE(switchOf(rowOf(home(app), u"Design critique (moved)"_s)));
+    EXPECT_EQ(app.delegate.calendarStore()->meetings().first().title, u"Roadmap review"_s);
+    EXPECT_EQ(groupNames(screen), groups);
+    QQuickItem *vendor = rowOf(screen, u"Vendor sync"_s);
+    QQuickItem *northwind = rowOf(screen, u"Northwind onboarding"_s);
+    ASSERT_TRUE(vendor && northwind);
+    EXPECT_LT(vendor->mapToScene({0, 0}).y(), northwind->mapToScene({0, 0}).y()) << "the store's order within a group";
+    EXPECT_TRUE(switchOf(rowOf(screen, u"Design critique (moved)"_s))) << "neither the refusal nor the reload moved it";
     EXPECT_EQ(requestsTo(preference).size(), 3) << "a reload sends nothing";
 }
 
-TEST_F(HomeScreen, WithoutACalendarItOffersToConnectOne)
+TEST_F(HomeScreen, CalendarStatesSpinnerReconnectBannerNoMeetingsAndNoCalendar)
 {
-    service.control("POST", "/__dev/calendar", {{u"connected"_s, false}});
+    delay(u"/api/recall/upcoming-meetings"_s, 1500);
     AppWindow app;
     openWindow(app);
-    ASSERT_TRUE(waitUntil([&] { return byObjectName(app.root(), u"notConnectedCard"_s) != nullptr; }));
+    ASSERT_TRUE(waitUntil([&] { return byObjectName(app.root(), u"calendarSpinner"_s) != nullptr; }));
     QQuickItem *screen = home(app);
-    EXPECT_TRUE(byText(screen, u"No calendar connected"_s));
+    EXPECT_FALSE(byObjectName(screen, u"notConnectedCard"_s));
+    EXPECT_TRUE(groupNames(screen).isEmpty());
+    ASSERT_TRUE(waitUntil([&] { return rowOf(screen, u"Daily standup"_s) != nullptr; }));
+    EXPECT_FALSE(byObjectName(screen, u"calendarSpinner"_s));
+    delay(u"/api/recall/upcoming-meetings"_s, 0);
+
+    // An expired authorization shows the banner above the meetings, which stay.
+    service.control("POST", "/__dev/calendar", {{u"needsReauth"_s, true}});
+    refreshEvery(app, 50);
+    ASSERT_TRUE(waitUntil([&] { return byObjectName(screen, u"reconnectBanner"_s) != nullptr; }));
+    refreshEvery(app, 60000);
+    QQuickItem *banner = byObjectName(screen, u"reconnectBanner"_s);
+    EXPECT_TRUE(byText(banner, u"Google Calendar disconnected"_s));
+    EXPECT_TRUE(byText(banner, u"Your authorization expired. Reconnect to keep your meetings synced."_s));
+    QQuickItem *now = byObjectName(screen, u"group:Now"_s);
+    ASSERT_TRUE(now) << "the meetings stay";
+    EXPECT_LT(banner->mapToScene({0, 0}).y(), now->mapToScene({0, 0}).y());
+    expectConnectPageFrom(app, button(banner, u"Reconnect"_s));
+    grab(app.window, u"HomeView-reconnect"_s);
+    service.control("POST", "/__dev/calendar", {{u"needsReauth"_s, false}});
+
+    // Connected, with nothing coming up: no groups and no offer to connect.
+    serveUpcoming({{u"success"_s, true}, {u"meetings"_s, QJsonArray()}});
+    refreshEvery(app, 50);
+    ASSERT_TRUE(waitUntil([&] { return app.delegate.calendarStore()->meetings().isEmpty(); }));
+    refreshEvery(app, 60000);
+    ASSERT_TRUE(waitUntil([&] { return !app.delegate.calendarStore()->isLoading(); }));
+    EXPECT_TRUE(groupNames(screen).isEmpty());
     EXPECT_TRUE(byText(screen, u"No meetings today"_s));
     EXPECT_FALSE(byObjectName(screen, u"calendarSpinner"_s));
-    EXPECT_TRUE(groupNames(screen).isEmpty());
+    EXPECT_FALSE(byObjectName(screen, u"notConnectedCard"_s)) << "the calendar is connected";
+    EXPECT_FALSE(byObjectName(screen, u"reconnectBanner"_s));
 
+    service.control("POST", "/__dev/calendar", {{u"connected"_s, false}});
+    refreshEvery(app, 50);
+    ASSERT_TRUE(waitUntil([&] { return byObjectName(screen, u"notConnectedCard"_s) != nullptr; }));
+    refreshEvery(app, 60000);
+    EXPECT_TRUE(byText(screen, u"No calendar connected"_s));
     expectConnectPageFrom(app, button(screen, u"Connect Calendar"_s));
     grab(app.window, u"HomeView-no-calendar"_s);
-}
-
-TEST_F(HomeScreen, LiveMeetingOpensInTheBrowser)
-{
-    AppWindow app;
-    openHome(app);
-    Browser browser;
-    click(app.window, button(rowOf(home(app), u"Daily standup"_s), u"Open meeting"_s));
-    ASSERT_EQ(browser.opened.size(), 1);
-    EXPECT_EQ(browser.opened[0], QUrl(u"https://meet.google.com/abc-defg-hij"_s));
 }
 
 TEST_F(HomeScreen, RefreshRunsOnlyWhileTheScreenIsShown)
@@ -265,15 +225,21 @@ TEST_F(HomeScreen, RefreshRunsOnlyWhileTheScreenIsShown)
     AppWindow app;
     openHome(app);
     EXPECT_EQ(requestsTo(u"/api/recall/settings"_s).size(), 1) << "the bot settings load with the screen";
-    const int shown = calendarLoads();
     refreshEvery(app, 150);
-    waitForLoads(app, shown, 2);
+    waitForLoads(app, calendarLoads(), 2);
 
+    // Loading back to back, then left: the model goes, its last load ends, and no other starts.
+    QPointer<QObject> model = home(app)->property("home").value<QObject *>();
+    ASSERT_TRUE(model);
+    refreshEvery(app, 1);
     click(app.window, byText(app.root(), u"Actions"_s));
-    ASSERT_TRUE(waitUntil([&] { return !home(app); }));
-    pause(100);
+    ASSERT_TRUE(waitUntil([&] { return model.isNull(); }));
+    ASSERT_TRUE(waitUntil([&] { return !app.delegate.calendarStore()->isLoading(); }));
     const int afterLeaving = calendarLoads();
-    pause(600);
+    for (int load = 2; load <= 4; ++load) {
+        click(app.window, byObjectName(app.root(), u"refreshButton"_s));
+        ASSERT_TRUE(waitUntil([&] { return requestsTo(u"/api/v2/action-items"_s).size() == load; }));
+    }
     EXPECT_EQ(calendarLoads(), afterLeaving) << "no load once the screen is gone";
 
     click(app.window, byText(app.root(), u"Home"_s));

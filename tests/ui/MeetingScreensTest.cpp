@@ -9,18 +9,13 @@ using namespace ScreenDriver;
 
 namespace {
 
-// The first item of QML type `type` that shows `text` somewhere inside it.
-QQuickItem *itemWithText(QQuickItem *root, const char *type, const QString &text)
+// The titles of the list's rows, top to bottom.
+QStringList rowTitles(QQuickItem *root)
 {
-    return find(root, [&](QQuickItem *item) {
-        return QByteArray(item->metaObject()->className()).startsWith(type) && byText(item, text);
-    });
-}
-
-QString textOf(QQuickItem *root, const QString &objectName)
-{
-    QQuickItem *item = byObjectName(root, objectName);
-    return item ? item->property("text").toString() : u"(missing)"_s;
+    QStringList titles;
+    for (QQuickItem *row : findAll(root, [](QQuickItem *i) { return i->objectName() == u"MeetingListRow"_s; }))
+        titles << row->property("title").toString();
+    return titles;
 }
 
 qint64 idOf(MeetingStore &store, const QString &title)
@@ -46,7 +41,7 @@ protected:
 
 }
 
-TEST_F(MeetingScreens, ListOpensADetailWhoseTicksReachTheServiceAndBackReturns)
+TEST_F(MeetingScreens, ListOpensADetailWhoseTicksReachTheServiceBackReturnsAndSearchNarrows)
 {
     AppWindow app;
     openMeetings(app);
@@ -54,12 +49,19 @@ TEST_F(MeetingScreens, ListOpensADetailWhoseTicksReachTheServiceAndBackReturns)
     EXPECT_EQ(textOf(column, u"headerLine"_s), u"7 recordings · Echoquill is listening"_s);
     EXPECT_TRUE(byText(column, u"Today"_s));
     EXPECT_TRUE(byText(column, u"Yesterday"_s));
-    QQuickItem *row = itemWithText(column, "MeetingListRow", u"Design review: onboarding flow"_s);
+    QQuickItem *row = ofType(column, "MeetingListRow", u"Design review: onboarding flow"_s);
     ASSERT_TRUE(row);
     EXPECT_TRUE(byText(row, u"42 MIN"_s));
     EXPECT_TRUE(byText(row, u"2h ago"_s));
-    pause(100);
+    EXPECT_EQ(rowTitles(column).mid(0, 2), QStringList({u"Daily standup"_s, u"Design review: onboarding flow"_s})) << "newest first";
+    EXPECT_TRUE(byText(ofType(column, "MeetingListRow", u"Daily standup"_s), u"—"_s)) << "no duration";
     grab(app.window, u"MeetingListView"_s);
+
+    // A reload that brings the same notes keeps the rows as they are.
+    QPointer<QQuickItem> kept = row;
+    await(app.delegate.meetingStore()->loadMeetings());
+    settle(app.window);
+    EXPECT_TRUE(kept) << "the rows are not rebuilt";
 
     click(app.window, row);
     ASSERT_TRUE(waitUntil([&] { return textOf(app.detailColumn(), u"detailTitle"_s) == u"Design review: onboarding flow"_s; }));
@@ -71,13 +73,12 @@ TEST_F(MeetingScreens, ListOpensADetailWhoseTicksReachTheServiceAndBackReturns)
     EXPECT_TRUE(byText(detail, u"Signup drops to two steps: e-mail, then workspace name."_s)) << "a decision";
     EXPECT_TRUE(byText(detail, u"Skip link stays visible"_s)) << "a topic's bullet";
     EXPECT_FALSE(byText(detail, u"No participants recorded"_s));
-    pause(100);
     grab(app.window, u"MeetingDetailView"_s);
 
     // Ticking an item reaches the service at once.
     const qint64 noteId = idOf(*app.delegate.meetingStore(), u"Design review: onboarding flow"_s);
     const QString items = u"/api/v2/meeting-notes/%1/action-items/*"_s.arg(noteId);
-    QQuickItem *mockups = itemWithText(detail, "ActionItemRow", u"Update the signup mockups to two steps"_s);
+    QQuickItem *mockups = ofType(detail, "ActionItemRow", u"Update the signup mockups to two steps"_s);
     ASSERT_TRUE(mockups);
     click(app.window, byObjectName(mockups, u"checkBox"_s));
     EXPECT_TRUE(byObjectName(mockups, u"checkBox"_s)->property("checked").toBool());
@@ -87,14 +88,14 @@ TEST_F(MeetingScreens, ListOpensADetailWhoseTicksReachTheServiceAndBackReturns)
 
     // A refused tick shows at once and goes back when the refusal comes.
     fault(items, 500, u"PATCH"_s);
-    service.control("POST", "/__dev/latency", {{u"ms"_s, 400}, {u"path"_s, items}});
-    QQuickItem *flag = itemWithText(detail, "ActionItemRow", u"Set up the feature flag for the welcome screen"_s);
+    delay(items, 400);
+    QQuickItem *flag = ofType(detail, "ActionItemRow", u"Set up the feature flag for the welcome screen"_s);
     ASSERT_TRUE(flag);
     click(app.window, byObjectName(flag, u"checkBox"_s));
     EXPECT_TRUE(byObjectName(flag, u"checkBox"_s)->property("checked").toBool()) << "shown at once";
     ASSERT_TRUE(waitUntil([&] { return requestsTo(items).size() == 2; }));
     EXPECT_TRUE(waitUntil([&] { return !byObjectName(flag, u"checkBox"_s)->property("checked").toBool(); }));
-    service.control("POST", "/__dev/latency", {{u"ms"_s, 0}, {u"path"_s, items}});
+    delay(items, 0);
 
     click(app.window, byObjectName(detail, u"backControl"_s));
     ASSERT_TRUE(waitUntil([&] { return shows(app.detailColumn(), "MeetingListView"); }));
@@ -105,13 +106,31 @@ TEST_F(MeetingScreens, ListOpensADetailWhoseTicksReachTheServiceAndBackReturns)
     fault(u"/api/v2/meeting-notes/%1"_s.arg(quiet), 200, u"GET"_s,
         QStringLiteral(R"({"success": true, "data": {"id": %1, "source": "desktop", "title": "1:1 with Priya",
             "participants": [], "createdDateTime": "2025-03-02T11:30:00Z", "decisions": [], "topics": [],
-            "actionItems": []}})").arg(quiet).toUtf8());
+            "actionItems": []}})")
+            .arg(quiet)
+            .toUtf8());
     app.delegate.meetingStore()->setNavigateToMeetingId(quiet);
     ASSERT_TRUE(waitUntil([&] { return textOf(app.detailColumn(), u"detailTitle"_s) == u"1:1 with Priya"_s; }));
     EXPECT_TRUE(byText(app.detailColumn(), u"No participants recorded"_s));
     EXPECT_EQ(textOf(app.detailColumn(), u"peopleLine"_s), u"Desktop"_s);
     EXPECT_EQ(textOf(app.detailColumn(), u"property:Speakers"_s), u"—"_s);
     EXPECT_FALSE(byObjectName(app.detailColumn(), u"summaryCard"_s)) << "no summary, no card";
+
+    // A detail that cannot load says why instead of spinning.
+    fault(u"/api/v2/meeting-notes/*"_s, 503, u"GET"_s);
+    app.delegate.meetingStore()->setNavigateToMeetingId(idOf(*app.delegate.meetingStore(), u"Quarterly planning"_s));
+    ASSERT_TRUE(waitUntil([&] { return byText(app.detailColumn(), u"Server error (503)"_s) != nullptr; }));
+    EXPECT_FALSE(byObjectName(app.detailColumn(), u"detailSpinner"_s));
+    EXPECT_NE(textOf(app.detailColumn(), u"detailTitle"_s), u"1:1 with Priya"_s) << "the previous note is gone";
+
+    // From an open note, the sidebar's search shows the list: participants count, case does not.
+    type(app.window, byObjectName(app.root(), u"SidebarSearchBar"_s), u"PRIYA"_s);
+    ASSERT_TRUE(waitUntil([&] { return rowTitles(app.detailColumn()).size() == 4; }));
+    EXPECT_EQ(rowTitles(app.detailColumn()),
+        QStringList({u"Daily standup"_s, u"Design review: onboarding flow"_s, u"1:1 with Priya"_s, u"Quarterly planning"_s}));
+    EXPECT_EQ(textOf(app.detailColumn(), u"headerLine"_s), u"7 recordings · Echoquill is listening"_s);
+    type(app.window, byObjectName(app.root(), u"SidebarSearchBar"_s), u"zzz"_s);
+    EXPECT_TRUE(waitUntil([&] { return byText(app.detailColumn(), u"No recordings match “PRIYAzzz”"_s) != nullptr; }));
 }
 
 TEST_F(MeetingScreens, ProcessingCardsShowTheirStageAndGoAwayWhenDone)
@@ -123,7 +142,7 @@ TEST_F(MeetingScreens, ProcessingCardsShowTheirStageAndGoAwayWhenDone)
 
     const QUuid finished = store.addPendingUpload(u"Session_Weekly sync"_s, 300);
     const QUuid failed = store.addPendingUpload(u"Session_2025-03-05_15-30-00-000_mic"_s, 125);
-    store.addPendingUpload(u"Session_2025-03-05_16-00-00-000_mic"_s, 45);
+    const QUuid fresh = store.addPendingUpload(u"Session_2025-03-05_16-00-00-000_mic"_s, 45);
     store.updatePendingUpload(failed, UploadStatus::failed(u"Upload failed (HTTP 500)"_s));
     store.updatePendingUpload(finished, UploadStatus::processing(designReview));
     store.setPendingUploadStatus(finished, UploadStatus::done());
@@ -131,43 +150,61 @@ TEST_F(MeetingScreens, ProcessingCardsShowTheirStageAndGoAwayWhenDone)
     ASSERT_TRUE(waitUntil([&] { return byText(column, u"PROCESSING"_s) != nullptr; }));
     EXPECT_EQ(textOf(column, u"headerLine"_s), u"7 recordings · Echoquill is listening"_s) << "cards are not notes";
 
-    QQuickItem *uploading = itemWithText(column, "ProcessingMeetingCard", u"45S"_s);
+    QQuickItem *uploading = ofType(column, "ProcessingMeetingCard", u"45S"_s);
     ASSERT_TRUE(uploading);
     EXPECT_EQ(textOf(uploading, u"statusText"_s), u"UPLOADING…"_s);
     EXPECT_TRUE(byText(uploading, u"New recording"_s));
-    QQuickItem *broken = itemWithText(column, "ProcessingMeetingCard", u"2M 5S"_s);
+    const std::tuple<UploadStatus, QString, QString> stages[] = {
+        {UploadStatus::notifying(), u"SAVING…"_s, u"arrow.up.circle"_s},
+        {UploadStatus::transcribing(), u"TRANSCRIBING AUDIO…"_s, u"text.bubble"_s},
+        {UploadStatus::generatingNotes(), u"GENERATING MEETING NOTES…"_s, u"sparkles"_s},
+    };
+    for (const auto &[status, text, symbol] : stages) {
+        store.setPendingUploadStatus(fresh, status);
+        EXPECT_EQ(textOf(uploading, u"statusText"_s), text) << "the same card, a stage further";
+        EXPECT_EQ(byObjectName(uploading, u"stageSymbol"_s)->property("name").toString(), symbol);
+    }
+    QQuickItem *broken = ofType(column, "ProcessingMeetingCard", u"2M 5S"_s);
     ASSERT_TRUE(broken);
     EXPECT_EQ(textOf(broken, u"statusText"_s), u"FAILED: UPLOAD FAILED (HTTP 500)"_s);
     EXPECT_EQ(byObjectName(broken, u"stageSymbol"_s)->property("name").toString(), u"arrow.up.circle"_s);
     ASSERT_TRUE(byObjectName(broken, u"dismiss"_s));
     EXPECT_TRUE(byText(broken, u"✕"_s));
-    QQuickItem *done = itemWithText(column, "ProcessingMeetingCard", u"DONE"_s);
+    QQuickItem *done = ofType(column, "ProcessingMeetingCard", u"DONE"_s);
     ASSERT_TRUE(done);
     EXPECT_TRUE(byText(done, u"Weekly sync"_s));
     EXPECT_TRUE(byText(done, u"Your note is ready."_s));
     EXPECT_FALSE(byObjectName(done, u"shimmer"_s)) << "a finished card stops sweeping";
-    pause(300);
     grab(app.window, u"MeetingListView-processing"_s);
 
     click(app.window, byObjectName(broken, u"dismiss"_s));
     EXPECT_EQ(store.pendingUploads().size(), 2);
-    EXPECT_FALSE(itemWithText(column, "ProcessingMeetingCard", u"2M 5S"_s));
+    EXPECT_FALSE(ofType(column, "ProcessingMeetingCard", u"2M 5S"_s));
 
     click(app.window, byText(done, u"VIEW TRANSCRIPT →"_s));
     EXPECT_EQ(store.pendingUploads().size(), 1);
     ASSERT_TRUE(waitUntil([&] { return textOf(app.detailColumn(), u"detailTitle"_s) == u"Design review: onboarding flow"_s; }));
 }
 
-TEST_F(MeetingScreens, SidebarSearchNarrowsTheList)
+TEST_F(MeetingScreens, ListSpinsWhileLoadingThenSaysWhenThereAreNoRecordings)
 {
+    delay(u"/api/v2/meeting-notes"_s, 1500);
     AppWindow app;
-    openMeetings(app);
-    type(app.window, byObjectName(app.root(), u"SidebarSearchBar"_s), u"northwind"_s);
-    QQuickItem *column = app.detailColumn();
-    ASSERT_TRUE(waitUntil([&] { return !itemWithText(column, "MeetingListRow", u"Daily standup"_s); }));
-    EXPECT_TRUE(itemWithText(column, "MeetingListRow", u"Customer call — Northwind"_s));
-    EXPECT_EQ(textOf(column, u"headerLine"_s), u"7 recordings · Echoquill is listening"_s);
+    openWindow(app);
+    click(app.window, byText(app.root(), u"Meetings"_s));
+    ASSERT_TRUE(waitUntil([&] { return byObjectName(app.detailColumn(), u"listSpinner"_s) != nullptr; }));
+    EXPECT_FALSE(byObjectName(app.detailColumn(), u"emptyState"_s)) << "not empty while loading";
+    ASSERT_TRUE(waitUntil([&] { return rowTitles(app.detailColumn()).size() == 7; }));
+    EXPECT_FALSE(byObjectName(app.detailColumn(), u"listSpinner"_s));
+    EXPECT_FALSE(byObjectName(app.detailColumn(), u"emptyState"_s));
+    delay(u"/api/v2/meeting-notes"_s, 0);
 
-    type(app.window, byObjectName(app.root(), u"SidebarSearchBar"_s), u"zzz"_s);
-    EXPECT_TRUE(waitUntil([&] { return byText(column, u"No recordings match “northwindzzz”"_s) != nullptr; }));
+    fault(u"/api/v2/meeting-notes"_s, 200, u"GET"_s, R"({"success": true, "data": []})", -1);
+    await(app.delegate.meetingStore()->loadMeetings());
+    ASSERT_TRUE(waitUntil([&] { return byObjectName(app.detailColumn(), u"emptyState"_s) != nullptr; }));
+    EXPECT_TRUE(rowTitles(app.detailColumn()).isEmpty());
+    EXPECT_FALSE(byObjectName(app.detailColumn(), u"listSpinner"_s));
+    EXPECT_TRUE(byText(byObjectName(app.detailColumn(), u"emptyState"_s), u"No recordings yet"_s));
+    EXPECT_EQ(textOf(app.detailColumn(), u"headerLine"_s), u"No recordings yet"_s);
+    grab(app.window, u"MeetingListView-empty"_s);
 }

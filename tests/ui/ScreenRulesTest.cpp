@@ -1,37 +1,18 @@
-#include "APIClient.h"
 #include "AccountName.h"
-#include "AuthStore.h"
-#include "Await.h"
-#include "Endpoints.h"
-#include "KeyringTest.h"
-#include "MainNavigation.h"
-#include "MeetingSearch.h"
-#include "MeetingStore.h"
-#include "NavItem.h"
+#include "DateText.h"
+#include "EQAvatarStyle.h"
+#include "EQColor.h"
 #include "OTPCode.h"
-#include "OTPFlow.h"
 #include "QtPrinters.h"
-#include "TestServer.h"
+#include "ScreenText.h"
 
-#include <QFile>
-#include <QSignalSpy>
+#include <QTimeZone>
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-
 using namespace Qt::StringLiterals;
 
-namespace {
-
-std::string testData(const char *name)
-{
-    QFile file(QStringLiteral(ECHOQUILL_TEST_DATA "/") + QLatin1StringView(name));
-    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name;
-    return file.readAll().toStdString();
-}
-
-}
+// The rules behind what the screens write: pure functions, table by table.
 
 TEST(OTPCode, KeepsTheFirstSixCharactersThenOnlyNumbers)
 {
@@ -40,19 +21,16 @@ TEST(OTPCode, KeepsTheFirstSixCharactersThenOnlyNumbers)
         QString code;
     };
     const Case cases[] = {
-        {u"12a45678"_s, u"12456"_s},       // the prefix keeps "12a456", the letter goes
-        {u"123 456"_s, u"12345"_s},        // "123 45", then the blank goes
+        {u"12a45678"_s, u"12456"_s}, // the prefix keeps "12a456", the letter goes
+        {u"123 456"_s, u"12345"_s}, // "123 45", then the blank goes
         {u"1234567890"_s, u"123456"_s},
-        {u"٣٤٥٦٧٨"_s, u"٣٤٥٦٧٨"_s},          // Arabic-Indic digits are numbers
+        {u"٣٤٥٦٧٨"_s, u"٣٤٥٦٧٨"_s}, // Arabic-Indic digits are numbers
         {u"１２３４５６"_s, u"１２３４５６"_s}, // so are full-width ones
-        {u"Ⅻ½三x9"_s, u"Ⅻ½三9"_s},          // numerals and fractions count as numbers too
+        {u"Ⅻ½三x9"_s, u"Ⅻ½三9"_s}, // numerals and fractions count as numbers too
         {u"abcdef"_s, u""_s},
-        {u""_s, u""_s},
     };
     for (const Case &c : cases)
         EXPECT_EQ(OTPCode::filter(c.typed), c.code) << c.typed.toStdString();
-
-    EXPECT_TRUE(OTPCode::isComplete(u"123456"_s));
     EXPECT_TRUE(OTPCode::isComplete(u"٣٤٥٦٧٨"_s));
     EXPECT_FALSE(OTPCode::isComplete(u"12345"_s));
     EXPECT_EQ(OTPCode::characterCount(u"1\u03032"_s), 2) << "a digit with a combining mark is one character";
@@ -60,198 +38,96 @@ TEST(OTPCode, KeepsTheFirstSixCharactersThenOnlyNumbers)
 
 TEST(AccountName, SplitsTheDisplayNameIntoFirstAndLastName)
 {
-    struct Case {
-        QString name;
-        QString first;
-        QString last;
-    };
-    const Case cases[] = {
+    const QStringList cases[] = {
         {u"Ada King Lovelace"_s, u"Ada"_s, u"King Lovelace"_s},
         {u"Ada"_s, u"Ada"_s, u""_s},
-        {u""_s, u""_s, u""_s},
         {u"  Ada   Lovelace "_s, u"Ada"_s, u"Lovelace"_s},
     };
-    for (const Case &c : cases) {
-        EXPECT_EQ(AccountName::firstNameOf(c.name), c.first) << c.name.toStdString();
-        EXPECT_EQ(AccountName::lastNameOf(c.name), c.last) << c.name.toStdString();
-    }
+    for (const QStringList &c : cases)
+        EXPECT_EQ(QStringList({AccountName::firstNameOf(c[0]), AccountName::lastNameOf(c[0])}), c.mid(1)) << c[0].toStdString();
 }
 
-TEST(MeetingSearch, FindsTitlesAndParticipantsIgnoringCase)
+TEST(ScreenText, RelativeTimeAtItsBoundaries)
 {
-    MeetingNote pricing;
-    pricing.id = 1;
-    pricing.title = u"Pricing review"_s;
-    pricing.participants = {u"Ada Lovelace"_s};
-    MeetingNote standup;
-    standup.id = 2;
-    standup.title = u"Standup"_s;
-    standup.participants = {u"Grace Hopper"_s};
-    const QList<MeetingNote> notes {pricing, standup};
+    DateText::setLocale("en_US");
+    DateText::setTimeZone("UTC");
+    const QDateTime now(QDate(2025, 3, 5), QTime(15, 30), QTimeZone::utc());
+    // Whole seconds, rounded down; a date in the future is "Just now".
+    const std::pair<double, QString> cases[] = {{0, u"Just now"_s}, {119.999, u"Just now"_s}, {120, u"2m ago"_s}, {3599, u"59m ago"_s},
+        {3600, u"1h ago"_s}, {86399, u"23h ago"_s}, {86400, u"Yesterday"_s}, {172799, u"Yesterday"_s}, {172800, u"Mar 3"_s},
+        {40 * 86400, u"Jan 24"_s}, {-7200, u"Just now"_s}};
+    for (const auto &[secondsAgo, text] : cases)
+        EXPECT_EQ(ScreenText::relativeTime(now.addMSecs(qint64(-secondsAgo * 1000)), now), text) << secondsAgo;
 
-    const auto ids = [&](const QString &text) {
-        QList<qint64> found;
-        for (const MeetingNote &n : MeetingSearch::filtered(notes, text))
-            found.append(n.id);
-        return found;
+    EXPECT_EQ(ScreenText::dateLineAt(now), u"WEDNESDAY · MARCH 5"_s);
+    DateText::setLocale("de_DE");
+    EXPECT_EQ(ScreenText::dateLineAt(now), u"MITTWOCH · MÄRZ 5"_s) << "names in the user's language";
+    DateText::setLocale("en_US");
+}
+
+TEST(ScreenText, LengthsCountsSourcesAndCalendarTimes)
+{
+    EXPECT_EQ(ScreenText::recordingLength(59.9), u"59s"_s);
+    EXPECT_EQ(ScreenText::recordingLength(60), u"1m 0s"_s);
+    EXPECT_EQ(ScreenText::recordingLength(3725.4), u"62m 5s"_s);
+    EXPECT_EQ(ScreenText::homeSummary(0, 4), u"4 meetings today"_s);
+    EXPECT_EQ(ScreenText::homeSummary(1, 0), u"1 meetings today · Echoquill is listening"_s);
+    EXPECT_EQ(ScreenText::openItemsLine(0), u"All done"_s);
+
+    MeetingNote note;
+    note.createdDateTime = QDateTime::currentDateTime();
+    const QString time = DateText::shortTime(note.createdDateTime);
+    EXPECT_EQ(ScreenText::noteSourceLine(note), u"Recording · "_s + time) << "no source";
+    note.source = u"MEETING bot"_s;
+    EXPECT_EQ(ScreenText::noteSourceLine(note), u"Meeting Bot · "_s + time);
+    EXPECT_EQ(ScreenText::noteDuration(note), u"—"_s);
+
+    EXPECT_EQ(ScreenText::timeParts(u"Wed · 9:30 AM"_s), QStringList({u"Wed"_s, u"9:30 AM"_s}));
+    EXPECT_EQ(ScreenText::timeParts(u"a · b · c"_s), QStringList({QString(), u"a · b · c"_s}));
+}
+
+TEST(ScreenText, DetailPropertiesPreferTheServicesOwnThenSayNothingKnown)
+{
+    MeetingNoteDetail told;
+    told.source = u"telegram"_s;
+    told.participants = {u"Ada"_s, u"Grace"_s, u"Linus"_s};
+    told.properties = V2Properties {u"Telegram voice note"_s, u"Mar 4, 4:20 PM"_s, 1, std::nullopt};
+    told.duration = u"4 min"_s;
+    const std::tuple<MeetingNoteDetail, QString, QStringList> cases[] = {
+        {told, u"3 people · Telegram voice note"_s,
+            {u"Source=Telegram voice note"_s, u"Recorded=Mar 4, 4:20 PM"_s, u"Speakers=1"_s, u"Duration=4 min"_s}},
+        {MeetingNoteDetail {}, u"Recording"_s, {u"Source=—"_s, u"Recorded=—"_s, u"Speakers=—"_s, u"Duration=—"_s}},
     };
-    EXPECT_EQ(ids(u"PRICING"_s), QList<qint64>({1}));
-    EXPECT_EQ(ids(u"hopper"_s), QList<qint64>({2}));
-    EXPECT_EQ(ids(u"e"_s), QList<qint64>({1, 2}));
-    EXPECT_EQ(ids(u"zebra"_s), QList<qint64>());
-    EXPECT_EQ(ids(u"   "_s), QList<qint64>({1, 2})) << "blank text filters nothing";
-}
-
-class MainNavigationTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        server.server().Get("/api/v2/meeting-notes", [](const httplib::Request &, httplib::Response &res) {
-            res.set_content(testData("meeting-notes-list.json"), "application/json");
-        });
-        server.server().Get("/api/v2/meeting-notes/41", [](const httplib::Request &, httplib::Response &res) {
-            res.set_content(testData("meeting-note-41.json"), "application/json");
-        });
-        server.start();
-        Endpoints::setServiceOrigin(server.origin());
-        navigation.setMeetingStore(&store);
+    for (const auto &[detail, peopleLine, properties] : cases) {
+        EXPECT_EQ(ScreenText::detailPeopleLine(detail), peopleLine);
+        QStringList shown;
+        for (const auto &row : ScreenText::detailProperties(detail))
+            shown << row.label + u'=' + row.value;
+        EXPECT_EQ(shown, properties);
     }
-    void TearDown() override { APIClient::shared().network().clearConnectionCache(); }
-
-    int requestsFor(const std::string &path) const
-    {
-        int n = 0;
-        for (const auto &r : server.received())
-            n += r.path == path ? 1 : 0;
-        return n;
-    }
-
-    TestServer server;
-    MeetingStore store {[] { return std::optional<QString>(u"tok"_s); }};
-    MainNavigation navigation;
-};
-
-TEST_F(MainNavigationTest, AppearingLoadsTheNotesOnce)
-{
-    EXPECT_EQ(navigation.selectedNav(), NavItem::home);
-    navigation.appear();
-    ASSERT_TRUE(waitUntil([&] { return store.meetings().size() == 2; }));
-    EXPECT_EQ(requestsFor("/api/v2/meeting-notes"), 1);
 }
 
-TEST_F(MainNavigationTest, ARequestedNoteOpensInMeetingsAndLoadsItsDetail)
+TEST(EQColor, TrimsNonAlphanumericsAndNeedsExactlySixDigits)
 {
-    navigation.appear();
-    ASSERT_TRUE(waitUntil([&] { return store.meetings().size() == 2; }));
-
-    store.setNavigateToMeetingId(41);
-    EXPECT_EQ(navigation.selectedNav(), NavItem::meetings);
-    ASSERT_TRUE(store.selectedMeeting().has_value());
-    EXPECT_EQ(store.selectedMeeting()->id, 41);
-    EXPECT_FALSE(store.navigateToMeetingId().has_value()) << "the request is consumed";
-    ASSERT_TRUE(waitUntil([&] { return store.meetingDetail().has_value(); }));
-    EXPECT_EQ(store.meetingDetail()->id, 41);
+    const QColor terracotta = QColor::fromRgb(0xc4, 0x6a, 0x44);
+    // Three or eight digits are not a colour here; "c4zz44" is read from its start, where only "c4" is a number.
+    const std::pair<QString, QColor> cases[] = {{u"#C46A44"_s, terracotta}, {u"  # c46a44;  "_s, terracotta}, {u"#fff"_s, Qt::black},
+        {u"#c46a4400"_s, Qt::black}, {u""_s, Qt::black}, {u"c4zz44"_s, QColor::fromRgb(0, 0, 0xc4)}};
+    for (const auto &[text, expected] : cases)
+        EXPECT_EQ(EQColor::fromHex(text).rgba(), expected.rgba()) << text.toStdString();
 }
 
-TEST_F(MainNavigationTest, AnUnknownNoteIsClearedWithoutOpeningAnything)
+TEST(EQAvatarStyle, InitialsAndAColourPairFromTheName)
 {
-    navigation.appear();
-    ASSERT_TRUE(waitUntil([&] { return store.meetings().size() == 2; }));
-    navigation.setSelectedNav(NavItem::actions);
+    EXPECT_EQ(EQAvatarStyle::initialsOf(u"ada lovelace king"_s), u"AL"_s);
+    EXPECT_EQ(EQAvatarStyle::initialsOf(u"   grace   "_s), u"G"_s);
+    EXPECT_EQ(EQAvatarStyle::initialsOf(u"e\u0301mile zola"_s), u"E\u0301Z"_s) << "an accented letter is one character";
 
-    QSignalSpy selected(&store, &MeetingStore::selectedMeetingChanged);
-    store.setNavigateToMeetingId(999);
-    EXPECT_FALSE(store.navigateToMeetingId().has_value());
-    EXPECT_EQ(navigation.selectedNav(), NavItem::actions);
-    EXPECT_FALSE(store.selectedMeeting().has_value());
-    EXPECT_EQ(selected.count(), 0);
-    waitUntil([] { return false; }, 200);
-    EXPECT_EQ(requestsFor("/api/v2/meeting-notes/999"), 0) << "no detail is requested";
-}
-
-TEST_F(MainNavigationTest, SearchTextSwitchesToMeetingsUntilCleared)
-{
-    navigation.setSearchText(u" "_s);
-    EXPECT_EQ(navigation.selectedNav(), NavItem::home) << "blank text is no search";
-    MeetingNote open;
-    open.id = 41;
-    store.setSelectedMeeting(open);
-    navigation.setSearchText(u"ada"_s);
-    EXPECT_EQ(navigation.selectedNav(), NavItem::meetings);
-    EXPECT_FALSE(store.selectedMeeting().has_value()) << "the results replace an open note";
-    navigation.setSelectedNav(NavItem::profile);
-    navigation.setSearchText(u""_s);
-    EXPECT_EQ(navigation.selectedNav(), NavItem::profile) << "clearing does not navigate";
-}
-
-class OTPFlowTest : public KeyringTest {
-protected:
-    void SetUp() override
-    {
-        KeyringTest::SetUp();
-        server.server().Post("/api/desktop/auth/otp", [this](const httplib::Request &req, httplib::Response &res) {
-            const bool request = req.body.find("\"request\"") != std::string::npos;
-            res.status = request ? codeRequestStatus.load() : 401;
-            res.set_content("{}", "application/json");
-        });
-        server.start();
-        Endpoints::setServiceOrigin(server.origin());
-        flow.setAuthStore(&store);
-    }
-    void TearDown() override
-    {
-        APIClient::shared().network().clearConnectionCache();
-        KeyringTest::TearDown();
-    }
-
-    TestServer server;
-    std::atomic<int> codeRequestStatus {200};
-    AuthStore store;
-    OTPFlow flow;
-};
-
-TEST_F(OTPFlowTest, AFailedCodeRequestStaysOnTheAddressWithTheErrorsText)
-{
-    codeRequestStatus = 500;
-    flow.setEmail(u"   "_s); // blanks are an address here: nothing but emptiness is refused
-    await(flow.requestCode());
-    EXPECT_EQ(flow.step(), OTPFlow::Step::enterEmail);
-    EXPECT_EQ(flow.errorText(), u"Server error (500)"_s);
-    EXPECT_FALSE(flow.isSending());
-    ASSERT_EQ(server.received().size(), 1u);
-    EXPECT_NE(server.received()[0].body.find("\"email\":\"   \""), std::string::npos) << "sent as typed";
-
-    codeRequestStatus = 200;
-    await(flow.requestCode());
-    EXPECT_EQ(flow.step(), OTPFlow::Step::codeEntry);
-    EXPECT_EQ(flow.errorText(), QString()) << "a new attempt clears the old error";
-}
-
-TEST_F(OTPFlowTest, ItsOwnErrorHidesTheStoresUntilTheNextAttempt)
-{
-    flow.setEmail(u"ada@example.com"_s);
-    await(flow.requestCode());
-    ASSERT_EQ(flow.step(), OTPFlow::Step::codeEntry);
-
-    flow.setCode(u"1234567"_s); // six digits kept: verifies without a button
-    EXPECT_EQ(flow.code(), u"123456"_s);
-    ASSERT_TRUE(waitUntil([&] { return store.error().has_value() && !store.isLoading(); }));
-    EXPECT_EQ(flow.errorText(), u"Session expired, please sign in again"_s);
-
-    flow.setCode(u"12345"_s);
-    flow.verify();
-    EXPECT_EQ(flow.errorText(), u"Please enter the full 6-digit code"_s) << "the form's own error comes first";
-    flow.changeEmail();
-    EXPECT_EQ(flow.step(), OTPFlow::Step::enterEmail);
-    EXPECT_EQ(flow.code(), QString());
-    EXPECT_EQ(flow.email(), u"ada@example.com"_s);
-    EXPECT_EQ(flow.errorText(), u"Please enter the full 6-digit code"_s) << "changing the address keeps the error";
-
-    flow.toggleAccountLink();
-    EXPECT_EQ(flow.accountLinkText(), u"New here? Create account"_s);
-    const auto before = server.received().size();
-    await(flow.requestCode());
-    EXPECT_EQ(server.received().size(), before + 1);
-    EXPECT_EQ(server.received().back().body.find("New"), std::string::npos) << "the wording is not sent";
-    EXPECT_EQ(flow.errorText(), u"Session expired, please sign in again"_s) << "cleared: the store's error shows again";
+    // A case-sensitive hash over Unicode scalars (one for an emoji, not two UTF-16 units), wrapping modulo 2^32:
+    // "Ada" is (65 × 31 + 100) × 31 + 97 = 65662.
+    const std::pair<QString, int> cases[] = {
+        {u""_s, 0}, {u"Ada"_s, 7}, {u"ada"_s, 6}, {u"Ada Lovelace Byron-King"_s, 3}, {u"\U0001F600"_s, 1}};
+    for (const auto &[name, index] : cases)
+        EXPECT_EQ(EQAvatarStyle::colorPairIndex(name), index) << name.toStdString();
+    EXPECT_EQ(EQAvatarStyle::colorPair(u"Ada"_s).background.name(), u"#e8c8b8"_s);
 }

@@ -20,7 +20,8 @@ std::optional<QString> run(const QString &program, const QStringList &arguments)
 
 std::optional<QString> pactl(const QStringList &arguments, const QString &server)
 {
-    return run(QStringLiteral("pactl"), server.isEmpty() ? arguments : QStringList { QStringLiteral("-s"), server } + arguments);
+    return run(QStringLiteral("pactl"),
+        server.isEmpty() ? arguments : QStringList { QStringLiteral("-s"), server } + arguments);
 }
 
 namespace {
@@ -29,7 +30,9 @@ namespace {
 QStringList shortListIndices(const QString &what, const QString &name, const QString &server)
 {
     QStringList out;
-    const QStringList rows = pactl({ QStringLiteral("list"), QStringLiteral("short"), what }, server).value_or(QString()).split(u'\n', Qt::SkipEmptyParts);
+    const QStringList rows = pactl({ QStringLiteral("list"), QStringLiteral("short"), what }, server)
+                                 .value_or(QString())
+                                 .split(u'\n', Qt::SkipEmptyParts);
     for (const QString &row : rows) {
         const QStringList columns = row.split(u'\t');
         if (columns.size() >= 2 && (name.isEmpty() || columns[1] == name))
@@ -40,9 +43,12 @@ QStringList shortListIndices(const QString &what, const QString &name, const QSt
 
 }
 
-QStringList sourceOutputIndices(const QString &server)
+QStringList sourceOutputIndices(const QString &server, const QString &source)
 {
-    return shortListIndices(QStringLiteral("source-outputs"), {}, server);
+    const QString index = source.isEmpty() ? QString() : sourceIndex(source, server);
+    if (!source.isEmpty() && index.isEmpty())
+        return {};
+    return shortListIndices(QStringLiteral("source-outputs"), index, server);
 }
 
 QString sourceIndex(const QString &name, const QString &server)
@@ -56,7 +62,8 @@ bool killSourceOutput(const QString &index, const QString &server)
     pa_context *context = pa_context_new(pa_mainloop_get_api(loop), "echoquill-test");
     const QByteArray address = server.toUtf8();
     bool killed = false;
-    if (pa_context_connect(context, server.isEmpty() ? nullptr : address.constData(), PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
+    if (pa_context_connect(context, server.isEmpty() ? nullptr : address.constData(), PA_CONTEXT_NOAUTOSPAWN, nullptr)
+        >= 0) {
         while (pa_context_get_state(context) != PA_CONTEXT_READY && PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
             pa_mainloop_iterate(loop, 1, nullptr);
         auto done = [](pa_context *, int success, void *result) { *static_cast<bool *>(result) = success; };
@@ -75,7 +82,9 @@ bool killSourceOutput(const QString &index, const QString &server)
 QString speechFile(const QString &directory)
 {
     const QString path = QDir(directory).filePath(QStringLiteral("speech.wav"));
-    run(QStringLiteral("espeak-ng"), { QStringLiteral("-w"), path, QStringLiteral("Let us go through the action items from last week, one by one.") });
+    run(QStringLiteral("espeak-ng"),
+        { QStringLiteral("-w"), path,
+            QStringLiteral("Let us go through the action items from last week, one by one.") });
     return path;
 }
 

@@ -1,6 +1,5 @@
-#include "UploadTrackCheck.h"
+#include "TestAudio.h"
 
-#include "PcmBuffer.h"
 #include "SegmentFile.h"
 
 #include <QFile>
@@ -11,10 +10,71 @@
 #include <QtEndian>
 
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <stdexcept>
 
-namespace UploadTrackCheck {
+#include <sndfile.h>
+
+namespace TestAudio {
+
+AudioFormat format(double rate, std::uint32_t channels, bool interleaved, AudioFormat::CommonFormat common)
+{
+    return AudioFormat { rate, channels, common, interleaved };
+}
+
+float sampleAt(std::uint64_t frame, std::uint32_t channel)
+{
+    return float(std::int64_t((frame * 7919 + channel * 104729) % 65536) - 32768) / 32768.0f;
+}
+
+CapturedAudioBuffer buffer(
+    AudioCaptureSource source, const AudioFormat &format, std::uint32_t frames, std::uint64_t first)
+{
+    auto pcm = PcmBuffer::create(format, frames);
+    pcm->setFrameLength(frames);
+    for (std::uint32_t f = 0; f < frames; ++f) {
+        for (std::uint32_t c = 0; c < format.channelCount; ++c) {
+            const float value = sampleAt(first + f, c);
+            const std::size_t at = format.interleaved ? std::size_t(f) * format.channelCount + c : f;
+            const std::uint32_t plane = format.interleaved ? 0 : c;
+            switch (format.commonFormat) {
+            case AudioFormat::CommonFormat::Float32:
+                pcm->samples<float>(plane)[at] = value;
+                break;
+            case AudioFormat::CommonFormat::Float64:
+                pcm->samples<double>(plane)[at] = value;
+                break;
+            case AudioFormat::CommonFormat::Int16:
+                pcm->samples<std::int16_t>(plane)[at] = std::int16_t(value * 32768.0f);
+                break;
+            case AudioFormat::CommonFormat::Int32:
+                pcm->samples<std::int32_t>(plane)[at] = std::int32_t(double(value) * 2147483648.0);
+                break;
+            }
+        }
+    }
+    return CapturedAudioBuffer { source, hostTimeNow(), std::chrono::system_clock::now(), format, frames,
+        std::move(pcm) };
+}
+
+SegmentContents readSegment(const QString &path)
+{
+    SegmentContents out;
+    SF_INFO info {};
+    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    if (!file)
+        return out;
+    out.opened = true;
+    out.sampleRate = info.samplerate;
+    out.channels = info.channels;
+    out.format = info.format;
+    out.interleaved.resize(std::size_t(info.frames) * std::size_t(info.channels));
+    const sf_count_t read = sf_readf_float(file, out.interleaved.data(), info.frames);
+    out.interleaved.resize(std::size_t(read) * std::size_t(info.channels));
+    sf_close(file);
+    return out;
+}
 
 void writeToneSegment(const QString &path, int rate, int channels, double seconds, float amplitude, double frequency)
 {
@@ -31,7 +91,8 @@ void writeToneSegment(const QString &path, int rate, int channels, double second
         buffer->setFrameLength(frames);
         float *samples = buffer->samples<float>(0);
         for (std::uint32_t f = 0; f < frames; ++f) {
-            const float value = amplitude * float(std::sin(2.0 * std::numbers::pi * frequency * double(done + f) / rate));
+            const float value
+                = amplitude * float(std::sin(2.0 * std::numbers::pi * frequency * double(done + f) / rate));
             for (int c = 0; c < channels; ++c)
                 samples[std::size_t(f) * std::size_t(channels) + std::size_t(c)] = value;
         }
@@ -71,9 +132,10 @@ TrackInfo probe(const QString &path)
 {
     QProcess ffprobe;
     ffprobe.start(QStringLiteral("ffprobe"),
-                  { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"), QStringLiteral("a:0"),
-                    QStringLiteral("-show_entries"), QStringLiteral("stream=codec_name,profile,sample_rate,channels:format=duration"),
-                    QStringLiteral("-of"), QStringLiteral("json"), path });
+        { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"), QStringLiteral("a:0"),
+            QStringLiteral("-show_entries"),
+            QStringLiteral("stream=codec_name,profile,sample_rate,channels:format=duration"), QStringLiteral("-of"),
+            QStringLiteral("json"), path });
     TrackInfo info;
     if (!ffprobe.waitForFinished(30000) || ffprobe.exitCode() != 0)
         return info;
@@ -84,15 +146,17 @@ TrackInfo probe(const QString &path)
     info.profile = stream.value(QStringLiteral("profile")).toString();
     info.sampleRate = stream.value(QStringLiteral("sample_rate")).toString().toInt();
     info.channels = stream.value(QStringLiteral("channels")).toInt();
-    info.durationSeconds = root.value(QStringLiteral("format")).toObject().value(QStringLiteral("duration")).toString().toDouble();
+    info.durationSeconds
+        = root.value(QStringLiteral("format")).toObject().value(QStringLiteral("duration")).toString().toDouble();
     return info;
 }
 
 std::vector<float> decodeMono(const QString &path)
 {
     QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"), { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path, QStringLiteral("-af"),
-                                             QStringLiteral("pan=mono|c0=c0"), QStringLiteral("-f"), QStringLiteral("f32le"), QStringLiteral("-") });
+    ffmpeg.start(QStringLiteral("ffmpeg"),
+        { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path, QStringLiteral("-af"),
+            QStringLiteral("pan=mono|c0=c0"), QStringLiteral("-f"), QStringLiteral("f32le"), QStringLiteral("-") });
     std::vector<float> samples;
     if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitCode() != 0)
         return samples;
@@ -136,6 +200,15 @@ QStringList topLevelAtoms(const QString &path)
         at += qint64(size);
     }
     return atoms;
+}
+
+double loudSeconds(const std::vector<float> &samples, int rate, double threshold)
+{
+    const std::size_t block = std::size_t(rate / 100);
+    std::size_t loud = 0;
+    for (std::size_t from = 0; block && from + block <= samples.size(); from += block)
+        loud += rms(samples, from, from + block) > threshold ? 1 : 0;
+    return double(loud) / 100.0;
 }
 
 }

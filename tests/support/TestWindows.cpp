@@ -21,10 +21,7 @@ TestWindows::TestWindows(const QByteArray &displayName)
     for (int i = 0; i < screen; ++i)
         xcb_screen_next(&it);
     m_root = it.data->root;
-    xcb_get_property_reply_t *check = xcb_get_property_reply(
-        m_c, xcb_get_property(m_c, 0, m_root, atom("_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW, 0, 1), nullptr);
-    m_hasWindowManager = check && xcb_get_property_value_length(check) == 4;
-    std::free(check);
+    m_hasWindowManager = property32(m_root, "_NET_SUPPORTING_WM_CHECK").size() == 1;
 }
 
 TestWindows::~TestWindows()
@@ -52,18 +49,16 @@ quint32 TestWindows::create(const Properties &properties)
     const xcb_window_t window = xcb_generate_id(m_c);
     xcb_create_window(m_c, XCB_COPY_FROM_PARENT, window, m_root, 0, 0, 320, 200, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
                       XCB_COPY_FROM_PARENT, 0, nullptr);
-
-    const QByteArray classes = properties.windowClass.toLower() + '\0' + properties.windowClass + '\0';
-    xcb_change_property(m_c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, classes.size(),
-                        classes.constData());
+    const auto set = [&](xcb_atom_t name, xcb_atom_t type, const QByteArray &value) {
+        xcb_change_property(m_c, XCB_PROP_MODE_REPLACE, window, name, type, 8, value.size(), value.constData());
+    };
+    set(XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, properties.windowClass.toLower() + '\0' + properties.windowClass + '\0');
     if (properties.netWmName)
-        xcb_change_property(m_c, XCB_PROP_MODE_REPLACE, window, atom("_NET_WM_NAME"), atom("UTF8_STRING"), 8,
-                            properties.netWmName->size(), properties.netWmName->constData());
+        set(atom("_NET_WM_NAME"), atom("UTF8_STRING"), *properties.netWmName);
     if (properties.wmName)
-        xcb_change_property(m_c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
-                            properties.wmName->size(), properties.wmName->constData());
+        set(XCB_ATOM_WM_NAME, XCB_ATOM_STRING, *properties.wmName);
     if (properties.withProcessId) {
-        const uint32_t pid = static_cast<uint32_t>(::getpid());
+        const auto pid = static_cast<uint32_t>(::getpid());
         xcb_change_property(m_c, XCB_PROP_MODE_REPLACE, window, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, 1, &pid);
     }
     xcb_map_window(m_c, window);
@@ -92,22 +87,51 @@ void TestWindows::destroyAll()
 bool TestWindows::activate(quint32 window, int timeoutMs)
 {
     // The window manager may not have taken the window on yet; ask again until it has.
+    // Source 2, a pager: window managers obey it without focus-stealing checks.
     QDeadlineTimer deadline(timeoutMs);
     while (!deadline.hasExpired()) {
-        xcb_client_message_event_t event {};
-        event.response_type = XCB_CLIENT_MESSAGE;
-        event.format = 32;
-        event.window = window;
-        event.type = atom("_NET_ACTIVE_WINDOW");
-        event.data.data32[0] = 2; // source: a pager, which window managers obey without focus-stealing checks
-        event.data.data32[1] = XCB_CURRENT_TIME;
-        xcb_send_event(m_c, 0, m_root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                       reinterpret_cast<const char *>(&event));
-        xcb_flush(m_c);
+        sendMessage(m_root, window, "_NET_ACTIVE_WINDOW", 2,
+                    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY);
         if (waitForActiveWindow(window, 200))
             return true;
     }
     return false;
+}
+
+bool TestWindows::windowManagerRoundTrip(int timeoutMs)
+{
+    // A window manager sets the frame extents of a window it does not manage yet when asked.
+    const xcb_window_t probe = xcb_generate_id(m_c);
+    xcb_create_window(m_c, XCB_COPY_FROM_PARENT, probe, m_root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      XCB_COPY_FROM_PARENT, 0, nullptr);
+    sendMessage(m_root, probe, "_NET_REQUEST_FRAME_EXTENTS", 0,
+                XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY);
+    QDeadlineTimer deadline(timeoutMs);
+    bool answered = false;
+    while (!(answered = !property32(probe, "_NET_FRAME_EXTENTS").isEmpty()) && !deadline.hasExpired())
+        QThread::msleep(10);
+    xcb_destroy_window(m_c, probe);
+    sync();
+    return answered;
+}
+
+void TestWindows::requestClose(quint32 window)
+{
+    sendMessage(window, window, "WM_PROTOCOLS", atom("WM_DELETE_WINDOW"), XCB_EVENT_MASK_NO_EVENT);
+}
+
+void TestWindows::sendMessage(quint32 destination, quint32 window, const char *type, quint32 first,
+                              quint32 eventMask)
+{
+    xcb_client_message_event_t event {};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = atom(type);
+    event.data.data32[0] = first;
+    event.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(m_c, 0, destination, eventMask, reinterpret_cast<const char *>(&event));
+    sync();
 }
 
 void TestWindows::setActiveWindowProperty(quint32 window)
@@ -119,7 +143,6 @@ void TestWindows::setActiveWindowProperty(quint32 window)
 
 void TestWindows::sync()
 {
-    // A round trip: what we sent before is done for every other client from here on.
     std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr));
 }
 
@@ -136,25 +159,27 @@ bool TestWindows::waitForActiveWindow(quint32 window, int timeoutMs)
 
 quint32 TestWindows::activeWindow()
 {
+    return property32(m_root, "_NET_ACTIVE_WINDOW").value(0, XCB_WINDOW_NONE);
+}
+
+QByteArray TestWindows::property(quint32 window, quint32 name, int format)
+{
     xcb_get_property_reply_t *reply = xcb_get_property_reply(
-        m_c, xcb_get_property(m_c, 0, m_root, atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 0, 1), nullptr);
-    quint32 window = XCB_WINDOW_NONE;
-    if (reply && xcb_get_property_value_length(reply) == 4)
-        window = *static_cast<const uint32_t *>(xcb_get_property_value(reply));
+        m_c, xcb_get_property(m_c, 0, window, name, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024), nullptr);
+    QByteArray value;
+    if (reply && reply->format == format)
+        value = QByteArray(static_cast<const char *>(xcb_get_property_value(reply)),
+                           xcb_get_property_value_length(reply));
     std::free(reply);
-    return window;
+    return value;
 }
 
 QList<quint32> TestWindows::property32(quint32 window, const char *name)
 {
-    xcb_get_property_reply_t *reply = xcb_get_property_reply(
-        m_c, xcb_get_property(m_c, 0, window, atom(name), XCB_GET_PROPERTY_TYPE_ANY, 0, 1024), nullptr);
-    QList<quint32> values;
-    if (reply && reply->format == 32) {
-        const auto *data = static_cast<const uint32_t *>(xcb_get_property_value(reply));
-        values = QList<quint32>(data, data + xcb_get_property_value_length(reply) / 4);
-    }
-    std::free(reply);
+    const QByteArray bytes = property(window, atom(name), 32);
+    QList<quint32> values(bytes.size() / 4);
+    if (!values.isEmpty())
+        std::memcpy(values.data(), bytes.constData(), values.size() * 4);
     return values;
 }
 
@@ -175,27 +200,8 @@ QList<quint32> TestWindows::windowsTitled(const QByteArray &title)
 {
     QList<quint32> found;
     for (const quint32 window : property32(m_root, "_NET_CLIENT_LIST")) {
-        xcb_get_property_reply_t *reply = xcb_get_property_reply(
-            m_c, xcb_get_property(m_c, 0, window, atom("_NET_WM_NAME"), XCB_GET_PROPERTY_TYPE_ANY, 0, 256), nullptr);
-        if (reply
-            && QByteArray(static_cast<const char *>(xcb_get_property_value(reply)),
-                          xcb_get_property_value_length(reply))
-                == title)
+        if (property(window, atom("_NET_WM_NAME"), 8) == title)
             found.append(window);
-        std::free(reply);
     }
     return found;
-}
-
-void TestWindows::requestClose(quint32 window)
-{
-    xcb_client_message_event_t event {};
-    event.response_type = XCB_CLIENT_MESSAGE;
-    event.format = 32;
-    event.window = window;
-    event.type = atom("WM_PROTOCOLS");
-    event.data.data32[0] = atom("WM_DELETE_WINDOW");
-    event.data.data32[1] = XCB_CURRENT_TIME;
-    xcb_send_event(m_c, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&event));
-    sync();
 }

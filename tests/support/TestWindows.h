@@ -39,10 +39,11 @@ public:
     // Asks the window manager to activate the window and waits until it says so.
     [[nodiscard]] bool activate(quint32 window, int timeoutMs = 5000);
     // For displays without a window manager: writes _NET_ACTIVE_WINDOW on the root ourselves.
-    // Returns once the server has stored it.
     void setActiveWindowProperty(quint32 window);
-    [[nodiscard]] bool waitForActiveWindow(quint32 window, int timeoutMs = 5000);
     [[nodiscard]] quint32 activeWindow();
+    // Waits until the window manager has answered a request sent now, and so has
+    // handled whatever any client asked of it before (a window mapped, focused…).
+    [[nodiscard]] bool windowManagerRoundTrip(int timeoutMs = 5000);
 
     // The managed windows (any client's) whose _NET_WM_NAME is `title`, as the window manager lists them.
     [[nodiscard]] QList<quint32> windowsTitled(const QByteArray &title);
@@ -56,6 +57,11 @@ public:
     quint32 atom(const char *name);
 
 private:
+    [[nodiscard]] bool waitForActiveWindow(quint32 window, int timeoutMs);
+    void sendMessage(quint32 destination, quint32 window, const char *type, quint32 first, quint32 eventMask);
+    // The bytes of a property stored in `format`-bit units; empty when unset or stored otherwise.
+    [[nodiscard]] QByteArray property(quint32 window, quint32 name, int format);
+    // A round trip: what we sent before is done for every other client from here on.
     void sync();
 
     xcb_connection_t *m_c = nullptr;

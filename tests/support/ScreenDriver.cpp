@@ -8,6 +8,8 @@
 #include <QImage>
 #include <QTest>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 namespace ScreenDriver {
@@ -24,6 +26,20 @@ QQuickItem *find(QQuickItem *root, const std::function<bool(QQuickItem *)> &matc
     return nullptr;
 }
 
+QList<QQuickItem *> findAll(QQuickItem *root, const std::function<bool(QQuickItem *)> &match)
+{
+    QList<QQuickItem *> found;
+    find(root, [&](QQuickItem *item) {
+        if (match(item))
+            found << item;
+        return false;
+    });
+    std::stable_sort(found.begin(), found.end(), [](QQuickItem *a, QQuickItem *b) {
+        return a->mapToScene({0, 0}).y() < b->mapToScene({0, 0}).y();
+    });
+    return found;
+}
+
 QQuickItem *byObjectName(QQuickItem *root, const QString &name)
 {
     return find(root, [&](QQuickItem *item) { return item->objectName() == name; });
@@ -34,6 +50,19 @@ QQuickItem *byText(QQuickItem *root, const QString &text)
     return find(root, [&](QQuickItem *item) { return item->property("text").toString() == text; });
 }
 
+QQuickItem *ofType(QQuickItem *root, const char *type, const QString &text)
+{
+    return find(root, [&](QQuickItem *item) {
+        return QByteArray(item->metaObject()->className()).startsWith(type) && (text.isEmpty() || byText(item, text));
+    });
+}
+
+QString textOf(QQuickItem *root, const QString &objectName)
+{
+    QQuickItem *item = byObjectName(root, objectName);
+    return item ? item->property("text").toString() : QStringLiteral("(missing)");
+}
+
 QQuickItem *button(QQuickItem *root, const QString &label)
 {
     return find(root, [&](QQuickItem *item) { return item->property("label").toString() == label; });
@@ -41,7 +70,7 @@ QQuickItem *button(QQuickItem *root, const QString &label)
 
 bool shows(QQuickItem *root, const char *type)
 {
-    return find(root, [&](QQuickItem *item) { return QByteArray(item->metaObject()->className()).startsWith(type); });
+    return ofType(root, type) != nullptr;
 }
 
 void settle(QQuickWindow *window)
@@ -59,7 +88,7 @@ void click(QQuickWindow *window, QQuickItem *item)
     settle(window);
     const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
     QTest::mouseClick(window, Qt::LeftButton, {}, centre.toPoint());
-    waitUntil([] { return false; }, 30);
+    settle(window);
 }
 
 void type(QQuickWindow *window, QQuickItem *field, const QString &text)
@@ -67,7 +96,7 @@ void type(QQuickWindow *window, QQuickItem *field, const QString &text)
     click(window, field);
     for (QChar c : text)
         QTest::keyClick(window, c.toLatin1());
-    waitUntil([] { return false; }, 30);
+    settle(window);
 }
 
 void paste(QQuickWindow *window, QQuickItem *field, const QString &text)
@@ -75,7 +104,7 @@ void paste(QQuickWindow *window, QQuickItem *field, const QString &text)
     click(window, field);
     QGuiApplication::clipboard()->setText(text);
     QTest::keyClick(window, Qt::Key_V, Qt::ControlModifier);
-    waitUntil([] { return false; }, 30);
+    settle(window);
 }
 
 QString grab(QQuickWindow *window, const QString &name)

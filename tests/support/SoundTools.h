@@ -12,8 +12,8 @@ namespace SoundTools {
 std::optional<QString> run(const QString &program, const QStringList &arguments);
 // `pactl` against `server` (empty: the default server).
 std::optional<QString> pactl(const QStringList &arguments, const QString &server = {});
-// Source outputs (record streams) the server has now.
-QStringList sourceOutputIndices(const QString &server = {});
+// Source outputs (record streams) the server has now, on the source named `source` when given.
+QStringList sourceOutputIndices(const QString &server = {}, const QString &source = {});
 // The server's index of a source, or a null string.
 QString sourceIndex(const QString &name, const QString &server = {});
 // Has the server end a record stream, as a user's mixer would (pactl has no command for it).

@@ -14,8 +14,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-// The demo account signed in against the local service, with the real client
-// window open on it: the fixture of the screen tests.
+// An account signed in against the local service (the demo account unless a
+// test signs in another), so the real client window opens on it: the fixture
+// of the screen tests.
 class DemoSession : public KeyringTest {
 protected:
     void SetUp() override
@@ -24,9 +25,7 @@ protected:
         DateText::setLocale("en_US");
         ASSERT_TRUE(service.isRunning());
         Endpoints::setServiceOrigin(service.origin());
-        token = service.signIn();
-        ASSERT_FALSE(token.isEmpty());
-        KeychainService::saveToken(token);
+        signInAs(DevServerProcess::demoEmail);
     }
     void TearDown() override
     {
@@ -34,11 +33,15 @@ protected:
         KeyringTest::TearDown();
     }
 
-    // The service's log of requests to `path` ("*" at the end for a prefix).
-    QJsonArray requestsTo(const QString &path)
+    // Stores a token of `email`'s account, as a past sign-in would have.
+    void signInAs(const QString &email)
     {
-        return service.control("GET", "/__dev/requests?path=" + path.toStdString()).toArray();
+        token = service.signIn(email);
+        ASSERT_FALSE(token.isEmpty());
+        KeychainService::saveToken(token);
     }
+    // The service's log of requests to `path` ("*" at the end for a prefix).
+    QJsonArray requestsTo(const QString &path) { return service.control("GET", "/__dev/requests?path=" + path.toStdString()).toArray(); }
     // The JSON bodies of those requests, in order.
     QList<QJsonObject> bodiesTo(const QString &path)
     {
@@ -47,15 +50,20 @@ protected:
             bodies << QJsonDocument::fromJson(r[QStringLiteral("body")].toString().toUtf8()).object();
         return bodies;
     }
-    // The next `count` requests to `path` (and `method`) are answered with `status` and `body`.
+    // The next `count` requests to `path` (and `method`) are answered with `status` and `body`; -1: all of them.
     void fault(const QString &path, int status, const QString &method = {}, const QByteArray &body = {}, int count = 1)
     {
-        QJsonObject rule{{QStringLiteral("path"), path}, {QStringLiteral("status"), status}, {QStringLiteral("count"), count}};
+        QJsonObject rule {{QStringLiteral("path"), path}, {QStringLiteral("status"), status}, {QStringLiteral("count"), count}};
         if (!method.isEmpty())
             rule[QStringLiteral("method")] = method;
         if (!body.isEmpty())
             rule[QStringLiteral("body")] = QString::fromUtf8(body);
         service.control("POST", "/__dev/faults", rule);
+    }
+    // Requests to `path` wait `ms` at the service before their answer; 0 ends the delay.
+    void delay(const QString &path, int ms)
+    {
+        service.control("POST", "/__dev/latency", {{QStringLiteral("ms"), ms}, {QStringLiteral("path"), path}});
     }
     // The window signed in on its main view.
     void openWindow(AppWindow &app)
@@ -63,7 +71,6 @@ protected:
         ASSERT_TRUE(app.window);
         ASSERT_TRUE(waitUntil([&] { return app.onMainAppView(); }));
     }
-    void pause(int ms) { waitUntil([] { return false; }, ms); }
 
     DevServerProcess service;
     QString token;

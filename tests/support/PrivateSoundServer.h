@@ -16,9 +16,12 @@ public:
     [[nodiscard]] bool isReady() const { return m_ready; }
     // "unix:/…/native", for libpulse and `pactl -s`.
     [[nodiscard]] QString address() const;
+    // "tcp:127.0.0.1:…", where only a client with the server's own cookie gets in.
+    [[nodiscard]] QString guardedAddress() const { return m_guardedAddress; }
 
 private:
     QTemporaryDir m_dir;
     QProcess m_process;
+    QString m_guardedAddress;
     bool m_ready = false;
 };

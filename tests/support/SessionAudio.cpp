@@ -11,7 +11,7 @@ SourceOnDisk SourceOnDisk::read(const QString &sessionDirectory, const QString &
 {
     SourceOnDisk out;
     const QDir dir(sessionDirectory);
-    out.fileNames = dir.entryList({prefix + QStringLiteral("*.caf")}, QDir::Files, QDir::Name);
+    out.fileNames = dir.entryList({ prefix + QStringLiteral("*.caf") }, QDir::Files, QDir::Name);
     for (const QString &name : out.fileNames) {
         out.paths << dir.filePath(name);
         out.segments.push_back(TestAudio::readSegment(out.paths.last()));
@@ -63,7 +63,8 @@ double SourceOnDisk::writtenSeconds() const
     double total = 0;
     for (std::size_t i = 0; i < segments.size(); ++i)
         if (segments[i].sampleRate > 0 && segments[i].channels > 0)
-            total += double(cafSampleBytes(paths[qsizetype(i)])) / (4.0 * segments[i].channels) / segments[i].sampleRate;
+            total
+                += double(cafSampleBytes(paths[qsizetype(i)])) / (4.0 * segments[i].channels) / segments[i].sampleRate;
     return total;
 }
 

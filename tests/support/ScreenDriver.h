@@ -13,8 +13,14 @@ namespace ScreenDriver {
 
 // The first visible item for which `match` holds, depth first.
 QQuickItem *find(QQuickItem *root, const std::function<bool(QQuickItem *)> &match);
+// Every visible item for which `match` holds, top to bottom as laid out on screen.
+QList<QQuickItem *> findAll(QQuickItem *root, const std::function<bool(QQuickItem *)> &match);
 QQuickItem *byObjectName(QQuickItem *root, const QString &name);
 QQuickItem *byText(QQuickItem *root, const QString &text);
+// The first item of the QML type `type`, with `text` shown somewhere inside it when given.
+QQuickItem *ofType(QQuickItem *root, const char *type, const QString &text = {});
+// The text of the named item, "(missing)" when it is not shown.
+QString textOf(QQuickItem *root, const QString &objectName);
 // A pill or outline button by its label.
 QQuickItem *button(QQuickItem *root, const QString &label);
 // Whether an item of the QML type `type` is shown.

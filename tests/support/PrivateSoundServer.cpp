@@ -1,6 +1,7 @@
 #include "PrivateSoundServer.h"
 
 #include "SoundTools.h"
+#include "TestServer.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -16,8 +17,14 @@ PrivateSoundServer::PrivateSoundServer()
     QFile::setPermissions(dir.filePath(QStringLiteral("run")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QFile config(dir.filePath(QStringLiteral("server.pa")));
     config.open(QIODevice::WriteOnly);
-    config.write("load-module module-native-protocol-unix auth-anonymous=1 socket=" + QFile::encodeName(dir.filePath(QStringLiteral("native")))
-                 + "\nload-module module-null-sink sink_name=only rate=48000 channels=2\n");
+    config.write("load-module module-native-protocol-unix auth-anonymous=1 socket="
+        + QFile::encodeName(dir.filePath(QStringLiteral("native")))
+        + "\nload-module module-null-sink sink_name=only rate=48000 channels=2\n");
+    // No anonymous access and no address list: a client is let in by the cookie in this server's home only.
+    const int port = closedPort();
+    m_guardedAddress = QStringLiteral("tcp:127.0.0.1:%1").arg(port);
+    config.write("load-module module-native-protocol-tcp auth-anonymous=0 listen=127.0.0.1 port="
+        + QByteArray::number(port) + "\n");
     config.close();
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -27,8 +34,9 @@ PrivateSoundServer::PrivateSoundServer()
     m_process.setProcessEnvironment(environment);
     m_process.setStandardOutputFile(QProcess::nullDevice());
     m_process.setStandardErrorFile(dir.filePath(QStringLiteral("server.log")));
-    m_process.start(QStringLiteral("pulseaudio"), { QStringLiteral("-n"), QStringLiteral("-F"), config.fileName(), QStringLiteral("--daemonize=no"),
-                                                    QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no") });
+    m_process.start(QStringLiteral("pulseaudio"),
+        { QStringLiteral("-n"), QStringLiteral("-F"), config.fileName(), QStringLiteral("--daemonize=no"),
+            QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no") });
     if (!m_process.waitForStarted())
         return;
     const QDeadlineTimer deadline(10000);

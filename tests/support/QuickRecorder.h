@@ -1,0 +1,33 @@
+#pragma once
+
+#include "AudioCaptureManager.h"
+#include "AudioRecorder.h"
+#include "UploadPipeline.h"
+
+#include <memory>
+
+// Short capture waits: a restart settles in 300 ms, the real cool-down.
+inline CaptureTimings quickTimings()
+{
+    using namespace std::chrono_literals;
+    return CaptureTimings { 300ms, 1000ms, 50ms, 300ms, 5000ms };
+}
+
+// A recorder writing under `documents`, capturing from `soundServer` (empty: the
+// test desktop's) with `timings`, and uploading to the blob store at `blobURL` (one attempt).
+inline std::unique_ptr<AudioRecorder> makeQuickRecorder(
+    const QString &blobURL, const QString &documents, CaptureTimings timings = quickTimings(), QString soundServer = {})
+{
+    auto *pipeline = new UploadPipeline(blobURL, { 1, 0 });
+    auto recorder = std::make_unique<AudioRecorder>(
+        [documents, timings, soundServer] {
+            AudioTrackWriter::Options options;
+            options.documentsDirectory = documents;
+            auto manager = std::make_unique<AudioCaptureManager>(timings, options);
+            manager->setSoundServer(soundServer);
+            return manager;
+        },
+        pipeline);
+    pipeline->setParent(recorder.get());
+    return recorder;
+}

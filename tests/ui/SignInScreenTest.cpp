@@ -1,0 +1,153 @@
+#include "AuthStore.h"
+#include "DemoSession.h"
+#include "MeetingStore.h"
+#include "QtPrinters.h"
+
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+using namespace ScreenDriver;
+
+namespace {
+
+const QString ada = u"ada.king.lovelace@example.com"_s;
+
+// The sign-in screen of a client without a stored token, against the local service.
+class SignInScreen : public DemoSession {
+protected:
+    void SetUp() override
+    {
+        DemoSession::SetUp();
+        KeychainService::deleteToken();
+    }
+    QQuickItem *field(AppWindow &app, const QString &name) { return byObjectName(app.root(), name); }
+    // Sends the address and waits for the code field.
+    void requestCode(AppWindow &app)
+    {
+        click(app.window, button(app.root(), u"Send code"_s));
+        ASSERT_TRUE(waitUntil([&] { return field(app, u"codeField"_s) != nullptr; }));
+    }
+    QString mailedCode() { return service.control("GET", "/__dev/otp?email=" + ada.toStdString())[u"code"_s].toString(); }
+    qsizetype codeRequests() { return requestsTo(u"/api/desktop/auth/otp"_s).size(); }
+};
+
+}
+
+TEST_F(SignInScreen, EmailCodeFlowWithItsErrorsEndsInTheMainApplicationAndSignsOutLocally)
+{
+    AppWindow app;
+    ASSERT_TRUE(app.window);
+    ASSERT_TRUE(waitUntil([&] { return app.onAuthView(); }));
+    EXPECT_GE(app.window->minimumWidth(), 960);
+    EXPECT_GE(app.window->minimumHeight(), 640);
+    grab(app.window, u"AuthView"_s);
+
+    // An empty address is refused on the spot; a refused request keeps the address step with the service's error.
+    click(app.window, button(app.root(), u"Send code"_s));
+    EXPECT_TRUE(byText(app.root(), u"Please enter your email"_s));
+    type(app.window, field(app, u"emailField"_s), ada);
+    fault(u"/api/desktop/auth/otp"_s, 500, u"POST"_s);
+    click(app.window, button(app.root(), u"Send code"_s));
+    ASSERT_TRUE(waitUntil([&] { return byText(app.root(), u"Server error (500)"_s) != nullptr; }));
+    EXPECT_FALSE(field(app, u"codeField"_s));
+
+    // The account link changes its wording only.
+    QQuickItem *link = byText(app.root(), u"Already have an account? Sign in"_s);
+    ASSERT_TRUE(link);
+    click(app.window, link);
+    EXPECT_EQ(link->property("text").toString(), u"New here? Create account"_s);
+
+    requestCode(app);
+    EXPECT_TRUE(byText(app.root(), u"Enter the 6-digit code sent to "_s + ada));
+    EXPECT_FALSE(byText(app.root(), u"Server error (500)"_s)) << "a new attempt clears the old error";
+    const QJsonObject sent {{u"email"_s, ada}, {u"step"_s, u"request"_s}};
+    EXPECT_EQ(bodiesTo(u"/api/desktop/auth/otp"_s), QList<QJsonObject>({sent, sent})) << "nothing sent for the empty address";
+
+    // "Change email" keeps the address and empties the code.
+    type(app.window, field(app, u"codeField"_s), u"12"_s);
+    click(app.window, byText(app.root(), u"Change email"_s));
+    ASSERT_TRUE(field(app, u"emailField"_s));
+    EXPECT_EQ(field(app, u"emailField"_s)->property("text").toString(), ada);
+    requestCode(app);
+    EXPECT_EQ(field(app, u"codeField"_s)->property("text").toString(), QString());
+    grab(app.window, u"AuthView-code"_s);
+
+    // Pasted with a blank, the first six characters keep five digits: the form asks for the rest.
+    const QString code = mailedCode();
+    ASSERT_EQ(code.size(), 6);
+    QQuickItem *codeField = field(app, u"codeField"_s);
+    paste(app.window, codeField, code.left(3) + u' ' + code.mid(3));
+    EXPECT_EQ(codeField->property("text").toString(), code.left(5));
+    click(app.window, button(app.root(), u"Verify code"_s));
+    EXPECT_TRUE(byText(app.root(), u"Please enter the full 6-digit code"_s));
+
+    // A wrong sixth digit verifies on its own, no button press: the service refuses and the session's error shows.
+    type(app.window, codeField, code.endsWith(u'9') ? u"8"_s : u"9"_s);
+    ASSERT_TRUE(waitUntil([&] { return byText(app.root(), u"Session expired, please sign in again"_s) != nullptr; }));
+    EXPECT_EQ(codeRequests(), 4) << "three code requests and one verification, none for five digits";
+
+    // Corrected, the code verifies again and signs in.
+    QTest::keyClick(app.window, Qt::Key_Backspace);
+    EXPECT_EQ(codeField->property("text").toString(), code.left(5));
+    type(app.window, codeField, code.right(1));
+    ASSERT_TRUE(waitUntil([&] { return app.onMainAppView(); }));
+    EXPECT_TRUE(waitUntil([&] { return byText(app.root(), u"Ada King Lovelace"_s) != nullptr; }))
+        << "the sidebar's user card shows who signed in";
+    EXPECT_TRUE(KeychainService::loadToken().has_value());
+
+    click(app.window, byObjectName(app.root(), u"gear"_s));
+    ASSERT_TRUE(waitUntil([&] { return shows(app.root(), "ProfileView"); }));
+    grab(app.window, u"ProfileView"_s);
+    EXPECT_EQ(textOf(app.root(), u"value:First name"_s), u"Ada"_s);
+    EXPECT_EQ(textOf(app.root(), u"value:Last name"_s), u"King Lovelace"_s);
+    EXPECT_EQ(textOf(app.root(), u"value:Email"_s), ada);
+
+    // Deleting the account is explained, not attempted; signing out forgets the token and tells nobody.
+    service.control("DELETE", "/__dev/requests");
+    click(app.window, button(app.root(), u"Delete account"_s));
+    EXPECT_TRUE(byText(app.root(), u"Account deletion is handled on the web for now."_s));
+    click(app.window, button(app.root(), u"Sign out everywhere"_s));
+    ASSERT_TRUE(waitUntil([&] { return app.onAuthView(); }));
+    EXPECT_FALSE(KeychainService::loadToken().has_value());
+    type(app.window, field(app, u"emailField"_s), ada);
+    requestCode(app);
+    ASSERT_EQ(requestsTo(u"/*"_s).size(), 1) << "the code request is the first since the profile opened";
+    EXPECT_EQ(requestsTo(u"/*"_s)[0][u"path"_s].toString(), u"/api/desktop/auth/otp"_s);
+}
+
+TEST_F(DemoSession, SidebarNavigatesOpensRequestedNotesAndSwitchesTheTheme)
+{
+    AppWindow app;
+    openWindow(app);
+    MeetingStore *meetings = app.delegate.meetingStore();
+    ASSERT_TRUE(waitUntil([&] { return meetings->meetings().size() == 7; })) << "the main view loads the notes";
+    EXPECT_EQ(requestsTo(u"/api/v2/meeting-notes"_s).size(), 1) << "once";
+    QQuickItem *detail = app.detailColumn();
+    ASSERT_TRUE(detail);
+    EXPECT_TRUE(byText(detail, u"Home"_s));
+    click(app.window, byText(app.root(), u"Actions"_s));
+    EXPECT_TRUE(byText(detail, u"Actions"_s));
+
+    // An unknown note opens nothing; a known one opens in Meetings with its detail.
+    meetings->setNavigateToMeetingId(999);
+    EXPECT_FALSE(meetings->navigateToMeetingId().has_value());
+    EXPECT_FALSE(meetings->selectedMeeting().has_value());
+    EXPECT_TRUE(byText(detail, u"Actions"_s));
+    const qint64 known = meetings->meetings().first().id;
+    meetings->setNavigateToMeetingId(known);
+    EXPECT_TRUE(shows(detail, "MeetingDetailView"));
+    ASSERT_TRUE(waitUntil([&] { return meetings->meetingDetail() && meetings->meetingDetail()->id == known; }));
+    EXPECT_EQ(requestsTo(u"/api/v2/meeting-notes/999"_s).size(), 0) << "no detail asked for the unknown note";
+
+    // The theme switch turns the sidebar dark and back.
+    QQuickItem *sidebar = byObjectName(app.root(), u"SidebarView"_s);
+    ASSERT_TRUE(sidebar);
+    EXPECT_EQ(sidebar->property("color").value<QColor>().name(), u"#faf6ee"_s);
+    click(app.window, byText(app.root(), u"Night"_s));
+    EXPECT_EQ(sidebar->property("color").value<QColor>().name(), u"#16161a"_s);
+    grab(app.window, u"MainAppView-night"_s);
+    click(app.window, byText(app.root(), u"Golden"_s));
+    EXPECT_EQ(sidebar->property("color").value<QColor>().name(), u"#faf6ee"_s);
+}

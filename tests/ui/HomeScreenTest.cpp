@@ -1,6 +1,7 @@
 #include "AuthStore.h"
 #include "CalendarStore.h"
 #include "DemoSession.h"
+#include "MeetingStore.h"
 #include "QtPrinters.h"
 
 #include <QDesktopServices>
@@ -220,10 +221,13 @@ TEST_F(HomeScreen, CalendarStatesSpinnerReconnectBannerNoMeetingsAndNoCalendar)
     grab(app.window, u"HomeView-no-calendar"_s);
 }
 
-TEST_F(HomeScreen, RefreshRunsOnlyWhileTheScreenIsShown)
+TEST_F(HomeScreen, RefreshRunsOnlyWhileTheScreenIsShownAndTheSidebarOpensRequestedNotesAndSwitchesTheTheme)
 {
     AppWindow app;
     openHome(app);
+    MeetingStore *meetings = app.delegate.meetingStore();
+    ASSERT_TRUE(waitUntil([&] { return meetings->meetings().size() == 7; })) << "the main view loads the notes";
+    EXPECT_EQ(requestsTo(u"/api/v2/meeting-notes"_s).size(), 1) << "once";
     EXPECT_EQ(requestsTo(u"/api/recall/settings"_s).size(), 1) << "the bot settings load with the screen";
     refreshEvery(app, 150);
     waitForLoads(app, calendarLoads(), 2);
@@ -245,6 +249,27 @@ TEST_F(HomeScreen, RefreshRunsOnlyWhileTheScreenIsShown)
     click(app.window, byText(app.root(), u"Home"_s));
     waitForLoads(app, afterLeaving, 1);
     EXPECT_EQ(requestsTo(u"/api/recall/settings"_s).size(), 2) << "each return is a fresh first load";
+
+    // An unknown note opens nothing; a known one opens in Meetings with its detail.
+    meetings->setNavigateToMeetingId(999);
+    EXPECT_FALSE(meetings->navigateToMeetingId().has_value());
+    EXPECT_FALSE(meetings->selectedMeeting().has_value());
+    EXPECT_TRUE(home(app)) << "the screen stays";
+    const qint64 known = meetings->meetings().first().id;
+    meetings->setNavigateToMeetingId(known);
+    EXPECT_TRUE(shows(app.detailColumn(), "MeetingDetailView"));
+    ASSERT_TRUE(waitUntil([&] { return meetings->meetingDetail() && meetings->meetingDetail()->id == known; }));
+    EXPECT_EQ(requestsTo(u"/api/v2/meeting-notes/999"_s).size(), 0) << "no detail asked for the unknown note";
+
+    // The theme switch turns the sidebar dark and back.
+    QQuickItem *sidebar = byObjectName(app.root(), u"SidebarView"_s);
+    ASSERT_TRUE(sidebar);
+    EXPECT_EQ(sidebar->property("color").value<QColor>().name(), u"#faf6ee"_s);
+    click(app.window, byText(app.root(), u"Night"_s));
+    EXPECT_EQ(sidebar->property("color").value<QColor>().name(), u"#16161a"_s);
+    grab(app.window, u"MainAppView-night"_s);
+    click(app.window, byText(app.root(), u"Golden"_s));
+    EXPECT_EQ(sidebar->property("color").value<QColor>().name(), u"#faf6ee"_s);
 }
 
 #include "HomeScreenTest.moc"

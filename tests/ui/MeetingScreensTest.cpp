@@ -1,8 +1,18 @@
+#include "AudioTrackWriter.h"
 #include "DemoSession.h"
 #include "MeetingStore.h"
+#include "PcmBuffer.h"
 #include "QtPrinters.h"
+#include "RecordingRecovery.h"
+#include "SessionJournal.h"
+
+#include <QDir>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 using namespace Qt::StringLiterals;
 using namespace ScreenDriver;
@@ -25,6 +35,25 @@ qint64 idOf(MeetingStore &store, const QString &title)
             return note.id;
     ADD_FAILURE() << "no note " << title.toStdString();
     return -1;
+}
+
+// A session as a killed client leaves it: `seconds` of a tone in its segments, and no metadata.
+QString leaveSession(int seconds, const QDateTime &start)
+{
+    AudioTrackWriter::Options options;
+    options.now = [start] { return start; };
+    AudioTrackWriter writer(options);
+    const AudioFormat mono {48000, 1, AudioFormat::CommonFormat::Float32, true};
+    constexpr std::uint32_t frames = 4800;
+    for (std::uint32_t buffer = 0; buffer < std::uint32_t(seconds) * 10; ++buffer) {
+        auto pcm = PcmBuffer::create(mono, frames);
+        pcm->setFrameLength(frames);
+        float *samples = pcm->samples<float>(0);
+        for (std::uint32_t f = 0; f < frames; ++f)
+            samples[f] = 0.3f * float(std::sin(2 * M_PI * 440 * double(buffer * frames + f) / 48000.0));
+        writer.writeMic(CapturedAudioBuffer {AudioCaptureSource::mic, 0, {}, mono, frames, std::move(pcm)});
+    }
+    return writer.sessionDirectory();
 }
 
 class MeetingScreens : public DemoSession {
@@ -133,8 +162,11 @@ TEST_F(MeetingScreens, ListOpensADetailWhoseTicksReachTheServiceBackReturnsAndSe
     EXPECT_TRUE(waitUntil([&] { return byText(app.detailColumn(), u"No recordings match “PRIYAzzz”"_s) != nullptr; }));
 }
 
-TEST_F(MeetingScreens, ProcessingCardsShowTheirStageAndGoAwayWhenDone)
+TEST_F(MeetingScreens, ProcessingAndInterruptedCardsShowTheirStageOfferTheirActionsAndGoAwayWhenDone)
 {
+    const QString discarded = leaveSession(2, QDateTime::currentDateTime().addSecs(-3600));
+    const QString interrupted = leaveSession(3, QDateTime::currentDateTime().addSecs(-60));
+    const auto cleanUp = qScopeGuard([] { QDir(RecordingRecovery::defaultRecordingsFolder()).removeRecursively(); });
     AppWindow app;
     openMeetings(app);
     MeetingStore &store = *app.delegate.meetingStore();
@@ -146,6 +178,23 @@ TEST_F(MeetingScreens, ProcessingCardsShowTheirStageAndGoAwayWhenDone)
     store.updatePendingUpload(failed, UploadStatus::failed(u"Upload failed (HTTP 500)"_s));
     store.updatePendingUpload(finished, UploadStatus::processing(designReview));
     store.setPendingUploadStatus(finished, UploadStatus::done());
+    // Failed uploads whose files are here, and one on its way.
+    QTemporaryDir recordings;
+    const auto journaled = [&](const QString &name, qint64 seconds, bool failing) {
+        const QString folder = QDir(recordings.path()).filePath(name);
+        QDir().mkpath(folder);
+        SessionJournal journal(folder);
+        journal.setExported(u"upload_track.m4a"_s, std::nullopt);
+        journal.setFailed({u"Server error (500)"_s, 3, std::nullopt});
+        journal.save();
+        const QUuid id = store.addPendingUpload(name, seconds, folder);
+        if (failing)
+            store.updatePendingUpload(id, UploadStatus::failed(u"Server error (500)"_s));
+        return folder;
+    };
+    journaled(u"Session_retried"_s, 61, true);
+    const QString kept = journaled(u"Session_kept"_s, 62, true);
+    const QString sending = journaled(u"Session_sending"_s, 63, false);
     QQuickItem *column = app.detailColumn();
     ASSERT_TRUE(waitUntil([&] { return byText(column, u"PROCESSING"_s) != nullptr; }));
     EXPECT_EQ(textOf(column, u"headerLine"_s), u"7 recordings · Echoquill is listening"_s) << "cards are not notes";
@@ -168,8 +217,7 @@ TEST_F(MeetingScreens, ProcessingCardsShowTheirStageAndGoAwayWhenDone)
     ASSERT_TRUE(broken);
     EXPECT_EQ(textOf(broken, u"statusText"_s), u"FAILED: UPLOAD FAILED (HTTP 500)"_s);
     EXPECT_EQ(byObjectName(broken, u"stageSymbol"_s)->property("name").toString(), u"arrow.up.circle"_s);
-    ASSERT_TRUE(byObjectName(broken, u"dismiss"_s));
-    EXPECT_TRUE(byText(broken, u"✕"_s));
+    EXPECT_TRUE(byText(byObjectName(broken, u"dismiss"_s), u"✕"_s));
     QQuickItem *done = ofType(column, "ProcessingMeetingCard", u"DONE"_s);
     ASSERT_TRUE(done);
     EXPECT_TRUE(byText(done, u"Weekly sync"_s));
@@ -177,18 +225,52 @@ TEST_F(MeetingScreens, ProcessingCardsShowTheirStageAndGoAwayWhenDone)
     EXPECT_FALSE(byObjectName(done, u"shimmer"_s)) << "a finished card stops sweeping";
     grab(app.window, u"MeetingListView-processing"_s);
 
+    // Without files here ✕ drops the card at once; with them it first asks whether to keep them.
     click(app.window, byObjectName(broken, u"dismiss"_s));
-    EXPECT_EQ(store.pendingUploads().size(), 2);
+    EXPECT_EQ(store.pendingUploads().size(), 5);
     EXPECT_FALSE(ofType(column, "ProcessingMeetingCard", u"2M 5S"_s));
+    QQuickItem *keep = ofType(column, "ProcessingMeetingCard", u"1M 2S"_s);
+    click(app.window, byObjectName(keep, u"dismiss"_s));
+    EXPECT_TRUE(byText(keep, u"Keep the recording's files?"_s));
+    EXPECT_TRUE(store.pendingUploadFor(kept)) << "nothing goes before the answer";
+    click(app.window, byObjectName(keep, u"keepFiles"_s));
+    ASSERT_TRUE(waitUntil([&] { return !ofType(column, "ProcessingMeetingCard", u"1M 2S"_s); }));
+    EXPECT_TRUE(QDir(kept).exists());
+    EXPECT_TRUE(SessionJournal::read(kept)->isDismissed()) << "a kept session is not offered again";
+    click(app.window, byObjectName(ofType(column, "ProcessingMeetingCard", u"1M 1S"_s), u"retry"_s));
+    EXPECT_EQ(textOf(ofType(column, "ProcessingMeetingCard", u"1M 1S"_s), u"statusText"_s), u"UPLOADING…"_s);
+    store.setPendingUploadProgress(sending, 0.42);
+    ASSERT_TRUE(waitUntil([&] { return byText(ofType(column, "ProcessingMeetingCard", u"1M 3S"_s), u"42%"_s); }));
+    EXPECT_TRUE(byObjectName(ofType(column, "ProcessingMeetingCard", u"1M 3S"_s), u"progressBar"_s)->isVisible());
 
-    click(app.window, byText(done, u"VIEW TRANSCRIPT →"_s));
-    EXPECT_EQ(store.pendingUploads().size(), 1);
+    // What a killed client left: Discard asks first, then trashes the folder; Upload makes it a processing card.
+    await(app.delegate.recordingRecovery()->scan());
+    ASSERT_TRUE(waitUntil([&] { return ofType(column, "InterruptedRecordingCard", u"3S"_s); }));
+    QQuickItem *older = ofType(column, "InterruptedRecordingCard", u"2S"_s);
+    ASSERT_TRUE(older);
+    EXPECT_TRUE(byText(older, u"Interrupted recording"_s));
+    click(app.window, byObjectName(older, u"discard"_s));
+    EXPECT_TRUE(byText(older, u"Move this recording to the trash?"_s));
+    EXPECT_TRUE(QDir(discarded).exists()) << "nothing goes before the answer";
+    click(app.window, byObjectName(older, u"discard"_s));
+    EXPECT_FALSE(QDir(discarded).exists());
+    ASSERT_TRUE(waitUntil([&] { return !ofType(column, "InterruptedRecordingCard", u"2S"_s); }));
+    click(app.window, byObjectName(ofType(column, "InterruptedRecordingCard", u"3S"_s), u"upload"_s));
+    ASSERT_TRUE(waitUntil([&] { return ofType(column, "ProcessingMeetingCard", u"3S"_s); }));
+    EXPECT_FALSE(ofType(column, "InterruptedRecordingCard", u"3S"_s));
+    EXPECT_TRUE(QDir(interrupted).exists());
+
+    const qsizetype before = store.pendingUploads().size();
+    click(app.window, byText(ofType(column, "ProcessingMeetingCard", u"DONE"_s), u"VIEW TRANSCRIPT →"_s));
+    EXPECT_EQ(store.pendingUploads().size(), before - 1);
     ASSERT_TRUE(waitUntil([&] { return textOf(app.detailColumn(), u"detailTitle"_s) == u"Design review: onboarding flow"_s; }));
 }
 
-TEST_F(MeetingScreens, ListSpinsWhileLoadingThenSaysWhenThereAreNoRecordings)
+TEST_F(MeetingScreens, ListsSpinWhileLoadingThenSayWhenThereIsNothing)
 {
     delay(u"/api/v2/meeting-notes"_s, 1500);
+    delay(u"/api/v2/action-items"_s, 1500);
+    fault(u"/api/v2/action-items"_s, 500);
     AppWindow app;
     openWindow(app);
     click(app.window, byText(app.root(), u"Meetings"_s));
@@ -207,4 +289,15 @@ TEST_F(MeetingScreens, ListSpinsWhileLoadingThenSaysWhenThereAreNoRecordings)
     EXPECT_TRUE(byText(byObjectName(app.detailColumn(), u"emptyState"_s), u"No recordings yet"_s));
     EXPECT_EQ(textOf(app.detailColumn(), u"headerLine"_s), u"No recordings yet"_s);
     grab(app.window, u"MeetingListView-empty"_s);
+
+    // The actions screen's first load fails: a spinner until then, the empty state after.
+    click(app.window, byText(app.root(), u"Actions"_s));
+    QQuickItem *actions = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return (actions = byObjectName(app.root(), u"ActionsView"_s)) && byObjectName(actions, u"actionsSpinner"_s); }));
+    EXPECT_FALSE(byObjectName(actions, u"emptyState"_s)) << "not empty while loading";
+    ASSERT_TRUE(waitUntil([&] { return requestsTo(u"/api/v2/action-items"_s).size() == 1 && byObjectName(actions, u"emptyState"_s); }));
+    EXPECT_FALSE(byObjectName(actions, u"actionsSpinner"_s));
+    EXPECT_TRUE(byText(actions, u"No action items yet"_s));
+    EXPECT_EQ(textOf(actions, u"headerLine"_s), u"(missing)"_s);
+    grab(app.window, u"ActionsView-empty"_s);
 }

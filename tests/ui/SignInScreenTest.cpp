@@ -1,6 +1,4 @@
-#include "AuthStore.h"
 #include "DemoSession.h"
-#include "MeetingStore.h"
 #include "QtPrinters.h"
 
 #include <QTest>
@@ -115,39 +113,4 @@ TEST_F(SignInScreen, EmailCodeFlowWithItsErrorsEndsInTheMainApplicationAndSignsO
     requestCode(app);
     ASSERT_EQ(requestsTo(u"/*"_s).size(), 1) << "the code request is the first since the profile opened";
     EXPECT_EQ(requestsTo(u"/*"_s)[0][u"path"_s].toString(), u"/api/desktop/auth/otp"_s);
-}
-
-TEST_F(DemoSession, SidebarNavigatesOpensRequestedNotesAndSwitchesTheTheme)
-{
-    AppWindow app;
-    openWindow(app);
-    MeetingStore *meetings = app.delegate.meetingStore();
-    ASSERT_TRUE(waitUntil([&] { return meetings->meetings().size() == 7; })) << "the main view loads the notes";
-    EXPECT_EQ(requestsTo(u"/api/v2/meeting-notes"_s).size(), 1) << "once";
-    QQuickItem *detail = app.detailColumn();
-    ASSERT_TRUE(detail);
-    EXPECT_TRUE(byText(detail, u"Home"_s));
-    click(app.window, byText(app.root(), u"Actions"_s));
-    EXPECT_TRUE(byText(detail, u"Actions"_s));
-
-    // An unknown note opens nothing; a known one opens in Meetings with its detail.
-    meetings->setNavigateToMeetingId(999);
-    EXPECT_FALSE(meetings->navigateToMeetingId().has_value());
-    EXPECT_FALSE(meetings->selectedMeeting().has_value());
-    EXPECT_TRUE(byText(detail, u"Actions"_s));
-    const qint64 known = meetings->meetings().first().id;
-    meetings->setNavigateToMeetingId(known);
-    EXPECT_TRUE(shows(detail, "MeetingDetailView"));
-    ASSERT_TRUE(waitUntil([&] { return meetings->meetingDetail() && meetings->meetingDetail()->id == known; }));
-    EXPECT_EQ(requestsTo(u"/api/v2/meeting-notes/999"_s).size(), 0) << "no detail asked for the unknown note";
-
-    // The theme switch turns the sidebar dark and back.
-    QQuickItem *sidebar = byObjectName(app.root(), u"SidebarView"_s);
-    ASSERT_TRUE(sidebar);
-    EXPECT_EQ(sidebar->property("color").value<QColor>().name(), u"#faf6ee"_s);
-    click(app.window, byText(app.root(), u"Night"_s));
-    EXPECT_EQ(sidebar->property("color").value<QColor>().name(), u"#16161a"_s);
-    grab(app.window, u"MainAppView-night"_s);
-    click(app.window, byText(app.root(), u"Golden"_s));
-    EXPECT_EQ(sidebar->property("color").value<QColor>().name(), u"#faf6ee"_s);
 }

@@ -15,8 +15,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 
 using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -48,6 +50,11 @@ protected:
             res.set_content(("{\"clientToken\":\"ct:" + path + "\"}").toStdString(), "application/json");
         });
         s.Put(R"(/blob/(.*))", [this](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &read) {
+            if (blobHangs.fetch_sub(1) > 0) {
+                // A frozen store: the request is taken and not answered before the client gives up.
+                std::this_thread::sleep_for(2s);
+                return;
+            }
             size_t received = 0;
             read([&](const char *, size_t n) {
                 received += n;
@@ -92,6 +99,7 @@ protected:
     int tokenStatus = 500;
     std::string notifyReply = R"({"success": true, "note_id": 77})";
     std::atomic_size_t blobBytes = 0;
+    std::atomic_int blobHangs = 0;
 };
 
 }
@@ -183,6 +191,35 @@ TEST_F(UploadPipelineTest, RetriesServerErrorsButNotForbidden)
     tokenFailures = 2;
     statuses = runPipeline(pipeline, std::nullopt);
     EXPECT_EQ(statuses.last(), UploadStatus::processing(77)) << "the third attempt succeeds";
+}
+
+// The blob store away in the middle of a run: every try ends at its time-out or refusal and is
+// retried, and the run ends, with the note processing once the store answers again, or failed.
+TEST_F(UploadPipelineTest, AnUnreachableOrFrozenBlobStoreIsRetriedAndTheRunEnds)
+{
+    const struct {
+        const char *name;
+        QString blobURL;
+        int hangs;
+        UploadStatus::Stage stage;
+        QString failure;
+    } cases[] = {
+        {"frozen, answers again after the first retry", {}, 1, UploadStatus::Processing, {}},
+        {"frozen for good", {}, 3, UploadStatus::Failed, u"Operation canceled"_s},
+        {"refusing connections", u"http://127.0.0.1:%1/blob/"_s.arg(closedPort()), 0, UploadStatus::Failed, u"Connection refused"_s},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Log::Capture log;
+        blobHangs = c.hangs;
+        UploadPipeline pipeline(c.blobURL.isEmpty() ? server.url(u"/blob/"_s).toString() : c.blobURL, {3, 0.2, 1s});
+        const UploadStatus last = runPipeline(pipeline, std::nullopt).last();
+        ASSERT_EQ(last.stage(), c.stage) << last.label().toStdString();
+        EXPECT_TRUE(last.message().startsWith(c.failure)) << last.message().toStdString();
+        const QStringList retries = log.lines().filter(u"[Upload] retry attempt"_s);
+        EXPECT_EQ(retries.size(), c.hangs == 1 ? 1 : 2);
+        EXPECT_TRUE(c.failure.isEmpty() || retries.last().endsWith(u"— "_s + last.message())) << retries.last().toStdString();
+    }
 }
 
 TEST_F(UploadPipelineTest, MalformedRepliesAndAddressesFailWithTheirTexts)

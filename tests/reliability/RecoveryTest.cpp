@@ -1,5 +1,5 @@
-// What a client that died leaves behind is found at the next start: a session
-// killed while it recorded is repaired to everything that reached the disk,
+// What a client killed with SIGKILL leaves behind is found at the next start: a
+// session killed while it recorded is repaired to everything that reached the disk,
 // offered as an interrupted recording, and uploaded on request; and the
 // retention sweep removes only what the service has acknowledged.
 #include "Await.h"
@@ -10,7 +10,7 @@
 #include "RecordingRetention.h"
 #include "SessionAudio.h"
 #include "SessionJournal.h"
-#include "TonePlayer.h"
+#include "SoundPlayer.h"
 #include "UploadPipeline.h"
 #include "UploadQueue.h"
 
@@ -77,8 +77,8 @@ void makeFile(const QString& path, qint64 bytes)
 
 TEST(Recovery, KilledRecordingIsRepairedOfferedAndUploadedOnRequest)
 {
-    const TonePlayer speech(u"micfeed"_s, 300);
-    const TonePlayer meeting(u"speakers"_s, 440);
+    const SoundPlayer speech(u"micfeed"_s, 300);
+    const SoundPlayer meeting(u"speakers"_s, 440);
     QTemporaryDir documents;
     const Killed killed = recordAndKill(documents.path(), 5.0);
     const QString session = killed.session;
@@ -86,6 +86,18 @@ TEST(Recovery, KilledRecordingIsRepairedOfferedAndUploadedOnRequest)
     const double writtenMic = SourceOnDisk::read(session, u"mic_track_"_s).writtenSeconds();
     const double writtenSystem = SourceOnDisk::read(session, u"system_track_"_s).writtenSeconds();
     ASSERT_GT(writtenMic, 4.0);
+    // As the kill left it: never finalized, one segment per source, readable up to its last header update.
+    EXPECT_FALSE(QDir(session).exists(u"metadata.json"_s));
+    for (const auto& [prefix, channels] : { std::pair { u"mic_track_"_s, 1 }, std::pair { u"system_track_"_s, 2 } }) {
+        SCOPED_TRACE(prefix.toStdString());
+        const SourceOnDisk source = SourceOnDisk::read(session, prefix);
+        ASSERT_EQ(source.fileNames.size(), 1);
+        ASSERT_TRUE(source.allOpened());
+        EXPECT_EQ(source.segments.front().sampleRate, 48000);
+        EXPECT_EQ(source.segments.front().channels, channels);
+        EXPECT_GE(source.seconds(), source.writtenSeconds() - 1.1);
+        EXPECT_LE(source.seconds(), source.writtenSeconds());
+    }
 
     RecordingRecovery recovery(QDir(documents.path()).filePath(u"Echoquill Recordings"_s));
     QElapsedTimer clock;
@@ -103,6 +115,7 @@ TEST(Recovery, KilledRecordingIsRepairedOfferedAndUploadedOnRequest)
         const SourceOnDisk source = SourceOnDisk::read(session, prefix);
         ASSERT_TRUE(source.allOpened());
         EXPECT_GE(source.seconds(), written - 0.001);
+        EXPECT_LE(source.seconds(), written + 0.001) << "nothing is doubled";
         EXPECT_GT(source.rms(source.seconds() - 0.3, source.seconds()), 0.1)
             << "the end of what was written is the tone";
         EXPECT_GE(MediaAsset(QDir(session).filePath(track)).durationSeconds(), written - 0.05);

@@ -8,6 +8,7 @@
 #include "Log.h"
 #include "MeetingStore.h"
 #include "PendingUploadsModel.h"
+#include "RecordingRetention.h"
 #include "SessionJournal.h"
 #include "SessionLock.h"
 #include "TestAudio.h"
@@ -46,11 +47,13 @@ QString writeTrack(const QString &path, qint64 bytes)
     return path;
 }
 
-// An exported session: its two upload tracks and a journal that says so.
+// An exported session: its segments, its two upload tracks and a journal that says so.
 QString exportedSession(const QString &root, const QString &name, qint64 micBytes, qint64 systemBytes)
 {
     const QString folder = QDir(root).filePath(name);
     QDir().mkpath(folder);
+    writeTrack(QDir(folder).filePath(u"mic_track_000.caf"_s), 1000);
+    writeTrack(QDir(folder).filePath(u"system_track_000.caf"_s), 1000);
     writeTrack(QDir(folder).filePath(u"upload_track.m4a"_s), micBytes);
     writeTrack(QDir(folder).filePath(u"system_upload.m4a"_s), systemBytes);
     SessionJournal journal(folder);
@@ -182,6 +185,8 @@ protected:
         store = std::make_unique<MeetingStore>([this] { return std::optional(token); },
                                                MeetingStoreTimings{10ms, 10ms, 200ms, 50});
         cards = std::make_unique<UploadCards>(queue.get(), store.get());
+        // As the client wires it: once the note is made, the segments go.
+        QObject::connect(store.get(), &MeetingStore::uploadDone, &RecordingRetention::clearSegments);
     }
 
     // The session gets its card and joins the queue, as a stop does; its statuses land in `statuses`.
@@ -273,6 +278,9 @@ TEST_F(UploadQueueTest, WhileTheServiceIsUnreachableTheUploadWaitsAndGoesOnWhenI
     for (const UploadStatus &s : std::as_const(statuses))
         EXPECT_NE(s.stage(), UploadStatus::Failed);
     EXPECT_EQ(SessionJournal::read(folder)->stage(), SessionJournal::Stage::Done) << "the note is made: the journal says done";
+    const QDir dir(folder);
+    EXPECT_EQ(dir.entryList(QDir::Files).join(u' ').toStdString(), "journal.json system_upload.m4a upload_track.m4a")
+        << "the segments go, the upload tracks and the journal stay";
 }
 
 TEST_F(UploadQueueTest, AFailedUploadIsRetriedFromItsCard)

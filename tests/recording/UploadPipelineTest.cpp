@@ -165,60 +165,43 @@ TEST_F(UploadPipelineTest, FullRunUploadsBothTracksWithTheirOwnTokensAndPaths)
     EXPECT_TRUE(QFile::exists(mic) && QFile::exists(system)) << "local files are never deleted";
 }
 
-TEST_F(UploadPipelineTest, RetriesServerErrorsButNotForbidden)
-{
-    Log::Capture log;
-    UploadPipeline pipeline = fastPipeline();
-
-    tokenFailures = 1;
-    tokenStatus = 403;
-    auto statuses = runPipeline(pipeline, std::nullopt);
-    EXPECT_EQ(statuses.last(), UploadStatus::failed(u"Server error (403)"_s));
-    EXPECT_EQ(log.count(u"[Upload] retry attempt"_s), 0);
-    EXPECT_TRUE(log.contains(u"[Upload] fetchUploadToken error body: token says no"_s));
-    EXPECT_TRUE(log.contains(u"[Upload] ── pipeline FAILED: Server error (403) ──"_s));
-
-    log.clear();
-    tokenFailures = 3;
-    tokenStatus = 500;
-    statuses = runPipeline(pipeline, std::nullopt);
-    EXPECT_EQ(statuses, (QList<UploadStatus>{UploadStatus::uploading(), UploadStatus::failed(u"Server error (500)"_s)}));
-    EXPECT_EQ(log.lines().filter(u"[Upload] retry attempt"_s),
-              (QStringList{u"[Upload] retry attempt 1/3 after 0s — Server error (500)"_s,
-                           u"[Upload] retry attempt 2/3 after 1s — Server error (500)"_s}));
-
-    log.clear();
-    tokenFailures = 2;
-    statuses = runPipeline(pipeline, std::nullopt);
-    EXPECT_EQ(statuses.last(), UploadStatus::processing(77)) << "the third attempt succeeds";
-}
-
-// The blob store away in the middle of a run: every try ends at its time-out or refusal and is
-// retried, and the run ends, with the note processing once the store answers again, or failed.
-TEST_F(UploadPipelineTest, AnUnreachableOrFrozenBlobStoreIsRetriedAndTheRunEnds)
+// A refused token is final; server errors, a frozen blob store and refused connections are
+// retried with growing waits, and the run ends: the note processing once a try goes through, or failed.
+TEST_F(UploadPipelineTest, FailuresAreRetriedUnlessForbiddenAndTheRunEnds)
 {
     const struct {
         const char *name;
-        QString blobURL;
-        int hangs;
-        UploadStatus::Stage stage;
-        QString failure;
+        int tokenFailures, tokenStatus, blobHangs;
+        bool refused;
+        QString failure; // empty: the note is processing
+        int retries;
     } cases[] = {
-        {"frozen, answers again after the first retry", {}, 1, UploadStatus::Processing, {}},
-        {"frozen for good", {}, 3, UploadStatus::Failed, u"Operation canceled"_s},
-        {"refusing connections", u"http://127.0.0.1:%1/blob/"_s.arg(closedPort()), 0, UploadStatus::Failed, u"Connection refused"_s},
+        {"token forbidden", 1, 403, 0, false, u"Server error (403)"_s, 0},
+        {"token server error thrice", 3, 500, 0, false, u"Server error (500)"_s, 2},
+        {"token server error twice, then a token", 2, 500, 0, false, {}, 2},
+        {"blob store frozen once", 0, 500, 1, false, {}, 1},
+        {"blob store frozen for good", 0, 500, 3, false, u"Operation canceled"_s, 2},
+        {"blob store refusing connections", 0, 500, 0, true, u"Connection refused"_s, 2},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         Log::Capture log;
-        blobHangs = c.hangs;
-        UploadPipeline pipeline(c.blobURL.isEmpty() ? server.url(u"/blob/"_s).toString() : c.blobURL, {3, 0.2, 1s});
+        tokenFailures = c.tokenFailures;
+        tokenStatus = c.tokenStatus;
+        blobHangs = c.blobHangs;
+        UploadPipeline pipeline(c.refused ? u"http://127.0.0.1:%1/blob/"_s.arg(closedPort()) : server.url(u"/blob/"_s).toString(),
+                                {3, 0.5, 1s});
         const UploadStatus last = runPipeline(pipeline, std::nullopt).last();
-        ASSERT_EQ(last.stage(), c.stage) << last.label().toStdString();
+        ASSERT_EQ(last.stage(), c.failure.isEmpty() ? UploadStatus::Processing : UploadStatus::Failed) << last.label().toStdString();
         EXPECT_TRUE(last.message().startsWith(c.failure)) << last.message().toStdString();
         const QStringList retries = log.lines().filter(u"[Upload] retry attempt"_s);
-        EXPECT_EQ(retries.size(), c.hangs == 1 ? 1 : 2);
-        EXPECT_TRUE(c.failure.isEmpty() || retries.last().endsWith(u"— "_s + last.message())) << retries.last().toStdString();
+        ASSERT_EQ(retries.size(), c.retries);
+        for (int i = 0; i < c.retries; ++i) {
+            EXPECT_TRUE(retries[i].startsWith(u"[Upload] retry attempt %1/3 after %2s — "_s.arg(i + 1).arg(i))) << retries[i].toStdString();
+            EXPECT_TRUE(c.failure.isEmpty() || retries[i].endsWith(u"— "_s + last.message())) << retries[i].toStdString();
+        }
+        EXPECT_EQ(log.contains(u"[Upload] ── pipeline FAILED: "_s + last.message() + u" ──"_s), !c.failure.isEmpty());
+        EXPECT_EQ(log.contains(u"[Upload] fetchUploadToken error body: token says no"_s), c.tokenFailures > 0);
     }
 }
 

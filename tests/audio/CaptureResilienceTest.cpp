@@ -16,7 +16,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <numeric>
 
@@ -27,14 +26,6 @@ using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 
 namespace {
-
-double rmsOf(const float *samples, std::size_t count)
-{
-    double sum = 0;
-    for (std::size_t i = 0; i < count; ++i)
-        sum += double(samples[i]) * samples[i];
-    return count ? std::sqrt(sum / double(count)) : 0.0;
-}
 
 std::uint64_t framesIn(const std::vector<CapturedAudioBuffer> &buffers)
 {
@@ -102,7 +93,7 @@ TEST(CaptureResilienceTest, AFullDiskStopsTheRecordingWithWhatWasWritten)
         const TestAudio::SegmentContents written = TestAudio::readSegment(dir.filePath(name));
         ASSERT_TRUE(written.opened) << name.toStdString();
         EXPECT_GT(double(written.frames()) / written.sampleRate, 5.0) << name.toStdString();
-        EXPECT_GT(rmsOf(written.interleaved.data(), written.interleaved.size()), 0.1) << name.toStdString() << " holds the tone";
+        EXPECT_GT(TestAudio::rms(written.interleaved, 0, written.interleaved.size()), 0.1) << name.toStdString() << " holds the tone";
     }
 
     recorder.start();
@@ -145,7 +136,7 @@ TEST(CaptureResilienceTest, SilenceIsPointedOutAndSoundElsewhereCanBeRecorded)
             const QStringList system = dir.entryList({u"system_track_*.caf"_s}, QDir::Files, QDir::Name);
             const TestAudio::SegmentContents last = system.isEmpty() ? TestAudio::SegmentContents {} : TestAudio::readSegment(dir.filePath(system.last()));
             const std::size_t half = std::size_t(last.sampleRate / 2) * std::size_t(last.channels);
-            tail = last.interleaved.size() >= half ? rmsOf(last.interleaved.data() + last.interleaved.size() - half, half) : 0;
+            tail = last.interleaved.size() >= half ? TestAudio::rms(last.interleaved, last.interleaved.size() - half, last.interleaved.size()) : 0;
             return tail > 0.1;
         },
         15000))

@@ -8,7 +8,7 @@
 #include "Await.h"
 #include "Log.h"
 #include "SessionAudio.h"
-#include "TonePlayer.h"
+#include "SoundPlayer.h"
 #include "SoundTools.h"
 
 #include <QDir>
@@ -19,7 +19,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <iostream>
@@ -114,10 +113,7 @@ bool keepsPrefix(const TestAudio::SegmentContents &before, const TestAudio::Segm
 
 double rmsOf(const TestAudio::SegmentContents &segment)
 {
-    double sum = 0;
-    for (const float sample : segment.interleaved)
-        sum += double(sample) * sample;
-    return segment.interleaved.empty() ? 0 : std::sqrt(sum / double(segment.interleaved.size()));
+    return TestAudio::rms(segment.interleaved, 0, segment.interleaved.size());
 }
 
 double secondsOf(const TestAudio::SegmentContents &segment)
@@ -173,8 +169,8 @@ TEST_F(SoundServerRestartTest, ARecordingKeepsWhatItHadAndGoesOnInTheSameSession
         QElapsedTimer clock;
         double faultAt = 0;
         {
-            const TonePlayer speech(u"micfeed"_s, 300);
-            const TonePlayer meeting(u"speakers"_s, 440);
+            const SoundPlayer speech(u"micfeed"_s, 300);
+            const SoundPlayer meeting(u"speakers"_s, 440);
             recorder.start();
             ASSERT_TRUE(waitUntil([&] { return recorder.isRecording() && recorder.audioLevel() > 0; }, 15000));
             clock.start();
@@ -214,8 +210,8 @@ TEST_F(SoundServerRestartTest, ARecordingKeepsWhatItHadAndGoesOnInTheSameSession
         if (c.backWithinSettle) {
             ASSERT_LT(backAt - faultAt, timings.hardwareSettleDelay.count() / 1000.0) << "the server came back too late";
         }
-        const TonePlayer speech(u"micfeed"_s, 300);
-        const TonePlayer meeting(u"speakers"_s, 440);
+        const SoundPlayer speech(u"micfeed"_s, 300);
+        const SoundPlayer meeting(u"speakers"_s, 440);
         const QString resumed = c.backWithinSettle ? u"Mic produced buffers after restart"_s : u"Audio flows again"_s;
         ASSERT_TRUE(waitUntil([&] { return log.contains(manager + resumed); }, 15000))
             << log.lines().filter(manager).join(u'\n').toStdString();
@@ -238,18 +234,16 @@ TEST_F(SoundServerRestartTest, ARecordingKeepsWhatItHadAndGoesOnInTheSameSession
 
         recorder.stopRecording();
         ASSERT_TRUE(waitUntil([&] { return recorder.lastSavedURL() != session; }, 30000));
-        const double stoppedAt = clock.elapsed() / 1000.0;
         const SourceOnDisk mic = SourceOnDisk::read(session, u"mic_track_"_s);
         const SourceOnDisk system = SourceOnDisk::read(session, u"system_track_"_s);
         ASSERT_TRUE(mic.allOpened() && system.allOpened());
 
         // Nothing that was on disk at the fault is lost or changed, and it is the tones.
-        EXPECT_TRUE(keepsPrefix(micAtFault.segments.front(), mic.segments.front()));
-        EXPECT_TRUE(keepsPrefix(systemAtFault.segments.front(), system.segments.front()));
-        EXPECT_GT(mic.rms(micAtFault.seconds() - 0.5, micAtFault.seconds()), 0.1);
-        EXPECT_GT(system.rms(systemAtFault.seconds() - 0.5, systemAtFault.seconds()), 0.1);
-        EXPECT_GT(secondsOf(mic.segments.front()), faultAt - 0.75);
-        EXPECT_GT(secondsOf(system.segments.front()), faultAt - 0.75);
+        for (const auto &[now, atFault] : {std::pair{&mic, &micAtFault}, std::pair{&system, &systemAtFault}}) {
+            EXPECT_TRUE(keepsPrefix(atFault->segments.front(), now->segments.front()));
+            EXPECT_GT(now->rms(atFault->seconds() - 0.5, atFault->seconds()), 0.1);
+            EXPECT_GT(secondsOf(now->segments.front()), faultAt - 0.75);
+        }
         if (c.backWithinSettle) {
             // The first segment goes on after the restart when the format is the same.
             EXPECT_GT(mic.seconds(), faultAt - 0.75 + 1.5) << "the microphone recorded on after the restart";
@@ -265,19 +259,13 @@ TEST_F(SoundServerRestartTest, ARecordingKeepsWhatItHadAndGoesOnInTheSameSession
             EXPECT_GT(rmsOf(system.segments.back()), 0.1) << "the tone after the outage is in the system track";
         }
         const QDir dir(session);
-        EXPECT_TRUE(dir.exists(u"upload_track.m4a"_s));
-        EXPECT_TRUE(dir.exists(u"system_upload.m4a"_s));
-        EXPECT_TRUE(dir.exists(u"metadata.json"_s));
+        EXPECT_TRUE(dir.exists(u"upload_track.m4a"_s) && dir.exists(u"system_upload.m4a"_s) && dir.exists(u"metadata.json"_s));
 
         std::cout << u"[figure] sound server stopped %1 s into a recording, %2 (back at %3 s): audio flowed again %4 s "
-                     u"after the server was back%5, stopped at %6 s; on disk: microphone %7 s in %8 segment(s), system "
-                     u"%9 s in %10 segment(s); the %11 s / %12 s on disk at the fault kept byte for byte; both upload "
-                     u"tracks exported\n"_s
+                     u"after the server was back%5; on disk: microphone %6 s, system %7 s, what was there at the fault kept\n"_s
                          .arg(faultAt, 0, 'f', 2).arg(QString::fromLatin1(c.name)).arg(backAt, 0, 'f', 2)
                          .arg(resumedAt - backAt, 0, 'f', 2).arg(warned ? u", \"Reconnecting audio…\" shown meanwhile"_s : QString())
-                         .arg(stoppedAt, 0, 'f', 2).arg(mic.seconds(), 0, 'f', 2).arg(mic.fileNames.size())
-                         .arg(system.seconds(), 0, 'f', 2).arg(system.fileNames.size())
-                         .arg(micAtFault.seconds(), 0, 'f', 2).arg(systemAtFault.seconds(), 0, 'f', 2)
+                         .arg(mic.seconds(), 0, 'f', 2).arg(system.seconds(), 0, 'f', 2)
                          .toStdString();
     }
 }

@@ -75,10 +75,5 @@ double SourceOnDisk::rms(double from, double to) const
     const auto &s = segments.front();
     const auto first = std::uint64_t(std::max(0.0, from) * s.sampleRate);
     const auto last = std::min(s.frames(), std::uint64_t(std::max(0.0, to) * s.sampleRate));
-    if (last <= first)
-        return 0;
-    double sum = 0;
-    for (std::size_t i = first * s.channels; i < last * s.channels; ++i)
-        sum += double(s.interleaved[i]) * s.interleaved[i];
-    return std::sqrt(sum / double((last - first) * s.channels));
+    return last > first ? TestAudio::rms(s.interleaved, first * s.channels, last * s.channels) : 0;
 }

@@ -39,11 +39,6 @@ SoundPlayer SoundPlayer::tone(const QString &sink, double seconds, int frequency
             QString::number(gainDb) });
 }
 
-SoundPlayer SoundPlayer::file(const QString &path, const QString &sink, int repeats)
-{
-    return SoundPlayer(sink, { path, u"repeat"_s, QString::number(repeats) });
-}
-
 bool SoundPlayer::isPlaying() const
 {
     return m_playback.state() == QProcess::Running;

@@ -11,8 +11,6 @@ class SoundPlayer {
 public:
     // A sine tone, at half scale unless `gainDb` says otherwise, for `seconds` exactly.
     static SoundPlayer tone(const QString &sink, double seconds, int frequency = 440, int gainDb = -6);
-    // A sound file, repeated.
-    static SoundPlayer file(const QString &path, const QString &sink, int repeats);
     // A half-scale tone for an hour.
     SoundPlayer(const QString &sink, int frequency);
     ~SoundPlayer();

@@ -1,6 +1,5 @@
 #include "SoundTools.h"
 
-#include <QDir>
 #include <QProcess>
 
 #include <pulse/context.h>
@@ -77,15 +76,6 @@ bool killSourceOutput(const QString &index, const QString &server)
     pa_context_unref(context);
     pa_mainloop_free(loop);
     return killed;
-}
-
-QString speechFile(const QString &directory)
-{
-    const QString path = QDir(directory).filePath(QStringLiteral("speech.wav"));
-    run(QStringLiteral("espeak-ng"),
-        { QStringLiteral("-w"), path,
-            QStringLiteral("Let us go through the action items from last week, one by one.") });
-    return path;
 }
 
 }

@@ -18,7 +18,5 @@ QStringList sourceOutputIndices(const QString &server = {}, const QString &sourc
 QString sourceIndex(const QString &name, const QString &server = {});
 // Has the server end a record stream, as a user's mixer would (pactl has no command for it).
 bool killSourceOutput(const QString &index, const QString &server = {});
-// A spoken sentence as a WAV file in `directory`.
-QString speechFile(const QString &directory);
 
 }

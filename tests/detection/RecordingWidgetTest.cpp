@@ -115,10 +115,6 @@ protected:
         EXPECT_TRUE(windows.activate(window));
         return window;
     }
-    [[nodiscard]] QJsonArray requests(const QString &path)
-    {
-        return server.control("GET", ("/__dev/requests?path=" + path).toStdString()).toArray();
-    }
 
     TestWindows windows;
     DevServerProcess server {{u"--processing-seconds"_s, u"1"_s}};
@@ -254,8 +250,7 @@ TEST_F(RecordingWidget, RecordingsToDiskAndToTheServiceEndSaved)
     ASSERT_TRUE(waitUntil([&] { return controller->stateName() == u"idle"_s; }, 3000));
     EXPECT_TRUE(hoverOffersClose()) << "once idle again the widget can be closed";
     ASSERT_TRUE(waitUntil([&] { return !recorder.isStoppingRecording(); }, 20000));
-    EXPECT_TRUE(requests(u"/api/*"_s).isEmpty());
-    EXPECT_TRUE(requests(u"/blob/*"_s).isEmpty());
+    EXPECT_TRUE(server.control("GET", "/__dev/requests?path=/*").toArray().isEmpty()) << "nothing went out";
 
     // With a token, from the offer of the meeting in front.
     const SoundPlayer voice = SoundPlayer::tone(u"micfeed"_s, 60);

@@ -266,7 +266,7 @@ TEST_F(AudioCaptureManagerTest, ASilentMicrophoneAfterARestartIsRetriedAloneOnce
     EXPECT_FALSE(log.containsPrefix(prefix + u"Restarted capture services"_s));
 }
 
-TEST_F(AudioCaptureManagerTest, QuittingFinalizesTheRecordingWithoutExport)
+TEST_F(AudioCaptureManagerTest, QuittingFinalizesWithoutExportAndAFailedFinalizeKeepsTheSegments)
 {
     {
         // A manager that never started has nothing to stop and touches no file.
@@ -280,45 +280,35 @@ TEST_F(AudioCaptureManagerTest, QuittingFinalizesTheRecordingWithoutExport)
     const SoundPlayer output(u"speakers"_s, 440);
     const SoundPlayer voice(u"micfeed"_s, 300);
     const int streamsBefore = int(SoundTools::sourceOutputIndices().size());
-    AudioCaptureManager manager(quickTimings(), writerOptions());
-    manager.start();
-    const QString session = manager.sessionDirectory().value();
-    ASSERT_TRUE(recording());
-
-    EXPECT_TRUE(manager.stopForQuit(5000ms));
-    EXPECT_FALSE(manager.isRunning());
-    EXPECT_EQ(int(SoundTools::sourceOutputIndices().size()), streamsBefore);
-    EXPECT_EQ(metadataTracks(session).size(), 2);
-    // Nothing is left to stop.
-    const CaptureSessionResult later = await(manager.stopCapture());
-    EXPECT_FALSE(later.micURL || later.systemURL);
-    EXPECT_TRUE(QDir(session).entryList({ u"*.m4a"_s }).isEmpty());
-}
-
-TEST_F(AudioCaptureManagerTest, AFailedFinalizeEndsTheStopWithoutTracksAndKeepsTheSegments)
-{
-    const SoundPlayer output(u"speakers"_s, 440);
-    const SoundPlayer voice(u"micfeed"_s, 300);
-    for (const bool quitting : { false, true }) {
-        SCOPED_TRACE(quitting ? "quitting" : "stopping");
+    for (const auto &[quitting, finalizeFails] : {std::pair{true, false}, std::pair{true, true}, std::pair{false, true}}) {
+        SCOPED_TRACE(std::string(quitting ? "quitting" : "stopping") + (finalizeFails ? ", the finalize fails" : ""));
         log.clear();
         AudioCaptureManager manager(quickTimings(), writerOptions());
         manager.start();
         const QString session = manager.sessionDirectory().value();
         ASSERT_TRUE(recording());
         // A directory where the metadata goes: the finalize cannot write it.
-        ASSERT_TRUE(QDir(session).mkdir(u"metadata.json"_s));
+        if (finalizeFails)
+            ASSERT_TRUE(QDir(session).mkdir(u"metadata.json"_s));
         if (quitting) {
-            EXPECT_FALSE(manager.stopForQuit(5000ms));
+            EXPECT_EQ(manager.stopForQuit(5000ms), !finalizeFails);
         } else {
             const CaptureSessionResult result = await(manager.stopCapture());
             EXPECT_FALSE(result.micURL || result.systemURL);
         }
-        EXPECT_TRUE(waitUntil([&] { return log.containsPrefix(prefix + u"finalize failed: "_s); }));
         EXPECT_FALSE(manager.isRunning());
-        EXPECT_TRUE(QDir(session).entryList({ u"*.m4a"_s }).isEmpty());
-        EXPECT_GT(TestAudio::readSegment(QDir(session).filePath(u"mic_track_000.caf"_s)).frames(), 0u);
-        EXPECT_GT(TestAudio::readSegment(QDir(session).filePath(u"system_track_000.caf"_s)).frames(), 0u);
+        EXPECT_EQ(int(SoundTools::sourceOutputIndices().size()), streamsBefore);
+        EXPECT_TRUE(QDir(session).entryList({u"*.m4a"_s}).isEmpty());
+        if (finalizeFails) {
+            EXPECT_TRUE(waitUntil([&] { return log.containsPrefix(prefix + u"finalize failed: "_s); }));
+            EXPECT_GT(TestAudio::readSegment(QDir(session).filePath(u"mic_track_000.caf"_s)).frames(), 0u);
+            EXPECT_GT(TestAudio::readSegment(QDir(session).filePath(u"system_track_000.caf"_s)).frames(), 0u);
+        } else {
+            EXPECT_EQ(metadataTracks(session).size(), 2);
+        }
+        // Nothing is left to stop.
+        const CaptureSessionResult later = await(manager.stopCapture());
+        EXPECT_FALSE(later.micURL || later.systemURL);
     }
 }
 

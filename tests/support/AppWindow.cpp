@@ -1,7 +1,6 @@
 #include "AppWindow.h"
 
 #include "Await.h"
-#include "ScreenDriver.h"
 
 #include <QtQml/qqmlextensionplugin.h>
 
@@ -19,19 +18,4 @@ AppWindow::AppWindow()
         window->requestActivate();
         waitUntil([&] { return window->isExposed() && window->isActive(); });
     }
-}
-
-bool AppWindow::onAuthView() const
-{
-    return ScreenDriver::shows(root(), "AuthView") && !ScreenDriver::shows(root(), "MainAppView");
-}
-
-bool AppWindow::onMainAppView() const
-{
-    return ScreenDriver::shows(root(), "MainAppView") && !ScreenDriver::shows(root(), "AuthView");
-}
-
-QQuickItem *AppWindow::detailColumn() const
-{
-    return ScreenDriver::byObjectName(root(), u"detailColumn"_s);
 }

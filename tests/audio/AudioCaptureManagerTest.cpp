@@ -280,7 +280,8 @@ TEST_F(AudioCaptureManagerTest, QuittingFinalizesWithoutExportAndAFailedFinalize
     const SoundPlayer output(u"speakers"_s, 440);
     const SoundPlayer voice(u"micfeed"_s, 300);
     const int streamsBefore = int(SoundTools::sourceOutputIndices().size());
-    for (const auto &[quitting, finalizeFails] : {std::pair{true, false}, std::pair{true, true}, std::pair{false, true}}) {
+    for (const auto& [quitting, finalizeFails] :
+        { std::pair { true, false }, std::pair { true, true }, std::pair { false, true } }) {
         SCOPED_TRACE(std::string(quitting ? "quitting" : "stopping") + (finalizeFails ? ", the finalize fails" : ""));
         log.clear();
         AudioCaptureManager manager(quickTimings(), writerOptions());
@@ -298,7 +299,7 @@ TEST_F(AudioCaptureManagerTest, QuittingFinalizesWithoutExportAndAFailedFinalize
         }
         EXPECT_FALSE(manager.isRunning());
         EXPECT_EQ(int(SoundTools::sourceOutputIndices().size()), streamsBefore);
-        EXPECT_TRUE(QDir(session).entryList({u"*.m4a"_s}).isEmpty());
+        EXPECT_TRUE(QDir(session).entryList({ u"*.m4a"_s }).isEmpty());
         if (finalizeFails) {
             EXPECT_TRUE(waitUntil([&] { return log.containsPrefix(prefix + u"finalize failed: "_s); }));
             EXPECT_GT(TestAudio::readSegment(QDir(session).filePath(u"mic_track_000.caf"_s)).frames(), 0u);

@@ -93,7 +93,8 @@ TEST(CaptureResilienceTest, AFullDiskStopsTheRecordingWithWhatWasWritten)
         const TestAudio::SegmentContents written = TestAudio::readSegment(dir.filePath(name));
         ASSERT_TRUE(written.opened) << name.toStdString();
         EXPECT_GT(double(written.frames()) / written.sampleRate, 5.0) << name.toStdString();
-        EXPECT_GT(TestAudio::rms(written.interleaved, 0, written.interleaved.size()), 0.1) << name.toStdString() << " holds the tone";
+        EXPECT_GT(TestAudio::rms(written.interleaved, 0, written.interleaved.size()), 0.1)
+            << name.toStdString() << " holds the tone";
     }
 
     recorder.start();
@@ -136,7 +137,9 @@ TEST(CaptureResilienceTest, SilenceIsPointedOutAndSoundElsewhereCanBeRecorded)
             const QStringList system = dir.entryList({u"system_track_*.caf"_s}, QDir::Files, QDir::Name);
             const TestAudio::SegmentContents last = system.isEmpty() ? TestAudio::SegmentContents {} : TestAudio::readSegment(dir.filePath(system.last()));
             const std::size_t half = std::size_t(last.sampleRate / 2) * std::size_t(last.channels);
-            tail = last.interleaved.size() >= half ? TestAudio::rms(last.interleaved, last.interleaved.size() - half, last.interleaved.size()) : 0;
+            tail = last.interleaved.size() >= half
+                ? TestAudio::rms(last.interleaved, last.interleaved.size() - half, last.interleaved.size())
+                : 0;
             return tail > 0.1;
         },
         15000))

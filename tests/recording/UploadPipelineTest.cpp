@@ -49,21 +49,23 @@ protected:
             const QString path = json(req.body)["payload"_L1].toObject()["pathname"_L1].toString();
             res.set_content(("{\"clientToken\":\"ct:" + path + "\"}").toStdString(), "application/json");
         });
-        s.Put(R"(/blob/(.*))", [this](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &read) {
-            if (blobHangs.fetch_sub(1) > 0) {
-                // A frozen store: the request is taken and not answered before the client gives up.
-                std::this_thread::sleep_for(2s);
-                return;
-            }
-            size_t received = 0;
-            read([&](const char *, size_t n) {
-                received += n;
-                return true;
+        s.Put(R"(/blob/(.*))",
+            [this](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& read) {
+                if (blobHangs.fetch_sub(1) > 0) {
+                    // A frozen store: the request is taken and not answered before the client gives up.
+                    std::this_thread::sleep_for(2s);
+                    return;
+                }
+                size_t received = 0;
+                read([&](const char*, size_t n) {
+                    received += n;
+                    return true;
+                });
+                blobBytes.store(received);
+                res.set_content(
+                    "{\"url\":\"" + server.url(u"/blob/"_s).toString().toStdString() + req.matches[1].str() + "\"}",
+                    "application/json");
             });
-            blobBytes.store(received);
-            res.set_content("{\"url\":\"" + server.url(u"/blob/"_s).toString().toStdString() + req.matches[1].str() + "\"}",
-                            "application/json");
-        });
         s.Post("/api/desktop/meeting-notes", [this](const httplib::Request &, httplib::Response &res) {
             res.set_content(notifyReply, "application/json");
         });
@@ -170,35 +172,39 @@ TEST_F(UploadPipelineTest, FullRunUploadsBothTracksWithTheirOwnTokensAndPaths)
 TEST_F(UploadPipelineTest, FailuresAreRetriedUnlessForbiddenAndTheRunEnds)
 {
     const struct {
-        const char *name;
+        const char* name;
         int tokenFailures, tokenStatus, blobHangs;
         bool refused;
         QString failure; // empty: the note is processing
         int retries;
     } cases[] = {
-        {"token forbidden", 1, 403, 0, false, u"Server error (403)"_s, 0},
-        {"token server error thrice", 3, 500, 0, false, u"Server error (500)"_s, 2},
-        {"token server error twice, then a token", 2, 500, 0, false, {}, 2},
-        {"blob store frozen once", 0, 500, 1, false, {}, 1},
-        {"blob store frozen for good", 0, 500, 3, false, u"Operation canceled"_s, 2},
-        {"blob store refusing connections", 0, 500, 0, true, u"Connection refused"_s, 2},
+        { "token forbidden", 1, 403, 0, false, u"Server error (403)"_s, 0 },
+        { "token server error thrice", 3, 500, 0, false, u"Server error (500)"_s, 2 },
+        { "token server error twice, then a token", 2, 500, 0, false, {}, 2 },
+        { "blob store frozen once", 0, 500, 1, false, {}, 1 },
+        { "blob store frozen for good", 0, 500, 3, false, u"Operation canceled"_s, 2 },
+        { "blob store refusing connections", 0, 500, 0, true, u"Connection refused"_s, 2 },
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Log::Capture log;
         tokenFailures = c.tokenFailures;
         tokenStatus = c.tokenStatus;
         blobHangs = c.blobHangs;
-        UploadPipeline pipeline(c.refused ? u"http://127.0.0.1:%1/blob/"_s.arg(closedPort()) : server.url(u"/blob/"_s).toString(),
-                                {3, 0.5, 1s});
+        UploadPipeline pipeline(
+            c.refused ? u"http://127.0.0.1:%1/blob/"_s.arg(closedPort()) : server.url(u"/blob/"_s).toString(),
+            { 3, 0.5, 1s });
         const UploadStatus last = runPipeline(pipeline, std::nullopt).last();
-        ASSERT_EQ(last.stage(), c.failure.isEmpty() ? UploadStatus::Processing : UploadStatus::Failed) << last.label().toStdString();
+        ASSERT_EQ(last.stage(), c.failure.isEmpty() ? UploadStatus::Processing : UploadStatus::Failed)
+            << last.label().toStdString();
         EXPECT_TRUE(last.message().startsWith(c.failure)) << last.message().toStdString();
         const QStringList retries = log.lines().filter(u"[Upload] retry attempt"_s);
         ASSERT_EQ(retries.size(), c.retries);
         for (int i = 0; i < c.retries; ++i) {
-            EXPECT_TRUE(retries[i].startsWith(u"[Upload] retry attempt %1/3 after %2s — "_s.arg(i + 1).arg(i))) << retries[i].toStdString();
-            EXPECT_TRUE(c.failure.isEmpty() || retries[i].endsWith(u"— "_s + last.message())) << retries[i].toStdString();
+            EXPECT_TRUE(retries[i].startsWith(u"[Upload] retry attempt %1/3 after %2s — "_s.arg(i + 1).arg(i)))
+                << retries[i].toStdString();
+            EXPECT_TRUE(c.failure.isEmpty() || retries[i].endsWith(u"— "_s + last.message()))
+                << retries[i].toStdString();
         }
         EXPECT_EQ(log.contains(u"[Upload] ── pipeline FAILED: "_s + last.message() + u" ──"_s), !c.failure.isEmpty());
         EXPECT_EQ(log.contains(u"[Upload] fetchUploadToken error body: token says no"_s), c.tokenFailures > 0);

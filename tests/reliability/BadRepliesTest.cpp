@@ -245,20 +245,9 @@ QStringList keysOf(const List &list, Key key)
     return out;
 }
 
-QString noteKey(const MeetingNote &n)
-{
-    return QString::number(n.id);
-}
-
-QString itemKey(const ActionListItem &i)
-{
-    return ActionStore::identityOf(i) + (i.done ? u"+"_s : u"-"_s);
-}
-
-QString meetingKey(const UpcomingMeeting &m)
-{
-    return m.id;
-}
+const auto noteKey = [](const MeetingNote& n) { return QString::number(n.id); };
+const auto itemKey = [](const ActionListItem& i) { return ActionStore::identityOf(i) + (i.done ? u"+"_s : u"-"_s); };
+const auto meetingKey = [](const UpcomingMeeting& m) { return m.id; };
 
 // The one log line starting with `prefix` names the expected error.
 void expectFailureLine(const Case &c, const QString &prefix)

@@ -239,7 +239,7 @@ TEST_F(SoundServerRestartTest, ARecordingKeepsWhatItHadAndGoesOnInTheSameSession
         ASSERT_TRUE(mic.allOpened() && system.allOpened());
 
         // Nothing that was on disk at the fault is lost or changed, and it is the tones.
-        for (const auto &[now, atFault] : {std::pair{&mic, &micAtFault}, std::pair{&system, &systemAtFault}}) {
+        for (const auto& [now, atFault] : { std::pair { &mic, &micAtFault }, std::pair { &system, &systemAtFault } }) {
             EXPECT_TRUE(keepsPrefix(atFault->segments.front(), now->segments.front()));
             EXPECT_GT(now->rms(atFault->seconds() - 0.5, atFault->seconds()), 0.1);
             EXPECT_GT(secondsOf(now->segments.front()), faultAt - 0.75);
@@ -259,13 +259,19 @@ TEST_F(SoundServerRestartTest, ARecordingKeepsWhatItHadAndGoesOnInTheSameSession
             EXPECT_GT(rmsOf(system.segments.back()), 0.1) << "the tone after the outage is in the system track";
         }
         const QDir dir(session);
-        EXPECT_TRUE(dir.exists(u"upload_track.m4a"_s) && dir.exists(u"system_upload.m4a"_s) && dir.exists(u"metadata.json"_s));
+        EXPECT_TRUE(
+            dir.exists(u"upload_track.m4a"_s) && dir.exists(u"system_upload.m4a"_s) && dir.exists(u"metadata.json"_s));
 
-        std::cout << u"[figure] sound server stopped %1 s into a recording, %2 (back at %3 s): audio flowed again %4 s "
-                     u"after the server was back%5; on disk: microphone %6 s, system %7 s, what was there at the fault kept\n"_s
-                         .arg(faultAt, 0, 'f', 2).arg(QString::fromLatin1(c.name)).arg(backAt, 0, 'f', 2)
-                         .arg(resumedAt - backAt, 0, 'f', 2).arg(warned ? u", \"Reconnecting audio…\" shown meanwhile"_s : QString())
-                         .arg(mic.seconds(), 0, 'f', 2).arg(system.seconds(), 0, 'f', 2)
-                         .toStdString();
+        std::cout
+            << u"[figure] sound server stopped %1 s into a recording, %2 (back at %3 s): audio flowed again %4 s "
+               u"after the server was back%5; on disk: microphone %6 s, system %7 s, what was there at the fault kept\n"_s
+                   .arg(faultAt, 0, 'f', 2)
+                   .arg(QString::fromLatin1(c.name))
+                   .arg(backAt, 0, 'f', 2)
+                   .arg(resumedAt - backAt, 0, 'f', 2)
+                   .arg(warned ? u", \"Reconnecting audio…\" shown meanwhile"_s : QString())
+                   .arg(mic.seconds(), 0, 'f', 2)
+                   .arg(system.seconds(), 0, 'f', 2)
+                   .toStdString();
     }
 }

@@ -77,5 +77,4 @@ bool killSourceOutput(const QString &index, const QString &server)
     pa_mainloop_free(loop);
     return killed;
 }
-
 }

@@ -2,20 +2,23 @@
 
 #include <gtest/gtest.h>
 
-TEST(RecordingWidgetLayout, SavedBeatsRecordingBeatsDetectedBeatsIdle)
+TEST(RecordingWidgetLayout, SavedBeatsRecordingBeatsDetectedBeatsNoticeBeatsIdle)
 {
     using enum RecordingWidgetState;
     struct Case {
-        bool showSaved, isRecording, hasDetection;
+        bool showSaved, isRecording, hasDetection, hasNotice;
         RecordingWidgetState expected;
     };
     const Case cases[] = {
-        {true, true, true, saved},        {true, false, false, saved},       {false, true, true, recording},
-        {false, true, false, recording}, {false, false, true, detected}, {false, false, false, idle},
+        {true, true, true, true, saved},           {true, false, false, false, saved},
+        {false, true, true, true, recording},      {false, true, false, false, recording},
+        {false, false, true, true, detected},      {false, false, true, false, detected},
+        {false, false, false, true, notice},       {false, false, false, false, idle},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(RecordingWidgetLayout::stateFor(c.showSaved, c.isRecording, c.hasDetection), c.expected)
-            << "saved=" << c.showSaved << " recording=" << c.isRecording << " detection=" << c.hasDetection;
+        EXPECT_EQ(RecordingWidgetLayout::stateFor(c.showSaved, c.isRecording, c.hasDetection, c.hasNotice), c.expected)
+            << "saved=" << c.showSaved << " recording=" << c.isRecording << " detection=" << c.hasDetection
+            << " notice=" << c.hasNotice;
 }
 
 TEST(RecordingWidgetLayout, BarsRiseWithTheLevelTimesTheirMultiplierAboveATwelvePercentFloor)

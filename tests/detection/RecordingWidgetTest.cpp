@@ -22,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <memory>
 
 Q_IMPORT_QML_PLUGIN(Echoquill_UiPlugin)
@@ -119,7 +120,12 @@ protected:
     TestWindows windows;
     DevServerProcess server {{u"--processing-seconds"_s, u"1"_s}};
     UploadPipeline pipeline {server.url(u"/blob/"_s).toString(), {3, 0.05}};
-    AudioRecorder recorder {[] { return std::make_unique<AudioCaptureManager>(CaptureTimings {.silenceWarningAfter = 2s}); },
+    DiskLimits disk;
+    AudioRecorder recorder {[this] {
+                                auto manager = std::make_unique<AudioCaptureManager>(CaptureTimings {.silenceWarningAfter = 2s});
+                                manager->setDiskLimits(disk);
+                                return manager;
+                            },
                             &pipeline};
     MeetingStore meetings {&KeychainService::loadToken, {10ms, 10ms, 200ms, 60}};
     MeetingDetector detector;
@@ -225,6 +231,13 @@ TEST_F(RecordingWidget, RecordingsToDiskAndToTheServiceEndSaved)
     RecordingPanel *panel = showWidget();
     ASSERT_TRUE(panel);
     ASSERT_TRUE(waitUntil([&] { return settledIn(u"idle"_s); }));
+    // Too little free disk: the press is refused and the widget says why.
+    disk.minimumFreeBytes = std::numeric_limits<qint64>::max();
+    click(panel, item(u"recordButton"_s));
+    ASSERT_TRUE(waitUntil([&] { return controller->stateName() == u"notice"_s; }, 10000));
+    EXPECT_TRUE(shows(u"Not enough disk space to record"_s));
+    EXPECT_FALSE(recorder.isRecording());
+    disk = {};
     controller->dismiss();
     ASSERT_TRUE(waitUntil([&] { return !panel->isVisible(); }));
 

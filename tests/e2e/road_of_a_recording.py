@@ -5,8 +5,9 @@ Runs inside a network namespace of its own, so the local service can take the po
 at without meeting anything else on this machine. Inside the test desktop (display with a window manager, sound
 server with null sinks, keyring) it starts the service, launches the client and then only clicks and types: sign in
 by e-mail code, meet a Zoom window, record ten seconds of speech and a tone, stop, watch the note come in and open
-it, quit, start again. Controls are found in the accessibility tree and pressed with real pointer and keyboard
-events. Screenshots of every step land in the artifacts folder; a failure names the step that broke."""
+it, quit, start again; record once more, kill the client and upload the interrupted recording at the next start.
+Controls are found in the accessibility tree and pressed with real pointer and keyboard events. Screenshots of every
+step land in the artifacts folder; a failure names the step that broke."""
 
 import argparse
 import array
@@ -14,6 +15,7 @@ import json
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import time
@@ -29,6 +31,9 @@ WIDGET = "Echoquill recording widget"
 EMAIL = "e2e-user@echoquill.test"
 PROCESSING_SECONDS = 3
 RECORD_SECONDS = 10
+KILL_TONE_SECONDS = 4
+# The capture buffer: a killed recording may lose at most this much of what reached the disk.
+BUFFER_FRAMES = 4096
 STAGES = ["UPLOADING…", "SAVING…", "PROCESSING…", "TRANSCRIBING AUDIO…", "GENERATING MEETING NOTES…", "READY"]
 
 # Direct connections only: a proxy from the environment is unreachable here.
@@ -59,6 +64,26 @@ def run(args, timeout=60):
 
 def screenshot(path):
     run(["import", "-window", "root", path])
+
+
+def written_frames(session):
+    """Rate and frames of the session's microphone segments as far as they reached the disk, whatever their
+    headers say: float32 CAF, the samples running from the data chunk's edit count to the end of the file."""
+    rate, frames = 0, 0
+    for name in sorted(n for n in os.listdir(session) if n.startswith("mic_track_")):
+        path = os.path.join(session, name)
+        with open(path, "rb") as f:
+            head, size, pos, channels = f.read(65536), os.path.getsize(path), 8, 1
+        while pos + 12 <= len(head):
+            kind, (length,) = head[pos:pos + 4], struct.unpack_from(">q", head, pos + 4)
+            if kind == b"desc":
+                rate = struct.unpack_from(">d", head, pos + 12)[0]
+                channels = struct.unpack_from(">I", head, pos + 36)[0]
+            elif kind == b"data":
+                frames += (size - pos - 16) // (4 * channels)
+                break
+            pos += 12 + length
+    return int(rate), frames
 
 
 class Child:
@@ -275,6 +300,7 @@ class Road:
         self.record()
         self.stop_and_follow()
         self.restart()
+        self.kill_and_recover()
 
     def sign_in(self):
         self.step("sign in by e-mail code")
@@ -414,6 +440,58 @@ class Road:
         fail_if(not me or me[-1]["status"] != 200, "the restored session did not load the user from the service")
         fail_if(self.service.requests("POST", "/api/desktop/auth/otp"), "the second start asked for a sign-in")
         self.done("restored")
+
+    def kill_and_recover(self):
+        self.step("record again, kill the client, start it again: the interrupted recording uploads to a note")
+        tone = os.path.join(self.out, "kill-tone.wav")
+        run(["sox", "-n", "-r", "48000", "-c", "1", tone, "synth", str(KILL_TONE_SECONDS), "sine", "660", "gain", "-6"])
+        folder = os.path.join(os.environ["XDG_DOCUMENTS_DIR"], "Echoquill Recordings")
+        sessions = lambda: {e.name for e in os.scandir(folder) if e.is_dir()}
+        before = sessions()
+        self.in_window(WIDGET, "the widget's Record button", "Record", 10, role="push button").click()
+        self.in_window(WIDGET, "REC on the widget", "REC", 15)
+        session = os.path.join(folder, wait_for("the new session's folder",
+                                                lambda: next(iter(sessions() - before), None), 10))
+        # The tone starts once the microphone delivers, so all of it is recorded.
+        wait_for("the first microphone buffer on disk", lambda: written_frames(session)[1], 10)
+        run(["paplay", "-d", "micfeed", tone])
+        # The client has written on past the tone's end before it dies.
+        rate, at_end = written_frames(session)
+        wait_for("the microphone segment to grow past the tone",
+                 lambda: written_frames(session)[1] >= at_end + rate // 2, 10)
+        self.client.process.kill()
+        self.client.end()
+        rate, written = written_frames(session)
+        self.launch(3)
+        wait_for("the home screen after the kill", self.home_shown, 60)
+        self.in_window(MAIN, "the sidebar's Meetings item", "Meetings", 10, role="page tab").click()
+        self.in_window(MAIN, "the Interrupted recording card", "Interrupted recording", 30)
+        self.shot("interrupted")
+        fail_if(len(pick(showing(self.client.pid, MAIN), "Interrupted recording")) != 1,
+                "more than one recording shows as interrupted")
+        self.in_window(MAIN, "the card's Upload button", "Upload", 5, role="push button").click()
+        notify = wait_for("the notify of the interrupted recording",
+                          lambda: self.service.requests("POST", "/api/desktop/meeting-notes"), 60)[0]
+        fail_if(notify["status"] != 200, f"the notify ended with status {notify['status']}")
+        self.service.request("POST", "/__dev/process")
+        notes = self.service.get_json("/api/v2/meeting-notes",
+                                      headers={"Authorization": notify["headers"]["authorization"]})["data"]
+        fail_if(len(notes) != 2, f"the account should now have two notes, the service lists {len(notes)}")
+        # Everything written plays, to one buffer, and the whole tone is in it.
+        track = os.path.join(self.out, "interrupted-microphone-track.m4a")
+        with open(track, "wb") as f:
+            f.write(self.service.request("GET", json.loads(notify["body"])["blob_url"]))
+        samples = array.array("f")
+        samples.frombytes(run(["ffmpeg", "-v", "error", "-i", track, "-f", "f32le", "-ac", "1", "-ar", str(rate),
+                               "-"]).stdout)
+        window = rate // 100
+        toned = window * sum(sum(s * s for s in samples[i:i + window]) / window > 0.01
+                             for i in range(0, len(samples) - window + 1, window))
+        print(f"[e2e]   microphone: {written} frames written at the kill, {len(samples)} uploaded, "
+              f"{toned} of {KILL_TONE_SECONDS * rate} frames of tone", flush=True)
+        fail_if(len(samples) < written - BUFFER_FRAMES, f"the track holds {len(samples)} of {written} written frames")
+        fail_if(toned < KILL_TONE_SECONDS * rate - BUFFER_FRAMES, f"the track holds {toned} frames of tone")
+        self.done("recovered")
         self.client.quit()
 
     # --- failure and cleanup ---------------------------------------------

@@ -120,9 +120,12 @@ protected:
     TestWindows windows;
     DevServerProcess server {{u"--processing-seconds"_s, u"1"_s}};
     UploadPipeline pipeline {server.url(u"/blob/"_s).toString(), {3, 0.05}};
+    // A silent source is pointed out after two seconds; a test may ask for more free disk than there is.
     DiskLimits disk;
     AudioRecorder recorder {[this] {
-                                auto manager = std::make_unique<AudioCaptureManager>(CaptureTimings {.silenceWarningAfter = 2s});
+                                CaptureTimings timings;
+                                timings.silenceWarningAfter = 2s;
+                                auto manager = std::make_unique<AudioCaptureManager>(timings);
                                 manager->setDiskLimits(disk);
                                 return manager;
                             },

@@ -1,6 +1,5 @@
-// Twenty recordings in a row in one process, each stopped and uploaded to the
-// local service as the widget does it: twenty session folders, twenty notes,
-// and no growth of open files or of the heap from one recording to the next.
+// Twenty recordings in a row in one process, each stopped and uploaded to the local service as the widget does
+// it: twenty session folders, twenty notes, and no growth of open files or of the heap between recordings.
 #include "APIClient.h"
 #include "AudioCaptureManager.h"
 #include "AudioRecorder.h"
@@ -13,7 +12,6 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QJsonArray>
 #include <QSet>
 #include <QTemporaryDir>
@@ -23,52 +21,24 @@
 #include <iostream>
 
 using namespace Qt::StringLiterals;
-using namespace std::chrono_literals;
-
-namespace {
-
-struct ProcessFigures {
-    int openFiles = 0;
-    double anonymousMiB = 0;
-};
-
-ProcessFigures measure()
-{
-    ProcessFigures out;
-    out.openFiles = int(QDir(u"/proc/self/fd"_s).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size());
-    out.anonymousMiB = procStatusKiB("RssAnon") / 1024.0;
-    return out;
-}
-
-// Lets queued work and deferred deletions of the last recording run before measuring.
-void quiesce()
-{
-    waitUntil([] { return false; }, 300);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-}
 
 TEST(ManyRecordings, TwentyRecordingsInOneProcessLeaveTwentyNotesAndNoGrowth)
 {
     // Twenty of five seconds, as a day of short calls would make them; about two minutes in all.
-    constexpr int recordings = 20;
-    constexpr auto recordingLength = 5000ms;
-    // Noise: pooled connections and worker threads come and go; a leak of one file or of one
-    // recording's audio (about 3 MiB for 5 s of both sources) per recording is far above these.
+    constexpr int recordings = 20, recordingMs = 5000;
+    // Pooled connections and threads come and go; a leak of one file or of one recording's audio (~3 MiB) is above.
     constexpr int openFilesNoise = 3;
     constexpr double memoryNoiseMiB = 12;
-
     DevServerProcess service({u"--processing-seconds"_s, u"1"_s});
     ASSERT_TRUE(service.isRunning());
     Endpoints::setServiceOrigin(service.origin());
     const QString token = service.signIn();
     QTemporaryDir documents;
-    const auto recorderHolder = makeQuickRecorder(service.url(u"/blob/"_s).toString(), documents.path(), CaptureTimings{});
+    const auto recorderHolder =
+        makeQuickRecorder(service.url(u"/blob/"_s).toString(), documents.path(), CaptureTimings{});
     AudioRecorder &recorder = *recorderHolder;
-    const SoundPlayer speech(u"micfeed"_s, 300);
-    const SoundPlayer meeting(u"speakers"_s, 440);
-    QList<ProcessFigures> after;
+    const SoundPlayer speech(u"micfeed"_s, 300), meeting(u"speakers"_s, 440);
+    QList<std::pair<int, double>> after; // open files, anonymous MiB
     QSet<qint64> noteIds;
     QElapsedTimer clock;
     clock.start();
@@ -76,43 +46,40 @@ TEST(ManyRecordings, TwentyRecordingsInOneProcessLeaveTwentyNotesAndNoGrowth)
         SCOPED_TRACE("recording " + std::to_string(i + 1));
         recorder.start();
         ASSERT_TRUE(waitUntil([&] { return recorder.isRecording() && recorder.audioLevel() > 0; }, 15000));
-        waitUntil([] { return false; }, int(recordingLength.count()));
+        waitUntil([] { return false; }, recordingMs);
         QList<UploadStatus> statuses;
         recorder.stopAndUpload(token, [&](const UploadStatus &s) { statuses << s; });
         ASSERT_TRUE(waitUntil([&] { return !recorder.isStoppingRecording(); }, 60000));
         ASSERT_FALSE(statuses.isEmpty());
         ASSERT_EQ(statuses.last().stage(), UploadStatus::Processing) << statuses.last().label().toStdString();
         noteIds << statuses.last().noteId().value_or(0);
-        quiesce();
-        after << measure();
+        // Lets queued work and deferred deletions of this recording run before measuring.
+        waitUntil([] { return false; }, 300);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        const auto fds = QDir(u"/proc/self/fd"_s).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+        after.append({int(fds.size()), procStatusKiB("RssAnon") / 1024.0});
     }
-    const double seconds = clock.elapsed() / 1000.0;
-
     const QDir recordingsDir(documents.filePath(u"Echoquill Recordings"_s));
     const QStringList sessions = recordingsDir.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     EXPECT_EQ(sessions.size(), recordings);
-    for (const QString &name : sessions) {
-        const QDir session(recordingsDir.filePath(name));
-        EXPECT_TRUE(session.exists(u"upload_track.m4a"_s) && session.exists(u"system_upload.m4a"_s)
-                    && session.exists(u"metadata.json"_s))
-            << name.toStdString();
-    }
+    for (const QString &name : sessions)
+        for (const QString &file : {u"upload_track.m4a"_s, u"system_upload.m4a"_s, u"metadata.json"_s})
+            EXPECT_TRUE(QDir(recordingsDir.filePath(name)).exists(file)) << qPrintable(name + u'/' + file);
     EXPECT_EQ(noteIds.size(), recordings) << "one note per recording";
     EXPECT_FALSE(noteIds.contains(0));
-    const QJsonArray notifies = service.control("GET", "/__dev/requests?path=/api/desktop/meeting-notes").toArray();
     int acknowledged = 0;
-    for (const QJsonValue &request : notifies)
+    for (const QJsonValue &request :
+         service.control("GET", "/__dev/requests?path=/api/desktop/meeting-notes").toArray())
         acknowledged += request[u"method"_s] == u"POST"_s && request[u"status"_s] == 200;
     EXPECT_EQ(acknowledged, recordings) << "the service was told of every recording, once";
-
     // From after the first recording (connections, thread pools and caches are made then) to after the last.
     QStringList series;
-    for (const ProcessFigures &f : after)
-        series << u"%1/%2"_s.arg(f.openFiles).arg(f.anonymousMiB, 0, 'f', 1);
-    EXPECT_LE(after.last().openFiles - after.first().openFiles, openFilesNoise);
-    EXPECT_LE(after.last().anonymousMiB - after.first().anonymousMiB, memoryNoiseMiB);
-    std::cout << "[figure] " << recordings << " recordings of " << recordingLength.count() / 1000.0 << " s in one process ("
-              << seconds << " s in all), " << noteIds.size() << " notes; open files / anonymous MiB after each: "
-              << series.join(u' ').toStdString() << "\n";
+    for (const auto &[files, mib] : after)
+        series << u"%1/%2"_s.arg(files).arg(mib, 0, 'f', 1);
+    EXPECT_LE(after.last().first - after.first().first, openFilesNoise);
+    EXPECT_LE(after.last().second - after.first().second, memoryNoiseMiB);
+    std::cout << "[figure] " << recordings << " recordings of " << recordingMs / 1000.0 << " s in one process ("
+              << clock.elapsed() / 1000.0 << " s in all), " << noteIds.size()
+              << " notes; open files / anonymous MiB after each: " << series.join(u' ').toStdString() << "\n";
     APIClient::shared().network().clearConnectionCache();
 }

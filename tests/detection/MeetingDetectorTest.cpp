@@ -9,56 +9,43 @@ using namespace std::chrono_literals;
 
 void PrintTo(const MeetingDetection &d, std::ostream *os)
 {
-    *os << '{' << d.appName().toStdString() << ", " << d.confidence << ", \"" << d.reason.toStdString() << "\", \""
-        << d.displayName.toStdString() << "\"}";
+    *os << qPrintable(u"{%1, %2, \"%3\", \"%4\"}"_s.arg(d.appName()).arg(d.confidence).arg(d.reason, d.displayName));
 }
 
 namespace {
 
-MeetingDetection meeting(MeetingApp app, double confidence, const char *reason, const QString &displayName)
-{
-    return { app, confidence, QString::fromUtf8(reason), displayName };
-}
-
-const auto zoom = [](const QString &name) { return meeting(MeetingApp::zoom, 0.9, "Zoom app detected", name); };
-const auto meetByAddress
-    = [](const QString &name) { return meeting(MeetingApp::googleMeet, 0.95, "Google Meet URL", name); };
-const auto meetByTitle
-    = [](const QString &name) { return meeting(MeetingApp::googleMeet, 0.85, "Google Meet window title", name); };
-const auto teamsByAddress = [](const QString &name) { return meeting(MeetingApp::teams, 0.95, "Teams URL", name); };
-const auto teamsByApp
-    = [](const QString &name) { return meeting(MeetingApp::teams, 0.85, "Teams app/title detected", name); };
+const auto rule = [](MeetingApp app, double confidence, const char *reason) {
+    return [=](const QString &name) { return MeetingDetection{ app, confidence, QString::fromUtf8(reason), name }; };
+};
+const auto zoom = rule(MeetingApp::zoom, 0.9, "Zoom app detected");
+const auto meetByAddress = rule(MeetingApp::googleMeet, 0.95, "Google Meet URL");
+const auto meetByTitle = rule(MeetingApp::googleMeet, 0.85, "Google Meet window title");
+const auto teamsByAddress = rule(MeetingApp::teams, 0.95, "Teams URL");
+const auto teamsByApp = rule(MeetingApp::teams, 0.85, "Teams app/title detected");
 
 }
 
 TEST(MeetingRules, FirstMatchingRuleDecidesAppConfidenceReasonAndName)
 {
-    const QString meet = QStringLiteral("https://meet.google.com/abc-defg-hij");
-    const QString teams = QStringLiteral("https://teams.live.com/meet/9312");
+    const QString meet = u"https://meet.google.com/abc-defg-hij"_s, teams = u"https://teams.live.com/meet/9312"_s;
     constexpr std::nullopt_t none = std::nullopt;
-    struct Case {
-        QString name, bundle;
-        std::optional<QString> title, address;
-        std::optional<MeetingDetection> expected;
-    };
-    const Case cases[] = {
-        // Zoom by class or name, before anything else; its windows often have no title.
+    using Text = std::optional<QString>;
+    // Application name, window class, title, tab address, and the meeting seen in them.
+    const std::tuple<QString, QString, Text, Text, std::optional<MeetingDetection>> cases[] = {
         { "zoom.us", "us.zoom.xos", "", none, zoom("Zoom Meeting") },
         { "Zoom", "zoom", none, none, zoom("Zoom Meeting") },
         { "Zoom", "zoom", "Zoom Meeting ID 42", meet, zoom("Zoom Meeting ID 42") },
         { "ZOOM Workplace", "", "Home", none, zoom("Home") },
         { "Google Chrome", "com.google.Chrome", "Zoom Meeting", "https://zoom.us/j/123", none },
-        // Meet by address, then by title (also the host without its suffix).
         { "Google Chrome", "com.google.Chrome", "Microsoft Teams", meet, meetByAddress("Microsoft Teams") },
         { "Microsoft Edge", "com.microsoft.edgemac", none, "HTTPS://MEET.GOOGLE.COM/x", meetByAddress("Google Meet") },
         { "Google Chrome", "com.google.Chrome", "", meet, meetByAddress("") },
         { "Firefox", "firefox", "Standup - Google Meet", none, meetByTitle("Standup - Google Meet") },
         { "Chromium", "Chromium", "Meet.Google.com/abc", none, meetByTitle("Meet.Google.com/abc") },
         { "Safari", "com.apple.Safari", "Google Meet", teams, meetByTitle("Google Meet") },
-        // Teams by either address, then by class or title; a name alone says nothing.
         { "Safari", "com.apple.Safari", "Chat", teams, teamsByAddress("Chat") },
         { "Google Chrome", "Google-chrome", none, "https://teams.microsoft.com/l/meetup-join/19",
-          teamsByAddress("Microsoft Teams") },
+            teamsByAddress("Microsoft Teams") },
         { "Google Chrome", "Google-chrome", "", teams, teamsByAddress("") },
         { "Microsoft Teams", "com.microsoft.teams2", "Calendar", none, teamsByApp("Calendar") },
         { "Teams for Linux", "teams-for-linux", none, none, teamsByApp("Microsoft Teams") },
@@ -69,92 +56,31 @@ TEST(MeetingRules, FirstMatchingRuleDecidesAppConfidenceReasonAndName)
         { "Terminal", "org.gnome.Terminal", "vim notes.txt", none, none },
         { "", "", none, none, none },
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(QStringList({ c.name, c.bundle, c.title.value_or(u"-"_s), c.address.value_or(u"-"_s) })
-                         .join(u" / ")
-                         .toStdString());
-        EXPECT_EQ(MeetingDetector::detect(c.name, c.bundle, c.title, c.address), c.expected);
+    for (const auto &[name, bundle, title, address, expected] : cases) {
+        SCOPED_TRACE(testing::Message() << "row " << &expected - &std::get<4>(cases[0]));
+        EXPECT_EQ(MeetingDetector::detect(name, bundle, title, address), expected);
     }
 }
 
-// The detector reading real windows made active through the test display's window manager.
 class MeetingDetectorOnDisplay : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(windows.isConnected()) << "needs an X display with a window manager"; }
-
-    quint32 window(const char *windowClass, const QByteArray &title)
-    {
-        return windows.create({ windowClass, title, std::nullopt, true });
-    }
-
-    // Makes the window the active one and lets the detector look once.
-    void showAndPoll(quint32 w)
-    {
-        ASSERT_TRUE(windows.activate(w));
-        detector.poll();
-    }
+    using State = std::pair<std::optional<MeetingDetection>, std::optional<QString>>;
+    quint32 window(const char *cls, const QByteArray &title) { return windows.create({ cls, title, {}, true }); }
+    bool showAndPoll(quint32 w) { return windows.activate(w) && (detector.poll(), true); }
+    State state() const { return { detector.currentDetection(), detector.lastDismissedName() }; }
 
     TestWindows windows;
     MeetingDetector detector;
 };
 
-TEST_F(MeetingDetectorOnDisplay, DismissedMeetingStaysQuietUntilTheForegroundShowsSomethingElse)
-{
-    const quint32 zoomCall = window("zoom", "");
-    // A browser's title that mentions zoom: the application is the browser, not the title.
-    const quint32 browser = window("Google-chrome", "How to zoom in on a map - Google Chrome");
-    const quint32 teamsCall = window("teams-for-linux", "Standup | Microsoft Teams");
-
-    showAndPoll(zoomCall);
-    ASSERT_EQ(detector.currentDetection(), zoom("Zoom Meeting"));
-    detector.dismissCurrentDetection();
-    EXPECT_EQ(detector.currentDetection(), std::nullopt);
-    detector.poll();
-    detector.poll();
-    EXPECT_EQ(detector.currentDetection(), std::nullopt) << "the same meeting is not offered again";
-    EXPECT_EQ(detector.lastDismissedName(), QStringLiteral("Zoom Meeting"));
-
-    showAndPoll(browser);
-    EXPECT_EQ(detector.currentDetection(), std::nullopt);
-    EXPECT_EQ(detector.lastDismissedName(), std::nullopt) << "one poll without a meeting ends the suppression";
-    showAndPoll(zoomCall);
-    EXPECT_EQ(detector.currentDetection(), zoom("Zoom Meeting")) << "coming back offers it again";
-
-    detector.dismissCurrentDetection();
-    showAndPoll(teamsCall);
-    EXPECT_EQ(detector.currentDetection(), teamsByApp("Standup | Microsoft Teams"))
-        << "another meeting is offered at once, named by its window";
-    EXPECT_EQ(detector.lastDismissedName(), std::nullopt);
-
-    // Dismissing with nothing offered forgets the last dismissal.
-    detector.dismissCurrentDetection();
-    detector.dismissCurrentDetection();
-    EXPECT_EQ(detector.lastDismissedName(), std::nullopt);
-    detector.poll();
-    EXPECT_EQ(detector.currentDetection(), teamsByApp("Standup | Microsoft Teams"));
-
-    // Closing every window leaves no active window: nothing is offered, and the dismissal outlives the gap.
-    showAndPoll(zoomCall);
-    detector.dismissCurrentDetection();
-    windows.destroyAll();
-    detector.poll();
-    EXPECT_EQ(detector.currentDetection(), std::nullopt);
-    EXPECT_EQ(detector.lastDismissedName(), QStringLiteral("Zoom Meeting"));
-    showAndPoll(window("zoom", "Zoom Meeting"));
-    EXPECT_EQ(detector.currentDetection(), std::nullopt);
-}
-
-TEST_F(MeetingDetectorOnDisplay, MonitoringPollsAtOnceThenOnEveryTickUntilStopped)
+TEST_F(MeetingDetectorOnDisplay, MonitoringPollsAtOnceThenOnEveryTickUntilStoppedAndDismissalsLastUntilTheFocusMoves)
 {
     int published = 0;
     QObject::connect(&detector, &MeetingDetector::currentDetectionChanged, [&] { ++published; });
     ASSERT_TRUE(windows.activate(window("zoom", "Zoom Meeting")));
-
-    detector.startMonitoring(50ms);
-    EXPECT_TRUE(detector.isMonitoring());
-    EXPECT_EQ(detector.currentDetection(), zoom("Zoom Meeting")) << "the first poll runs before start returns";
-    EXPECT_EQ(published, 1);
-
+    detector.startMonitoring(50ms); // polls before it returns
+    EXPECT_EQ(std::tuple(detector.isMonitoring(), detector.currentDetection(), published),
+        std::tuple(true, std::optional(zoom("Zoom Meeting")), 1));
     ASSERT_TRUE(windows.activate(window("teams-for-linux", "Chat")));
     EXPECT_TRUE(waitUntil([&] { return detector.currentDetection() == teamsByApp("Chat"); }));
     const int before = published;
@@ -163,7 +89,6 @@ TEST_F(MeetingDetectorOnDisplay, MonitoringPollsAtOnceThenOnEveryTickUntilStoppe
     // Starting again replaces the timer rather than adding one, so one stop silences it.
     detector.startMonitoring(50ms);
     detector.stopMonitoring();
-    EXPECT_FALSE(detector.isMonitoring());
     const int afterStop = published;
     ASSERT_TRUE(windows.activate(window("zoom", "Zoom Meeting")));
     // A second detector on the same interval proves that ticks have come and gone.
@@ -172,6 +97,37 @@ TEST_F(MeetingDetectorOnDisplay, MonitoringPollsAtOnceThenOnEveryTickUntilStoppe
     QObject::connect(&witness, &MeetingDetector::currentDetectionChanged, [&] { ++witnessed; });
     witness.startMonitoring(50ms);
     ASSERT_TRUE(waitUntil([&] { return witnessed >= 4; }));
-    EXPECT_EQ(published, afterStop);
-    EXPECT_EQ(detector.currentDetection(), teamsByApp("Chat"));
+    EXPECT_EQ(std::tuple(detector.isMonitoring(), state(), published),
+        std::tuple(false, State(teamsByApp("Chat"), std::nullopt), afterStop));
+
+    const quint32 zoomCall = window("zoom", "");
+    const State quietZoom{ std::nullopt, u"Zoom Meeting"_s }, standup{ teamsByApp("Standup | Microsoft Teams"), {} };
+    ASSERT_TRUE(showAndPoll(zoomCall));
+    detector.dismissCurrentDetection();
+    EXPECT_EQ(state(), quietZoom);
+    detector.poll();
+    detector.poll();
+    EXPECT_EQ(state(), quietZoom) << "the same meeting is not offered again";
+    // A browser's title that mentions zoom: the application is the browser, not the title.
+    ASSERT_TRUE(showAndPoll(window("Google-chrome", "How to zoom in on a map - Google Chrome")));
+    EXPECT_EQ(state(), State()) << "one poll without a meeting ends the suppression";
+    ASSERT_TRUE(showAndPoll(zoomCall));
+    EXPECT_EQ(detector.currentDetection(), zoom("Zoom Meeting")) << "coming back offers it again";
+    detector.dismissCurrentDetection();
+    ASSERT_TRUE(showAndPoll(window("teams-for-linux", "Standup | Microsoft Teams")));
+    EXPECT_EQ(state(), standup) << "another meeting is offered at once, named by its window";
+    // Dismissing with nothing offered forgets the last dismissal, so the next poll offers it again.
+    detector.dismissCurrentDetection();
+    detector.dismissCurrentDetection();
+    detector.poll();
+    EXPECT_EQ(state(), standup);
+
+    // Closing every window leaves no active window: nothing is offered, and the dismissal outlives the gap.
+    ASSERT_TRUE(showAndPoll(zoomCall));
+    detector.dismissCurrentDetection();
+    windows.destroyAll();
+    detector.poll();
+    EXPECT_EQ(state(), quietZoom);
+    ASSERT_TRUE(showAndPoll(window("zoom", "Zoom Meeting")));
+    EXPECT_EQ(state(), quietZoom);
 }

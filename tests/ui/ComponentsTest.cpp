@@ -14,12 +14,11 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QSvgRenderer>
-#include <QTest>
 #include <QtQml/qqmlextensionplugin.h>
 
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <algorithm>
 
 Q_IMPORT_QML_PLUGIN(Echoquill_UiPlugin)
 
@@ -45,10 +44,8 @@ protected:
         component.setData("import QtQuick\nimport Echoquill.Ui\n" + body, QUrl(u"qrc:/test.qml"_s));
         auto *item = qobject_cast<QQuickItem *>(component.create());
         EXPECT_TRUE(item) << component.errorString().toStdString();
-        if (item) {
-            item->setParent(&window);
-            item->setParentItem(window.contentItem());
-        }
+        if (item)
+            item->setParent(&window), item->setParentItem(window.contentItem());
         return item;
     }
 
@@ -58,60 +55,33 @@ protected:
 
 }
 
-TEST_F(ComponentsTest, PillButtonLoadingHidesItsContentAndStillReactsToClicks)
+TEST_F(ComponentsTest, PillButtonLoadingHidesItsContentAndThemesReachDownTheTree)
 {
-    QQuickItem *pill = create(R"(PillButton {
-        property int clicks: 0
-        x: 40; y: 40
-        label: "Connect Calendar"; icon: "calendar"; variant: "dark"
-        action: () => clicks++
-    })");
+    QQuickItem *pill = create(R"(PillButton { property int clicks: 0; x: 40; y: 40
+        label: "Connect Calendar"; icon: "calendar"; variant: "dark"; action: () => clicks++ })");
     ASSERT_TRUE(pill);
-    QQuickItem *label = byText(pill, u"Connect Calendar"_s);
-    ASSERT_TRUE(label) << "the label keeps its text as written";
-    EXPECT_EQ(label->property("font").value<QFont>().capitalization(), QFont::AllUppercase) << "and shows in capitals";
-    EXPECT_TRUE(ofType(pill, "EQSymbol"));
-    EXPECT_FALSE(ofType(pill, "EQSpinner"));
-
+    // The label as written, in capitals; the icon; the spinner; the clicks so far.
+    const auto parts = [&] {
+        QQuickItem *label = byText(pill, u"Connect Calendar"_s);
+        return std::tuple(label ? int(label->property("font").value<QFont>().capitalization()) : -1,
+            shows(pill, "EQSymbol"), shows(pill, "EQSpinner"), pill->property("clicks").toInt());
+    };
     click(&window, pill);
-    EXPECT_EQ(pill->property("clicks").toInt(), 1);
-
+    EXPECT_EQ(parts(), std::tuple(int(QFont::AllUppercase), true, false, 1));
     pill->setProperty("isLoading", true);
-    EXPECT_FALSE(byText(pill, u"Connect Calendar"_s)) << "no label while loading";
-    EXPECT_FALSE(ofType(pill, "EQSymbol")) << "no icon while loading";
-    EXPECT_TRUE(ofType(pill, "EQSpinner"));
     click(&window, pill);
-    EXPECT_EQ(pill->property("clicks").toInt(), 2);
-}
+    EXPECT_EQ(parts(), std::tuple(-1, false, true, 2)) << "loading hides label and icon, and still clicks";
 
-TEST_F(ComponentsTest, ThemeIsInheritedDownTheTreeAndFollowsChanges)
-{
-    QQuickItem *root = create(R"(Item {
-        property alias inner: inner
-        property alias mark: mark
-        Item {
-            id: outer
-            objectName: "outer"
-            Item { id: inner; Item { EchoquillWordmark { id: mark } } }
-        }
-    })");
-    ASSERT_TRUE(root);
-    auto *inner = root->property("inner").value<QQuickItem *>();
-    auto *mark = root->property("mark").value<QQuickItem *>();
-    QQuickItem *outer = byObjectName(root, u"outer"_s);
-    QQuickItem *word = byText(mark, u"echoquill"_s);
-    ASSERT_TRUE(inner && outer && word);
+    // A theme is inherited down the tree and follows changes.
+    QQuickItem *root = create(R"(Item { property string theme; onThemeChanged: outer.EQThemeKey.theme = theme
+        Item { id: outer; Item { objectName: "inner"; Item { EchoquillWordmark {} } } } })");
+    QQuickItem *inner = byObjectName(root, u"inner"_s), *word = byText(root, u"echoquill"_s);
+    ASSERT_TRUE(inner && word);
 
     const auto wordColour = [&] { return word->property("color").value<QColor>().name(); };
     EXPECT_EQ(wordColour(), u"#fafafa"_s) << "night when nobody chose";
 
-    QQmlComponent setter(&engine);
-    setter.setData("import QtQuick\nimport Echoquill.Ui\nQtObject { property var target; property string theme; "
-                   "onThemeChanged: target.EQThemeKey.theme = theme }",
-        QUrl(u"qrc:/setter.qml"_s));
-    std::unique_ptr<QObject> choose(setter.createWithInitialProperties({{u"target"_s, QVariant::fromValue(outer)}}));
-    ASSERT_TRUE(choose);
-    choose->setProperty("theme", u"golden"_s);
+    root->setProperty("theme", u"golden"_s);
     EXPECT_EQ(wordColour(), u"#1a1a1a"_s) << "the golden theme reaches the word mark two levels down";
 
     inner->setParentItem(root);
@@ -122,24 +92,17 @@ TEST_F(ComponentsTest, AvatarShowsItsPictureOnceLoadedAndInitialsOtherwise)
 {
     QImage red(8, 8, QImage::Format_RGB32);
     red.fill(Qt::red);
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    red.save(&buffer, "PNG");
+    QBuffer png;
+    ASSERT_TRUE(red.save(&png, "PNG"));
     TestServer server;
-    server.server().Get(
-        "/ada.png", [&](const httplib::Request &, httplib::Response &res) { res.set_content(png.toStdString(), "image/png"); });
+    server.server().Get("/ada.png", [&](auto &, auto &r) { r.set_content(png.data().toStdString(), "image/png"); });
     server.start();
 
     QQuickItem *avatar = create(R"(EQAvatar { x: 20; y: 20; name: "ada lovelace king"; size: 40 })");
-    ASSERT_TRUE(avatar);
-    QQuickItem *initials = byText(avatar, u"AL"_s);
-    ASSERT_TRUE(initials);
+    QQuickItem *initials = byText(avatar, u"AL"_s), *picture = ofType(avatar, "AvatarPicture");
+    ASSERT_TRUE(initials && picture);
     EXPECT_EQ(initials->property("color").value<QColor>().name(), u"#7a4a3a"_s) << "pair 2 for this name";
     EXPECT_NEAR(initials->property("font").value<QFont>().pixelSize(), 40 * 0.38, 0.5);
-
-    QQuickItem *picture = ofType(avatar, "AvatarPicture");
-    ASSERT_TRUE(picture);
     avatar->setProperty("imageURL", server.url(u"/ada.png"_s).toString());
     ASSERT_TRUE(waitUntil([&] { return picture->property("status").toInt() == 2; })) << "Ready";
     EXPECT_FALSE(byText(avatar, u"AL"_s)) << "the picture replaces the initials";
@@ -170,10 +133,8 @@ TEST_F(ComponentsTest, LiveDecorationsMoveOnlyWhileTheirWindowIsActive)
     ASSERT_TRUE(waitUntil([&] { return other.isActive() && !window.isActive(); }));
     const double rested = ring->property("growth").toDouble();
     // Frames drawn elsewhere drive every running animation: the ring's must not be one of them.
-    for (int frame = 0; frame < 5; ++frame) {
-        settle(&other);
-        settle(&window);
-    }
+    for (int frame = 0; frame < 5; ++frame)
+        settle(&other), settle(&window);
     EXPECT_FALSE(movesFrom(rested)) << "nothing redraws the window while the user is elsewhere";
     EXPECT_EQ(ring->property("opacity").toDouble(), 0.0) << "the ring rests hidden, not frozen halfway";
 
@@ -182,38 +143,29 @@ TEST_F(ComponentsTest, LiveDecorationsMoveOnlyWhileTheirWindowIsActive)
     EXPECT_TRUE(waitUntil([&] { return movesFrom(rested); }, 3000)) << "and starts again when the user comes back";
 }
 
-TEST(SymbolCatalog, EverySymbolTheScreensNameHasADrawingInItsTint)
+TEST(SymbolsAndFonts, EverySymbolTheScreensNameIsDrawnInItsTintAndRolesUseInterWhereInstalled)
 {
-    const QStringList used {u"house"_s, u"waveform"_s, u"checklist"_s, u"person.circle"_s, u"gearshape"_s, u"magnifyingglass"_s, u"xmark"_s,
-        u"checkmark"_s, u"sparkles"_s, u"text.bubble"_s, u"arrow.up.circle"_s, u"calendar"_s, u"folder"_s, u"chevron.left"_s, u"plus"_s,
-        u"arrow.clockwise"_s, u"speaker.wave.2.fill"_s, u"speaker.slash"_s, u"checkmark.circle.fill"_s, u"checkmark.seal"_s,
-        u"g.circle.fill"_s};
+    const QStringList used = u"house waveform checklist person.circle gearshape magnifyingglass xmark checkmark "
+                             "sparkles text.bubble arrow.up.circle calendar folder chevron.left plus arrow.clockwise "
+                             "speaker.wave.2.fill speaker.slash checkmark.circle.fill checkmark.seal g.circle.fill"_s.split(u' ');
     for (const QString &name : used) {
         QByteArray svg = SymbolCatalog::svg(name);
         svg.replace("currentColor", "#c46a44").replace("knockoutColor", "#ffffff");
         QSvgRenderer renderer(svg);
-        ASSERT_TRUE(renderer.isValid()) << name.toStdString();
         QImage image(48, 48, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
         QPainter painter(&image);
         renderer.render(&painter);
         painter.end();
-        int tinted = 0;
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x)
-                tinted += image.pixel(x, y) == QColor(0xc4, 0x6a, 0x44).rgba() ? 1 : 0;
-        EXPECT_GT(tinted, 20) << name.toStdString() << " draws in the requested colour";
+        const auto *pixels = reinterpret_cast<const QRgb *>(image.constBits());
+        EXPECT_GT(std::count(pixels, pixels + 48 * 48, QColor(0xc4, 0x6a, 0x44).rgba()), 20) << name.toStdString();
     }
     EXPECT_TRUE(SymbolCatalog::svg(u"no.such.symbol"_s).isEmpty());
-}
 
-TEST(EQFonts, RolesUseInterWhereInstalledAndTheSystemFontOtherwise)
-{
     // fonts-inter is installed by the project's dependencies; Inter Tight is not in Debian.
-    ASSERT_EQ(EQFonts::installedFamily(u"Inter-Bold"_s), u"Inter"_s);
-    EXPECT_EQ(EQFonts::installedFamily(u"InterTight-Medium"_s), QString());
-    EXPECT_EQ(EQFonts::forRole(EQTextRole::h1).family(), QFontDatabase::systemFont(QFontDatabase::GeneralFont).family());
     const QFont button = EQFonts::forRole(EQTextRole::button);
-    EXPECT_EQ(button.family(), u"Inter"_s);
+    EXPECT_EQ(QStringList({ EQFonts::installedFamily(u"Inter-Bold"_s), EQFonts::installedFamily(u"InterTight-Medium"_s),
+                  EQFonts::forRole(EQTextRole::h1).family(), button.family() }),
+        QStringList({ u"Inter"_s, {}, QFontDatabase::systemFont(QFontDatabase::GeneralFont).family(), u"Inter"_s }));
     EXPECT_EQ(button.capitalization(), QFont::AllUppercase);
 }

@@ -147,7 +147,8 @@ TEST(SymbolsAndFonts, EverySymbolTheScreensNameIsDrawnInItsTintAndRolesUseInterW
 {
     const QStringList used = u"house waveform checklist person.circle gearshape magnifyingglass xmark checkmark "
                              "sparkles text.bubble arrow.up.circle calendar folder chevron.left plus arrow.clockwise "
-                             "speaker.wave.2.fill speaker.slash checkmark.circle.fill checkmark.seal g.circle.fill"_s.split(u' ');
+                             "speaker.wave.2.fill speaker.slash checkmark.circle.fill checkmark.seal "
+                             "g.circle.fill"_s.split(u' ');
     for (const QString &name : used) {
         QByteArray svg = SymbolCatalog::svg(name);
         svg.replace("currentColor", "#c46a44").replace("knockoutColor", "#ffffff");

@@ -3,20 +3,29 @@
 #include "SegmentFile.h"
 
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QtEndian>
 
 #include <cmath>
-#include <cstring>
 #include <numbers>
 #include <stdexcept>
 
 #include <sndfile.h>
 
+using namespace Qt::StringLiterals;
+
 namespace TestAudio {
+
+// What a tool run on its own prints, or nothing when it fails or outlasts `timeoutMs`.
+static QByteArray run(const QString &program, const QStringList &arguments, int timeoutMs)
+{
+    QProcess process;
+    process.start(program, arguments);
+    const bool finished = process.waitForFinished(timeoutMs) && process.exitCode() == 0;
+    return finished ? process.readAllStandardOutput() : QByteArray();
+}
 
 AudioFormat format(double rate, std::uint32_t channels, bool interleaved, AudioFormat::CommonFormat common)
 {
@@ -33,45 +42,27 @@ CapturedAudioBuffer buffer(
 {
     auto pcm = PcmBuffer::create(format, frames);
     pcm->setFrameLength(frames);
-    for (std::uint32_t f = 0; f < frames; ++f) {
-        for (std::uint32_t c = 0; c < format.channelCount; ++c) {
-            const float value = sampleAt(first + f, c);
-            const std::size_t at = format.interleaved ? std::size_t(f) * format.channelCount + c : f;
-            const std::uint32_t plane = format.interleaved ? 0 : c;
-            switch (format.commonFormat) {
-            case AudioFormat::CommonFormat::Float32:
-                pcm->samples<float>(plane)[at] = value;
-                break;
-            case AudioFormat::CommonFormat::Float64:
-                pcm->samples<double>(plane)[at] = value;
-                break;
-            case AudioFormat::CommonFormat::Int16:
-                pcm->samples<std::int16_t>(plane)[at] = std::int16_t(value * 32768.0f);
-                break;
-            case AudioFormat::CommonFormat::Int32:
-                pcm->samples<std::int32_t>(plane)[at] = std::int32_t(double(value) * 2147483648.0);
-                break;
-            }
+    const auto fill = [&]<class T>(T, double scale) {
+        for (std::size_t i = 0; i < std::size_t(frames) * format.channelCount; ++i) {
+            const std::size_t f = i / format.channelCount, c = i % format.channelCount;
+            pcm->samples<T>(format.interleaved ? 0 : c)[format.interleaved ? i : f] = T(sampleAt(first + f, c) * scale);
         }
-    }
-    return CapturedAudioBuffer { source, hostTimeNow(), std::chrono::system_clock::now(), format, frames,
-        std::move(pcm) };
+    };
+    using enum AudioFormat::CommonFormat;
+    format.commonFormat == Float32 ? fill(float(), 1.0) : format.commonFormat == Float64 ? fill(double(), 1.0)
+        : format.commonFormat == Int16 ? fill(std::int16_t(), 32768.0) : fill(std::int32_t(), 2147483648.0);
+    return { source, hostTimeNow(), std::chrono::system_clock::now(), format, frames, std::move(pcm) };
 }
 
 SegmentContents readSegment(const QString &path)
 {
-    SegmentContents out;
     SF_INFO info {};
     SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
     if (!file)
-        return out;
-    out.opened = true;
-    out.sampleRate = info.samplerate;
-    out.channels = info.channels;
-    out.format = info.format;
-    out.interleaved.resize(std::size_t(info.frames) * std::size_t(info.channels));
-    const sf_count_t read = sf_readf_float(file, out.interleaved.data(), info.frames);
-    out.interleaved.resize(std::size_t(read) * std::size_t(info.channels));
+        return {};
+    SegmentContents out { true, info.samplerate, info.channels, info.format,
+        std::vector<float>(std::size_t(info.frames) * std::size_t(info.channels)) };
+    out.interleaved.resize(std::size_t(sf_readf_float(file, out.interleaved.data(), info.frames)) * info.channels);
     sf_close(file);
     return out;
 }
@@ -79,50 +70,24 @@ SegmentContents readSegment(const QString &path)
 void writeToneSegment(const QString &path, int rate, int channels, double seconds, float amplitude, double frequency)
 {
     const AudioFormat format { double(rate), std::uint32_t(channels), AudioFormat::CommonFormat::Float32, true };
+    const auto frames = std::uint32_t(std::llround(seconds * rate));
+    auto buffer = PcmBuffer::create(format, frames);
+    buffer->setFrameLength(frames);
+    for (std::uint32_t f = 0; f < frames; ++f)
+        std::fill_n(buffer->samples<float>(0) + std::size_t(f) * channels, channels,
+            amplitude * float(std::sin(2.0 * std::numbers::pi * frequency * double(f) / rate)));
     QString error;
     auto file = SegmentFile::create(path, format, 1.0, error);
-    if (!file)
+    if (!file || !file->write(*buffer, error))
         throw std::runtime_error(error.toStdString());
-    constexpr std::uint32_t chunk = 4096;
-    const auto total = std::uint64_t(std::llround(seconds * rate));
-    auto buffer = PcmBuffer::create(format, chunk);
-    for (std::uint64_t done = 0; done < total;) {
-        const auto frames = std::uint32_t(std::min<std::uint64_t>(chunk, total - done));
-        buffer->setFrameLength(frames);
-        float *samples = buffer->samples<float>(0);
-        for (std::uint32_t f = 0; f < frames; ++f) {
-            const float value
-                = amplitude * float(std::sin(2.0 * std::numbers::pi * frequency * double(done + f) / rate));
-            for (int c = 0; c < channels; ++c)
-                samples[std::size_t(f) * std::size_t(channels) + std::size_t(c)] = value;
-        }
-        if (!file->write(*buffer, error))
-            throw std::runtime_error(error.toStdString());
-        done += frames;
-    }
 }
 
 void writeEmptyCafSegment(const QString &path)
 {
-    QByteArray caf("caff\x00\x01\x00\x00", 8);
-    auto chunk = [&caf](const char *type, const QByteArray &body) {
-        caf.append(type, 4);
-        char size[8];
-        qToBigEndian<qint64>(body.size(), size);
-        caf.append(size, 8);
-        caf.append(body);
-    };
-    QByteArray description(32, '\0');
-    qToBigEndian<double>(48000.0, description.data());
-    description.replace(8, 4, "lpcm");
-    qToBigEndian<quint32>(1 | 2, description.data() + 12); // float, little-endian
-    qToBigEndian<quint32>(4, description.data() + 16); // bytes per packet
-    qToBigEndian<quint32>(1, description.data() + 20); // frames per packet
-    qToBigEndian<quint32>(1, description.data() + 24); // channels
-    qToBigEndian<quint32>(32, description.data() + 28); // bits per channel
-    chunk("desc", description);
-    chunk("free", QByteArray(20000, '\0'));
-    chunk("data", QByteArray(4, '\0')); // the edit count, and no samples
+    // Header; desc: 48 kHz little-endian float, 4 bytes a frame, 1 channel; free: 20000 bytes; data: no frame.
+    const QByteArray caf = QByteArray::fromHex("636166660001000064657363000000000000002040e77000000000006c70636d"
+                                               "000000030000000400000001000000010000002066726565" "0000000000004e20")
+        + QByteArray(20000, '\0') + QByteArray::fromHex("64617461000000000000000400000000");
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(caf) != caf.size())
         throw std::runtime_error("could not write " + path.toStdString());
@@ -130,74 +95,44 @@ void writeEmptyCafSegment(const QString &path)
 
 TrackInfo probe(const QString &path)
 {
-    QProcess ffprobe;
-    ffprobe.start(QStringLiteral("ffprobe"),
-        { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"), QStringLiteral("a:0"),
-            QStringLiteral("-show_entries"),
-            QStringLiteral("stream=codec_name,profile,sample_rate,channels:format=duration"), QStringLiteral("-of"),
-            QStringLiteral("json"), path });
-    TrackInfo info;
-    if (!ffprobe.waitForFinished(30000) || ffprobe.exitCode() != 0)
-        return info;
-    const QJsonObject root = QJsonDocument::fromJson(ffprobe.readAllStandardOutput()).object();
-    const QJsonObject stream = root.value(QStringLiteral("streams")).toArray().at(0).toObject();
-    info.readable = !stream.isEmpty();
-    info.codec = stream.value(QStringLiteral("codec_name")).toString();
-    info.profile = stream.value(QStringLiteral("profile")).toString();
-    info.sampleRate = stream.value(QStringLiteral("sample_rate")).toString().toInt();
-    info.channels = stream.value(QStringLiteral("channels")).toInt();
-    info.durationSeconds
-        = root.value(QStringLiteral("format")).toObject().value(QStringLiteral("duration")).toString().toDouble();
-    return info;
+    const QStringList arguments = u"-v error -select_streams a:0 -of json -show_entries"_s.split(u' ')
+        << u"stream=codec_name,profile,sample_rate,channels:format=duration"_s << path;
+    const QJsonObject root = QJsonDocument::fromJson(run(u"ffprobe"_s, arguments, 30000)).object();
+    const QJsonObject stream = root[u"streams"_s][0].toObject();
+    return TrackInfo { !stream.isEmpty(), stream[u"codec_name"_s].toString(), stream[u"profile"_s].toString(),
+        stream[u"sample_rate"_s].toString().toInt(), stream[u"channels"_s].toInt(),
+        root[u"format"_s][u"duration"_s].toString().toDouble() };
 }
 
 std::vector<float> decodeMono(const QString &path)
 {
-    QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"),
-        { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path, QStringLiteral("-af"),
-            QStringLiteral("pan=mono|c0=c0"), QStringLiteral("-f"), QStringLiteral("f32le"), QStringLiteral("-") });
-    std::vector<float> samples;
-    if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitCode() != 0)
-        return samples;
-    const QByteArray bytes = ffmpeg.readAllStandardOutput();
-    samples.resize(std::size_t(bytes.size()) / sizeof(float));
-    std::memcpy(samples.data(), bytes.constData(), samples.size() * sizeof(float));
-    return samples;
+    const QStringList arguments
+        = QStringList { u"-v"_s, u"error"_s, u"-i"_s, path } + u"-af pan=mono|c0=c0 -f f32le -"_s.split(u' ');
+    const QByteArray bytes = run(u"ffmpeg"_s, arguments, 60000);
+    const auto *samples = reinterpret_cast<const float *>(bytes.constData());
+    return { samples, samples + std::size_t(bytes.size()) / sizeof(float) };
 }
 
 double rms(const std::vector<float> &samples, std::size_t from, std::size_t to)
 {
     to = std::min(to, samples.size());
-    if (from >= to)
-        return 0.0;
     double sum = 0.0;
     for (std::size_t i = from; i < to; ++i)
         sum += double(samples[i]) * samples[i];
-    return std::sqrt(sum / double(to - from));
+    return from < to ? std::sqrt(sum / double(to - from)) : 0.0;
 }
 
 QStringList topLevelAtoms(const QString &path)
 {
     QStringList atoms;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return atoms;
-    qint64 at = 0;
-    while (at + 8 <= file.size()) {
+    for (qint64 at = 0, size = 8; size >= 8 && at + 8 <= file.size() && file.open(QIODevice::ReadOnly); at += size) {
         file.seek(at);
-        const QByteArray header = file.read(16);
-        if (header.size() < 8)
-            break;
-        quint64 size = qFromBigEndian<quint32>(header.constData());
-        if (size == 1 && header.size() == 16)
-            size = qFromBigEndian<quint64>(header.constData() + 8);
-        else if (size == 0)
-            size = quint64(file.size() - at);
+        const QByteArray header = file.read(16).leftJustified(16, '\0');
+        file.close();
+        const qint64 word = qFromBigEndian<quint32>(header.constData()); // 1: a 64-bit size follows; 0: to the end
+        size = word == 1 ? qFromBigEndian<qint64>(header.constData() + 8) : word == 0 ? file.size() - at : word;
         atoms << QString::fromLatin1(header.mid(4, 4));
-        if (size < 8)
-            break;
-        at += qint64(size);
     }
     return atoms;
 }

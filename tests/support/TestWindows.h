@@ -29,18 +29,18 @@ public:
     TestWindows(const TestWindows &) = delete;
     TestWindows &operator=(const TestWindows &) = delete;
 
-    [[nodiscard]] bool isConnected() const;
+    [[nodiscard]] bool isConnected() const { return m_root != 0; }
     // Creates and maps the window, and waits until a window manager has focused it.
     // It is destroyed with this object at the latest.
     quint32 create(const Properties &properties);
     // Returns once the server has destroyed the window.
     void destroy(quint32 window);
-    void destroyAll();
+    void destroyAll() { while (!m_windows.empty()) destroy(m_windows.back()); }
     // Asks the window manager to activate the window and waits until it says so.
     [[nodiscard]] bool activate(quint32 window, int timeoutMs = 5000);
     // For displays without a window manager: writes _NET_ACTIVE_WINDOW on the root ourselves.
     void setActiveWindowProperty(quint32 window);
-    [[nodiscard]] quint32 activeWindow();
+    [[nodiscard]] quint32 activeWindow() { return property32(m_root, "_NET_ACTIVE_WINDOW").value(0); }
     // Waits until the window manager has answered a request sent now, and so has
     // handled whatever any client asked of it before (a window mapped, focused…).
     [[nodiscard]] bool windowManagerRoundTrip(int timeoutMs = 5000);
@@ -57,7 +57,6 @@ public:
     quint32 atom(const char *name);
 
 private:
-    [[nodiscard]] bool waitForActiveWindow(quint32 window, int timeoutMs);
     void sendMessage(quint32 destination, quint32 window, const char *type, quint32 first, quint32 eventMask);
     // The bytes of a property stored in `format`-bit units; empty when unset or stored otherwise.
     [[nodiscard]] QByteArray property(quint32 window, quint32 name, int format);

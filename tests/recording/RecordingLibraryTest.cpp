@@ -47,7 +47,7 @@ QString exportedSession(const QString &root, const QString &name, qint64 micByte
 
 }
 
-TEST(SessionJournalTest, EveryStepReadsBackAndTheLockTellsAHeldFolder)
+TEST(SessionFilesTest, JournalStepsReadBackALockTellsAHeldFolderAndARecordingsFilesArePrivate)
 {
     QTemporaryDir dir;
     SessionJournal journal(dir.path());
@@ -71,10 +71,8 @@ TEST(SessionJournalTest, EveryStepReadsBackAndTheLockTellsAHeldFolder)
     ASSERT_TRUE(lock && SessionLock::isHeld(dir.path()));
     lock.reset(); // released, as the kernel releases it when a recording process dies
     EXPECT_FALSE(SessionLock::isHeld(dir.path()));
-}
 
-TEST(PrivateFilesTest, EveryFolderIs0700AndEveryFile0600WhateverTheUmask)
-{
+    // Every folder a recording makes is 0700 and every file 0600, whatever the umask.
     const mode_t before = ::umask(022);
     QTemporaryDir documents;
     AudioTrackWriter writer(AudioTrackWriter::Options { .documentsDirectory = documents.path() });
@@ -103,7 +101,6 @@ TEST(PrivateFilesTest, EveryFolderIs0700AndEveryFile0600WhateverTheUmask)
 
 namespace {
 
-// The upload queue and the processing cards against the real local service.
 class UploadQueueTest : public ::testing::Test {
 protected:
     void SetUp() override { start(); }
@@ -132,14 +129,13 @@ protected:
         // As the client wires it: once the note is made, the segments go.
         QObject::connect(store.get(), &MeetingStore::uploadDone, &RecordingRetention::clearSegments);
     }
-    // The session gets its card and joins the queue, as a stop does; its statuses land in `statuses`.
+    // As a stop does; the statuses land in `statuses`.
     QUuid submit(const QString &folder)
     {
         const QUuid id = store->addPendingUpload(QFileInfo(folder).fileName(), 12.5, folder);
         queue->submit(folder, token, [this, id](auto s) { statuses << s, store->updatePendingUpload(id, s); });
         return id;
     }
-    // Whether the card of `id` comes to show `stage`.
     bool reaches(const QUuid &id, UploadStatus::Stage stage, int ms)
     {
         return waitUntil([&] { return store->pendingUpload(id).value_or(PendingUpload {}).status.stage() == stage; },
@@ -153,7 +149,6 @@ protected:
             return r["method"_L1] == method && (bytes < 0 || r["bodyBytes"_L1].toInteger() == bytes);
         });
     }
-    qsizetype notifies() { return count(u"POST"_s, "/api/desktop/meeting-notes"); }
 
     QTemporaryDir data, recordings;
     std::unique_ptr<DevServerProcess> service;
@@ -168,7 +163,7 @@ protected:
 
 }
 
-TEST_F(UploadQueueTest, TheCardsProgressRisesAcrossBothTracksAndAQuitDuringTheSystemUploadDoesNotResendTheMic)
+TEST_F(UploadQueueTest, ProgressAQuitMidUploadARetryFromTheCardAndAnOutageEachEndInANote)
 {
     service->control("POST", "/__dev/latency", { { u"ms"_s, 400 }, { u"path"_s, u"/blob/*"_s } });
     const QString folder = exportedSession(recordings.path(), u"Session_progress"_s, 3 << 20, 2 << 20);
@@ -197,35 +192,32 @@ TEST_F(UploadQueueTest, TheCardsProgressRisesAcrossBothTracksAndAQuitDuringTheSy
     ASSERT_EQ(store->pendingUploads().size(), 1);
     ASSERT_TRUE(reaches(store->pendingUploads().first().id, UploadStatus::Processing, 20000));
     EXPECT_EQ(count(u"PUT"_s, "/blob/*", micBytes), 1) << "the microphone track is sent once";
-    EXPECT_EQ(notifies(), 2);
-}
+    EXPECT_EQ(count(u"POST"_s, "/api/desktop/meeting-notes"), 2);
 
-TEST_F(UploadQueueTest, AFailedUploadIsRetriedFromItsCardAndOneWithoutTheServiceWaitsAndGoesOnWhenItIsBack)
-{
+    // A failed upload is retried from its card; one made while the service is away waits and goes on when it is back.
     const QString failed = exportedSession(recordings.path(), u"Session_failed"_s, 200000, 100000);
     service->control("POST", "/__dev/faults", { { u"path"_s, u"/api/desktop/meeting-notes/upload-token"_s },
                                                 { u"status"_s, 500 }, { u"count"_s, 3 } });
-    launch();
     const QUuid retried = submit(failed);
     ASSERT_TRUE(reaches(retried, UploadStatus::Failed, 10000));
     EXPECT_EQ(SessionJournal::read(failed)->stage(), SessionJournal::Stage::Failed);
     model->retry(retried.toString(QUuid::WithoutBraces));
     ASSERT_TRUE(reaches(retried, UploadStatus::Processing, 20000));
-    EXPECT_EQ(notifies(), 1);
+    EXPECT_EQ(count(u"POST"_s, "/api/desktop/meeting-notes"), 3);
 
-    const QString folder = exportedSession(recordings.path(), u"Session_offline"_s, 200000, 100000);
-    Log::Capture log;
+    const QString away = exportedSession(recordings.path(), u"Session_offline"_s, 200000, 100000);
+    log.clear();
     statuses.clear();
     const int port = service->port();
     service->kill();
-    const QUuid id = submit(folder);
+    const QUuid id = submit(away);
     ASSERT_TRUE(reaches(id, UploadStatus::WaitingForNetwork, 10000));
-    // A second round of tries that found no network either: the tries are not spent while it is away.
-    ASSERT_TRUE(waitUntil([&] { return log.count(u"[Upload] waiting for the network"_s) >= 2; }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return log.count(u"[Upload] waiting for the network"_s) >= 2; }, 10000))
+        << "a second round of tries finds no network either: tries are not spent while it is away";
     start(port);
     ASSERT_TRUE(reaches(id, UploadStatus::Done, 30000));
     EXPECT_FALSE(std::ranges::any_of(statuses, [](auto s) { return s.stage() == UploadStatus::Failed; }));
-    EXPECT_EQ(SessionJournal::read(folder)->stage(), SessionJournal::Stage::Done) << "the note is made";
-    EXPECT_EQ(QDir(folder).entryList(QDir::Files).join(u' '), u"journal.json system_upload.m4a upload_track.m4a"_s)
+    EXPECT_EQ(SessionJournal::read(away)->stage(), SessionJournal::Stage::Done) << "the note is made";
+    EXPECT_EQ(QDir(away).entryList(QDir::Files).join(u' '), u"journal.json system_upload.m4a upload_track.m4a"_s)
         << "the segments go, the upload tracks and the journal stay";
 }

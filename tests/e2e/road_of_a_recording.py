@@ -1,27 +1,10 @@
 #!/usr/bin/python3
-"""The road of one recording, walked by a user of the real client.
+"""The road of one recording, walked by a user of the real client in a network namespace and test desktop of its own:
+sign in by e-mail code, meet a Zoom window, record speech and a tone, stop, open the note, quit, start again; record
+once more, kill the client and upload the interrupted recording at the next start. Controls are found in the
+accessibility tree and pressed with real pointer and keyboard events; every step leaves a screenshot."""
 
-Runs inside a network namespace of its own, so the local service can take the port the client's build settings point
-at without meeting anything else on this machine. Inside the test desktop (display with a window manager, sound
-server with null sinks, keyring) it starts the service, launches the client and then only clicks and types: sign in
-by e-mail code, meet a Zoom window, record ten seconds of speech and a tone, stop, watch the note come in and open
-it, quit, start again; record once more, kill the client and upload the interrupted recording at the next start.
-Controls are found in the accessibility tree and pressed with real pointer and keyboard events. Screenshots of every
-step land in the artifacts folder; a failure names the step that broke."""
-
-import argparse
-import array
-import json
-import os
-import re
-import shutil
-import struct
-import subprocess
-import sys
-import time
-import traceback
-import urllib.error
-import urllib.request
+import argparse, array, json, os, re, shutil, struct, subprocess, sys, time, traceback, urllib.error, urllib.request
 
 import pyatspi
 from Xlib import X, Xatom, display
@@ -62,13 +45,8 @@ def run(args, timeout=60):
     return subprocess.run(args, check=True, timeout=timeout, capture_output=True)
 
 
-def screenshot(path):
-    run(["import", "-window", "root", path])
-
-
 def written_frames(session):
-    """Rate and frames of the session's microphone segments as far as they reached the disk, whatever their
-    headers say: float32 CAF, the samples running from the data chunk's edit count to the end of the file."""
+    """Rate and frames of the session's float32 CAF microphone segments as far as they reached the disk."""
     rate, frames = 0, 0
     for name in sorted(n for n in os.listdir(session) if n.startswith("mic_track_")):
         path = os.path.join(session, name)
@@ -86,8 +64,7 @@ def written_frames(session):
     return int(rate), frames
 
 
-class Child:
-    """A child process, its output kept in a file."""
+class Child:  # a child process, its output kept in a file
 
     def __init__(self, args, log_path, env=None):
         self.log_path = log_path
@@ -137,9 +114,8 @@ class Service(Child):
         try:
             return self.get_json("/__dev/otp?email=" + urllib.request.quote(email))["code"]
         except urllib.error.HTTPError as e:
-            if e.code == 404:
-                return None
-            raise
+            if e.code != 404:
+                raise
 
     def requests(self, method, pattern):
         """The requests the service logged whose method is `method` and whose path matches `pattern`."""
@@ -148,8 +124,6 @@ class Service(Child):
 
 
 class Client(Child):
-    """One run of the echoquill binary."""
-
     def __init__(self, binary, log_path):
         super().__init__([binary], log_path, env=dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1"))
 
@@ -190,10 +164,9 @@ class Node:
 
 
 def showing(pid, window=None):
-    """Every accessible object of the process that is on screen now, in all its windows or in the one titled
-    `window`."""
+    """Every accessible object of the process on screen now, in all its windows or in the one titled `window`."""
     desktop = pyatspi.Registry.getDesktop(0)
-    apps = [desktop.getChildAtIndex(i) for i in range(desktop.childCount)]
+    apps = map(desktop.getChildAtIndex, range(desktop.childCount))
     app = next((a for a in apps if a is not None and _pid_of(a) == pid), None)
     found = []
 
@@ -230,8 +203,7 @@ def pick(nodes, name, role=None):
 
 
 class MeetingWindow:
-    """A top-level window that looks like a meeting application to the window manager: its own title,
-    WM_CLASS and process id, made the active window as a click on it would."""
+    """A window with a meeting application's title, WM_CLASS and process id, activated as a click would."""
 
     def __init__(self, title, wm_class):
         self._display = display.Display()
@@ -240,9 +212,9 @@ class MeetingWindow:
                                                 X.CopyFromParent, background_pixel=screen.white_pixel)
         self.window.set_wm_class(wm_class, wm_class)
         self.window.set_wm_name(title)
-        self.window.change_property(self._display.intern_atom("_NET_WM_NAME"),
-                                    self._display.intern_atom("UTF8_STRING"), 8, title.encode())
-        self.window.change_property(self._display.intern_atom("_NET_WM_PID"), Xatom.CARDINAL, 32, [os.getpid()])
+        atom = self._display.intern_atom
+        self.window.change_property(atom("_NET_WM_NAME"), atom("UTF8_STRING"), 8, title.encode())
+        self.window.change_property(atom("_NET_WM_PID"), Xatom.CARDINAL, 32, [os.getpid()])
         self.window.map()
         self._display.sync()
         run(["xdotool", "windowactivate", "--sync", str(self.window.id)])
@@ -255,24 +227,20 @@ class MeetingWindow:
 
 class Road:
     def __init__(self, args):
-        self.args = args
-        self.out = args.artifacts
+        self.args, self.out = args, args.artifacts
         shutil.rmtree(self.out, ignore_errors=True)
         os.makedirs(self.out)
-        # Starts the accessibility bus and registry before any client, so the
-        # client finds them at start and exposes its items from the first frame.
+        # The accessibility bus and registry run before any client, which then exposes its items from the first frame.
         pyatspi.Registry.getDesktop(0)
         self.service = self.client = self.meeting = None
         self.step_no, self.step_name = 0, ""
 
     def step(self, name):
-        self.step_no += 1
-        self.step_name = name
-        self.started = time.monotonic()
+        self.step_no, self.step_name, self.started = self.step_no + 1, name, time.monotonic()
         print(f"[e2e] step {self.step_no}: {name}", flush=True)
 
     def shot(self, label):
-        screenshot(os.path.join(self.out, f"{self.step_no:02d}-{label}.png"))
+        run(["import", "-window", "root", os.path.join(self.out, f"{self.step_no:02d}-{label}.png")])
 
     def done(self, label):
         self.shot(label)
@@ -295,12 +263,8 @@ class Road:
 
     def walk(self):
         self.service = Service(self.args.service, self.args.port, os.path.join(self.out, "service.log"))
-        self.sign_in()
-        self.meet()
-        self.record()
-        self.stop_and_follow()
-        self.restart()
-        self.kill_and_recover()
+        for stage in (self.sign_in, self.meet, self.record, self.stop_and_follow, self.restart, self.kill_and_recover):
+            stage()
 
     def sign_in(self):
         self.step("sign in by e-mail code")
@@ -344,8 +308,8 @@ class Road:
         self.in_window(WIDGET, "REC on the widget", "REC", 15)
         self.in_window(WIDGET, "the widget's stop button", "Stop recording", 5)
         # Speech into the virtual microphone and the tone out of the speakers, at once.
-        players = [subprocess.Popen(["paplay", "-d", sink, path]) for sink, path in (("micfeed", speech),
-                                                                                   ("speakers", tone))]
+        players = [subprocess.Popen(["paplay", "-d", sink, path])
+                   for sink, path in (("micfeed", speech), ("speakers", tone))]
         for p in players:
             fail_if(p.wait(RECORD_SECONDS + 20) != 0, f"paplay ended with status {p.returncode}")
         self.shot("recording")
@@ -390,9 +354,8 @@ class Road:
         notify = self.service.requests("POST", "/api/desktop/meeting-notes")
         blobs = self.service.requests("PUT", r"/blob/recordings/.+")
         tokens = self.service.requests("POST", "/api/desktop/meeting-notes/upload-token")
-        if len(blobs) != 2 or len(notify) != 1 or len(tokens) != 2:
-            raise Failure(f"expected 2 client tokens, 2 blobs and 1 notify; the service got {len(tokens)}, "
-                          f"{len(blobs)} and {len(notify)}")
+        fail_if((len(tokens), len(blobs), len(notify)) != (2, 2, 1),
+                f"expected 2 tokens, 2 blobs and 1 notify; the service got {len(tokens)}, {len(blobs)}, {len(notify)}")
         bad = [f"{r['method']} {r['path']} → {r['status']}" for r in blobs + notify + tokens if r["status"] != 200]
         fail_if(bad, "the service refused part of the upload: " + "; ".join(bad))
         self.check_tracks(json.loads(notify[0]["body"]))
@@ -413,22 +376,24 @@ class Road:
         self.done("note-detail")
 
     def check_tracks(self, body):
-        """Both tracks hold what was played: speech on the microphone (RMS about 0.09), the tone on the
-        system track (about 0.48); levels far apart, so swapped sources fail too."""
+        """Speech on the microphone track (RMS about 0.09), the tone on the system track (0.48): swaps fail too."""
         for key, label, low, high in (("blob_url", "microphone", 0.02, 0.3), ("blob_url_system", "system", 0.3, 1)):
             fail_if(not (url := body.get(key)), f"the notify names no {label} track: {body}")
-            path = os.path.join(self.out, f"{label}-track.m4a")
-            with open(path, "wb") as f:
-                f.write(self.service.request("GET", url))
-            samples = array.array("f")  # mono float32 at 16 kHz
-            samples.frombytes(run(["ffmpeg", "-v", "error", "-i", path, "-f", "f32le", "-ac", "1", "-ar", "16000",
-                                   "-"]).stdout)
+            samples = self.download_track(url, f"{label}-track.m4a", 16000)
             seconds = len(samples) / 16000
             level = (sum(s * s for s in samples) / len(samples)) ** 0.5 if samples else 0.0
             print(f"[e2e]   {label} track: {seconds:.1f} s, RMS {level:.3f}", flush=True)
             fail_if(not RECORD_SECONDS - 0.5 <= seconds <= RECORD_SECONDS + 30,
                     f"the {label} track lasts {seconds:.1f} s for {RECORD_SECONDS} s of sound")
             fail_if(not low <= level <= high, f"the {label} track's level is RMS {level:.4f}, not in [{low}, {high}]")
+
+    def download_track(self, url, name, rate):
+        """The uploaded track at `url`, kept as `name`, decoded to mono float32 samples at `rate`."""
+        path = os.path.join(self.out, name)
+        with open(path, "wb") as f:
+            f.write(self.service.request("GET", url))
+        ffmpeg = ["ffmpeg", "-v", "error", "-i", path, "-f", "f32le", "-ac", "1", "-ar", str(rate), "-"]
+        return array.array("f", run(ffmpeg).stdout)
 
     def restart(self):
         self.step("quit, start again: the session comes back without signing in")
@@ -478,12 +443,7 @@ class Road:
                                       headers={"Authorization": notify["headers"]["authorization"]})["data"]
         fail_if(len(notes) != 2, f"the account should now have two notes, the service lists {len(notes)}")
         # Everything written plays, to one buffer, and the whole tone is in it.
-        track = os.path.join(self.out, "interrupted-microphone-track.m4a")
-        with open(track, "wb") as f:
-            f.write(self.service.request("GET", json.loads(notify["body"])["blob_url"]))
-        samples = array.array("f")
-        samples.frombytes(run(["ffmpeg", "-v", "error", "-i", track, "-f", "f32le", "-ac", "1", "-ar", str(rate),
-                               "-"]).stdout)
+        samples = self.download_track(json.loads(notify["body"])["blob_url"], "interrupted-microphone-track.m4a", rate)
         window = rate // 100
         toned = window * sum(sum(s * s for s in samples[i:i + window]) / window > 0.01
                              for i in range(0, len(samples) - window + 1, window))
@@ -499,7 +459,7 @@ class Road:
     def report(self, error):
         print(f"[e2e] FAILED at step {self.step_no} ({self.step_name}): {error}", flush=True)
         try:
-            screenshot(os.path.join(self.out, f"{self.step_no:02d}-FAILED.png"))
+            run(["import", "-window", "root", os.path.join(self.out, f"{self.step_no:02d}-FAILED.png")])
             if self.client and self.client.process.poll() is None:
                 with open(os.path.join(self.out, "accessible-objects.txt"), "w") as f:
                     f.writelines(repr(node) + "\n" for node in showing(self.client.pid))
@@ -512,9 +472,8 @@ class Road:
     def cleanup(self):
         if self.meeting:
             self.meeting.close()
-        for child in (self.client, self.service):
-            if child:
-                child.end()
+        for child in filter(None, (self.client, self.service)):
+            child.end()
 
 
 def enter_private_network():
@@ -539,11 +498,8 @@ def main():
     began = time.monotonic()
     try:
         road.walk()
-    except Failure as e:
-        road.report(e)
-        return 1
-    except Exception:
-        road.report(traceback.format_exc())
+    except Exception as e:
+        road.report(e if isinstance(e, Failure) else traceback.format_exc())
         return 1
     finally:
         road.cleanup()

@@ -76,12 +76,10 @@ TEST_F(MeetingScreens, ListOpensADetailWhoseTicksReachTheServiceBackReturnsAndSe
     openMeetings(app);
     QQuickItem *column = app.detailColumn();
     EXPECT_EQ(textOf(column, u"headerLine"_s), u"7 recordings · Echoquill is listening"_s);
-    EXPECT_TRUE(byText(column, u"Today"_s));
-    EXPECT_TRUE(byText(column, u"Yesterday"_s));
+    EXPECT_TRUE(byText(column, u"Today"_s) && byText(column, u"Yesterday"_s));
     QQuickItem *row = ofType(column, "MeetingListRow", u"Design review: onboarding flow"_s);
     ASSERT_TRUE(row);
-    EXPECT_TRUE(byText(row, u"42 MIN"_s));
-    EXPECT_TRUE(byText(row, u"2h ago"_s));
+    EXPECT_TRUE(byText(row, u"42 MIN"_s) && byText(row, u"2h ago"_s));
     EXPECT_EQ(rowTitles(column).mid(0, 2), QStringList({u"Daily standup"_s, u"Design review: onboarding flow"_s})) << "newest first";
     EXPECT_TRUE(byText(ofType(column, "MeetingListRow", u"Daily standup"_s), u"—"_s)) << "no duration";
     grab(app.window, u"MeetingListView"_s);
@@ -95,10 +93,9 @@ TEST_F(MeetingScreens, ListOpensADetailWhoseTicksReachTheServiceBackReturnsAndSe
     click(app.window, row);
     ASSERT_TRUE(waitUntil([&] { return textOf(app.detailColumn(), u"detailTitle"_s) == u"Design review: onboarding flow"_s; }));
     QQuickItem *detail = app.detailColumn();
-    EXPECT_EQ(textOf(detail, u"peopleLine"_s), u"3 people · Desktop"_s);
-    EXPECT_EQ(textOf(detail, u"property:Source"_s), u"Desktop"_s);
-    EXPECT_EQ(textOf(detail, u"property:Speakers"_s), u"3"_s);
-    EXPECT_EQ(textOf(detail, u"property:Duration"_s), u"42 min"_s);
+    EXPECT_EQ(QStringList({textOf(detail, u"peopleLine"_s), textOf(detail, u"property:Source"_s),
+                  textOf(detail, u"property:Speakers"_s), textOf(detail, u"property:Duration"_s)}),
+        QStringList({u"3 people · Desktop"_s, u"Desktop"_s, u"3"_s, u"42 min"_s}));
     EXPECT_TRUE(byText(detail, u"Signup drops to two steps: e-mail, then workspace name."_s)) << "a decision";
     EXPECT_TRUE(byText(detail, u"Skip link stays visible"_s)) << "a topic's bullet";
     EXPECT_FALSE(byText(detail, u"No participants recorded"_s));
@@ -135,9 +132,7 @@ TEST_F(MeetingScreens, ListOpensADetailWhoseTicksReachTheServiceBackReturnsAndSe
     fault(u"/api/v2/meeting-notes/%1"_s.arg(quiet), 200, u"GET"_s,
         QStringLiteral(R"({"success": true, "data": {"id": %1, "source": "desktop", "title": "1:1 with Priya",
             "participants": [], "createdDateTime": "2025-03-02T11:30:00Z", "decisions": [], "topics": [],
-            "actionItems": []}})")
-            .arg(quiet)
-            .toUtf8());
+            "actionItems": []}})").arg(quiet).toUtf8());
     app.delegate.meetingStore()->setNavigateToMeetingId(quiet);
     ASSERT_TRUE(waitUntil([&] { return textOf(app.detailColumn(), u"detailTitle"_s) == u"1:1 with Priya"_s; }));
     EXPECT_TRUE(byText(app.detailColumn(), u"No participants recorded"_s));
@@ -220,8 +215,7 @@ TEST_F(MeetingScreens, ProcessingAndInterruptedCardsShowTheirStageOfferTheirActi
     EXPECT_TRUE(byText(byObjectName(broken, u"dismiss"_s), u"✕"_s));
     QQuickItem *done = ofType(column, "ProcessingMeetingCard", u"DONE"_s);
     ASSERT_TRUE(done);
-    EXPECT_TRUE(byText(done, u"Weekly sync"_s));
-    EXPECT_TRUE(byText(done, u"Your note is ready."_s));
+    EXPECT_TRUE(byText(done, u"Weekly sync"_s) && byText(done, u"Your note is ready."_s));
     EXPECT_FALSE(byObjectName(done, u"shimmer"_s)) << "a finished card stops sweeping";
     grab(app.window, u"MeetingListView-processing"_s);
 
@@ -235,8 +229,7 @@ TEST_F(MeetingScreens, ProcessingAndInterruptedCardsShowTheirStageOfferTheirActi
     EXPECT_TRUE(store.pendingUploadFor(kept)) << "nothing goes before the answer";
     click(app.window, byObjectName(keep, u"keepFiles"_s));
     ASSERT_TRUE(waitUntil([&] { return !ofType(column, "ProcessingMeetingCard", u"1M 2S"_s); }));
-    EXPECT_TRUE(QDir(kept).exists());
-    EXPECT_TRUE(SessionJournal::read(kept)->isDismissed()) << "a kept session is not offered again";
+    EXPECT_TRUE(QDir(kept).exists() && SessionJournal::read(kept)->isDismissed()) << "kept, and not offered again";
     click(app.window, byObjectName(ofType(column, "ProcessingMeetingCard", u"1M 1S"_s), u"retry"_s));
     EXPECT_EQ(textOf(ofType(column, "ProcessingMeetingCard", u"1M 1S"_s), u"statusText"_s), u"UPLOADING…"_s);
     store.setPendingUploadProgress(sending, 0.42);
@@ -254,8 +247,7 @@ TEST_F(MeetingScreens, ProcessingAndInterruptedCardsShowTheirStageOfferTheirActi
     await(app.delegate.recordingRecovery()->scan());
     ASSERT_TRUE(waitUntil([&] { return ofType(column, "InterruptedRecordingCard", u"3S"_s); }));
     QQuickItem *older = ofType(column, "InterruptedRecordingCard", u"2S"_s);
-    ASSERT_TRUE(older);
-    EXPECT_TRUE(byText(older, u"Interrupted recording"_s));
+    ASSERT_TRUE(byText(older, u"Interrupted recording"_s));
     click(app.window, byObjectName(older, u"discard"_s));
     EXPECT_TRUE(byText(older, u"Move this recording to the trash?"_s));
     EXPECT_TRUE(QDir(discarded).exists()) << "nothing goes before the answer";
@@ -264,8 +256,7 @@ TEST_F(MeetingScreens, ProcessingAndInterruptedCardsShowTheirStageOfferTheirActi
     ASSERT_TRUE(waitUntil([&] { return !ofType(column, "InterruptedRecordingCard", u"2S"_s); }));
     click(app.window, byObjectName(ofType(column, "InterruptedRecordingCard", u"3S"_s), u"upload"_s));
     ASSERT_TRUE(waitUntil([&] { return ofType(column, "ProcessingMeetingCard", u"3S"_s); }));
-    EXPECT_FALSE(ofType(column, "InterruptedRecordingCard", u"3S"_s));
-    EXPECT_TRUE(QDir(interrupted).exists());
+    EXPECT_TRUE(!ofType(column, "InterruptedRecordingCard", u"3S"_s) && QDir(interrupted).exists());
 }
 
 TEST_F(MeetingScreens, ListsSpinWhileLoadingThenSayWhenThereIsNothing)
@@ -279,15 +270,14 @@ TEST_F(MeetingScreens, ListsSpinWhileLoadingThenSayWhenThereIsNothing)
     ASSERT_TRUE(waitUntil([&] { return byObjectName(app.detailColumn(), u"listSpinner"_s) != nullptr; }));
     EXPECT_FALSE(byObjectName(app.detailColumn(), u"emptyState"_s)) << "not empty while loading";
     ASSERT_TRUE(waitUntil([&] { return rowTitles(app.detailColumn()).size() == 7; }));
-    EXPECT_FALSE(byObjectName(app.detailColumn(), u"listSpinner"_s));
-    EXPECT_FALSE(byObjectName(app.detailColumn(), u"emptyState"_s));
+    EXPECT_FALSE(byObjectName(app.detailColumn(), u"listSpinner"_s) || byObjectName(app.detailColumn(), u"emptyState"_s))
+        << "loaded";
     delay(u"/api/v2/meeting-notes"_s, 0);
 
     fault(u"/api/v2/meeting-notes"_s, 200, u"GET"_s, R"({"success": true, "data": []})", -1);
     await(app.delegate.meetingStore()->loadMeetings());
     ASSERT_TRUE(waitUntil([&] { return byObjectName(app.detailColumn(), u"emptyState"_s) != nullptr; }));
-    EXPECT_TRUE(rowTitles(app.detailColumn()).isEmpty());
-    EXPECT_FALSE(byObjectName(app.detailColumn(), u"listSpinner"_s));
+    EXPECT_TRUE(rowTitles(app.detailColumn()).isEmpty() && !byObjectName(app.detailColumn(), u"listSpinner"_s));
     EXPECT_TRUE(byText(byObjectName(app.detailColumn(), u"emptyState"_s), u"No recordings yet"_s));
     EXPECT_EQ(textOf(app.detailColumn(), u"headerLine"_s), u"No recordings yet"_s);
     grab(app.window, u"MeetingListView-empty"_s);
@@ -303,8 +293,7 @@ TEST_F(MeetingScreens, ListsSpinWhileLoadingThenSayWhenThereIsNothing)
     ASSERT_TRUE(waitUntil([&] {
         return requestsTo(u"/api/v2/action-items"_s).size() == 1 && byObjectName(actions, u"emptyState"_s);
     }));
-    EXPECT_FALSE(byObjectName(actions, u"actionsSpinner"_s));
-    EXPECT_TRUE(byText(actions, u"No action items yet"_s));
+    EXPECT_TRUE(!byObjectName(actions, u"actionsSpinner"_s) && byText(actions, u"No action items yet"_s));
     EXPECT_EQ(textOf(actions, u"headerLine"_s), u"(missing)"_s);
     grab(app.window, u"ActionsView-empty"_s);
 }

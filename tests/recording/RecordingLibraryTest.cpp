@@ -17,6 +17,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QJsonArray>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -65,7 +66,6 @@ TEST(SessionFilesTest, JournalStepsReadBackALockTellsAHeldFolderAndARecordingsFi
         journal.save();
         EXPECT_EQ(SessionJournal::read(dir.path()), std::optional(journal)) << int(journal.stage());
     }
-    EXPECT_EQ(journal.stage(), SessionJournal::Stage::Done);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList { u"journal.json"_s }) << "no temporary file";
     std::optional<SessionLock> lock = SessionLock::acquire(dir.path());
     ASSERT_TRUE(lock && SessionLock::isHeld(dir.path()));
@@ -99,72 +99,53 @@ TEST(SessionFilesTest, JournalStepsReadBackALockTellsAHeldFolderAndARecordingsFi
         EXPECT_TRUE(seen.contains(name)) << name.toStdString();
 }
 
-namespace {
-
-class UploadQueueTest : public ::testing::Test {
-protected:
-    void SetUp() override { start(); }
-    void TearDown() override { APIClient::shared().network().clearConnectionCache(); }
-    void start(int port = 0)
-    {
-        const QStringList fixed = port ? QStringList { u"--port"_s, QString::number(port) } : QStringList {};
-        service = std::make_unique<DevServerProcess>(
-            QStringList { u"--data"_s, data.path(), u"--processing-seconds"_s, u"1"_s } + fixed);
-        ASSERT_TRUE(service->isRunning());
-        Endpoints::setServiceOrigin(service->origin());
-        token = token.isEmpty() ? service->signIn() : token;
-    }
-    // A pipeline, queue, store, cards and their list as the client makes them; again after a "quit".
-    void launch()
-    {
-        model.reset(), cards.reset(), store.reset(), queue.reset();
-        pipeline = std::make_unique<UploadPipeline>(service->url(u"/blob/"_s).toString(),
-                                                    UploadTimings { 3, 0.05, 10s, 300ms });
-        queue = std::make_unique<UploadQueue>(pipeline.get());
-        store = std::make_unique<MeetingStore>([this] { return std::optional(token); },
-                                               MeetingStoreTimings { 10ms, 10ms, 200ms, 50 });
-        cards = std::make_unique<UploadCards>(queue.get(), store.get());
-        model = std::make_unique<PendingUploadsModel>();
-        model->setStore(store.get());
-        // As the client wires it: once the note is made, the segments go.
-        QObject::connect(store.get(), &MeetingStore::uploadDone, &RecordingRetention::clearSegments);
-    }
-    // As a stop does; the statuses land in `statuses`.
-    QUuid submit(const QString &folder)
-    {
-        const QUuid id = store->addPendingUpload(QFileInfo(folder).fileName(), 12.5, folder);
-        queue->submit(folder, token, [this, id](auto s) { statuses << s, store->updatePendingUpload(id, s); });
-        return id;
-    }
-    bool reaches(const QUuid &id, UploadStatus::Stage stage, int ms)
-    {
-        return waitUntil([&] { return store->pendingUpload(id).value_or(PendingUpload {}).status.stage() == stage; },
-                         ms);
-    }
-    // The service's count of `method` requests to `path` (a trailing * for a prefix) with `bytes` of body (-1: any).
-    qsizetype count(const QString &method, const std::string &path, qint64 bytes = -1)
-    {
-        const QJsonArray all = service->control("GET", "/__dev/requests?path=" + path).toArray();
-        return std::ranges::count_if(all, [&](auto r) {
-            return r["method"_L1] == method && (bytes < 0 || r["bodyBytes"_L1].toInteger() == bytes);
-        });
-    }
-
+TEST(UploadQueueTest, ProgressAQuitMidUploadARetryFromTheCardAndAnOutageEachEndInANote)
+{
     QTemporaryDir data, recordings;
     std::unique_ptr<DevServerProcess> service;
     QString token;
+    const auto start = [&](int port) {
+        service = std::make_unique<DevServerProcess>(QStringList { u"--data"_s, data.path(), u"--processing-seconds"_s,
+                                                                   u"1"_s, u"--port"_s, QString::number(port) });
+        Endpoints::setServiceOrigin(service->origin());
+        token = token.isEmpty() ? service->signIn() : token;
+        return service->isRunning();
+    };
+    ASSERT_TRUE(start(0));
+    const auto forget = qScopeGuard([] { APIClient::shared().network().clearConnectionCache(); });
     std::unique_ptr<UploadPipeline> pipeline;
     std::unique_ptr<UploadQueue> queue;
     std::unique_ptr<MeetingStore> store;
     std::unique_ptr<UploadCards> cards;
     std::unique_ptr<PendingUploadsModel> model;
     QList<UploadStatus> statuses;
-};
-
-}
-
-TEST_F(UploadQueueTest, ProgressAQuitMidUploadARetryFromTheCardAndAnOutageEachEndInANote)
-{
+    // A pipeline, queue, store, cards and list as the client wires them (a made note clears the segments); again later.
+    const auto launch = [&] {
+        model.reset(), cards.reset(), store.reset(), queue.reset();
+        pipeline = std::make_unique<UploadPipeline>(service->url(u"/blob/"_s).toString(),
+                                                    UploadTimings { 3, 0.05, 10s, 300ms });
+        queue = std::make_unique<UploadQueue>(pipeline.get());
+        store = std::make_unique<MeetingStore>([&] { return std::optional(token); },
+                                               MeetingStoreTimings { 10ms, 10ms, 200ms, 50 });
+        cards = std::make_unique<UploadCards>(queue.get(), store.get());
+        model = std::make_unique<PendingUploadsModel>();
+        model->setStore(store.get());
+        QObject::connect(store.get(), &MeetingStore::uploadDone, &RecordingRetention::clearSegments);
+    };
+    const auto submit = [&](const QString &folder) { // as a stop does
+        const QUuid id = store->addPendingUpload(QFileInfo(folder).fileName(), 12.5, folder);
+        queue->submit(folder, token, [&, id](auto s) { statuses << s, store->updatePendingUpload(id, s); });
+        return id;
+    };
+    const auto reaches = [&](const QUuid &id, UploadStatus::Stage stage, int ms) {
+        return waitUntil([&] { const auto u = store->pendingUpload(id); return u && u->status.stage() == stage; }, ms);
+    };
+    const auto count = [&](const QString &method, const std::string &path, qint64 bytes = -1) {
+        const QJsonArray all = service->control("GET", "/__dev/requests?path=" + path).toArray();
+        return std::ranges::count_if(all, [&](auto r) {
+            return r["method"_L1] == method && (bytes < 0 || r["bodyBytes"_L1].toInteger() == bytes);
+        });
+    };
     service->control("POST", "/__dev/latency", { { u"ms"_s, 400 }, { u"path"_s, u"/blob/*"_s } });
     const QString folder = exportedSession(recordings.path(), u"Session_progress"_s, 3 << 20, 2 << 20);
     launch();
@@ -188,7 +169,7 @@ TEST_F(UploadQueueTest, ProgressAQuitMidUploadARetryFromTheCardAndAnOutageEachEn
     submit(quitting);
     ASSERT_TRUE(waitUntil([&] { return log.containsPrefix(u"[Upload] step 4: uploading system"_s); }, 20000));
     launch(); // the client quits during the system track's upload and starts again
-    await(cards->resume(recordings.path(), [this] { return std::optional(token); }));
+    await(cards->resume(recordings.path(), [&] { return std::optional(token); }));
     ASSERT_EQ(store->pendingUploads().size(), 1);
     ASSERT_TRUE(reaches(store->pendingUploads().first().id, UploadStatus::Processing, 20000));
     EXPECT_EQ(count(u"PUT"_s, "/blob/*", micBytes), 1) << "the microphone track is sent once";
@@ -214,7 +195,7 @@ TEST_F(UploadQueueTest, ProgressAQuitMidUploadARetryFromTheCardAndAnOutageEachEn
     ASSERT_TRUE(reaches(id, UploadStatus::WaitingForNetwork, 10000));
     ASSERT_TRUE(waitUntil([&] { return log.count(u"[Upload] waiting for the network"_s) >= 2; }, 10000))
         << "a second round of tries finds no network either: tries are not spent while it is away";
-    start(port);
+    ASSERT_TRUE(start(port));
     ASSERT_TRUE(reaches(id, UploadStatus::Done, 30000));
     EXPECT_FALSE(std::ranges::any_of(statuses, [](auto s) { return s.stage() == UploadStatus::Failed; }));
     EXPECT_EQ(SessionJournal::read(away)->stage(), SessionJournal::Stage::Done) << "the note is made";

@@ -17,16 +17,9 @@ namespace {
 class Browser : public QObject {
     Q_OBJECT
 public:
-    Browser()
-    {
-        QDesktopServices::setUrlHandler(u"http"_s, this, "open");
-        QDesktopServices::setUrlHandler(u"https"_s, this, "open");
-    }
-    ~Browser() override
-    {
-        QDesktopServices::unsetUrlHandler(u"http"_s);
-        QDesktopServices::unsetUrlHandler(u"https"_s);
-    }
+    Browser() { for (const QString &scheme : schemes) QDesktopServices::setUrlHandler(scheme, this, "open"); }
+    ~Browser() override { for (const QString &scheme : schemes) QDesktopServices::unsetUrlHandler(scheme); }
+    const QStringList schemes {u"http"_s, u"https"_s};
     QList<QUrl> opened;
 
 public slots:

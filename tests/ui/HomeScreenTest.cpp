@@ -42,13 +42,9 @@ QQuickItem *rowOf(QQuickItem *root, const QString &title)
     });
 }
 
-bool switchOf(QQuickItem *row)
-{
-    return byObjectName(row, u"BotToggleView"_s)->property("isOn").toBool();
-}
-
 class HomeScreen : public DemoSession {
 protected:
+    static bool switchOf(QQuickItem *row) { return byObjectName(row, u"BotToggleView"_s)->property("isOn").toBool(); }
     // The window on the home screen once the demo calendar has loaded.
     void openHome(AppWindow &app)
     {
@@ -71,8 +67,7 @@ protected:
     {
         Browser browser;
         click(app.window, button);
-        ASSERT_EQ(browser.opened.size(), 1);
-        EXPECT_EQ(browser.opened[0], service.url(u"/api/recall/calendar/connect"_s));
+        EXPECT_EQ(browser.opened, QList<QUrl>({service.url(u"/api/recall/calendar/connect"_s)}));
     }
     // The service's own reply for the upcoming meetings, as the client asks for it.
     QJsonObject upcomingReply(AppWindow &app)

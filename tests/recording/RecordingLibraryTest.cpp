@@ -27,27 +27,6 @@
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 
-namespace {
-
-// An exported session: its segments, its two upload tracks and a journal that says so.
-QString exportedSession(const QString &root, const QString &name, qint64 micBytes, qint64 systemBytes)
-{
-    const QDir folder(QDir(root).filePath(name));
-    QDir().mkpath(folder.path());
-    const std::pair<QString, qint64> files[] = { { u"mic_track_000.caf"_s, 1000 }, { u"system_track_000.caf"_s, 1000 },
-        { u"upload_track.m4a"_s, micBytes }, { u"system_upload.m4a"_s, systemBytes } };
-    for (const auto &[file, bytes] : files)
-        if (QFile track(folder.filePath(file)); track.open(QIODevice::WriteOnly))
-            track.resize(bytes);
-    SessionJournal journal(folder.path());
-    journal.setFinalized(12.5);
-    journal.setExported(u"upload_track.m4a"_s, u"system_upload.m4a"_s);
-    journal.save();
-    return folder.path();
-}
-
-}
-
 TEST(SessionFilesTest, JournalStepsReadBackALockTellsAHeldFolderAndARecordingsFilesArePrivate)
 {
     QTemporaryDir dir;
@@ -62,8 +41,7 @@ TEST(SessionFilesTest, JournalStepsReadBackALockTellsAHeldFolderAndARecordingsFi
         [&] { journal.setFailed({ u"Server error (500)"_s, 3, std::nullopt }); }, [&] { journal.clearFailure(); },
         [&] { journal.setNotified(41); }, [&] { journal.setDone(); } };
     for (const auto &step : steps) {
-        step();
-        journal.save();
+        step(), journal.save();
         EXPECT_EQ(SessionJournal::read(dir.path()), std::optional(journal)) << int(journal.stage());
     }
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList { u"journal.json"_s }) << "no temporary file";
@@ -71,8 +49,6 @@ TEST(SessionFilesTest, JournalStepsReadBackALockTellsAHeldFolderAndARecordingsFi
     ASSERT_TRUE(lock && SessionLock::isHeld(dir.path()));
     lock.reset(); // released, as the kernel releases it when a recording process dies
     EXPECT_FALSE(SessionLock::isHeld(dir.path()));
-
-    // Every folder a recording makes is 0700 and every file 0600, whatever the umask.
     const mode_t before = ::umask(022);
     QTemporaryDir documents;
     AudioTrackWriter writer(AudioTrackWriter::Options { .documentsDirectory = documents.path() });
@@ -81,8 +57,7 @@ TEST(SessionFilesTest, JournalStepsReadBackALockTellsAHeldFolderAndARecordingsFi
         writer.writeMic(TestAudio::buffer(AudioCaptureSource::mic, mono, 4800, i * 4800)),
             writer.writeSystem(TestAudio::buffer(AudioCaptureSource::systemOutput, stereo, 4800, i * 4800));
     const RecordingFinalizeResult finalized = writer.finalize();
-    QThreadPool pool;
-    await(AudioCaptureManager::exportUploadTracks(finalized, pool)); // its tracks are among the files below
+    await(AudioCaptureManager::exportUploadTracks(finalized, *QThreadPool::globalInstance())); // files checked below
     SessionJournal(finalized.sessionDirectory).save();
     ::umask(before);
     const QString recordings = QDir(documents.path()).filePath(u"Echoquill Recordings"_s);
@@ -140,6 +115,20 @@ TEST(UploadQueueTest, ProgressAQuitMidUploadARetryFromTheCardAndAnOutageEachEndI
     const auto reaches = [&](const QUuid &id, UploadStatus::Stage stage, int ms) {
         return waitUntil([&] { const auto u = store->pendingUpload(id); return u && u->status.stage() == stage; }, ms);
     };
+    const auto exported = [&](const QString &name, qint64 mic, qint64 system) {
+        const QDir folder(recordings.filePath(name));
+        QDir().mkpath(folder.path());
+        const std::pair<QString, qint64> files[] = { { u"mic_track_000.caf"_s, 1000 },
+            { u"system_track_000.caf"_s, 1000 }, { u"upload_track.m4a"_s, mic }, { u"system_upload.m4a"_s, system } };
+        for (const auto &[file, bytes] : files)
+            if (QFile track(folder.filePath(file)); track.open(QIODevice::WriteOnly))
+                track.resize(bytes);
+        SessionJournal journal(folder.path());
+        journal.setFinalized(12.5);
+        journal.setExported(u"upload_track.m4a"_s, u"system_upload.m4a"_s);
+        journal.save();
+        return folder.path();
+    };
     const auto count = [&](const QString &method, const std::string &path, qint64 bytes = -1) {
         const QJsonArray all = service->control("GET", "/__dev/requests?path=" + path).toArray();
         return std::ranges::count_if(all, [&](auto r) {
@@ -147,7 +136,6 @@ TEST(UploadQueueTest, ProgressAQuitMidUploadARetryFromTheCardAndAnOutageEachEndI
         });
     };
     service->control("POST", "/__dev/latency", { { u"ms"_s, 400 }, { u"path"_s, u"/blob/*"_s } });
-    const QString folder = exportedSession(recordings.path(), u"Session_progress"_s, 3 << 20, 2 << 20);
     launch();
     QList<double> shown;
     QObject::connect(model.get(), &QAbstractItemModel::dataChanged, [&] {
@@ -155,28 +143,26 @@ TEST(UploadQueueTest, ProgressAQuitMidUploadARetryFromTheCardAndAnOutageEachEndI
         if (progress >= 0 && (shown.isEmpty() || shown.last() != progress))
             shown << progress;
     });
-    const QUuid first = submit(folder);
+    const QUuid first = submit(exported(u"Session_progress"_s, 3 << 20, 2 << 20));
     ASSERT_TRUE(reaches(first, UploadStatus::Processing, 30000));
     EXPECT_EQ(std::pair(shown.value(0, -1), shown.value(shown.size() - 1, -1)), std::pair(0.0, 1.0)) << "start and end";
     EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end()));
     EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [](double p) { return p > 0.5 && p < 0.7; }))
         << "the microphone's 3 of 5 MB count before the system track starts, a step between";
     ASSERT_TRUE(reaches(first, UploadStatus::Done, 30000)) << "before the next one, which a quit interrupts";
-    const qint64 micBytes = 300000;
-    const QString quitting = exportedSession(recordings.path(), u"Session_quit"_s, micBytes, 200000);
     service->control("POST", "/__dev/latency", { { u"ms"_s, 1500 }, { u"path"_s, u"/blob/*"_s } });
     Log::Capture log;
-    submit(quitting);
+    submit(exported(u"Session_quit"_s, 300000, 200000));
     ASSERT_TRUE(waitUntil([&] { return log.containsPrefix(u"[Upload] step 4: uploading system"_s); }, 20000));
     launch(); // the client quits during the system track's upload and starts again
     await(cards->resume(recordings.path(), [&] { return std::optional(token); }));
     ASSERT_EQ(store->pendingUploads().size(), 1);
     ASSERT_TRUE(reaches(store->pendingUploads().first().id, UploadStatus::Processing, 20000));
-    EXPECT_EQ(count(u"PUT"_s, "/blob/*", micBytes), 1) << "the microphone track is sent once";
+    EXPECT_EQ(count(u"PUT"_s, "/blob/*", 300000), 1) << "the microphone track is sent once";
     EXPECT_EQ(count(u"POST"_s, "/api/desktop/meeting-notes"), 2);
 
     // A failed upload is retried from its card; one made while the service is away waits and goes on when it is back.
-    const QString failed = exportedSession(recordings.path(), u"Session_failed"_s, 200000, 100000);
+    const QString failed = exported(u"Session_failed"_s, 200000, 100000);
     service->control("POST", "/__dev/faults", { { u"path"_s, u"/api/desktop/meeting-notes/upload-token"_s },
                                                 { u"status"_s, 500 }, { u"count"_s, 3 } });
     const QUuid retried = submit(failed);
@@ -186,11 +172,9 @@ TEST(UploadQueueTest, ProgressAQuitMidUploadARetryFromTheCardAndAnOutageEachEndI
     ASSERT_TRUE(reaches(retried, UploadStatus::Processing, 20000));
     EXPECT_EQ(count(u"POST"_s, "/api/desktop/meeting-notes"), 3);
 
-    const QString away = exportedSession(recordings.path(), u"Session_offline"_s, 200000, 100000);
-    log.clear();
-    statuses.clear();
+    const QString away = exported(u"Session_offline"_s, 200000, 100000);
     const int port = service->port();
-    service->kill();
+    log.clear(), statuses.clear(), service->kill();
     const QUuid id = submit(away);
     ASSERT_TRUE(reaches(id, UploadStatus::WaitingForNetwork, 10000));
     ASSERT_TRUE(waitUntil([&] { return log.count(u"[Upload] waiting for the network"_s) >= 2; }, 10000))

@@ -153,12 +153,6 @@ class Node:
         x, y, w, h = self.extents
         run(["xdotool", "mousemove", "--sync", str(x + w // 2), str(y + h // 2), "click", "1"])
 
-    def text(self):
-        try:
-            return self.acc.queryText().getText(0, -1)
-        except NotImplementedError:
-            return self.name
-
     def __repr__(self):
         return f"{self.role} {self.name!r} {self.description!r} at {self.extents}"
 
@@ -259,8 +253,6 @@ class Road:
                 and any(n.acc.getState().contains(pyatspi.STATE_SELECTED) for n in pick(nodes, "Home", "page tab"))
                 and not pick(nodes, "you@company.com"))
 
-    # --- the road ---------------------------------------------------------
-
     def walk(self):
         self.service = Service(self.args.service, self.args.port, os.path.join(self.out, "service.log"))
         for stage in (self.sign_in, self.meet, self.record, self.stop_and_follow, self.restart, self.kill_and_recover):
@@ -273,7 +265,7 @@ class Road:
         self.shot("sign-in")
         email.click()
         run(["xdotool", "type", "--delay", "40", EMAIL])
-        wait_for(f"the e-mail field to hold {EMAIL}", lambda: email.text() == EMAIL, 10)
+        wait_for(f"the e-mail field to hold {EMAIL}", lambda: email.acc.queryText().getText(0, -1) == EMAIL, 10)
         self.in_window(MAIN, "the Send code button", "Send code", 5, role="push button").click()
 
         code = wait_for("the service to issue a one-time code", lambda: self.service.otp_code(EMAIL), 20)
@@ -331,11 +323,10 @@ class Road:
         seen = []
 
         def card_reached_ready():
-            cards = [n for n in showing(self.client.pid, MAIN)
-                     if n.role == "panel" and (n.description in STAGES or n.description.startswith("FAILED: "))]
-            if not cards:
+            status = next((n.description for n in showing(self.client.pid, MAIN) if n.role == "panel"
+                           and (n.description in STAGES or n.description.startswith("FAILED: "))), None)
+            if not status:
                 return False
-            status = cards[0].description
             if not seen or seen[-1] != status:
                 seen.append(status)
                 print(f"[e2e]   processing card: {status}", flush=True)
@@ -453,8 +444,6 @@ class Road:
         fail_if(toned < KILL_TONE_SECONDS * rate - BUFFER_FRAMES, f"the track holds {toned} frames of tone")
         self.done("recovered")
         self.client.quit()
-
-    # --- failure and cleanup ---------------------------------------------
 
     def report(self, error):
         print(f"[e2e] FAILED at step {self.step_no} ({self.step_name}): {error}", flush=True)

@@ -52,8 +52,7 @@ void pointerTo(QPoint at, const QStringList &then = {})
     pointer(QStringList {u"mousemove"_s, u"--sync"_s, QString::number(at.x()), QString::number(at.y())} + then);
 }
 
-// The widget with real stores, a real recorder on the test sound server, the
-// real detector on the test display, and the local service as its peer.
+// The widget with real stores, recorder (test sound server), detector (test display) and the local service.
 class RecordingWidget : public KeyringTest {
 protected:
     void SetUp() override

@@ -88,7 +88,56 @@ protected:
 
 }
 
-TEST_F(HomeScreen, GroupsKeepTheirOrderAndSwitchesKeepTheUsersPositionThroughReloads)
+TEST_F(HomeScreen, CalendarStatesSpinnerReconnectBannerNoMeetingsAndNoCalendar)
+{
+    delay(u"/api/recall/upcoming-meetings"_s, 1500);
+    AppWindow app;
+    openWindow(app);
+    ASSERT_TRUE(waitUntil([&] { return byObjectName(app.root(), u"calendarSpinner"_s) != nullptr; }));
+    QQuickItem *screen = home(app);
+    EXPECT_EQ(std::pair(byObjectName(screen, u"notConnectedCard"_s) != nullptr, groupNames(screen)),
+        std::pair(false, QStringList()));
+    ASSERT_TRUE(waitUntil([&] { return rowOf(screen, u"Daily standup"_s) != nullptr; }));
+    EXPECT_FALSE(byObjectName(screen, u"calendarSpinner"_s));
+    delay(u"/api/recall/upcoming-meetings"_s, 0);
+
+    // An expired authorization shows the banner above the meetings, which stay.
+    service.control("POST", "/__dev/calendar", {{u"needsReauth"_s, true}});
+    refreshEvery(app, 50);
+    ASSERT_TRUE(waitUntil([&] { return byObjectName(screen, u"reconnectBanner"_s) != nullptr; }));
+    refreshEvery(app, 60000);
+    QQuickItem *banner = byObjectName(screen, u"reconnectBanner"_s);
+    EXPECT_TRUE(byText(banner, u"Google Calendar disconnected"_s));
+    EXPECT_TRUE(byText(banner, u"Your authorization expired. Reconnect to keep your meetings synced."_s));
+    QQuickItem *now = byObjectName(screen, u"group:Now"_s);
+    ASSERT_TRUE(now) << "the meetings stay";
+    EXPECT_LT(banner->mapToScene({0, 0}).y(), now->mapToScene({0, 0}).y());
+    expectConnectPageFrom(app, button(banner, u"Reconnect"_s));
+    grab(app.window, u"HomeView-reconnect"_s);
+    service.control("POST", "/__dev/calendar", {{u"needsReauth"_s, false}});
+
+    // Connected, with nothing coming up: no groups and no offer to connect.
+    serveUpcoming({{u"success"_s, true}, {u"meetings"_s, QJsonArray()}});
+    refreshEvery(app, 50);
+    ASSERT_TRUE(waitUntil([&] { return app.delegate.calendarStore()->meetings().isEmpty(); }));
+    refreshEvery(app, 60000);
+    ASSERT_TRUE(waitUntil([&] { return !app.delegate.calendarStore()->isLoading(); }));
+    // No groups, no spinner, and no offer to connect: the calendar is connected.
+    EXPECT_EQ(std::tuple(groupNames(screen), byText(screen, u"No meetings today"_s) != nullptr,
+                  byObjectName(screen, u"calendarSpinner"_s), byObjectName(screen, u"notConnectedCard"_s),
+                  byObjectName(screen, u"reconnectBanner"_s)),
+        std::tuple(QStringList(), true, nullptr, nullptr, nullptr));
+
+    service.control("POST", "/__dev/calendar", {{u"connected"_s, false}});
+    refreshEvery(app, 50);
+    ASSERT_TRUE(waitUntil([&] { return byObjectName(screen, u"notConnectedCard"_s) != nullptr; }));
+    refreshEvery(app, 60000);
+    EXPECT_TRUE(byText(screen, u"No calendar connected"_s));
+    expectConnectPageFrom(app, button(screen, u"Connect Calendar"_s));
+    grab(app.window, u"HomeView-no-calendar"_s);
+}
+
+TEST_F(HomeScreen, GroupsKeepOrderSwitchesKeepPositionRefreshRunsOnlyWhileShownAndTheSidebarOpensNotesAndThemes)
 {
     AppWindow app;
     openHome(app);
@@ -155,61 +204,8 @@ TEST_F(HomeScreen, GroupsKeepTheirOrderAndSwitchesKeepTheUsersPositionThroughRel
     EXPECT_LT(vendor->mapToScene({0, 0}).y(), northwind->mapToScene({0, 0}).y()) << "the store's order within a group";
     EXPECT_TRUE(switchOf(rowOf(screen, u"Design critique (moved)"_s))) << "neither the refusal nor the reload moved it";
     EXPECT_EQ(requestsTo(preference).size(), 3) << "a reload sends nothing";
-}
 
-TEST_F(HomeScreen, CalendarStatesSpinnerReconnectBannerNoMeetingsAndNoCalendar)
-{
-    delay(u"/api/recall/upcoming-meetings"_s, 1500);
-    AppWindow app;
-    openWindow(app);
-    ASSERT_TRUE(waitUntil([&] { return byObjectName(app.root(), u"calendarSpinner"_s) != nullptr; }));
-    QQuickItem *screen = home(app);
-    EXPECT_EQ(std::pair(byObjectName(screen, u"notConnectedCard"_s) != nullptr, groupNames(screen)),
-        std::pair(false, QStringList()));
-    ASSERT_TRUE(waitUntil([&] { return rowOf(screen, u"Daily standup"_s) != nullptr; }));
-    EXPECT_FALSE(byObjectName(screen, u"calendarSpinner"_s));
-    delay(u"/api/recall/upcoming-meetings"_s, 0);
-
-    // An expired authorization shows the banner above the meetings, which stay.
-    service.control("POST", "/__dev/calendar", {{u"needsReauth"_s, true}});
-    refreshEvery(app, 50);
-    ASSERT_TRUE(waitUntil([&] { return byObjectName(screen, u"reconnectBanner"_s) != nullptr; }));
-    refreshEvery(app, 60000);
-    QQuickItem *banner = byObjectName(screen, u"reconnectBanner"_s);
-    EXPECT_TRUE(byText(banner, u"Google Calendar disconnected"_s));
-    EXPECT_TRUE(byText(banner, u"Your authorization expired. Reconnect to keep your meetings synced."_s));
-    QQuickItem *now = byObjectName(screen, u"group:Now"_s);
-    ASSERT_TRUE(now) << "the meetings stay";
-    EXPECT_LT(banner->mapToScene({0, 0}).y(), now->mapToScene({0, 0}).y());
-    expectConnectPageFrom(app, button(banner, u"Reconnect"_s));
-    grab(app.window, u"HomeView-reconnect"_s);
-    service.control("POST", "/__dev/calendar", {{u"needsReauth"_s, false}});
-
-    // Connected, with nothing coming up: no groups and no offer to connect.
-    serveUpcoming({{u"success"_s, true}, {u"meetings"_s, QJsonArray()}});
-    refreshEvery(app, 50);
-    ASSERT_TRUE(waitUntil([&] { return app.delegate.calendarStore()->meetings().isEmpty(); }));
-    refreshEvery(app, 60000);
-    ASSERT_TRUE(waitUntil([&] { return !app.delegate.calendarStore()->isLoading(); }));
-    // No groups, no spinner, and no offer to connect: the calendar is connected.
-    EXPECT_EQ(std::tuple(groupNames(screen), byText(screen, u"No meetings today"_s) != nullptr,
-                  byObjectName(screen, u"calendarSpinner"_s), byObjectName(screen, u"notConnectedCard"_s),
-                  byObjectName(screen, u"reconnectBanner"_s)),
-        std::tuple(QStringList(), true, nullptr, nullptr, nullptr));
-
-    service.control("POST", "/__dev/calendar", {{u"connected"_s, false}});
-    refreshEvery(app, 50);
-    ASSERT_TRUE(waitUntil([&] { return byObjectName(screen, u"notConnectedCard"_s) != nullptr; }));
-    refreshEvery(app, 60000);
-    EXPECT_TRUE(byText(screen, u"No calendar connected"_s));
-    expectConnectPageFrom(app, button(screen, u"Connect Calendar"_s));
-    grab(app.window, u"HomeView-no-calendar"_s);
-}
-
-TEST_F(HomeScreen, RefreshRunsOnlyWhileTheScreenIsShownAndTheSidebarOpensRequestedNotesAndSwitchesTheTheme)
-{
-    AppWindow app;
-    openHome(app);
+    // The same window goes on: refreshes, note requests and the theme switch.
     MeetingStore *meetings = app.delegate.meetingStore();
     ASSERT_TRUE(waitUntil([&] { return meetings->meetings().size() == 7; })) << "the main view loads the notes";
     EXPECT_EQ(requestsTo(u"/api/v2/meeting-notes"_s).size(), 1) << "once";

@@ -14,6 +14,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -35,8 +36,7 @@ bool onMainThread()
 QJsonArray metadataTracks(const QString &sessionDirectory)
 {
     QFile file(QDir(sessionDirectory).filePath(u"metadata.json"_s));
-    file.open(QIODevice::ReadOnly);
-    return QJsonDocument::fromJson(file.readAll()).object().value("tracks"_L1).toArray();
+    return QJsonDocument::fromJson(file.open(QIODevice::ReadOnly) ? file.readAll() : "")["tracks"_L1].toArray();
 }
 
 class AudioCaptureManagerTest : public ::testing::Test {
@@ -48,12 +48,7 @@ protected:
         SoundTools::pactl({ u"set-default-sink"_s, u"speakers"_s });
     }
 
-    AudioTrackWriter::Options writerOptions() const
-    {
-        AudioTrackWriter::Options options;
-        options.documentsDirectory = documents.path();
-        return options;
-    }
+    AudioTrackWriter::Options writerOptions() const { return AudioTrackWriter::Options{documents.path()}; }
 
     // The manager's lines without their prefix, leaving out the notes about system audio flowing.
     QStringList restartLines() const
@@ -73,12 +68,9 @@ protected:
     // The sources have delivered their first buffers into the writer.
     bool recording(bool withSystem = true) const
     {
-        return waitUntil(
-            [&] {
-                return log.containsPrefix(u"[AudioTrackWriter] Opened mic_track_000.caf"_s)
-                    && (!withSystem || log.containsPrefix(u"[AudioTrackWriter] Opened system_track_000.caf"_s));
-            },
-            10000);
+        const QString mic = u"[AudioTrackWriter] Opened mic_track_000.caf"_s;
+        const QString system = u"[AudioTrackWriter] Opened system_track_000.caf"_s;
+        return waitUntil([&] { return log.containsPrefix(mic) && (!withSystem || log.containsPrefix(system)); }, 10000);
     }
 
     static std::string joined(const QStringList &lines) { return lines.join(u'\n').toStdString(); }
@@ -124,14 +116,12 @@ TEST_F(AudioCaptureManagerTest, ARecordingYieldsBothUploadTracksHoldingExactlyWh
         5000));
     waitUntil([&] { return false; }, 300);
     const CaptureSessionResult result = await(manager.stopCapture());
-    EXPECT_FALSE(manager.isRunning());
-    EXPECT_FALSE(manager.sessionDirectory());
+    EXPECT_FALSE(manager.isRunning() || manager.sessionDirectory());
     EXPECT_EQ(int(SoundTools::sourceOutputIndices().size()), streamsBefore);
-
-    ASSERT_EQ(result.micURL, QDir(*session).filePath(u"upload_track.m4a"_s));
-    ASSERT_EQ(result.systemURL, QDir(*session).filePath(u"system_upload.m4a"_s));
+    ASSERT_EQ(std::pair(result.micURL, result.systemURL),
+              std::pair(std::optional(QDir(*session).filePath(u"upload_track.m4a"_s)),
+                        std::optional(QDir(*session).filePath(u"system_upload.m4a"_s))));
     const QJsonArray tracks = metadataTracks(*session);
-    ASSERT_EQ(tracks.size(), 2);
     const QString urls[] = { *result.micURL, *result.systemURL };
     const QString segments[] = { u"mic_track_000.caf"_s, u"system_track_000.caf"_s };
     for (int t = 0; t < 2; ++t) {
@@ -141,9 +131,7 @@ TEST_F(AudioCaptureManagerTest, ARecordingYieldsBothUploadTracksHoldingExactlyWh
         const auto segment = TestAudio::readSegment(QDir(*session).filePath(segments[t]));
         EXPECT_EQ(std::uint64_t(track.value("totalFrameCount"_L1).toInteger()), segment.frames());
         const TestAudio::TrackInfo info = TestAudio::probe(urls[t]);
-        EXPECT_EQ(info.codec, u"aac"_s);
-        EXPECT_EQ(info.sampleRate, 48000);
-        EXPECT_EQ(info.channels, t + 1);
+        EXPECT_EQ(std::tuple(info.codec, info.sampleRate, info.channels), std::tuple(u"aac"_s, 48000, t + 1));
         EXPECT_NEAR(info.durationSeconds, track.value("durationSeconds"_L1).toDouble(), 1024.0 / 48000);
         // Every frame of the tone is in the track once: nothing lost, nothing doubled.
         EXPECT_NEAR(TestAudio::loudSeconds(TestAudio::decodeMono(urls[t]), 48000), 2.0, 0.05);
@@ -189,21 +177,14 @@ TEST_F(AudioCaptureManagerTest, ANewDefaultDeviceRestartsCaptureOnceThenCoolsDow
         const QStringList lines = restartLines();
         const CaptureSessionResult result = await(manager.stopCapture());
 
-        EXPECT_EQ(joined(lines),
-            joined({
-                u"Hardware changed — stopping mic + system tap"_s,
-                u"Starting capture services after hardware settle"_s,
-                u"Mic produced buffers after restart"_s,
-                u"Restarted capture services; cooldown active for 5s"_s,
-                u"Ignoring hardware change during cooldown"_s,
-            }));
+        EXPECT_EQ(joined(lines), joined(u"Hardware changed — stopping mic + system tap|Starting capture services "
+                                        u"after hardware settle|Mic produced buffers after restart|Restarted capture "
+                                        u"services; cooldown active for 5s|Ignoring hardware change during "
+                                        u"cooldown"_s.split(u'|')));
         // The session went on in the same directory, the new device's 44.1 kHz in a segment of its own.
         ASSERT_TRUE(result.micURL && result.systemURL);
-        const QJsonArray tracks = metadataTracks(QFileInfo(*result.micURL).path());
-        ASSERT_EQ(tracks.size(), 2);
-        const QJsonArray files = tracks.at(c.track).toObject().value("files"_L1).toArray();
-        ASSERT_EQ(files.size(), 2);
-        EXPECT_EQ(files.at(1).toString(), c.secondSegment);
+        const QJsonArray files = metadataTracks(QFileInfo(*result.micURL).path())[c.track]["files"_L1].toArray();
+        EXPECT_EQ(files.size() == 2 ? files[1].toString() : QString(), c.secondSegment);
         EXPECT_EQ(TestAudio::readSegment(QFileInfo(*result.micURL).dir().filePath(c.secondSegment)).sampleRate, 44100);
         EXPECT_EQ(TestAudio::probe(c.track == 0 ? *result.micURL : *result.systemURL).sampleRate, 48000);
     }
@@ -238,15 +219,10 @@ TEST_F(AudioCaptureManagerTest, ASilentMicrophoneAfterARestartIsRetriedAloneOnce
         ASSERT_TRUE(logged(u"Restarted capture services; cooldown active for 5s"_s));
         const QStringList lines = restartLines();
         const CaptureSessionResult result = await(manager.stopCapture());
-        EXPECT_EQ(joined(lines),
-            joined({
-                u"Hardware changed — stopping mic + system tap"_s,
-                u"Starting capture services after hardware settle"_s,
-                u"Hardware restart already in progress"_s,
-                u"Mic silent after restart — retrying mic only"_s,
-                u"Mic-only retry: still silent"_s,
-                u"Restarted capture services; cooldown active for 5s"_s,
-            }));
+        EXPECT_EQ(joined(lines), joined(u"Hardware changed — stopping mic + system tap|Starting capture services "
+                                        u"after hardware settle|Hardware restart already in progress|Mic silent after "
+                                        u"restart — retrying mic only|Mic-only retry: still silent|Restarted capture "
+                                        u"services; cooldown active for 5s"_s.split(u'|')));
         // What the first microphone recorded is still the microphone track.
         EXPECT_TRUE(result.micURL && result.systemURL);
     }
@@ -359,15 +335,11 @@ TEST_F(AudioCaptureManagerTest, WithoutSystemOutputTheRecordingGoesOnMicOnly)
     EXPECT_EQ(log.count(prefix + u"Hardware changed — stopping mic + system tap"_s), 1);
 
     const CaptureSessionResult result = await(manager.stopCapture());
-    ASSERT_TRUE(result.micURL);
+    ASSERT_TRUE(result.micURL && !result.systemURL);
     EXPECT_TRUE(QFile::exists(*result.micURL));
-    EXPECT_FALSE(result.systemURL);
     EXPECT_FALSE(QFile::exists(QFileInfo(*result.micURL).dir().filePath(u"system_upload.m4a"_s)));
     const QStringList lines = log.lines();
-    const auto finalized = std::find_if(
-        lines.begin(), lines.end(), [](const QString &l) { return l.startsWith(u"[AudioTrackWriter] Finalized: "_s); });
-    const auto noSystem
-        = std::find(lines.begin(), lines.end(), prefix + u"No valid system segments, continuing mic-only"_s);
-    ASSERT_NE(noSystem, lines.end());
-    EXPECT_LT(finalized, noSystem);
+    const qsizetype finalized = lines.indexOf(QRegularExpression(u"^\\[AudioTrackWriter\\] Finalized: .*"_s));
+    const qsizetype noSystem = lines.indexOf(prefix + u"No valid system segments, continuing mic-only"_s);
+    EXPECT_TRUE(finalized >= 0 && finalized < noSystem) << joined(lines);
 }

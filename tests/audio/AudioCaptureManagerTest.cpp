@@ -48,7 +48,7 @@ protected:
         SoundTools::pactl({ u"set-default-sink"_s, u"speakers"_s });
     }
 
-    AudioTrackWriter::Options writerOptions() const { return AudioTrackWriter::Options{documents.path()}; }
+    AudioTrackWriter::Options writerOptions() const { return {documents.path(), {}, {}}; }
 
     // The manager's lines without their prefix, leaving out the notes about system audio flowing.
     QStringList restartLines() const

@@ -37,7 +37,7 @@ QJsonObject track(const QString &source, const QStringList &files, double rate, 
 
 class AudioTrackWriterTest : public ::testing::Test {
 protected:
-    AudioTrackWriter::Options options() const { return AudioTrackWriter::Options{documents.path()}; }
+    AudioTrackWriter::Options options() const { return {documents.path(), {}, {}}; }
 
     static QJsonObject readMetadata(const RecordingFinalizeResult &result)
     {
@@ -56,7 +56,7 @@ protected:
 
 }
 
-TEST_F(AudioTrackWriterTest, MicOnlySessionHasOneTrackAndNoSystemFile)
+TEST_F(AudioTrackWriterTest, MicOnlySessionHasOneTrackAndNoSystemFileAndNamesAreRetriedFiveTimes)
 {
     auto o = options();
     const QDateTime start(QDate(2025, 3, 14), QTime(9, 5, 7, 42));
@@ -86,6 +86,36 @@ TEST_F(AudioTrackWriterTest, MicOnlySessionHasOneTrackAndNoSystemFile)
                            {u"appVersion"_s, QString::fromUtf8(BuildConfig::appVersion)},
                            {u"tracks"_s, QJsonArray{track(u"mic"_s, {u"mic_track_000.caf"_s}, 48000, 1, 12288,
                                                           0.256)}}}));
+
+    // Session names: a taken one is retried with a new suffix, five times at most.
+    o = options();
+    const QDateTime second(QDate(2025, 1, 2), QTime(3, 4, 5, 6));
+    o.now = [second] { return second; };
+    QStringList suffixes = QStringList(4, u"AAAAAA"_s) << u"BBBBBB"_s;
+    o.nameSuffix = [&suffixes] { return suffixes.isEmpty() ? u"ZZZZZZ"_s : suffixes.takeFirst(); };
+    ASSERT_TRUE(QDir(documents.path()).mkpath(u"Echoquill Recordings/Session_2025-01-02_03-04-05-006_AAAAAA"_s));
+    AudioTrackWriter fifth(o);
+    EXPECT_EQ(QFileInfo(fifth.sessionDirectory()).fileName(), u"Session_2025-01-02_03-04-05-006_BBBBBB"_s);
+
+    suffixes = QStringList(5, u"AAAAAA"_s) << u"CCCCCC"_s;
+    try {
+        AudioTrackWriter sixth(o);
+        ADD_FAILURE() << "a sixth name was tried";
+    } catch (const FileError &error) {
+        EXPECT_EQ(error.code(), std::make_error_code(std::errc::file_exists));
+        EXPECT_TRUE(error.path().isEmpty());
+    }
+    EXPECT_EQ(suffixes, QStringList{u"CCCCCC"_s});
+
+    // With the real suffixes, two writers started in the same millisecond still get their own directories.
+    o.nameSuffix = nullptr;
+    AudioTrackWriter a(o), b(o);
+    EXPECT_NE(a.sessionDirectory(), b.sessionDirectory());
+    // Without a folder of its own, a writer records into the user's documents.
+    AudioTrackWriter plain;
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    EXPECT_EQ(QFileInfo(plain.sessionDirectory()).path(), QDir(documents).filePath(u"Echoquill Recordings"_s));
+    QDir(plain.sessionDirectory()).removeRecursively();
 }
 
 TEST_F(AudioTrackWriterTest, FormatChangesOpenNewSegmentsCountedTogetherAndDurationsFollowTheRate)
@@ -145,7 +175,7 @@ TEST_F(AudioTrackWriterTest, SegmentsHoldExactlyTheSamplesWritten)
     }
 }
 
-TEST_F(AudioTrackWriterTest, EmptyBuffersAreCollectedAndLeaveNoSystemSegment)
+TEST_F(AudioTrackWriterTest, EmptyOrUnopenableSegmentsAreCollectedAndRetriedUnderTheSameName)
 {
     AudioTrackWriter writer(options());
     writer.writeMic(buffer(Source::mic, format(48000, 2), 0));
@@ -170,36 +200,35 @@ TEST_F(AudioTrackWriterTest, EmptyBuffersAreCollectedAndLeaveNoSystemSegment)
     EXPECT_EQ(result.micSegmentURLs.size(), 1);
     EXPECT_EQ(tracksOf(result),
               QJsonArray{track(u"systemOutput"_s, {u"system_track_000.caf"_s}, 48000, 2, 512, 512 / 48000.0)});
-}
 
-TEST_F(AudioTrackWriterTest, SegmentThatCannotBeOpenedIsRetriedUnderTheSameName)
-{
-    AudioTrackWriter writer(options());
-    const QDir session(writer.sessionDirectory());
+    // A segment that cannot be opened is retried under the same name.
+    AudioTrackWriter retried(options());
+    const QDir session(retried.sessionDirectory());
     // A directory where the segment file should go makes the open fail, even for root.
     ASSERT_TRUE(session.mkdir(u"mic_track_000.caf"_s));
     const AudioFormat mono = format(48000, 1);
-    writer.writeMic(buffer(Source::mic, mono, 100));
-    writer.writeMic(buffer(Source::mic, mono, 100));
-    const QString errors = writer.writeErrors().join(u'\n'); // the same error twice
+    retried.writeMic(buffer(Source::mic, mono, 100));
+    retried.writeMic(buffer(Source::mic, mono, 100));
+    const QString errors = retried.writeErrors().join(u'\n'); // the same error twice
     EXPECT_TRUE(QRegularExpression(u"^(Could not open mic_track_000.caf: [^\n]+)\n\\1$"_s).match(errors).hasMatch());
-    EXPECT_TRUE(log.contains(u"[AudioTrackWriter] "_s + writer.writeErrors().value(0)));
-    EXPECT_TRUE(writer.micSegmentURLs().isEmpty() && writer.micFormat() == mono);
+    EXPECT_TRUE(log.contains(u"[AudioTrackWriter] "_s + retried.writeErrors().value(0)));
+    EXPECT_TRUE(retried.micSegmentURLs().isEmpty() && retried.micFormat() == mono);
 
     ASSERT_TRUE(session.rmdir(u"mic_track_000.caf"_s));
-    writer.writeMic(buffer(Source::mic, mono, 100));
-    EXPECT_EQ(std::pair(writer.micSegmentURLs(), writer.micFrameCount()),
-              std::pair(QStringList{in(writer, u"mic_track_000.caf"_s)}, std::uint64_t(100)));
+    retried.writeMic(buffer(Source::mic, mono, 100));
+    EXPECT_EQ(std::pair(retried.micSegmentURLs(), retried.micFrameCount()),
+              std::pair(QStringList{in(retried, u"mic_track_000.caf"_s)}, std::uint64_t(100)));
 
     // A system format change whose new segment cannot be opened leaves the format unknown.
-    writer.writeSystem(buffer(Source::systemOutput, format(48000, 2), 100));
+    retried.writeSystem(buffer(Source::systemOutput, format(48000, 2), 100));
     ASSERT_TRUE(session.mkdir(u"system_track_001.caf"_s));
-    writer.writeSystem(buffer(Source::systemOutput, format(44100, 2), 100));
-    EXPECT_TRUE(writer.writeErrors().last().startsWith(u"Could not open system_track_001.caf: "_s));
-    EXPECT_FALSE(writer.systemFormat());
-    EXPECT_EQ(tracksOf(writer.finalize())[1],
+    retried.writeSystem(buffer(Source::systemOutput, format(44100, 2), 100));
+    EXPECT_TRUE(retried.writeErrors().last().startsWith(u"Could not open system_track_001.caf: "_s));
+    EXPECT_FALSE(retried.systemFormat());
+    EXPECT_EQ(tracksOf(retried.finalize())[1],
               (QJsonObject{{u"source"_s, u"systemOutput"_s}, {u"files"_s, QJsonArray{u"system_track_000.caf"_s}}}));
 }
+
 
 TEST_F(AudioTrackWriterTest, WriteAndStorageFailures)
 {
@@ -230,10 +259,8 @@ TEST_F(AudioTrackWriterTest, WriteAndStorageFailures)
     EXPECT_EQ(writer.micSegmentURLs().size(), 1);
 
     // Documents below a plain file: the base folder cannot be made.
-    QFile blocker(QDir(documents.path()).filePath(u"plain"_s));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    EXPECT_THROW(AudioTrackWriter blocked(AudioTrackWriter::Options{blocker.fileName() + u"/Documents"_s}), FileError);
+    ASSERT_TRUE(QFile(documents.filePath(u"plain"_s)).open(QIODevice::WriteOnly));
+    EXPECT_THROW(AudioTrackWriter blocked({documents.filePath(u"plain/Documents"_s), {}, {}}), FileError);
 
     // The metadata cannot be written: finalize fails and the segments stay.
     AudioTrackWriter full(options());
@@ -248,35 +275,4 @@ TEST_F(AudioTrackWriterTest, WriteAndStorageFailures)
     EXPECT_EQ(TestAudio::readSegment(in(full, u"mic_track_000.caf"_s)).frames(), 100u);
 }
 
-TEST_F(AudioTrackWriterTest, SessionNameCollisionsAreRetriedFiveTimes)
-{
-    auto o = options();
-    const QDateTime start(QDate(2025, 1, 2), QTime(3, 4, 5, 6));
-    o.now = [start] { return start; };
-    QStringList suffixes = QStringList(4, u"AAAAAA"_s) << u"BBBBBB"_s;
-    o.nameSuffix = [&suffixes] { return suffixes.isEmpty() ? u"ZZZZZZ"_s : suffixes.takeFirst(); };
-    ASSERT_TRUE(QDir(documents.path()).mkpath(u"Echoquill Recordings/Session_2025-01-02_03-04-05-006_AAAAAA"_s));
-    AudioTrackWriter fifth(o);
-    EXPECT_EQ(QFileInfo(fifth.sessionDirectory()).fileName(), u"Session_2025-01-02_03-04-05-006_BBBBBB"_s);
-
-    suffixes = QStringList(5, u"AAAAAA"_s) << u"CCCCCC"_s;
-    try {
-        AudioTrackWriter writer(o);
-        ADD_FAILURE() << "a sixth name was tried";
-    } catch (const FileError &error) {
-        EXPECT_EQ(error.code(), std::make_error_code(std::errc::file_exists));
-        EXPECT_TRUE(error.path().isEmpty());
-    }
-    EXPECT_EQ(suffixes, QStringList{u"CCCCCC"_s});
-
-    // With the real suffixes, two writers started in the same millisecond still get their own directories.
-    o.nameSuffix = nullptr;
-    AudioTrackWriter a(o), b(o);
-    EXPECT_NE(a.sessionDirectory(), b.sessionDirectory());
-    // Without a folder of its own, a writer records into the user's documents.
-    AudioTrackWriter plain;
-    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    EXPECT_EQ(QFileInfo(plain.sessionDirectory()).path(), QDir(documents).filePath(u"Echoquill Recordings"_s));
-    QDir(plain.sessionDirectory()).removeRecursively();
-}
 

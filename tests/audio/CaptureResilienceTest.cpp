@@ -25,7 +25,7 @@ using namespace Qt::StringLiterals;
 static auto recorderIn(const QString &documents, CaptureTimings timings = {}, DiskLimits limits = {})
 {
     const auto makeManager = [=] {
-        auto manager = std::make_unique<AudioCaptureManager>(timings, AudioTrackWriter::Options{documents});
+        auto manager = std::make_unique<AudioCaptureManager>(timings, AudioTrackWriter::Options{documents, {}, {}});
         manager->setDiskLimits(limits);
         return manager;
     };

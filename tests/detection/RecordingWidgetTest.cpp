@@ -206,10 +206,8 @@ TEST_F(RecordingWidget, FloatsWithoutFocusClosesUntilAMeetingOffersItselfAndMove
     const QPoint from = onScreen(item(u"recordButton"_s));
     pointerTo(from, {u"mousedown"_s, u"1"_s});
     waitUntil([] { return false; }, 200);
-    for (int step = 0; step <= 4; ++step) {
-        pointerTo(from - QPoint(4, 0) + QPoint(-30, 25) * step);
-        waitUntil([] { return false; }, 50);
-    }
+    for (int step = 0; step <= 4; ++step)
+        pointerTo(from - QPoint(4, 0) + QPoint(-30, 25) * step), waitUntil([] { return false; }, 50);
     pointer({u"mouseup"_s, u"1"_s});
     ASSERT_TRUE(waitUntil([&] { return windows.geometry(id).topLeft() == panelAtStart.topLeft() + QPoint(-120, 100); }))
         << "at " << windows.geometry(id).x() << "," << windows.geometry(id).y();

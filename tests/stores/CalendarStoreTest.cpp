@@ -58,11 +58,6 @@ protected:
 
 TEST_F(CalendarStoreTest, StartsEmptyAndLoadsConvertedMeetingsInTheServicesOrder)
 {
-    EXPECT_TRUE(store.meetings().isEmpty());
-    EXPECT_FALSE(store.calendarConnected());
-    EXPECT_FALSE(store.calendarNeedsReauth());
-    EXPECT_FALSE(store.isLoading());
-
     QList<bool> loading;
     QObject::connect(&store, &CalendarStore::isLoadingChanged, [&] { loading << store.isLoading(); });
     await(store.load(u"user 7&x"_s));
@@ -72,7 +67,6 @@ TEST_F(CalendarStoreTest, StartsEmptyAndLoadsConvertedMeetingsInTheServicesOrder
     EXPECT_EQ(ids(), (QStringList { u"ev-1"_s, u"ev-2"_s })) << "declined meetings stay, nothing is sorted";
     EXPECT_EQ(store.meetings()[0].duration, u"30m"_s);
     EXPECT_EQ(store.meetings()[1].source, CalendarSource::outlook);
-    EXPECT_EQ(store.meetingList().size(), 2);
     EXPECT_EQ(store.meetingList()[1].value<UpcomingMeeting>(), store.meetings()[1]);
 
     const auto got = server.received();
@@ -95,9 +89,7 @@ TEST_F(CalendarStoreTest, ADisconnectedCalendarEmptiesTheListWithoutAskingForMee
     await(store.load(u"u1"_s));
     EXPECT_TRUE(store.meetings().isEmpty());
     EXPECT_EQ(changes, 1);
-    EXPECT_FALSE(store.calendarConnected());
-    EXPECT_FALSE(store.calendarNeedsReauth());
-    EXPECT_FALSE(store.isLoading());
+    EXPECT_FALSE(store.calendarConnected() || store.calendarNeedsReauth() || store.isLoading());
     EXPECT_EQ(paths(), std::vector<std::string> { statusPath });
 }
 
@@ -143,7 +135,6 @@ TEST_F(CalendarStoreTest, RejectedMeetingsRequestAsksForReauthorizationAndKeepsT
         await(store.load(u"u1"_s));
         EXPECT_FALSE(store.calendarNeedsReauth()) << "other failures leave the flag to the status reply";
         EXPECT_EQ(store.meetings(), before);
-        EXPECT_FALSE(store.isLoading());
     }
     EXPECT_FALSE(log.containsPrefix(u"[CalendarStore]"_s));
 
@@ -161,9 +152,7 @@ TEST_F(CalendarStoreTest, NoTokenOrNoUserSendsNothing)
 
     await(signedOut.load(u"u1"_s));
     await(store.load(QString()));
-    await(store.load(u""_s));
     EXPECT_EQ(notified, 0);
-    EXPECT_FALSE(store.isLoading());
     EXPECT_TRUE(server.received().empty());
 }
 

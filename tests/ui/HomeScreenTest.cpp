@@ -99,7 +99,7 @@ protected:
 
 }
 
-TEST_F(HomeScreen, GroupsKeepTheirOrderAndSwitchesKeepTheUsersPositionThroughReloads)
+TEST_F(HomeScreen, GroupsAndSwitchesKeepTheirOrderAndPositionThroughReloadsWhichRunOnlyWhileShown)
 {
     AppWindow app;
     openHome(app);
@@ -110,6 +110,7 @@ TEST_F(HomeScreen, GroupsKeepTheirOrderAndSwitchesKeepTheUsersPositionThroughRel
     EXPECT_TRUE(byText(screen, u"THIS WEEK"_s));
     EXPECT_FALSE(byText(screen, u"NOW"_s)) << "the live group has no header";
     EXPECT_TRUE(byText(screen, u"2 meetings today · Echoquill is listening"_s));
+    EXPECT_EQ(requestsTo(u"/api/recall/settings"_s).size(), 1) << "the bot settings load with the screen";
     QQuickItem *hero = rowOf(screen, u"Daily standup"_s);
     ASSERT_TRUE(QByteArray(hero->metaObject()->className()).startsWith("LiveHeroView"));
     EXPECT_TRUE(byText(hero, u"LIVE · JOINING NOW"_s));
@@ -169,6 +170,24 @@ TEST_F(HomeScreen, GroupsKeepTheirOrderAndSwitchesKeepTheUsersPositionThroughRel
     EXPECT_LT(vendor->mapToScene({0, 0}).y(), northwind->mapToScene({0, 0}).y()) << "the store's order within a group";
     EXPECT_TRUE(switchOf(rowOf(screen, u"Design critique (moved)"_s))) << "neither the refusal nor the reload moved it";
     EXPECT_EQ(requestsTo(preference).size(), 3) << "a reload sends nothing";
+
+    // Loading back to back, then left: the model goes, its last load ends, and no other starts.
+    QPointer<QObject> model = screen->property("home").value<QObject *>();
+    ASSERT_TRUE(model);
+    refreshEvery(app, 1);
+    click(app.window, byText(app.root(), u"Actions"_s));
+    ASSERT_TRUE(waitUntil([&] { return model.isNull(); }));
+    ASSERT_TRUE(waitUntil([&] { return !app.delegate.calendarStore()->isLoading(); }));
+    const int afterLeaving = calendarLoads();
+    for (int load = 2; load <= 4; ++load) {
+        click(app.window, byObjectName(app.root(), u"refreshButton"_s));
+        ASSERT_TRUE(waitUntil([&] { return requestsTo(u"/api/v2/action-items"_s).size() == load; }));
+    }
+    EXPECT_EQ(calendarLoads(), afterLeaving) << "no load once the screen is gone";
+
+    click(app.window, byText(app.root(), u"Home"_s));
+    waitForLoads(app, afterLeaving, 1);
+    EXPECT_EQ(requestsTo(u"/api/recall/settings"_s).size(), 2) << "each return is a fresh first load";
 }
 
 TEST_F(HomeScreen, CalendarStatesSpinnerReconnectBannerNoMeetingsAndNoCalendar)
@@ -218,33 +237,6 @@ TEST_F(HomeScreen, CalendarStatesSpinnerReconnectBannerNoMeetingsAndNoCalendar)
     EXPECT_TRUE(byText(screen, u"No calendar connected"_s));
     expectConnectPageFrom(app, button(screen, u"Connect Calendar"_s));
     grab(app.window, u"HomeView-no-calendar"_s);
-}
-
-TEST_F(HomeScreen, RefreshRunsOnlyWhileTheScreenIsShown)
-{
-    AppWindow app;
-    openHome(app);
-    EXPECT_EQ(requestsTo(u"/api/recall/settings"_s).size(), 1) << "the bot settings load with the screen";
-    refreshEvery(app, 150);
-    waitForLoads(app, calendarLoads(), 2);
-
-    // Loading back to back, then left: the model goes, its last load ends, and no other starts.
-    QPointer<QObject> model = home(app)->property("home").value<QObject *>();
-    ASSERT_TRUE(model);
-    refreshEvery(app, 1);
-    click(app.window, byText(app.root(), u"Actions"_s));
-    ASSERT_TRUE(waitUntil([&] { return model.isNull(); }));
-    ASSERT_TRUE(waitUntil([&] { return !app.delegate.calendarStore()->isLoading(); }));
-    const int afterLeaving = calendarLoads();
-    for (int load = 2; load <= 4; ++load) {
-        click(app.window, byObjectName(app.root(), u"refreshButton"_s));
-        ASSERT_TRUE(waitUntil([&] { return requestsTo(u"/api/v2/action-items"_s).size() == load; }));
-    }
-    EXPECT_EQ(calendarLoads(), afterLeaving) << "no load once the screen is gone";
-
-    click(app.window, byText(app.root(), u"Home"_s));
-    waitForLoads(app, afterLeaving, 1);
-    EXPECT_EQ(requestsTo(u"/api/recall/settings"_s).size(), 2) << "each return is a fresh first load";
 }
 
 #include "HomeScreenTest.moc"

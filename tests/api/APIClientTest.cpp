@@ -50,20 +50,6 @@ protected:
 
 }
 
-TEST_F(APIClientTest, GetCarriesJsonContentTypeAndBearerOnlyWithToken)
-{
-    EXPECT_EQ(await(client.get<Echo>(server.url(u"/echo"_s), u"tok-1"_s)).value, u"ok"_s);
-    EXPECT_EQ(await(client.get<Echo>(server.url(u"/echo"_s), std::nullopt)).value, u"ok"_s);
-
-    const auto got = server.received();
-    ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(got[0].method, "GET");
-    EXPECT_EQ(got[0].header("Content-Type"), "application/json");
-    EXPECT_EQ(got[0].header("Authorization"), "Bearer tok-1");
-    EXPECT_EQ(got[1].header("Content-Type"), "application/json");
-    EXPECT_FALSE(got[1].hasHeader("Authorization")) << "no empty Bearer without a token";
-}
-
 TEST_F(APIClientTest, ErrorStatusesAreLoggedWithTruncatedBodiesAndMapped)
 {
     Log::Capture log;
@@ -128,12 +114,14 @@ TEST_F(APIClientTest, TransportFailuresAreWrappedExceptForPostWithoutResponse)
     }
 }
 
-TEST_F(APIClientTest, BodiesLeaveAbsentOptionalsOutAndPostWithoutResponseMapsStatuses)
+TEST_F(APIClientTest, RequestsAreJsonWithABearerOnlyWithATokenAndBodiesLeaveAbsentOptionalsOut)
 {
     server.server().Post("/otp", [](const httplib::Request& req, httplib::Response& res) {
         res.status = req.body.find("bad") != std::string::npos ? 401 : 204;
     });
 
+    EXPECT_EQ(await(client.get<Echo>(server.url(u"/echo"_s), u"tok-1"_s)).value, u"ok"_s);
+    EXPECT_EQ(await(client.get<Echo>(server.url(u"/echo"_s), std::nullopt)).value, u"ok"_s);
     EXPECT_EQ(
         await(client.post<Echo>(server.url(u"/echo"_s), Body { u"a@b.c"_s, u"123456"_s }, u"t"_s)).value, u"posted"_s);
     await(client.postWithoutResponse(server.url(u"/otp"_s), Body { u"a@b.c"_s, {} }, std::nullopt));
@@ -145,10 +133,14 @@ TEST_F(APIClientTest, BodiesLeaveAbsentOptionalsOutAndPostWithoutResponseMapsSta
     EXPECT_TRUE(log.lines().isEmpty()) << "postWithoutResponse prints nothing";
 
     const auto got = server.received();
-    ASSERT_EQ(got.size(), 3u);
-    EXPECT_EQ(got[0].body, R"({"email":"a@b.c","otpCode":"123456"})");
-    EXPECT_EQ(got[1].body, R"({"email":"a@b.c"})");
-    EXPECT_FALSE(got[1].hasHeader("Authorization"));
+    ASSERT_EQ(got.size(), 5u);
+    for (const auto& r : got)
+        EXPECT_EQ(r.header("Content-Type"), "application/json") << r.method << " " << r.path;
+    EXPECT_EQ(got[0].header("Authorization"), "Bearer tok-1");
+    EXPECT_FALSE(got[1].hasHeader("Authorization")) << "no empty Bearer without a token";
+    EXPECT_EQ(got[2].body, R"({"email":"a@b.c","otpCode":"123456"})");
+    EXPECT_EQ(got[3].body, R"({"email":"a@b.c"})");
+    EXPECT_FALSE(got[3].hasHeader("Authorization"));
 }
 
 TEST(Endpoints, OriginChecksAndQueryValuesArriveIntact)

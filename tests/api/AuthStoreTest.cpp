@@ -81,27 +81,6 @@ TEST_F(AuthStoreTest, AFailedUserLoadRightAfterAVerifiedCodeLeavesSignedOut)
     }
 }
 
-TEST_F(AuthStoreTest, FailedSignInsShowTheirDescriptionAndStoreNothing)
-{
-    SessionServer server;
-    server.setVerifyReply("500500", { 500, "{}" });
-    struct Case {
-        const char* code;
-        QString error;
-    };
-    for (const Case& c :
-        { Case { "111111", u"Session expired, please sign in again"_s }, Case { "500500", u"Server error (500)"_s } }) {
-        SCOPED_TRACE(c.code);
-        AuthStore store;
-        store.verifyOTP(u"ann@example.com"_s, QString::fromLatin1(c.code));
-        ASSERT_TRUE(waitUntil([&] { return !store.isLoading(); }));
-        EXPECT_EQ(store.error(), c.error);
-        EXPECT_FALSE(store.currentUser());
-        EXPECT_EQ(KeychainService::loadToken(), std::nullopt);
-    }
-    EXPECT_TRUE(server.userRequestTokens().empty());
-}
-
 TEST_F(AuthStoreTest, ARestoreStillWaitingWhenTheUserSignsOutIsDropped)
 {
     SessionServer server;

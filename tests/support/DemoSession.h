@@ -14,9 +14,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-// An account signed in against the local service (the demo account unless a
-// test signs in another), so the real client window opens on it: the fixture
-// of the screen tests.
+// The demo account signed in against the local service, so the real client
+// window opens on it: the fixture of the screen tests.
 class DemoSession : public KeyringTest {
 protected:
     void SetUp() override
@@ -25,7 +24,9 @@ protected:
         DateText::setLocale("en_US");
         ASSERT_TRUE(service.isRunning());
         Endpoints::setServiceOrigin(service.origin());
-        signInAs(DevServerProcess::demoEmail);
+        token = service.signIn();
+        ASSERT_FALSE(token.isEmpty());
+        KeychainService::saveToken(token);
     }
     void TearDown() override
     {
@@ -33,13 +34,6 @@ protected:
         KeyringTest::TearDown();
     }
 
-    // Stores a token of `email`'s account, as a past sign-in would have.
-    void signInAs(const QString &email)
-    {
-        token = service.signIn(email);
-        ASSERT_FALSE(token.isEmpty());
-        KeychainService::saveToken(token);
-    }
     // The service's log of requests to `path` ("*" at the end for a prefix).
     QJsonArray requestsTo(const QString &path) { return service.control("GET", "/__dev/requests?path=" + path.toStdString()).toArray(); }
     // The JSON bodies of those requests, in order.

@@ -44,6 +44,7 @@ QJsonObject tokenRequest(const std::string& pathname)
 }
 
 const std::string uploadTokenPath = "/api/desktop/meeting-notes/upload-token";
+constexpr std::size_t blobCap = std::size_t(3) << 20;
 
 // One request and the status it must get; upload-token requests are signed with x-auth-token.
 struct Expect {
@@ -53,7 +54,11 @@ struct Expect {
 
 class DevServerTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { s_server = std::make_unique<DevServerProcess>(); }
+    static void SetUpTestSuite()
+    {
+        s_server
+            = std::make_unique<DevServerProcess>(QStringList { u"--blob-limit-bytes"_s, QString::number(blobCap) });
+    }
     static void TearDownTestSuite() { s_server.reset(); }
 
     void SetUp() override
@@ -249,36 +254,27 @@ TEST_F(DevServerTest, OnlyRecordingsUuidPathnamesAndTheBlobClientsRequestShapeAr
     EXPECT_FALSE(clientToken("recordings/" + uuid + ".caf", token).isEmpty());
 }
 
-TEST(DevServerLimits, BlobsUpToTheCapAreStoredWholeAndLargerOnesRefused)
+TEST_F(DevServerTest, BlobsUpToTheCapAreStoredWholeAndLargerOnesRefused)
 {
-    constexpr std::size_t cap = std::size_t(3) << 20;
-    DevServerProcess server({ u"--blob-limit-bytes"_s, QString::number(cap) });
-    ASSERT_TRUE(server.isRunning());
-    const QString token = server.signIn();
-    auto cli = server.client();
-    auto headers = [&](const std::string& pathname, std::size_t declared) {
-        const QString granted = jsonOf(cli.Post(uploadTokenPath, bearer(token, "x-auth-token"),
-            json(tokenRequest(pathname)), "application/json"))[u"clientToken"_s]
-                                    .toString();
-        return httplib::Headers { { "Authorization", "Bearer " + granted.toStdString() },
-            { "x-content-length", std::to_string(declared) } };
-    };
-    const std::string full(cap, 'x'), fits = newPathname(), tooBig = newPathname();
-    EXPECT_EQ(cli.Put("/blob/" + fits, headers(fits, cap), full, "audio/mp4")->status, 200);
-    EXPECT_EQ(cli.Get("/blob/" + fits)->body.size(), cap);
+    const std::string full(blobCap, 'x'), fits = newPathname(), tooBig = newPathname();
+    EXPECT_EQ(put(fits, clientToken(fits, token), QByteArray::fromStdString(full)), 200);
+    EXPECT_EQ(client().Get("/blob/" + fits)->body.size(), blobCap);
     // Over the cap: refused whether the declared size says so or only the body does (sent chunked, without a length).
-    EXPECT_EQ(cli.Put("/blob/" + tooBig, headers(tooBig, cap + 1), "abcd", "audio/mp4")->status, 413);
-    auto actual = cli.Put(
-        "/blob/" + tooBig, headers(tooBig, 4),
+    const QString granted = clientToken(tooBig, token);
+    EXPECT_EQ(put(tooBig, granted, "abcd", std::to_string(blobCap + 1)), 413);
+    httplib::Headers headers = bearer(granted);
+    headers.emplace("x-content-length", "4");
+    auto actual = client().Put(
+        "/blob/" + tooBig, headers,
         [&](std::size_t offset, httplib::DataSink& sink) {
-            if (offset > cap)
+            if (offset > blobCap)
                 sink.done();
-            return offset > cap || sink.write(full.data(), std::min<std::size_t>(64 * 1024, cap + 1 - offset));
+            return offset > blobCap || sink.write(full.data(), std::min<std::size_t>(64 * 1024, blobCap + 1 - offset));
         },
         "audio/mp4");
     ASSERT_TRUE(actual);
     EXPECT_EQ(actual->status, 413);
-    EXPECT_EQ(cli.Get("/blob/" + tooBig)->status, 404);
+    EXPECT_EQ(client().Get("/blob/" + tooBig)->status, 404);
 }
 
 TEST_F(DevServerTest, NotifiedRecordingBecomesANoteOnceProcessedForItsAccountOnly)

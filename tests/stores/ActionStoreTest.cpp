@@ -187,36 +187,7 @@ TEST_F(ActionStoreTest, AFailedToggleRollsBackTheItemFoundAgainAfterAReload)
     EXPECT_EQ(doneFlags(), (QStringList { u"42_b2=done"_s, u"42_a1=open"_s }));
 }
 
-TEST_F(ActionStoreTest, TheScreenModelChangesOneRowPerToggle)
-{
-    list(200, listOf({ item(1, "old", dayAt(40)), item(2, "now", dayAt(0)), item(3, "yday", dayAt(1)) }));
-    await(store.load());
-    ActionItemsModel& model = *store.sections();
-    ASSERT_EQ(model.rowCount(), 3);
-    const auto cell = [&](int row, int role) { return model.data(model.index(row), role); };
-    EXPECT_EQ(cell(0, ActionItemsModel::IdentityRole).toString(), u"2_now"_s);
-    EXPECT_EQ(cell(0, ActionItemsModel::SectionRole).toString(), u"Today"_s);
-    EXPECT_EQ(cell(1, ActionItemsModel::SectionRole).toString(), u"Yesterday"_s);
-    EXPECT_EQ(cell(2, ActionItemsModel::SectionRole).toString(), DateText::mediumDate(dayAt(40)));
-    EXPECT_EQ(model.roleNames().value(ActionItemsModel::DoneRole), "done");
-
-    int resets = 0;
-    QList<int> changedRows;
-    QObject::connect(&model, &QAbstractItemModel::modelReset, [&] { ++resets; });
-    QObject::connect(&model, &QAbstractItemModel::dataChanged, [&](const QModelIndex& from, const QModelIndex& to) {
-        for (int r = from.row(); r <= to.row(); ++r)
-            changedRows << r;
-    });
-    await(store.toggle(store.items()[2]));
-    EXPECT_EQ(changedRows, QList<int> { 1 });
-    EXPECT_TRUE(cell(1, ActionItemsModel::DoneRole).toBool());
-    await(store.load());
-    EXPECT_EQ(resets, 1) << "the service's list differs from the toggled one";
-    await(store.load());
-    EXPECT_EQ(resets, 1) << "an unchanged list is not rebuilt";
-}
-
-TEST_F(ActionStoreTest, SectionsAreTodayYesterdayThenDaysNewestFirst)
+TEST_F(ActionStoreTest, SectionsAreTodayYesterdayThenDaysNewestFirstAndAToggleChangesOneRow)
 {
     const auto at = [](int y, int m, int d) { return QDateTime(QDate(y, m, d), QTime(17, 0), Qt::UTC); };
     list(200,
@@ -228,6 +199,30 @@ TEST_F(ActionStoreTest, SectionsAreTodayYesterdayThenDaysNewestFirst)
         (QStringList { u"Today:t1,t2"_s, u"Yesterday:y"_s, DateText::mediumDate(dayAt(-3)) + u":ahead"_s,
             u"Oct 1, 2025:oct1"_s, u"Sep 30, 2025:sep30"_s, u"Mar 3, 2025:mar3"_s, u"Feb 28, 2025:feb28"_s,
             u"Dec 1, 2024:dec1"_s }));
+
+    // The screen's model has the same rows in the same order, and a toggle changes only its own row.
+    ActionItemsModel& model = *store.sections();
+    ASSERT_EQ(model.rowCount(), 9);
+    const auto cell = [&](int row, int role) { return model.data(model.index(row), role); };
+    EXPECT_EQ(cell(0, ActionItemsModel::IdentityRole).toString(), u"5_t1"_s);
+    EXPECT_EQ(cell(1, ActionItemsModel::SectionRole).toString(), u"Today"_s);
+    EXPECT_EQ(cell(2, ActionItemsModel::SectionRole).toString(), u"Yesterday"_s);
+    EXPECT_EQ(cell(8, ActionItemsModel::SectionRole).toString(), u"Dec 1, 2024"_s);
+    EXPECT_EQ(model.roleNames().value(ActionItemsModel::DoneRole), "done");
+    int resets = 0;
+    QList<int> changedRows;
+    QObject::connect(&model, &QAbstractItemModel::modelReset, [&] { ++resets; });
+    QObject::connect(&model, &QAbstractItemModel::dataChanged, [&](const QModelIndex& from, const QModelIndex& to) {
+        for (int r = from.row(); r <= to.row(); ++r)
+            changedRows << r;
+    });
+    await(store.toggle(store.items()[2]));
+    EXPECT_EQ(changedRows, QList<int> { 2 });
+    EXPECT_TRUE(cell(2, ActionItemsModel::DoneRole).toBool());
+    await(store.load());
+    EXPECT_EQ(resets, 1) << "the service's list differs from the toggled one";
+    await(store.load());
+    EXPECT_EQ(resets, 1) << "an unchanged list is not rebuilt";
 
     list(200, listOf({}));
     await(store.load());

@@ -1,7 +1,6 @@
 #include "CalendarStore.h"
 #include "DateText.h"
 
-#include <QMetaProperty>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -136,14 +135,4 @@ TEST_F(CalendarConversionTest, FieldsAreCopiedAndAMissingIdIsFresh)
 
     EXPECT_THROW(Json::decode<APIMeeting>(R"({"startTime": "2025-03-05T14:30:00Z"})"), Json::DecodingError)
         << "the title is required";
-}
-
-TEST_F(CalendarConversionTest, ScreensReadTheRowAsAGadget)
-{
-    const UpcomingMeeting m = convert(u"\"platform\": \"Teams\", \"durationMinutes\": 45"_s);
-    const QMetaObject& meta = UpcomingMeeting::staticMetaObject;
-    const auto read = [&](const char* name) { return meta.property(meta.indexOfProperty(name)).readOnGadget(&m); };
-    EXPECT_EQ(read("source").toString(), u"outlook"_s);
-    EXPECT_EQ(read("duration").toString(), u"45m"_s);
-    EXPECT_EQ(read("meetingUrl").toString(), u""_s);
 }

@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <mutex>
-
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 
@@ -23,23 +21,16 @@ std::string row(qint64 id, const QDateTime& created, const char* source = "deskt
         .toStdString();
 }
 
+const std::string listPath = "/api/v2/meeting-notes";
+const std::string itemPath = R"(/api/v2/meeting-notes/(\d+)/action-items/(.+))";
+
 class MeetingStoreTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        auto& s = server.server();
-        s.Get("/api/v2/meeting-notes", [this](const httplib::Request&, httplib::Response& res) {
-            std::lock_guard lock(mutex);
-            if (listStatus != 200) {
-                res.status = listStatus;
-                return;
-            }
-            std::string body = R"({"success": true, "data": [)";
-            for (size_t i = 0; i < rows.size(); ++i)
-                body += (i ? "," : "") + rows[i];
-            res.set_content(body + "]}", "application/json");
-        });
-        s.Get(R"(/api/v2/meeting-notes/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
+        setRows({});
+        server.reply("PATCH", itemPath, 200, R"({"success": true})");
+        server.server().Get(R"(/api/v2/meeting-notes/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
             if (req.matches[1] == "99") {
                 res.status = 500;
                 return;
@@ -50,27 +41,20 @@ protected:
                 {"who": "C", "what": "Ship v2? Ask legal / #3 & 50%", "done": false}]}})",
                 "application/json");
         });
-        s.Patch(R"(/api/v2/meeting-notes/(\d+)/action-items/(.+))",
-            [this](const httplib::Request&, httplib::Response& res) {
-                res.status = patchStatus;
-                res.set_content(R"({"success": true})", "application/json");
-            });
         server.start();
         Endpoints::setServiceOrigin(server.origin());
     }
     void TearDown() override { APIClient::shared().network().clearConnectionCache(); }
 
-    void setRows(std::vector<std::string> r)
+    void setRows(const std::vector<std::string>& rows)
     {
-        std::lock_guard lock(mutex);
-        rows = std::move(r);
+        std::string body = R"({"success": true, "data": [)";
+        for (size_t i = 0; i < rows.size(); ++i)
+            body += (i ? "," : "") + rows[i];
+        server.reply("GET", listPath, 200, body + "]}");
     }
 
     TestServer server;
-    std::mutex mutex;
-    std::vector<std::string> rows;
-    int listStatus = 200;
-    int patchStatus = 200;
     MeetingStore::Timings fast { 30ms, 30ms, 30ms, 3 };
     MeetingStore store { [] { return std::optional<QString>(u"tok"_s); }, fast };
 };
@@ -92,7 +76,7 @@ TEST_F(MeetingStoreTest, ListLoadsNewestFirstAndAFailureKeepsThePreviousList)
     EXPECT_EQ(groups[0].label, u"Today"_s);
     EXPECT_EQ(groups[1].label, u"Yesterday"_s);
 
-    listStatus = 500;
+    server.reply("GET", listPath, 500);
     log.clear();
     await(store.loadMeetings());
     EXPECT_EQ(store.meetings().size(), 3);
@@ -134,7 +118,7 @@ TEST_F(MeetingStoreTest, DetailLoadsOnceWithTheNotesSourceAndTogglesRevertOnFail
     EXPECT_EQ(got[0].path, "/api/v2/meeting-notes/12/action-items/Ship v2? Ask legal / #3 & 50%");
     EXPECT_EQ(got[0].query, "source=desktop");
 
-    patchStatus = 500;
+    server.reply("PATCH", itemPath, 500);
     bool sawOptimistic = false;
     QObject::connect(&store, &MeetingStore::meetingDetailChanged,
         [&] { sawOptimistic |= store.meetingDetail()->actionItems[1].done; });

@@ -2,18 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <QDataStream>
+#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QUrlQuery>
 #include <QUuid>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <chrono>
+#include <array>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -41,6 +39,21 @@ QJsonObject tokenRequest(const std::string& pathname)
         { u"payload"_s,
             QJsonObject { { u"pathname"_s, QString::fromStdString(pathname) }, { u"callbackUrl"_s, u""_s },
                 { u"multipart"_s, false }, { u"clientPayload"_s, QJsonValue() } } } };
+}
+
+// One second of silent mono 16-bit PCM at 8 kHz, as a WAV file.
+QByteArray secondOfSilence()
+{
+    QByteArray wav;
+    QDataStream out(&wav, QIODevice::WriteOnly);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out.writeRawData("RIFF", 4);
+    out << quint32(36 + 16000);
+    out.writeRawData("WAVEfmt ", 8);
+    out << quint32(16) << quint16(1) << quint16(1) << quint32(8000) << quint32(16000) << quint16(2) << quint16(16);
+    out.writeRawData("data", 4);
+    out << quint32(16000);
+    return wav + QByteArray(16000, '\0');
 }
 
 const std::string uploadTokenPath = "/api/desktop/meeting-notes/upload-token";
@@ -186,19 +199,15 @@ TEST_F(DevServerTest, OneTimeCodeSignsInOnceMakesAccountsAndIsVoidAfterFiveWrong
     EXPECT_EQ(user[u"email"_s].toString(), u"jane.doe@example.com"_s);
     EXPECT_EQ(user[u"name"_s].toString(), u"Jane Doe"_s);
 
-    struct Case {
-        int wrongTries;
-        qint64 secondsLater;
-        int expected;
-    };
-    for (const auto& c : { Case { 4, 0, 200 }, Case { 5, 0, 401 }, Case { 0, 599, 200 }, Case { 0, 601, 401 } }) {
+    for (const auto& [wrongTries, secondsLater, expected] : { std::array { 4, 0, 200 }, std::array { 5, 0, 401 },
+             std::array { 0, 599, 200 }, std::array { 0, 601, 401 } }) {
         server().reset();
         const QString fresh = requestCode(DevServerProcess::demoEmail);
-        for (int i = 0; i < c.wrongTries; ++i)
+        for (int i = 0; i < wrongTries; ++i)
             EXPECT_EQ(verify(DevServerProcess::demoEmail, wrongFor(fresh))->status, 401);
-        server().control("POST", "/__dev/clock", { { u"advanceSeconds"_s, c.secondsLater } });
-        EXPECT_EQ(verify(DevServerProcess::demoEmail, fresh)->status, c.expected)
-            << c.wrongTries << " wrong tries, " << c.secondsLater << " s later";
+        server().control("POST", "/__dev/clock", { { u"advanceSeconds"_s, secondsLater } });
+        EXPECT_EQ(verify(DevServerProcess::demoEmail, fresh)->status, expected)
+            << wrongTries << " tries, " << secondsLater;
     }
     EXPECT_EQ(verify(DevServerProcess::demoEmail, requestCode(DevServerProcess::demoEmail))->status, 200)
         << "a fresh request replaces a void code";
@@ -279,7 +288,7 @@ TEST_F(DevServerTest, BlobsUpToTheCapAreStoredWholeAndLargerOnesRefused)
 
 TEST_F(DevServerTest, NotifiedRecordingBecomesANoteOnceProcessedForItsAccountOnly)
 {
-    const QString mic = upload("not audio", token);
+    const QString mic = upload(secondOfSilence(), token);
     const QString stranger = server().signIn(u"someone@else.test"_s);
     const QString strangers = upload("not audio", stranger);
     const QString name = u"upload_track.m4a"_s;
@@ -295,21 +304,24 @@ TEST_F(DevServerTest, NotifiedRecordingBecomesANoteOnceProcessedForItsAccountOnl
     refused.push_back({ "POST", notify, json({ { u"blob_url"_s, strangers }, { u"file_name"_s, name } }), 403 });
     expectAll(refused);
 
-    auto accepted = client().Post(
-        notify, bearer(token), json({ { u"blob_url"_s, mic }, { u"file_name"_s, name } }), "application/json");
-    ASSERT_EQ(accepted->status, 200) << accepted->body;
-    const qint64 id = jsonOf(accepted)[u"noteId"_s].toInteger();
-    ASSERT_GT(id, 0);
-    EXPECT_FALSE(listed(notes(token), id)) << "not listed while processing";
-    const std::string detailPath = "/api/v2/meeting-notes/" + std::to_string(id) + "?source=desktop";
-    EXPECT_EQ(get(detailPath, token)[u"data"_s][u"status"_s].toString(), u"processing"_s);
-
-    EXPECT_EQ(server().control("POST", "/__dev/process")[u"finished"_s].toArray(), QJsonArray { id });
-    const QJsonObject first = notes(token).first().toObject();
-    EXPECT_EQ(first[u"id"_s].toInteger(), id) << "the newest note comes first";
-    EXPECT_FALSE(first.contains(u"duration"_s)) << "a track that is not audio has no length";
-    EXPECT_FALSE(listed(notes(stranger), id));
-    EXPECT_EQ(client().Get("/api/v2/meeting-notes/" + std::to_string(id), bearer(stranger))->status, 404);
+    // A track that is not audio has no length; the newest note comes first.
+    for (const auto& [track, length] :
+        { std::pair { upload("not audio", token), QString() }, std::pair { mic, u"1 sec"_s } }) {
+        auto accepted = client().Post(
+            notify, bearer(token), json({ { u"blob_url"_s, track }, { u"file_name"_s, name } }), "application/json");
+        ASSERT_EQ(accepted->status, 200) << accepted->body;
+        const qint64 id = jsonOf(accepted)[u"noteId"_s].toInteger();
+        ASSERT_GT(id, 0);
+        EXPECT_FALSE(listed(notes(token), id)) << "not listed while processing";
+        const std::string detailPath = "/api/v2/meeting-notes/" + std::to_string(id) + "?source=desktop";
+        EXPECT_EQ(get(detailPath, token)[u"data"_s][u"status"_s].toString(), u"processing"_s);
+        EXPECT_EQ(server().control("POST", "/__dev/process")[u"finished"_s].toArray(), QJsonArray { id });
+        const QJsonObject first = notes(token).first().toObject();
+        EXPECT_EQ(first[u"id"_s].toInteger(), id);
+        EXPECT_EQ(first[u"duration"_s].toString(), length);
+        EXPECT_FALSE(listed(notes(stranger), id));
+        EXPECT_EQ(client().Get("/api/v2/meeting-notes/" + std::to_string(id), bearer(stranger))->status, 404);
+    }
 }
 
 TEST_F(DevServerTest, ItemsAreFoundByIdOrTextAndUnknownItemsAndMeetingsAreRefused)
@@ -401,7 +413,7 @@ TEST_F(DevServerTest, SignInPageEndsAtTheAppAddressWithAToken)
     EXPECT_EQ(refused->body.find("<script>"), std::string::npos) << "what was typed comes back escaped";
 }
 
-TEST_F(DevServerTest, ControlsInjectFailuresAndLatencyAndLogRequests)
+TEST_F(DevServerTest, ControlsInjectFailuresAndResetForgetsThem)
 {
     auto cli = client();
     int status = 0;
@@ -436,24 +448,8 @@ TEST_F(DevServerTest, ControlsInjectFailuresAndLatencyAndLogRequests)
     EXPECT_EQ(large->get_header_value("Content-Type"), "text/html");
     EXPECT_FALSE(large->has_header("Content-Encoding"));
 
-    server().control("DELETE", "/__dev/requests");
-    client().Post("/api/desktop/auth/otp", "{\"email\":\"x@y.test\",\"step\":\"request\"}", "application/json");
-    client().Get("/api/recall/upcoming-meetings?tarnwick_user_id=demo-user&limit=20", bearer(token));
-    const QJsonArray log = server().control("GET", "/__dev/requests").toArray();
-    ASSERT_EQ(log.size(), 2) << "control calls are not logged";
-    EXPECT_EQ(log[0][u"method"_s].toString(), u"POST"_s);
-    EXPECT_EQ(log[0][u"body"_s].toString(), u"{\"email\":\"x@y.test\",\"step\":\"request\"}"_s);
-    EXPECT_EQ(log[1][u"path"_s].toString(), u"/api/recall/upcoming-meetings"_s);
-    EXPECT_EQ(log[1][u"params"_s][u"limit"_s].toString(), u"20"_s);
-    EXPECT_EQ(log[1][u"headers"_s][u"authorization"_s].toString(), u"Bearer "_s + token);
-    EXPECT_EQ(log[1][u"status"_s].toInt(), 200);
-    EXPECT_EQ(server().control("GET", "/__dev/requests?path=/api/desktop/*").toArray().size(), 1);
-
-    server().control("POST", "/__dev/latency", { { u"ms"_s, 400 }, { u"path"_s, u"/api/recall/settings"_s } });
-    const auto started = std::chrono::steady_clock::now();
-    expectAll({ { "GET", "/api/recall/settings", "", 200 } });
-    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(400));
-
+    // Reset empties the request log (the screen tests read it), drops the faults and forgets codes.
+    client().Post("/api/desktop/auth/otp", R"({"email":"x@y.test","step":"request"})", "application/json");
     server().reset();
     EXPECT_TRUE(server().control("GET", "/__dev/requests").toArray().isEmpty());
     EXPECT_TRUE(server().control("GET", "/__dev/faults")[u"faults"_s].toArray().isEmpty());
@@ -483,16 +479,11 @@ TEST_F(DevServerTest, BadInputIsAnsweredAndNeverEndsTheProcess)
     }
 
     // Not HTTP at all, then a connection dropped halfway through a body.
-    for (const std::string& raw : { std::string("\x16\x03\x01garbage\r\n\r\n"),
-             std::string("PUT /blob/x HTTP/1.1\r\nContent-Length: 100000\r\n\r\nabc") }) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(quint16(server().port()));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        ASSERT_EQ(::send(fd, raw.data(), raw.size(), MSG_NOSIGNAL), ssize_t(raw.size()));
-        ::close(fd);
+    for (const QByteArray& raw : { QByteArray("\x16\x03\x01garbage\r\n\r\n"),
+             QByteArray("PUT /blob/x HTTP/1.1\r\nContent-Length: 100000\r\n\r\nabc") }) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, quint16(server().port()));
+        ASSERT_TRUE(socket.waitForConnected() && socket.write(raw) == raw.size() && socket.waitForBytesWritten());
     }
     EXPECT_EQ(cli.Get("/api/desktop/me", bearer(token))->status, 200);
 }

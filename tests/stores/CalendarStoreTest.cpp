@@ -56,36 +56,46 @@ protected:
 
 }
 
-TEST_F(CalendarStoreTest, LoadsConvertedMeetingsInTheServicesOrder)
+TEST_F(CalendarStoreTest, LoadsConvertedMeetingsInTheServicesOrderAndAnnouncesOnlyChanges)
 {
-    await(store.load(u"user 7&x"_s));
+    CalendarStore signedOut([] { return std::optional<QString>(); });
+    int loading = 0, changes = 0;
+    for (CalendarStore* s : { &signedOut, &store })
+        QObject::connect(s, &CalendarStore::isLoadingChanged, [&] { ++loading; });
+    QObject::connect(&store, &CalendarStore::meetingsChanged, [&] { ++changes; });
+    await(signedOut.load(u"u1"_s));
+    await(store.load(QString()));
+    EXPECT_EQ(loading + changes, 0) << "no token or no user sends nothing";
+    EXPECT_TRUE(server.received().empty());
 
+    await(store.load(u"user 7&x"_s));
     EXPECT_TRUE(store.calendarConnected());
     EXPECT_EQ(ids(), (QStringList { u"ev-1"_s, u"ev-2"_s })) << "declined meetings stay, nothing is sorted";
     EXPECT_EQ(store.meetings()[0].duration, u"30m"_s);
     EXPECT_EQ(store.meetings()[1].source, CalendarSource::outlook);
     EXPECT_EQ(store.meetingList()[1].value<UpcomingMeeting>(), store.meetings()[1]);
-
     const auto got = server.received();
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0].path, statusPath);
     EXPECT_EQ(got[1].target, meetingsPath + "?tarnwick_user_id=user%207%26x&limit=20");
     for (const auto& r : got)
         EXPECT_EQ(r.header("Authorization"), "Bearer tok");
-}
-
-TEST_F(CalendarStoreTest, ADisconnectedCalendarEmptiesTheListWithoutAskingForMeetings)
-{
     await(store.load(u"u1"_s));
-    ASSERT_EQ(store.meetings().size(), 2);
-    server.clearReceived();
+    EXPECT_EQ(changes, 1) << "an unchanged list is not announced";
 
+    meetings(200, R"({"meetings": [{"title": "Ad hoc"}]})");
+    await(store.load(u"u1"_s));
+    const QString first = store.meetings()[0].id;
+    await(store.load(u"u1"_s));
+    EXPECT_NE(store.meetings()[0].id, first) << "a meeting without id is new each time";
+    EXPECT_EQ(changes, 3);
+
+    // A disconnected calendar empties the list without asking for meetings.
     status(200, R"({"connected": false})");
-    int changes = 0;
-    QObject::connect(&store, &CalendarStore::meetingsChanged, [&] { ++changes; });
+    server.clearReceived();
     await(store.load(u"u1"_s));
     EXPECT_TRUE(store.meetings().isEmpty());
-    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(changes, 4);
     EXPECT_FALSE(store.calendarConnected() || store.calendarNeedsReauth() || store.isLoading());
     EXPECT_EQ(paths(), std::vector<std::string> { statusPath });
 }
@@ -138,33 +148,4 @@ TEST_F(CalendarStoreTest, RejectedMeetingsRequestAsksForReauthorizationAndKeepsT
     meetings(200, R"({"success": true})");
     await(store.load(u"u1"_s));
     EXPECT_TRUE(store.meetings().isEmpty()) << "a reply without meetings means none";
-}
-
-TEST_F(CalendarStoreTest, NoTokenOrNoUserSendsNothing)
-{
-    CalendarStore signedOut([] { return std::optional<QString>(); });
-    int notified = 0;
-    for (CalendarStore* s : { &signedOut, &store })
-        QObject::connect(s, &CalendarStore::isLoadingChanged, [&] { ++notified; });
-
-    await(signedOut.load(u"u1"_s));
-    await(store.load(QString()));
-    EXPECT_EQ(notified, 0);
-    EXPECT_TRUE(server.received().empty());
-}
-
-TEST_F(CalendarStoreTest, AnUnchangedListIsNotAnnouncedButAnIdlessMeetingIsNewEachTime)
-{
-    int changes = 0;
-    QObject::connect(&store, &CalendarStore::meetingsChanged, [&] { ++changes; });
-    await(store.load(u"u1"_s));
-    await(store.load(u"u1"_s));
-    EXPECT_EQ(changes, 1);
-
-    meetings(200, R"({"meetings": [{"title": "Ad hoc"}]})");
-    await(store.load(u"u1"_s));
-    const QString first = store.meetings()[0].id;
-    await(store.load(u"u1"_s));
-    EXPECT_NE(store.meetings()[0].id, first);
-    EXPECT_EQ(changes, 3);
 }

@@ -101,22 +101,18 @@ TEST_F(MeetingStoreTest, DetailLoadsOnceWithTheNotesSourceAndTogglesRevertOnFail
     ASSERT_TRUE(store.meetingDetail());
     EXPECT_EQ(store.meetingDetail()->id, 12);
 
-    server.clearReceived();
-    await(store.toggleActionItem(12, u"Send notes"_s, true));
-    EXPECT_TRUE(store.meetingDetail()->actionItems[0].done) << "an item without id is found by its text";
-    got = server.received();
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].path, "/api/v2/meeting-notes/12/action-items/Send notes");
-    EXPECT_EQ(got[0].body, R"({"done":true})");
-
-    // A text with a question mark, a slash, a hash and a percent sign stays one path segment.
-    server.clearReceived();
-    await(store.toggleActionItem(12, u"Ship v2? Ask legal / #3 & 50%"_s, true));
-    EXPECT_TRUE(store.meetingDetail()->actionItems[2].done);
-    got = server.received();
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].path, "/api/v2/meeting-notes/12/action-items/Ship v2? Ask legal / #3 & 50%");
-    EXPECT_EQ(got[0].query, "source=desktop");
+    // An item without id is found by its text, which stays one path segment whatever it holds.
+    for (const auto& [text, row] :
+        { std::pair { u"Send notes"_s, 0 }, std::pair { u"Ship v2? Ask legal / #3 & 50%"_s, 2 } }) {
+        server.clearReceived();
+        await(store.toggleActionItem(12, text, true));
+        EXPECT_TRUE(store.meetingDetail()->actionItems[row].done);
+        got = server.received();
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(got[0].path, "/api/v2/meeting-notes/12/action-items/" + text.toStdString());
+        EXPECT_EQ(got[0].query, "source=desktop");
+        EXPECT_EQ(got[0].body, R"({"done":true})");
+    }
 
     server.reply("PATCH", itemPath, 500);
     bool sawOptimistic = false;
@@ -126,6 +122,14 @@ TEST_F(MeetingStoreTest, DetailLoadsOnceWithTheNotesSourceAndTogglesRevertOnFail
     EXPECT_TRUE(sawOptimistic);
     EXPECT_FALSE(store.meetingDetail()->actionItems[1].done) << "a failed update is rolled back";
     EXPECT_FALSE(store.error());
+
+    // A failed detail load shows its error over the previous note until the next list load.
+    await(store.loadDetail(99));
+    EXPECT_EQ(store.error(), u"Server error (500)"_s);
+    EXPECT_EQ(store.meetingDetail()->id, 12);
+    EXPECT_FALSE(store.isLoadingDetail());
+    await(store.loadMeetings());
+    EXPECT_EQ(store.error(), std::nullopt);
 }
 
 TEST_F(MeetingStoreTest, FollowUpWalksTheStagesAndFindsTheNoteById)
@@ -165,18 +169,6 @@ TEST_F(MeetingStoreTest, FollowUpGivesUpAfterTheLastPollAndNeverRecreatesARemove
     store.updatePendingUpload(byDate, UploadStatus::processing(std::nullopt));
     EXPECT_TRUE(waitUntil([&] { return store.pendingUpload(byDate)->status == UploadStatus::done(); }));
     EXPECT_EQ(store.pendingUploads().size(), 1) << "a removed record came back";
-}
-
-TEST_F(MeetingStoreTest, AFailedDetailLoadShowsTheErrorOverThePreviousNoteUntilTheNextListLoad)
-{
-    await(store.loadDetail(12));
-    await(store.loadDetail(99));
-    EXPECT_EQ(store.error(), u"Server error (500)"_s);
-    ASSERT_TRUE(store.meetingDetail());
-    EXPECT_EQ(store.meetingDetail()->id, 12);
-    EXPECT_FALSE(store.isLoadingDetail());
-    await(store.loadMeetings());
-    EXPECT_EQ(store.error(), std::nullopt);
 }
 
 TEST_F(MeetingStoreTest, AFailedUploadStartsNoFollowUp)

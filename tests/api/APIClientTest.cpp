@@ -52,25 +52,26 @@ protected:
 
 TEST_F(APIClientTest, ErrorStatusesAreLoggedWithTruncatedBodiesAndMapped)
 {
-    Log::Capture log;
-
-    nextBody = "expired";
-    EQAPIError e = apiError([&] { await(client.get<Echo>(server.url(u"/status/401"_s), u"t"_s)); });
-    EXPECT_TRUE(e.is(EQAPIError::Unauthorized));
-    EXPECT_EQ(e.description(), u"Session expired, please sign in again"_s);
-    EXPECT_EQ(log.lines().value(0), u"[APIClient] HTTP 401 from /status/401: expired"_s);
-
-    nextBody = std::string(1500, 'a') + std::string(500, 'b');
-    e = apiError([&] { await(client.get<Echo>(server.url(u"/status/500"_s), u"t"_s)); });
-    EXPECT_TRUE(e.is(EQAPIError::HttpError));
-    EXPECT_EQ(e.status(), 500);
-    EXPECT_EQ(e.description(), u"Server error (500)"_s);
-    EXPECT_EQ(log.lines().value(1), u"[APIClient] HTTP 500 from /status/500: "_s + QString(500, u'a'));
-
-    nextBody = std::string(36, 'x') + "\xff";
-    e = apiError([&] { await(client.get<Echo>(server.url(u"/status/503"_s), u"t"_s)); });
-    EXPECT_EQ(e.status(), 503);
-    EXPECT_EQ(log.lines().value(2), u"[APIClient] HTTP 503 from /status/503: <binary 37B>"_s);
+    const struct {
+        int status;
+        std::string body;
+        QString description, logged;
+    } cases[] = {
+        { 401, "expired", u"Session expired, please sign in again"_s, u"expired"_s },
+        { 500, std::string(1500, 'a') + std::string(500, 'b'), u"Server error (500)"_s, QString(500, u'a') },
+        { 503, std::string(36, 'x') + "\xff", u"Server error (503)"_s, u"<binary 37B>"_s },
+    };
+    for (const auto& c : cases) {
+        Log::Capture log;
+        nextBody = c.body;
+        const QString path = u"/status/%1"_s.arg(c.status);
+        const EQAPIError e = apiError([&] { await(client.get<Echo>(server.url(path), u"t"_s)); });
+        EXPECT_EQ(e.description(), c.description);
+        EXPECT_EQ(e.kind(), c.status == 401 ? EQAPIError::Unauthorized : EQAPIError::HttpError);
+        if (e.is(EQAPIError::HttpError))
+            EXPECT_EQ(e.status(), c.status);
+        EXPECT_EQ(log.lines(), QStringList { u"[APIClient] HTTP %1 from %2: "_s.arg(c.status).arg(path) + c.logged });
+    }
 }
 
 TEST_F(APIClientTest, UndecodableRepliesAreDecodingErrorsWithTheDecodeLine)

@@ -1,11 +1,14 @@
 // libsecret first: its headers use "signals" as a name, which Qt defines as a macro.
 #include <libsecret/secret.h>
 
+#include "AuthStore.h"
+#include "Await.h"
 #include "ChildProcess.h"
 #include "KeychainService.h"
 #include "KeyringTest.h"
 #include "Log.h"
 #include "QtPrinters.h"
+#include "SessionServer.h"
 
 #include <QTemporaryDir>
 
@@ -98,6 +101,8 @@ TEST_F(KeychainServiceTest, OneItemHoldsTheLastTokenAndAnythingElseLoadsAsAbsent
 TEST(KeychainWithoutSecretService, LoadIsAbsentAndSaveFailsWithTheStoresCode)
 {
     if (ChildProcess::isChild()) {
+        const int expected = qEnvironmentVariableIntValue("EXPECTED_STATUS");
+        const QString failure = u"Keychain save failed (OSStatus %1)"_s.arg(expected);
         Log::Capture log;
         EXPECT_EQ(KeychainService::loadToken(), std::nullopt);
         KeychainService::deleteToken();
@@ -106,12 +111,20 @@ TEST(KeychainWithoutSecretService, LoadIsAbsentAndSaveFailsWithTheStoresCode)
             ADD_FAILURE() << "saveToken succeeded without a Secret Service";
         } catch (const KeychainError& e) {
             EXPECT_EQ(e.kind(), KeychainError::SaveFailed);
-            const int expected = qEnvironmentVariableIntValue("EXPECTED_STATUS");
             EXPECT_EQ(e.status(), expected);
-            EXPECT_EQ(e.description(), u"Keychain save failed (OSStatus %1)"_s.arg(expected));
+            EXPECT_EQ(e.description(), failure);
             EXPECT_EQ(
                 log.lines(), QStringList { u"[KeychainService] saveToken failed — OSStatus: %1"_s.arg(expected) });
         }
+        // A verified code whose token cannot be stored is the sign-in's error, and no user is asked for.
+        SessionServer server;
+        server.setVerifyReply("482913", { 200, R"({"token":"fresh"})" });
+        AuthStore store;
+        store.verifyOTP(u"ann@example.com"_s, u"482913"_s);
+        ASSERT_TRUE(waitUntil([&] { return !store.isLoading(); }));
+        EXPECT_EQ(store.error(), failure);
+        EXPECT_FALSE(store.currentUser());
+        EXPECT_TRUE(server.userRequestTokens().empty());
         return;
     }
 

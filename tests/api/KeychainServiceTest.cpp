@@ -21,15 +21,9 @@ namespace {
 // The item as any Secret Service client sees it: found by the two attributes.
 const SecretSchema* itemSchema()
 {
-    static const SecretSchema s = [] {
-        SecretSchema built {};
-        built.name = "org.example.AnyClient";
-        built.flags = SECRET_SCHEMA_DONT_MATCH_NAME;
-        built.attributes[0] = { "service", SECRET_SCHEMA_ATTRIBUTE_STRING };
-        built.attributes[1] = { "account", SECRET_SCHEMA_ATTRIBUTE_STRING };
-        return built;
-    }();
-    return &s;
+    static SecretSchema* const schema = secret_schema_new("org.example.AnyClient", SECRET_SCHEMA_DONT_MATCH_NAME,
+        "service", SECRET_SCHEMA_ATTRIBUTE_STRING, "account", SECRET_SCHEMA_ATTRIBUTE_STRING, nullptr);
+    return schema;
 }
 
 // The secrets of every matching item, read straight from the store.

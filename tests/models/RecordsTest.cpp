@@ -53,17 +53,6 @@ const char* detailWith(const char* extra)
 }
 }
 
-TEST(ActionListItem, ReadsSnakeCaseKeysAndExact64BitIds)
-{
-    const auto i = Json::decode<ActionListItem>(R"({"id": "a2", "meeting_id": 9007199254740993,
-        "meeting_source": "zoom", "meeting_title": "Retro", "meeting_date": "2024-05-01T11:30:00+02:00", "who": "Bo",
-        "what": "Book room", "due": "Friday", "done": true, "unknown": [1, 2]})");
-    EXPECT_EQ(i.meetingId, 9007199254740993);
-    EXPECT_EQ(
-        QStringList({ i.meetingSource, i.meetingTitle, *i.due }), QStringList({ u"zoom"_s, u"Retro"_s, u"Friday"_s }));
-    EXPECT_EQ(i.meetingDate, QDateTime(QDate(2024, 5, 1), QTime(9, 30), Qt::UTC));
-}
-
 TEST(AccountRecords, RequiredFieldsTypesAndDatesAreEnforced)
 {
     using Items = QList<ActionListItem>;

@@ -6,6 +6,8 @@
 #include "Log.h"
 #include "TestServer.h"
 
+#include <QRegularExpression>
+
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
@@ -15,6 +17,15 @@ namespace {
 const char* twoMeetings = R"({"success": true, "meetings": [
     {"calendarEventId": "ev-1", "title": "Planning", "startTime": "2030-01-01T15:00:00Z", "durationMinutes": 30},
     {"calendar_event_id": "ev-2", "title": "Declined review", "declined": true, "platform": "Microsoft Teams"}]})";
+
+// Wednesday, March 5, 2025, 10:00 AM in New York.
+const QDateTime now(QDate(2025, 3, 5), QTime(15, 0), Qt::UTC);
+
+UpcomingMeeting convert(const QString& fields, const QDateTime& at = now)
+{
+    const QString json = u"{\"title\": \"Sync\""_s + (fields.isEmpty() ? u""_s : u", "_s + fields) + u'}';
+    return CalendarStore::convert(Json::decode<APIMeeting>(json.toUtf8()), at);
+}
 
 const std::string statusPath = "/api/recall/calendar/status";
 const std::string meetingsPath = "/api/recall/upcoming-meetings";
@@ -148,4 +159,110 @@ TEST_F(CalendarStoreTest, RejectedMeetingsRequestAsksForReauthorizationAndKeepsT
     meetings(200, R"({"success": true})");
     await(store.load(u"u1"_s));
     EXPECT_TRUE(store.meetings().isEmpty()) << "a reply without meetings means none";
+}
+
+TEST_F(CalendarStoreTest, GroupTimeAndDurationFollowTheStartInTheUsersDayAndZone)
+{
+    // `now` is 10 AM in New York and already midnight of March 6 in Tokyo.
+    const struct {
+        const char* zone;
+        QString fields;
+        QString group, time;
+    } cases[] = {
+        { "America/New_York", u"\"startTime\": \"2025-03-05T14:30:00.123Z\""_s, u"Today"_s, u"9:30 AM"_s },
+        { "America/New_York", u"\"startTime\": \"2025-03-05T16:30:00+01:00\""_s, u"Today"_s, u"10:30 AM"_s },
+        { "America/New_York", u"\"start_time\": \"2025-03-06T03:30:00Z\""_s, u"Today"_s, u"10:30 PM"_s },
+        { "America/New_York", u"\"startTime\": \"2025-03-05\""_s, u"Today"_s, u""_s },
+        { "America/New_York", u"\"startTime\": null"_s, u"Today"_s, u""_s },
+        { "America/New_York", u"\"startTime\": \"2025-03-06T10:00:00Z\""_s, u"Tomorrow"_s, u"5:00 AM"_s },
+        { "America/New_York", u"\"startTime\": \"2025-03-08T19:00:00Z\""_s, u"This week"_s, u"Sat · 2:00 PM"_s },
+        { "America/New_York", u"\"startTime\": \"2025-03-04T19:00:00Z\""_s, u"This week"_s, u"Tue · 2:00 PM"_s },
+        { "America/New_York", u"\"startTime\": \"2025-03-06T19:00:00Z\", \"isLive\": true"_s, u"Now"_s, u"2:00 PM"_s },
+        { "America/New_York", u"\"isLive\": true"_s, u"Now"_s, u""_s },
+        { "America/New_York", u"\"startTime\": \"2025-03-04T19:00:00Z\", \"isLive\": false"_s, u"This week"_s,
+            u"Tue · 2:00 PM"_s },
+        { "Asia/Tokyo", u"\"startTime\": \"2025-03-05T14:30:00Z\""_s, u"This week"_s, u"Wed · 11:30 PM"_s },
+        { "Asia/Tokyo", u"\"startTime\": \"2025-03-06T10:00:00Z\""_s, u"Today"_s, u"7:00 PM"_s },
+    };
+    for (const auto& c : cases) {
+        DateText::setTimeZone(c.zone);
+        const UpcomingMeeting m = convert(c.fields);
+        EXPECT_EQ(m.group, c.group) << c.zone << " " << c.fields.toStdString();
+        EXPECT_EQ(m.time, c.time) << c.zone << " " << c.fields.toStdString();
+    }
+
+    const std::pair<QString, QString> durations[] = { { u""_s, u""_s }, { u"\"durationMinutes\": 0"_s, u""_s },
+        { u"\"durationMinutes\": -30"_s, u""_s }, { u"\"durationMinutes\": 59"_s, u"59m"_s },
+        { u"\"durationMinutes\": 60"_s, u"1h"_s }, { u"\"durationMinutes\": 61"_s, u"1h 1m"_s },
+        { u"\"duration_minutes\": 120"_s, u"2h"_s }, { u"\"durationMinutes\": 605"_s, u"10h 5m"_s } };
+    for (const auto& [fields, text] : durations)
+        EXPECT_EQ(convert(fields).duration, text) << fields.toStdString();
+}
+
+TEST_F(CalendarStoreTest, LocationAndSourceComeFromThePlatform)
+{
+    const struct {
+        QString fields;
+        QString location;
+        CalendarSource source;
+    } cases[] = {
+        { u"\"platformLabel\": \"Team call\", \"platform\": \"Zoom\", \"meetingUrl\": \"https://zoom.us/j/1\""_s,
+            u"Team call"_s, CalendarSource::gWork },
+        { u"\"platformLabel\": \"\", \"platform\": \"Zoom\""_s, u""_s, CalendarSource::gWork },
+        { u"\"platform\": \"Google Meet\", \"meetingUrl\": \"https://meet.google.com/x\""_s, u"Google Meet"_s,
+            CalendarSource::gWork },
+        { u"\"meeting_url\": \"https://meet.google.com/x\""_s, u"https://meet.google.com/x"_s, CalendarSource::gWork },
+        { u""_s, u"Video call"_s, CalendarSource::gWork },
+        { u"\"platform\": \"Microsoft Teams\""_s, u"Microsoft Teams"_s, CalendarSource::outlook },
+        { u"\"platform\": \"MICROSOFT teams\""_s, u"MICROSOFT teams"_s, CalendarSource::outlook },
+        { u"\"platform\": \"Teams\""_s, u"Teams"_s, CalendarSource::outlook },
+        { u"\"platform\": \"Teams Live\""_s, u"Teams Live"_s, CalendarSource::gWork },
+        { u"\"platformLabel\": \"Teams\", \"platform\": \"zoom\""_s, u"Teams"_s, CalendarSource::gWork },
+    };
+    for (const auto& c : cases) {
+        const UpcomingMeeting m = convert(c.fields);
+        EXPECT_EQ(m.location, c.location) << c.fields.toStdString();
+        EXPECT_EQ(m.source, c.source) << c.fields.toStdString();
+    }
+}
+
+TEST_F(CalendarStoreTest, PeopleAreNamesOrElseAddresses)
+{
+    const UpcomingMeeting m
+        = convert(uR"("attendees": [{"name": "Ann", "email": "ann@x.org"}, {"name": "", "email": "bo@x.org"},
+        {"name": null, "email": null}, {}, {"email": "cy@x.org"}, {"name": "Dee"}], "attendeeCount": 9)"_s);
+    EXPECT_EQ(m.people, (QStringList { u"Ann"_s, u"bo@x.org"_s, u"cy@x.org"_s, u"Dee"_s }));
+    EXPECT_TRUE(convert(u""_s).people.isEmpty());
+    EXPECT_TRUE(convert(u"\"attendees\": []"_s).people.isEmpty());
+}
+
+TEST_F(CalendarStoreTest, BotIsTheUsersChoiceBeforeTheSchedule)
+{
+    const std::pair<QString, bool> cases[]
+        = { { u""_s, false }, { u"\"botEnabled\": false, \"botScheduled\": true"_s, false },
+              { u"\"botEnabled\": null, \"bot_scheduled\": true"_s, true },
+              { u"\"botEnabled\": true, \"botScheduled\": false"_s, true } };
+    for (const auto& [fields, bot] : cases)
+        EXPECT_EQ(convert(fields).bot, bot) << fields.toStdString();
+}
+
+TEST_F(CalendarStoreTest, FieldsAreCopiedAndAMissingIdIsFresh)
+{
+    const UpcomingMeeting m = convert(uR"("calendar_event_id": "ev-1", "startTime": "2025-03-05T16:30:00+01:00",
+        "endTime": "whenever", "meetingUrl": "https://meet.google.com/x", "isLive": true, "declined": true)"_s);
+    // The start is the service's own text, not a reformatted date.
+    EXPECT_EQ(QStringList({ m.id, m.title, m.meetingUrl.value_or(u"-"_s), m.startTime.value_or(u"-"_s),
+                  m.endTime.value_or(u"-"_s) }),
+        QStringList(
+            { u"ev-1"_s, u"Sync"_s, u"https://meet.google.com/x"_s, u"2025-03-05T16:30:00+01:00"_s, u"whenever"_s }));
+    EXPECT_TRUE(m.live && m.declined && !m.snippet);
+
+    const UpcomingMeeting bare = convert(u""_s);
+    EXPECT_FALSE(bare.meetingUrl || bare.startTime || bare.endTime || bare.live || bare.declined);
+    static const QRegularExpression upperUuid(u"^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"_s);
+    EXPECT_TRUE(upperUuid.match(bare.id).hasMatch()) << bare.id.toStdString();
+    EXPECT_NE(convert(u""_s).id, bare.id);
+
+    EXPECT_THROW(Json::decode<APIMeeting>(R"({"startTime": "2025-03-05T14:30:00Z"})"), Json::DecodingError)
+        << "the title is required";
 }

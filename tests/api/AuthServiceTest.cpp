@@ -38,8 +38,10 @@ TEST(AuthService, CodeRequestAndVerifyCarryExactlyTheirFieldsAndNoBearerAndFailA
     EXPECT_EQ(jsonBody(got[1]),
         (QJsonObject {
             { "email"_L1, u"  Ann@Example.COM"_s }, { "step"_L1, u"verify"_s }, { "otpCode"_L1, u"482913"_s } }));
-    for (const auto& r : got)
+    for (const auto& r : got) {
+        EXPECT_EQ(r.header("Content-Type"), "application/json");
         EXPECT_FALSE(r.hasHeader("Authorization"));
+    }
 
     // Rejected codes and broken replies surface as the client's errors.
     server.setVerifyReply("500500", { 500, "{}" });
@@ -50,8 +52,13 @@ TEST(AuthService, CodeRequestAndVerifyCarryExactlyTheirFieldsAndNoBearerAndFailA
     EXPECT_TRUE(apiError([&] { await(auth.verifyOTP(u"a@b.c"_s, u"000000"_s)); }).is(EQAPIError::DecodingError))
         << "a reply without token is a decoding error";
 
-    server.setCodeRequestStatus(429);
-    EXPECT_EQ(apiError([&] { await(auth.requestOTP(u"a@b.c"_s)); }).description(), u"Server error (429)"_s);
+    Log::Capture log;
+    for (const auto& [status, text] :
+        { std::pair { 429, u"Server error (429)"_s }, std::pair { 401, u"Session expired, please sign in again"_s } }) {
+        server.setCodeRequestStatus(status);
+        EXPECT_EQ(apiError([&] { await(auth.requestOTP(u"a@b.c"_s)); }).description(), text);
+    }
+    EXPECT_FALSE(log.containsPrefix(u"[APIClient]"_s)) << "a failed code request is not logged by the client";
 }
 
 TEST(AuthService, CodeRequestPassesTransportFailuresThroughWhileVerifyWrapsThem)

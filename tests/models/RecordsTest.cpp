@@ -99,11 +99,9 @@ TEST(Records, DetailDecodingRules)
     const auto d
         = Json::decode<MeetingNoteDetail>(detailWith(R"(, "actionItems": [{"who": "Bo", "what": "Write", "done": false},
         {"id": "x1", "who": "Cy", "what": "Test", "due": "Fri", "done": true}], "properties": {"speakers": 2, "duration_seconds": 61})"));
-    EXPECT_EQ(d.actionItems.size(), 2);
-    EXPECT_EQ(d.actionItems[0].key(), u"Write"_s) << "an item without id is keyed by its text";
-    EXPECT_EQ(d.actionItems[1].key(), u"x1"_s);
-    EXPECT_FALSE(d.topics[0].bullets) << "null bullets are absent";
-    EXPECT_FALSE(d.topics[1].bullets) << "missing bullets are absent";
+    ASSERT_EQ(d.actionItems.size(), 2);
+    EXPECT_EQ(d.actionItems[0].key() + u' ' + d.actionItems[1].key(), u"Write x1"_s) << "without id, keyed by text";
+    EXPECT_TRUE(!d.topics[0].bullets && !d.topics[1].bullets) << "null or missing bullets are absent";
     EXPECT_EQ(d.topics[2].bullets, QStringList()) << "empty bullets stay empty, not absent";
     EXPECT_EQ(d.properties->durationSeconds, 61);
 
@@ -115,14 +113,10 @@ TEST(Records, DetailDecodingRules)
 
 TEST(Records, PendingUploadDisplayName)
 {
-    const std::pair<QString, QString> names[] = {
-        { u"mic_track.m4a"_s, u""_s },
-        { u" Meeting_Weekly sync.wav "_s, u"Weekly sync"_s },
-        { u"Session_2025-01-02_10-00-00-000_AB12CD"_s, u"2025-01-02_10-00-00-000_AB12CD"_s },
-        { u"\tMEETING_x.M4A"_s, u"MEETING_x.M4A"_s },
-        { u""_s, u""_s },
-        { u"a\n"_s, u"a\n"_s },
-    };
+    const std::pair<QString, QString> names[]
+        = { { u"mic_track.m4a"_s, u""_s }, { u" Meeting_Weekly sync.wav "_s, u"Weekly sync"_s },
+              { u"Session_2025-01-02_10-00-00-000_AB12CD"_s, u"2025-01-02_10-00-00-000_AB12CD"_s },
+              { u"\tMEETING_x.M4A"_s, u"MEETING_x.M4A"_s }, { u""_s, u""_s }, { u"a\n"_s, u"a\n"_s } };
     for (const auto& [file, display] : names) {
         PendingUpload p;
         p.fileName = file;

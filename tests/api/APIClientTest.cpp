@@ -28,6 +28,8 @@ protected:
             res.status = std::stoi(req.matches[1]);
             res.set_content(nextBody, "text/plain");
         });
+        server.reply("GET", "/api/recall/upcoming-meetings", 200);
+        server.reply("GET", "/api/v2/meeting-notes/7", 200);
         server.start();
     }
     void TearDown() override { APIClient::shared().network().clearConnectionCache(); }
@@ -81,7 +83,7 @@ TEST_F(APIClientTest, UndecodableRepliesAreDecodingErrorsWithTheDecodeLine)
     }
 }
 
-TEST(Endpoints, OriginChecksAndQueryValuesArriveIntact)
+TEST_F(APIClientTest, EndpointsCheckTheOriginAndQueryValuesArriveIntact)
 {
     for (const char* bad : { "not a url", "/relative", "https://host/with/path" })
         EXPECT_FALSE(Endpoints::originProblem(QString::fromLatin1(bad)).isEmpty()) << bad;
@@ -89,18 +91,12 @@ TEST(Endpoints, OriginChecksAndQueryValuesArriveIntact)
     Endpoints::setServiceOrigin(QUrl(u"https://api.echoquill.app/"_s));
     EXPECT_EQ(Endpoints::meetingNoteDetailURL(u"42"_s, u"desktop"_s).toString(),
         u"https://api.echoquill.app/api/v2/meeting-notes/42?source=desktop"_s);
-
-    TestServer server;
-    server.reply("GET", "/api/recall/upcoming-meetings", 200);
-    server.reply("GET", "/api/v2/meeting-notes/7", 200);
-    server.start();
     Endpoints::setServiceOrigin(server.origin());
     const QString tricky = u"Zoë & Łukasz=1+2 #x"_s;
-    await(APIClient::shared().get<Any>(Endpoints::upcomingMeetingsURL(tricky, 20), u"t"_s));
-    await(APIClient::shared().get<Any>(Endpoints::meetingNoteDetailURL(u"7"_s, u"a&b c"_s), u"t"_s));
+    await(client.get<Any>(Endpoints::upcomingMeetingsURL(tricky, 20), u"t"_s));
+    await(client.get<Any>(Endpoints::meetingNoteDetailURL(u"7"_s, u"a&b c"_s), u"t"_s));
     const auto got = server.received();
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(QString::fromStdString(got[0].query), u"limit=20&tarnwick_user_id="_s + tricky);
     EXPECT_EQ(got[1].query, "source=a&b c");
-    APIClient::shared().network().clearConnectionCache();
 }

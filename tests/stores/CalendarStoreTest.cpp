@@ -111,7 +111,7 @@ TEST_F(CalendarStoreTest, LoadsConvertedMeetingsInTheServicesOrderAndAnnouncesOn
     EXPECT_EQ(paths(), std::vector<std::string> { statusPath });
 }
 
-TEST_F(CalendarStoreTest, OnlyTheStatusReplyClearsTheReauthorizationFlag)
+TEST_F(CalendarStoreTest, OnlyTheStatusReplyClearsTheReauthorizationFlagWhichARejectedMeetingsRequestSets)
 {
     status(200, R"({"connected": true, "needs_reauth": true})");
     await(store.load(u"u1"_s));
@@ -132,14 +132,10 @@ TEST_F(CalendarStoreTest, OnlyTheStatusReplyClearsTheReauthorizationFlag)
     status(200, R"({"connected": true, "needsReauth": null})");
     await(store.load(u"u1"_s));
     EXPECT_FALSE(store.calendarNeedsReauth());
-}
 
-TEST_F(CalendarStoreTest, RejectedMeetingsRequestAsksForReauthorizationAndKeepsTheOldList)
-{
-    await(store.load(u"u1"_s));
+    // A rejected meetings request asks for it and keeps the old list.
     const QList<UpcomingMeeting> before = store.meetings();
     Log::Capture log;
-
     meetings(401, "{}");
     await(store.load(u"u1"_s));
     EXPECT_TRUE(store.calendarNeedsReauth());

@@ -1,12 +1,16 @@
 #include "AuthStore.h"
+#include "AuthService.h"
 #include "Await.h"
 #include "Endpoints.h"
 #include "KeychainService.h"
 #include "KeyringTest.h"
 #include "Log.h"
 #include "QtPrinters.h"
+#include "RaisedError.h"
 #include "SessionServer.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -14,6 +18,11 @@
 using namespace Qt::StringLiterals;
 
 namespace {
+
+QJsonObject jsonBody(const TestServer::Received& r)
+{
+    return QJsonDocument::fromJson(QByteArray::fromStdString(r.body)).object();
+}
 
 class AuthStoreTest : public KeyringTest {
 protected:
@@ -106,4 +115,100 @@ TEST_F(AuthStoreTest, ARestoreStillWaitingWhenTheUserSignsOutOrInAnewIsDropped)
         EXPECT_EQ(store.currentUser().has_value(), signInAnew);
         EXPECT_EQ(KeychainService::loadToken(), signInAnew ? std::optional(u"new"_s) : std::nullopt);
     }
+}
+
+TEST(AuthService, CodeRequestAndVerifyCarryExactlyTheirFieldsAndNoBearerAndFailAsClientErrors)
+{
+    SessionServer server;
+    server.setVerifyReply("482913", { 200, R"({"token":"tok-fresh","expiresIn":3600})" });
+    AuthService auth;
+
+    await(auth.requestOTP(u"  Ann@Example.COM"_s));
+    EXPECT_EQ(await(auth.verifyOTP(u"  Ann@Example.COM"_s, u"482913"_s)), u"tok-fresh"_s);
+
+    const auto got = server.requests("/api/desktop/auth/otp");
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(jsonBody(got[0]), (QJsonObject { { "email"_L1, u"  Ann@Example.COM"_s }, { "step"_L1, u"request"_s } }))
+        << "the address is sent as typed and the request never has otpCode";
+    EXPECT_EQ(jsonBody(got[1]),
+        (QJsonObject {
+            { "email"_L1, u"  Ann@Example.COM"_s }, { "step"_L1, u"verify"_s }, { "otpCode"_L1, u"482913"_s } }));
+    for (const auto& r : got) {
+        EXPECT_EQ(r.header("Content-Type"), "application/json");
+        EXPECT_FALSE(r.hasHeader("Authorization"));
+    }
+
+    // Rejected codes and broken replies surface as the client's errors.
+    server.setVerifyReply("500500", { 500, "{}" });
+    server.setVerifyReply("000000", { 200, R"({"jwt":"x"})" });
+    EXPECT_TRUE(apiError([&] { await(auth.verifyOTP(u"a@b.c"_s, u"111111"_s)); }).is(EQAPIError::Unauthorized));
+    const EQAPIError serverError = apiError([&] { await(auth.verifyOTP(u"a@b.c"_s, u"500500"_s)); });
+    EXPECT_EQ(serverError.description(), u"Server error (500)"_s);
+    EXPECT_TRUE(apiError([&] { await(auth.verifyOTP(u"a@b.c"_s, u"000000"_s)); }).is(EQAPIError::DecodingError))
+        << "a reply without token is a decoding error";
+
+    Log::Capture log;
+    for (const auto& [status, text] :
+        { std::pair { 429, u"Server error (429)"_s }, std::pair { 401, u"Session expired, please sign in again"_s } }) {
+        server.setCodeRequestStatus(status);
+        EXPECT_EQ(apiError([&] { await(auth.requestOTP(u"a@b.c"_s)); }).description(), text);
+    }
+    EXPECT_FALSE(log.containsPrefix(u"[APIClient]"_s)) << "a failed code request is not logged by the client";
+
+    // Without a service the code request passes the transport failure through; the verification wraps it.
+    Endpoints::setServiceOrigin(QUrl(u"http://127.0.0.1:%1"_s.arg(closedPort())));
+    EXPECT_THROW(await(auth.requestOTP(u"a@b.c"_s)), TransportError);
+    const EQAPIError e = apiError([&] { await(auth.verifyOTP(u"a@b.c"_s, u"123456"_s)); });
+    EXPECT_TRUE(e.description().startsWith(u"Network error: "_s)) << e.description().toStdString();
+}
+
+TEST(AuthService, CallbackTokenIsTheFirstQueryItemNamedExactlyToken)
+{
+    struct Case {
+        const char* url;
+        std::optional<QString> token;
+        int length;
+    };
+    const Case cases[] = {
+        { "echoquill://auth?token=abc", u"abc"_s, 3 },
+        { "echoquill://auth/done?state=s1&token=secret&x=1", u"secret"_s, 6 },
+        { "echoquill://any.host/some/path?state=x&token=", u""_s, 0 },
+        { "echoquill://x?token=first&token=second", u"first"_s, 5 },
+        { "https://elsewhere.example/cb?token=t%2Bk%20x", u"t+k x"_s, 5 },
+        { "echoquill:auth?tok%65n=abc", u"abc"_s, 3 },
+        { "echoquill://x?token=e%CC%81t", u"e\u0301t"_s, 2 },
+        { "echoquill://x#token=abc", std::nullopt, 0 },
+        { "echoquill://x?Token=abc", std::nullopt, 0 },
+        { "echoquill://x?token&token=abc", std::nullopt, 0 },
+        { "echoquill://x?access_token=abc", std::nullopt, 0 },
+    };
+    QStringList logged;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url);
+        Log::Capture log;
+        const QUrl url(QString::fromUtf8(c.url));
+        if (c.token) {
+            EXPECT_EQ(AuthService::tokenFromCallback(url), *c.token);
+            EXPECT_EQ(log.lines().value(1), u"[AuthService] Token extracted successfully (length: %1)"_s.arg(c.length));
+        } else {
+            EXPECT_EQ(apiError([&] { AuthService::tokenFromCallback(url); }).description(), u"Authentication failed"_s);
+            EXPECT_TRUE(log.containsPrefix(u"[AuthService] Failed to extract token from callback URL: "_s));
+        }
+        EXPECT_TRUE(log.containsPrefix(u"[AuthService] Callback URL received: "_s));
+        logged += log.lines();
+    }
+    // Logged addresses keep everything but the token's value.
+    for (const QString& line : logged)
+        EXPECT_FALSE(line.contains(u"abc"_s) || line.contains(u"first"_s) || line.contains(u"secret"_s))
+            << line.toStdString();
+    EXPECT_TRUE(
+        logged.contains(u"[AuthService] Callback URL received: echoquill://auth/done?state=s1&token=<redacted>&x=1"_s));
+    EXPECT_TRUE(
+        logged.contains(u"[AuthService] Failed to extract token from callback URL: echoquill://x#token=<redacted>"_s));
+
+    Log::Capture log;
+    EXPECT_TRUE(apiError([] { AuthService::tokenFromCallback(std::nullopt); }).is(EQAPIError::InvalidCallback));
+    EXPECT_EQ(log.lines(),
+        (QStringList { u"[AuthService] Callback URL received: nil"_s,
+            u"[AuthService] Failed to extract token from callback URL: nil"_s }));
 }

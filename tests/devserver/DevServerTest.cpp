@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QDataStream>
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -41,20 +40,12 @@ QJsonObject tokenRequest(const std::string& pathname)
                 { u"multipart"_s, false }, { u"clientPayload"_s, QJsonValue() } } } };
 }
 
-// One second of silent mono 16-bit PCM at 8 kHz, as a WAV file.
-QByteArray secondOfSilence()
-{
-    QByteArray wav;
-    QDataStream out(&wav, QIODevice::WriteOnly);
-    out.setByteOrder(QDataStream::LittleEndian);
-    out.writeRawData("RIFF", 4);
-    out << quint32(36 + 16000);
-    out.writeRawData("WAVEfmt ", 8);
-    out << quint32(16) << quint16(1) << quint16(1) << quint32(8000) << quint32(16000) << quint16(2) << quint16(16);
-    out.writeRawData("data", 4);
-    out << quint32(16000);
-    return wav + QByteArray(16000, '\0');
-}
+// One second of silent mono 16-bit PCM at 8 kHz, as a WAV file: the 44-byte header, then the samples.
+const QByteArray secondOfSilence
+    = QByteArray("RIFF\xa4\x3e\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x80\x3e\0\0\x02\0\x10\0"
+                 "data\x80\x3e\0\0",
+          44)
+    + QByteArray(16000, '\0');
 
 const std::string uploadTokenPath = "/api/desktop/meeting-notes/upload-token";
 constexpr std::size_t blobCap = std::size_t(3) << 20;
@@ -288,7 +279,7 @@ TEST_F(DevServerTest, BlobsUpToTheCapAreStoredWholeAndLargerOnesRefused)
 
 TEST_F(DevServerTest, NotifiedRecordingBecomesANoteOnceProcessedForItsAccountOnly)
 {
-    const QString mic = upload(secondOfSilence(), token);
+    const QString mic = upload(secondOfSilence, token);
     const QString stranger = server().signIn(u"someone@else.test"_s);
     const QString strangers = upload("not audio", stranger);
     const QString name = u"upload_track.m4a"_s;

@@ -21,16 +21,6 @@ QString screen(const AppWindow& app)
     return app.onAuthView() ? u"AuthView"_s : app.onMainAppView() ? u"MainAppView"_s : u"both or neither"_s;
 }
 
-// A QML object created in the window's engine, to see the store as screens do.
-std::unique_ptr<QObject> qml(AppWindow& app, const QByteArray& body)
-{
-    QQmlComponent component(&app.engine);
-    component.setData("import QtQml\nimport Echoquill.Shared\nQtObject {\n" + body + "\n}", QUrl(u"qrc:/probe.qml"_s));
-    std::unique_ptr<QObject> object(component.create());
-    EXPECT_TRUE(object) << component.errorString().toStdString();
-    return object;
-}
-
 using SessionGateTest = KeyringTest;
 
 }
@@ -57,10 +47,14 @@ TEST_F(SessionGateTest, TheWindowOpensOnTheGateAndSwitchesOnceTheStoredSessionsU
     EXPECT_EQ(userChanges, 1);
     EXPECT_EQ(server.requests("/api/desktop/me").at(0).header("Authorization"), "Bearer stored");
 
-    auto user = qml(client, R"(
-        readonly property var u: AuthStore.currentUser
-        property string shown: u ? [u.name, u.email, u.googlePicture].join("|") : "nobody")");
-    ASSERT_TRUE(user);
+    // A QML object in the window's engine sees the store as the screens do.
+    QQmlComponent component(&client.engine);
+    component.setData(
+        R"(import QtQml; import Echoquill.Shared; QtObject { readonly property var u: AuthStore.currentUser;
+        property string shown: u ? [u.name, u.email, u.googlePicture].join("|") : "nobody" })",
+        QUrl(u"qrc:/probe.qml"_s));
+    const std::unique_ptr<QObject> user(component.create());
+    ASSERT_TRUE(user) << component.errorString().toStdString();
     EXPECT_EQ(user->property("shown").toString(), u"Ann Lee|ann@example.com|https://images.example.com/ann.png"_s);
 
     // Signing out from QML: back to the sign-in screen, the bindings follow.

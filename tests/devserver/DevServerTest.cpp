@@ -187,8 +187,7 @@ TEST_F(DevServerTest, OneTimeCodeSignsInOnceMakesAccountsAndIsVoidAfterFiveWrong
         jsonOf(accepted).toObject().keys(), QStringList { u"token"_s }); // a bare object, as the client decodes it
     EXPECT_EQ(verify(email, code)->status, 401) << "a code signs in once";
     const QJsonValue user = get("/api/desktop/me", jsonOf(accepted)[u"token"_s].toString());
-    EXPECT_EQ(user[u"email"_s].toString(), u"jane.doe@example.com"_s);
-    EXPECT_EQ(user[u"name"_s].toString(), u"Jane Doe"_s);
+    EXPECT_EQ(user[u"email"_s].toString() + u'|' + user[u"name"_s].toString(), u"jane.doe@example.com|Jane Doe"_s);
 
     for (const auto& [wrongTries, secondsLater, expected] : { std::array { 4, 0, 200 }, std::array { 5, 0, 401 },
              std::array { 0, 599, 200 }, std::array { 0, 601, 401 } }) {
@@ -388,9 +387,7 @@ TEST_F(DevServerTest, CalendarConnectionAndReauthorization)
 TEST_F(DevServerTest, SignInPageEndsAtTheAppAddressWithAToken)
 {
     auto cli = client();
-    auto page = cli.Get("/desktop-auth");
-    ASSERT_EQ(page->status, 200);
-    EXPECT_NE(page->body.find("type=\"email\""), std::string::npos);
+    EXPECT_NE(cli.Get("/desktop-auth")->body.find("type=\"email\""), std::string::npos);
 
     auto done = cli.Post("/desktop-auth", "email=Page.User%40Example.com", "application/x-www-form-urlencoded");
     ASSERT_EQ(done->status, 302);

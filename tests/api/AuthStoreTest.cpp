@@ -32,32 +32,24 @@ protected:
 
 }
 
-TEST_F(AuthStoreTest, RestoreWithARejectedTokenSignsOutSilentlyAndForgetsTheToken)
+TEST_F(AuthStoreTest, ARestoreRejectedSignsOutSilentlyAndForgetsTheTokenAndOneWithoutServiceKeepsIt)
 {
-    SessionServer server;
-    KeychainService::saveToken(u"revoked"_s);
-
-    AuthStore store;
-    QSignalSpy userChanged(&store, &AuthStore::currentUserChanged);
-    QSignalSpy errorChanged(&store, &AuthStore::errorChanged);
-    ASSERT_TRUE(waitUntil([&] { return userChanged.count() == 1; }));
-    EXPECT_FALSE(store.currentUser());
-    EXPECT_EQ(store.error(), std::nullopt);
-    EXPECT_EQ(errorChanged.count(), 0);
-    EXPECT_EQ(KeychainService::loadToken(), std::nullopt);
-    EXPECT_EQ(server.userRequestTokens(), std::vector<std::string> { "revoked" });
-}
-
-TEST_F(AuthStoreTest, RestoreWhileTheServiceIsDownShowsTheNetworkErrorAndKeepsTheToken)
-{
-    Endpoints::setServiceOrigin(QUrl(u"http://127.0.0.1:%1"_s.arg(closedPort())));
-    KeychainService::saveToken(u"still-good"_s);
-
-    AuthStore store;
-    ASSERT_TRUE(waitUntil([&] { return store.error().has_value(); }));
-    EXPECT_EQ(store.error(), u"Network error: Connection refused"_s);
-    EXPECT_FALSE(store.currentUser());
-    EXPECT_EQ(KeychainService::loadToken(), u"still-good"_s) << "kept for the next start";
+    for (const bool reachable : { true, false }) {
+        SCOPED_TRACE(reachable ? "rejected" : "no service");
+        SessionServer server;
+        if (!reachable)
+            Endpoints::setServiceOrigin(QUrl(u"http://127.0.0.1:%1"_s.arg(closedPort())));
+        KeychainService::saveToken(u"stored"_s);
+        AuthStore store;
+        QSignalSpy userChanged(&store, &AuthStore::currentUserChanged), errorChanged(&store, &AuthStore::errorChanged);
+        ASSERT_TRUE(waitUntil([&] { return reachable ? userChanged.count() == 1 : store.error().has_value(); }));
+        EXPECT_FALSE(store.currentUser());
+        EXPECT_EQ(store.error(), reachable ? std::nullopt : std::optional(u"Network error: Connection refused"_s));
+        EXPECT_EQ(errorChanged.count(), reachable ? 0 : 1);
+        EXPECT_EQ(KeychainService::loadToken(), reachable ? std::nullopt : std::optional(u"stored"_s))
+            << "a rejected token goes; one the service could not check is kept for the next start";
+        EXPECT_EQ(server.userRequestTokens().size(), reachable ? 1u : 0u);
+    }
 }
 
 TEST_F(AuthStoreTest, AFailedUserLoadRightAfterAVerifiedCodeLeavesSignedOut)

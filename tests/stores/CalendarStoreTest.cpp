@@ -183,8 +183,8 @@ TEST_F(CalendarStoreTest, GroupTimeAndDurationFollowTheStartInTheUsersDayAndZone
     for (const auto& c : cases) {
         DateText::setTimeZone(c.zone);
         const UpcomingMeeting m = convert(c.fields);
-        EXPECT_EQ(m.group, c.group) << c.zone << " " << c.fields.toStdString();
-        EXPECT_EQ(m.time, c.time) << c.zone << " " << c.fields.toStdString();
+        EXPECT_EQ(QStringList({ m.group, m.time }), QStringList({ c.group, c.time }))
+            << c.zone << " " << c.fields.toStdString();
     }
 
     const std::pair<QString, QString> durations[] = { { u""_s, u""_s }, { u"\"durationMinutes\": 0"_s, u""_s },

@@ -42,14 +42,7 @@ protected:
     RecallStore store { [] { return std::optional<QString>(u"tok"_s); } };
 };
 
-UpcomingMeeting bareMeeting()
-{
-    UpcomingMeeting m;
-    m.id = u"ev-9"_s;
-    m.title = u"Weekly"_s;
-    m.group = u"Today"_s;
-    return m;
-}
+const UpcomingMeeting bareMeeting { .id = u"ev-9"_s, .group = u"Today"_s, .title = u"Weekly"_s };
 
 }
 
@@ -90,13 +83,13 @@ TEST_F(RecallStoreTest, SettingsDefaultToAutoJoinAndAFailureChangesNothing)
 TEST_F(RecallStoreTest, PreferenceBodyLeavesOutWhatTheMeetingLacksAndAFailureIsOnlyLogged)
 {
     Log::Capture log;
-    await(store.toggleMeetingBot(bareMeeting(), true));
+    await(store.toggleMeetingBot(bareMeeting, true));
     EXPECT_EQ(lastBody(),
         (QJsonObject {
             { u"recall_calendar_event_id"_s, u"ev-9"_s }, { u"bot_enabled"_s, true }, { u"title"_s, u"Weekly"_s } }));
     EXPECT_TRUE(log.contains(u"[RecallStore] meetingBot signal: nil for ev-9"_s));
 
-    UpcomingMeeting full = bareMeeting();
+    UpcomingMeeting full = bareMeeting;
     full.meetingUrl = u"https://meet.google.com/abc"_s;
     full.startTime = u"2025-03-05T16:30:00+01:00"_s;
     full.endTime = u"2025-03-05T17:00:00.000Z"_s;
@@ -111,9 +104,9 @@ TEST_F(RecallStoreTest, PreferenceBodyLeavesOutWhatTheMeetingLacksAndAFailureIsO
 
     log.clear();
     preference(500, "oops");
-    await(store.toggleMeetingBot(bareMeeting(), true));
+    await(store.toggleMeetingBot(bareMeeting, true));
     preference(200, R"({"signal": 7})");
-    await(store.toggleMeetingBot(bareMeeting(), false));
+    await(store.toggleMeetingBot(bareMeeting, false));
     const QStringList lines = log.lines().filter(u"[RecallStore]"_s);
     ASSERT_EQ(lines.size(), 2) << lines.join(u'\n').toStdString();
     EXPECT_EQ(lines[0], u"[RecallStore] toggleMeetingBot failed: Server error (500)"_s);

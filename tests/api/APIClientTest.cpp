@@ -43,25 +43,21 @@ protected:
 
 TEST_F(APIClientTest, ErrorStatusesAreLoggedWithTruncatedBodiesAndMapped)
 {
-    const struct {
-        int status;
-        std::string body;
-        QString description, logged;
-    } cases[] = {
+    const std::tuple<int, std::string, QString, QString> cases[] = {
         { 401, "expired", u"Session expired, please sign in again"_s, u"expired"_s },
         { 500, std::string(1500, 'a') + std::string(500, 'b'), u"Server error (500)"_s, QString(500, u'a') },
         { 503, std::string(36, 'x') + "\xff", u"Server error (503)"_s, u"<binary 37B>"_s },
     };
-    for (const auto& c : cases) {
+    for (const auto& [status, body, description, logged] : cases) {
         Log::Capture log;
-        nextBody = c.body;
-        const QString path = u"/status/%1"_s.arg(c.status);
+        nextBody = body;
+        const QString path = u"/status/%1"_s.arg(status);
         const EQAPIError e = apiError([&] { await(client.get<Echo>(server.url(path), u"t"_s)); });
-        EXPECT_EQ(e.description(), c.description);
-        EXPECT_EQ(e.kind(), c.status == 401 ? EQAPIError::Unauthorized : EQAPIError::HttpError);
+        EXPECT_EQ(e.description(), description);
+        EXPECT_EQ(e.kind(), status == 401 ? EQAPIError::Unauthorized : EQAPIError::HttpError);
         if (e.is(EQAPIError::HttpError))
-            EXPECT_EQ(e.status(), c.status);
-        EXPECT_EQ(log.lines(), QStringList { u"[APIClient] HTTP %1 from %2: "_s.arg(c.status).arg(path) + c.logged });
+            EXPECT_EQ(e.status(), status);
+        EXPECT_EQ(log.lines(), QStringList { u"[APIClient] HTTP %1 from %2: "_s.arg(status).arg(path) + logged });
     }
 }
 

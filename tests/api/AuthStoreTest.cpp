@@ -55,17 +55,14 @@ TEST_F(AuthStoreTest, ARestoreRejectedSignsOutSilentlyAndForgetsTheTokenAndOneWi
 TEST_F(AuthStoreTest, AFailedUserLoadRightAfterAVerifiedCodeLeavesSignedOut)
 {
     // A server error keeps the new token for the next start; a rejection deletes it silently.
-    struct Case {
-        int status;
-        std::optional<QString> error, token;
-    };
-    for (const Case& c :
-        { Case { 500, u"Server error (500)"_s, u"fresh"_s }, Case { 401, std::nullopt, std::nullopt } }) {
-        SCOPED_TRACE(c.status);
+    for (const auto& [status, error, token] :
+        { std::tuple { 500, std::optional(u"Server error (500)"_s), std::optional(u"fresh"_s) },
+            std::tuple { 401, std::optional<QString>(), std::optional<QString>() } }) {
+        SCOPED_TRACE(status);
         KeychainService::deleteToken();
         SessionServer server;
         server.setVerifyReply("482913", { 200, R"({"token":"fresh"})" });
-        server.setUserReply("fresh", { c.status, "oops" });
+        server.setUserReply("fresh", { status, "oops" });
         AuthStore store;
         QList<bool> loading;
         QObject::connect(&store, &AuthStore::isLoadingChanged, [&] { loading.append(store.isLoading()); });
@@ -75,8 +72,8 @@ TEST_F(AuthStoreTest, AFailedUserLoadRightAfterAVerifiedCodeLeavesSignedOut)
         ASSERT_TRUE(waitUntil([&] { return !store.isLoading(); }));
         EXPECT_EQ(loading, (QList<bool> { true, false })) << "busy across the whole sign-in, user request included";
         EXPECT_FALSE(store.currentUser());
-        EXPECT_EQ(store.error(), c.error);
-        EXPECT_EQ(KeychainService::loadToken(), c.token);
+        EXPECT_EQ(store.error(), error);
+        EXPECT_EQ(KeychainService::loadToken(), token);
         EXPECT_EQ(server.userRequestTokens(), std::vector<std::string> { "fresh" });
     }
 }
@@ -156,12 +153,7 @@ TEST(AuthService, CodeRequestAndVerifyCarryExactlyTheirFieldsAndNoBearerAndFailA
 
 TEST(AuthService, CallbackTokenIsTheFirstQueryItemNamedExactlyToken)
 {
-    struct Case {
-        const char* url;
-        std::optional<QString> token;
-        int length;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, std::optional<QString>, int> cases[] = {
         { "echoquill://auth?token=abc", u"abc"_s, 3 },
         { "echoquill://auth/done?state=s1&token=secret&x=1", u"secret"_s, 6 },
         { "echoquill://any.host/some/path?state=x&token=", u""_s, 0 },
@@ -175,13 +167,13 @@ TEST(AuthService, CallbackTokenIsTheFirstQueryItemNamedExactlyToken)
         { "echoquill://x?access_token=abc", std::nullopt, 0 },
     };
     QStringList logged;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.url);
+    for (const auto& [text, token, length] : cases) {
+        SCOPED_TRACE(text);
         Log::Capture log;
-        const QUrl url(QString::fromUtf8(c.url));
-        if (c.token) {
-            EXPECT_EQ(AuthService::tokenFromCallback(url), *c.token);
-            EXPECT_EQ(log.lines().value(1), u"[AuthService] Token extracted successfully (length: %1)"_s.arg(c.length));
+        const QUrl url(QString::fromUtf8(text));
+        if (token) {
+            EXPECT_EQ(AuthService::tokenFromCallback(url), *token);
+            EXPECT_EQ(log.lines().value(1), u"[AuthService] Token extracted successfully (length: %1)"_s.arg(length));
         } else {
             EXPECT_EQ(apiError([&] { AuthService::tokenFromCallback(url); }).description(), u"Authentication failed"_s);
             EXPECT_TRUE(log.containsPrefix(u"[AuthService] Failed to extract token from callback URL: "_s));

@@ -100,12 +100,7 @@ TEST_F(GoogleSignInTest, TheFirstCallbackNavigationEndsTheSignInHoweverThePageGe
 {
     SessionServer server;
     AuthService auth;
-    struct Case {
-        const char* what;
-        SessionServer::PageHandler page;
-        QString outcome;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, SessionServer::PageHandler, QString> cases[] = {
         { "a 302 from the service", redirect("echoquill://auth?token=tok-302"), u"token:tok-302"_s },
         { "a script navigation", script("location.href = 'echoquill://auth?token=tok-js';"), u"token:tok-js"_s },
         { "a submitted form",
@@ -120,11 +115,11 @@ TEST_F(GoogleSignInTest, TheFirstCallbackNavigationEndsTheSignInHoweverThePageGe
         { "a cookie, which works within one sign-in", cookiePage, u"token:visited=1"_s },
         { "the next sign-in, which starts without it", cookiePage, u"token:visited=1"_s },
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        server.setSignInPage(c.page);
+    for (const auto& [what, page, outcome] : cases) {
+        SCOPED_TRACE(what);
+        server.setSignInPage(page);
         Log::Capture log;
-        EXPECT_EQ(signIn(auth), c.outcome);
+        EXPECT_EQ(signIn(auth), outcome);
         EXPECT_EQ(log.lines().value(0),
             u"[AuthService] Opening Google OAuth at: %1"_s.arg(server.http().url(u"/desktop-auth"_s).toString()));
         EXPECT_EQ(log.count(u"[AuthService] Callback URL received: "_s), 1) << "handled exactly once";

@@ -134,26 +134,20 @@ TEST(KeychainWithoutSecretService, LoadIsAbsentAndSaveFailsWithTheStoresCode)
 </busconfig>)");
     file.close();
 
-    struct Setting {
-        const char* what;
-        QString busAddress;
-        QStringList wrapper;
-        int status;
-    };
-    const Setting settings[] = {
+    const std::tuple<const char*, QString, QStringList, int> settings[] = {
         // g-io-error-quark: G_IO_ERROR_NOT_FOUND (the socket is not there)
         { "no session bus", u"unix:path=%1"_s.arg(dir.filePath(u"no-bus"_s)), {}, 1 },
         // g-dbus-error-quark: G_DBUS_ERROR_SERVICE_UNKNOWN
         { "a bus without a Secret Service", {}, { u"dbus-run-session"_s, u"--config-file=%1"_s.arg(config), u"--"_s },
             2 },
     };
-    for (const Setting& s : settings) {
-        SCOPED_TRACE(s.what);
+    for (const auto& [what, busAddress, wrapper, status] : settings) {
+        SCOPED_TRACE(what);
         QProcessEnvironment changes;
-        changes.insert(u"EXPECTED_STATUS"_s, QString::number(s.status));
-        if (!s.busAddress.isEmpty())
-            changes.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, s.busAddress);
-        const auto run = ChildProcess::rerunCurrentTest(changes, s.wrapper);
+        changes.insert(u"EXPECTED_STATUS"_s, QString::number(status));
+        if (!busAddress.isEmpty())
+            changes.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, busAddress);
+        const auto run = ChildProcess::rerunCurrentTest(changes, wrapper);
         EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
     }
 }

@@ -160,11 +160,7 @@ TEST_F(CalendarStoreTest, OnlyTheStatusReplyClearsTheReauthorizationFlagWhichARe
 TEST_F(CalendarStoreTest, GroupTimeAndDurationFollowTheStartInTheUsersDayAndZone)
 {
     // `now` is 10 AM in New York and already midnight of March 6 in Tokyo.
-    const struct {
-        const char* zone;
-        QString fields;
-        QString group, time;
-    } cases[] = {
+    const std::tuple<const char*, QString, QString, QString> cases[] = {
         { "America/New_York", u"\"startTime\": \"2025-03-05T14:30:00.123Z\""_s, u"Today"_s, u"9:30 AM"_s },
         { "America/New_York", u"\"startTime\": \"2025-03-05T16:30:00+01:00\""_s, u"Today"_s, u"10:30 AM"_s },
         { "America/New_York", u"\"start_time\": \"2025-03-06T03:30:00Z\""_s, u"Today"_s, u"10:30 PM"_s },
@@ -180,11 +176,11 @@ TEST_F(CalendarStoreTest, GroupTimeAndDurationFollowTheStartInTheUsersDayAndZone
         { "Asia/Tokyo", u"\"startTime\": \"2025-03-05T14:30:00Z\""_s, u"This week"_s, u"Wed · 11:30 PM"_s },
         { "Asia/Tokyo", u"\"startTime\": \"2025-03-06T10:00:00Z\""_s, u"Today"_s, u"7:00 PM"_s },
     };
-    for (const auto& c : cases) {
-        DateText::setTimeZone(c.zone);
-        const UpcomingMeeting m = convert(c.fields);
-        EXPECT_EQ(QStringList({ m.group, m.time }), QStringList({ c.group, c.time }))
-            << c.zone << " " << c.fields.toStdString();
+    for (const auto& [zone, fields, group, time] : cases) {
+        DateText::setTimeZone(zone);
+        const UpcomingMeeting m = convert(fields);
+        EXPECT_EQ(QStringList({ m.group, m.time }), QStringList({ group, time }))
+            << zone << " " << fields.toStdString();
     }
 
     const std::pair<QString, QString> durations[] = { { u""_s, u""_s }, { u"\"durationMinutes\": 0"_s, u""_s },
@@ -197,11 +193,7 @@ TEST_F(CalendarStoreTest, GroupTimeAndDurationFollowTheStartInTheUsersDayAndZone
 
 TEST_F(CalendarStoreTest, LocationAndSourceComeFromThePlatform)
 {
-    const struct {
-        QString fields;
-        QString location;
-        CalendarSource source;
-    } cases[] = {
+    const std::tuple<QString, QString, CalendarSource> cases[] = {
         { u"\"platformLabel\": \"Team call\", \"platform\": \"Zoom\", \"meetingUrl\": \"https://zoom.us/j/1\""_s,
             u"Team call"_s, CalendarSource::gWork },
         { u"\"platformLabel\": \"\", \"platform\": \"Zoom\""_s, u""_s, CalendarSource::gWork },
@@ -215,10 +207,10 @@ TEST_F(CalendarStoreTest, LocationAndSourceComeFromThePlatform)
         { u"\"platform\": \"Teams Live\""_s, u"Teams Live"_s, CalendarSource::gWork },
         { u"\"platformLabel\": \"Teams\", \"platform\": \"zoom\""_s, u"Teams"_s, CalendarSource::gWork },
     };
-    for (const auto& c : cases) {
-        const UpcomingMeeting m = convert(c.fields);
-        EXPECT_EQ(m.location, c.location) << c.fields.toStdString();
-        EXPECT_EQ(m.source, c.source) << c.fields.toStdString();
+    for (const auto& [fields, location, source] : cases) {
+        const UpcomingMeeting m = convert(fields);
+        EXPECT_EQ(m.location, location) << fields.toStdString();
+        EXPECT_EQ(m.source, source) << fields.toStdString();
     }
 }
 

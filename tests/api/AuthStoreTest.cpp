@@ -1,13 +1,16 @@
 #include "AuthStore.h"
+#include "AuthService.h"
 #include "Await.h"
-#include "ChildProcess.h"
 #include "Endpoints.h"
 #include "KeychainService.h"
 #include "KeyringTest.h"
 #include "Log.h"
 #include "QtPrinters.h"
+#include "RaisedError.h"
 #include "SessionServer.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -15,6 +18,11 @@
 using namespace Qt::StringLiterals;
 
 namespace {
+
+QJsonObject jsonBody(const TestServer::Received& r)
+{
+    return QJsonDocument::fromJson(QByteArray::fromStdString(r.body)).object();
+}
 
 class AuthStoreTest : public KeyringTest {
 protected:
@@ -24,48 +32,37 @@ protected:
 
 }
 
-TEST_F(AuthStoreTest, RestoreWithARejectedTokenSignsOutSilentlyAndForgetsTheToken)
+TEST_F(AuthStoreTest, ARestoreRejectedSignsOutSilentlyAndForgetsTheTokenAndOneWithoutServiceKeepsIt)
 {
-    SessionServer server;
-    KeychainService::saveToken(u"revoked"_s);
-
-    AuthStore store;
-    QSignalSpy userChanged(&store, &AuthStore::currentUserChanged);
-    QSignalSpy errorChanged(&store, &AuthStore::errorChanged);
-    ASSERT_TRUE(waitUntil([&] { return userChanged.count() == 1; }));
-    EXPECT_FALSE(store.currentUser());
-    EXPECT_EQ(store.error(), std::nullopt);
-    EXPECT_EQ(errorChanged.count(), 0);
-    EXPECT_EQ(KeychainService::loadToken(), std::nullopt);
-    EXPECT_EQ(server.userRequestTokens(), std::vector<std::string> { "revoked" });
-}
-
-TEST_F(AuthStoreTest, RestoreWhileTheServiceIsDownShowsTheNetworkErrorAndKeepsTheToken)
-{
-    Endpoints::setServiceOrigin(QUrl(u"http://127.0.0.1:%1"_s.arg(closedPort())));
-    KeychainService::saveToken(u"still-good"_s);
-
-    AuthStore store;
-    ASSERT_TRUE(waitUntil([&] { return store.error().has_value(); }));
-    EXPECT_EQ(store.error(), u"Network error: Connection refused"_s);
-    EXPECT_FALSE(store.currentUser());
-    EXPECT_EQ(KeychainService::loadToken(), u"still-good"_s) << "kept for the next start";
+    for (const bool reachable : { true, false }) {
+        SCOPED_TRACE(reachable ? "rejected" : "no service");
+        SessionServer server;
+        if (!reachable)
+            Endpoints::setServiceOrigin(QUrl(u"http://127.0.0.1:%1"_s.arg(closedPort())));
+        KeychainService::saveToken(u"stored"_s);
+        AuthStore store;
+        QSignalSpy userChanged(&store, &AuthStore::currentUserChanged), errorChanged(&store, &AuthStore::errorChanged);
+        ASSERT_TRUE(waitUntil([&] { return reachable ? userChanged.count() == 1 : store.error().has_value(); }));
+        EXPECT_FALSE(store.currentUser());
+        EXPECT_EQ(store.error(), reachable ? std::nullopt : std::optional(u"Network error: Connection refused"_s));
+        EXPECT_EQ(errorChanged.count(), reachable ? 0 : 1);
+        EXPECT_EQ(KeychainService::loadToken(), reachable ? std::nullopt : std::optional(u"stored"_s))
+            << "a rejected token goes; one the service could not check is kept for the next start";
+        EXPECT_EQ(server.userRequestTokens().size(), reachable ? 1u : 0u);
+    }
 }
 
 TEST_F(AuthStoreTest, AFailedUserLoadRightAfterAVerifiedCodeLeavesSignedOut)
 {
     // A server error keeps the new token for the next start; a rejection deletes it silently.
-    struct Case {
-        int status;
-        std::optional<QString> error, token;
-    };
-    for (const Case& c :
-        { Case { 500, u"Server error (500)"_s, u"fresh"_s }, Case { 401, std::nullopt, std::nullopt } }) {
-        SCOPED_TRACE(c.status);
+    for (const auto& [status, error, token] :
+        { std::tuple { 500, std::optional(u"Server error (500)"_s), std::optional(u"fresh"_s) },
+            std::tuple { 401, std::optional<QString>(), std::optional<QString>() } }) {
+        SCOPED_TRACE(status);
         KeychainService::deleteToken();
         SessionServer server;
         server.setVerifyReply("482913", { 200, R"({"token":"fresh"})" });
-        server.setUserReply("fresh", { c.status, "oops" });
+        server.setUserReply("fresh", { status, "oops" });
         AuthStore store;
         QList<bool> loading;
         QObject::connect(&store, &AuthStore::isLoadingChanged, [&] { loading.append(store.isLoading()); });
@@ -75,131 +72,127 @@ TEST_F(AuthStoreTest, AFailedUserLoadRightAfterAVerifiedCodeLeavesSignedOut)
         ASSERT_TRUE(waitUntil([&] { return !store.isLoading(); }));
         EXPECT_EQ(loading, (QList<bool> { true, false })) << "busy across the whole sign-in, user request included";
         EXPECT_FALSE(store.currentUser());
-        EXPECT_EQ(store.error(), c.error);
-        EXPECT_EQ(KeychainService::loadToken(), c.token);
+        EXPECT_EQ(store.error(), error);
+        EXPECT_EQ(KeychainService::loadToken(), token);
         EXPECT_EQ(server.userRequestTokens(), std::vector<std::string> { "fresh" });
     }
 }
 
-TEST_F(AuthStoreTest, SuccessfulSignInLoadsTheUserAndEveryLoadNotifies)
+TEST_F(AuthStoreTest, ARestoreStillWaitingWhenTheUserSignsOutOrInAnewIsDropped)
 {
-    SessionServer server;
-    server.setVerifyReply("482913", { 200, R"({"token":"fresh"})" });
-    server.setUserReply("fresh", { 200, SessionServer::userJson() });
-    AuthStore store;
-    QSignalSpy userChanged(&store, &AuthStore::currentUserChanged);
-
-    store.verifyOTP(u"ann@example.com"_s, u"482913"_s);
-    ASSERT_TRUE(waitUntil([&] { return !store.isLoading(); }));
-    ASSERT_TRUE(store.currentUser());
-    EXPECT_EQ(store.currentUser()->email, u"ann@example.com"_s);
-    EXPECT_EQ(store.error(), std::nullopt);
-    EXPECT_EQ(userChanged.count(), 1);
-
-    // The same record again still notifies: observers re-read the user on every load.
-    await(store.loadUser());
-    EXPECT_EQ(userChanged.count(), 2);
-    EXPECT_EQ(server.userRequestTokens(), (std::vector<std::string> { "fresh", "fresh" }))
-        << "the stored token is used";
-}
-
-TEST_F(AuthStoreTest, FailedSignInsShowTheirDescriptionAndStoreNothing)
-{
-    SessionServer server;
-    server.setVerifyReply("500500", { 500, "{}" });
-    struct Case {
-        const char* code;
-        QString error;
-    };
-    for (const Case& c :
-        { Case { "111111", u"Session expired, please sign in again"_s }, Case { "500500", u"Server error (500)"_s } }) {
-        SCOPED_TRACE(c.code);
+    // Its late reply neither brings the old session back nor, as a 401, deletes the new sign-in's token.
+    for (const bool signInAnew : { false, true }) {
+        SCOPED_TRACE(signInAnew ? "signed in anew" : "signed out");
+        KeychainService::saveToken(u"old"_s);
+        SessionServer server;
+        server.setUserReply("old", { signInAnew ? 401 : 200, SessionServer::userJson() });
+        server.holdUserReply("old");
+        server.setVerifyReply("482913", { 200, R"({"token":"new"})" });
+        server.setUserReply("new", { 200, SessionServer::userJson() });
         AuthStore store;
-        store.verifyOTP(u"ann@example.com"_s, QString::fromLatin1(c.code));
-        ASSERT_TRUE(waitUntil([&] { return !store.isLoading(); }));
-        EXPECT_EQ(store.error(), c.error);
-        EXPECT_FALSE(store.currentUser());
-        EXPECT_EQ(KeychainService::loadToken(), std::nullopt);
+        ASSERT_TRUE(waitUntil([&] { return server.userRequestTokens().size() == 1; }));
+        if (signInAnew) {
+            store.verifyOTP(u"ann@example.com"_s, u"482913"_s);
+            ASSERT_TRUE(waitUntil([&] { return !store.isLoading(); }));
+            ASSERT_TRUE(store.currentUser());
+        } else {
+            store.signOut();
+        }
+        const qsizetype before = completedReplies.count();
+        server.release();
+        ASSERT_TRUE(waitUntil([&] { return completedReplies.count() == before + 1; }));
+        EXPECT_EQ(store.currentUser().has_value(), signInAnew);
+        EXPECT_EQ(KeychainService::loadToken(), signInAnew ? std::optional(u"new"_s) : std::nullopt);
     }
-    EXPECT_TRUE(server.userRequestTokens().empty());
 }
 
-TEST_F(AuthStoreTest, SigningOutTwiceChangesNothingTheSecondTime)
+TEST(AuthService, CodeRequestAndVerifyCarryExactlyTheirFieldsAndNoBearerAndFailAsClientErrors)
 {
     SessionServer server;
-    server.setUserReply("tok", { 200, SessionServer::userJson() });
-    KeychainService::saveToken(u"tok"_s);
-    AuthStore store;
-    ASSERT_TRUE(waitUntil([&] { return store.currentUser().has_value(); }));
+    server.setVerifyReply("482913", { 200, R"({"token":"tok-fresh","expiresIn":3600})" });
+    AuthService auth;
 
-    store.signOut();
-    EXPECT_FALSE(store.currentUser());
-    EXPECT_EQ(KeychainService::loadToken(), std::nullopt);
+    await(auth.requestOTP(u"  Ann@Example.COM"_s));
+    EXPECT_EQ(await(auth.verifyOTP(u"  Ann@Example.COM"_s, u"482913"_s)), u"tok-fresh"_s);
 
-    QSignalSpy loadingChanged(&store, &AuthStore::isLoadingChanged);
-    QSignalSpy errorChanged(&store, &AuthStore::errorChanged);
-    const auto requestsBefore = server.http().received().size();
-    store.signOut();
-    EXPECT_FALSE(store.currentUser());
-    EXPECT_EQ(store.error(), std::nullopt);
-    EXPECT_FALSE(store.isLoading());
-    EXPECT_EQ(KeychainService::loadToken(), std::nullopt);
-    EXPECT_EQ(loadingChanged.count() + errorChanged.count(), 0);
-    EXPECT_EQ(server.http().received().size(), requestsBefore) << "signing out sends nothing";
-}
-
-TEST_F(AuthStoreTest, ARestoreStillWaitingWhenTheUserSignsOutIsDropped)
-{
-    SessionServer server;
-    server.setUserReply("old", { 200, SessionServer::userJson() });
-    server.holdUserReply("old");
-    KeychainService::saveToken(u"old"_s);
-
-    AuthStore store;
-    ASSERT_TRUE(waitUntil([&] { return server.userRequestTokens().size() == 1; }));
-    store.signOut();
-    server.release();
-    ASSERT_TRUE(waitUntil([&] { return completedReplies.count() == 1; }));
-    EXPECT_FALSE(store.currentUser()) << "the old session came back after the sign-out";
-}
-
-TEST_F(AuthStoreTest, ARestoreStillWaitingWhenTheUserSignsInAnewIsDropped)
-{
-    // The restore's late 401 must not delete the token of the new sign-in.
-    SessionServer server;
-    server.holdUserReply("old");
-    server.setVerifyReply("482913", { 200, R"({"token":"new"})" });
-    server.setUserReply("new", { 200, SessionServer::userJson() });
-    KeychainService::saveToken(u"old"_s);
-
-    AuthStore store;
-    ASSERT_TRUE(waitUntil([&] { return server.userRequestTokens().size() == 1; }));
-    store.verifyOTP(u"ann@example.com"_s, u"482913"_s);
-    ASSERT_TRUE(waitUntil([&] { return !store.isLoading(); }));
-    ASSERT_TRUE(store.currentUser());
-
-    server.release();
-    ASSERT_TRUE(waitUntil([&] { return completedReplies.count() == 3; }));
-    EXPECT_TRUE(store.currentUser());
-    EXPECT_EQ(KeychainService::loadToken(), u"new"_s);
-}
-
-TEST_F(AuthStoreTest, ATokenThatCannotBeStoredIsShownAsTheSignInError)
-{
-    if (!ChildProcess::isChild()) {
-        QProcessEnvironment noBus;
-        noBus.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, u"unix:path=/nonexistent/echoquill-test-bus"_s);
-        const auto run = ChildProcess::rerunCurrentTest(noBus);
-        EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
-        return;
+    const auto got = server.requests("/api/desktop/auth/otp");
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(jsonBody(got[0]), (QJsonObject { { "email"_L1, u"  Ann@Example.COM"_s }, { "step"_L1, u"request"_s } }))
+        << "the address is sent as typed and the request never has otpCode";
+    EXPECT_EQ(jsonBody(got[1]),
+        (QJsonObject {
+            { "email"_L1, u"  Ann@Example.COM"_s }, { "step"_L1, u"verify"_s }, { "otpCode"_L1, u"482913"_s } }));
+    for (const auto& r : got) {
+        EXPECT_EQ(r.header("Content-Type"), "application/json");
+        EXPECT_FALSE(r.hasHeader("Authorization"));
     }
-    SessionServer server;
-    server.setVerifyReply("482913", { 200, R"({"token":"fresh"})" });
-    server.setUserReply("fresh", { 200, SessionServer::userJson() });
-    AuthStore store;
-    store.verifyOTP(u"ann@example.com"_s, u"482913"_s);
-    ASSERT_TRUE(waitUntil([&] { return !store.isLoading(); }));
-    EXPECT_EQ(store.error(), u"Keychain save failed (OSStatus 1)"_s);
-    EXPECT_FALSE(store.currentUser());
-    EXPECT_TRUE(server.userRequestTokens().empty()) << "no user request without a stored token";
+
+    // Rejected codes and broken replies surface as the client's errors.
+    server.setVerifyReply("500500", { 500, "{}" });
+    server.setVerifyReply("000000", { 200, R"({"jwt":"x"})" });
+    EXPECT_TRUE(apiError([&] { await(auth.verifyOTP(u"a@b.c"_s, u"111111"_s)); }).is(EQAPIError::Unauthorized));
+    const EQAPIError serverError = apiError([&] { await(auth.verifyOTP(u"a@b.c"_s, u"500500"_s)); });
+    EXPECT_EQ(serverError.description(), u"Server error (500)"_s);
+    EXPECT_TRUE(apiError([&] { await(auth.verifyOTP(u"a@b.c"_s, u"000000"_s)); }).is(EQAPIError::DecodingError))
+        << "a reply without token is a decoding error";
+
+    Log::Capture log;
+    for (const auto& [status, text] :
+        { std::pair { 429, u"Server error (429)"_s }, std::pair { 401, u"Session expired, please sign in again"_s } }) {
+        server.setCodeRequestStatus(status);
+        EXPECT_EQ(apiError([&] { await(auth.requestOTP(u"a@b.c"_s)); }).description(), text);
+    }
+    EXPECT_FALSE(log.containsPrefix(u"[APIClient]"_s)) << "a failed code request is not logged by the client";
+
+    // Without a service the code request passes the transport failure through; the verification wraps it.
+    Endpoints::setServiceOrigin(QUrl(u"http://127.0.0.1:%1"_s.arg(closedPort())));
+    EXPECT_THROW(await(auth.requestOTP(u"a@b.c"_s)), TransportError);
+    const EQAPIError e = apiError([&] { await(auth.verifyOTP(u"a@b.c"_s, u"123456"_s)); });
+    EXPECT_TRUE(e.description().startsWith(u"Network error: "_s)) << e.description().toStdString();
+}
+
+TEST(AuthService, CallbackTokenIsTheFirstQueryItemNamedExactlyToken)
+{
+    const std::tuple<const char*, std::optional<QString>, int> cases[] = {
+        { "echoquill://auth?token=abc", u"abc"_s, 3 },
+        { "echoquill://auth/done?state=s1&token=secret&x=1", u"secret"_s, 6 },
+        { "echoquill://any.host/some/path?state=x&token=", u""_s, 0 },
+        { "echoquill://x?token=first&token=second", u"first"_s, 5 },
+        { "https://elsewhere.example/cb?token=t%2Bk%20x", u"t+k x"_s, 5 },
+        { "echoquill:auth?tok%65n=abc", u"abc"_s, 3 },
+        { "echoquill://x?token=e%CC%81t", u"e\u0301t"_s, 2 },
+        { "echoquill://x#token=abc", std::nullopt, 0 },
+        { "echoquill://x?Token=abc", std::nullopt, 0 },
+        { "echoquill://x?token&token=abc", std::nullopt, 0 },
+        { "echoquill://x?access_token=abc", std::nullopt, 0 },
+    };
+    QStringList logged;
+    for (const auto& [text, token, length] : cases) {
+        SCOPED_TRACE(text);
+        Log::Capture log;
+        const QUrl url(QString::fromUtf8(text));
+        if (token) {
+            EXPECT_EQ(AuthService::tokenFromCallback(url), *token);
+            EXPECT_EQ(log.lines().value(1), u"[AuthService] Token extracted successfully (length: %1)"_s.arg(length));
+        } else {
+            EXPECT_EQ(apiError([&] { AuthService::tokenFromCallback(url); }).description(), u"Authentication failed"_s);
+            EXPECT_TRUE(log.containsPrefix(u"[AuthService] Failed to extract token from callback URL: "_s));
+        }
+        EXPECT_TRUE(log.containsPrefix(u"[AuthService] Callback URL received: "_s));
+        logged += log.lines();
+    }
+    // Logged addresses keep everything but the token's value.
+    for (const QString& line : logged)
+        EXPECT_FALSE(line.contains(u"abc"_s) || line.contains(u"first"_s) || line.contains(u"secret"_s))
+            << line.toStdString();
+    EXPECT_TRUE(
+        logged.contains(u"[AuthService] Callback URL received: echoquill://auth/done?state=s1&token=<redacted>&x=1"_s));
+    EXPECT_TRUE(
+        logged.contains(u"[AuthService] Failed to extract token from callback URL: echoquill://x#token=<redacted>"_s));
+
+    Log::Capture log;
+    EXPECT_TRUE(apiError([] { AuthService::tokenFromCallback(std::nullopt); }).is(EQAPIError::InvalidCallback));
+    EXPECT_EQ(log.lines(),
+        (QStringList { u"[AuthService] Callback URL received: nil"_s,
+            u"[AuthService] Failed to extract token from callback URL: nil"_s }));
 }

@@ -1,11 +1,14 @@
 // libsecret first: its headers use "signals" as a name, which Qt defines as a macro.
 #include <libsecret/secret.h>
 
+#include "AuthStore.h"
+#include "Await.h"
 #include "ChildProcess.h"
 #include "KeychainService.h"
 #include "KeyringTest.h"
 #include "Log.h"
 #include "QtPrinters.h"
+#include "SessionServer.h"
 
 #include <QTemporaryDir>
 
@@ -18,15 +21,9 @@ namespace {
 // The item as any Secret Service client sees it: found by the two attributes.
 const SecretSchema* itemSchema()
 {
-    static const SecretSchema s = [] {
-        SecretSchema built {};
-        built.name = "org.example.AnyClient";
-        built.flags = SECRET_SCHEMA_DONT_MATCH_NAME;
-        built.attributes[0] = { "service", SECRET_SCHEMA_ATTRIBUTE_STRING };
-        built.attributes[1] = { "account", SECRET_SCHEMA_ATTRIBUTE_STRING };
-        return built;
-    }();
-    return &s;
+    static SecretSchema* const schema = secret_schema_new("org.example.AnyClient", SECRET_SCHEMA_DONT_MATCH_NAME,
+        "service", SECRET_SCHEMA_ATTRIBUTE_STRING, "account", SECRET_SCHEMA_ATTRIBUTE_STRING, nullptr);
+    return schema;
 }
 
 // The secrets of every matching item, read straight from the store.
@@ -65,41 +62,32 @@ using KeychainServiceTest = KeyringTest;
 
 }
 
-TEST_F(KeychainServiceTest, SavingTwiceLeavesOneItemWithTheSecondToken)
+TEST_F(KeychainServiceTest, OneItemHoldsTheLastTokenAndAnythingElseLoadsAsAbsent)
 {
     Log::Capture log;
+    EXPECT_EQ(KeychainService::loadToken(), std::nullopt);
+    KeychainService::deleteToken();
     KeychainService::saveToken(u"first-token"_s);
     KeychainService::saveToken(u"sécond-tøken"_s);
-
     EXPECT_EQ(storedSecrets(), QList<QByteArray> { u"sécond-tøken"_s.toUtf8() }) << "UTF-8 bytes, nothing else";
     EXPECT_EQ(KeychainService::loadToken(), u"sécond-tøken"_s);
     EXPECT_EQ(log.lines(),
         (QStringList { u"[KeychainService] saveToken succeeded"_s, u"[KeychainService] saveToken succeeded"_s }));
-}
 
-TEST_F(KeychainServiceTest, AMissingItemLoadsAsAbsentAndDeleteRemovesEveryMatchingItemSilently)
-{
-    Log::Capture log;
-    EXPECT_EQ(KeychainService::loadToken(), std::nullopt);
-    KeychainService::deleteToken();
-    KeychainService::saveToken(QString());
-    EXPECT_EQ(KeychainService::loadToken(), QString()) << "an empty token is stored like any other";
+    // Another client's stray item with the same attributes goes too.
     storeRawSecret("stray-1");
     KeychainService::deleteToken();
     EXPECT_TRUE(storedSecrets().isEmpty());
-    EXPECT_EQ(KeychainService::loadToken(), std::nullopt);
-    EXPECT_EQ(log.lines(), QStringList { u"[KeychainService] saveToken succeeded"_s });
-}
+    KeychainService::saveToken(QString());
+    EXPECT_EQ(KeychainService::loadToken(), QString()) << "an empty token is stored like any other";
 
-TEST_F(KeychainServiceTest, BytesThatAreNotUtf8LoadAsAbsent)
-{
     for (const QByteArray& bytes :
         { QByteArray("\xff\xfe\x00x", 4), QByteArray("ab\xc3"), QByteArray("\xed\xa0\x80") }) {
         SCOPED_TRACE(bytes.toHex().toStdString());
         KeychainService::deleteToken();
         storeRawSecret(bytes);
-        Log::Capture log;
-        EXPECT_EQ(KeychainService::loadToken(), std::nullopt);
+        log.clear();
+        EXPECT_EQ(KeychainService::loadToken(), std::nullopt) << "bytes that are not UTF-8";
         EXPECT_TRUE(log.lines().isEmpty());
     }
 }
@@ -107,6 +95,8 @@ TEST_F(KeychainServiceTest, BytesThatAreNotUtf8LoadAsAbsent)
 TEST(KeychainWithoutSecretService, LoadIsAbsentAndSaveFailsWithTheStoresCode)
 {
     if (ChildProcess::isChild()) {
+        const int expected = qEnvironmentVariableIntValue("EXPECTED_STATUS");
+        const QString failure = u"Keychain save failed (OSStatus %1)"_s.arg(expected);
         Log::Capture log;
         EXPECT_EQ(KeychainService::loadToken(), std::nullopt);
         KeychainService::deleteToken();
@@ -115,12 +105,20 @@ TEST(KeychainWithoutSecretService, LoadIsAbsentAndSaveFailsWithTheStoresCode)
             ADD_FAILURE() << "saveToken succeeded without a Secret Service";
         } catch (const KeychainError& e) {
             EXPECT_EQ(e.kind(), KeychainError::SaveFailed);
-            const int expected = qEnvironmentVariableIntValue("EXPECTED_STATUS");
             EXPECT_EQ(e.status(), expected);
-            EXPECT_EQ(e.description(), u"Keychain save failed (OSStatus %1)"_s.arg(expected));
+            EXPECT_EQ(e.description(), failure);
             EXPECT_EQ(
                 log.lines(), QStringList { u"[KeychainService] saveToken failed — OSStatus: %1"_s.arg(expected) });
         }
+        // A verified code whose token cannot be stored is the sign-in's error, and no user is asked for.
+        SessionServer server;
+        server.setVerifyReply("482913", { 200, R"({"token":"fresh"})" });
+        AuthStore store;
+        store.verifyOTP(u"ann@example.com"_s, u"482913"_s);
+        ASSERT_TRUE(waitUntil([&] { return !store.isLoading(); }));
+        EXPECT_EQ(store.error(), failure);
+        EXPECT_FALSE(store.currentUser());
+        EXPECT_TRUE(server.userRequestTokens().empty());
         return;
     }
 
@@ -136,26 +134,20 @@ TEST(KeychainWithoutSecretService, LoadIsAbsentAndSaveFailsWithTheStoresCode)
 </busconfig>)");
     file.close();
 
-    struct Setting {
-        const char* what;
-        QString busAddress;
-        QStringList wrapper;
-        int status;
-    };
-    const Setting settings[] = {
+    const std::tuple<const char*, QString, QStringList, int> settings[] = {
         // g-io-error-quark: G_IO_ERROR_NOT_FOUND (the socket is not there)
         { "no session bus", u"unix:path=%1"_s.arg(dir.filePath(u"no-bus"_s)), {}, 1 },
         // g-dbus-error-quark: G_DBUS_ERROR_SERVICE_UNKNOWN
         { "a bus without a Secret Service", {}, { u"dbus-run-session"_s, u"--config-file=%1"_s.arg(config), u"--"_s },
             2 },
     };
-    for (const Setting& s : settings) {
-        SCOPED_TRACE(s.what);
+    for (const auto& [what, busAddress, wrapper, status] : settings) {
+        SCOPED_TRACE(what);
         QProcessEnvironment changes;
-        changes.insert(u"EXPECTED_STATUS"_s, QString::number(s.status));
-        if (!s.busAddress.isEmpty())
-            changes.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, s.busAddress);
-        const auto run = ChildProcess::rerunCurrentTest(changes, s.wrapper);
+        changes.insert(u"EXPECTED_STATUS"_s, QString::number(status));
+        if (!busAddress.isEmpty())
+            changes.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, busAddress);
+        const auto run = ChildProcess::rerunCurrentTest(changes, wrapper);
         EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
     }
 }

@@ -2,20 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <QDataStream>
-#include <QDateTime>
+#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QUrlQuery>
 #include <QUuid>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <chrono>
+#include <array>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -32,25 +27,9 @@ std::string json(const QJsonObject& object)
     return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
 }
 
-std::string newPathname(const QString& extension = u"wav"_s)
+std::string newPathname()
 {
-    return (u"recordings/"_s + QUuid::createUuid().toString(QUuid::WithoutBraces) + u'.' + extension).toStdString();
-}
-
-// Mono 16-bit PCM at 8 kHz: a file libavformat reads with an exact length.
-QByteArray wav(double seconds)
-{
-    const quint32 dataSize = quint32(seconds * 8000) * 2;
-    QByteArray file;
-    QDataStream out(&file, QIODevice::WriteOnly);
-    out.setByteOrder(QDataStream::LittleEndian);
-    out.writeRawData("RIFF", 4);
-    out << quint32(36 + dataSize);
-    out.writeRawData("WAVEfmt ", 8);
-    out << quint32(16) << quint16(1) << quint16(1) << quint32(8000) << quint32(16000) << quint16(2) << quint16(16);
-    out.writeRawData("data", 4);
-    out << dataSize;
-    return file + QByteArray(qsizetype(dataSize), '\0');
+    return "recordings/" + QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString() + ".m4a";
 }
 
 QJsonObject tokenRequest(const std::string& pathname)
@@ -61,7 +40,17 @@ QJsonObject tokenRequest(const std::string& pathname)
                 { u"multipart"_s, false }, { u"clientPayload"_s, QJsonValue() } } } };
 }
 
-// One request and the status it must get.
+// One second of silent mono 16-bit PCM at 8 kHz, as a WAV file: the 44-byte header, then the samples.
+const QByteArray secondOfSilence
+    = QByteArray("RIFF\xa4\x3e\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x80\x3e\0\0\x02\0\x10\0"
+                 "data\x80\x3e\0\0",
+          44)
+    + QByteArray(16000, '\0');
+
+const std::string uploadTokenPath = "/api/desktop/meeting-notes/upload-token";
+constexpr std::size_t blobCap = std::size_t(3) << 20;
+
+// One request and the status it must get; upload-token requests are signed with x-auth-token.
 struct Expect {
     std::string method, target, body;
     int status;
@@ -71,7 +60,8 @@ class DevServerTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        s_server = std::make_unique<DevServerProcess>(QStringList { u"--processing-seconds"_s, u"2"_s });
+        s_server
+            = std::make_unique<DevServerProcess>(QStringList { u"--blob-limit-bytes"_s, QString::number(blobCap) });
     }
     static void TearDownTestSuite() { s_server.reset(); }
 
@@ -92,23 +82,25 @@ protected:
         cli.set_url_encode(false); // paths go out exactly as written, ".." included
         return method == "GET" ? cli.Get(target, headers)
             : method == "POST" ? cli.Post(target, headers, body, "application/json")
-            : method == "PUT"  ? cli.Put(target, headers, body, "audio/wav")
+            : method == "PUT"  ? cli.Put(target, headers, body, "audio/mp4")
                                : cli.Patch(target, headers, body, "application/json");
     }
     void expectAll(const std::vector<Expect>& expectations)
     {
         for (const Expect& e : expectations) {
-            const auto reply = send(e.method, e.target, e.body, bearer(token));
+            const bool upload = e.target == uploadTokenPath;
+            const auto reply
+                = send(e.method, e.target, e.body, bearer(token, upload ? "x-auth-token" : "Authorization"));
             ASSERT_TRUE(reply) << e.target;
-            EXPECT_EQ(reply->status, e.status) << e.method << " " << e.target << " " << e.body.substr(0, 40);
+            EXPECT_EQ(reply->status, e.status) << e.method << " " << e.target << " " << e.body.substr(0, 60);
         }
     }
     QJsonValue get(const std::string& target, const QString& as) { return jsonOf(client().Get(target, bearer(as))); }
 
     QString clientToken(const std::string& pathname, const QString& bearerToken)
     {
-        auto reply = client().Post("/api/desktop/meeting-notes/upload-token", bearer(bearerToken, "x-auth-token"),
-            json(tokenRequest(pathname)), "application/json");
+        auto reply = client().Post(
+            uploadTokenPath, bearer(bearerToken, "x-auth-token"), json(tokenRequest(pathname)), "application/json");
         EXPECT_TRUE(reply && reply->status == 200) << (reply ? reply->body : "no reply");
         return jsonOf(reply)[u"clientToken"_s].toString();
     }
@@ -127,10 +119,6 @@ protected:
         EXPECT_EQ(put(pathname, clientToken(pathname, bearerToken), body), 200);
         return server().url(u"/blob/"_s + QString::fromStdString(pathname)).toString();
     }
-    httplib::Result notify(const QJsonObject& body, const QString& bearerToken)
-    {
-        return client().Post("/api/desktop/meeting-notes", bearer(bearerToken), json(body), "application/json");
-    }
     QJsonArray notes(const QString& as) { return get("/api/v2/meeting-notes", as)[u"data"_s].toArray(); }
     static bool listed(const QJsonArray& notes, qint64 id)
     {
@@ -146,21 +134,15 @@ protected:
 
 TEST_F(DevServerTest, EveryServiceEndpointRefusesMissingAndUnknownTokens)
 {
-    const std::pair<std::string, std::string> calls[] = {
-        { "GET", "/api/desktop/me" },
-        { "GET", "/api/v2/meeting-notes" },
-        { "GET", "/api/v2/meeting-notes/2?source=desktop" },
-        { "PATCH", "/api/v2/meeting-notes/2/action-items/dr-1?source=desktop" },
-        { "GET", "/api/v2/action-items" },
+    const std::pair<std::string, std::string> calls[] = { { "GET", "/api/desktop/me" },
+        { "GET", "/api/v2/meeting-notes" }, { "GET", "/api/v2/meeting-notes/2?source=desktop" },
+        { "PATCH", "/api/v2/meeting-notes/2/action-items/dr-1?source=desktop" }, { "GET", "/api/v2/action-items" },
         { "GET", "/api/recall/calendar/status" },
         { "GET", "/api/recall/upcoming-meetings?tarnwick_user_id=demo-user&limit=20" },
-        { "GET", "/api/recall/settings" },
-        { "POST", "/api/recall/meeting-bot-preference" },
-        { "POST", "/api/desktop/meeting-notes" },
-        { "POST", "/api/desktop/meeting-notes/upload-token" },
-    };
-    const httplib::Headers refused[] = { {}, bearer(u"nope"_s), { { "Authorization", "Bearer" } },
-        { { "Authorization", token.toStdString() } }, bearer(u"nope"_s, "x-auth-token") };
+        { "GET", "/api/recall/settings" }, { "POST", "/api/recall/meeting-bot-preference" },
+        { "POST", "/api/desktop/meeting-notes" }, { "POST", uploadTokenPath } };
+    const httplib::Headers refused[]
+        = { {}, bearer(u"nope"_s), { { "Authorization", token.toStdString() } }, bearer(u"nope"_s, "x-auth-token") };
     for (const auto& [method, path] : calls) {
         const std::string body = method == "PATCH" ? "{\"done\":true}" : "{}";
         for (const auto& headers : refused) {
@@ -170,7 +152,7 @@ TEST_F(DevServerTest, EveryServiceEndpointRefusesMissingAndUnknownTokens)
             EXPECT_FALSE(jsonOf(reply)[u"error"_s].toString().isEmpty()) << path;
         }
         // The upload token is read from x-auth-token only, everything else from Authorization.
-        const bool upload = path.ends_with("upload-token");
+        const bool upload = path == uploadTokenPath;
         EXPECT_NE(send(method, path, body, bearer(token, upload ? "x-auth-token" : "Authorization"))->status, 401)
             << path;
         if (upload)
@@ -201,30 +183,21 @@ TEST_F(DevServerTest, OneTimeCodeSignsInOnceMakesAccountsAndIsVoidAfterFiveWrong
     EXPECT_EQ(verify(email, wrongFor(code))->status, 401);
     auto accepted = verify(email, code);
     ASSERT_EQ(accepted->status, 200);
-    const QJsonObject reply = jsonOf(accepted).toObject();
-    EXPECT_EQ(reply.keys(), QStringList { u"token"_s }); // a bare object, as the client decodes it
+    EXPECT_EQ(
+        jsonOf(accepted).toObject().keys(), QStringList { u"token"_s }); // a bare object, as the client decodes it
     EXPECT_EQ(verify(email, code)->status, 401) << "a code signs in once";
-    const QJsonObject user = get("/api/desktop/me", reply[u"token"_s].toString()).toObject();
-    EXPECT_EQ(user[u"email"_s].toString(), u"jane.doe@example.com"_s);
-    EXPECT_EQ(user[u"name"_s].toString(), u"Jane Doe"_s);
-    for (const auto& key : { u"id"_s, u"freeCredits"_s, u"paidCredits"_s, u"topUpCredits"_s, u"currentStreak"_s,
-             u"longestStreak"_s, u"isFounder"_s })
-        EXPECT_TRUE(user.contains(key)) << key.toStdString();
-    EXPECT_TRUE(user[u"freeCredits"_s].isDouble());
+    const QJsonValue user = get("/api/desktop/me", jsonOf(accepted)[u"token"_s].toString());
+    EXPECT_EQ(user[u"email"_s].toString() + u'|' + user[u"name"_s].toString(), u"jane.doe@example.com|Jane Doe"_s);
 
-    struct Case {
-        int wrongTries;
-        qint64 secondsLater;
-        int expected;
-    };
-    for (const auto& c : { Case { 4, 0, 200 }, Case { 5, 0, 401 }, Case { 0, 599, 200 }, Case { 0, 601, 401 } }) {
+    for (const auto& [wrongTries, secondsLater, expected] : { std::array { 4, 0, 200 }, std::array { 5, 0, 401 },
+             std::array { 0, 599, 200 }, std::array { 0, 601, 401 } }) {
         server().reset();
         const QString fresh = requestCode(DevServerProcess::demoEmail);
-        for (int i = 0; i < c.wrongTries; ++i)
+        for (int i = 0; i < wrongTries; ++i)
             EXPECT_EQ(verify(DevServerProcess::demoEmail, wrongFor(fresh))->status, 401);
-        server().control("POST", "/__dev/clock", { { u"advanceSeconds"_s, c.secondsLater } });
-        EXPECT_EQ(verify(DevServerProcess::demoEmail, fresh)->status, c.expected)
-            << c.wrongTries << " wrong tries, " << c.secondsLater << " s later";
+        server().control("POST", "/__dev/clock", { { u"advanceSeconds"_s, secondsLater } });
+        EXPECT_EQ(verify(DevServerProcess::demoEmail, fresh)->status, expected)
+            << wrongTries << " tries, " << secondsLater;
     }
     EXPECT_EQ(verify(DevServerProcess::demoEmail, requestCode(DevServerProcess::demoEmail))->status, 200)
         << "a fresh request replaces a void code";
@@ -234,162 +207,114 @@ TEST_F(DevServerTest, BlobsTakeOnePathnamePerClientTokenForTenMinutesWithTheirDe
 {
     const std::string mine = newPathname(), other = newPathname();
     const QString granted = clientToken(mine, token);
-    EXPECT_TRUE(granted.startsWith(u"vercel_blob_client_"_s));
-    EXPECT_EQ(put(other, granted, wav(0.1)), 403);
-    EXPECT_EQ(put(mine, u"unknown"_s, wav(0.1)), 401);
-    EXPECT_EQ(client().Put("/blob/" + mine, { { "x-content-length", "4" } }, "abcd", "audio/wav")->status, 401);
-    for (const std::string declared : { std::to_string(wav(0.1).size() + 1), std::to_string(wav(0.1).size() - 1),
-             std::string(), std::string("12abc") })
-        EXPECT_EQ(put(mine, granted, wav(0.1), declared), 400) << declared;
+    const QByteArray first(4000, 'a'), second(3000, 'b');
+    EXPECT_EQ(put(other, granted, first), 403);
+    EXPECT_EQ(put(mine, u"unknown"_s, first), 401);
+    for (const std::string& declared :
+        { std::string("4001"), std::string("3999"), std::string(), std::string("12abc") })
+        EXPECT_EQ(put(mine, granted, first, declared), 400) << declared;
     EXPECT_EQ(client().Get("/blob/" + mine)->status, 404) << "a refused body leaves nothing behind";
 
-    auto stored = client().Put("/blob/" + mine,
-        { { "Authorization", "Bearer " + granted.toStdString() },
-            { "x-content-length", std::to_string(wav(0.1).size()) } },
-        wav(0.1).toStdString(), "audio/wav");
+    httplib::Headers headers = bearer(granted);
+    headers.emplace("x-content-length", "4000");
+    auto stored = client().Put("/blob/" + mine, headers, first.toStdString(), "audio/mp4");
     ASSERT_EQ(stored->status, 200) << stored->body;
     EXPECT_EQ(jsonOf(stored)[u"url"_s].toString().toStdString(), server().originText() + "/blob/" + mine);
-    EXPECT_EQ(QByteArray::fromStdString(client().Get("/blob/" + mine)->body), wav(0.1));
-    EXPECT_EQ(client().Get("/blob/" + other)->status, 404);
+    EXPECT_EQ(QByteArray::fromStdString(client().Get("/blob/" + mine)->body), first);
     // A retry with the same token replaces the blob while the token lasts.
-    EXPECT_EQ(put(mine, granted, wav(0.2)), 200);
+    EXPECT_EQ(put(mine, granted, second), 200);
     server().control("POST", "/__dev/clock", { { u"advanceSeconds"_s, 601 } });
-    EXPECT_EQ(put(mine, granted, wav(0.3)), 401);
-    EXPECT_EQ(QByteArray::fromStdString(client().Get("/blob/" + mine)->body), wav(0.2));
+    EXPECT_EQ(put(mine, granted, first), 401);
+    EXPECT_EQ(QByteArray::fromStdString(client().Get("/blob/" + mine)->body), second);
 }
 
 TEST_F(DevServerTest, OnlyRecordingsUuidPathnamesAndTheBlobClientsRequestShapeAreAccepted)
 {
     const std::string uuid = QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
     const std::string upper = QString::fromStdString(uuid).toUpper().toStdString();
-    const std::string pathnames[] = { "recordings/../" + uuid + ".m4a", "recordings/" + uuid + "/../../../etc/passwd",
-        "../recordings/" + uuid + ".m4a", "recordings/" + uuid, "recordings/" + uuid + ".",
-        "recordings/" + upper + ".m4a", "recordings/" + uuid + ".M4A", "recordings/" + uuid + ".m4a/extra",
-        "uploads/" + uuid + ".m4a", "recordings/not-a-uuid.m4a", "recordings/%2e%2e/" + uuid + ".m4a", "" };
     std::vector<Expect> refused;
-    for (const auto& pathname : pathnames) {
-        refused.push_back({ "POST", "/api/desktop/meeting-notes/upload-token", json(tokenRequest(pathname)), 400 });
+    for (const auto& pathname : { "recordings/../" + uuid + ".m4a", "recordings/" + uuid + "/../../../etc/passwd",
+             "recordings/" + uuid, "recordings/" + upper + ".m4a", "recordings/" + uuid + ".m4a/extra",
+             "uploads/" + uuid + ".m4a", "recordings/%2e%2e/" + uuid + ".m4a", std::string() }) {
+        refused.push_back({ "POST", uploadTokenPath, json(tokenRequest(pathname)), 400 });
         refused.push_back({ "PUT", "/blob/" + pathname, "abcd", 400 });
     }
     const QJsonObject good = tokenRequest(newPathname());
-    auto variant = [&](const QString& key, const QJsonValue& value) {
+    for (const auto& [key, value] :
+        std::initializer_list<std::pair<QString, QJsonValue>> { { u"type"_s, u"blob.upload-completed"_s },
+            { u"pathname"_s, QJsonValue::Undefined }, { u"callbackUrl"_s, QJsonValue::Undefined },
+            { u"multipart"_s, true }, { u"clientPayload"_s, QJsonValue::Undefined } }) {
         QJsonObject body = good, payload = good[u"payload"_s].toObject();
-        if (value.isUndefined())
-            payload.remove(key);
-        else
-            payload[key] = value;
-        body[key == u"type"_s ? u"type"_s : u"payload"_s] = key == u"type"_s ? value : QJsonValue(payload);
-        return Expect { "POST", "/api/desktop/meeting-notes/upload-token", json(body), 400 };
-    };
-    for (const Expect& e : { variant(u"type"_s, u"blob.upload-completed"_s),
-             variant(u"pathname"_s, QJsonValue::Undefined), variant(u"callbackUrl"_s, QJsonValue::Undefined),
-             variant(u"multipart"_s, true), variant(u"multipart"_s, u"false"_s),
-             variant(u"clientPayload"_s, QJsonValue::Undefined), variant(u"clientPayload"_s, 3),
-             Expect {
-                 "POST", "/api/desktop/meeting-notes/upload-token", R"({"type":"blob.generate-client-token"})", 400 } })
-        refused.push_back(e);
-    // Upload tokens come from x-auth-token; send() signs with Authorization, so sign these here.
-    for (const Expect& e : refused) {
-        const auto headers = e.method == "PUT"
-            ? httplib::Headers { { "Authorization", "Bearer x" }, { "x-content-length", "4" } }
-            : bearer(token, "x-auth-token");
-        const auto reply = send(e.method, e.target, e.body, headers);
-        ASSERT_TRUE(reply) << e.target;
-        EXPECT_EQ(reply->status, 400) << e.method << " " << e.target << " " << e.body;
+        value.isUndefined() ? void(payload.remove(key)) : void(payload[key] = value);
+        body[key == u"type"_s ? key : u"payload"_s] = key == u"type"_s ? value : QJsonValue(payload);
+        refused.push_back({ "POST", uploadTokenPath, json(body), 400 });
     }
-    EXPECT_FALSE(clientToken("recordings/" + uuid + ".m4a", token).isEmpty());
+    expectAll(refused);
     EXPECT_FALSE(clientToken("recordings/" + uuid + ".caf", token).isEmpty());
 }
 
-TEST(DevServerLimits, BlobsUpToTheCapAreStoredWholeAndLargerOnesRefused)
+TEST_F(DevServerTest, BlobsUpToTheCapAreStoredWholeAndLargerOnesRefused)
 {
-    constexpr std::size_t cap = std::size_t(3) << 20;
-    DevServerProcess server({ u"--blob-limit-bytes"_s, QString::number(cap) });
-    ASSERT_TRUE(server.isRunning());
-    const QString token = server.signIn();
-    auto cli = server.client();
-    auto headers = [&](const std::string& pathname, std::size_t declared) {
-        const QString granted = jsonOf(cli.Post("/api/desktop/meeting-notes/upload-token",
-            bearer(token, "x-auth-token"), json(tokenRequest(pathname)), "application/json"))[u"clientToken"_s]
-                                    .toString();
-        return httplib::Headers { { "Authorization", "Bearer " + granted.toStdString() },
-            { "x-content-length", std::to_string(declared) } };
-    };
-    const std::string full(cap, 'x'), fits = newPathname(u"m4a"_s), tooBig = newPathname(u"m4a"_s);
-    EXPECT_EQ(cli.Put("/blob/" + fits, headers(fits, cap), full, "audio/mp4")->status, 200);
-    EXPECT_EQ(cli.Get("/blob/" + fits)->body.size(), cap);
+    const std::string full(blobCap, 'x'), fits = newPathname(), tooBig = newPathname();
+    EXPECT_EQ(put(fits, clientToken(fits, token), QByteArray::fromStdString(full)), 200);
+    EXPECT_EQ(client().Get("/blob/" + fits)->body.size(), blobCap);
     // Over the cap: refused whether the declared size says so or only the body does (sent chunked, without a length).
-    EXPECT_EQ(cli.Put("/blob/" + tooBig, headers(tooBig, cap + 1), "abcd", "audio/mp4")->status, 413);
-    auto actual = cli.Put(
-        "/blob/" + tooBig, headers(tooBig, 4),
+    const QString granted = clientToken(tooBig, token);
+    EXPECT_EQ(put(tooBig, granted, "abcd", std::to_string(blobCap + 1)), 413);
+    httplib::Headers headers = bearer(granted);
+    headers.emplace("x-content-length", "4");
+    auto actual = client().Put(
+        "/blob/" + tooBig, headers,
         [&](std::size_t offset, httplib::DataSink& sink) {
-            if (offset > cap)
+            if (offset > blobCap)
                 sink.done();
-            return offset > cap || sink.write(full.data(), std::min<std::size_t>(64 * 1024, cap + 1 - offset));
+            return offset > blobCap || sink.write(full.data(), std::min<std::size_t>(64 * 1024, blobCap + 1 - offset));
         },
         "audio/mp4");
     ASSERT_TRUE(actual);
     EXPECT_EQ(actual->status, 413);
-    EXPECT_EQ(cli.Get("/blob/" + tooBig)->status, 404);
+    EXPECT_EQ(client().Get("/blob/" + tooBig)->status, 404);
 }
 
-TEST_F(DevServerTest, NotifiedRecordingBecomesANoteAfterTheProcessingDelayForItsAccountOnly)
+TEST_F(DevServerTest, NotifiedRecordingBecomesANoteOnceProcessedForItsAccountOnly)
 {
-    const QString mic = upload(wav(3.0), token), system = upload(wav(1.0), token);
+    const QString mic = upload(secondOfSilence, token);
     const QString stranger = server().signIn(u"someone@else.test"_s);
-    const QString strangers = upload(wav(1.0), stranger);
+    const QString strangers = upload("not audio", stranger);
     const QString name = u"upload_track.m4a"_s;
-    const QString unknown
-        = server()
-              .url(u"/blob/recordings/"_s + QUuid::createUuid().toString(QUuid::WithoutBraces) + u".m4a"_s)
-              .toString();
+    const QString unknown = server().url(u"/blob/"_s + QString::fromStdString(newPathname())).toString();
+    const std::string notify = "/api/desktop/meeting-notes";
     std::vector<Expect> refused;
     for (const QJsonObject& body : { QJsonObject { { u"file_name"_s, name } }, QJsonObject { { u"blob_url"_s, mic } },
              QJsonObject { { u"blob_url"_s, 42 }, { u"file_name"_s, name } },
              QJsonObject { { u"blob_url"_s, unknown }, { u"file_name"_s, name } },
              QJsonObject { { u"blob_url"_s, u"https://elsewhere.test/blob/x.m4a"_s }, { u"file_name"_s, name } },
              QJsonObject { { u"blob_url"_s, mic }, { u"file_name"_s, name }, { u"blob_url_system"_s, u"nope"_s } } })
-        refused.push_back({ "POST", "/api/desktop/meeting-notes", json(body), 400 });
-    refused.push_back({ "POST", "/api/desktop/meeting-notes",
-        json({ { u"blob_url"_s, strangers }, { u"file_name"_s, name } }), 403 });
+        refused.push_back({ "POST", notify, json(body), 400 });
+    refused.push_back({ "POST", notify, json({ { u"blob_url"_s, strangers }, { u"file_name"_s, name } }), 403 });
     expectAll(refused);
 
-    auto accepted = notify({ { u"blob_url"_s, mic }, { u"blob_url_system"_s, system }, { u"file_name"_s, name },
-                               { u"file_name_system"_s, u"system_upload.m4a"_s } },
-        token);
-    ASSERT_EQ(accepted->status, 200) << accepted->body;
-    EXPECT_TRUE(jsonOf(accepted)[u"success"_s].toBool());
-    const qint64 id = jsonOf(accepted)[u"noteId"_s].toInteger();
-    ASSERT_GT(id, 0);
-    const std::string detailPath = "/api/v2/meeting-notes/" + std::to_string(id) + "?source=desktop";
-
-    EXPECT_FALSE(listed(notes(token), id)) << "not listed while processing";
-    EXPECT_EQ(get(detailPath, token)[u"data"_s][u"status"_s].toString(), u"processing"_s);
-    EXPECT_TRUE(server().waitForLine(u"[devserver] note %1 is ready (3 sec)"_s.arg(id), 15000));
-
-    const QJsonObject first = notes(token).first().toObject();
-    EXPECT_EQ(first[u"id"_s].toInteger(), id) << "the newest note comes first";
-    EXPECT_EQ(first[u"source"_s].toString(), u"desktop"_s);
-    EXPECT_EQ(first[u"duration"_s].toString(), u"3 sec"_s);
-    const QJsonValue detail = get(detailPath, token)[u"data"_s];
-    EXPECT_EQ(detail[u"properties"_s][u"durationSeconds"_s].toInteger(), 3);
-    EXPECT_TRUE(detail[u"summaryText"_s].toString().contains(u"does not transcribe"_s));
-    EXPECT_TRUE(detail[u"actionItems"_s].toArray().isEmpty());
-    EXPECT_FALSE(listed(notes(stranger), id));
-    EXPECT_EQ(client().Get("/api/v2/meeting-notes/" + std::to_string(id), bearer(stranger))->status, 404);
+    // A track that is not audio has no length; the newest note comes first.
+    for (const auto& [track, length] :
+        { std::pair { upload("not audio", token), QString() }, std::pair { mic, u"1 sec"_s } }) {
+        auto accepted = client().Post(
+            notify, bearer(token), json({ { u"blob_url"_s, track }, { u"file_name"_s, name } }), "application/json");
+        ASSERT_EQ(accepted->status, 200) << accepted->body;
+        const qint64 id = jsonOf(accepted)[u"noteId"_s].toInteger();
+        ASSERT_GT(id, 0);
+        EXPECT_FALSE(listed(notes(token), id)) << "not listed while processing";
+        const std::string detailPath = "/api/v2/meeting-notes/" + std::to_string(id) + "?source=desktop";
+        EXPECT_EQ(get(detailPath, token)[u"data"_s][u"status"_s].toString(), u"processing"_s);
+        EXPECT_EQ(server().control("POST", "/__dev/process")[u"finished"_s].toArray(), QJsonArray { id });
+        const QJsonObject first = notes(token).first().toObject();
+        EXPECT_EQ(first[u"id"_s].toInteger(), id);
+        EXPECT_EQ(first[u"duration"_s].toString(), length);
+        EXPECT_FALSE(listed(notes(stranger), id));
+        EXPECT_EQ(client().Get("/api/v2/meeting-notes/" + std::to_string(id), bearer(stranger))->status, 404);
+    }
 }
 
-TEST_F(DevServerTest, ProcessControlFinishesWaitingNotesAtOnce)
-{
-    const auto reply = notify({ { u"blob_url"_s, upload("not audio", token) }, { u"file_name"_s, u"a.m4a"_s } }, token);
-    const qint64 id = jsonOf(reply)[u"noteId"_s].toInteger();
-    EXPECT_EQ(server().control("POST", "/__dev/process")[u"finished"_s].toArray(), QJsonArray { id });
-    const QJsonObject note = notes(token).first().toObject();
-    EXPECT_EQ(note[u"id"_s].toInteger(), id);
-    EXPECT_FALSE(note.contains(u"duration"_s)) << "a track that is not audio has no length";
-}
-
-TEST_F(DevServerTest, UnknownItemsAndMeetingsAreRefused)
+TEST_F(DevServerTest, ItemsAreFoundByIdOrTextAndUnknownItemsAndMeetingsAreRefused)
 {
     const std::string patch = "/api/v2/meeting-notes/2/action-items/dr-1";
     const std::string prefer = "/api/recall/meeting-bot-preference";
@@ -397,6 +322,8 @@ TEST_F(DevServerTest, UnknownItemsAndMeetingsAreRefused)
         { "PATCH", patch + "?source=telegram", R"({"done":true})", 404 },
         { "PATCH", "/api/v2/meeting-notes/999/action-items/dr-1", R"({"done":true})", 404 },
         { "PATCH", patch, R"({"done":"yes"})", 400 },
+        { "PATCH", "/api/v2/meeting-notes/2/action-items/Share%20the%20test%20plan%20with%20support",
+            R"({"done":true})", 200 },
         { "POST", prefer, R"({"recall_calendar_event_id":"evt-unknown","bot_enabled":true,"title":"x"})", 404 },
         { "POST", prefer, R"({"recall_calendar_event_id":"evt-critique","bot_enabled":true})", 400 },
         { "GET", "/api/v2/meeting-notes/99999999999999999999999", "", 404 } });
@@ -438,11 +365,9 @@ TEST_F(DevServerTest, CalendarConnectionAndReauthorization)
             ->status;
     };
 
-    EXPECT_EQ(status(token), (QJsonObject { { u"connected"_s, true }, { u"needsReauth"_s, false } }));
     EXPECT_EQ(upcoming(token, "someone-else")->status, 403);
     EXPECT_EQ(cli.Get("/api/recall/upcoming-meetings", bearer(token))->status, 400);
     server().control("POST", "/__dev/calendar", { { u"needsReauth"_s, true } });
-    EXPECT_TRUE(status(token)[u"needsReauth"_s].toBool());
     EXPECT_EQ(upcoming(token, "demo-user")->status, 401);
 
     // A new account starts unconnected; the connect page connects it and clears the re-authorization.
@@ -462,10 +387,7 @@ TEST_F(DevServerTest, CalendarConnectionAndReauthorization)
 TEST_F(DevServerTest, SignInPageEndsAtTheAppAddressWithAToken)
 {
     auto cli = client();
-    auto page = cli.Get("/desktop-auth");
-    ASSERT_EQ(page->status, 200);
-    EXPECT_NE(page->body.find("type=\"email\""), std::string::npos);
-    EXPECT_NE(page->body.find(">Continue</button>"), std::string::npos);
+    EXPECT_NE(cli.Get("/desktop-auth")->body.find("type=\"email\""), std::string::npos);
 
     auto done = cli.Post("/desktop-auth", "email=Page.User%40Example.com", "application/x-www-form-urlencoded");
     ASSERT_EQ(done->status, 302);
@@ -479,7 +401,7 @@ TEST_F(DevServerTest, SignInPageEndsAtTheAppAddressWithAToken)
     EXPECT_EQ(refused->body.find("<script>"), std::string::npos) << "what was typed comes back escaped";
 }
 
-TEST_F(DevServerTest, ControlsInjectFailuresAndLatencyAndLogRequests)
+TEST_F(DevServerTest, ControlsInjectFailuresAndResetForgetsThem)
 {
     auto cli = client();
     int status = 0;
@@ -505,7 +427,6 @@ TEST_F(DevServerTest, ControlsInjectFailuresAndLatencyAndLogRequests)
     const QString page = u"<html>"_s + QString(10 << 20, u'x');
     fault({ { u"path"_s, u"/api/recall/settings"_s }, { u"status"_s, 502 }, { u"body"_s, page },
         { u"contentType"_s, u"text/html"_s } });
-    EXPECT_EQ(status, 200);
     httplib::Headers compressible = bearer(token);
     compressible.emplace("Accept-Encoding", "gzip, deflate, br");
     cli.set_decompress(false);
@@ -515,27 +436,8 @@ TEST_F(DevServerTest, ControlsInjectFailuresAndLatencyAndLogRequests)
     EXPECT_EQ(large->get_header_value("Content-Type"), "text/html");
     EXPECT_FALSE(large->has_header("Content-Encoding"));
 
-    server().control("DELETE", "/__dev/requests");
-    client().Post("/api/desktop/auth/otp", "{\"email\":\"x@y.test\",\"step\":\"request\"}", "application/json");
-    client().Get("/api/recall/upcoming-meetings?tarnwick_user_id=demo-user&limit=20", bearer(token));
-    const QJsonArray log = server().control("GET", "/__dev/requests").toArray();
-    ASSERT_EQ(log.size(), 2) << "control calls are not logged";
-    EXPECT_EQ(log[0][u"method"_s].toString(), u"POST"_s);
-    EXPECT_EQ(log[0][u"body"_s].toString(), u"{\"email\":\"x@y.test\",\"step\":\"request\"}"_s);
-    EXPECT_EQ(log[0][u"headers"_s][u"content-type"_s].toString(), u"application/json"_s);
-    EXPECT_FALSE(log[0][u"headers"_s].toObject().contains(u"authorization"_s));
-    EXPECT_EQ(log[1][u"path"_s].toString(), u"/api/recall/upcoming-meetings"_s);
-    EXPECT_EQ(log[1][u"query"_s].toString(), u"tarnwick_user_id=demo-user&limit=20"_s);
-    EXPECT_EQ(log[1][u"params"_s][u"limit"_s].toString(), u"20"_s);
-    EXPECT_EQ(log[1][u"headers"_s][u"authorization"_s].toString(), u"Bearer "_s + token);
-    EXPECT_EQ(log[1][u"status"_s].toInt(), 200);
-    EXPECT_EQ(server().control("GET", "/__dev/requests?path=/api/desktop/*").toArray().size(), 1);
-
-    server().control("POST", "/__dev/latency", { { u"ms"_s, 400 }, { u"path"_s, u"/api/recall/settings"_s } });
-    const auto started = std::chrono::steady_clock::now();
-    expectAll({ { "GET", "/api/recall/settings", "", 200 } });
-    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(400));
-
+    // Reset empties the request log (the screen tests read it), drops the faults and forgets codes.
+    client().Post("/api/desktop/auth/otp", R"({"email":"x@y.test","step":"request"})", "application/json");
     server().reset();
     EXPECT_TRUE(server().control("GET", "/__dev/requests").toArray().isEmpty());
     EXPECT_TRUE(server().control("GET", "/__dev/faults")[u"faults"_s].toArray().isEmpty());
@@ -548,9 +450,8 @@ TEST_F(DevServerTest, BadInputIsAnsweredAndNeverEndsTheProcess)
     auto cli = client();
     for (const char* path : { "/api/desktop/auth/otp", "/api/desktop/meeting-notes",
              "/api/recall/meeting-bot-preference", "/__dev/faults" })
-        for (const auto& body :
-            { std::string(), std::string("{"), std::string("[1,2]"), std::string("null"), std::string("\"text\""),
-                std::string("{\"email\":}"), std::string("\xff\xfe\x00\x01", 4), std::string(5000, '[') }) {
+        for (const auto& body : { std::string(), std::string("{"), std::string("[1,2]"), std::string("null"),
+                 std::string("\xff\xfe\x00\x01", 4), std::string(5000, '[') }) {
             auto reply = cli.Post(path, bearer(token), body, "application/json");
             ASSERT_TRUE(reply) << path;
             EXPECT_EQ(reply->status, 400) << path << " " << body.substr(0, 20);
@@ -559,25 +460,18 @@ TEST_F(DevServerTest, BadInputIsAnsweredAndNeverEndsTheProcess)
     auto huge = cli.Post("/api/desktop/auth/otp", std::string((1 << 20) + 1, ' '), "application/json");
     ASSERT_TRUE(huge);
     EXPECT_EQ(huge->status, 413);
-    EXPECT_TRUE(jsonOf(huge).isObject());
     for (const auto& unknown : { cli.Post("/nowhere", "{}", "application/json"), cli.Put("/blob", "x", "text/plain"),
              cli.Delete("/api/desktop/me"), cli.Get("/__dev/nothing") }) {
         ASSERT_TRUE(unknown);
         EXPECT_EQ(unknown->status, 404);
-        EXPECT_TRUE(jsonOf(unknown).isObject());
     }
 
     // Not HTTP at all, then a connection dropped halfway through a body.
-    for (const std::string& raw : { std::string("\x16\x03\x01garbage\r\n\r\n"),
-             std::string("PUT /blob/x HTTP/1.1\r\nContent-Length: 100000\r\n\r\nabc") }) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(quint16(server().port()));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        ASSERT_EQ(::send(fd, raw.data(), raw.size(), MSG_NOSIGNAL), ssize_t(raw.size()));
-        ::close(fd);
+    for (const QByteArray& raw : { QByteArray("\x16\x03\x01garbage\r\n\r\n"),
+             QByteArray("PUT /blob/x HTTP/1.1\r\nContent-Length: 100000\r\n\r\nabc") }) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, quint16(server().port()));
+        ASSERT_TRUE(socket.waitForConnected() && socket.write(raw) == raw.size() && socket.waitForBytesWritten());
     }
     EXPECT_EQ(cli.Get("/api/desktop/me", bearer(token))->status, 200);
 }

@@ -6,6 +6,8 @@
 #include "Log.h"
 #include "TestServer.h"
 
+#include <QRegularExpression>
+
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
@@ -15,6 +17,15 @@ namespace {
 const char* twoMeetings = R"({"success": true, "meetings": [
     {"calendarEventId": "ev-1", "title": "Planning", "startTime": "2030-01-01T15:00:00Z", "durationMinutes": 30},
     {"calendar_event_id": "ev-2", "title": "Declined review", "declined": true, "platform": "Microsoft Teams"}]})";
+
+// Wednesday, March 5, 2025, 10:00 AM in New York.
+const QDateTime now(QDate(2025, 3, 5), QTime(15, 0), Qt::UTC);
+
+UpcomingMeeting convert(const QString& fields, const QDateTime& at = now)
+{
+    const QString json = u"{\"title\": \"Sync\""_s + (fields.isEmpty() ? u""_s : u", "_s + fields) + u'}';
+    return CalendarStore::convert(Json::decode<APIMeeting>(json.toUtf8()), at);
+}
 
 const std::string statusPath = "/api/recall/calendar/status";
 const std::string meetingsPath = "/api/recall/upcoming-meetings";
@@ -56,52 +67,51 @@ protected:
 
 }
 
-TEST_F(CalendarStoreTest, StartsEmptyAndLoadsConvertedMeetingsInTheServicesOrder)
+TEST_F(CalendarStoreTest, LoadsConvertedMeetingsInTheServicesOrderAndAnnouncesOnlyChanges)
 {
-    EXPECT_TRUE(store.meetings().isEmpty());
-    EXPECT_FALSE(store.calendarConnected());
-    EXPECT_FALSE(store.calendarNeedsReauth());
-    EXPECT_FALSE(store.isLoading());
+    CalendarStore signedOut([] { return std::optional<QString>(); });
+    int loading = 0, changes = 0;
+    for (CalendarStore* s : { &signedOut, &store })
+        QObject::connect(s, &CalendarStore::isLoadingChanged, [&] { ++loading; });
+    QObject::connect(&store, &CalendarStore::meetingsChanged, [&] { ++changes; });
+    await(signedOut.load(u"u1"_s));
+    await(store.load(QString()));
+    EXPECT_EQ(loading + changes, 0) << "no token or no user sends nothing";
+    EXPECT_TRUE(server.received().empty());
 
-    QList<bool> loading;
-    QObject::connect(&store, &CalendarStore::isLoadingChanged, [&] { loading << store.isLoading(); });
     await(store.load(u"user 7&x"_s));
-
-    EXPECT_EQ(loading, (QList<bool> { true, false }));
     EXPECT_TRUE(store.calendarConnected());
     EXPECT_EQ(ids(), (QStringList { u"ev-1"_s, u"ev-2"_s })) << "declined meetings stay, nothing is sorted";
     EXPECT_EQ(store.meetings()[0].duration, u"30m"_s);
     EXPECT_EQ(store.meetings()[1].source, CalendarSource::outlook);
-    EXPECT_EQ(store.meetingList().size(), 2);
     EXPECT_EQ(store.meetingList()[1].value<UpcomingMeeting>(), store.meetings()[1]);
-
     const auto got = server.received();
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0].path, statusPath);
     EXPECT_EQ(got[1].target, meetingsPath + "?tarnwick_user_id=user%207%26x&limit=20");
     for (const auto& r : got)
         EXPECT_EQ(r.header("Authorization"), "Bearer tok");
-}
-
-TEST_F(CalendarStoreTest, ADisconnectedCalendarEmptiesTheListWithoutAskingForMeetings)
-{
     await(store.load(u"u1"_s));
-    ASSERT_EQ(store.meetings().size(), 2);
-    server.clearReceived();
+    EXPECT_EQ(changes, 1) << "an unchanged list is not announced";
 
+    meetings(200, R"({"meetings": [{"title": "Ad hoc"}]})");
+    await(store.load(u"u1"_s));
+    const QString first = store.meetings()[0].id;
+    await(store.load(u"u1"_s));
+    EXPECT_NE(store.meetings()[0].id, first) << "a meeting without id is new each time";
+    EXPECT_EQ(changes, 3);
+
+    // A disconnected calendar empties the list without asking for meetings.
     status(200, R"({"connected": false})");
-    int changes = 0;
-    QObject::connect(&store, &CalendarStore::meetingsChanged, [&] { ++changes; });
+    server.clearReceived();
     await(store.load(u"u1"_s));
     EXPECT_TRUE(store.meetings().isEmpty());
-    EXPECT_EQ(changes, 1);
-    EXPECT_FALSE(store.calendarConnected());
-    EXPECT_FALSE(store.calendarNeedsReauth());
-    EXPECT_FALSE(store.isLoading());
+    EXPECT_EQ(changes, 4);
+    EXPECT_FALSE(store.calendarConnected() || store.calendarNeedsReauth() || store.isLoading());
     EXPECT_EQ(paths(), std::vector<std::string> { statusPath });
 }
 
-TEST_F(CalendarStoreTest, OnlyTheStatusReplyClearsTheReauthorizationFlag)
+TEST_F(CalendarStoreTest, OnlyTheStatusReplyClearsTheReauthorizationFlagWhichARejectedMeetingsRequestSets)
 {
     status(200, R"({"connected": true, "needs_reauth": true})");
     await(store.load(u"u1"_s));
@@ -122,14 +132,10 @@ TEST_F(CalendarStoreTest, OnlyTheStatusReplyClearsTheReauthorizationFlag)
     status(200, R"({"connected": true, "needsReauth": null})");
     await(store.load(u"u1"_s));
     EXPECT_FALSE(store.calendarNeedsReauth());
-}
 
-TEST_F(CalendarStoreTest, RejectedMeetingsRequestAsksForReauthorizationAndKeepsTheOldList)
-{
-    await(store.load(u"u1"_s));
+    // A rejected meetings request asks for it and keeps the old list.
     const QList<UpcomingMeeting> before = store.meetings();
     Log::Capture log;
-
     meetings(401, "{}");
     await(store.load(u"u1"_s));
     EXPECT_TRUE(store.calendarNeedsReauth());
@@ -143,7 +149,6 @@ TEST_F(CalendarStoreTest, RejectedMeetingsRequestAsksForReauthorizationAndKeepsT
         await(store.load(u"u1"_s));
         EXPECT_FALSE(store.calendarNeedsReauth()) << "other failures leave the flag to the status reply";
         EXPECT_EQ(store.meetings(), before);
-        EXPECT_FALSE(store.isLoading());
     }
     EXPECT_FALSE(log.containsPrefix(u"[CalendarStore]"_s));
 
@@ -152,33 +157,100 @@ TEST_F(CalendarStoreTest, RejectedMeetingsRequestAsksForReauthorizationAndKeepsT
     EXPECT_TRUE(store.meetings().isEmpty()) << "a reply without meetings means none";
 }
 
-TEST_F(CalendarStoreTest, NoTokenOrNoUserSendsNothing)
+TEST_F(CalendarStoreTest, GroupTimeAndDurationFollowTheStartInTheUsersDayAndZone)
 {
-    CalendarStore signedOut([] { return std::optional<QString>(); });
-    int notified = 0;
-    for (CalendarStore* s : { &signedOut, &store })
-        QObject::connect(s, &CalendarStore::isLoadingChanged, [&] { ++notified; });
+    // `now` is 10 AM in New York and already midnight of March 6 in Tokyo.
+    const std::tuple<const char*, QString, QString, QString> cases[] = {
+        { "America/New_York", u"\"startTime\": \"2025-03-05T14:30:00.123Z\""_s, u"Today"_s, u"9:30 AM"_s },
+        { "America/New_York", u"\"startTime\": \"2025-03-05T16:30:00+01:00\""_s, u"Today"_s, u"10:30 AM"_s },
+        { "America/New_York", u"\"start_time\": \"2025-03-06T03:30:00Z\""_s, u"Today"_s, u"10:30 PM"_s },
+        { "America/New_York", u"\"startTime\": \"2025-03-05\""_s, u"Today"_s, u""_s },
+        { "America/New_York", u"\"startTime\": null"_s, u"Today"_s, u""_s },
+        { "America/New_York", u"\"startTime\": \"2025-03-06T10:00:00Z\""_s, u"Tomorrow"_s, u"5:00 AM"_s },
+        { "America/New_York", u"\"startTime\": \"2025-03-08T19:00:00Z\""_s, u"This week"_s, u"Sat · 2:00 PM"_s },
+        { "America/New_York", u"\"startTime\": \"2025-03-04T19:00:00Z\""_s, u"This week"_s, u"Tue · 2:00 PM"_s },
+        { "America/New_York", u"\"startTime\": \"2025-03-06T19:00:00Z\", \"isLive\": true"_s, u"Now"_s, u"2:00 PM"_s },
+        { "America/New_York", u"\"isLive\": true"_s, u"Now"_s, u""_s },
+        { "America/New_York", u"\"startTime\": \"2025-03-04T19:00:00Z\", \"isLive\": false"_s, u"This week"_s,
+            u"Tue · 2:00 PM"_s },
+        { "Asia/Tokyo", u"\"startTime\": \"2025-03-05T14:30:00Z\""_s, u"This week"_s, u"Wed · 11:30 PM"_s },
+        { "Asia/Tokyo", u"\"startTime\": \"2025-03-06T10:00:00Z\""_s, u"Today"_s, u"7:00 PM"_s },
+    };
+    for (const auto& [zone, fields, group, time] : cases) {
+        DateText::setTimeZone(zone);
+        const UpcomingMeeting m = convert(fields);
+        EXPECT_EQ(QStringList({ m.group, m.time }), QStringList({ group, time }))
+            << zone << " " << fields.toStdString();
+    }
 
-    await(signedOut.load(u"u1"_s));
-    await(store.load(QString()));
-    await(store.load(u""_s));
-    EXPECT_EQ(notified, 0);
-    EXPECT_FALSE(store.isLoading());
-    EXPECT_TRUE(server.received().empty());
+    const std::pair<QString, QString> durations[] = { { u""_s, u""_s }, { u"\"durationMinutes\": 0"_s, u""_s },
+        { u"\"durationMinutes\": -30"_s, u""_s }, { u"\"durationMinutes\": 59"_s, u"59m"_s },
+        { u"\"durationMinutes\": 60"_s, u"1h"_s }, { u"\"durationMinutes\": 61"_s, u"1h 1m"_s },
+        { u"\"duration_minutes\": 120"_s, u"2h"_s }, { u"\"durationMinutes\": 605"_s, u"10h 5m"_s } };
+    for (const auto& [fields, text] : durations)
+        EXPECT_EQ(convert(fields).duration, text) << fields.toStdString();
 }
 
-TEST_F(CalendarStoreTest, AnUnchangedListIsNotAnnouncedButAnIdlessMeetingIsNewEachTime)
+TEST_F(CalendarStoreTest, LocationAndSourceComeFromThePlatform)
 {
-    int changes = 0;
-    QObject::connect(&store, &CalendarStore::meetingsChanged, [&] { ++changes; });
-    await(store.load(u"u1"_s));
-    await(store.load(u"u1"_s));
-    EXPECT_EQ(changes, 1);
+    const std::tuple<QString, QString, CalendarSource> cases[] = {
+        { u"\"platformLabel\": \"Team call\", \"platform\": \"Zoom\", \"meetingUrl\": \"https://zoom.us/j/1\""_s,
+            u"Team call"_s, CalendarSource::gWork },
+        { u"\"platformLabel\": \"\", \"platform\": \"Zoom\""_s, u""_s, CalendarSource::gWork },
+        { u"\"platform\": \"Google Meet\", \"meetingUrl\": \"https://meet.google.com/x\""_s, u"Google Meet"_s,
+            CalendarSource::gWork },
+        { u"\"meeting_url\": \"https://meet.google.com/x\""_s, u"https://meet.google.com/x"_s, CalendarSource::gWork },
+        { u""_s, u"Video call"_s, CalendarSource::gWork },
+        { u"\"platform\": \"Microsoft Teams\""_s, u"Microsoft Teams"_s, CalendarSource::outlook },
+        { u"\"platform\": \"MICROSOFT teams\""_s, u"MICROSOFT teams"_s, CalendarSource::outlook },
+        { u"\"platform\": \"Teams\""_s, u"Teams"_s, CalendarSource::outlook },
+        { u"\"platform\": \"Teams Live\""_s, u"Teams Live"_s, CalendarSource::gWork },
+        { u"\"platformLabel\": \"Teams\", \"platform\": \"zoom\""_s, u"Teams"_s, CalendarSource::gWork },
+    };
+    for (const auto& [fields, location, source] : cases) {
+        const UpcomingMeeting m = convert(fields);
+        EXPECT_EQ(m.location, location) << fields.toStdString();
+        EXPECT_EQ(m.source, source) << fields.toStdString();
+    }
+}
 
-    meetings(200, R"({"meetings": [{"title": "Ad hoc"}]})");
-    await(store.load(u"u1"_s));
-    const QString first = store.meetings()[0].id;
-    await(store.load(u"u1"_s));
-    EXPECT_NE(store.meetings()[0].id, first);
-    EXPECT_EQ(changes, 3);
+TEST_F(CalendarStoreTest, PeopleAreNamesOrElseAddresses)
+{
+    const UpcomingMeeting m
+        = convert(uR"("attendees": [{"name": "Ann", "email": "ann@x.org"}, {"name": "", "email": "bo@x.org"},
+        {"name": null, "email": null}, {}, {"email": "cy@x.org"}, {"name": "Dee"}], "attendeeCount": 9)"_s);
+    EXPECT_EQ(m.people, (QStringList { u"Ann"_s, u"bo@x.org"_s, u"cy@x.org"_s, u"Dee"_s }));
+    EXPECT_TRUE(convert(u""_s).people.isEmpty());
+    EXPECT_TRUE(convert(u"\"attendees\": []"_s).people.isEmpty());
+}
+
+TEST_F(CalendarStoreTest, BotIsTheUsersChoiceBeforeTheSchedule)
+{
+    const std::pair<QString, bool> cases[]
+        = { { u""_s, false }, { u"\"botEnabled\": false, \"botScheduled\": true"_s, false },
+              { u"\"botEnabled\": null, \"bot_scheduled\": true"_s, true },
+              { u"\"botEnabled\": true, \"botScheduled\": false"_s, true } };
+    for (const auto& [fields, bot] : cases)
+        EXPECT_EQ(convert(fields).bot, bot) << fields.toStdString();
+}
+
+TEST_F(CalendarStoreTest, FieldsAreCopiedAndAMissingIdIsFresh)
+{
+    const UpcomingMeeting m = convert(uR"("calendar_event_id": "ev-1", "startTime": "2025-03-05T16:30:00+01:00",
+        "endTime": "whenever", "meetingUrl": "https://meet.google.com/x", "isLive": true, "declined": true)"_s);
+    // The start is the service's own text, not a reformatted date.
+    EXPECT_EQ(QStringList({ m.id, m.title, m.meetingUrl.value_or(u"-"_s), m.startTime.value_or(u"-"_s),
+                  m.endTime.value_or(u"-"_s) }),
+        QStringList(
+            { u"ev-1"_s, u"Sync"_s, u"https://meet.google.com/x"_s, u"2025-03-05T16:30:00+01:00"_s, u"whenever"_s }));
+    EXPECT_TRUE(m.live && m.declined && !m.snippet);
+
+    const UpcomingMeeting bare = convert(u""_s);
+    EXPECT_FALSE(bare.meetingUrl || bare.startTime || bare.endTime || bare.live || bare.declined);
+    static const QRegularExpression upperUuid(u"^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"_s);
+    EXPECT_TRUE(upperUuid.match(bare.id).hasMatch()) << bare.id.toStdString();
+    EXPECT_NE(convert(u""_s).id, bare.id);
+
+    EXPECT_THROW(Json::decode<APIMeeting>(R"({"startTime": "2025-03-05T14:30:00Z"})"), Json::DecodingError)
+        << "the title is required";
 }

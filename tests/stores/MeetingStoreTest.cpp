@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <mutex>
-
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 
@@ -23,23 +21,16 @@ std::string row(qint64 id, const QDateTime& created, const char* source = "deskt
         .toStdString();
 }
 
+const std::string listPath = "/api/v2/meeting-notes";
+const std::string itemPath = R"(/api/v2/meeting-notes/(\d+)/action-items/(.+))";
+
 class MeetingStoreTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        auto& s = server.server();
-        s.Get("/api/v2/meeting-notes", [this](const httplib::Request&, httplib::Response& res) {
-            std::lock_guard lock(mutex);
-            if (listStatus != 200) {
-                res.status = listStatus;
-                return;
-            }
-            std::string body = R"({"success": true, "data": [)";
-            for (size_t i = 0; i < rows.size(); ++i)
-                body += (i ? "," : "") + rows[i];
-            res.set_content(body + "]}", "application/json");
-        });
-        s.Get(R"(/api/v2/meeting-notes/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
+        setRows({});
+        server.reply("PATCH", itemPath, 200, R"({"success": true})");
+        server.server().Get(R"(/api/v2/meeting-notes/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
             if (req.matches[1] == "99") {
                 res.status = 500;
                 return;
@@ -50,27 +41,20 @@ protected:
                 {"who": "C", "what": "Ship v2? Ask legal / #3 & 50%", "done": false}]}})",
                 "application/json");
         });
-        s.Patch(R"(/api/v2/meeting-notes/(\d+)/action-items/(.+))",
-            [this](const httplib::Request&, httplib::Response& res) {
-                res.status = patchStatus;
-                res.set_content(R"({"success": true})", "application/json");
-            });
         server.start();
         Endpoints::setServiceOrigin(server.origin());
     }
     void TearDown() override { APIClient::shared().network().clearConnectionCache(); }
 
-    void setRows(std::vector<std::string> r)
+    void setRows(const std::vector<std::string>& rows)
     {
-        std::lock_guard lock(mutex);
-        rows = std::move(r);
+        std::string body = R"({"success": true, "data": [)";
+        for (size_t i = 0; i < rows.size(); ++i)
+            body += (i ? "," : "") + rows[i];
+        server.reply("GET", listPath, 200, body + "]}");
     }
 
     TestServer server;
-    std::mutex mutex;
-    std::vector<std::string> rows;
-    int listStatus = 200;
-    int patchStatus = 200;
     MeetingStore::Timings fast { 30ms, 30ms, 30ms, 3 };
     MeetingStore store { [] { return std::optional<QString>(u"tok"_s); }, fast };
 };
@@ -92,7 +76,7 @@ TEST_F(MeetingStoreTest, ListLoadsNewestFirstAndAFailureKeepsThePreviousList)
     EXPECT_EQ(groups[0].label, u"Today"_s);
     EXPECT_EQ(groups[1].label, u"Yesterday"_s);
 
-    listStatus = 500;
+    server.reply("GET", listPath, 500);
     log.clear();
     await(store.loadMeetings());
     EXPECT_EQ(store.meetings().size(), 3);
@@ -117,31 +101,31 @@ TEST_F(MeetingStoreTest, DetailLoadsOnceWithTheNotesSourceAndTogglesRevertOnFail
     ASSERT_TRUE(store.meetingDetail());
     EXPECT_EQ(store.meetingDetail()->id, 12);
 
-    server.clearReceived();
-    await(store.toggleActionItem(12, u"Send notes"_s, true));
-    EXPECT_TRUE(store.meetingDetail()->actionItems[0].done) << "an item without id is found by its text";
-    got = server.received();
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].path, "/api/v2/meeting-notes/12/action-items/Send notes");
-    EXPECT_EQ(got[0].body, R"({"done":true})");
+    // An item without id is found by its text, which stays one path segment whatever it holds.
+    for (const auto& [text, row] :
+        { std::pair { u"Send notes"_s, 0 }, std::pair { u"Ship v2? Ask legal / #3 & 50%"_s, 2 } }) {
+        server.clearReceived();
+        await(store.toggleActionItem(12, text, true));
+        EXPECT_TRUE(store.meetingDetail()->actionItems[row].done);
+        got = server.received();
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(got[0].path, "/api/v2/meeting-notes/12/action-items/" + text.toStdString());
+        EXPECT_EQ(got[0].query, "source=desktop");
+        EXPECT_EQ(got[0].body, R"({"done":true})");
+    }
 
-    // A text with a question mark, a slash, a hash and a percent sign stays one path segment.
-    server.clearReceived();
-    await(store.toggleActionItem(12, u"Ship v2? Ask legal / #3 & 50%"_s, true));
-    EXPECT_TRUE(store.meetingDetail()->actionItems[2].done);
-    got = server.received();
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].path, "/api/v2/meeting-notes/12/action-items/Ship v2? Ask legal / #3 & 50%");
-    EXPECT_EQ(got[0].query, "source=desktop");
-
-    patchStatus = 500;
-    bool sawOptimistic = false;
-    QObject::connect(&store, &MeetingStore::meetingDetailChanged,
-        [&] { sawOptimistic |= store.meetingDetail()->actionItems[1].done; });
+    server.reply("PATCH", itemPath, 500);
     await(store.toggleActionItem(12, u"i2"_s, true));
-    EXPECT_TRUE(sawOptimistic);
-    EXPECT_FALSE(store.meetingDetail()->actionItems[1].done) << "a failed update is rolled back";
+    EXPECT_FALSE(store.meetingDetail()->actionItems[1].done) << "a failed update is rolled back, without an error";
     EXPECT_FALSE(store.error());
+
+    // A failed detail load shows its error over the previous note until the next list load.
+    await(store.loadDetail(99));
+    EXPECT_EQ(store.error(), u"Server error (500)"_s);
+    EXPECT_EQ(store.meetingDetail()->id, 12);
+    EXPECT_FALSE(store.isLoadingDetail());
+    await(store.loadMeetings());
+    EXPECT_EQ(store.error(), std::nullopt);
 }
 
 TEST_F(MeetingStoreTest, FollowUpWalksTheStagesAndFindsTheNoteById)
@@ -175,36 +159,16 @@ TEST_F(MeetingStoreTest, FollowUpGivesUpAfterTheLastPollAndNeverRecreatesARemove
     ASSERT_TRUE(waitUntil([&] { return !store.pendingUpload(lost); }));
     EXPECT_EQ(server.received().size(), 3u) << "one list load per poll, and only for the record still shown";
 
-    // Without a note id, a note created after the upload started counts as found.
+    // Without a note id, a note created after the upload started counts as found; a failed upload is not followed.
+    const UploadStatus failure = UploadStatus::failed(u"Server error (500)"_s);
+    const QUuid failed = store.addPendingUpload(u"f"_s, 1);
+    store.updatePendingUpload(failed, failure);
     const QUuid byDate = store.addPendingUpload(u"c"_s, 1);
     setRows({ row(5, QDateTime::currentDateTimeUtc().addSecs(5)) });
+    server.clearReceived();
     store.updatePendingUpload(byDate, UploadStatus::processing(std::nullopt));
     EXPECT_TRUE(waitUntil([&] { return store.pendingUpload(byDate)->status == UploadStatus::done(); }));
-    EXPECT_EQ(store.pendingUploads().size(), 1) << "a removed record came back";
-}
-
-TEST_F(MeetingStoreTest, AFailedDetailLoadShowsTheErrorOverThePreviousNoteUntilTheNextListLoad)
-{
-    await(store.loadDetail(12));
-    await(store.loadDetail(99));
-    EXPECT_EQ(store.error(), u"Server error (500)"_s);
-    ASSERT_TRUE(store.meetingDetail());
-    EXPECT_EQ(store.meetingDetail()->id, 12);
-    EXPECT_FALSE(store.isLoadingDetail());
-    await(store.loadMeetings());
-    EXPECT_EQ(store.error(), std::nullopt);
-}
-
-TEST_F(MeetingStoreTest, AFailedUploadStartsNoFollowUp)
-{
-    setRows({ row(41, QDateTime::currentDateTimeUtc()) });
-    const UploadStatus failure = UploadStatus::failed(u"Server error (500)"_s);
-    const QUuid failed = store.addPendingUpload(u"a"_s, 1);
-    store.updatePendingUpload(failed, failure);
-    // Followed with the same pauses and started later: a follow-up of the first would have asked by now.
-    const QUuid followed = store.addPendingUpload(u"b"_s, 1);
-    store.updatePendingUpload(followed, UploadStatus::processing(41));
-    ASSERT_TRUE(waitUntil([&] { return store.pendingUpload(followed)->status == UploadStatus::done(); }));
-    EXPECT_EQ(server.count("/api/v2/meeting-notes"), 1u);
+    EXPECT_EQ(server.count(listPath), 1u) << "a follow-up of the failed upload, started first, would have asked by now";
     EXPECT_EQ(store.pendingUpload(failed)->status, failure);
+    EXPECT_EQ(store.pendingUploads().size(), 2) << "a removed record came back";
 }

@@ -24,7 +24,7 @@ protected:
         DateText::setLocale("en_US");
         ASSERT_TRUE(service.isRunning());
         Endpoints::setServiceOrigin(service.origin());
-        token = service.signIn(DevServerProcess::demoEmail);
+        token = service.signIn();
         ASSERT_FALSE(token.isEmpty());
         KeychainService::saveToken(token);
     }

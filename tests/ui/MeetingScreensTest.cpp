@@ -210,6 +210,8 @@ TEST_F(MeetingScreens, ProcessingAndInterruptedCardsShowTheirStageOfferTheirActi
     }
     QQuickItem *broken = ofType(column, "ProcessingMeetingCard", u"2M 5S"_s);
     ASSERT_TRUE(broken);
+    settle(app.window);
+    EXPECT_LT(uploading->mapToScene({0, 0}).y(), broken->mapToScene({0, 0}).y()) << "newest first";
     EXPECT_EQ(textOf(broken, u"statusText"_s), u"FAILED: UPLOAD FAILED (HTTP 500)"_s);
     EXPECT_EQ(byObjectName(broken, u"stageSymbol"_s)->property("name").toString(), u"arrow.up.circle"_s);
     EXPECT_TRUE(byText(byObjectName(broken, u"dismiss"_s), u"✕"_s));

@@ -128,8 +128,8 @@ struct World {
     ActionStore actions{tokens};
     CalendarStore calendar{tokens};
     RecallStore recall{tokens};
-    std::optional<AuthStore> auth;
-    QTemporaryDir dir;
+    std::optional<AuthStore> auth{};
+    QTemporaryDir dir{};
     QString mic = dir.filePath(u"mic.m4a"_s);
 
     // What follows `prefix` in the one log line starting with it; none without such a line, all of them with more.
@@ -242,7 +242,7 @@ const QList<Endpoint> &endpoints()
          detail, true},
         {"the action items", u"/api/v2/action-items"_s, u"GET"_s, Via::Client,
          [](World &w) {
-             const auto key = [](const ActionListItem &i) { return ActionStore::identityOf(i) + (i.done ? u'+' : u'-'); };
+             const auto key = [](const auto &i) { return ActionStore::identityOf(i) + (i.done ? u'+' : u'-'); };
              return keysOf(w.actions.items(), key, w.actions.isLoading());
          },
          [](World &w) { return await(w.actions.load()), w.logged(u"[ActionStore] load failed: "_s); }},

@@ -60,10 +60,7 @@ protected:
         return out;
     }
 
-    bool logged(const QString &text) const
-    {
-        return waitUntil([&] { return log.contains(prefix + text); }, 10000);
-    }
+    bool logged(const QString &text) const { return waitUntil([&] { return log.contains(prefix + text); }, 10000); }
 
     // The sources have delivered their first buffers into the writer.
     bool recording(bool withSystem = true) const
@@ -96,8 +93,7 @@ TEST_F(AudioCaptureManagerTest, ARecordingYieldsBothUploadTracksHoldingExactlyWh
         levelsOffMain += onMainThread() ? 0 : 1;
     });
     manager.start();
-    EXPECT_TRUE(manager.isRunning());
-    EXPECT_TRUE(manager.isSystemAudioRunning());
+    EXPECT_TRUE(manager.isRunning() && manager.isSystemAudioRunning());
     const std::optional<QString> session = manager.sessionDirectory();
     ASSERT_TRUE(session);
     EXPECT_EQ(QFileInfo(*session).dir().path(), QDir(documents.path()).filePath(u"Echoquill Recordings"_s));
@@ -107,13 +103,11 @@ TEST_F(AudioCaptureManagerTest, ARecordingYieldsBothUploadTracksHoldingExactlyWh
         const SoundPlayer voice = SoundPlayer::tone(u"micfeed"_s, 2.0, 300);
         ASSERT_TRUE(waitUntil([&] { return !output.isPlaying() && !voice.isPlaying(); }, 15000));
     }
-    // The microphone's level shows the end of the tone has come through, and the output's with it.
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            const auto loud = std::find_if(levels.rbegin(), levels.rend(), [](float l) { return l > 0.5f; });
-            return loud != levels.rend() && loud != levels.rbegin() && levels.back() < 0.1f;
-        },
-        5000));
+    const auto toneEnded = [&] { // the mic level shows the tone's end came through, and the output's with it
+        const auto loud = std::find_if(levels.rbegin(), levels.rend(), [](float l) { return l > 0.5f; });
+        return loud != levels.rend() && loud != levels.rbegin() && levels.back() < 0.1f;
+    };
+    ASSERT_TRUE(waitUntil(toneEnded, 5000));
     waitUntil([&] { return false; }, 300);
     const CaptureSessionResult result = await(manager.stopCapture());
     EXPECT_FALSE(manager.isRunning() || manager.sessionDirectory());
@@ -140,7 +134,6 @@ TEST_F(AudioCaptureManagerTest, ARecordingYieldsBothUploadTracksHoldingExactlyWh
     EXPECT_GT(levels.size(), 10u);
     EXPECT_EQ(levelsOffMain, 0);
     EXPECT_TRUE(std::all_of(levels.begin(), levels.end(), [](float l) { return l >= 0.0f && l <= 1.0f; }));
-    EXPECT_GT(*std::max_element(levels.begin(), levels.end()), 0.5f);
     EXPECT_EQ(log.count(flowing), 1);
     EXPECT_TRUE(restartLines().isEmpty()) << joined(restartLines());
 }

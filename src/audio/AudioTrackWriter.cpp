@@ -35,29 +35,6 @@ QString randomSuffix()
     return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().left(6);
 }
 
-// Replaces the file's contents; throws FileError with the system's reason.
-void writeWholeFile(const QString &path, const QByteArray &bytes)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        throw FileError(std::error_code(errno, std::generic_category()), path);
-    ::fchmod(fd, 0600);
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const int reason = errno;
-            ::close(fd);
-            throw FileError(std::error_code(reason, std::generic_category()), path);
-        }
-        done += n;
-    }
-    if (::close(fd) < 0)
-        throw FileError(std::error_code(errno, std::generic_category()), path);
-}
-
 std::filesystem::path fsPath(const QString &path)
 {
     return std::filesystem::path(QFile::encodeName(path).toStdString());
@@ -246,7 +223,7 @@ RecordingFinalizeResult AudioTrackWriter::finalize()
         + QStringLiteral(" sysSegments=") + QString::number(m_system.segmentURLs.size()));
 
     const QString metadataPath = QDir(m_sessionDirectory).filePath(QStringLiteral("metadata.json"));
-    writeWholeFile(metadataPath, metadata(m_options.now()));
+    writePrivateFileAtomically(metadataPath, metadata(m_options.now()));
     return { m_sessionDirectory, m_mic.segmentURLs, m_system.segmentURLs, metadataPath };
 }
 

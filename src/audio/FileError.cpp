@@ -1,5 +1,14 @@
 #include "FileError.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 FileError::FileError(std::error_code code, QString path)
     : m_code(code)
     , m_path(std::move(path))
@@ -11,4 +20,37 @@ QString FileError::description() const
 {
     const QString message = QString::fromStdString(m_code.message());
     return m_path.isEmpty() ? message : message + QStringLiteral(": ") + m_path;
+}
+
+void writePrivateFileAtomically(const QString &path, const QByteArray &bytes)
+{
+    const QString temporary = path + QStringLiteral(".tmp");
+    const QByteArray name = QFile::encodeName(temporary);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw FileError(std::error_code(errno, std::generic_category()), temporary);
+    int reason = ::fchmod(fd, 0600) < 0 ? errno : 0;
+    for (qsizetype done = 0; reason == 0 && done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno != EINTR)
+            reason = errno;
+        else if (n > 0)
+            done += n;
+    }
+    if (reason == 0 && ::fsync(fd) < 0)
+        reason = errno;
+    if (::close(fd) < 0 && reason == 0)
+        reason = errno;
+    if (reason == 0 && ::rename(name.constData(), QFile::encodeName(path).constData()) < 0)
+        reason = errno;
+    if (reason != 0) {
+        ::unlink(name.constData());
+        throw FileError(std::error_code(reason, std::generic_category()), path);
+    }
+    // The rename itself reaches the disk only with the folder.
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    if (const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
 }

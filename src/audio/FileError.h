@@ -23,3 +23,8 @@ private:
     QString m_path;
     QByteArray m_what;
 };
+
+// Replaces `path` with `bytes` so that a crash leaves the old or the new contents, never a mix: a
+// temporary file, flushed, renamed over the old one, the folder flushed; private to the user
+// (0600) whatever the umask. Throws FileError.
+void writePrivateFileAtomically(const QString &path, const QByteArray &bytes);

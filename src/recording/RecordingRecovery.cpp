@@ -105,34 +105,6 @@ QByteArray metadata(
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
-// Temporary file, flushed, renamed over the old one; private to the user. Throws FileError.
-void writeAtomically(const QString& path, const QByteArray& bytes)
-{
-    const QString temporary = path + u".tmp"_s;
-    const QByteArray name = QFile::encodeName(temporary);
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        throw FileError(std::error_code(errno, std::generic_category()), temporary);
-    qsizetype done = 0;
-    int reason = ::fchmod(fd, 0600) < 0 ? errno : 0;
-    while (reason == 0 && done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno != EINTR)
-            reason = errno;
-        else if (n > 0)
-            done += n;
-    }
-    if (reason == 0 && ::fsync(fd) < 0)
-        reason = errno;
-    ::close(fd);
-    if (reason == 0 && ::rename(name.constData(), QFile::encodeName(path).constData()) < 0)
-        reason = errno;
-    if (reason != 0) {
-        ::unlink(name.constData());
-        throw FileError(std::error_code(reason, std::generic_category()), path);
-    }
-}
-
 // "Session_2026-03-01_10-15-42-123_AB12CD": the writer names the folder after its start, in local time.
 QDateTime startFromName(const QString& folder)
 {
@@ -206,7 +178,7 @@ std::optional<InterruptedSession> recoverFolder(
     const QDateTime start = journal->startedAt();
     try {
         if (!session.exists(metadataFile))
-            writeAtomically(
+            writePrivateFileAtomically(
                 session.filePath(metadataFile), metadata(start, start.addMSecs(qint64(seconds * 1000)), mic, system));
         journal->setFinalized(seconds);
         journal->setInterrupted(true);

@@ -8,39 +8,13 @@
 #include <QJsonDocument>
 
 #include <array>
-#include <cerrno>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
 constexpr std::array stageNames{"recording", "finalized", "exported", "uploading", "notified", "done", "failed"};
-
-[[noreturn]] void fail(const QString &path)
-{
-    throw FileError(std::error_code(errno, std::generic_category()), path);
-}
-
-void writeAll(int fd, const QByteArray &bytes, const QString &path)
-{
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const int reason = errno;
-            ::close(fd);
-            errno = reason;
-            fail(path);
-        }
-        done += n;
-    }
-}
 
 QJsonValue dateValue(const std::optional<QDateTime> &date)
 {
@@ -138,29 +112,7 @@ std::optional<SessionJournal> SessionJournal::read(const QString &folder)
 
 void SessionJournal::save() const
 {
-    const QString target = path();
-    const QString temporary = target + u".tmp"_s;
-    const QByteArray bytes = QJsonDocument(toJson()).toJson(QJsonDocument::Indented);
-    const int fd = ::open(QFile::encodeName(temporary).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        fail(temporary);
-    ::fchmod(fd, 0600);
-    writeAll(fd, bytes, temporary);
-    if (::fsync(fd) != 0) {
-        const int reason = errno;
-        ::close(fd);
-        errno = reason;
-        fail(temporary);
-    }
-    if (::close(fd) != 0)
-        fail(temporary);
-    if (::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(target).constData()) != 0)
-        fail(target);
-    // The rename itself reaches the disk only with the folder.
-    if (const int dir = ::open(QFile::encodeName(m_folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
+    writePrivateFileAtomically(path(), QJsonDocument(toJson()).toJson(QJsonDocument::Indented));
 }
 
 SessionJournal::Stage SessionJournal::progressStage() const

@@ -1,5 +1,4 @@
-// Every endpoint the client calls, answered with bad replies (wrong types, truncated JSON, 10 MB bodies, HTML pages;
-// with status 200 and error statuses): each store keeps its previous data and reports the way it should.
+// Every endpoint the client calls, answered badly (wrong types, cut JSON, 10 MB, HTML): data kept, reported right.
 #include "ActionStore.h"
 #include "AuthStore.h"
 #include "Await.h"
@@ -9,6 +8,7 @@
 #include "KeychainService.h"
 #include "Log.h"
 #include "MeetingStore.h"
+#include "QtPrinters.h"
 #include "RecallStore.h"
 #include "UploadPipeline.h"
 
@@ -32,11 +32,8 @@ struct BadReply {
     bool tickAccepts = false; // a tick reads nothing but a boolean "success", which this reply has right
 };
 
-QString htmlPage(int status, const QString &title)
-{
-    return u"<!DOCTYPE html>\n<html><head><title>%1 %2</title></head><body><h1>%1 %2</h1><hr><center>nginx</center>"
-           u"</body></html>\n"_s.arg(status).arg(title);
-}
+const auto htmlPage = [](int status, const QString &title) { return u"<!DOCTYPE html>\n<html><head><title>%1 %2"
+    u"</title></head><body><h1>%1 %2</h1><hr><center>nginx</center></body></html>\n"_s.arg(status).arg(title); };
 
 // About ten megabytes after `head`, cut off before any end; random so that a compressed transfer stays large.
 QString huge(QString head, quint32 seed)
@@ -47,52 +44,44 @@ QString huge(QString head, quint32 seed)
     return head;
 }
 
-const QList<BadReply> &badReplies()
-{
-    static const QList<BadReply> replies = {
-        {"wrong types at the top", 200,
-         uR"({"success":"yes","data":"none","meetings":{"title":1},"connected":"yes","needsReauth":1,"autoJoinEnabled":"off","signal":5,"noteId":"12","token":42,"clientToken":7,"url":false,"id":[],"email":1,"name":{}})"_s},
-        {"wrong types inside", 200,
-         uR"({"success":true,"data":[{"id":"seven","title":3,"created_date_time":"yesterday","done":"no"}],"meetings":[{"title":null,"startTime":5}],"connected":true,"needsReauth":"no","autoJoinEnabled":[false],"signal":{},"noteId":1.5,"token":null,"clientToken":null,"url":{"href":"x"},"id":"u1","email":"a@b.test","name":7})"_s,
-         u"application/json"_s, true},
-        {"truncated JSON", 200, uR"({"success":true,"data":[{"id":1,"title":"Weekly sync","created_date_time":"2025-03-05T09:3)"_s},
-        {"truncated JSON", 500, uR"({"success":false,"error":"Internal server err)"_s},
-        {"10 MB cut-off list", 200, huge(uR"({"success":true,"data":[)"_s, 7)},
-        {"10 MB error page", 503, huge(u"<html><body><h1>503 Service Unavailable</h1><pre>\n"_s, 11), u"text/html"_s},
-        {"HTML page", 200, htmlPage(200, u"OK"_s), u"text/html"_s},
-        {"HTML error page", 502, htmlPage(502, u"Bad Gateway"_s), u"text/html"_s},
-        {"HTML error page", 401, htmlPage(401, u"Authorization Required"_s), u"text/html"_s},
-        {"empty body", 200, {}},
-        {"a list, not an object", 200, u"[]"_s},
-    };
-    return replies;
-}
+const QList<BadReply> badReplies = {
+    {"wrong types at the top", 200,
+     uR"({"success":"yes","data":"none","meetings":{"title":1},"connected":"yes","needsReauth":1,"autoJoinEnabled":"off","signal":5,"noteId":"12","token":42,"clientToken":7,"url":false,"id":[],"email":1,"name":{}})"_s},
+    {"wrong types inside", 200,
+     uR"({"success":true,"data":[{"id":"seven","title":3,"created_date_time":"yesterday","done":"no"}],"meetings":[{"title":null,"startTime":5}],"connected":true,"needsReauth":"no","autoJoinEnabled":[false],"signal":{},"noteId":1.5,"token":null,"clientToken":null,"url":{"href":"x"},"id":"u1","email":"a@b.test","name":7})"_s,
+     u"application/json"_s, true},
+    {"truncated JSON", 200, uR"({"success":true,"data":[{"id":1,"title":"Weekly sync","created_date_time":"2025-03-05T09:3)"_s},
+    {"truncated JSON", 500, uR"({"success":false,"error":"Internal server err)"_s},
+    {"10 MB cut-off list", 200, huge(uR"({"success":true,"data":[)"_s, 7)},
+    {"10 MB error page", 503, huge(u"<html><body><h1>503 Service Unavailable</h1><pre>\n"_s, 11), u"text/html"_s},
+    {"HTML page", 200, htmlPage(200, u"OK"_s), u"text/html"_s},
+    {"HTML error page", 502, htmlPage(502, u"Bad Gateway"_s), u"text/html"_s},
+    {"HTML error page", 401, htmlPage(401, u"Authorization Required"_s), u"text/html"_s},
+    {"empty body", 200, {}},
+    {"a list, not an object", 200, u"[]"_s},
+};
 
-// How a call reaches the service and how its caller shows a bad reply: an error text, or nothing while a 401
-// ends the session, or nothing at all (but a 401 may ask to reconnect), or a log line, or the status alone.
+// How a caller shows a bad reply: an error text, nothing, a request to reconnect, a log line or the status alone.
 enum class Via { Client, Session, Silent, Reconnect, Printed, IgnoringBody, TokenCall, BlobCall };
 
 // The pattern what the caller reports must match; none when nothing may be reported.
 std::optional<QString> expectationFor(Via via, const BadReply &r)
 {
-    const bool failed = r.status >= 300;
-    const bool client = via == Via::Client || via == Via::Session || via == Via::IgnoringBody;
+    const bool failed = r.status >= 300, client = via == Via::Client || via == Via::Session || via == Via::IgnoringBody;
     if (via == Via::Reconnect && r.status == 401)
         return u"^asks to reconnect$"_s;
     if (via == Via::Silent || via == Via::Reconnect || (via == Via::Session && r.status == 401)
         || (via == Via::IgnoringBody && !failed))
         return std::nullopt;
     if (via == Via::Printed)
-        return r.status == 401 ? u"^unauthorized"_s
-               : failed        ? u"^httpError\\(%1\\)"_s.arg(r.status)
-                               : u"^decodingError\\("_s;
+        return r.status == 401 ? u"^unauthorized"_s : failed ? u"^httpError\\(%1\\)"_s.arg(r.status)
+                                                             : u"^decodingError\\("_s;
     if (failed)
         return r.status == 401 && client ? u"^Session expired, please sign in again$"_s
                                          : u"^Server error \\(%1\\)$"_s.arg(r.status);
     if (client)
         return u"^Data error: .+"_s;
-    const QJsonDocument doc = QJsonDocument::fromJson(r.body.toUtf8());
-    if (!doc.isObject() && !doc.isArray())
+    if (QJsonDocument::fromJson(r.body.toUtf8()).isNull())
         return u"^(?!Data error: ).+"_s; // the JSON parser's own error, passed on as it is
     return via == Via::TokenCall ? u"^Data error: Missing clientToken in response$"_s
                                  : u"^Data error: Missing url in Vercel Blob response$"_s;
@@ -111,8 +100,7 @@ QString quoteOf(Via via, const BadReply &r)
 std::optional<QString> resultOf(QCoro::QmlTask task)
 {
     static QJSEngine *engine = new QJSEngine; // outlives a task that has not settled yet
-    engine->globalObject().setProperty(u"settled"_s, false);
-    task.then(engine->evaluate(u"(function (value) { settled = true; result = value; })"_s));
+    task.then(engine->evaluate(u"settled = false; (function (value) { settled = true; result = value; })"_s));
     EXPECT_TRUE(waitUntil([&] { return engine->globalObject().property(u"settled"_s).toBool(); }, 90000));
     const QVariant result = engine->globalObject().property(u"result"_s).toVariant();
     return result.isNull() ? std::nullopt : std::optional(result.toString());
@@ -136,24 +124,18 @@ struct World {
     std::optional<QString> logged(const QString &prefix) const
     {
         const QStringList found = log.lines().filter(QRegularExpression(u"^"_s + QRegularExpression::escape(prefix)));
-        if (found.isEmpty())
-            return std::nullopt;
-        return found.size() > 1 ? found.join(u'\n') : found[0].mid(prefix.size());
+        return found.isEmpty() ? std::nullopt
+                               : std::optional(found.size() > 1 ? found.join(u'\n') : found[0].mid(prefix.size()));
     }
-    QString signedIn() const
-    {
-        return (auth && auth->currentUser() ? auth->currentUser()->email : u"signed out"_s) + u'|'
-               + KeychainService::loadToken().value_or(u"no token"_s);
-    }
+    QString signedIn() const { return (auth && auth->currentUser() ? auth->currentUser()->email : u"signed out"_s)
+                                      + u'|' + KeychainService::loadToken().value_or(u"no token"_s); }
 };
 
 // The entries of a list by `key`, marked while the store loads or shows an error: what a bad reply must not change.
-template<class List, class Key>
-QString keysOf(const List &list, Key key, bool loading, bool error = false)
+QString keysOf(const auto &list, auto key, bool loading, bool error = false)
 {
     QStringList out;
-    for (const auto &entry : list)
-        out << key(entry);
+    std::ranges::transform(list, std::back_inserter(out), key);
     return out.join(u',') + (loading ? u" loading"_s : QString()) + (error ? u" error"_s : QString());
 }
 
@@ -187,140 +169,110 @@ Endpoint upload(const char *name, const QString &path, const QString &method, Vi
             }};
 }
 
-const QList<Endpoint> &endpoints()
-{
-    const auto signIn = [](World &w) { w.auth.emplace(); };
-    const auto detail = [](World &w) { await(w.notes.loadMeetings()), await(w.notes.loadDetail(2)); };
-    const auto calendar = [](World &w) -> std::optional<QString> {
-        await(w.calendar.load(w.userId));
-        return w.calendar.calendarNeedsReauth() ? u"asks to reconnect"_s : w.logged(u"[CalendarStore]"_s);
-    };
-    const auto meetings = [](World &w) {
-        const auto id = [](const UpcomingMeeting &m) { return m.id; };
-        return w.calendar.calendarConnected() ? keysOf(w.calendar.meetings(), id, w.calendar.isLoading()) : QString();
-    };
-    const auto firstTick = [](const auto &list) { return list.isEmpty() ? QString() : QString::number(list[0].done); };
-    static const QList<Endpoint> list = {
-        {"the user", u"/api/desktop/me"_s, u"GET"_s, Via::Session, &World::signedIn,
-         [](World &w) { return await(w.auth->loadUser()), w.auth->error(); },
-         [](World &w) {
-             KeychainService::saveToken(w.token);
-             w.auth.emplace();
-             ASSERT_TRUE(waitUntil([&] { return w.auth->currentUser().has_value(); }, 10000));
-         }},
-        {"the code request", u"/api/desktop/auth/otp"_s, u"POST"_s, Via::IgnoringBody, &World::signedIn,
-         [](World &w) { return resultOf(w.auth->requestOTP(DevServerProcess::demoEmail)); }, signIn},
-        {"the code verification", u"/api/desktop/auth/otp"_s, u"POST"_s, Via::Client, &World::signedIn,
-         [](World &w) {
-             w.auth->verifyOTP(DevServerProcess::demoEmail, u"123456"_s);
-             EXPECT_TRUE(waitUntil([&] { return !w.auth->isLoading(); }, 30000));
-             return w.auth->error();
-         },
-         signIn},
-        {"the notes list", u"/api/v2/meeting-notes"_s, u"GET"_s, Via::Printed,
-         [](World &w) { return keysOf(w.notes.meetings(), idOf<MeetingNote>, w.notes.isLoading(), !!w.notes.error()); },
-         [](World &w) {
-             await(w.notes.loadMeetings());
-             const QString total = u"[MeetingStore] loadMeetings: total=%1 meetings"_s.arg(w.notes.meetings().size());
-             return w.log.contains(total) ? w.logged(u"[MeetingStore] notes fetch failed: "_s) : u"no total"_s;
-         }},
-        {"a note's detail", u"/api/v2/meeting-notes/*"_s, u"GET"_s, Via::Client,
-         [](World &w) {
-             const auto &d = w.notes.meetingDetail();
-             return d ? idOf(*d) + (w.notes.isLoadingDetail() ? u" loading"_s : QString()) : QString();
-         },
-         [](World &w) { return await(w.notes.loadDetail(3)), w.notes.error(); }, detail},
-        {"a tick in a note", u"/api/v2/meeting-notes/*"_s, u"PATCH"_s, Via::Silent,
-         [=](World &w) {
-             const auto &d = w.notes.meetingDetail();
-             return d ? firstTick(d->actionItems) + (w.notes.error() ? u" error"_s : QString()) : QString();
-         },
-         [](World &w) {
-             const V2ActionItem item = w.notes.meetingDetail()->actionItems.first();
-             return await(w.notes.toggleActionItem(2, item.key(), !item.done)), w.logged(u"[MeetingStore]"_s);
-         },
-         detail, true},
-        {"the action items", u"/api/v2/action-items"_s, u"GET"_s, Via::Client,
-         [](World &w) {
-             const auto key = [](const auto &i) { return ActionStore::identityOf(i) + (i.done ? u'+' : u'-'); };
-             return keysOf(w.actions.items(), key, w.actions.isLoading());
-         },
-         [](World &w) { return await(w.actions.load()), w.logged(u"[ActionStore] load failed: "_s); }},
-        {"a tick in the action items", u"/api/v2/meeting-notes/*"_s, u"PATCH"_s, Via::Silent,
-         [=](World &w) { return firstTick(w.actions.items()); },
-         [](World &w) { return await(w.actions.toggle(w.actions.items().first())), w.logged(u"[ActionStore]"_s); },
-         [](World &w) { await(w.actions.load()); }, true},
-        {"the calendar status", u"/api/recall/calendar/status"_s, u"GET"_s, Via::Silent, meetings, calendar},
-        {"the upcoming meetings", u"/api/recall/upcoming-meetings"_s, u"GET"_s, Via::Reconnect, meetings, calendar},
-        {"the bot settings", u"/api/recall/settings"_s, u"GET"_s, Via::Client,
-         [](World &w) { return w.recall.isLoaded() ? QString::number(w.recall.autoJoinEnabled()) : QString(); },
-         [](World &w) { return await(w.recall.loadSettings()), w.logged(u"[RecallStore] loadSettings failed: "_s); }},
-        {"the bot switch", u"/api/recall/meeting-bot-preference"_s, u"POST"_s, Via::Client,
-         [](World &w) { return w.calendar.meetings().isEmpty() ? QString() : u"a meeting to switch"_s; },
-         [](World &w) {
-             await(w.recall.toggleMeetingBot(w.calendar.meetings().first(), true));
-             return w.logged(u"[RecallStore] toggleMeetingBot failed: "_s);
-         },
-         [](World &w) { await(w.calendar.load(w.userId)); }},
-        upload("the upload token", u"/api/desktop/meeting-notes/upload-token"_s, u"POST"_s, Via::TokenCall),
-        upload("the blob upload", u"/blob/*"_s, u"PUT"_s, Via::BlobCall),
-        upload("the upload notice", u"/api/desktop/meeting-notes"_s, u"POST"_s, Via::Client),
-    };
-    return list;
-}
-
-// Sets up `endpoint`, makes it answer with `reply`, calls it, and checks what the caller reported and kept.
-void exercise(DevServerProcess &service, const QJsonValue &session, const Endpoint &endpoint, const BadReply &reply,
-              Log::Capture &log, bool taken)
-{
-    World w{service, session[u"token"_s].toString(), session[u"user"_s][u"id"_s].toString(), log};
-    endpoint.arrange ? endpoint.arrange(w) : void(endpoint.call(w));
-    const QString before = endpoint.state(w);
-    ASSERT_FALSE(before.isEmpty()) << "the arrange failed";
-    int status = 0;
-    service.control("POST", "/__dev/faults",
-                    {{u"path"_s, endpoint.path}, {u"method"_s, endpoint.method}, {u"status"_s, reply.status},
-                     {u"count"_s, -1}, {u"body"_s, reply.body}, {u"contentType"_s, reply.contentType}},
-                    &status);
-    ASSERT_EQ(status, 200);
-    log.clear();
-    const std::optional<QString> reported = endpoint.call(w), expected = expectationFor(endpoint.via, reply);
-    const QRegularExpression pattern(expected.value_or(QString()), QRegularExpression::DotMatchesEverythingOption);
-    EXPECT_TRUE(expected && reported ? pattern.match(*reported).hasMatch() : !expected && !reported)
-        << "expected " << expected.value_or(u"nothing"_s).toStdString() << ", got "
-        << reported.value_or(u"nothing"_s).toStdString();
-    if (taken && endpoint.tick)
-        EXPECT_NE(endpoint.state(w), before);
-    else
-        EXPECT_EQ(endpoint.state(w), endpoint.via == Via::Session && reply.status == 401 ? u"signed out|no token"_s
-                                                                                          : before);
-}
+const auto signIn = [](World &w) { w.auth.emplace(); };
+const auto detail = [](World &w) { await(w.notes.loadMeetings()), await(w.notes.loadDetail(2)); };
+const auto calendar = [](World &w) -> std::optional<QString> {
+    await(w.calendar.load(w.userId));
+    return w.calendar.calendarNeedsReauth() ? u"asks to reconnect"_s : w.logged(u"[CalendarStore]"_s);
+};
+const auto meetings = [](World &w) { return w.calendar.calendarConnected()
+    ? keysOf(w.calendar.meetings(), &UpcomingMeeting::id, w.calendar.isLoading()) : QString(); };
+const auto firstTick = [](const auto &list) { return list.isEmpty() ? QString() : QString::number(list[0].done); };
+const QList<Endpoint> endpoints = {
+    {"the user", u"/api/desktop/me"_s, u"GET"_s, Via::Session, &World::signedIn,
+     [](World &w) { return await(w.auth->loadUser()), w.auth->error(); },
+     [](World &w) {
+         KeychainService::saveToken(w.token), w.auth.emplace();
+         ASSERT_TRUE(waitUntil([&] { return w.auth->currentUser().has_value(); }, 10000));
+     }},
+    {"the code request", u"/api/desktop/auth/otp"_s, u"POST"_s, Via::IgnoringBody, &World::signedIn,
+     [](World &w) { return resultOf(w.auth->requestOTP(DevServerProcess::demoEmail)); }, signIn},
+    {"the code verification", u"/api/desktop/auth/otp"_s, u"POST"_s, Via::Client, &World::signedIn,
+     [](World &w) {
+         w.auth->verifyOTP(DevServerProcess::demoEmail, u"123456"_s);
+         EXPECT_TRUE(waitUntil([&] { return !w.auth->isLoading(); }, 30000));
+         return w.auth->error();
+     }, signIn},
+    {"the notes list", u"/api/v2/meeting-notes"_s, u"GET"_s, Via::Printed,
+     [](World &w) { return keysOf(w.notes.meetings(), idOf<MeetingNote>, w.notes.isLoading(), !!w.notes.error()); },
+     [](World &w) {
+         await(w.notes.loadMeetings());
+         const QString total = u"[MeetingStore] loadMeetings: total=%1 meetings"_s.arg(w.notes.meetings().size());
+         return w.log.contains(total) ? w.logged(u"[MeetingStore] notes fetch failed: "_s) : u"no total"_s;
+     }},
+    {"a note's detail", u"/api/v2/meeting-notes/*"_s, u"GET"_s, Via::Client,
+     [](World &w) { return w.notes.meetingDetail() ? idOf(*w.notes.meetingDetail())
+                               + (w.notes.isLoadingDetail() ? u" loading"_s : QString()) : QString(); },
+     [](World &w) { return await(w.notes.loadDetail(3)), w.notes.error(); }, detail},
+    {"a tick in a note", u"/api/v2/meeting-notes/*"_s, u"PATCH"_s, Via::Silent,
+     [](World &w) { return w.notes.meetingDetail() ? firstTick(w.notes.meetingDetail()->actionItems)
+                               + (w.notes.error() ? u" error"_s : QString()) : QString(); },
+     [](World &w) {
+         const V2ActionItem item = w.notes.meetingDetail()->actionItems.first();
+         return await(w.notes.toggleActionItem(2, item.key(), !item.done)), w.logged(u"[MeetingStore]"_s);
+     }, detail, true},
+    {"the action items", u"/api/v2/action-items"_s, u"GET"_s, Via::Client,
+     [](World &w) { return keysOf(w.actions.items(), [](const auto &i) {
+         return ActionStore::identityOf(i) + (i.done ? u'+' : u'-'); }, w.actions.isLoading()); },
+     [](World &w) { return await(w.actions.load()), w.logged(u"[ActionStore] load failed: "_s); }},
+    {"a tick in the action items", u"/api/v2/meeting-notes/*"_s, u"PATCH"_s, Via::Silent,
+     [](World &w) { return firstTick(w.actions.items()); },
+     [](World &w) { return await(w.actions.toggle(w.actions.items().first())), w.logged(u"[ActionStore]"_s); },
+     [](World &w) { await(w.actions.load()); }, true},
+    {"the calendar status", u"/api/recall/calendar/status"_s, u"GET"_s, Via::Silent, meetings, calendar},
+    {"the upcoming meetings", u"/api/recall/upcoming-meetings"_s, u"GET"_s, Via::Reconnect, meetings, calendar},
+    {"the bot settings", u"/api/recall/settings"_s, u"GET"_s, Via::Client,
+     [](World &w) { return w.recall.isLoaded() ? QString::number(w.recall.autoJoinEnabled()) : QString(); },
+     [](World &w) { return await(w.recall.loadSettings()), w.logged(u"[RecallStore] loadSettings failed: "_s); }},
+    {"the bot switch", u"/api/recall/meeting-bot-preference"_s, u"POST"_s, Via::Client,
+     [](World &w) { return w.calendar.meetings().isEmpty() ? QString() : u"a meeting to switch"_s; },
+     [](World &w) { return await(w.recall.toggleMeetingBot(w.calendar.meetings().first(), true)),
+                           w.logged(u"[RecallStore] toggleMeetingBot failed: "_s); },
+     [](World &w) { await(w.calendar.load(w.userId)); }},
+    upload("the upload token", u"/api/desktop/meeting-notes/upload-token"_s, u"POST"_s, Via::TokenCall),
+    upload("the blob upload", u"/blob/*"_s, u"PUT"_s, Via::BlobCall),
+    upload("the upload notice", u"/api/desktop/meeting-notes"_s, u"POST"_s, Via::Client),
+};
 
 }
 
 TEST(BadRepliesTest, EveryEndpointUnderEveryBadReplyKeepsItsDataAndReportsAsItShould)
 {
     DevServerProcess service;
-    ASSERT_TRUE(service.isRunning());
     Endpoints::setServiceOrigin(service.origin());
     const QJsonValue session = service.control("POST", "/__dev/token", {{u"email"_s, DevServerProcess::demoEmail}});
     ASSERT_FALSE(session[u"token"_s].toString().isEmpty());
-    for (const Endpoint &endpoint : endpoints()) {
-        for (const BadReply &reply : badReplies()) {
+    for (const Endpoint &endpoint : endpoints) {
+        for (const BadReply &reply : badReplies) {
             SCOPED_TRACE(std::string(endpoint.name) + " ← " + reply.name + " (" + std::to_string(reply.status) + ")");
-            const bool taken
-                = reply.status < 300 && (endpoint.via == Via::IgnoringBody || (endpoint.tick && reply.tickAccepts));
-            KeychainService::deleteToken();
-            Log::Capture log;
-            exercise(service, session, endpoint, reply, log, taken);
-            service.control("DELETE", "/__dev/faults");
-            const QString quote = quoteOf(endpoint.via, reply);
-            const QStringList lines = log.lines();
-            const bool quoted = std::any_of(lines.begin(), lines.end(), [&](auto &l) { return l.endsWith(quote); });
-            EXPECT_TRUE(taken || quote.isEmpty() || quoted)
-                << "the reply did not reach the client whole";
             KeychainService::deleteToken();
             APIClient::shared().network().clearConnectionCache();
+            Log::Capture log;
+            World w{service, session[u"token"_s].toString(), session[u"user"_s][u"id"_s].toString(), log};
+            endpoint.arrange ? endpoint.arrange(w) : void(endpoint.call(w));
+            const QString before = endpoint.state(w);
+            ASSERT_FALSE(before.isEmpty()) << "the arrange failed";
+            ASSERT_TRUE(service.control("POST", "/__dev/faults",
+                                        {{u"path"_s, endpoint.path}, {u"method"_s, endpoint.method},
+                                         {u"status"_s, reply.status}, {u"count"_s, -1}, {u"body"_s, reply.body},
+                                         {u"contentType"_s, reply.contentType}})[u"success"_s].toBool());
+            log.clear();
+            const std::optional<QString> reported = endpoint.call(w), expected = expectationFor(endpoint.via, reply);
+            const bool matches
+                = expected && reported && QRegularExpression(u"(?s)"_s + *expected).match(*reported).hasMatch();
+            EXPECT_EQ(matches ? expected : reported, expected); // what was reported, unless it matches the expected
+            const bool taken
+                = reply.status < 300 && (endpoint.via == Via::IgnoringBody || (endpoint.tick && reply.tickAccepts));
+            const bool signedOut = endpoint.via == Via::Session && reply.status == 401;
+            if (taken && endpoint.tick)
+                EXPECT_NE(endpoint.state(w), before);
+            else
+                EXPECT_EQ(endpoint.state(w), signedOut ? u"signed out|no token"_s : before);
+            service.control("DELETE", "/__dev/faults");
+            const QString quote = quoteOf(endpoint.via, reply);
+            EXPECT_TRUE(taken || quote.isEmpty()
+                        || std::ranges::any_of(log.lines(), [&](const QString &l) { return l.endsWith(quote); }))
+                << "the reply did not reach the client whole";
         }
     }
 }

@@ -22,9 +22,6 @@
 
 #include <gtest/gtest.h>
 
-#include <limits>
-#include <memory>
-
 Q_IMPORT_QML_PLUGIN(Echoquill_UiPlugin)
 Q_IMPORT_QML_PLUGIN(Echoquill_WidgetPlugin)
 
@@ -35,7 +32,6 @@ using namespace ScreenDriver;
 namespace {
 
 const QByteArray meetingTitle = "Quarterly planning with the whole product and design group";
-// Where the panel sits on the 1280×800 test screen, and how big it is.
 const QRect panelAtStart(868, 32, 380, 68);
 
 // Moves and presses the real pointer through the X server, as a user's hand would.
@@ -60,6 +56,14 @@ protected:
         KeyringTest::SetUp();
         ASSERT_TRUE(windows.isConnected() && server.isRunning());
         Endpoints::setServiceOrigin(server.origin());
+        notes = windows.create({"Gedit", "Notes", std::nullopt, true});
+        ASSERT_TRUE(windows.activate(notes));
+        controller = std::make_unique<RecordingPanelController>(&recorder, &meetings, &detector, &auth,
+                                                                &KeychainService::loadToken, timings);
+        controller->show();
+        panel = controller->panel();
+        ASSERT_TRUE(panel && panel->rootObject()) << "the widget's QML did not load";
+        ASSERT_TRUE(waitUntil([&] { return panel->isExposed(); }));
     }
 
     void TearDown() override
@@ -67,17 +71,6 @@ protected:
         controller.reset();
         APIClient::shared().network().clearConnectionCache();
         KeyringTest::TearDown();
-    }
-
-    RecordingPanel *showWidget()
-    {
-        controller = std::make_unique<RecordingPanelController>(&recorder, &meetings, &detector, &auth,
-                                                                &KeychainService::loadToken, timings);
-        controller->show();
-        RecordingPanel *panel = controller->panel();
-        EXPECT_TRUE(panel && panel->rootObject()) << "the widget's QML did not load";
-        EXPECT_TRUE(panel && waitUntil([&] { return panel->isExposed(); }));
-        return panel;
     }
 
     [[nodiscard]] QQuickItem *root() const { return controller->panel()->rootObject(); }
@@ -88,30 +81,20 @@ protected:
     {
         return controller->stateName() == state && capsule()->width() == controller->capsuleWidth();
     }
-    // An item's centre on the screen.
-    [[nodiscard]] QPoint onScreen(QQuickItem *target) const
-    {
-        return controller->panel()->mapToGlobal(target->mapToScene(target->boundingRect().center()).toPoint());
-    }
-    // The pointer rests on the capsule; returns whether the close button is then offered.
+    [[nodiscard]] QPoint onScreen(QQuickItem *i) const { return i->mapToGlobal(i->boundingRect().center()).toPoint(); }
     [[nodiscard]] bool hoverOffersClose() const
     {
         QTest::mouseMove(controller->panel(), onScreen(capsule()) - controller->panel()->position());
         EXPECT_TRUE(waitUntil([&] { return root()->property("isHovering").toBool(); }));
         return root()->findChild<QQuickItem *>(u"closeButton"_s)->property("shown").toBool();
     }
-    // Lets the controller act on every signal sent so far; it handles them queued.
-    void handleQueued()
+    // The controller handles the detector's signals queued: let it act on them.
+    void pollDetector()
     {
+        detector.poll();
         bool handled = false;
         QMetaObject::invokeMethod(controller.get(), [&] { handled = true; }, Qt::QueuedConnection);
         ASSERT_TRUE(waitUntil([&] { return handled; }));
-    }
-    quint32 activate(const char *windowClass, const QByteArray &title)
-    {
-        const quint32 window = windows.create({windowClass, title, std::nullopt, true});
-        EXPECT_TRUE(windows.activate(window));
-        return window;
     }
 
     TestWindows windows;
@@ -129,75 +112,64 @@ protected:
     AuthStore auth;
     RecordingPanelController::Timings timings {1500ms};
     std::unique_ptr<RecordingPanelController> controller;
+    RecordingPanel *panel = nullptr;
+    quint32 notes = 0;
 };
 
 }
 
 TEST_F(RecordingWidget, FloatsWithoutFocusClosesUntilAMeetingOffersItselfAndMovesWhenDragged)
 {
-    const quint32 notes = activate("Gedit", "Notes");
-    RecordingPanel *panel = showWidget();
-    ASSERT_TRUE(panel);
     const auto id = quint32(panel->winId());
 
     const Qt::WindowFlags floating
         = Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus;
     EXPECT_EQ(std::pair(panel->flags() & floating, panel->color().alpha()), std::pair(floating, 0)) << "capsule only";
     const auto placedAtStart = [&] {
-        EXPECT_TRUE(waitUntil([&] { return windows.geometry(id) == panelAtStart; }))
-            << "at " << windows.geometry(id).x() << "," << windows.geometry(id).y();
+        EXPECT_TRUE(waitUntil([&] { return windows.geometry(id) == panelAtStart; }));
         EXPECT_EQ(windows.property32(id, "_NET_WM_DESKTOP"), QList<quint32> {0xFFFFFFFF}) << "on every desktop";
         EXPECT_TRUE(windows.property32(id, "_NET_WM_STATE").contains(windows.atom("_NET_WM_STATE_ABOVE")));
     };
     placedAtStart();
     ASSERT_TRUE(windows.windowManagerRoundTrip());
-    EXPECT_EQ(std::pair(windows.activeWindow(), QGuiApplication::focusWindow() == panel), std::pair(notes, false))
-        << "the window that had the focus keeps it";
+    EXPECT_EQ(std::pair(windows.activeWindow(), QGuiApplication::focusWindow() == panel), std::pair(notes, false));
 
     // Outside the capsule the panel is cut away: the idle capsule is 165 wide, centred, 56 high.
     ASSERT_TRUE(waitUntil([&] { return settledIn(u"idle"_s); }));
-    EXPECT_TRUE(shows(u"RECORD"_s));
     const QRegion shape = panel->mask();
-    EXPECT_EQ(QList<bool>({shape.contains(QPoint(190, 34)), shape.contains(QPoint(140, 10)),
+    EXPECT_EQ(QList<bool>({shows(u"RECORD"_s), shape.contains(QPoint(190, 34)), shape.contains(QPoint(140, 10)),
                   shape.contains(QPoint(20, 34)), shape.contains(QPoint(109, 8))}),
-        QList<bool>({true, true, false, false})) << "inside; beside it; in its rounded corner";
+        QList<bool>({true, true, true, false, false})) << "RECORD; inside; beside it; in its rounded corner";
     grab(panel, u"widget-idle"_s);
 
-    // Closing: the button shows on hover only, and is part of the panel's shape.
     QQuickItem *close = root()->findChild<QQuickItem *>(u"closeButton"_s);
     EXPECT_TRUE(!close->isVisible() && hoverOffersClose()) << "hidden until hovered";
     ASSERT_TRUE(waitUntil([&] { return close->isVisible() && close->opacity() == 1; }));
     EXPECT_TRUE(panel->mask().contains(onScreen(close) - panel->position()));
     click(panel, close);
     ASSERT_TRUE(waitUntil([&] { return !panel->isVisible(); }));
-    EXPECT_TRUE(controller->isManuallyDismissed());
-    detector.poll();
-    handleQueued();
-    EXPECT_FALSE(panel->isVisible()) << "nothing to offer: it stays closed";
+    pollDetector();
+    EXPECT_EQ(std::pair(panel->isVisible(), controller->isManuallyDismissed()), std::pair(false, true))
+        << "nothing to offer: it stays closed";
 
-    // A meeting brings it back, where it was and on every desktop, with the meeting's name.
-    const quint32 meeting = activate("zoom", meetingTitle);
+    const quint32 meeting = windows.create({"zoom", meetingTitle, std::nullopt, true});
+    ASSERT_TRUE(windows.activate(meeting));
     detector.poll();
-    ASSERT_TRUE(waitUntil([&] { return panel->isVisible(); }));
-    EXPECT_FALSE(controller->isManuallyDismissed());
+    ASSERT_TRUE(waitUntil([&] { return panel->isVisible() && settledIn(u"detected"_s); })) << capsule()->width();
     placedAtStart();
-    ASSERT_TRUE(waitUntil([&] { return settledIn(u"detected"_s); })) << capsule()->width();
-    EXPECT_EQ(std::tuple(capsule()->width(), shows(u"MEETING DETECTED"_s), shows(u"RECORD"_s), shows(u"Record"_s),
-                  item(u"glowEdge"_s) != nullptr), std::tuple(368.0, true, false, true, true));
+    ASSERT_EQ(std::tuple(capsule()->width(), shows(u"MEETING DETECTED"_s), shows(u"RECORD"_s), shows(u"Record"_s),
+                  controller->isManuallyDismissed(), item(u"glowEdge"_s) && item(u"meetingName"_s)),
+        std::tuple(368.0, true, false, true, false, true));
     QQuickItem *name = item(u"meetingName"_s);
-    ASSERT_TRUE(name);
-    // A long name ends in an ellipsis.
     EXPECT_EQ(std::tuple(name->property("text").toString(), name->width() <= 150, name->property("truncated").toBool()),
-        std::tuple(QString::fromUtf8(meetingTitle), true, true));
+        std::tuple(QString::fromUtf8(meetingTitle), true, true)) << "a long name ends in an ellipsis";
     grab(panel, u"widget-detected"_s);
 
-    // The real pointer on the cross: the offer goes, the widget stays, the meeting keeps the focus.
     pointerTo(onScreen(item(u"dismissDetectionButton"_s)), {u"click"_s, u"1"_s});
     ASSERT_TRUE(waitUntil([&] { return controller->stateName() == u"idle"_s; }));
     EXPECT_EQ(std::tuple(detector.lastDismissedName(), controller->isManuallyDismissed(), windows.activeWindow()),
         std::tuple(std::optional(QString::fromUtf8(meetingTitle)), false, meeting));
-    detector.poll();
-    handleQueued();
+    pollDetector();
     EXPECT_EQ(std::pair(controller->stateName(), panel->isVisible()), std::pair(u"idle"_s, true))
         << "the same meeting is not offered again while in front";
 
@@ -216,11 +188,7 @@ TEST_F(RecordingWidget, FloatsWithoutFocusClosesUntilAMeetingOffersItselfAndMove
 
 TEST_F(RecordingWidget, RecordingsToDiskAndToTheServiceEndSaved)
 {
-    activate("Gedit", "Notes");
-    RecordingPanel *panel = showWidget();
-    ASSERT_TRUE(panel);
     ASSERT_TRUE(waitUntil([&] { return settledIn(u"idle"_s); }));
-    // Too little free disk: the press is refused and the widget says why.
     disk.minimumFreeBytes = std::numeric_limits<qint64>::max();
     click(panel, item(u"recordButton"_s));
     ASSERT_TRUE(waitUntil([&] { return controller->stateName() == u"notice"_s; }, 10000));
@@ -229,23 +197,18 @@ TEST_F(RecordingWidget, RecordingsToDiskAndToTheServiceEndSaved)
     controller->dismiss();
     ASSERT_TRUE(waitUntil([&] { return !panel->isVisible(); }));
 
-    // Started elsewhere, as the home screen would: the closed widget comes back.
     recorder.start();
-    ASSERT_TRUE(waitUntil([&] { return panel->isVisible(); }, 10000));
-    EXPECT_FALSE(controller->isManuallyDismissed());
-    ASSERT_TRUE(waitUntil([&] { return settledIn(u"recording"_s); }, 10000));
-    EXPECT_EQ(std::pair(capsule()->width(), shows(u"REC"_s)), std::pair(300.0, true));
-    EXPECT_FALSE(hoverOffersClose()) << "never while it records";
-    // Nothing reaches the microphone: the widget says so where the level would be.
+    ASSERT_TRUE(waitUntil([&] { return panel->isVisible() && settledIn(u"recording"_s); }, 10000));
+    EXPECT_EQ(std::tuple(capsule()->width(), shows(u"REC"_s), controller->isManuallyDismissed()),
+        std::tuple(300.0, true, false));
     ASSERT_TRUE(waitUntil([&] { return item(u"captureWarning"_s) != nullptr; }, 10000));
-    EXPECT_EQ(std::pair(shows(u"Microphone is silent"_s), item(u"waveform"_s) != nullptr), std::pair(true, false))
-        << "in place of the level bars";
+    EXPECT_EQ(std::tuple(shows(u"Microphone is silent"_s), item(u"waveform"_s) != nullptr, hoverOffersClose()),
+        std::tuple(true, false, false)) << "in place of the level bars; no closing while it records";
 
     // Without a stored token it stops to disk only: "Saved", and nothing goes out.
     click(panel, item(u"stopButton"_s));
-    EXPECT_EQ(std::tuple(controller->stateName(), recorder.isRecording(), meetings.pendingUploads().isEmpty()),
-        std::tuple(u"saved"_s, false, true));
-    EXPECT_FALSE(hoverOffersClose()) << "nor while it says Saved";
+    EXPECT_EQ(std::tuple(controller->stateName(), recorder.isRecording(), meetings.pendingUploads().isEmpty(),
+                  hoverOffersClose()), std::tuple(u"saved"_s, false, true, false)) << "nor while it says Saved";
     ASSERT_TRUE(waitUntil([&] { return controller->stateName() == u"idle"_s; }, 3000));
     EXPECT_TRUE(hoverOffersClose()) << "once idle again the widget can be closed";
     ASSERT_TRUE(waitUntil([&] { return !recorder.isStoppingRecording(); }, 20000));
@@ -254,51 +217,43 @@ TEST_F(RecordingWidget, RecordingsToDiskAndToTheServiceEndSaved)
     // With a token, from the offer of the meeting in front.
     const SoundPlayer voice = SoundPlayer::tone(u"micfeed"_s, 60);
     KeychainService::saveToken(server.signIn());
-    const quint32 meeting = activate("zoom", meetingTitle);
+    const quint32 meeting = windows.create({"zoom", meetingTitle, std::nullopt, true});
+    ASSERT_TRUE(windows.activate(meeting));
     detector.poll();
     ASSERT_TRUE(waitUntil([&] { return settledIn(u"detected"_s); }));
     controller->stop();
-    EXPECT_EQ(std::pair(controller->stateName(), meetings.pendingUploads().isEmpty()), std::pair(u"detected"_s, true))
-        << "no recording, nothing to upload";
+    EXPECT_EQ(std::pair(controller->stateName(), meetings.pendingUploads().isEmpty()), std::pair(u"detected"_s, true));
 
     click(panel, item(u"detectionRecordButton"_s));
     ASSERT_TRUE(waitUntil([&] { return recorder.isRecording() && settledIn(u"recording"_s); }, 10000));
     EXPECT_TRUE(!shows(u"MEETING DETECTED"_s) && windows.activeWindow() == meeting)
         << "a recording outranks the offer and takes no focus";
 
-    // The time rises second by second in digits of one width.
     QQuickItem *time = item(u"duration"_s);
-    ASSERT_TRUE(time);
-    EXPECT_EQ(time->property("text").toString(), recorder.formattedDuration());
+    ASSERT_TRUE(time && time->property("text").toString() == recorder.formattedDuration());
     const qreal width = time->implicitWidth();
-    ASSERT_TRUE(waitUntil([&] { return time->property("text").toString() == u"00:01"_s; }, 5000));
-    EXPECT_EQ(time->implicitWidth(), width);
+    EXPECT_TRUE(waitUntil([&] { return time->property("text") == u"00:01"_s && time->implicitWidth() == width; }));
 
-    // The bars follow the microphone above their floor, and the speaker shows the system sound is taken.
     ASSERT_TRUE(waitUntil([&] { return recorder.audioLevel() > 0.2f; }, 5000));
     const QList<qreal> heights = item(u"waveform"_s)->property("heights").value<QList<qreal>>();
-    EXPECT_GT(heights.value(2), 4 + 18 * 0.12);
-    EXPECT_EQ(heights, RecordingWidgetLayout::barHeights(recorder.audioLevel(),
-                                                         RecordingWidgetLayout::recordingMultipliers(), 7, 4, 22));
-    EXPECT_EQ(std::pair(recorder.systemAudioAvailable(), item(u"systemAudio"_s)->property("available").toBool()),
-        std::pair(true, true));
+    EXPECT_EQ(std::tuple(heights.value(2) > 4 + 18 * 0.12, heights, recorder.systemAudioAvailable(),
+                  item(u"systemAudio"_s)->property("available").toBool()),
+        std::tuple(true, RecordingWidgetLayout::barHeights(recorder.audioLevel(),
+                             RecordingWidgetLayout::recordingMultipliers(), 7, 4, 22), true, true));
     grab(panel, u"widget-recording"_s);
 
     const QString second = QDir(*recorder.currentFileURL()).dirName();
     const double duration = recorder.duration();
     click(panel, item(u"stopButton"_s));
-    EXPECT_EQ(controller->stateName(), u"saved"_s);
     ASSERT_EQ(meetings.pendingUploads().size(), 1);
     const PendingUpload pending = meetings.pendingUploads().first();
-    EXPECT_EQ(pending.fileName, second);
-    EXPECT_GE(pending.duration, std::max(duration, 1.0));
+    EXPECT_EQ(std::tuple(controller->stateName(), pending.fileName, pending.duration >= std::max(duration, 1.0)),
+        std::tuple(u"saved"_s, second, true));
     ASSERT_TRUE(waitUntil([&] { return settledIn(u"saved"_s); }));
     EXPECT_EQ(std::pair(shows(u"Saved"_s), capsule()->width()), std::pair(true, 165.0));
     grab(panel, u"widget-saved"_s);
-    // "Saved" lasts its time; the meeting is still in front and is offered again.
     ASSERT_TRUE(waitUntil([&] { return controller->stateName() == u"detected"_s; }, 3000));
 
-    // The pending upload was handed the stored token and goes all the way.
     EXPECT_TRUE(waitUntil([&] { return meetings.pendingUpload(pending.id)->status == UploadStatus::done(); }, 30000))
         << meetings.pendingUpload(pending.id)->status.label().toStdString();
 }

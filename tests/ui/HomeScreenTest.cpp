@@ -45,39 +45,17 @@ QQuickItem *rowOf(QQuickItem *root, const QString &title)
 class HomeScreen : public DemoSession {
 protected:
     static bool switchOf(QQuickItem *row) { return byObjectName(row, u"BotToggleView"_s)->property("isOn").toBool(); }
-    // The window on the home screen once the demo calendar has loaded.
-    void openHome(AppWindow &app)
-    {
-        openWindow(app);
-        ASSERT_TRUE(waitUntil([&] { return app.delegate.calendarStore()->meetings().size() == 6; }));
-        ASSERT_TRUE(waitUntil([&] { return rowOf(app.root(), u"Daily standup"_s) != nullptr; }));
-    }
+    static qreal topOf(QQuickItem *item) { return item ? item->mapToScene({0, 0}).y() : qQNaN(); }
     QQuickItem *home(AppWindow &app) { return byObjectName(app.root(), u"HomeView"_s); }
     // The home screen loads the calendar every `ms` milliseconds from now on.
     void refreshEvery(AppWindow &app, int ms) { home(app)->setProperty("refreshInterval", ms); }
     int calendarLoads() { return int(requestsTo(u"/api/recall/calendar/status"_s).size()); }
-    // Waits until `count` calendar loads have come after the first `before`.
-    void waitForLoads(AppWindow &app, int before, int count)
-    {
-        ASSERT_TRUE(waitUntil([&] { return calendarLoads() >= before + count; }, 5000));
-        ASSERT_TRUE(waitUntil([&] { return !app.delegate.calendarStore()->isLoading(); }));
-    }
-    // Pressing the button opens the service's calendar-connect page in the browser.
-    void expectConnectPageFrom(AppWindow &app, QQuickItem *button)
+    // Pressing the button opens `url` in the browser.
+    void expectOpens(AppWindow &app, QQuickItem *pressed, const QUrl &url)
     {
         Browser browser;
-        click(app.window, button);
-        EXPECT_EQ(browser.opened, QList<QUrl>({service.url(u"/api/recall/calendar/connect"_s)}));
-    }
-    // The service's own reply for the upcoming meetings, as the client asks for it.
-    QJsonObject upcomingReply(AppWindow &app)
-    {
-        const QString userId = app.delegate.authStore()->currentUser()->id;
-        auto client = service.client();
-        const httplib::Headers headers {{"Authorization", "Bearer " + token.toStdString()}};
-        auto reply = client.Get("/api/recall/upcoming-meetings?limit=20&tarnwick_user_id=" + userId.toStdString(), headers);
-        EXPECT_TRUE(reply && reply->status == 200);
-        return jsonOf(reply).toObject();
+        click(app.window, pressed);
+        EXPECT_EQ(browser.opened, QList<QUrl>({url}));
     }
     // Every later calendar load gets `reply` instead of the service's own.
     void serveUpcoming(const QJsonObject &reply)
@@ -109,10 +87,8 @@ TEST_F(HomeScreen, CalendarStatesSpinnerReconnectBannerNoMeetingsAndNoCalendar)
     QQuickItem *banner = byObjectName(screen, u"reconnectBanner"_s);
     EXPECT_TRUE(byText(banner, u"Google Calendar disconnected"_s));
     EXPECT_TRUE(byText(banner, u"Your authorization expired. Reconnect to keep your meetings synced."_s));
-    QQuickItem *now = byObjectName(screen, u"group:Now"_s);
-    ASSERT_TRUE(now) << "the meetings stay";
-    EXPECT_LT(banner->mapToScene({0, 0}).y(), now->mapToScene({0, 0}).y());
-    expectConnectPageFrom(app, button(banner, u"Reconnect"_s));
+    EXPECT_LT(topOf(banner), topOf(byObjectName(screen, u"group:Now"_s))) << "the meetings stay, under it";
+    expectOpens(app, button(banner, u"Reconnect"_s), service.url(u"/api/recall/calendar/connect"_s));
     grab(app.window, u"HomeView-reconnect"_s);
     service.control("POST", "/__dev/calendar", {{u"needsReauth"_s, false}});
 
@@ -122,7 +98,6 @@ TEST_F(HomeScreen, CalendarStatesSpinnerReconnectBannerNoMeetingsAndNoCalendar)
     ASSERT_TRUE(waitUntil([&] { return app.delegate.calendarStore()->meetings().isEmpty(); }));
     refreshEvery(app, 60000);
     ASSERT_TRUE(waitUntil([&] { return !app.delegate.calendarStore()->isLoading(); }));
-    // No groups, no spinner, and no offer to connect: the calendar is connected.
     EXPECT_EQ(std::tuple(groupNames(screen), byText(screen, u"No meetings today"_s) != nullptr,
                   byObjectName(screen, u"calendarSpinner"_s), byObjectName(screen, u"notConnectedCard"_s),
                   byObjectName(screen, u"reconnectBanner"_s)),
@@ -133,14 +108,16 @@ TEST_F(HomeScreen, CalendarStatesSpinnerReconnectBannerNoMeetingsAndNoCalendar)
     ASSERT_TRUE(waitUntil([&] { return byObjectName(screen, u"notConnectedCard"_s) != nullptr; }));
     refreshEvery(app, 60000);
     EXPECT_TRUE(byText(screen, u"No calendar connected"_s));
-    expectConnectPageFrom(app, button(screen, u"Connect Calendar"_s));
+    expectOpens(app, button(screen, u"Connect Calendar"_s), service.url(u"/api/recall/calendar/connect"_s));
     grab(app.window, u"HomeView-no-calendar"_s);
 }
 
 TEST_F(HomeScreen, GroupsKeepOrderSwitchesKeepPositionRefreshRunsOnlyWhileShownAndTheSidebarOpensNotesAndThemes)
 {
     AppWindow app;
-    openHome(app);
+    openWindow(app);
+    ASSERT_TRUE(waitUntil([&] { return app.delegate.calendarStore()->meetings().size() == 6; }));
+    ASSERT_TRUE(waitUntil([&] { return rowOf(app.root(), u"Daily standup"_s) != nullptr; }));
     QQuickItem *screen = home(app);
     const QStringList groups {u"Now"_s, u"Today"_s, u"Tomorrow"_s, u"This week"_s};
     EXPECT_EQ(groupNames(screen), groups);
@@ -154,17 +131,11 @@ TEST_F(HomeScreen, GroupsKeepOrderSwitchesKeepPositionRefreshRunsOnlyWhileShownA
     QQuickItem *roadmap = rowOf(screen, u"Roadmap review"_s);
     EXPECT_TRUE(byText(roadmap, u"1h 30m"_s) && byText(roadmap, u"AUTO"_s));
     grab(app.window, u"HomeView"_s);
-    {
-        Browser browser;
-        click(app.window, button(hero, u"Open meeting"_s));
-        EXPECT_EQ(browser.opened, QList<QUrl>({QUrl(u"https://meet.google.com/abc-defg-hij"_s)}));
-    }
+    expectOpens(app, button(hero, u"Open meeting"_s), QUrl(u"https://meet.google.com/abc-defg-hij"_s));
 
     // Each flip is sent; the switch follows the last one, also when the service refuses it.
     QQuickItem *critique = rowOf(screen, u"Design critique"_s);
-    ASSERT_TRUE(critique);
-    ASSERT_FALSE(switchOf(critique));
-    EXPECT_TRUE(byText(critique, u"OFF"_s));
+    ASSERT_TRUE(critique && !switchOf(critique) && byText(critique, u"OFF"_s));
     click(app.window, byObjectName(critique, u"BotToggleView"_s));
     EXPECT_EQ(std::pair(switchOf(critique), byText(critique, u"AUTO"_s) != nullptr), std::pair(true, true));
     click(app.window, byObjectName(critique, u"BotToggleView"_s));
@@ -179,7 +150,11 @@ TEST_F(HomeScreen, GroupsKeepOrderSwitchesKeepPositionRefreshRunsOnlyWhileShownA
     ASSERT_TRUE(waitUntil([&] { return requestsTo(preference).size() == 3; }));
 
     // The service now sends the week first and says the bot is off: the screen keeps its order and the user's position.
-    QJsonObject reply = upcomingReply(app);
+    const std::string userId = app.delegate.authStore()->currentUser()->id.toStdString();
+    const httplib::Headers headers {{"Authorization", "Bearer " + token.toStdString()}};
+    auto own = service.client().Get("/api/recall/upcoming-meetings?limit=20&tarnwick_user_id=" + userId, headers);
+    ASSERT_TRUE(own && own->status == 200);
+    QJsonObject reply = jsonOf(own).toObject();
     QJsonArray reversed;
     for (const QJsonValue &m : reply[u"meetings"_s].toArray()) {
         QJsonObject meeting = m.toObject();
@@ -196,37 +171,34 @@ TEST_F(HomeScreen, GroupsKeepOrderSwitchesKeepPositionRefreshRunsOnlyWhileShownA
     refreshEvery(app, 60000);
     EXPECT_EQ(std::pair(app.delegate.calendarStore()->meetings().first().title, groupNames(screen)),
         std::pair(u"Roadmap review"_s, groups));
-    QQuickItem *vendor = rowOf(screen, u"Vendor sync"_s);
-    QQuickItem *northwind = rowOf(screen, u"Northwind onboarding"_s);
-    ASSERT_TRUE(vendor && northwind);
-    EXPECT_LT(vendor->mapToScene({0, 0}).y(), northwind->mapToScene({0, 0}).y()) << "the store's order within a group";
+    EXPECT_LT(topOf(rowOf(screen, u"Vendor sync"_s)), topOf(rowOf(screen, u"Northwind onboarding"_s)))
+        << "the store's order within a group";
     EXPECT_TRUE(switchOf(rowOf(screen, u"Design critique (moved)"_s))) << "neither the refusal nor the reload moved it";
     EXPECT_EQ(requestsTo(preference).size(), 3) << "a reload sends nothing";
 
-    // The same window goes on: refreshes, note requests and the theme switch.
     MeetingStore *meetings = app.delegate.meetingStore();
     ASSERT_TRUE(waitUntil([&] { return meetings->meetings().size() == 7; })) << "the main view loads the notes";
     EXPECT_EQ(requestsTo(u"/api/v2/meeting-notes"_s).size(), 1) << "once";
     EXPECT_EQ(requestsTo(u"/api/recall/settings"_s).size(), 1) << "the bot settings load with the screen";
     refreshEvery(app, 150);
-    waitForLoads(app, calendarLoads(), 2);
+    const int before = calendarLoads();
+    ASSERT_TRUE(waitUntil([&] { return calendarLoads() >= before + 2 && !app.delegate.calendarStore()->isLoading(); }));
 
     // Loading back to back, then left: the model goes, its last load ends, and no other starts.
     QPointer<QObject> model = home(app)->property("home").value<QObject *>();
     ASSERT_TRUE(model);
     refreshEvery(app, 1);
     click(app.window, byText(app.root(), u"Actions"_s));
-    ASSERT_TRUE(waitUntil([&] { return model.isNull(); }));
-    ASSERT_TRUE(waitUntil([&] { return !app.delegate.calendarStore()->isLoading(); }));
-    const int afterLeaving = calendarLoads();
+    ASSERT_TRUE(waitUntil([&] { return model.isNull() && !app.delegate.calendarStore()->isLoading(); }));
+    const int whenLeft = calendarLoads();
     for (int load = 2; load <= 4; ++load) {
         click(app.window, byObjectName(app.root(), u"refreshButton"_s));
         ASSERT_TRUE(waitUntil([&] { return requestsTo(u"/api/v2/action-items"_s).size() == load; }));
     }
-    EXPECT_EQ(calendarLoads(), afterLeaving) << "no load once the screen is gone";
+    EXPECT_EQ(calendarLoads(), whenLeft) << "no load once the screen is gone";
 
     click(app.window, byText(app.root(), u"Home"_s));
-    waitForLoads(app, afterLeaving, 1);
+    ASSERT_TRUE(waitUntil([&] { return calendarLoads() > whenLeft && !app.delegate.calendarStore()->isLoading(); }));
     EXPECT_EQ(requestsTo(u"/api/recall/settings"_s).size(), 2) << "each return is a fresh first load";
 
     // An unknown note opens nothing; a known one opens in Meetings with its detail.
@@ -239,10 +211,8 @@ TEST_F(HomeScreen, GroupsKeepOrderSwitchesKeepPositionRefreshRunsOnlyWhileShownA
     ASSERT_TRUE(waitUntil([&] { return meetings->meetingDetail() && meetings->meetingDetail()->id == known; }));
     EXPECT_EQ(requestsTo(u"/api/v2/meeting-notes/999"_s).size(), 0) << "no detail asked for the unknown note";
 
-    // The theme switch turns the sidebar dark and back.
     QQuickItem *sidebar = byObjectName(app.root(), u"SidebarView"_s);
-    ASSERT_TRUE(sidebar);
-    EXPECT_EQ(sidebar->property("color").value<QColor>().name(), u"#faf6ee"_s);
+    ASSERT_TRUE(sidebar && sidebar->property("color").value<QColor>().name() == u"#faf6ee"_s);
     click(app.window, byText(app.root(), u"Night"_s));
     EXPECT_EQ(sidebar->property("color").value<QColor>().name(), u"#16161a"_s);
     grab(app.window, u"MainAppView-night"_s);

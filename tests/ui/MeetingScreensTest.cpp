@@ -19,7 +19,6 @@ using namespace ScreenDriver;
 
 namespace {
 
-// The titles of the list's rows, top to bottom.
 QStringList rowTitles(QQuickItem *root)
 {
     QStringList titles;
@@ -40,9 +39,7 @@ qint64 idOf(MeetingStore &store, const QString &title)
 // A session as a killed client leaves it: `seconds` of a tone in its segments, and no metadata.
 QString leaveSession(int seconds, const QDateTime &start)
 {
-    AudioTrackWriter::Options options;
-    options.now = [start] { return start; };
-    AudioTrackWriter writer(options);
+    AudioTrackWriter writer({.now = [start] { return start; }});
     const AudioFormat mono {48000, 1, AudioFormat::CommonFormat::Float32, true};
     constexpr std::uint32_t frames = 4800;
     for (std::uint32_t buffer = 0; buffer < std::uint32_t(seconds) * 10; ++buffer) {
@@ -56,35 +53,26 @@ QString leaveSession(int seconds, const QDateTime &start)
     return writer.sessionDirectory();
 }
 
-class MeetingScreens : public DemoSession {
-protected:
-    // The window on the meetings list with the demo account's seven notes.
-    void openMeetings(AppWindow &app)
-    {
-        openWindow(app);
-        ASSERT_TRUE(waitUntil([&] { return app.delegate.meetingStore()->meetings().size() == 7; }));
-        click(app.window, byText(app.root(), u"Meetings"_s));
-        ASSERT_TRUE(waitUntil([&] { return shows(app.detailColumn(), "MeetingListView"); }));
-    }
-};
+using MeetingScreens = DemoSession;
 
 }
 
 TEST_F(MeetingScreens, ListOpensADetailWhoseTicksReachTheServiceBackReturnsAndSearchNarrows)
 {
     AppWindow app;
-    openMeetings(app);
+    openWindow(app);
+    ASSERT_TRUE(waitUntil([&] { return app.delegate.meetingStore()->meetings().size() == 7; }));
+    click(app.window, byText(app.root(), u"Meetings"_s));
+    ASSERT_TRUE(waitUntil([&] { return shows(app.detailColumn(), "MeetingListView"); }));
     QQuickItem *column = app.detailColumn();
     EXPECT_EQ(textOf(column, u"headerLine"_s), u"7 recordings · Echoquill is listening"_s);
     EXPECT_TRUE(byText(column, u"Today"_s) && byText(column, u"Yesterday"_s));
     QQuickItem *row = ofType(column, "MeetingListRow", u"Design review: onboarding flow"_s);
-    ASSERT_TRUE(row);
-    EXPECT_TRUE(byText(row, u"42 MIN"_s) && byText(row, u"2h ago"_s));
+    ASSERT_TRUE(row && byText(row, u"42 MIN"_s) && byText(row, u"2h ago"_s));
     EXPECT_EQ(rowTitles(column).mid(0, 2), QStringList({u"Daily standup"_s, u"Design review: onboarding flow"_s})) << "newest first";
     EXPECT_TRUE(byText(ofType(column, "MeetingListRow", u"Daily standup"_s), u"—"_s)) << "no duration";
     grab(app.window, u"MeetingListView"_s);
 
-    // A reload that brings the same notes keeps the rows as they are.
     QPointer<QQuickItem> kept = row;
     await(app.delegate.meetingStore()->loadMeetings());
     settle(app.window);
@@ -96,12 +84,11 @@ TEST_F(MeetingScreens, ListOpensADetailWhoseTicksReachTheServiceBackReturnsAndSe
     EXPECT_EQ(QStringList({textOf(detail, u"peopleLine"_s), textOf(detail, u"property:Source"_s),
                   textOf(detail, u"property:Speakers"_s), textOf(detail, u"property:Duration"_s)}),
         QStringList({u"3 people · Desktop"_s, u"Desktop"_s, u"3"_s, u"42 min"_s}));
-    EXPECT_TRUE(byText(detail, u"Signup drops to two steps: e-mail, then workspace name."_s)) << "a decision";
-    EXPECT_TRUE(byText(detail, u"Skip link stays visible"_s)) << "a topic's bullet";
-    EXPECT_FALSE(byText(detail, u"No participants recorded"_s));
+    EXPECT_TRUE(byText(detail, u"Signup drops to two steps: e-mail, then workspace name."_s)
+        && byText(detail, u"Skip link stays visible"_s) && !byText(detail, u"No participants recorded"_s))
+        << "a decision, a topic's bullet";
     grab(app.window, u"MeetingDetailView"_s);
 
-    // Ticking an item reaches the service at once.
     const qint64 noteId = idOf(*app.delegate.meetingStore(), u"Design review: onboarding flow"_s);
     const QString items = u"/api/v2/meeting-notes/%1/action-items/*"_s.arg(noteId);
     QQuickItem *mockups = ofType(detail, "ActionItemRow", u"Update the signup mockups to two steps"_s);
@@ -140,7 +127,6 @@ TEST_F(MeetingScreens, ListOpensADetailWhoseTicksReachTheServiceBackReturnsAndSe
                   textOf(plain, u"property:Speakers"_s), byObjectName(plain, u"summaryCard"_s) != nullptr),
         std::tuple(true, u"Desktop"_s, u"—"_s, false)) << "no summary, no card";
 
-    // A detail that cannot load says why instead of spinning.
     fault(u"/api/v2/meeting-notes/*"_s, 503, u"GET"_s);
     app.delegate.meetingStore()->setNavigateToMeetingId(idOf(*app.delegate.meetingStore(), u"Quarterly planning"_s));
     ASSERT_TRUE(waitUntil([&] { return byText(app.detailColumn(), u"Server error (503)"_s) != nullptr; }));
@@ -163,7 +149,10 @@ TEST_F(MeetingScreens, ProcessingAndInterruptedCardsShowTheirStageOfferTheirActi
     const QString interrupted = leaveSession(3, QDateTime::currentDateTime().addSecs(-60));
     const auto cleanUp = qScopeGuard([] { QDir(RecordingRecovery::defaultRecordingsFolder()).removeRecursively(); });
     AppWindow app;
-    openMeetings(app);
+    openWindow(app);
+    ASSERT_TRUE(waitUntil([&] { return app.delegate.meetingStore()->meetings().size() == 7; }));
+    click(app.window, byText(app.root(), u"Meetings"_s));
+    ASSERT_TRUE(waitUntil([&] { return shows(app.detailColumn(), "MeetingListView"); }));
     MeetingStore &store = *app.delegate.meetingStore();
     const qint64 designReview = idOf(store, u"Design review: onboarding flow"_s);
 
@@ -173,7 +162,6 @@ TEST_F(MeetingScreens, ProcessingAndInterruptedCardsShowTheirStageOfferTheirActi
     store.updatePendingUpload(failed, UploadStatus::failed(u"Upload failed (HTTP 500)"_s));
     store.updatePendingUpload(finished, UploadStatus::processing(designReview));
     store.setPendingUploadStatus(finished, UploadStatus::done());
-    // Failed uploads whose files are here, and one on its way.
     QTemporaryDir recordings;
     const auto journaled = [&](const QString &name, qint64 seconds, bool failing) {
         const QString folder = QDir(recordings.path()).filePath(name);
@@ -195,9 +183,8 @@ TEST_F(MeetingScreens, ProcessingAndInterruptedCardsShowTheirStageOfferTheirActi
     EXPECT_EQ(textOf(column, u"headerLine"_s), u"7 recordings · Echoquill is listening"_s) << "cards are not notes";
 
     QQuickItem *uploading = ofType(column, "ProcessingMeetingCard", u"45S"_s);
-    ASSERT_TRUE(uploading);
-    EXPECT_EQ(std::pair(textOf(uploading, u"statusText"_s), byText(uploading, u"New recording"_s) != nullptr),
-        std::pair(u"UPLOADING…"_s, true));
+    ASSERT_TRUE(uploading && byText(uploading, u"New recording"_s));
+    EXPECT_EQ(textOf(uploading, u"statusText"_s), u"UPLOADING…"_s);
     const std::tuple<UploadStatus, QString, QString> stages[] = {
         {UploadStatus::notifying(), u"SAVING…"_s, u"arrow.up.circle"_s},
         {UploadStatus::transcribing(), u"TRANSCRIBING AUDIO…"_s, u"text.bubble"_s},
@@ -209,16 +196,14 @@ TEST_F(MeetingScreens, ProcessingAndInterruptedCardsShowTheirStageOfferTheirActi
         EXPECT_EQ(byObjectName(uploading, u"stageSymbol"_s)->property("name").toString(), symbol);
     }
     QQuickItem *broken = ofType(column, "ProcessingMeetingCard", u"2M 5S"_s);
-    ASSERT_TRUE(broken);
+    ASSERT_TRUE(broken && byText(byObjectName(broken, u"dismiss"_s), u"✕"_s));
     settle(app.window);
     EXPECT_LT(uploading->mapToScene({0, 0}).y(), broken->mapToScene({0, 0}).y()) << "newest first";
     EXPECT_EQ(textOf(broken, u"statusText"_s), u"FAILED: UPLOAD FAILED (HTTP 500)"_s);
     EXPECT_EQ(byObjectName(broken, u"stageSymbol"_s)->property("name").toString(), u"arrow.up.circle"_s);
-    EXPECT_TRUE(byText(byObjectName(broken, u"dismiss"_s), u"✕"_s));
     QQuickItem *done = ofType(column, "ProcessingMeetingCard", u"DONE"_s);
-    ASSERT_TRUE(done);
-    EXPECT_TRUE(byText(done, u"Weekly sync"_s) && byText(done, u"Your note is ready."_s));
-    EXPECT_FALSE(byObjectName(done, u"shimmer"_s)) << "a finished card stops sweeping";
+    ASSERT_TRUE(done && byText(done, u"Weekly sync"_s) && byText(done, u"Your note is ready."_s)
+        && !byObjectName(done, u"shimmer"_s)) << "a finished card stops sweeping";
     grab(app.window, u"MeetingListView-processing"_s);
 
     // Without files here ✕ drops the card at once; with them it first asks whether to keep them.
@@ -285,8 +270,7 @@ TEST_F(MeetingScreens, ListsSpinWhileLoadingThenSayWhenThereIsNothing)
     click(app.window, byText(app.root(), u"Actions"_s));
     QQuickItem *actions = nullptr;
     ASSERT_TRUE(waitUntil([&] {
-        actions = byObjectName(app.root(), u"ActionsView"_s);
-        return actions && byObjectName(actions, u"actionsSpinner"_s);
+        return (actions = byObjectName(app.root(), u"ActionsView"_s)) && byObjectName(actions, u"actionsSpinner"_s);
     }));
     EXPECT_FALSE(byObjectName(actions, u"emptyState"_s)) << "not empty while loading";
     ASSERT_TRUE(waitUntil([&] {

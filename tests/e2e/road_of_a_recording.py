@@ -7,6 +7,7 @@ accessibility tree and pressed with real pointer and keyboard events; every step
 import argparse, array, json, os, re, shutil, struct, subprocess, sys, time, traceback, urllib.error, urllib.request
 
 import pyatspi
+from pathlib import Path
 from Xlib import X, Xatom, display
 
 MAIN = "Echoquill"
@@ -15,8 +16,7 @@ EMAIL = "e2e-user@echoquill.test"
 PROCESSING_SECONDS = 3
 RECORD_SECONDS = 10
 KILL_TONE_SECONDS = 4
-# The capture buffer: a killed recording may lose at most this much of what reached the disk.
-BUFFER_FRAMES = 4096
+BUFFER_FRAMES = 4096  # the capture buffer: a killed recording may lose at most this much of what reached the disk
 STAGES = ["UPLOADING…", "SAVING…", "PROCESSING…", "TRANSCRIBING AUDIO…", "GENERATING MEETING NOTES…", "READY"]
 
 # Direct connections only: a proxy from the environment is unreachable here.
@@ -28,7 +28,6 @@ class Failure(Exception):
 
 
 def wait_for(what, probe, timeout, interval=0.2):
-    """Polls `probe` until it returns something true and returns that; fails naming `what` after `timeout` s."""
     deadline = time.monotonic() + timeout
     while not (value := probe()):
         fail_if(time.monotonic() > deadline, f"timed out after {timeout:g} s waiting for {what}")
@@ -46,7 +45,6 @@ def run(args, timeout=60):
 
 
 def written_frames(session):
-    """Rate and frames of the session's float32 CAF microphone segments as far as they reached the disk."""
     rate, frames = 0, 0
     for name in sorted(n for n in os.listdir(session) if n.startswith("mic_track_")):
         path = os.path.join(session, name)
@@ -91,7 +89,6 @@ class Child:  # a child process, its output kept in a file
 
 
 class Service(Child):
-    """The local service, on the port the client's build settings name."""
 
     def __init__(self, binary, port, log_path):
         super().__init__([binary, "--port", str(port), "--ephemeral", "--dev-controls", "--processing-seconds",
@@ -118,7 +115,6 @@ class Service(Child):
                 raise
 
     def requests(self, method, pattern):
-        """The requests the service logged whose method is `method` and whose path matches `pattern`."""
         return [r for r in self.get_json("/__dev/requests")
                 if r["method"] == method and re.fullmatch(pattern, r["path"])]
 
@@ -128,22 +124,17 @@ class Client(Child):
         super().__init__([binary], log_path, env=dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1"))
 
     def quit(self):
-        """Closes the main window the way its user would, with the window manager's Alt+F4."""
         ids = run(["xdotool", "search", "--onlyvisible", "--pid", str(self.pid), "--name", f"^{MAIN}$"]).stdout.split()
         fail_if(not ids, f"no window titled {MAIN!r} belongs to the client")
         run(["xdotool", "windowactivate", "--sync", ids[0].decode()])
         run(["xdotool", "key", "--clearmodifiers", "alt+F4"])
-        try:
-            status = self.process.wait(30)
-        except subprocess.TimeoutExpired:
-            raise Failure("the client did not exit within 30 s") from None
-        fail_if(status != 0, f"the client ended with status {status}:\n{self.tail()}")
+        wait_for("the client to exit", lambda: self.process.poll() is not None, 30)
+        fail_if(self.process.returncode != 0, f"the client ended with status {self.process.returncode}:\n{self.tail()}")
         script_errors = [l for l in self.lines() if re.match(r"qrc:/.*(TypeError|ReferenceError)", l)]
         fail_if(script_errors, "the client's interface ran into script errors:\n" + "\n".join(script_errors))
 
 
 class Node:
-    """One accessible object as seen at one moment."""
 
     def __init__(self, acc, extents):
         self.acc, self.extents = acc, extents
@@ -158,7 +149,6 @@ class Node:
 
 
 def showing(pid, window=None):
-    """Every accessible object of the process on screen now, in all its windows or in the one titled `window`."""
     desktop = pyatspi.Registry.getDesktop(0)
     apps = map(desktop.getChildAtIndex, range(desktop.childCount))
     app = next((a for a in apps if a is not None and _pid_of(a) == pid), None)
@@ -191,13 +181,11 @@ def _pid_of(app):
 
 
 def pick(nodes, name, role=None):
-    """Those of `nodes` named `name` (a string or a compiled pattern), of `role` when given."""
     return [n for n in nodes if (name.fullmatch(n.name) if isinstance(name, re.Pattern) else n.name == name)
             and role in (None, n.role)]
 
 
 class MeetingWindow:
-    """A window with a meeting application's title, WM_CLASS and process id, activated as a click would."""
 
     def __init__(self, title, wm_class):
         self._display = display.Display()
@@ -240,14 +228,10 @@ class Road:
         self.shot(label)
         print(f"[e2e]   ok in {time.monotonic() - self.started:.1f} s", flush=True)
 
-    def launch(self, run_no):
-        self.client = Client(self.args.client, os.path.join(self.out, f"client-{run_no}.log"))
-
     def in_window(self, window, what, name, timeout, role=None):
         return wait_for(what, lambda: next(iter(pick(showing(self.client.pid, window), name, role)), None), timeout)
 
     def home_shown(self):
-        """The main application with its home screen, not the sign-in screen."""
         nodes = showing(self.client.pid, MAIN)
         return (pick(nodes, "Home", "heading")
                 and any(n.acc.getState().contains(pyatspi.STATE_SELECTED) for n in pick(nodes, "Home", "page tab"))
@@ -260,7 +244,7 @@ class Road:
 
     def sign_in(self):
         self.step("sign in by e-mail code")
-        self.launch(1)
+        self.client = Client(self.args.client, os.path.join(self.out, "client-1.log"))
         email = self.in_window(MAIN, "the sign-in screen's e-mail field", "you@company.com", 60)
         self.shot("sign-in")
         email.click()
@@ -298,7 +282,6 @@ class Road:
         self.in_window(WIDGET, "the widget's Record button", "Record", 5, role="push button").click()
         self.in_window(WIDGET, "REC on the widget", "REC", 15)
         self.in_window(WIDGET, "the widget's stop button", "Stop recording", 5)
-        # Speech into the virtual microphone and the tone out of the speakers, at once.
         players = [subprocess.Popen(["paplay", "-d", sink, path])
                    for sink, path in (("micfeed", speech), ("speakers", tone))]
         for p in players:
@@ -316,7 +299,6 @@ class Road:
         self.meeting.close()
         self.meeting = None
 
-        # Straight to the meetings screen, where the recording waits as a processing card.
         self.in_window(MAIN, "the sidebar's Meetings item", "Meetings", 10, role="page tab").click()
         self.in_window(MAIN, "the Meetings heading", "Meetings", 10, role="heading")
         seen = []
@@ -324,13 +306,11 @@ class Road:
         def card_reached_ready():
             status = next((n.description for n in showing(self.client.pid, MAIN) if n.role == "panel"
                            and (n.description in STAGES or n.description.startswith("FAILED: "))), None)
-            if not status:
-                return False
-            if not seen or seen[-1] != status:
+            if status and seen[-1:] != [status]:
                 seen.append(status)
                 print(f"[e2e]   processing card: {status}", flush=True)
                 self.shot("card-" + status.split(":")[0].strip("…").replace(" ", "-").lower())
-            fail_if(status.startswith("FAILED: "), f"the processing card says {status!r}")
+            fail_if((status or "").startswith("FAILED: "), f"the processing card says {status!r}")
             return status == "READY"
 
         # The client follows the note on its own timetable: 2 s, 20 s, then every 10 s.
@@ -341,9 +321,8 @@ class Road:
         order = [STAGES.index(s) for s in seen]
         fail_if(order != sorted(order), "the processing card went backwards: " + " → ".join(seen))
 
-        notify = self.service.requests("POST", "/api/desktop/meeting-notes")
-        blobs = self.service.requests("PUT", r"/blob/recordings/.+")
-        tokens = self.service.requests("POST", "/api/desktop/meeting-notes/upload-token")
+        notify, blobs, tokens = (self.service.requests(*r) for r in [("POST", "/api/desktop/meeting-notes"),
+                                 ("PUT", r"/blob/recordings/.+"), ("POST", "/api/desktop/meeting-notes/upload-token")])
         fail_if((len(tokens), len(blobs), len(notify)) != (2, 2, 1),
                 f"expected 2 tokens, 2 blobs and 1 notify; the service got {len(tokens)}, {len(blobs)}, {len(notify)}")
         bad = [f"{r['method']} {r['path']} → {r['status']}" for r in blobs + notify + tokens if r["status"] != 200]
@@ -377,10 +356,8 @@ class Road:
             fail_if(not low <= level <= high, f"the {label} track's level is RMS {level:.4f}, not in [{low}, {high}]")
 
     def download_track(self, url, name, rate):
-        """The uploaded track at `url`, kept as `name`, decoded to mono float32 samples at `rate`."""
         path = os.path.join(self.out, name)
-        with open(path, "wb") as f:
-            f.write(self.service.request("GET", url))
+        Path(path).write_bytes(self.service.request("GET", url))
         ffmpeg = ["ffmpeg", "-v", "error", "-i", path, "-f", "f32le", "-ac", "1", "-ar", str(rate), "-"]
         return array.array("f", run(ffmpeg).stdout)
 
@@ -388,7 +365,7 @@ class Road:
         self.step("quit, start again: the session comes back without signing in")
         self.client.quit()
         self.service.request("DELETE", "/__dev/requests")
-        self.launch(2)
+        self.client = Client(self.args.client, os.path.join(self.out, "client-2.log"))
         wait_for("the home screen of the restored session", self.home_shown, 60)
         me = self.service.requests("GET", "/api/desktop/me")
         fail_if(not me or me[-1]["status"] != 200, "the restored session did not load the user from the service")
@@ -414,7 +391,7 @@ class Road:
         self.client.process.kill()
         self.client.end()
         rate, written = written_frames(session)
-        self.launch(3)
+        self.client = Client(self.args.client, os.path.join(self.out, "client-3.log"))
         wait_for("the home screen after the kill", self.home_shown, 60)
         self.in_window(MAIN, "the sidebar's Meetings item", "Meetings", 10, role="page tab").click()
         self.in_window(MAIN, "the Interrupted recording card", "Interrupted recording", 30)
@@ -443,8 +420,7 @@ class Road:
         try:
             run(["import", "-window", "root", os.path.join(self.out, f"{self.step_no:02d}-FAILED.png")])
             if self.client and self.client.process.poll() is None:
-                with open(os.path.join(self.out, "accessible-objects.txt"), "w") as f:
-                    f.writelines(repr(node) + "\n" for node in showing(self.client.pid))
+                Path(self.out, "accessible-objects.txt").write_text("\n".join(map(repr, showing(self.client.pid))))
         except Exception as e:  # the report must not hide the failure
             print(f"[e2e] (could not save the failure's screenshot: {e})")
         if self.client:
@@ -459,7 +435,6 @@ class Road:
 
 
 def enter_private_network():
-    """Runs this script again inside a new network namespace, then brings its loopback up."""
     if os.environ.get("ECHOQUILL_E2E_PRIVATE_NET") != "1":
         os.environ["ECHOQUILL_E2E_PRIVATE_NET"] = "1"
         # Without root, a user namespace of our own gives the right to make one.

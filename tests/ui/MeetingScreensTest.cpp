@@ -57,13 +57,46 @@ using MeetingScreens = DemoSession;
 
 }
 
-TEST_F(MeetingScreens, ListOpensADetailWhoseTicksReachTheServiceBackReturnsAndSearchNarrows)
+TEST_F(MeetingScreens, ListsSpinWhileLoadingSayWhenEmptyOpenADetailWhoseTicksReachTheServiceBackReturnsAndSearchNarrows)
 {
+    delay(u"/api/v2/meeting-notes"_s, 1500);
+    delay(u"/api/v2/action-items"_s, 1500);
+    fault(u"/api/v2/action-items"_s, 500);
     AppWindow app;
     openWindow(app);
-    ASSERT_TRUE(waitUntil([&] { return app.delegate.meetingStore()->meetings().size() == 7; }));
     click(app.window, byText(app.root(), u"Meetings"_s));
-    ASSERT_TRUE(waitUntil([&] { return shows(app.detailColumn(), "MeetingListView"); }));
+    ASSERT_TRUE(waitUntil([&] { return byObjectName(app.detailColumn(), u"listSpinner"_s) != nullptr; }));
+    EXPECT_FALSE(byObjectName(app.detailColumn(), u"emptyState"_s)) << "not empty while loading";
+    ASSERT_TRUE(waitUntil([&] { return rowTitles(app.detailColumn()).size() == 7; }));
+    QQuickItem *list = app.detailColumn();
+    EXPECT_FALSE(byObjectName(list, u"listSpinner"_s) || byObjectName(list, u"emptyState"_s)) << "loaded";
+    delay(u"/api/v2/meeting-notes"_s, 0);
+
+    fault(u"/api/v2/meeting-notes"_s, 200, u"GET"_s, R"({"success": true, "data": []})");
+    await(app.delegate.meetingStore()->loadMeetings());
+    ASSERT_TRUE(waitUntil([&] { return byObjectName(app.detailColumn(), u"emptyState"_s) != nullptr; }));
+    EXPECT_TRUE(rowTitles(app.detailColumn()).isEmpty() && !byObjectName(app.detailColumn(), u"listSpinner"_s));
+    EXPECT_TRUE(byText(byObjectName(app.detailColumn(), u"emptyState"_s), u"No recordings yet"_s));
+    EXPECT_EQ(textOf(app.detailColumn(), u"headerLine"_s), u"No recordings yet"_s);
+    grab(app.window, u"MeetingListView-empty"_s);
+
+    // The actions screen's first load fails: a spinner until then, the empty state after.
+    click(app.window, byText(app.root(), u"Actions"_s));
+    QQuickItem *actions = nullptr;
+    ASSERT_TRUE(waitUntil([&] {
+        return (actions = byObjectName(app.root(), u"ActionsView"_s)) && byObjectName(actions, u"actionsSpinner"_s);
+    }));
+    EXPECT_FALSE(byObjectName(actions, u"emptyState"_s)) << "not empty while loading";
+    ASSERT_TRUE(waitUntil([&] {
+        return requestsTo(u"/api/v2/action-items"_s).size() == 1 && byObjectName(actions, u"emptyState"_s);
+    }));
+    EXPECT_TRUE(!byObjectName(actions, u"actionsSpinner"_s) && byText(actions, u"No action items yet"_s));
+    EXPECT_EQ(textOf(actions, u"headerLine"_s), u"(missing)"_s);
+    grab(app.window, u"ActionsView-empty"_s);
+
+    click(app.window, byText(app.root(), u"Meetings"_s));
+    await(app.delegate.meetingStore()->loadMeetings());
+    ASSERT_TRUE(waitUntil([&] { return rowTitles(app.detailColumn()).size() == 7; }));
     QQuickItem *column = app.detailColumn();
     EXPECT_EQ(textOf(column, u"headerLine"_s), u"7 recordings · Echoquill is listening"_s);
     EXPECT_TRUE(byText(column, u"Today"_s) && byText(column, u"Yesterday"_s));
@@ -241,42 +274,4 @@ TEST_F(MeetingScreens, ProcessingAndInterruptedCardsShowTheirStageOfferTheirActi
     click(app.window, byObjectName(ofType(column, "InterruptedRecordingCard", u"3S"_s), u"upload"_s));
     ASSERT_TRUE(waitUntil([&] { return ofType(column, "ProcessingMeetingCard", u"3S"_s); }));
     EXPECT_TRUE(!ofType(column, "InterruptedRecordingCard", u"3S"_s) && QDir(interrupted).exists());
-}
-
-TEST_F(MeetingScreens, ListsSpinWhileLoadingThenSayWhenThereIsNothing)
-{
-    delay(u"/api/v2/meeting-notes"_s, 1500);
-    delay(u"/api/v2/action-items"_s, 1500);
-    fault(u"/api/v2/action-items"_s, 500);
-    AppWindow app;
-    openWindow(app);
-    click(app.window, byText(app.root(), u"Meetings"_s));
-    ASSERT_TRUE(waitUntil([&] { return byObjectName(app.detailColumn(), u"listSpinner"_s) != nullptr; }));
-    EXPECT_FALSE(byObjectName(app.detailColumn(), u"emptyState"_s)) << "not empty while loading";
-    ASSERT_TRUE(waitUntil([&] { return rowTitles(app.detailColumn()).size() == 7; }));
-    QQuickItem *list = app.detailColumn();
-    EXPECT_FALSE(byObjectName(list, u"listSpinner"_s) || byObjectName(list, u"emptyState"_s)) << "loaded";
-    delay(u"/api/v2/meeting-notes"_s, 0);
-
-    fault(u"/api/v2/meeting-notes"_s, 200, u"GET"_s, R"({"success": true, "data": []})", -1);
-    await(app.delegate.meetingStore()->loadMeetings());
-    ASSERT_TRUE(waitUntil([&] { return byObjectName(app.detailColumn(), u"emptyState"_s) != nullptr; }));
-    EXPECT_TRUE(rowTitles(app.detailColumn()).isEmpty() && !byObjectName(app.detailColumn(), u"listSpinner"_s));
-    EXPECT_TRUE(byText(byObjectName(app.detailColumn(), u"emptyState"_s), u"No recordings yet"_s));
-    EXPECT_EQ(textOf(app.detailColumn(), u"headerLine"_s), u"No recordings yet"_s);
-    grab(app.window, u"MeetingListView-empty"_s);
-
-    // The actions screen's first load fails: a spinner until then, the empty state after.
-    click(app.window, byText(app.root(), u"Actions"_s));
-    QQuickItem *actions = nullptr;
-    ASSERT_TRUE(waitUntil([&] {
-        return (actions = byObjectName(app.root(), u"ActionsView"_s)) && byObjectName(actions, u"actionsSpinner"_s);
-    }));
-    EXPECT_FALSE(byObjectName(actions, u"emptyState"_s)) << "not empty while loading";
-    ASSERT_TRUE(waitUntil([&] {
-        return requestsTo(u"/api/v2/action-items"_s).size() == 1 && byObjectName(actions, u"emptyState"_s);
-    }));
-    EXPECT_TRUE(!byObjectName(actions, u"actionsSpinner"_s) && byText(actions, u"No action items yet"_s));
-    EXPECT_EQ(textOf(actions, u"headerLine"_s), u"(missing)"_s);
-    grab(app.window, u"ActionsView-empty"_s);
 }

@@ -13,6 +13,7 @@
 #include <numbers>
 #include <optional>
 #include <sys/resource.h>
+#include <vector>
 
 // Shared by the audio benchmarks: a speech-like test signal, and the odd figure from the process.
 namespace BenchAudio {
@@ -45,6 +46,25 @@ inline CapturedAudioBuffer signalBuffer(AudioCaptureSource source, const AudioFo
         for (std::uint32_t c = 0; c < format.channelCount; ++c)
             samples[std::size_t(f) * format.channelCount + c] = speechLike(first + f, format.sampleRate, c);
     return CapturedAudioBuffer { source, 0, {}, format, frames, std::move(pcm) };
+}
+
+// Writes `minutes` of both sources to `writer` (an AudioTrackWriter): a minute of buffers, over and over.
+template<class Writer>
+void writeSession(Writer &writer, double minutes)
+{
+    constexpr std::uint32_t frames = 4096;
+    const AudioFormat mono { 48000, 1, AudioFormat::CommonFormat::Float32, true };
+    const AudioFormat stereo { 48000, 2, AudioFormat::CommonFormat::Float32, true };
+    std::vector<CapturedAudioBuffer> mic, system;
+    for (std::uint64_t at = 0; at < 60 * 48000; at += frames) {
+        mic.push_back(signalBuffer(AudioCaptureSource::mic, mono, frames, at));
+        system.push_back(signalBuffer(AudioCaptureSource::systemOutput, stereo, frames, at + 12345));
+    }
+    const auto buffers = std::size_t(minutes * 60 * 48000 / frames);
+    for (std::size_t i = 0; i < buffers; ++i) {
+        writer.writeMic(mic[i % mic.size()]);
+        writer.writeSystem(system[i % system.size()]);
+    }
 }
 
 // User plus system CPU seconds of this process so far.

@@ -21,20 +21,7 @@ int main(int argc, char **argv)
     options.documentsDirectory = documents.path();
     AudioTrackWriter writer(options);
 
-    // A minute of buffers, written over and over.
-    constexpr std::uint32_t frames = 4096;
-    const AudioFormat mono { 48000, 1, AudioFormat::CommonFormat::Float32, true };
-    const AudioFormat stereo { 48000, 2, AudioFormat::CommonFormat::Float32, true };
-    std::vector<CapturedAudioBuffer> mic, system;
-    for (std::uint64_t at = 0; at < 60 * 48000; at += frames) {
-        mic.push_back(BenchAudio::signalBuffer(AudioCaptureSource::mic, mono, frames, at));
-        system.push_back(BenchAudio::signalBuffer(AudioCaptureSource::systemOutput, stereo, frames, at + 12345));
-    }
-    const auto buffers = std::size_t(minutes * 60 * 48000 / frames);
-    for (std::size_t i = 0; i < buffers; ++i) {
-        writer.writeMic(mic[i % mic.size()]);
-        writer.writeSystem(system[i % system.size()]);
-    }
+    BenchAudio::writeSession(writer, minutes);
 
     std::fprintf(stderr, "load average before: %s\n", BenchAudio::loadAverage().constData());
     QThreadPool pool;

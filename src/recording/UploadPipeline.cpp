@@ -127,25 +127,39 @@ QString UploadPipeline::describe(const std::exception_ptr &error)
     }
 }
 
+std::exception_ptr UploadPipeline::retryableError()
+{
+    std::exception_ptr error = std::current_exception();
+    try {
+        std::rethrow_exception(error);
+    } catch (const EQAPIError &e) {
+        if (e.is(EQAPIError::HttpError) && e.status() == 403)
+            throw;
+    } catch (...) {
+    }
+    return error;
+}
+
+QCoro::Task<> UploadPipeline::pauseBeforeRetry(int attempt, int attempts, std::exception_ptr error) const
+{
+    const double wait = m_timings.retryBaseDelaySeconds * std::pow(2.0, attempt - 1);
+    Log::line(u"[Upload] retry attempt %1/%2 after %3s — %4"_s.arg(attempt).arg(attempts).arg(qint64(wait)).arg(describe(error)));
+    co_await QCoro::sleepFor(std::chrono::milliseconds(qint64(wait * 1000)));
+}
+
 template<class T>
 QCoro::Task<T> UploadPipeline::withRetry(std::function<QCoro::Task<T>()> operation)
 {
-    for (int attempt = 0;; ++attempt) {
+    for (int attempt = 1;; ++attempt) {
         std::exception_ptr error;
         try {
             co_return co_await operation();
-        } catch (const EQAPIError &e) {
-            if (e.is(EQAPIError::HttpError) && e.status() == 403)
-                throw;
-            error = std::current_exception();
         } catch (...) {
-            error = std::current_exception();
+            error = retryableError();
         }
-        if (attempt >= m_timings.attempts - 1)
+        if (attempt >= m_timings.attempts)
             std::rethrow_exception(error);
-        const double wait = m_timings.retryBaseDelaySeconds * std::pow(2.0, attempt);
-        Log::line(u"[Upload] retry attempt %1/%2 after %3s — %4"_s.arg(attempt + 1).arg(m_timings.attempts).arg(qint64(wait)).arg(describe(error)));
-        co_await QCoro::sleepFor(std::chrono::milliseconds(qint64(wait * 1000)));
+        co_await pauseBeforeRetry(attempt, m_timings.attempts, error);
     }
 }
 

@@ -52,6 +52,10 @@ public:
     static QString contentTypeFor(const QString &file);
     // The user-facing description of anything a step can raise.
     static QString describe(const std::exception_ptr &error);
+    // Inside a catch block: the error of a failed try, or rethrows it when trying again cannot help (403).
+    static std::exception_ptr retryableError();
+    // Logs the retry line for try `attempt` (from 1) of `attempts` and waits its backoff.
+    QCoro::Task<> pauseBeforeRetry(int attempt, int attempts, std::exception_ptr error) const;
 
 private:
     template<class T>

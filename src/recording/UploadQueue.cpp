@@ -11,7 +11,6 @@
 #include <QtConcurrent>
 
 #include <algorithm>
-#include <cmath>
 
 using namespace Qt::StringLiterals;
 
@@ -132,12 +131,8 @@ QCoro::Task<T> UploadQueue::withTries(QString folder, SessionJournal *journal, i
         std::exception_ptr error;
         try {
             value = co_await operation();
-        } catch (const EQAPIError &e) {
-            if (e.is(EQAPIError::HttpError) && e.status() == 403)
-                throw;
-            error = std::current_exception();
         } catch (...) {
-            error = std::current_exception();
+            error = UploadPipeline::retryableError();
         }
         if (!self)
             throw Abandoned {};
@@ -147,10 +142,9 @@ QCoro::Task<T> UploadQueue::withTries(QString folder, SessionJournal *journal, i
         ++tries;
         unreachable = unreachable && isUnreachable(error);
         if (tries < attempts) {
-            const double wait = timings.retryBaseDelaySeconds * std::pow(2.0, tries - 1);
-            Log::line(u"[Upload] retry attempt %1/%2 after %3s — %4"_s.arg(tries).arg(attempts).arg(qint64(wait)).arg(
-                UploadPipeline::describe(error)));
-            co_await QCoro::sleepFor(std::chrono::milliseconds(qint64(wait * 1000)));
+            if (!m_pipeline)
+                throw Abandoned {};
+            co_await m_pipeline->pauseBeforeRetry(tries, attempts, error);
             if (!self)
                 throw Abandoned {};
             continue;

@@ -218,8 +218,9 @@ TEST_F(AudioCaptureManagerTest, DeviceChangesRestartCaptureQuittingFinalizesAndA
         manager.start();
         const QString session = manager.sessionDirectory().value();
         ASSERT_TRUE(recording());
-        if (finalizeFails) // a directory where the metadata goes: the finalize cannot write it
+        if (finalizeFails) { // a directory where the metadata goes: the finalize cannot write it
             ASSERT_TRUE(QDir(session).mkdir(u"metadata.json"_s));
+        }
         EXPECT_TRUE(quitting ? manager.stopForQuit(5000ms) == !finalizeFails : nothing(await(manager.stopCapture())));
         EXPECT_FALSE(manager.isRunning());
         EXPECT_EQ(int(SoundTools::sourceOutputIndices().size()), streamsBefore);

@@ -51,7 +51,9 @@ TEST(SessionFilesTest, JournalStepsReadBackALockTellsAHeldFolderAndARecordingsFi
     EXPECT_FALSE(SessionLock::isHeld(dir.path()));
     const mode_t before = ::umask(022);
     QTemporaryDir documents;
-    AudioTrackWriter writer(AudioTrackWriter::Options { .documentsDirectory = documents.path() });
+    AudioTrackWriter::Options options;
+    options.documentsDirectory = documents.path();
+    AudioTrackWriter writer(options);
     const AudioFormat mono = TestAudio::format(48000, 1), stereo = TestAudio::format(48000, 2);
     for (quint64 i = 0; i < 20; ++i)
         writer.writeMic(TestAudio::buffer(AudioCaptureSource::mic, mono, 4800, i * 4800)),

@@ -82,7 +82,8 @@ TEST_F(SoundServerRestartTest, ARecordingKeepsWhatItHadAndGoesOnInTheSameSession
         Log::Capture log;
         // The real waits: the settle wait, the cooldown and the reconnect's backoff are what a user gets.
         const CaptureTimings timings;
-        const AudioTrackWriter::Options options { .documentsDirectory = documents.path() };
+        AudioTrackWriter::Options options;
+        options.documentsDirectory = documents.path();
         AudioRecorder recorder([&] { return std::make_unique<AudioCaptureManager>(timings, options); }, nullptr);
         QString session;
         const auto onDisk = [&] { // microphone, system output

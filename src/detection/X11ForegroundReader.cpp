@@ -12,6 +12,7 @@
 
 #include <cstdlib>
 #include <initializer_list>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -163,21 +164,33 @@ X11ForegroundReader::X11ForegroundReader(QByteArray displayName, std::chrono::mi
 
 X11ForegroundReader::~X11ForegroundReader() = default;
 
-X11ForegroundReader::Connection *X11ForegroundReader::connection()
+X11ForegroundReader::Connection *X11ForegroundReader::connection(const QDeadlineTimer &deadline)
 {
     if (m_connection && m_connection->isBroken())
         m_connection.reset();
-    if (!m_connection)
-        m_connection = Connection::open(m_displayName);
+    if (m_connection)
+        return m_connection.get();
+    // xcb_connect and the atom replies wait without a limit, so they run aside; an attempt
+    // that outlasts the deadline is waited for again by the next call, never started twice.
+    if (!m_opening.valid()) {
+        std::promise<std::unique_ptr<Connection>> opened;
+        m_opening = opened.get_future();
+        std::thread([opened = std::move(opened), name = m_displayName]() mutable {
+            opened.set_value(Connection::open(name));
+        }).detach();
+    }
+    if (m_opening.wait_for(deadline.remainingTimeAsDuration()) != std::future_status::ready)
+        return nullptr;
+    m_connection = m_opening.get();
     return m_connection.get();
 }
 
 std::optional<FrontmostApplication> X11ForegroundReader::frontmostApplication()
 {
-    Connection *x = connection();
+    const QDeadlineTimer deadline(m_replyTimeout);
+    Connection *x = connection(deadline);
     if (!x)
         return std::nullopt;
-    const QDeadlineTimer deadline(m_replyTimeout);
 
     const auto active = x->getProperties({ { x->root, x->ewmh._NET_ACTIVE_WINDOW, XCB_ATOM_WINDOW } }, deadline);
     if (!active)

@@ -3,9 +3,11 @@
 #include "FrontmostApplication.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QString>
 
 #include <chrono>
+#include <future>
 #include <memory>
 #include <optional>
 
@@ -23,7 +25,7 @@ public:
     X11ForegroundReader &operator=(const X11ForegroundReader &) = delete;
 
     // Absent without an active window, without a display, or on any X error.
-    // A broken connection is replaced here, at most once per call.
+    // A broken connection is replaced here, at most once per call, within the reply timeout.
     [[nodiscard]] std::optional<FrontmostApplication> frontmostApplication();
     // _NET_WM_NAME of the application's window, else WM_NAME; absent if neither is set or on error.
     [[nodiscard]] std::optional<QString> focusedWindowTitle(const FrontmostApplication &application);
@@ -36,9 +38,12 @@ public:
 private:
     class Connection;
 
-    [[nodiscard]] Connection *connection();
+    // Null while there is none yet, e.g. a server that has not answered by `deadline`.
+    [[nodiscard]] Connection *connection(const QDeadlineTimer &deadline);
 
     QByteArray m_displayName;
     std::chrono::milliseconds m_replyTimeout;
     std::unique_ptr<Connection> m_connection;
+    // A connection attempt in progress on a thread of its own.
+    std::future<std::unique_ptr<Connection>> m_opening;
 };

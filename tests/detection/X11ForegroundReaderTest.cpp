@@ -95,10 +95,14 @@ TEST(X11ForegroundReader, NothingWithoutAnActiveWindowOrServerAndReconnectsToANe
     showZoom();
     signal(SIGSTOP);
     EXPECT_EQ(reader.frontmostApplication(), std::nullopt);
+    X11ForegroundReader connecting(name, 200ms);
+    EXPECT_EQ(connecting.frontmostApplication(), std::nullopt) << "nor does connecting to it";
+    EXPECT_EQ(connecting.frontmostApplication(), std::nullopt);
     signal(SIGCONT);
     const auto again = reader.frontmostApplication();
     ASSERT_TRUE(again) << "late answers are dropped and the connection stays usable";
     EXPECT_EQ(reader.focusedWindowTitle(*again), QStringLiteral("Zoom Meeting"));
+    EXPECT_TRUE(waitUntil([&] { return connecting.frontmostApplication().has_value(); })) << "connected meanwhile";
 
     // A server that went away breaks the connection; the next call connects afresh.
     windows.reset();

@@ -7,6 +7,9 @@ enum class MeetingApp {
     zoom,
     googleMeet,
     teams,
+    webex,
+    slack,
+    discord,
 };
 
 [[nodiscard]] inline QString rawValue(MeetingApp app)
@@ -18,6 +21,12 @@ enum class MeetingApp {
         return QStringLiteral("Google Meet");
     case MeetingApp::teams:
         return QStringLiteral("Microsoft Teams");
+    case MeetingApp::webex:
+        return QStringLiteral("Webex");
+    case MeetingApp::slack:
+        return QStringLiteral("Slack");
+    case MeetingApp::discord:
+        return QStringLiteral("Discord");
     }
     return {};
 }

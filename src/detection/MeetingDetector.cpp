@@ -3,6 +3,8 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 
 const QString googleMeetHost = QStringLiteral("meet.google.com");
@@ -20,6 +22,12 @@ const QStringList addressBrowsers { QStringLiteral("Google Chrome"), QStringLite
 MeetingDetector::MeetingDetector(QObject *parent)
     : QObject(parent)
 {
+    if (!qEnvironmentVariableIsEmpty("DISPLAY"))
+        m_foreground = std::make_unique<X11ForegroundReader>();
+    connect(&m_microphone, &MicrophoneHolders::streamsChanged, this, [this] {
+        if (isMonitoring())
+            poll();
+    });
 }
 
 MeetingDetector::~MeetingDetector() = default;
@@ -47,18 +55,29 @@ void MeetingDetector::dismissCurrentDetection()
 
 void MeetingDetector::poll()
 {
-    const auto application = m_foreground.frontmostApplication();
-    if (!application) {
+    const auto application = m_foreground ? m_foreground->frontmostApplication() : std::nullopt;
+    std::optional<MeetingDetection> detection;
+    if (application) {
+        const auto title = m_foreground->focusedWindowTitle(*application);
+        const auto address = addressBrowsers.contains(application->localizedName)
+            ? m_foreground->activeTabAddress(application->localizedName)
+            : std::nullopt;
+        detection = detect(application->localizedName, application->bundleIdentifier, title, address);
+    }
+    // The window in front decides first; the microphone only when it shows no meeting.
+    for (const MicrophoneHolders::Stream &stream : m_microphone.streams()) {
+        if (!detection)
+            detection = detectHolder(stream);
+    }
+    if (detection != m_seenDetection) {
+        m_seenDetection = detection;
+        emit seenDetectionChanged();
+    }
+    if (!detection && m_foreground && !application) {
         // The foreground is unknown, not changed: a dismissal stays in force.
         setCurrentDetection(std::nullopt);
         return;
     }
-    const auto title = m_foreground.focusedWindowTitle(*application);
-    const auto address = addressBrowsers.contains(application->localizedName)
-        ? m_foreground.activeTabAddress(application->localizedName)
-        : std::nullopt;
-
-    auto detection = detect(application->localizedName, application->bundleIdentifier, title, address);
     if (detection && detection->displayName == m_lastDismissedName) {
         setCurrentDetection(std::nullopt);
         return;
@@ -95,6 +114,33 @@ std::optional<MeetingDetection> MeetingDetector::detect(const QString &name, con
         || lowerTitle.contains(u"teams meeting"))
         return MeetingDetection { MeetingApp::teams, 0.85, QStringLiteral("Teams app/title detected"),
                                   titleOr(QStringLiteral("Microsoft Teams")) };
+    return std::nullopt;
+}
+
+std::optional<MeetingDetection> MeetingDetector::detectHolder(const MicrophoneHolders::Stream &stream)
+{
+    // Matched in the application's name and its program's file name, lower-case.
+    static const std::pair<QString, MeetingApp> applications[] {
+        { QStringLiteral("zoom"), MeetingApp::zoom },       { QStringLiteral("teams"), MeetingApp::teams },
+        { QStringLiteral("webex"), MeetingApp::webex },     { QStringLiteral("ciscocollabhost"), MeetingApp::webex },
+        { QStringLiteral("slack"), MeetingApp::slack },     { QStringLiteral("discord"), MeetingApp::discord },
+    };
+    static const QStringList browsers { QStringLiteral("firefox"), QStringLiteral("chrom"), QStringLiteral("msedge"),
+                                        QStringLiteral("microsoft edge"), QStringLiteral("microsoft-edge"),
+                                        QStringLiteral("brave"), QStringLiteral("vivaldi") };
+    const QString holder = (stream.applicationName + u' ' + stream.processBinary).toLower();
+    const auto holding = [](MeetingApp app, const QString &displayName) {
+        return MeetingDetection { app, 0.8, QStringLiteral("microphone in use by ") + rawValue(app), displayName };
+    };
+    for (const auto &[key, app] : applications) {
+        if (holder.contains(key))
+            return holding(app, rawValue(app));
+    }
+    // A browser may name its stream after the page; the window-title rules read that name.
+    const bool isBrowser
+        = std::any_of(browsers.begin(), browsers.end(), [&](const QString &b) { return holder.contains(b); });
+    if (const auto page = isBrowser ? detect({}, {}, stream.mediaName, std::nullopt) : std::nullopt)
+        return holding(page->app, stream.mediaName);
     return std::nullopt;
 }
 

@@ -1,19 +1,22 @@
 #pragma once
 
 #include "MeetingDetection.h"
+#include "MicrophoneHolders.h"
 #include "X11ForegroundReader.h"
 
 #include <QObject>
 #include <QVariant>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 
 class QTimer;
 
-// Watches the foreground for an online meeting and publishes at most one
-// detection for the recording widget. A meeting the user dismissed is not
-// offered again until the foreground stops showing it.
+// Watches the foreground window (on X11) and the applications holding the
+// microphone for an online meeting, and publishes at most one detection for
+// the recording widget. A meeting the user dismissed is not offered again
+// until the foreground stops showing it.
 class MeetingDetector : public QObject {
     Q_OBJECT
     // A MeetingDetection, or null when nothing is offered.
@@ -33,22 +36,29 @@ public:
     void stopMonitoring();
     // The user declined the offer: remember its name and withdraw it.
     Q_INVOKABLE void dismissCurrentDetection();
-    // Looks at the foreground once and publishes the outcome; the timer calls this.
+    // Looks at the foreground and the microphone once and publishes the outcome; the timer calls this,
+    // and so does every change of the microphone's holders while monitoring.
     void poll();
 
     [[nodiscard]] const std::optional<MeetingDetection> &currentDetection() const { return m_currentDetection; }
     [[nodiscard]] const std::optional<QString> &lastDismissedName() const { return m_lastDismissedName; }
+    // The meeting the last poll saw, offered or dismissed.
+    [[nodiscard]] const std::optional<MeetingDetection> &seenDetection() const { return m_seenDetection; }
     [[nodiscard]] bool isMonitoring() const { return m_timer != nullptr; }
 
     // The meeting, if any, that the rules see in an application's name, class, window title and tab address.
     [[nodiscard]] static std::optional<MeetingDetection> detect(const QString &name, const QString &bundleIdentifier,
                                                                 const std::optional<QString> &title,
                                                                 const std::optional<QString> &address);
+    // The meeting, if any, that an application recording from the microphone takes part in.
+    [[nodiscard]] static std::optional<MeetingDetection> detectHolder(const MicrophoneHolders::Stream &stream);
 
 signals:
     // Sent on every assignment, also when the value stays the same.
     void currentDetectionChanged();
     void lastDismissedNameChanged();
+    // Only when the seen meeting changes.
+    void seenDetectionChanged();
     void isMonitoringChanged();
 
 private:
@@ -58,8 +68,11 @@ private:
     void setLastDismissedName(std::optional<QString> name);
     void setTimer(QTimer *timer);
 
-    X11ForegroundReader m_foreground;
+    // Absent without an X display (e.g. on Wayland), where the microphone is all there is to go by.
+    std::unique_ptr<X11ForegroundReader> m_foreground;
+    MicrophoneHolders m_microphone;
     std::optional<MeetingDetection> m_currentDetection;
+    std::optional<MeetingDetection> m_seenDetection;
     QTimer *m_timer = nullptr;
     std::optional<QString> m_lastDismissedName;
 };

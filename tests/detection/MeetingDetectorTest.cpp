@@ -1,6 +1,13 @@
 #include "MeetingDetector.h"
 #include "Await.h"
+#include "ChildProcess.h"
+#include "QuickRecorder.h"
 #include "TestWindows.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -59,6 +66,25 @@ TEST(MeetingRules, FirstMatchingRuleDecidesAppConfidenceReasonAndName)
     for (const auto &[name, bundle, title, address, expected] : cases) {
         SCOPED_TRACE(testing::Message() << "row " << &expected - &std::get<4>(cases[0]));
         EXPECT_EQ(MeetingDetector::detect(name, bundle, title, address), expected);
+    }
+
+    // A record stream's application name, program and media name, and the meeting it takes part in.
+    const auto holding = [](MeetingApp app, const QString &name) {
+        return MeetingDetection{ app, 0.8, "microphone in use by " + rawValue(app), name };
+    };
+    const std::pair<MicrophoneHolders::Stream, std::optional<MeetingDetection>> streams[] = {
+        { { "ZOOM VoiceEngine", "zoom", "record" }, holding(MeetingApp::zoom, "Zoom") },
+        { { "", "teams-for-linux", "" }, holding(MeetingApp::teams, "Microsoft Teams") },
+        { { "Webex", "CiscoCollabHost", "" }, holding(MeetingApp::webex, "Webex") },
+        { { "Slack", "slack", "" }, holding(MeetingApp::slack, "Slack") },
+        { { "discord", "Discord", "" }, holding(MeetingApp::discord, "Discord") },
+        { { "Firefox", "firefox-esr", "Ana - Google Meet" }, holding(MeetingApp::googleMeet, "Ana - Google Meet") },
+        { { "Chromium", "chromium", "Chromium input" }, none },
+        { { "Notes", "gnome-sound-recorder", "Google Meet minutes" }, none },
+    };
+    for (const auto &[stream, expected] : streams) {
+        SCOPED_TRACE(stream.applicationName.toStdString());
+        EXPECT_EQ(MeetingDetector::detectHolder(stream), expected);
     }
 }
 
@@ -130,4 +156,52 @@ TEST_F(MeetingDetectorOnDisplay, MonitoringPollsAtOnceThenOnEveryTickUntilStoppe
     EXPECT_EQ(state(), quietZoom);
     ASSERT_TRUE(showAndPoll(window("zoom", "Zoom Meeting")));
     EXPECT_EQ(state(), quietZoom);
+}
+
+// parecord posing as Zoom on the test desktop's sound server; then the same in a child process inside a
+// Wayland session without an X server, where the client's own recording also calls itself Zoom.
+TEST(MicrophoneDetection, AMeetingApplicationHoldingTheMicrophoneIsFoundUntilItLetsGo)
+{
+    QTemporaryDir documents;
+    const auto own = makeQuickRecorder(u"http://127.0.0.1:9/blob/"_s, documents.path());
+    own->start();
+    ASSERT_TRUE(waitUntil([&] { return own->isRecording(); }, 10000));
+    MeetingDetector detector;
+    detector.startMonitoring(1h); // after its first poll, only the sound server's events make it look again
+    const auto found = [&](const std::optional<MeetingDetection> &d) {
+        return waitUntil([&] { return detector.currentDetection() == d; }, 10000);
+    };
+    QProcess zoom;
+    zoom.setStandardOutputFile(QProcess::nullDevice());
+    zoom.start(u"parecord"_s, { u"--raw"_s, u"--property=application.name=Zoom"_s,
+                                u"--property=application.process.binary=zoom"_s });
+    ASSERT_TRUE(found(MeetingDetection{ MeetingApp::zoom, 0.8, u"microphone in use by Zoom"_s, u"Zoom"_s }));
+    if (!ChildProcess::isChild()) {
+        TestWindows windows;
+        ASSERT_TRUE(windows.activate(windows.create({ "teams-for-linux", "Chat", {}, true })));
+        detector.poll();
+        EXPECT_EQ(detector.currentDetection(), teamsByApp("Chat")) << "the window in front decides first";
+        windows.destroyAll();
+    }
+    zoom.terminate();
+    EXPECT_TRUE(found(std::nullopt)) << "the client's own recording is not a meeting";
+    own->stopRecording();
+    ASSERT_TRUE(waitUntil([&] { return !own->isStoppingRecording(); }, 20000));
+    if (ChildProcess::isChild())
+        return;
+
+    QProcess weston;
+    weston.start(u"weston"_s, { u"--backend=headless-backend.so"_s, u"--socket=eq-detection"_s, u"--idle-time=0"_s });
+    ASSERT_TRUE(waitUntil([] { return QFile::exists(qEnvironmentVariable("XDG_RUNTIME_DIR") + u"/eq-detection"_s); }));
+    QProcessEnvironment wayland;
+    wayland.insert(u"WAYLAND_DISPLAY"_s, u"eq-detection"_s);
+    wayland.insert(u"QT_QPA_PLATFORM"_s, u"wayland"_s);
+    wayland.insert(u"DISPLAY"_s, QString());
+    wayland.insert(u"PULSE_PROP_OVERRIDE"_s, u"application.name=Zoom"_s);
+    const auto child = ChildProcess::rerunCurrentTest(wayland);
+    EXPECT_EQ(child.exitCode, 0) << child.output.toStdString();
+    EXPECT_FALSE(child.output.contains(QRegularExpression(u"(?i)error|warning|critical"_s)))
+        << child.output.toStdString();
+    weston.terminate();
+    weston.waitForFinished();
 }

@@ -110,7 +110,7 @@ protected:
     MeetingStore meetings {&KeychainService::loadToken, {10ms, 10ms, 200ms, 60}};
     MeetingDetector detector;
     AuthStore auth;
-    RecordingPanelController::Timings timings {1500ms};
+    RecordingPanelController::Timings timings {1500ms, 300ms};
     std::unique_ptr<RecordingPanelController> controller;
     RecordingPanel *panel = nullptr;
     quint32 notes = 0;
@@ -164,6 +164,18 @@ TEST_F(RecordingWidget, FloatsWithoutFocusClosesUntilAMeetingOffersItselfAndMove
     EXPECT_EQ(std::tuple(name->property("text").toString(), name->width() <= 150, name->property("truncated").toBool()),
         std::tuple(QString::fromUtf8(meetingTitle), true, true)) << "a long name ends in an ellipsis";
     grab(panel, u"widget-detected"_s);
+
+    // Closed with the meeting in front, it stays closed poll after poll; another meeting brings it back.
+    controller->dismiss();
+    ASSERT_TRUE(waitUntil([&] { return !panel->isVisible(); }));
+    for (int poll = 0; poll < 5; ++poll)
+        pollDetector();
+    EXPECT_FALSE(panel->isVisible()) << "the same meeting assigned again is not a new one";
+    ASSERT_TRUE(windows.activate(windows.create({"teams-for-linux", "Standup", std::nullopt, true})));
+    detector.poll();
+    ASSERT_TRUE(waitUntil([&] { return panel->isVisible(); }));
+    ASSERT_TRUE(windows.activate(meeting));
+    pollDetector();
 
     pointerTo(onScreen(item(u"dismissDetectionButton"_s)), {u"click"_s, u"1"_s});
     ASSERT_TRUE(waitUntil([&] { return controller->stateName() == u"idle"_s; }));
@@ -242,9 +254,15 @@ TEST_F(RecordingWidget, RecordingsToDiskAndToTheServiceEndSaved)
                              RecordingWidgetLayout::recordingMultipliers(), 7, 4, 22), true, true));
     grab(panel, u"widget-recording"_s);
 
+    // Its window closes: a while later the widget offers to stop, which stops like the stop button.
+    windows.destroy(meeting);
+    detector.poll();
+    ASSERT_TRUE(waitUntil([&] { return shows(u"Meeting ended · Stop"_s) && settledIn(u"recording"_s); }));
+    EXPECT_EQ(std::pair(recorder.isRecording(), capsule()->width()), std::pair(true, 368.0));
+    grab(panel, u"widget-meeting-ended"_s);
     const QString second = QDir(*recorder.currentFileURL()).dirName();
     const double duration = recorder.duration();
-    click(panel, item(u"stopButton"_s));
+    click(panel, item(u"meetingEndedStop"_s));
     ASSERT_EQ(meetings.pendingUploads().size(), 1);
     const PendingUpload pending = meetings.pendingUploads().first();
     EXPECT_EQ(std::tuple(controller->stateName(), pending.fileName, pending.duration >= std::max(duration, 1.0)),
@@ -252,7 +270,7 @@ TEST_F(RecordingWidget, RecordingsToDiskAndToTheServiceEndSaved)
     ASSERT_TRUE(waitUntil([&] { return settledIn(u"saved"_s); }));
     EXPECT_EQ(std::pair(shows(u"Saved"_s), capsule()->width()), std::pair(true, 165.0));
     grab(panel, u"widget-saved"_s);
-    ASSERT_TRUE(waitUntil([&] { return controller->stateName() == u"detected"_s; }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return controller->stateName() == u"idle"_s; }, 3000));
 
     EXPECT_TRUE(waitUntil([&] { return meetings.pendingUpload(pending.id)->status == UploadStatus::done(); }, 30000))
         << meetings.pendingUpload(pending.id)->status.label().toStdString();

@@ -15,7 +15,17 @@ RecordingPanelController::RecordingPanelController(AudioRecorder *recorder, Meet
     , m_detector(detector)
     , m_authStore(authStore)
     , m_tokens(std::move(tokens))
+    , m_timings(timings)
 {
+    m_meetingGoneTimer.setSingleShot(true);
+    m_meetingGoneTimer.setInterval(timings.meetingEndedAfter);
+    connect(&m_meetingGoneTimer, &QTimer::timeout, this, [this] {
+        m_meetingEnded = true;
+        emit stateChanged();
+    });
+    connect(m_recorder, &AudioRecorder::isRecordingChanged, this, &RecordingPanelController::followMeeting);
+    connect(m_detector, &MeetingDetector::seenDetectionChanged, this, &RecordingPanelController::followMeeting);
+    connect(m_detector, &MeetingDetector::currentDetectionChanged, this, &RecordingPanelController::noteOffer);
     m_savedTimer.setSingleShot(true);
     m_savedTimer.setInterval(timings.savedFor);
     connect(&m_savedTimer, &QTimer::timeout, this, [this] { setShowSaved(false); });
@@ -55,6 +65,8 @@ void RecordingPanelController::show()
 void RecordingPanelController::dismiss()
 {
     m_isManuallyDismissed = true;
+    // What is on offer now has been seen and closed.
+    m_hasNewOffer = false;
     if (m_panel)
         m_panel->orderOut();
 }
@@ -70,20 +82,47 @@ void RecordingPanelController::createPanel()
 void RecordingPanelController::observe()
 {
     // Queued: the widget comes back after the change has settled, on the main thread.
-    connect(m_recorder, &AudioRecorder::isRecordingChanged, this, &RecordingPanelController::comeBackIfWanted,
+    connect(m_recorder, &AudioRecorder::isRecordingChanged, this, [this] { comeBackIf(m_recorder->isRecording()); },
             Qt::QueuedConnection);
-    connect(m_detector, &MeetingDetector::currentDetectionChanged, this, &RecordingPanelController::comeBackIfWanted,
+    connect(m_detector, &MeetingDetector::currentDetectionChanged, this,
+            [this] { comeBackIf(std::exchange(m_hasNewOffer, false) && m_detector->currentDetection()); },
             Qt::QueuedConnection);
-    connect(m_recorder, &AudioRecorder::noticeChanged, this, &RecordingPanelController::comeBackIfWanted, Qt::QueuedConnection);
+    connect(m_recorder, &AudioRecorder::noticeChanged, this, [this] { comeBackIf(!m_recorder->notice().isEmpty()); },
+            Qt::QueuedConnection);
 }
 
-void RecordingPanelController::comeBackIfWanted()
+void RecordingPanelController::comeBackIf(bool wanted)
 {
-    const bool wanted = m_recorder->isRecording() || m_detector->currentDetection().has_value() || !m_recorder->notice().isEmpty();
     if (!wanted || !m_isManuallyDismissed)
         return;
     m_isManuallyDismissed = false;
     m_panel->orderFrontRegardless();
+}
+
+void RecordingPanelController::noteOffer()
+{
+    const auto &detection = m_detector->currentDetection();
+    if (!detection)
+        return;
+    const bool afterAGap = !m_lastOfferAt.isValid() || m_lastOfferAt.hasExpired(m_timings.sameMeetingAfter.count());
+    if (afterAGap || detection->displayName != m_lastOfferName)
+        m_hasNewOffer = true;
+    m_lastOfferName = detection->displayName;
+    m_lastOfferAt.start();
+}
+
+void RecordingPanelController::followMeeting()
+{
+    const bool inSight = m_detector->seenDetection().has_value();
+    m_meetingSeenWhileRecording = m_recorder->isRecording() && (m_meetingSeenWhileRecording || inSight);
+    if (m_meetingSeenWhileRecording && !inSight) {
+        if (!m_meetingGoneTimer.isActive() && !m_meetingEnded)
+            m_meetingGoneTimer.start();
+        return;
+    }
+    m_meetingGoneTimer.stop();
+    if (std::exchange(m_meetingEnded, false))
+        emit stateChanged();
 }
 
 void RecordingPanelController::stop()

@@ -311,6 +311,7 @@ Item {
                 WaveformBarsV4 {
                     objectName: "waveform"
                     visible: !view.recorder.isReconnectingAudio && view.recorder.captureWarning === ""
+                             && !view.controller.meetingEnded
                     anchors.verticalCenter: parent.verticalCenter
                     level: view.recorder.audioLevel
                     barCount: 7
@@ -362,6 +363,24 @@ Item {
                             cursorShape: Qt.PointingHandCursor
                             onClicked: view.recorder.captureElsewhere()
                         }
+                    }
+                }
+                // The meeting has gone: one tap stops, as the stop button does; the recording never stops by itself.
+                Text {
+                    objectName: "meetingEndedStop"
+                    visible: !view.recorder.isReconnectingAudio && view.recorder.captureWarning === ""
+                             && view.controller.meetingEnded
+                    anchors.verticalCenter: parent.verticalCenter
+                    text: "Meeting ended · Stop"
+                    Accessible.role: Accessible.Button
+                    Accessible.name: text
+                    Accessible.onPressAction: view.controller.stop()
+                    color: view.amberAccent
+                    font: view.systemFont(11, Font.DemiBold)
+                    MouseArea {
+                        anchors.fill: parent
+                        cursorShape: Qt.PointingHandCursor
+                        onClicked: view.controller.stop()
                     }
                 }
                 Item {

@@ -64,25 +64,27 @@ MicrophoneHolders::~MicrophoneHolders()
     if (!m_mainloop)
         return;
     pa_threaded_mainloop_lock(m_mainloop);
-    if (m_context) {
-        pa_context_set_state_callback(m_context, nullptr, nullptr);
-        pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
-        pa_context_disconnect(m_context);
-        pa_context_unref(m_context);
-    }
+    dropContext();
     pa_threaded_mainloop_unlock(m_mainloop);
     pa_threaded_mainloop_stop(m_mainloop);
     pa_threaded_mainloop_free(m_mainloop);
 }
 
+void MicrophoneHolders::dropContext()
+{
+    if (!m_context)
+        return;
+    // No callback may run for a context that is going.
+    pa_context_set_state_callback(m_context, nullptr, nullptr);
+    pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
+    pa_context_disconnect(m_context);
+    pa_context_unref(m_context);
+    m_context = nullptr;
+}
+
 void MicrophoneHolders::connectToServer()
 {
-    if (m_context) {
-        pa_context_set_state_callback(m_context, nullptr, nullptr);
-        pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
-        pa_context_disconnect(m_context);
-        pa_context_unref(m_context);
-    }
+    dropContext();
     m_collecting.clear();
     m_context = pa_context_new(pa_threaded_mainloop_get_api(m_mainloop), ownApplicationName);
     if (!m_context)

@@ -37,8 +37,9 @@ signals:
     void streamsChanged();
 
 private:
-    // Expects the loop locked.
+    // Both expect the loop locked.
     void connectToServer();
+    void dropContext();
     void listStreams();
     void setStreams(QList<Stream> streams);
 

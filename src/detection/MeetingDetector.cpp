@@ -13,10 +13,6 @@ const QString googleMeetHostStem = QStringLiteral("meet.google");
 const QString teamsWorkHost = QStringLiteral("teams.microsoft.com");
 const QString teamsPersonalHost = QStringLiteral("teams.live.com");
 
-// Browsers whose active tab address is worth asking for, by application name.
-const QStringList addressBrowsers { QStringLiteral("Google Chrome"), QStringLiteral("Safari"),
-                                    QStringLiteral("Microsoft Edge") };
-
 }
 
 MeetingDetector::MeetingDetector(QObject *parent)
@@ -59,9 +55,7 @@ void MeetingDetector::poll()
     std::optional<MeetingDetection> detection;
     if (application) {
         const auto title = m_foreground->focusedWindowTitle(*application);
-        const auto address = addressBrowsers.contains(application->localizedName)
-            ? m_foreground->activeTabAddress(application->localizedName)
-            : std::nullopt;
+        const auto address = m_browserAddress.activeTabAddress(*application, title);
         detection = detect(application->localizedName, application->bundleIdentifier, title, address);
     }
     // The window in front decides first; the microphone only when it shows no meeting.

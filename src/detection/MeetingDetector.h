@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BrowserAddressReader.h"
 #include "MeetingDetection.h"
 #include "MicrophoneHolders.h"
 #include "X11ForegroundReader.h"
@@ -71,6 +72,7 @@ private:
     // Absent without an X display (e.g. on Wayland), where the microphone is all there is to go by.
     std::unique_ptr<X11ForegroundReader> m_foreground;
     MicrophoneHolders m_microphone;
+    BrowserAddressReader m_browserAddress;
     std::optional<MeetingDetection> m_currentDetection;
     std::optional<MeetingDetection> m_seenDetection;
     QTimer *m_timer = nullptr;

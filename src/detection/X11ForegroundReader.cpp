@@ -241,11 +241,6 @@ std::optional<QString> X11ForegroundReader::focusedWindowTitle(const FrontmostAp
     return std::nullopt;
 }
 
-std::optional<QString> X11ForegroundReader::activeTabAddress(const QString & /*browserName*/)
-{
-    return std::nullopt;
-}
-
 QString X11ForegroundReader::applicationName(const QString &windowClass)
 {
     // Keys are lower-case: some applications changed the case of their class between versions.

@@ -29,8 +29,6 @@ public:
     [[nodiscard]] std::optional<FrontmostApplication> frontmostApplication();
     // _NET_WM_NAME of the application's window, else WM_NAME; absent if neither is set or on error.
     [[nodiscard]] std::optional<QString> focusedWindowTitle(const FrontmostApplication &application);
-    // The address of a browser's active tab. X11 offers no way to ask a browser for it.
-    [[nodiscard]] std::optional<QString> activeTabAddress(const QString &browserName);
 
     // The readable name of a window class from a table of known applications, else the class itself.
     [[nodiscard]] static QString applicationName(const QString &windowClass);

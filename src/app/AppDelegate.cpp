@@ -3,6 +3,7 @@
 #include "ActionStore.h"
 #include "AudioRecorder.h"
 #include "AuthStore.h"
+#include "AutostartEntry.h"
 #include "CalendarStore.h"
 #include "RecallStore.h"
 #include "RecordingRecovery.h"
@@ -73,6 +74,7 @@ void AppDelegate::constructStores()
     m_meetingDetector = new MeetingDetector(this);
     m_recordingRetention = new RecordingRetention({}, this);
     m_recordingRecovery = new RecordingRecovery({}, this);
+    m_autostartEntry = new AutostartEntry(this);
     // "Upload" on an interrupted recording's card: it joins the queue with a processing card.
     connect(m_recordingRecovery, &RecordingRecovery::uploadRequested, this, [this](const QString &folder) {
         if (const std::optional<QString> token = KeychainService::loadToken())
@@ -99,6 +101,7 @@ void AppDelegate::exposeTo(QQmlEngine &engine)
     registerShared("MeetingDetector", &AppDelegate::meetingDetector);
     registerShared("RecordingRecovery", &AppDelegate::recordingRecovery);
     registerShared("RecordingRetention", &AppDelegate::recordingRetention);
+    registerShared("AutostartEntry", &AppDelegate::autostartEntry);
 }
 
 void AppDelegate::applicationDidFinishLaunching()

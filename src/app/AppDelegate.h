@@ -5,6 +5,7 @@
 class ActionStore;
 class AudioRecorder;
 class AuthStore;
+class AutostartEntry;
 class CalendarStore;
 class RecallStore;
 class RecordingRecovery;
@@ -41,6 +42,7 @@ public:
     [[nodiscard]] MeetingDetector *meetingDetector() const { return m_meetingDetector; }
     [[nodiscard]] RecordingRecovery *recordingRecovery() const { return m_recordingRecovery; }
     [[nodiscard]] RecordingRetention *recordingRetention() const { return m_recordingRetention; }
+    [[nodiscard]] AutostartEntry *autostartEntry() const { return m_autostartEntry; }
     // Absent until launching has finished.
     [[nodiscard]] RecordingPanelController *recordingPanelController() const { return m_recordingPanelController; }
 
@@ -57,5 +59,6 @@ private:
     MeetingDetector *m_meetingDetector = nullptr;
     RecordingRecovery *m_recordingRecovery = nullptr;
     RecordingRetention *m_recordingRetention = nullptr;
+    AutostartEntry *m_autostartEntry = nullptr;
     RecordingPanelController *m_recordingPanelController = nullptr;
 };

@@ -48,6 +48,9 @@ int EchoquillDesktopApp::run(int argc, char **argv)
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Echoquill"));
     app.setOrganizationName(QStringLiteral("Echoquill"));
+    // Ties the windows to the menu entry: the Wayland app id, and on X11 the window class is the
+    // application name above, which the entry's StartupWMClass names.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.echoquill.Desktop"));
 
     QuitSignals quitSignals;
     AppDelegate delegate;

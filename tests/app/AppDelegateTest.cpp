@@ -42,7 +42,8 @@ TEST(AppDelegate, StoresInTheirOrderThenWidgetAndDetectorAtLaunchEvenSignedOutAn
         built << QString::fromLatin1(child->metaObject()->className());
     EXPECT_EQ(built,
               QStringList({"AuthStore", "AudioRecorder", "MeetingStore", "UploadCards", "ActionStore", "CalendarStore",
-                           "RecallStore", "MeetingDetector", "RecordingRetention", "RecordingRecovery"}));
+                           "RecallStore", "MeetingDetector", "RecordingRetention", "RecordingRecovery",
+                           "AutostartEntry"}));
     EXPECT_FALSE(delegate.recordingPanelController() || delegate.meetingDetector()->isMonitoring())
         << "no widget and no detection before launching has finished";
 

@@ -44,27 +44,23 @@ TEST_F(ActionsScreen, TicksReachTheServiceARefusalRollsBackAndTwoQuickClicksEndW
 {
     AppWindow app;
     openActions(app);
-    EXPECT_EQ(listLoads(), 1);
-    EXPECT_EQ(headerLine(app), u"7 open"_s);
-    EXPECT_TRUE(byText(actions(app), u"Today"_s));
-    EXPECT_TRUE(byText(actions(app), u"Yesterday"_s));
+    EXPECT_EQ(std::pair(listLoads(), headerLine(app)), std::pair(1, u"7 open"_s));
+    EXPECT_TRUE(byText(actions(app), u"Today"_s) && byText(actions(app), u"Yesterday"_s));
     QQuickItem *card = cardOf(actions(app), mockups);
     EXPECT_EQ(byObjectName(card, u"detailLine"_s)->property("text").toString(), u" · Friday · Design review: onboarding flow"_s);
     EXPECT_TRUE(byText(card, u"Priya Shah"_s));
     QQuickItem *shared = cardOf(actions(app), u"Share the test plan with support"_s);
-    ASSERT_TRUE(shared);
-    EXPECT_TRUE(checked(shared));
+    ASSERT_TRUE(shared && checked(shared));
     EXPECT_TRUE(byObjectName(shared, u"what"_s)->property("font").value<QFont>().strikeOut()) << "done is struck through";
     grab(app.window, u"ActionsView"_s);
 
     click(app.window, byObjectName(card, u"checkBox"_s));
-    EXPECT_TRUE(checked(card));
-    EXPECT_EQ(headerLine(app), u"6 open"_s);
+    EXPECT_EQ(std::pair(checked(card), headerLine(app)), std::pair(true, u"6 open"_s));
     ASSERT_TRUE(waitUntil([&] { return requestsTo(patches).size() == 1; }));
     const QJsonObject patch = requestsTo(patches)[0].toObject();
     EXPECT_TRUE(patch[u"path"_s].toString().endsWith(u"/action-items/dr-1"_s));
-    EXPECT_EQ(patch[u"query"_s].toString(), u"source=desktop"_s);
-    EXPECT_EQ(bodiesTo(patches)[0], QJsonObject({{u"done"_s, true}}));
+    EXPECT_EQ(std::pair(patch[u"query"_s].toString(), bodiesTo(patches)[0]),
+        std::pair(u"source=desktop"_s, QJsonObject({{u"done"_s, true}})));
 
     // Refused: shown at once, then taken back.
     fault(patches, 500, u"PATCH"_s);
@@ -72,16 +68,14 @@ TEST_F(ActionsScreen, TicksReachTheServiceARefusalRollsBackAndTwoQuickClicksEndW
     QQuickItem *quote = cardOf(actions(app), u"Send the annual plan quote"_s);
     ASSERT_TRUE(quote);
     click(app.window, byObjectName(quote, u"checkBox"_s));
-    EXPECT_TRUE(checked(quote));
-    EXPECT_EQ(headerLine(app), u"5 open"_s);
+    EXPECT_EQ(std::pair(checked(quote), headerLine(app)), std::pair(true, u"5 open"_s)) << "shown at once";
     ASSERT_TRUE(waitUntil([&] { return !checked(quote); }));
     EXPECT_EQ(headerLine(app), u"6 open"_s);
 
     // Two quick clicks on one item: the second comes while the first is still on its way.
     click(app.window, byObjectName(shared, u"checkBox"_s));
     click(app.window, byObjectName(shared, u"checkBox"_s));
-    EXPECT_TRUE(checked(shared));
-    EXPECT_EQ(headerLine(app), u"6 open"_s);
+    EXPECT_EQ(std::pair(checked(shared), headerLine(app)), std::pair(true, u"6 open"_s));
     ASSERT_TRUE(waitUntil([&] { return requestsTo(patches).size() == 4; }));
     EXPECT_EQ(bodiesTo(patches).mid(2), QList<QJsonObject>({QJsonObject {{u"done"_s, false}}, QJsonObject {{u"done"_s, true}}}));
     delay(patches, 0);
@@ -89,9 +83,9 @@ TEST_F(ActionsScreen, TicksReachTheServiceARefusalRollsBackAndTwoQuickClicksEndW
     // Both answers are in before the reload's: the screen and the service agree.
     click(app.window, byObjectName(actions(app), u"refreshButton"_s));
     ASSERT_TRUE(waitUntil([&] { return listLoads() == 2 && !app.delegate.actionStore()->isLoading(); }));
-    EXPECT_TRUE(checked(cardOf(actions(app), u"Share the test plan with support"_s)));
-    EXPECT_TRUE(checked(cardOf(actions(app), mockups))) << "the service kept the tick";
-    EXPECT_EQ(headerLine(app), u"6 open"_s);
+    EXPECT_EQ(std::tuple(checked(cardOf(actions(app), u"Share the test plan with support"_s)),
+                  checked(cardOf(actions(app), mockups)), headerLine(app)), std::tuple(true, true, u"6 open"_s))
+        << "the service kept the ticks";
 
     // Every return to the screen loads the list again.
     click(app.window, byText(app.root(), u"Home"_s));

@@ -1,7 +1,10 @@
 #include "DemoSession.h"
 #include "QtPrinters.h"
 
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -95,12 +98,31 @@ TEST_F(SignInScreen, EmailCodeFlowWithItsErrorsEndsInTheMainApplicationAndSignsO
         << "the sidebar's user card shows who signed in";
     EXPECT_TRUE(KeychainService::loadToken().has_value());
 
+    // An autostart entry in $XDG_CONFIG_HOME before the profile opens shows as "Open at login" switched on.
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    const auto restore = qScopeGuard([] { qunsetenv("XDG_CONFIG_HOME"); });
+    QFile entry(config.filePath(u"autostart/com.echoquill.Desktop.desktop"_s));
+    ASSERT_TRUE(QDir().mkpath(config.filePath(u"autostart"_s)) && QFile(entry.fileName()).open(QIODevice::WriteOnly));
+
     click(app.window, byObjectName(app.root(), u"gear"_s));
     ASSERT_TRUE(waitUntil([&] { return shows(app.root(), "ProfileView"); }));
     grab(app.window, u"ProfileView"_s);
-    EXPECT_EQ(textOf(app.root(), u"value:First name"_s), u"Ada"_s);
-    EXPECT_EQ(textOf(app.root(), u"value:Last name"_s), u"King Lovelace"_s);
-    EXPECT_EQ(textOf(app.root(), u"value:Email"_s), ada);
+    EXPECT_EQ(QStringList({textOf(app.root(), u"value:First name"_s), textOf(app.root(), u"value:Last name"_s),
+                  textOf(app.root(), u"value:Email"_s)}), QStringList({u"Ada"_s, u"King Lovelace"_s, ada}));
+
+    // Scrolled down to the switch, it removes the entry, then writes it with the background start.
+    QQuickItem *openAtLogin = byObjectName(app.root(), u"openAtLogin"_s);
+    ASSERT_TRUE(openAtLogin && openAtLogin->property("isOn").toBool());
+    QWheelEvent wheel({600, 400}, {600, 400}, {}, {0, -2400}, Qt::NoButton, {}, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(app.window, &wheel);
+    ASSERT_TRUE(waitUntil([&] { return openAtLogin->mapToScene({0, 60}).y() < app.window->height(); }));
+    for (const bool on : {false, true}) {
+        click(app.window, openAtLogin);
+        EXPECT_EQ(std::pair(openAtLogin->property("isOn").toBool(), entry.exists()), std::pair(on, on));
+    }
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(entry.readAll().contains("\nExec=echoquill --background\n"));
 
     // Deleting the account is explained, not attempted; signing out forgets the token and tells nobody.
     service.control("DELETE", "/__dev/requests");

@@ -11,9 +11,13 @@ ScreenBackground {
     readonly property var user: AuthStore.currentUser
     readonly property real contentWidth: Math.min(width - 80, 640)
 
-    // The folder may have changed since the screen was last shown.
-    onVisibleChanged: if (visible) RecordingRetention.refresh()
-    Component.onCompleted: RecordingRetention.refresh()
+    // The folders may have changed since the screen was last shown.
+    onVisibleChanged: if (visible) refresh()
+    Component.onCompleted: refresh()
+    function refresh() {
+        RecordingRetention.refresh()
+        AutostartEntry.refresh()
+    }
 
     Flickable {
         anchors.fill: parent
@@ -236,6 +240,40 @@ ScreenBackground {
                             }
                         }
                     }
+                }
+            }
+
+            SectionLabel { text: "DESKTOP" }
+            Rectangle {
+                width: parent.width
+                height: 64
+                radius: 14
+                color: EQPalette.white
+                border.width: 1
+                border.color: EQPalette.hairline
+
+                Column {
+                    x: 20
+                    anchors.verticalCenter: parent.verticalCenter
+                    spacing: 4
+                    Text {
+                        text: "Open at login"
+                        color: EQPalette.ink
+                        font: EQFonts.text(14, Font.Medium)
+                    }
+                    Text {
+                        text: "Echoquill starts in the background when you log in."
+                        color: EQPalette.inkTertiary
+                        font: EQFonts.text(12)
+                    }
+                }
+                BotToggleView {
+                    objectName: "openAtLogin"
+                    anchors.right: parent.right
+                    anchors.rightMargin: 20
+                    anchors.verticalCenter: parent.verticalCenter
+                    isOn: AutostartEntry.enabled
+                    onFlipped: on => AutostartEntry.enabled = on
                 }
             }
         }

@@ -403,12 +403,16 @@ TEST_F(DevServerTest, CalendarConnectionAndReauthorization)
 TEST_F(DevServerTest, SignInPageEndsAtTheAppAddressWithAToken)
 {
     auto cli = client();
-    EXPECT_NE(cli.Get("/desktop-auth")->body.find("type=\"email\""), std::string::npos);
+    const std::string form = cli.Get("/desktop-auth?state=f00d")->body;
+    EXPECT_NE(form.find("type=\"email\""), std::string::npos);
+    EXPECT_NE(form.find(R"(name="state" value="f00d")"), std::string::npos) << "the client's state goes in the form";
 
-    auto done = cli.Post("/desktop-auth", "email=Page.User%40Example.com", "application/x-www-form-urlencoded");
+    auto done
+        = cli.Post("/desktop-auth", "state=f00d&email=Page.User%40Example.com", "application/x-www-form-urlencoded");
     ASSERT_EQ(done->status, 302);
     const QUrl callback(QString::fromStdString(done->get_header_value("Location")));
     EXPECT_EQ(callback.scheme(), u"echoquill"_s);
+    EXPECT_EQ(QUrlQuery(callback).queryItemValue(u"state"_s), u"f00d"_s) << "and comes back";
     const QString pageToken = QUrlQuery(callback).queryItemValue(u"token"_s);
     EXPECT_EQ(get("/api/desktop/me", pageToken)[u"email"_s].toString(), u"page.user@example.com"_s);
 

@@ -2,12 +2,14 @@
 #include "Await.h"
 #include "Endpoints.h"
 #include "Log.h"
+#include "QtPrinters.h"
 #include "RaisedError.h"
 #include "TestServer.h"
 
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -28,11 +30,32 @@ protected:
             res.status = std::stoi(req.matches[1]);
             res.set_content(nextBody, "text/plain");
         });
+        // Replies that go wrong after their headers: the announced length (0: chunked), the head, the drip and its pace.
+        server.server().Get("/bad/(\\w+)", [](const httplib::Request& req, httplib::Response& res) {
+            const std::map<std::string, std::tuple<size_t, std::string, std::string, int>> bad = {
+                { "cut", { 100, R"({"value":"whole"})", "", 0 } }, { "stall", { 100, R"({"value":"whole"})", "", 20 } },
+                { "declared", { 5000, "", " ", 20 } }, { "flood", { 0, "", std::string(100, ' '), 1 } },
+                { "drip", { 0, " ", " ", 50 } } };
+            const auto [declared, head, drip, pace] = bad.at(req.matches[1]);
+            const auto send = [=](size_t, httplib::DataSink& sink) {
+                bool open = head.empty() || sink.write(head.data(), head.size());
+                for (auto until = std::chrono::steady_clock::now() + 2s; open && pace && std::chrono::steady_clock::now() < until;)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(pace)), open = drip.empty() || sink.write(drip.data(), drip.size());
+                return false; // the connection closes before the reply is complete
+            };
+            if (declared)
+                return res.set_content_provider(declared, "application/octet-stream", [send](size_t o, size_t, auto& s) { return send(o, s); });
+            res.set_chunked_content_provider("application/octet-stream", send); // never compressed (held back)
+        });
         server.reply("GET", "/api/recall/upcoming-meetings", 200);
         server.reply("GET", "/api/v2/meeting-notes/7", 200);
         server.start();
     }
-    void TearDown() override { APIClient::shared().network().clearConnectionCache(); }
+    void TearDown() override
+    {
+        client.setTimeout(60000), client.setLimits({});
+        client.network().clearConnectionCache();
+    }
 
     APIClient& client = APIClient::shared();
     TestServer server;
@@ -76,6 +99,20 @@ TEST_F(APIClientTest, UndecodableRepliesAreDecodingErrorsWithTheDecodeLine)
                 u"[APIClient] decode error for /status/200: "_s + QString::fromStdString(body.substr(0, 300)) });
         if (body.starts_with(R"({"other")"))
             EXPECT_TRUE(e.description().contains(u"value"_s)) << "the missing key is named";
+    }
+}
+
+TEST_F(APIClientTest, RepliesCutStalledOversizedOrDrippingAreNetworkErrors)
+{
+    client.setTimeout(300), client.setLimits({ 1000, 1s });
+    const std::pair<const char*, QString> cases[] = { { "cut", u"Network error: Connection closed"_s },
+        { "stall", u"Network error: Operation canceled"_s },
+        { "declared", u"Network error: The reply is larger than 1000 bytes"_s },
+        { "flood", u"Network error: The reply is larger than 1000 bytes"_s },
+        { "drip", u"Network error: No complete reply within 1 s"_s } };
+    for (const auto& [path, description] : cases) {
+        const EQAPIError e = apiError([&] { await(client.get<Echo>(server.url(u"/bad/"_s + path), u"t"_s)); });
+        EXPECT_EQ(e.description(), description) << path;
     }
 }
 

@@ -174,3 +174,20 @@ TEST_F(UploadPipelineTest, FailuresAreRetriedUnlessForbiddenAndTheRunEnds)
         EXPECT_EQ(log.contains(u"[Upload] fetchUploadToken error body: token says no"_s), failures > 0);
     }
 }
+
+// A track that does not open or is empty fails the run, with its path and error in the log, before any request.
+TEST_F(UploadPipelineTest, UnreadableTracksFailTheRunBeforeAnyRequest)
+{
+    const QString missing = dir.filePath(u"gone.m4a"_s), empty = writeFile(u"empty.m4a"_s, 0);
+    const std::tuple<QString, QString, QString, QString> cases[] = {
+        { missing, system, missing, u"Cannot read gone.m4a: No such file or directory"_s },
+        { mic, empty, empty, u"Cannot read empty.m4a: the file is empty"_s },
+    };
+    for (const auto &[track, sys, unreadable, message] : cases) {
+        Log::Capture log;
+        UploadPipeline pipeline = fastPipeline();
+        EXPECT_EQ(runPipeline(pipeline, sys, track).last(), UploadStatus::failed(message));
+        EXPECT_TRUE(log.containsPrefix(u"[Upload] cannot read track "_s + unreadable + u": "_s));
+        EXPECT_EQ(server.received().size(), 0u);
+    }
+}

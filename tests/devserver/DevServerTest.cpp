@@ -157,9 +157,7 @@ TEST_F(DevServerTest, EveryServiceEndpointRefusesMissingAndUnknownTokens)
         const bool upload = path == uploadTokenPath;
         EXPECT_NE(send(method, path, body, bearer(token, upload ? "x-auth-token" : "Authorization"))->status, 401)
             << path;
-        if (upload) {
-            EXPECT_EQ(send(method, path, body, bearer(token))->status, 401);
-        }
+        EXPECT_TRUE(!upload || send(method, path, body, bearer(token))->status == 401);
     }
 }
 

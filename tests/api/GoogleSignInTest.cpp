@@ -81,10 +81,8 @@ QString signIn(AuthService& auth)
     const auto run = [&]() -> QCoro::Task<> {
         try {
             outcome = u"token:"_s + co_await auth.signInWithGoogle();
-        } catch (const EQAPIError& e) {
-            outcome = u"error:"_s + e.description();
-        } catch (const WebAuthenticationError& e) {
-            outcome = u"error:"_s + e.description();
+        } catch (const std::exception& e) { // both error types describe themselves in what()
+            outcome = u"error:"_s + QString::fromUtf8(e.what());
         }
     };
     const auto task = run();

@@ -53,7 +53,8 @@ QCoro::Task<APIReply> BoundedReply::read(QNetworkReply *reply, ReplyLimits limit
     const QNetworkReply::NetworkError error = reply->error();
     // Errors below 100 are the connection's own (refused, closed, timed out); the higher ones mirror an
     // HTTP status, except a broken encoding of the body.
-    if (!out.transportError && ((error > QNetworkReply::NoError && error < 100) || error == QNetworkReply::ProtocolFailure))
+    const bool broken = (error > QNetworkReply::NoError && error < 100) || error == QNetworkReply::ProtocolFailure;
+    if (!out.transportError && broken)
         out.transportError = reply->errorString();
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (status.isValid())

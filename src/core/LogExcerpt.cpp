@@ -20,18 +20,6 @@ qsizetype stringEnd(QStringView text, qsizetype from, qsizetype end)
     return -1;
 }
 
-int hexDigit(QChar c)
-{
-    const char16_t u = c.unicode();
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (u >= u'a' && u <= u'f')
-        return u - u'a' + 10;
-    if (u >= u'A' && u <= u'F')
-        return u - u'A' + 10;
-    return -1;
-}
-
 // A JSON string's contents with its escapes resolved, enough to name a key written as "t\u006fken".
 QString unescaped(QStringView raw)
 {
@@ -42,10 +30,10 @@ QString unescaped(QStringView raw)
             continue;
         }
         const QChar c = raw[++i];
-        int code = 0;
-        for (qsizetype k = 1; c == u'u' && k <= 4 && code >= 0; ++k)
-            code = i + k < raw.size() && hexDigit(raw[i + k]) >= 0 ? code * 16 + hexDigit(raw[i + k]) : -1;
-        if (c == u'u' && code >= 0) {
+        bool hex = false;
+        const QStringView digits = raw.mid(i + 1, 4);
+        const ushort code = c == u'u' && digits.size() == 4 ? digits.toUShort(&hex, 16) : 0;
+        if (hex) {
             out += QChar(char16_t(code));
             i += 4;
             continue;

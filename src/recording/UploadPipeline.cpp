@@ -201,7 +201,8 @@ QCoro::Task<qint64> UploadPipeline::notifyBackend(QString micBlob, std::optional
     // Named, not a temporary: GCC 12 destroys aggregate temporaries inside co_await twice.
     const NotifyBody body{micBlob, systemBlob, micName, systemName, std::nullopt};
     const QByteArray payload = QJsonDocument(body.toJson()).toJson(QJsonDocument::Compact);
-    const APIReply reply = co_await APIClient::shared().exchange(APIClient::shared().request(notifyUrl, token), "POST", payload);
+    APIClient &client = APIClient::shared();
+    const APIReply reply = co_await client.exchange(client.request(notifyUrl, token), "POST", payload);
     const qint64 noteId = UploadPipelineReplies::noteId(reply, notifyUrl);
     Log::line(u"[Upload] step 5: backend ack — note_id=%1"_s.arg(noteId));
     co_return noteId;

@@ -96,15 +96,13 @@ std::optional<QString> expectationFor(Via via, const BadReply &r)
 // at most 500 characters, and what the secret keys in these replies hold never.
 QString quoteOf(Via via, const BadReply &r)
 {
-    QString body = r.body;
-    for (const QString &pair : {uR"("token":42)"_s, uR"("clientToken":7)"_s, uR"("token":null)"_s,
-                               uR"("clientToken":null)"_s, uR"("otpCode":123456)"_s, uR"("token":"sekret-1")"_s,
-                               uR"("client_token":"sekret-2")"_s})
-        body.replace(pair, pair.first(pair.indexOf(u':') + 1) + u"\"<redacted>\""_s);
+    static const QRegularExpression secret(uR"re(("(?:token|clientToken|client_token|otpCode)":)(?:\d+|null|"[^"]*"))re"_s);
+    const QString body = QString(r.body).replace(secret, u"\\1\"<redacted>\""_s);
     if (via != Via::TokenCall && via != Via::BlobCall && via != Via::IgnoringBody)
         return u": "_s + body.left(r.status < 300 ? 300 : 500);
     const char *call = via == Via::TokenCall ? "fetchUploadToken" : "uploadToVercelBlob";
-    return r.status < 300 || via == Via::IgnoringBody ? QString() : u"[Upload] %1 error body: "_s.arg(call) + body.left(500);
+    const bool quoted = r.status >= 300 && via != Via::IgnoringBody;
+    return quoted ? u"[Upload] %1 error body: "_s.arg(call) + body.left(500) : QString();
 }
 
 // The resolved value of a task handed to QML, read through a script engine as QML would.

@@ -98,19 +98,28 @@ std::string Accounts::openSession(const std::string &accountId)
     return m_store.locked([&](Database &db) { return insertSession(db, accountId); });
 }
 
-std::string Accounts::requestCode(const std::string &email)
+std::optional<std::string> Accounts::requestCode(const std::string &email)
 {
     const std::string code = Ids::digits(6);
-    const std::int64_t expires = m_store.nowMs() + std::int64_t(m_timings.codeValiditySeconds) * 1000;
-    m_store.locked([&](Database &db) {
+    const std::int64_t now = m_store.nowMs();
+    const std::int64_t windowStart = now - std::int64_t(m_timings.codeRequestWindowSeconds) * 1000;
+    return m_store.locked([&](Database &db) -> std::optional<std::string> {
+        Transaction tx(db);
+        db.prepare("DELETE FROM code_requests WHERE at_ms <= ?").bind(1, windowStart).run();
+        // Each code has its tries; bounding the codes bounds the guesses.
+        auto recent = db.prepare("SELECT COUNT(*) FROM code_requests WHERE email = ?");
+        if (recent.bind(1, email).step() && recent.integer(0) >= m_timings.codeRequests)
+            return std::nullopt;
+        db.prepare("INSERT INTO code_requests (email, at_ms) VALUES (?, ?)").bind(1, email).bind(2, now).run();
         db.prepare("INSERT OR REPLACE INTO codes (email, code, expires_ms, tries_left, used) VALUES (?, ?, ?, ?, 0)")
             .bind(1, email)
             .bind(2, code)
-            .bind(3, expires)
+            .bind(3, now + std::int64_t(m_timings.codeValiditySeconds) * 1000)
             .bind(4, m_timings.codeTries)
             .run();
+        tx.commit();
+        return code;
     });
-    return code;
 }
 
 std::optional<std::string> Accounts::verifyCode(const std::string &email, const std::string &code)

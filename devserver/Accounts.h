@@ -28,6 +28,8 @@ public:
     struct Timings {
         int codeValiditySeconds = 600;
         int codeTries = 5;
+        int codeRequests = 5;
+        int codeRequestWindowSeconds = 600;
     };
 
     Accounts(Store &store, Timings timings);
@@ -46,8 +48,9 @@ public:
     // A new bearer token for the account; tokens do not expire.
     std::string openSession(const std::string &accountId);
 
-    // A fresh six-digit code for the address, replacing any earlier one.
-    std::string requestCode(const std::string &email);
+    // A fresh six-digit code for the address, replacing any earlier one;
+    // nothing once the address has asked for codeRequests codes within the window.
+    std::optional<std::string> requestCode(const std::string &email);
     // A bearer token when the code is the address's current, unexpired, unused one;
     // a wrong code uses up one try, and the code is void once the tries are gone.
     std::optional<std::string> verifyCode(const std::string &email, const std::string &code);

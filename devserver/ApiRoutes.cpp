@@ -131,8 +131,10 @@ void ApiRoutes::oneTimeCode(const std::string &body, httplib::Response &res)
         return HttpJson::error(res, 400, "\"email\" must be an e-mail address");
     const auto step = HttpJson::string(*request, u"step"_s);
     if (step == u"request"_s) {
-        const std::string code = m_service.accounts.requestCode(*email);
-        Console::line("one-time code for " + *email + ": " + code);
+        const auto code = m_service.accounts.requestCode(*email);
+        if (!code)
+            return HttpJson::error(res, 429, "Too many code requests for this address; try again later");
+        Console::line("one-time code for " + *email + ": " + *code);
         return HttpJson::reply(res, 200, {{u"success"_s, true}});
     }
     if (step != u"verify"_s)

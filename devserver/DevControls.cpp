@@ -42,6 +42,25 @@ QString qs(const std::string &text)
     return QString::fromStdString(text);
 }
 
+const QString redactedMark = u"<redacted>"_s;
+
+// A credential header as logged: its scheme ("Bearer") stays, the secret goes.
+QString redactedCredential(const QString &value)
+{
+    const qsizetype space = value.indexOf(u' ');
+    return space < 0 ? redactedMark : value.left(space + 1) + redactedMark;
+}
+
+// A JSON body as logged: the one-time code a sign-in sends is left out.
+QString redactedBody(const QString &body)
+{
+    QJsonObject object = QJsonDocument::fromJson(body.toUtf8()).object();
+    if (!object.contains(u"otpCode"_s))
+        return body;
+    object[u"otpCode"_s] = redactedMark;
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
 std::optional<qint64> integer(const QJsonObject &object, const QString &key)
 {
     const QJsonValue value = object[key];
@@ -68,8 +87,9 @@ QJsonObject DevControls::Fault::toJson() const
     return fault;
 }
 
-DevControls::DevControls(Service &service)
+DevControls::DevControls(Service &service, bool logSecrets)
     : m_service(service)
+    , m_logSecrets(logSecrets)
 {
 }
 
@@ -225,19 +245,22 @@ void DevControls::record(const httplib::Request &req, const httplib::Response &r
         if (name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" || name == "LOCAL_PORT")
             continue;
         const QString key = qs(lower(name));
-        headers[key] = headers.contains(key) ? headers[key].toString() + u", "_s + qs(value) : qs(value);
+        const bool secret = !m_logSecrets && (key == u"authorization"_s || key == u"x-auth-token"_s);
+        const QString logged = secret ? redactedCredential(qs(value)) : qs(value);
+        headers[key] = headers.contains(key) ? headers[key].toString() + u", "_s + logged : logged;
     }
     QJsonObject params;
     for (const auto &[name, value] : req.params)
         params[qs(name)] = qs(value);
     const auto question = req.target.find('?');
+    const QString text = body.bytes ? QString::fromUtf8(body.text.data(), qsizetype(body.text.size())) : qs(req.body);
     const QJsonObject entry{
         {u"method"_s, qs(req.method)},
         {u"path"_s, qs(req.path)},
         {u"query"_s, question == std::string::npos ? QString() : qs(req.target.substr(question + 1))},
         {u"params"_s, params},
         {u"headers"_s, headers},
-        {u"body"_s, body.bytes ? QString::fromUtf8(body.text.data(), qsizetype(body.text.size())) : qs(req.body)},
+        {u"body"_s, m_logSecrets ? text : redactedBody(text)},
         {u"bodyBytes"_s, qint64(body.bytes ? body.bytes : req.body.size())},
         {u"status"_s, res.status},
     };

@@ -21,7 +21,8 @@ class Router;
 // Described for other tests in devserver/README.md.
 class DevControls {
 public:
-    explicit DevControls(Service &service);
+    // Without `logSecrets` the request log keeps bearer tokens and one-time codes redacted.
+    DevControls(Service &service, bool logSecrets);
 
     void registerOn(Router &router);
 
@@ -56,6 +57,7 @@ private:
     static constexpr std::size_t logLimit = 10000;
 
     Service &m_service;
+    bool m_logSecrets;
     mutable std::mutex m_mutex;
     std::vector<Fault> m_faults;
     std::map<std::string, int> m_latencyMs; // path pattern ("" for every path) → milliseconds

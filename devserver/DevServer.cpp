@@ -9,11 +9,23 @@
 
 namespace {
 
+// Tokens and recordings live in the data folder: only its owner may read it,
+// also what earlier runs left there with looser modes.
+void makePrivate(const std::filesystem::path &dataDir)
+{
+    namespace fs = std::filesystem;
+    fs::create_directories(dataDir);
+    fs::permissions(dataDir, fs::perms::owner_all);
+    for (const auto &entry : fs::recursive_directory_iterator(dataDir))
+        fs::permissions(entry.path(),
+            entry.is_directory() ? fs::perms::owner_all : fs::perms::owner_read | fs::perms::owner_write);
+}
+
 std::string databasePath(const ServerOptions &options)
 {
     if (options.ephemeral)
         return {};
-    std::filesystem::create_directories(options.dataDir);
+    makePrivate(options.dataDir);
     return options.dataDir + "/devserver.sqlite3";
 }
 
@@ -23,14 +35,15 @@ DevServer::DevServer(const ServerOptions &options)
     : m_options(options)
     , m_scratch(options.ephemeral ? std::optional<QTemporaryDir>(std::in_place) : std::nullopt)
     , m_store(databasePath(options))
-    , m_accounts(m_store, {options.codeValiditySeconds, options.codeTries})
+    , m_accounts(m_store,
+          {options.codeValiditySeconds, options.codeTries, options.codeRequests, options.codeRequestWindowSeconds})
     , m_uploads(m_store, {options.clientTokenSeconds})
     , m_notes(m_store, {options.processingSeconds})
     , m_calendar(m_store)
     , m_blobs(blobRoot())
     , m_processing(m_store, m_notes, m_blobs)
     , m_service{m_store, m_accounts, m_uploads, m_notes, m_calendar, m_blobs, m_processing, {}}
-    , m_controls(options.devControls ? std::make_unique<DevControls>(m_service) : nullptr)
+    , m_controls(options.devControls ? std::make_unique<DevControls>(m_service, options.logSecrets) : nullptr)
     , m_router(m_http, m_controls.get())
     , m_api(m_service)
     , m_blobRoutes(m_service, options.blobLimitBytes)

@@ -29,10 +29,13 @@ std::string page(const std::string &title, const std::string &content)
 }
 
 std::string emailForm(const std::string &action, const std::string &button, const std::string &value,
-    const std::string &error)
+    const std::string &error, const std::string &state = {})
 {
     return (error.empty() ? std::string() : "<p class=\"error\">" + HttpJson::htmlEscape(error) + "</p>")
-        + "<form method=\"post\" action=\"" + action + "\"><label for=\"email\">E-mail</label>"
+        + "<form method=\"post\" action=\"" + action + "\">"
+        + (state.empty() ? std::string()
+                         : "<input type=\"hidden\" name=\"state\" value=\"" + HttpJson::htmlEscape(state) + "\">")
+        + "<label for=\"email\">E-mail</label>"
         + "<input id=\"email\" name=\"email\" type=\"email\" placeholder=\"you@company.com\" value=\""
         + HttpJson::htmlEscape(value) + "\" required autofocus><button type=\"submit\">" + button
         + "</button></form>";
@@ -44,13 +47,18 @@ void html(httplib::Response &res, int status, const std::string &text)
     res.set_content(text, "text/html; charset=utf-8");
 }
 
-// The "email" field of a submitted form.
-std::string formEmail(const std::string &body)
+// One field of a submitted form; empty when it is missing.
+std::string formField(const std::string &body, const std::string &name)
 {
     httplib::Params fields;
     httplib::detail::parse_query_text(body, fields);
-    const auto field = fields.find("email");
+    const auto field = fields.find(name);
     return field == fields.end() ? std::string() : field->second;
+}
+
+std::string formEmail(const std::string &body)
+{
+    return formField(body, "email");
 }
 
 const std::string signInTitle = "Sign in to Echoquill";
@@ -69,8 +77,12 @@ PageRoutes::PageRoutes(Service &service)
 
 void PageRoutes::registerOn(Router &router)
 {
-    router.get("/desktop-auth", [](const httplib::Request &, httplib::Response &res) {
-        html(res, 200, page(signInTitle, signInText + emailForm("/desktop-auth", "Continue", DemoData::email, {})));
+    // The client's "state" goes through the form and comes back on the callback address.
+    router.get("/desktop-auth", [](const httplib::Request &req, httplib::Response &res) {
+        html(res, 200,
+            page(signInTitle,
+                signInText
+                    + emailForm("/desktop-auth", "Continue", DemoData::email, {}, req.get_param_value("state"))));
     });
     router.post("/desktop-auth",
         [this](const httplib::Request &, httplib::Response &res, const std::string &body) { signIn(body, res); });
@@ -86,17 +98,20 @@ void PageRoutes::registerOn(Router &router)
 void PageRoutes::signIn(const std::string &body, httplib::Response &res)
 {
     const std::string typed = formEmail(body);
+    const std::string state = formField(body, "state");
     const auto email = Accounts::normalizedEmail(typed);
     if (!email)
         return html(res, 400,
             page(signInTitle,
-                signInText + emailForm("/desktop-auth", "Continue", typed, "Enter an e-mail address.")));
+                signInText + emailForm("/desktop-auth", "Continue", typed, "Enter an e-mail address.", state)));
     const Account account = m_service.accounts.findOrCreate(*email);
     const std::string token = m_service.accounts.openSession(account.id);
     Console::line("signed in " + account.email + " through the sign-in page");
     // The client's sign-in window stops at this address and reads the token from it.
     res.status = 302;
-    res.set_header("Location", "echoquill://auth?token=" + token);
+    res.set_header("Location",
+        "echoquill://auth?" + (state.empty() ? std::string() : "state=" + httplib::detail::encode_query_param(state) + "&")
+            + "token=" + token);
 }
 
 void PageRoutes::connectCalendar(const std::string &body, httplib::Response &res)

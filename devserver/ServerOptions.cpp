@@ -37,9 +37,13 @@ std::variant<ServerOptions, ServerOptions::Exit> ServerOptions::parse(int argc, 
     const QCommandLineOption processing(u"processing-seconds"_s, u"Delay before an uploaded recording becomes a note (default 30)."_s, u"S"_s);
     const QCommandLineOption codeValidity(u"code-validity-seconds"_s, u"How long a one-time code is valid (default 600)."_s, u"S"_s);
     const QCommandLineOption codeTries(u"code-tries"_s, u"Wrong tries before a one-time code is void (default 5)."_s, u"N"_s);
+    const QCommandLineOption codeRequests(u"code-requests"_s, u"Code requests per address within the window (default 5)."_s, u"N"_s);
+    const QCommandLineOption codeWindow(u"code-request-window-seconds"_s, u"The window the code requests are counted in (default 600)."_s, u"S"_s);
+    const QCommandLineOption logSecrets(u"log-secrets"_s, u"Keep tokens and one-time codes in the request log of the test controls."_s);
     const QCommandLineOption tokenValidity(u"client-token-seconds"_s, u"How long an upload client token is valid (default 600)."_s, u"S"_s);
     const QCommandLineOption blobLimit(u"blob-limit-bytes"_s, u"Largest accepted blob body (default 2 GiB)."_s, u"BYTES"_s);
-    parser.addOptions({port, data, ephemeral, controls, processing, codeValidity, codeTries, tokenValidity, blobLimit});
+    parser.addOptions({port, data, ephemeral, controls, processing, codeValidity, codeTries, codeRequests, codeWindow, logSecrets, tokenValidity,
+        blobLimit});
 
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
@@ -68,6 +72,8 @@ std::variant<ServerOptions, ServerOptions::Exit> ServerOptions::parse(int argc, 
     read(processing, 0, 86400, options.processingSeconds);
     read(codeValidity, 0, 86400, options.codeValiditySeconds);
     read(codeTries, 1, 1000, options.codeTries);
+    read(codeRequests, 1, 1000, options.codeRequests);
+    read(codeWindow, 0, 86400, options.codeRequestWindowSeconds);
     read(tokenValidity, 0, 86400, options.clientTokenSeconds);
     read(blobLimit, 1, std::numeric_limits<qint64>::max(), options.blobLimitBytes);
     if (!bad.empty())
@@ -75,6 +81,7 @@ std::variant<ServerOptions, ServerOptions::Exit> ServerOptions::parse(int argc, 
 
     options.ephemeral = parser.isSet(ephemeral);
     options.devControls = parser.isSet(controls);
+    options.logSecrets = parser.isSet(logSecrets);
     if (parser.isSet(data) && options.ephemeral)
         return Exit{2, "--data and --ephemeral exclude each other"};
     if (!options.ephemeral) {

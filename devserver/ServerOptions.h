@@ -13,6 +13,9 @@ struct ServerOptions {
     int processingSeconds = 30;
     int codeValiditySeconds = 600;
     int codeTries = 5;
+    int codeRequests = 5;
+    int codeRequestWindowSeconds = 600;
+    bool logSecrets = false;
     int clientTokenSeconds = 600;
     std::uint64_t blobLimitBytes = std::uint64_t(2) << 30;
 

@@ -32,6 +32,10 @@ CREATE TABLE IF NOT EXISTS codes (
     tries_left INTEGER NOT NULL,
     used INTEGER NOT NULL DEFAULT 0
 );
+CREATE TABLE IF NOT EXISTS code_requests (
+    email TEXT NOT NULL,
+    at_ms INTEGER NOT NULL
+);
 CREATE TABLE IF NOT EXISTS client_tokens (
     token TEXT PRIMARY KEY,
     account_id TEXT NOT NULL REFERENCES accounts(id) ON DELETE CASCADE,
@@ -86,7 +90,7 @@ void Store::wipe()
 {
     locked([](Database &db) {
         Transaction tx(db);
-        for (const char *table : {"calendar_events", "notes", "blobs", "client_tokens", "codes", "sessions", "accounts"})
+        for (const char *table : {"calendar_events", "notes", "blobs", "client_tokens", "codes", "code_requests", "sessions", "accounts"})
             db.exec(std::string("DELETE FROM ") + table);
         db.exec("DELETE FROM sqlite_sequence");
         tx.commit();

@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <sys/stat.h>
 #include <thread>
 #include <variant>
 
@@ -18,6 +19,8 @@ int main(int argc, char **argv)
     }
     const auto &options = std::get<ServerOptions>(parsed);
 
+    // Every file and folder the service makes is its user's alone (0600 and 0700).
+    umask(077);
     // A client that hangs up mid-reply must not end the process.
     std::signal(SIGPIPE, SIG_IGN);
     // SIGINT and SIGTERM are taken by the main thread alone, below; threads started later inherit the mask.

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "APIReply.h"
+#include "BoundedReply.h"
 #include "EQAPIError.h"
-#include "JsonReader.h"
 
 #include <QCoroTask>
 #include <QJsonDocument>
@@ -25,21 +26,21 @@ public:
     QCoro::Task<R> get(QUrl url, std::optional<QString> token)
     {
         const QByteArray body = co_await perform(request(url, token), "GET", {});
-        co_return decodeBody<R>(body, url);
+        co_return APIReply::decode<R>(body, url);
     }
 
     template<class R, class B>
     QCoro::Task<R> post(QUrl url, B body, std::optional<QString> token)
     {
         const QByteArray reply = co_await perform(request(url, token), "POST", encode(body));
-        co_return decodeBody<R>(reply, url);
+        co_return APIReply::decode<R>(reply, url);
     }
 
     template<class R, class B>
     QCoro::Task<R> patch(QUrl url, B body, std::optional<QString> token)
     {
         const QByteArray reply = co_await perform(request(url, token), "PATCH", encode(body));
-        co_return decodeBody<R>(reply, url);
+        co_return APIReply::decode<R>(reply, url);
     }
 
     // The reply body is ignored; a transport failure comes out as TransportError.
@@ -49,12 +50,17 @@ public:
         co_await performWithoutResponse(request(url, token), encode(body));
     }
 
-    // The per-request time-out; 60 seconds unless a test shortens it.
-    void setTimeout(int milliseconds) { m_timeoutMs = milliseconds; }
-    QNetworkAccessManager &network() { return m_network; }
+    // The reply to one request, held to the limits and not yet judged.
+    QCoro::Task<APIReply> exchange(QNetworkRequest request, QByteArray method, QByteArray body);
+    // A JSON request to `url` that carries `token`, if any, as its bearer.
+    [[nodiscard]] QNetworkRequest request(const QUrl &url, const std::optional<QString> &token) const;
 
-    // Log excerpt of a body: UTF-8 text cut to `limit` characters, or "<binary NB>".
-    static QString bodyExcerpt(const QByteArray &body, int limit);
+    // How long a request may go without any bytes moving; 60 seconds unless a test shortens it.
+    void setTimeout(int milliseconds) { m_timeoutMs = milliseconds; }
+    // The size and total time every reply is held to; the defaults unless a test shrinks them.
+    void setLimits(ReplyLimits limits) { m_limits = limits; }
+    [[nodiscard]] ReplyLimits limits() const { return m_limits; }
+    QNetworkAccessManager &network() { return m_network; }
 
 private:
     APIClient();
@@ -68,22 +74,10 @@ private:
             return QJsonDocument(body.toJson()).toJson(QJsonDocument::Compact);
     }
 
-    template<class R>
-    static R decodeBody(const QByteArray &body, const QUrl &url)
-    {
-        try {
-            return Json::decode<R>(body);
-        } catch (const Json::DecodingError &e) {
-            logDecodeError(url, body);
-            throw EQAPIError::decodingError(e.description());
-        }
-    }
-
-    QNetworkRequest request(const QUrl &url, const std::optional<QString> &token) const;
     QCoro::Task<QByteArray> perform(QNetworkRequest request, QByteArray method, QByteArray body);
     QCoro::Task<> performWithoutResponse(QNetworkRequest request, QByteArray body);
-    static void logDecodeError(const QUrl &url, const QByteArray &body);
 
     QNetworkAccessManager m_network;
     int m_timeoutMs = 60000;
+    ReplyLimits m_limits;
 };

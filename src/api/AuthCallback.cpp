@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QTextBoundaryFinder>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -69,19 +71,26 @@ qsizetype characterCount(const QString &text)
 
 }
 
-QString AuthCallback::token(const std::optional<QUrl> &callbackUrl)
+QString AuthCallback::token(const std::optional<QUrl> &callbackUrl, const QString &state)
 {
     Log::line("[AuthService] Callback URL received: "_L1 + forLog(callbackUrl));
     if (callbackUrl && callbackUrl->isValid() && callbackUrl->hasQuery()) {
-        for (const QueryItem &item : queryItems(callbackUrl->query(QUrl::FullyEncoded))) {
-            if (item.name != "token"_L1)
-                continue;
-            if (item.value) {
-                Log::line(
-                    u"[AuthService] Token extracted successfully (length: %1)"_s.arg(characterCount(*item.value)));
-                return *item.value;
+        const QList<QueryItem> items = queryItems(callbackUrl->query(QUrl::FullyEncoded));
+        const auto echoed
+            = std::find_if(items.begin(), items.end(), [](const QueryItem &i) { return i.name == "state"_L1; });
+        if (echoed != items.end() && echoed->value != state) {
+            Log::line(u"[AuthService] Callback state does not match this sign-in"_s);
+        } else {
+            for (const QueryItem &item : items) {
+                if (item.name != "token"_L1)
+                    continue;
+                if (item.value) {
+                    Log::line(u"[AuthService] Token extracted successfully (length: %1)"_s.arg(
+                        characterCount(*item.value)));
+                    return *item.value;
+                }
+                break;
             }
-            break;
         }
     }
     Log::line("[AuthService] Failed to extract token from callback URL: "_L1 + forLog(callbackUrl));

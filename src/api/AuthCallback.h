@@ -10,7 +10,8 @@
 class AuthCallback {
 public:
     // The first query item named exactly "token", an empty value included;
-    // anything else throws EQAPIError::invalidCallback. Logs the address
-    // with every token value left out.
-    static QString token(const std::optional<QUrl> &callbackUrl);
+    // anything else, or a first "state" item other than `state`, throws
+    // EQAPIError::invalidCallback. The hosted service may leave "state" out.
+    // Logs the address with every token value left out.
+    static QString token(const std::optional<QUrl> &callbackUrl, const QString &state);
 };

@@ -7,7 +7,11 @@
 
 #include <QCoroSignal>
 #include <QGuiApplication>
+#include <QRandomGenerator>
+#include <QUrlQuery>
 #include <QWindow>
+
+#include <array>
 
 using namespace Qt::StringLiterals;
 
@@ -41,6 +45,14 @@ struct Response {
     static Response fromJson(const Json::ObjectReader &r) { return {r.required<QString>("token"_L1)}; }
 };
 
+// 128 random bits that tie a callback to the sign-in that asked for it.
+QString newState()
+{
+    std::array<quint32, 4> words {};
+    QRandomGenerator::system()->fillRange(words.data(), qsizetype(words.size()));
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(words.data()), sizeof(words)).toHex());
+}
+
 QUrl otpURL()
 {
     return Endpoints::url(u"/api/desktop/auth/otp"_s);
@@ -72,7 +84,9 @@ QCoro::Task<QString> AuthService::verifyOTP(QString email, QString code)
 
 QCoro::Task<QString> AuthService::signInWithGoogle()
 {
-    const QUrl url = Endpoints::url(u"/desktop-auth"_s);
+    const QString state = newState();
+    QUrl url = Endpoints::url(u"/desktop-auth"_s);
+    url.setQuery(QUrlQuery {{u"state"_s, state}});
     Log::line("[AuthService] Opening Google OAuth at: "_L1 + url.toString(QUrl::FullyEncoded));
 
     WebAuthenticationSession session(url, callbackScheme);
@@ -84,7 +98,7 @@ QCoro::Task<QString> AuthService::signInWithGoogle()
         Log::line("[AuthService] ASWebAuthenticationSession error: "_L1 + error->description());
         throw *error;
     }
-    co_return tokenFromCallback(session.callbackUrl());
+    co_return tokenFromCallback(session.callbackUrl(), state);
 }
 
 void AuthService::registerCallbackScheme()
@@ -92,9 +106,9 @@ void AuthService::registerCallbackScheme()
     WebAuthenticationSession::registerCallbackScheme(callbackScheme);
 }
 
-QString AuthService::tokenFromCallback(const std::optional<QUrl> &callbackUrl)
+QString AuthService::tokenFromCallback(const std::optional<QUrl> &callbackUrl, const QString &state)
 {
-    return AuthCallback::token(callbackUrl);
+    return AuthCallback::token(callbackUrl, state);
 }
 
 QWindow *AuthService::presentationAnchor()

@@ -21,16 +21,18 @@ public:
     QCoro::Task<> requestOTP(QString email);
     // Exchanges the code for a token.
     QCoro::Task<QString> verifyOTP(QString email, QString code);
-    // Opens "/desktop-auth" in a sign-in window and waits for the callback.
-    // Throws WebAuthenticationError when the window is closed first, or
-    // EQAPIError::invalidCallback when the callback carries no token.
+    // Opens "/desktop-auth?state=…" (a new random state each time) in a
+    // sign-in window and waits for the callback. Throws WebAuthenticationError
+    // when the window is closed first, or EQAPIError::invalidCallback when the
+    // callback carries no token or another state.
     QCoro::Task<QString> signInWithGoogle();
 
     // Called once before the application object exists.
     static void registerCallbackScheme();
     // The token of a callback address: the first query item named exactly
-    // "token", an empty value included; anything else is invalidCallback.
-    static QString tokenFromCallback(const std::optional<QUrl> &callbackUrl);
+    // "token", an empty value included; anything else, or a "state" other
+    // than `state`, is invalidCallback.
+    static QString tokenFromCallback(const std::optional<QUrl> &callbackUrl, const QString &state);
     // The window the sign-in window is placed over, if the application has one.
     [[nodiscard]] static QWindow *presentationAnchor();
 

@@ -59,7 +59,9 @@ QCoro::Task<> AuthStore::loadUser(std::optional<QString> token)
 
 QCoro::QmlTask AuthStore::verifyOTP(const QString &email, const QString &code)
 {
-    return signIn([this, email, code] { return m_authService.verifyOTP(email, code); });
+    // A 401 here is about the code just typed, not a stored session.
+    return signIn([this, email, code] { return m_authService.verifyOTP(email, code); },
+        u"That code is wrong or has expired. Check it or send a new one."_s);
 }
 
 QCoro::QmlTask AuthStore::signInWithGoogle()
@@ -67,10 +69,10 @@ QCoro::QmlTask AuthStore::signInWithGoogle()
     return signIn([this] { return m_authService.signInWithGoogle(); });
 }
 
-QCoro::Task<> AuthStore::signIn(std::function<QCoro::Task<QString>()> obtainToken)
+QCoro::Task<> AuthStore::signIn(
+    std::function<QCoro::Task<QString>()> obtainToken, std::optional<QString> unauthorizedText)
 {
     QPointer<AuthStore> self(this);
-    abandonPendingUserRequests();
     setLoading(true);
     setError(std::nullopt);
 
@@ -78,16 +80,20 @@ QCoro::Task<> AuthStore::signIn(std::function<QCoro::Task<QString>()> obtainToke
     std::optional<QString> failure;
     try {
         token = co_await obtainToken();
+    } catch (const EQAPIError &e) {
+        failure = e.is(EQAPIError::Unauthorized) && unauthorizedText ? *unauthorizedText : e.description();
     } catch (const std::exception &e) {
         failure = describe(e);
     }
     if (!self)
         co_return;
     if (failure) {
+        // A restore still waiting goes on: a failed attempt keeps a good stored session.
         setError(failure);
         setLoading(false);
         co_return;
     }
+    abandonPendingUserRequests();
 
     try {
         KeychainService::saveToken(*token);

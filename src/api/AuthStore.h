@@ -57,14 +57,16 @@ signals:
     void errorChanged();
 
 private:
-    QCoro::Task<> signIn(std::function<QCoro::Task<QString>()> obtainToken);
+    // `unauthorizedText` replaces the description of a 401 while obtaining the token.
+    QCoro::Task<> signIn(
+        std::function<QCoro::Task<QString>()> obtainToken, std::optional<QString> unauthorizedText = std::nullopt);
     QCoro::Task<QVariant> requestCode(QString email);
 
     void setCurrentUser(std::optional<EQUser> user);
     void setLoading(bool loading);
     void setError(std::optional<QString> error);
     // Drops the replies of user requests still waiting, so that an old session
-    // never comes back after a sign-out or a newer sign-in.
+    // never comes back after a sign-out or once a newer sign-in has its token.
     void abandonPendingUserRequests() { ++m_generation; }
 
     APIClient &m_client;

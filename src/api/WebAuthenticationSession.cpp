@@ -1,13 +1,40 @@
 #include "WebAuthenticationSession.h"
 
+#include "Log.h"
+
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineUrlRequestInfo>
+#include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
 #include <QWebEngineUrlSchemeHandler>
 #include <QWebEngineView>
 #include <QWindow>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// "scheme://host:port" with the scheme's default port written out, so that
+// an address and an initiator compare whether or not they name the port.
+QString originOf(const QUrl &url)
+{
+    const int defaultPort = url.scheme() == "https"_L1 ? 443 : url.scheme() == "http"_L1 ? 80 : -1;
+    return u"%1://%2:%3"_s.arg(url.scheme(), url.host().toLower()).arg(url.port(defaultPort));
+}
+
+// Google's own sign-in pages, which the service's page sends the window through.
+const QStringList googleSignInOrigins {u"https://accounts.google.com:443"_s, u"https://accounts.youtube.com:443"_s};
+
+void ignoreCallback(const char *why)
+{
+    Log::line("[AuthService] Ignored a callback request: "_L1 + QLatin1StringView(why));
+}
+
+}
 
 WebAuthenticationError::WebAuthenticationError(Kind kind)
     : m_kind(kind)
@@ -20,21 +47,38 @@ QString WebAuthenticationError::description() const
     return QStringLiteral("The sign-in window was closed.");
 }
 
-// A 302 to the callback scheme arrives here; the page never leaves for it.
+// Main-frame navigations pass here: a 302 to the callback scheme, links and
+// forms, and every page the window would go to.
 class WebAuthenticationSession::CallbackPage : public QWebEnginePage {
 public:
     CallbackPage(QWebEngineProfile *profile, WebAuthenticationSession *session, QObject *parent)
         : QWebEnginePage(profile, parent)
         , m_session(session)
+        , m_loading(session->m_url)
     {
     }
 
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override
     {
-        if (url.scheme().toUtf8() == m_session->m_scheme) {
-            m_session->finish(url, std::nullopt);
+        if (m_session->isCallback(url)) {
+            // A 302 comes from the address being loaded; anything else from the page shown.
+            const QUrl initiator = type == NavigationTypeRedirect ? m_loading : this->url();
+            if (!isMainFrame)
+                ignoreCallback("not the window's own page");
+            else if (!m_session->isFromService(initiator))
+                ignoreCallback("not started by the service's page");
+            else
+                m_session->finish(url, std::nullopt);
             return false;
+        }
+        if (isMainFrame) {
+            if (!staysInWindow(url, m_session->m_url)) {
+                if (url.scheme() == "https"_L1 || url.scheme() == "http"_L1)
+                    QDesktopServices::openUrl(url);
+                return false;
+            }
+            m_loading = url;
         }
         return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
     }
@@ -44,10 +88,36 @@ protected:
 
 private:
     WebAuthenticationSession *m_session;
+    QUrl m_loading;
+};
+
+// Sees every request of the window before it leaves: callback addresses
+// requested by a frame, an image or a script are refused here.
+class WebAuthenticationSession::CallbackGuard : public QWebEngineUrlRequestInterceptor {
+public:
+    CallbackGuard(WebAuthenticationSession *session, QObject *parent)
+        : QWebEngineUrlRequestInterceptor(parent)
+        , m_session(session)
+    {
+    }
+
+    void interceptRequest(QWebEngineUrlRequestInfo &info) override
+    {
+        if (!m_session->isCallback(info.requestUrl()))
+            return;
+        if (info.resourceType() != QWebEngineUrlRequestInfo::ResourceTypeMainFrame) {
+            ignoreCallback("not the window's own page");
+            info.block(true);
+        }
+    }
+
+private:
+    WebAuthenticationSession *m_session;
 };
 
 // Script navigations to the callback scheme skip acceptNavigationRequest and
-// are dropped unless a handler for the scheme exists: they arrive here.
+// are dropped unless a handler for the scheme exists: they arrive here, past
+// the guard, with the origin of the page that started them.
 class WebAuthenticationSession::CallbackSchemeHandler : public QWebEngineUrlSchemeHandler {
 public:
     CallbackSchemeHandler(WebAuthenticationSession *session, QObject *parent)
@@ -59,8 +129,12 @@ public:
     void requestStarted(QWebEngineUrlRequestJob *job) override
     {
         const QUrl url = job->requestUrl();
+        const QUrl initiator = job->initiator();
         job->fail(QWebEngineUrlRequestJob::RequestAborted);
-        m_session->finish(url, std::nullopt);
+        if (m_session->isFromService(initiator))
+            m_session->finish(url, std::nullopt);
+        else
+            ignoreCallback("not started by the service's page");
     }
 
 private:
@@ -93,6 +167,7 @@ void WebAuthenticationSession::start(QWindow *anchor)
     // A profile without a storage name is off the record.
     m_profile = new QWebEngineProfile(this);
     m_profile->installUrlSchemeHandler(m_scheme, new CallbackSchemeHandler(this, m_profile));
+    m_profile->setUrlRequestInterceptor(new CallbackGuard(this, m_profile));
 
     m_view = new QWebEngineView();
     m_view->setPage(new CallbackPage(m_profile, this, m_view));
@@ -108,6 +183,22 @@ void WebAuthenticationSession::start(QWindow *anchor)
     m_view->show();
     m_view->raise();
     m_view->activateWindow();
+}
+
+bool WebAuthenticationSession::isCallback(const QUrl &url) const
+{
+    return url.scheme().toUtf8() == m_scheme;
+}
+
+bool WebAuthenticationSession::isFromService(const QUrl &initiator) const
+{
+    return initiator.isValid() && originOf(initiator) == originOf(m_url);
+}
+
+bool WebAuthenticationSession::staysInWindow(const QUrl &url, const QUrl &serviceUrl)
+{
+    const QString origin = originOf(url);
+    return origin == originOf(serviceUrl) || googleSignInOrigins.contains(origin);
 }
 
 bool WebAuthenticationSession::eventFilter(QObject *watched, QEvent *event)

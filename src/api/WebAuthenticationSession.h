@@ -32,9 +32,13 @@ private:
 };
 
 // One browser window for one sign-in. Its off-the-record profile shares no
-// cookies or storage with anything else; the first navigation to an address
-// of the callback scheme ends the session and closes the window. finished()
-// is emitted exactly once, after which either callbackUrl() or error() is set.
+// cookies or storage with anything else. The first main-frame navigation to
+// an address of the callback scheme that the service's own page (the origin
+// of `url`) starts ends the session and closes the window; callback requests
+// of frames, images or scripts are refused and change nothing. Pages away
+// from the service and Google's sign-in open in the user's browser instead.
+// finished() is emitted exactly once, after which either callbackUrl() or
+// error() is set.
 class WebAuthenticationSession : public QObject {
     Q_OBJECT
 public:
@@ -60,6 +64,11 @@ protected:
 private:
     class CallbackPage;
     class CallbackSchemeHandler;
+    class CallbackGuard;
+
+    [[nodiscard]] bool isCallback(const QUrl &url) const;
+    [[nodiscard]] bool isFromService(const QUrl &initiator) const;
+    [[nodiscard]] static bool staysInWindow(const QUrl &url, const QUrl &serviceUrl);
 
     void finish(std::optional<QUrl> callbackUrl, std::optional<WebAuthenticationError> error);
     void closeWindow();

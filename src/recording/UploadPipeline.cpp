@@ -5,16 +5,14 @@
 #include "Endpoints.h"
 #include "JsonReader.h"
 #include "Log.h"
+#include "UploadPipelineReplies.h"
 
-#include <QCoroNetworkReply>
 #include <QCoroTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkReply>
-#include <QScopeGuard>
-#include <QStringDecoder>
 #include <QUuid>
 
 #include <cmath>
@@ -43,40 +41,16 @@ struct NotifyBody {
     }
 };
 
-struct NotifyResponse {
-    std::optional<bool> success;
-    std::optional<qint64> noteId;
-
-    static NotifyResponse fromJson(const Json::ObjectReader &r)
-    {
-        return {r.optional<bool>("success"_L1), r.optional<qint64>("noteId"_L1)};
-    }
-};
-
-QString bodyText(const QByteArray &body)
+// The track, open for its upload; a track that does not open or is empty is never sent.
+std::unique_ptr<QFile> openTrack(const QString &file)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder(body);
-    return decoder.hasError() ? u"<binary>"_s : text;
-}
-
-int statusOf(QNetworkReply *reply)
-{
-    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-}
-
-// A reply that never reached HTTP is a transport failure, described by the platform.
-void throwIfTransportFailed(QNetworkReply *reply)
-{
-    if (!reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
-        throw TransportError(reply->errorString());
-}
-
-// The object in `body`, or the JSON parser's own error.
-QJsonObject parseObject(const QByteArray &body)
-{
-    const QJsonValue v = Json::parse(body);
-    return v.toObject();
+    auto source = std::make_unique<QFile>(file);
+    const bool opened = source->open(QIODevice::ReadOnly);
+    if (opened && source->size() > 0)
+        return source;
+    const QString error = opened ? u"the file is empty"_s : source->errorString();
+    Log::line(u"[Upload] cannot read track %1: %2"_s.arg(file, error));
+    throw UnreadableTrack(file, error);
 }
 
 }
@@ -163,6 +137,16 @@ QCoro::Task<T> UploadPipeline::withRetry(std::function<QCoro::Task<T>()> operati
     }
 }
 
+UnreadableTrack::UnreadableTrack(const QString &file, const QString &error)
+    : std::runtime_error(u"Cannot read %1: %2"_s.arg(QFileInfo(file).fileName(), error).toStdString())
+{
+}
+
+void UploadPipeline::requireReadable(const QString &file)
+{
+    openTrack(file);
+}
+
 QCoro::Task<std::pair<QString, QString>> UploadPipeline::fetchUploadToken(QString file, QString token)
 {
     const QString pathname = pathNameFor(file);
@@ -177,24 +161,9 @@ QCoro::Task<std::pair<QString, QString>> UploadPipeline::fetchUploadToken(QStrin
                               {u"clientPayload"_s, QJsonValue::Null}};
     const QJsonObject body{{u"type"_s, u"blob.generate-client-token"_s}, {u"payload"_s, payload}};
 
-    QNetworkReply *reply = APIClient::shared().network().post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
-    co_await reply;
-    const auto release = qScopeGuard([reply] { reply->deleteLater(); });
-    throwIfTransportFailed(reply);
-
-    const int status = statusOf(reply);
-    const QByteArray data = reply->readAll();
-    Log::line(u"[Upload] fetchUploadToken ← HTTP %1"_s.arg(status));
-    if (status < 200 || status > 299) {
-        Log::line(u"[Upload] fetchUploadToken error body: "_s + bodyText(data));
-        throw EQAPIError::httpError(status);
-    }
-    const QJsonValue clientToken = parseObject(data).value("clientToken"_L1);
-    if (!clientToken.isString()) {
-        Log::line(u"[Upload] fetchUploadToken unexpected response: "_s + bodyText(data));
-        throw EQAPIError::decodingError(u"Missing clientToken in response"_s);
-    }
-    co_return std::pair{clientToken.toString(), pathname};
+    const APIReply reply
+        = co_await APIClient::shared().exchange(request, "POST", QJsonDocument(body).toJson(QJsonDocument::Compact));
+    co_return std::pair{UploadPipelineReplies::clientToken(reply), pathname};
 }
 
 QCoro::Task<QString> UploadPipeline::uploadToVercelBlob(QString file, QString pathname, QString clientToken,
@@ -205,9 +174,8 @@ QCoro::Task<QString> UploadPipeline::uploadToVercelBlob(QString file, QString pa
     if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty())
         throw EQAPIError::httpError(0);
 
-    auto source = std::make_unique<QFile>(file);
-    const bool readable = source->open(QIODevice::ReadOnly);
-    const qint64 size = readable ? source->size() : 0;
+    const std::unique_ptr<QFile> source = openTrack(file);
+    const qint64 size = source->size();
     Log::line(u"[Upload] uploadToVercelBlob → PUT "_s + urlText + u" size="_s + QString::number(size / 1024) + u"KB"_s);
 
     QNetworkRequest request(url);
@@ -217,27 +185,11 @@ QCoro::Task<QString> UploadPipeline::uploadToVercelBlob(QString file, QString pa
     request.setRawHeader("x-content-length", QByteArray::number(size));
 
     // The body streams from the file; it is never read whole into memory.
-    QNetworkReply *reply = readable ? APIClient::shared().network().put(request, source.get())
-                                    : APIClient::shared().network().put(request, QByteArray());
+    QNetworkReply *reply = APIClient::shared().network().put(request, source.get());
     if (onSent)
         connect(reply, &QNetworkReply::uploadProgress, reply, [onSent](qint64 sent, qint64) { onSent(sent); });
-    co_await reply;
-    const auto release = qScopeGuard([reply] { reply->deleteLater(); });
-    throwIfTransportFailed(reply);
-
-    const int status = statusOf(reply);
-    const QByteArray data = reply->readAll();
-    Log::line(u"[Upload] uploadToVercelBlob ← HTTP %1"_s.arg(status));
-    if (status < 200 || status > 299) {
-        Log::line(u"[Upload] uploadToVercelBlob error body: "_s + bodyText(data));
-        throw EQAPIError::httpError(status);
-    }
-    const QJsonValue blobUrl = parseObject(data).value("url"_L1);
-    if (!blobUrl.isString()) {
-        Log::line(u"[Upload] uploadToVercelBlob unexpected response: "_s + bodyText(data));
-        throw EQAPIError::decodingError(u"Missing url in Vercel Blob response"_s);
-    }
-    co_return blobUrl.toString();
+    const APIReply answer = co_await BoundedReply::read(reply, APIClient::shared().limits());
+    co_return UploadPipelineReplies::blobUrl(answer);
 }
 
 QCoro::Task<qint64> UploadPipeline::notifyBackend(QString micBlob, std::optional<QString> systemBlob, QString micName,
@@ -248,8 +200,10 @@ QCoro::Task<qint64> UploadPipeline::notifyBackend(QString micBlob, std::optional
               + systemBlob.value_or(u"none"_s));
     // Named, not a temporary: GCC 12 destroys aggregate temporaries inside co_await twice.
     const NotifyBody body{micBlob, systemBlob, micName, systemName, std::nullopt};
-    const NotifyResponse ack = co_await APIClient::shared().post<NotifyResponse>(notifyUrl, body, token);
-    const qint64 noteId = ack.noteId.value_or(0);
+    const QByteArray payload = QJsonDocument(body.toJson()).toJson(QJsonDocument::Compact);
+    APIClient &client = APIClient::shared();
+    const APIReply reply = co_await client.exchange(client.request(notifyUrl, token), "POST", payload);
+    const qint64 noteId = UploadPipelineReplies::noteId(reply, notifyUrl);
     Log::line(u"[Upload] step 5: backend ack — note_id=%1"_s.arg(noteId));
     co_return noteId;
 }
@@ -262,6 +216,9 @@ QCoro::Task<> UploadPipeline::run(QString micTrack, std::optional<QString> syste
     onStatus(UploadStatus::uploading());
 
     try {
+        requireReadable(micTrack);
+        if (systemTrack)
+            requireReadable(*systemTrack);
         Log::line(u"[Upload] step 1: fetching mic upload token…"_s);
         const auto [micToken, micPath] = co_await withRetry<std::pair<QString, QString>>(
             [&] { return fetchUploadToken(micTrack, token); });

@@ -10,7 +10,14 @@
 #include <exception>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <utility>
+
+// A track that cannot be sent: it does not open, or it is empty.
+class UnreadableTrack : public std::runtime_error {
+public:
+    UnreadableTrack(const QString &file, const QString &error);
+};
 
 // Retries of the token and blob calls: attempts, and the first wait (doubled each time);
 // how long the token and blob calls may go without any bytes moving.
@@ -46,6 +53,9 @@ public:
                                       std::optional<QString> systemName, QString token);
 
     [[nodiscard]] const Timings &timings() const { return m_timings; }
+
+    // Throws UnreadableTrack unless `file` opens and holds something: checked before any request.
+    static void requireReadable(const QString &file);
 
     static QString defaultBlobEndpoint();
     static QString pathNameFor(const QString &file);

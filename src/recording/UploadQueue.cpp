@@ -217,6 +217,9 @@ QCoro::Task<> UploadQueue::process(QString folder)
 
     std::optional<UploadStatus> outcome;
     try {
+        for (Kind kind : {Kind::Mic, Kind::System})
+            if (journal->track(kind) && !journal->track(kind)->isUploaded())
+                UploadPipeline::requireReadable(journal->filePath(*journal->track(kind)));
         qint64 done = 0;
         reportProgress(folder, 0);
         for (Kind kind : {Kind::Mic, Kind::System}) {

@@ -1,5 +1,8 @@
 #include "AvatarPicture.h"
 
+#include "BoundedReply.h"
+#include "Log.h"
+
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPainter>
@@ -50,6 +53,11 @@ void AvatarPicture::load()
         setStatus(Null);
         return;
     }
+    if (m_source.scheme() != QLatin1String("https") && m_source.scheme() != QLatin1String("http")) {
+        Log::line(QStringLiteral("[AvatarPicture] not loading a picture from a %1 address").arg(m_source.scheme()));
+        setStatus(Error);
+        return;
+    }
     QQmlEngine *engine = qmlEngine(this);
     QNetworkAccessManager *network = engine ? engine->networkAccessManager() : nullptr;
     if (!network) {
@@ -58,6 +66,7 @@ void AvatarPicture::load()
     }
     setStatus(Loading);
     QNetworkReply *reply = network->get(QNetworkRequest(m_source));
+    new BoundedReply(reply, {maxImageBytes});
     m_reply = reply;
     connect(reply, &QNetworkReply::finished, this, [this, reply] { finish(reply); });
 }

@@ -20,6 +20,9 @@ public:
     enum Status { Null, Loading, Ready, Error };
     Q_ENUM(Status)
 
+    // A larger picture is abandoned as soon as its size shows.
+    static constexpr qint64 maxImageBytes = 5LL << 20;
+
     explicit AvatarPicture(QQuickItem *parent = nullptr);
     ~AvatarPicture() override;
 

@@ -1,6 +1,7 @@
 #include "HomeViewModel.h"
 
 #include "Endpoints.h"
+#include "Log.h"
 #include "ScreenText.h"
 
 #include <QDesktopServices>
@@ -220,5 +221,10 @@ bool HomeViewModel::openMeeting(const QString &meetingUrl) const
     const QUrl url(meetingUrl, QUrl::StrictMode);
     if (meetingUrl.isEmpty() || !url.isValid() || url.scheme().isEmpty())
         return false;
+    // A calendar entry can name any scheme; only web addresses go to the browser.
+    if (url.scheme() != "https"_L1 && url.scheme() != "http"_L1) {
+        Log::line("[HomeView] Not opening a meeting address of scheme "_L1 + url.scheme());
+        return false;
+    }
     return QDesktopServices::openUrl(url);
 }

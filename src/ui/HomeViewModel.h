@@ -69,7 +69,8 @@ public:
     Q_INVOKABLE void setBotOn(const QString &meetingId, bool on);
     // "Connect Calendar" and "Reconnect": the service's connect page in the browser.
     Q_INVOKABLE void openConnectPage() const;
-    // "Open meeting": the meeting's address in the browser, when it has a usable one.
+    // "Open meeting": the meeting's address in the browser, when it is an
+    // https or http address; any other is logged and left alone.
     Q_INVOKABLE bool openMeeting(const QString &meetingUrl) const;
 
 signals:

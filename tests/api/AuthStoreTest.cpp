@@ -78,31 +78,34 @@ TEST_F(AuthStoreTest, AFailedUserLoadRightAfterAVerifiedCodeLeavesSignedOut)
     }
 }
 
-TEST_F(AuthStoreTest, ARestoreStillWaitingWhenTheUserSignsOutOrInAnewIsDropped)
+TEST_F(AuthStoreTest, ARestoreStillWaitingIsDroppedBySignOutAndANewSessionButOutlivesAFailedSignIn)
 {
-    // Its late reply neither brings the old session back nor, as a 401, deletes the new sign-in's token.
-    for (const bool signInAnew : { false, true }) {
-        SCOPED_TRACE(signInAnew ? "signed in anew" : "signed out");
+    // Its late reply neither brings the old session back nor, as a 401, deletes the new sign-in's token;
+    // a mistyped code leaves the stored session to it.
+    enum Then { SignOut, SignIn, WrongCode };
+    for (const Then then : { SignOut, SignIn, WrongCode }) {
+        SCOPED_TRACE(int(then));
         KeychainService::saveToken(u"old"_s);
         SessionServer server;
-        server.setUserReply("old", { signInAnew ? 401 : 200, SessionServer::userJson() });
+        server.setUserReply("old", { then == SignIn ? 401 : 200, SessionServer::userJson() });
         server.holdUserReply("old");
         server.setVerifyReply("482913", { 200, R"({"token":"new"})" });
         server.setUserReply("new", { 200, SessionServer::userJson() });
         AuthStore store;
         ASSERT_TRUE(waitUntil([&] { return server.userRequestTokens().size() == 1; }));
-        if (signInAnew) {
-            store.verifyOTP(u"ann@example.com"_s, u"482913"_s);
-            ASSERT_TRUE(waitUntil([&] { return !store.isLoading(); }));
-            ASSERT_TRUE(store.currentUser());
-        } else {
+        if (then == SignOut) {
             store.signOut();
+        } else {
+            store.verifyOTP(u"ann@example.com"_s, then == SignIn ? u"482913"_s : u"482931"_s);
+            ASSERT_TRUE(waitUntil([&] { return !store.isLoading(); }));
+            ASSERT_EQ(store.currentUser().has_value(), then == SignIn);
         }
         const qsizetype before = completedReplies.count();
         server.release();
         ASSERT_TRUE(waitUntil([&] { return completedReplies.count() == before + 1; }));
-        EXPECT_EQ(store.currentUser().has_value(), signInAnew);
-        EXPECT_EQ(KeychainService::loadToken(), signInAnew ? std::optional(u"new"_s) : std::nullopt);
+        EXPECT_EQ(store.currentUser().has_value(), then != SignOut);
+        EXPECT_EQ(KeychainService::loadToken(),
+            then == SignOut ? std::nullopt : std::optional(then == SignIn ? u"new"_s : u"old"_s));
     }
 }
 
@@ -151,12 +154,14 @@ TEST(AuthService, CodeRequestAndVerifyCarryExactlyTheirFieldsAndNoBearerAndFailA
     EXPECT_TRUE(e.description().startsWith(u"Network error: "_s)) << e.description().toStdString();
 }
 
-TEST(AuthService, CallbackTokenIsTheFirstQueryItemNamedExactlyToken)
+TEST(AuthService, CallbackTokenIsTheFirstQueryItemNamedExactlyTokenOfTheAttemptsState)
 {
     const std::tuple<const char*, std::optional<QString>, int> cases[] = {
         { "echoquill://auth?token=abc", u"abc"_s, 3 },
         { "echoquill://auth/done?state=s1&token=secret&x=1", u"secret"_s, 6 },
-        { "echoquill://any.host/some/path?state=x&token=", u""_s, 0 },
+        { "echoquill://any.host/some/path?state=s1&token=", u""_s, 0 },
+        { "echoquill://auth?state=forged&token=abc", std::nullopt, 0 },
+        { "echoquill://auth?token=abc&state=", std::nullopt, 0 },
         { "echoquill://x?token=first&token=second", u"first"_s, 5 },
         { "https://elsewhere.example/cb?token=t%2Bk%20x", u"t+k x"_s, 5 },
         { "echoquill:auth?tok%65n=abc", u"abc"_s, 3 },
@@ -172,10 +177,11 @@ TEST(AuthService, CallbackTokenIsTheFirstQueryItemNamedExactlyToken)
         Log::Capture log;
         const QUrl url(QString::fromUtf8(text));
         if (token) {
-            EXPECT_EQ(AuthService::tokenFromCallback(url), *token);
+            EXPECT_EQ(AuthService::tokenFromCallback(url, u"s1"_s), *token);
             EXPECT_EQ(log.lines().value(1), u"[AuthService] Token extracted successfully (length: %1)"_s.arg(length));
         } else {
-            EXPECT_EQ(apiError([&] { AuthService::tokenFromCallback(url); }).description(), u"Authentication failed"_s);
+            EXPECT_EQ(apiError([&] { AuthService::tokenFromCallback(url, u"s1"_s); }).description(),
+                u"Authentication failed"_s);
             EXPECT_TRUE(log.containsPrefix(u"[AuthService] Failed to extract token from callback URL: "_s));
         }
         EXPECT_TRUE(log.containsPrefix(u"[AuthService] Callback URL received: "_s));
@@ -191,7 +197,8 @@ TEST(AuthService, CallbackTokenIsTheFirstQueryItemNamedExactlyToken)
         logged.contains(u"[AuthService] Failed to extract token from callback URL: echoquill://x#token=<redacted>"_s));
 
     Log::Capture log;
-    EXPECT_TRUE(apiError([] { AuthService::tokenFromCallback(std::nullopt); }).is(EQAPIError::InvalidCallback));
+    EXPECT_TRUE(
+        apiError([] { AuthService::tokenFromCallback(std::nullopt, u"s1"_s); }).is(EQAPIError::InvalidCallback));
     EXPECT_EQ(log.lines(),
         (QStringList { u"[AuthService] Callback URL received: nil"_s,
             u"[AuthService] Failed to extract token from callback URL: nil"_s }));

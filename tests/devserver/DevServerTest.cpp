@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDirIterator>
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -60,8 +61,8 @@ class DevServerTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        s_server
-            = std::make_unique<DevServerProcess>(QStringList { u"--blob-limit-bytes"_s, QString::number(blobCap) });
+        s_server = std::make_unique<DevServerProcess>(
+            QStringList { u"--blob-limit-bytes"_s, QString::number(blobCap), u"--data"_s, s_data.path() + u"/data"_s });
     }
     static void TearDownTestSuite() { s_server.reset(); }
 
@@ -127,6 +128,7 @@ protected:
     }
 
     QString token;
+    static inline QTemporaryDir s_data;
     static inline std::unique_ptr<DevServerProcess> s_server;
 };
 
@@ -155,17 +157,19 @@ TEST_F(DevServerTest, EveryServiceEndpointRefusesMissingAndUnknownTokens)
         const bool upload = path == uploadTokenPath;
         EXPECT_NE(send(method, path, body, bearer(token, upload ? "x-auth-token" : "Authorization"))->status, 401)
             << path;
-        if (upload)
-            EXPECT_EQ(send(method, path, body, bearer(token))->status, 401);
+        EXPECT_TRUE(!upload || send(method, path, body, bearer(token))->status == 401);
     }
 }
 
 TEST_F(DevServerTest, OneTimeCodeSignsInOnceMakesAccountsAndIsVoidAfterFiveWrongTriesOrTenMinutes)
 {
     auto cli = client();
-    auto requestCode = [&](const QString& email) {
-        cli.Post(
+    auto askForCode = [&](const QString& email) {
+        return cli.Post(
             "/api/desktop/auth/otp", json({ { u"email"_s, email }, { u"step"_s, u"request"_s } }), "application/json");
+    };
+    auto requestCode = [&](const QString& email) {
+        askForCode(email);
         return server()
             .control("GET", "/__dev/otp?email=" + QUrl::toPercentEncoding(email.toLower()).toStdString())[u"code"_s]
             .toString();
@@ -201,6 +205,16 @@ TEST_F(DevServerTest, OneTimeCodeSignsInOnceMakesAccountsAndIsVoidAfterFiveWrong
     }
     EXPECT_EQ(verify(DevServerProcess::demoEmail, requestCode(DevServerProcess::demoEmail))->status, 200)
         << "a fresh request replaces a void code";
+
+    // Five codes in ten minutes, five tries each: the sixth request is refused until the window has passed.
+    server().reset();
+    for (const auto& [secondsLater, expected] : { std::pair { 0, 200 }, { 0, 200 }, { 0, 200 }, { 0, 200 }, { 0, 200 },
+             { 0, 429 }, { 599, 429 }, { 2, 200 } }) {
+        server().control("POST", "/__dev/clock", { { u"advanceSeconds"_s, secondsLater } });
+        auto asked = askForCode(DevServerProcess::demoEmail);
+        EXPECT_EQ(asked->status, expected) << secondsLater;
+        EXPECT_EQ(jsonOf(asked)[u"error"_s].isString(), expected == 429) << asked->body;
+    }
 }
 
 TEST_F(DevServerTest, BlobsTakeOnePathnamePerClientTokenForTenMinutesWithTheirDeclaredSize)
@@ -387,12 +401,16 @@ TEST_F(DevServerTest, CalendarConnectionAndReauthorization)
 TEST_F(DevServerTest, SignInPageEndsAtTheAppAddressWithAToken)
 {
     auto cli = client();
-    EXPECT_NE(cli.Get("/desktop-auth")->body.find("type=\"email\""), std::string::npos);
+    const std::string form = cli.Get("/desktop-auth?state=f00d")->body;
+    EXPECT_NE(form.find("type=\"email\""), std::string::npos);
+    EXPECT_NE(form.find(R"(name="state" value="f00d")"), std::string::npos) << "the client's state goes in the form";
 
-    auto done = cli.Post("/desktop-auth", "email=Page.User%40Example.com", "application/x-www-form-urlencoded");
+    auto done
+        = cli.Post("/desktop-auth", "state=f00d&email=Page.User%40Example.com", "application/x-www-form-urlencoded");
     ASSERT_EQ(done->status, 302);
     const QUrl callback(QString::fromStdString(done->get_header_value("Location")));
     EXPECT_EQ(callback.scheme(), u"echoquill"_s);
+    EXPECT_EQ(QUrlQuery(callback).queryItemValue(u"state"_s), u"f00d"_s) << "and comes back";
     const QString pageToken = QUrlQuery(callback).queryItemValue(u"token"_s);
     EXPECT_EQ(get("/api/desktop/me", pageToken)[u"email"_s].toString(), u"page.user@example.com"_s);
 
@@ -443,6 +461,26 @@ TEST_F(DevServerTest, ControlsInjectFailuresAndResetForgetsThem)
     EXPECT_TRUE(server().control("GET", "/__dev/faults")[u"faults"_s].toArray().isEmpty());
     server().control("GET", "/__dev/otp?email=x%40y.test", {}, &status);
     EXPECT_EQ(status, 404) << "reset forgets codes";
+}
+
+TEST_F(DevServerTest, TheRequestLogKeepsNoSecretsAndTheDataIsItsOwnersAlone)
+{
+    const QString blob = upload(secondOfSilence, token); // signed with x-auth-token, then the client token
+    expectAll({ { "GET", "/api/desktop/me", "", 200 } });
+    client().Post(
+        "/api/desktop/auth/otp", R"({"email":"x@y.test","step":"verify","otpCode":"987654"})", "application/json");
+    const QByteArray log = QJsonDocument(server().control("GET", "/__dev/requests").toArray()).toJson();
+    EXPECT_EQ(std::tuple(log.contains(token.toUtf8()), log.contains("987654"), log.count("\"Bearer <redacted>\"")),
+        std::tuple(false, false, 3))
+        << log.toStdString();
+
+    QDirIterator files(s_data.path() + u"/data"_s, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+        QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QFileInfo file(files.next());
+        EXPECT_EQ(file.permissions().toInt() & 0x777, file.isDir() ? 0x700 : 0x600) << file.filePath().toStdString();
+    }
+    EXPECT_TRUE(QFileInfo::exists(s_data.path() + u"/data/blobs/"_s + QUrl(blob).path().mid(6)));
 }
 
 TEST_F(DevServerTest, BadInputIsAnsweredAndNeverEndsTheProcess)

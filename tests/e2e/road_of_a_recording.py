@@ -91,8 +91,9 @@ class Child:  # a child process, its output kept in a file
 class Service(Child):
 
     def __init__(self, binary, port, log_path):
-        super().__init__([binary, "--port", str(port), "--ephemeral", "--dev-controls", "--processing-seconds",
-                          str(PROCESSING_SECONDS)], log_path)
+        # --log-secrets: the checks below read the code the client sent and the token it signed with.
+        super().__init__([binary, "--port", str(port), "--ephemeral", "--dev-controls", "--log-secrets",
+                          "--processing-seconds", str(PROCESSING_SECONDS)], log_path)
         self.origin = f"http://127.0.0.1:{port}"
         listening = wait_for("the local service to print its listening line", lambda: next(
             (l for l in self.lines() if l.startswith("[devserver] listening on")), self.process.poll() is not None), 20)

@@ -142,6 +142,15 @@ TEST_F(UploadPipelineTest, RunsSendBothTracksWithTheirOwnTokensAndKeysAndMalform
     const auto put = server.received().at(1);
     EXPECT_TRUE(put.method == "PUT" && QString::fromStdString(put.path).endsWith(u".m4a"_s)) << put.path;
     EXPECT_EQ(put.header("Content-Type"), "application/octet-stream");
+
+    // A missing or empty track fails the run, with its path and error in the log, before any request.
+    server.clearReceived();
+    const QString gone = dir.filePath(u"gone.m4a"_s), empty = writeFile(u"empty.m4a"_s, 0);
+    EXPECT_EQ(runPipeline(pipeline, system, gone).last(),
+              UploadStatus::failed(u"Cannot read gone.m4a: No such file or directory"_s));
+    EXPECT_EQ(runPipeline(pipeline, empty).last(), UploadStatus::failed(u"Cannot read empty.m4a: the file is empty"_s));
+    EXPECT_TRUE(log.containsPrefix(u"[Upload] cannot read track "_s + gone + u": "_s));
+    EXPECT_EQ(server.received().size(), 0u);
 }
 
 // A refused token is final; server errors, a frozen or refusing blob store are retried with growing waits.
@@ -174,3 +183,4 @@ TEST_F(UploadPipelineTest, FailuresAreRetriedUnlessForbiddenAndTheRunEnds)
         EXPECT_EQ(log.contains(u"[Upload] fetchUploadToken error body: token says no"_s), failures > 0);
     }
 }
+

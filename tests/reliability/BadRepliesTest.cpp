@@ -56,17 +56,21 @@ const QList<BadReply> badReplies = {
     {"HTML page", 200, htmlPage(200, u"OK"_s), u"text/html"_s},
     {"HTML error page", 502, htmlPage(502, u"Bad Gateway"_s), u"text/html"_s},
     {"HTML error page", 401, htmlPage(401, u"Authorization Required"_s), u"text/html"_s},
+    {"secrets in another shape", 200,
+     uR"({"success":{"otpCode":123456},"data":{"token":"sekret-1"},"client_token":"sekret-2","note":"kept"})"_s},
     {"empty body", 200, {}},
     {"a list, not an object", 200, u"[]"_s},
 };
 
 // How a caller shows a bad reply: an error text, nothing, a request to reconnect, a log line or the status alone.
-enum class Via { Client, Session, Silent, Reconnect, Printed, IgnoringBody, TokenCall, BlobCall };
+// Code: the code verification, whose 401 is about the code typed.
+enum class Via { Client, Code, Session, Silent, Reconnect, Printed, IgnoringBody, TokenCall, BlobCall };
 
 // The pattern what the caller reports must match; none when nothing may be reported.
 std::optional<QString> expectationFor(Via via, const BadReply &r)
 {
-    const bool failed = r.status >= 300, client = via == Via::Client || via == Via::Session || via == Via::IgnoringBody;
+    const bool failed = r.status >= 300,
+               client = via == Via::Client || via == Via::Code || via == Via::Session || via == Via::IgnoringBody;
     if (via == Via::Reconnect && r.status == 401)
         return u"^asks to reconnect$"_s;
     if (via == Via::Silent || via == Via::Reconnect || (via == Via::Session && r.status == 401)
@@ -75,6 +79,8 @@ std::optional<QString> expectationFor(Via via, const BadReply &r)
     if (via == Via::Printed)
         return r.status == 401 ? u"^unauthorized"_s : failed ? u"^httpError\\(%1\\)"_s.arg(r.status)
                                                              : u"^decodingError\\("_s;
+    if (r.status == 401 && via == Via::Code)
+        return u"^That code is wrong or has expired\\. Check it or send a new one\\.$"_s;
     if (failed)
         return r.status == 401 && client ? u"^Session expired, please sign in again$"_s
                                          : u"^Server error \\(%1\\)$"_s.arg(r.status);
@@ -86,13 +92,17 @@ std::optional<QString> expectationFor(Via via, const BadReply &r)
                                  : u"^Data error: Missing url in Vercel Blob response$"_s;
 }
 
-// How the log quotes a refused reply as the client received it: a body the transport lost or cut would show.
+// How the log quotes a refused reply as the client received it (a body the transport lost or cut would show):
+// at most 500 characters, and what the secret keys in these replies hold never.
 QString quoteOf(Via via, const BadReply &r)
 {
+    static const QRegularExpression secret(uR"re(("(?:token|clientToken|client_token|otpCode)":)(?:\d+|null|"[^"]*"))re"_s);
+    const QString body = QString(r.body).replace(secret, u"\\1\"<redacted>\""_s);
     if (via != Via::TokenCall && via != Via::BlobCall && via != Via::IgnoringBody)
-        return u": "_s + r.body.left(r.status < 300 ? 300 : 500);
+        return u": "_s + body.left(r.status < 300 ? 300 : 500);
     const char *call = via == Via::TokenCall ? "fetchUploadToken" : "uploadToVercelBlob";
-    return r.status < 300 || via == Via::IgnoringBody ? QString() : u"[Upload] %1 error body: "_s.arg(call) + r.body;
+    const bool quoted = r.status >= 300 && via != Via::IgnoringBody;
+    return quoted ? u"[Upload] %1 error body: "_s.arg(call) + body.left(500) : QString();
 }
 
 // The resolved value of a task handed to QML, read through a script engine as QML would.
@@ -184,7 +194,7 @@ const QList<Endpoint> endpoints = {
      }},
     {"the code request", u"/api/desktop/auth/otp"_s, u"POST"_s, Via::IgnoringBody, &World::signedIn,
      [](World &w) { return resultOf(w.auth->requestOTP(DevServerProcess::demoEmail)); }, signIn},
-    {"the code verification", u"/api/desktop/auth/otp"_s, u"POST"_s, Via::Client, &World::signedIn,
+    {"the code verification", u"/api/desktop/auth/otp"_s, u"POST"_s, Via::Code, &World::signedIn,
      [](World &w) {
          w.auth->verifyOTP(DevServerProcess::demoEmail, u"123456"_s);
          return waitUntil([&] { return !w.auth->isLoading(); }, 30000) ? w.auth->error() : u"still loading"_s;
@@ -266,6 +276,7 @@ TEST(BadRepliesTest, EveryEndpointUnderEveryBadReplyKeepsItsDataAndReportsAsItSh
             EXPECT_TRUE(flips || quote.isEmpty()
                         || std::ranges::any_of(log.lines(), [&](const QString &l) { return l.endsWith(quote); }))
                 << "the reply did not reach the client whole";
+            EXPECT_FALSE(log.lines().join(u'\n').contains(u"sekret"_s));
         }
     }
 }

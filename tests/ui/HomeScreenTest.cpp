@@ -2,6 +2,7 @@
 #include "CalendarStore.h"
 #include "DemoSession.h"
 #include "MeetingStore.h"
+#include "Log.h"
 #include "QtPrinters.h"
 
 #include <QDesktopServices>
@@ -19,7 +20,7 @@ class Browser : public QObject {
 public:
     Browser() { for (const QString &scheme : schemes) QDesktopServices::setUrlHandler(scheme, this, "open"); }
     ~Browser() override { for (const QString &scheme : schemes) QDesktopServices::unsetUrlHandler(scheme); }
-    const QStringList schemes {u"http"_s, u"https"_s};
+    const QStringList schemes {u"http"_s, u"https"_s, u"zoommtg"_s};
     QList<QUrl> opened;
 
 public slots:
@@ -51,11 +52,11 @@ protected:
     void refreshEvery(AppWindow &app, int ms) { home(app)->setProperty("refreshInterval", ms); }
     int calendarLoads() { return int(requestsTo(u"/api/recall/calendar/status"_s).size()); }
     // Pressing the button opens `url` in the browser.
-    void expectOpens(AppWindow &app, QQuickItem *pressed, const QUrl &url)
+    void expectOpens(AppWindow &app, QQuickItem *pressed, const QList<QUrl> &urls)
     {
         Browser browser;
         click(app.window, pressed);
-        EXPECT_EQ(browser.opened, QList<QUrl>({url}));
+        EXPECT_EQ(browser.opened, urls);
     }
     // Every later calendar load gets `reply` instead of the service's own.
     void serveUpcoming(const QJsonObject &reply)
@@ -88,7 +89,7 @@ TEST_F(HomeScreen, CalendarStatesSpinnerReconnectBannerNoMeetingsAndNoCalendar)
     EXPECT_TRUE(byText(banner, u"Google Calendar disconnected"_s));
     EXPECT_TRUE(byText(banner, u"Your authorization expired. Reconnect to keep your meetings synced."_s));
     EXPECT_LT(topOf(banner), topOf(byObjectName(screen, u"group:Now"_s))) << "the meetings stay, under it";
-    expectOpens(app, button(banner, u"Reconnect"_s), service.url(u"/api/recall/calendar/connect"_s));
+    expectOpens(app, button(banner, u"Reconnect"_s), {service.url(u"/api/recall/calendar/connect"_s)});
     grab(app.window, u"HomeView-reconnect"_s);
     service.control("POST", "/__dev/calendar", {{u"needsReauth"_s, false}});
 
@@ -108,7 +109,7 @@ TEST_F(HomeScreen, CalendarStatesSpinnerReconnectBannerNoMeetingsAndNoCalendar)
     ASSERT_TRUE(waitUntil([&] { return byObjectName(screen, u"notConnectedCard"_s) != nullptr; }));
     refreshEvery(app, 60000);
     EXPECT_TRUE(byText(screen, u"No calendar connected"_s));
-    expectOpens(app, button(screen, u"Connect Calendar"_s), service.url(u"/api/recall/calendar/connect"_s));
+    expectOpens(app, button(screen, u"Connect Calendar"_s), {service.url(u"/api/recall/calendar/connect"_s)});
     grab(app.window, u"HomeView-no-calendar"_s);
 }
 
@@ -131,7 +132,7 @@ TEST_F(HomeScreen, GroupsKeepOrderSwitchesKeepPositionRefreshRunsOnlyWhileShownA
     QQuickItem *roadmap = rowOf(screen, u"Roadmap review"_s);
     EXPECT_TRUE(byText(roadmap, u"1h 30m"_s) && byText(roadmap, u"AUTO"_s));
     grab(app.window, u"HomeView"_s);
-    expectOpens(app, button(hero, u"Open meeting"_s), QUrl(u"https://meet.google.com/abc-defg-hij"_s));
+    expectOpens(app, button(hero, u"Open meeting"_s), {QUrl(u"https://meet.google.com/abc-defg-hij"_s)});
 
     // Each flip is sent; the switch follows the last one, also when the service refuses it.
     QQuickItem *critique = rowOf(screen, u"Design critique"_s);
@@ -150,6 +151,8 @@ TEST_F(HomeScreen, GroupsKeepOrderSwitchesKeepPositionRefreshRunsOnlyWhileShownA
     ASSERT_TRUE(waitUntil([&] { return requestsTo(preference).size() == 3; }));
 
     // The service now sends the week first and says the bot is off: the screen keeps its order and the user's position.
+    // The live meeting's title and platform carry markup, and its address is not a web one.
+    const QString markup = u"<img src=\"%1\"><font color=red>Standup</font>"_s.arg(service.url(u"/x.png"_s).toString());
     const std::string userId = app.delegate.authStore()->currentUser()->id.toStdString();
     const httplib::Headers headers {{"Authorization", "Bearer " + token.toStdString()}};
     auto own = service.client().Get("/api/recall/upcoming-meetings?limit=20&tarnwick_user_id=" + userId, headers);
@@ -161,6 +164,11 @@ TEST_F(HomeScreen, GroupsKeepOrderSwitchesKeepPositionRefreshRunsOnlyWhileShownA
         if (meeting[u"calendarEventId"_s] == u"evt-critique"_s) {
             EXPECT_EQ(meeting[u"botEnabled"_s], QJsonValue(false));
             meeting[u"title"_s] = u"Design critique (moved)"_s;
+        }
+        if (meeting[u"title"_s] == u"Daily standup"_s) {
+            meeting[u"title"_s] = markup;
+            meeting[u"platform"_s] = markup;
+            meeting[u"meetingUrl"_s] = u"zoommtg://zoom.us/join?confno=5551234567"_s;
         }
         reversed.prepend(meeting);
     }
@@ -176,6 +184,17 @@ TEST_F(HomeScreen, GroupsKeepOrderSwitchesKeepPositionRefreshRunsOnlyWhileShownA
     EXPECT_TRUE(switchOf(rowOf(screen, u"Design critique (moved)"_s))) << "neither the refusal nor the reload moved it";
     EXPECT_EQ(requestsTo(preference).size(), 3) << "a reload sends nothing";
 
+    // The markup shows as written (and fetches nothing, below); "Open meeting" opens web addresses only.
+    hero = rowOf(screen, markup);
+    const QList<QQuickItem *> marked
+        = findAll(hero, [](QQuickItem *i) { return i->property("text").toString().contains(u"<font"_s); });
+    ASSERT_EQ(marked.size(), 2) << "the title and the live line";
+    for (QQuickItem *text : marked)
+        EXPECT_EQ(text->property("textFormat").toInt(), 0 /* Text.PlainText: the characters as written */);
+    Log::Capture log;
+    expectOpens(app, button(hero, u"Open meeting"_s), {});
+    EXPECT_TRUE(log.contains(u"[HomeView] Not opening a meeting address of scheme zoommtg"_s));
+
     MeetingStore *meetings = app.delegate.meetingStore();
     ASSERT_TRUE(waitUntil([&] { return meetings->meetings().size() == 7; })) << "the main view loads the notes";
     EXPECT_EQ(requestsTo(u"/api/v2/meeting-notes"_s).size(), 1) << "once";
@@ -183,6 +202,7 @@ TEST_F(HomeScreen, GroupsKeepOrderSwitchesKeepPositionRefreshRunsOnlyWhileShownA
     refreshEvery(app, 150);
     const int before = calendarLoads();
     ASSERT_TRUE(waitUntil([&] { return calendarLoads() >= before + 2 && !app.delegate.calendarStore()->isLoading(); }));
+    EXPECT_TRUE(requestsTo(u"/x.png"_s).isEmpty()) << "the image in the markup was never asked for";
 
     // Loading back to back, then left: the model goes, its last load ends, and no other starts.
     QPointer<QObject> model = home(app)->property("home").value<QObject *>();

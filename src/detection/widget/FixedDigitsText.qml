@@ -21,6 +21,7 @@ Row {
             required property int index
             readonly property string character: fixed.text.charAt(index)
             text: character
+            textFormat: Text.PlainText
             font: fixed.font
             color: fixed.color
             width: character >= "0" && character <= "9" ? fixed.digitWidth : implicitWidth

@@ -181,6 +181,7 @@ Item {
                         Accessible.role: Accessible.StaticText
                         Accessible.name: text
                         text: view.detection ? view.detection.displayName : ""
+                        textFormat: Text.PlainText
                         color: view.textPrimary
                         font: view.systemFont(13, Font.Medium)
                         elide: Text.ElideRight
@@ -304,6 +305,7 @@ Item {
                         Accessible.role: Accessible.StaticText
                         Accessible.name: text
                         text: view.recorder.timeLeft
+                        textFormat: Text.PlainText
                         color: view.amberAccent
                         font: view.systemFont(9, Font.DemiBold)
                     }
@@ -338,6 +340,7 @@ Item {
                     spacing: 2
                     Text {
                         text: view.recorder.captureWarning
+                        textFormat: Text.PlainText
                         Accessible.role: Accessible.StaticText
                         Accessible.name: text
                         color: view.amberAccent
@@ -458,6 +461,7 @@ Item {
                 Text {
                     anchors.verticalCenter: parent.verticalCenter
                     text: view.recorder.notice
+                    textFormat: Text.PlainText
                     Accessible.role: Accessible.StaticText
                     Accessible.name: text
                     color: view.textPrimary

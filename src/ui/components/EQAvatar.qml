@@ -31,6 +31,7 @@ Item {
         Text {
             anchors.centerIn: parent
             text: EQAvatarStyle.initials(avatar.name)
+            textFormat: Text.PlainText
             color: EQAvatarStyle.foreground(avatar.name)
             font: EQFonts.system(avatar.size * 0.38, Font.DemiBold)
         }

@@ -52,6 +52,7 @@ Rectangle {
             verticalAlignment: Text.AlignVCenter
             visible: input.text.length === 0
             text: field.placeholder
+            textFormat: Text.PlainText
             color: EQPalette.inkMuted
             font: input.font
             elide: Text.ElideRight

@@ -27,6 +27,7 @@ Item {
         id: text
         anchors.centerIn: parent
         text: button.label
+        textFormat: Text.PlainText
         color: button.color
         font: EQFonts.text(12, Font.Medium)
     }

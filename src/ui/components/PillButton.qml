@@ -65,6 +65,7 @@ Item {
         Text {
             anchors.verticalCenter: parent.verticalCenter
             text: pill.label
+            textFormat: Text.PlainText
             color: pill.contentColor
             EQTextStyle.role: "button"
         }

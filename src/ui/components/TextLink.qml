@@ -3,6 +3,7 @@ import Echoquill.Ui
 
 // A plain text button.
 Text {
+    textFormat: Text.PlainText
     id: link
     property var action: null
     color: hover.hovered ? EQPalette.terracotta : EQPalette.inkSecondary

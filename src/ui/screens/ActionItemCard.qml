@@ -38,6 +38,7 @@ HoverCard {
             width: parent.width
             wrapMode: Text.Wrap
             text: card.what
+            textFormat: Text.PlainText
             color: card.done ? EQPalette.inkMuted : EQPalette.ink
             font: EQFonts.struck(EQFonts.text(15, Font.Medium), card.done)
         }
@@ -46,6 +47,7 @@ HoverCard {
             Text {
                 id: whoText
                 text: card.who
+                textFormat: Text.PlainText
                 color: EQPalette.terracotta
                 font: EQFonts.text(11)
             }
@@ -54,6 +56,7 @@ HoverCard {
                 width: parent.width - whoText.width
                 elide: Text.ElideRight
                 text: (card.due.length > 0 ? " · " + card.due : "") + " · " + card.meetingTitle
+                textFormat: Text.PlainText
                 color: EQPalette.inkTertiary
                 font: EQFonts.text(11)
             }

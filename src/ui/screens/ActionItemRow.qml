@@ -28,6 +28,7 @@ Row {
             width: parent.width
             wrapMode: Text.Wrap
             text: row.what
+            textFormat: Text.PlainText
             color: row.done ? EQPalette.inkMuted : EQPalette.inkSecondary
             font: EQFonts.struck(EQFonts.text(13), row.done)
         }
@@ -35,12 +36,14 @@ Row {
             spacing: 6
             Text {
                 text: row.who
+                textFormat: Text.PlainText
                 color: EQPalette.terracotta
                 font: EQFonts.text(11, Font.Medium)
             }
             Text {
                 visible: row.due.length > 0
                 text: row.due
+                textFormat: Text.PlainText
                 color: EQPalette.inkMuted
                 font: EQFonts.text(11, Font.Medium)
             }

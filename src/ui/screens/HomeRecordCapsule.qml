@@ -79,6 +79,7 @@ Item {
             objectName: "capsuleLabel"
             anchors.verticalCenter: parent.verticalCenter
             text: capsule.mode === "saved" ? "Saved" : capsule.mode === "recording" ? "Recording" : "Record"
+            textFormat: Text.PlainText
             color: capsule.mode === "saved" ? capsule.amberAccent : capsule.textPrimary
             font: EQFonts.text(13, capsule.mode === "idle" ? Font.DemiBold : Font.Medium)
         }

@@ -56,6 +56,7 @@ Item {
         spacing: 3
         Text {
             text: card.confirming ? "Move this recording to the trash?" : "Interrupted recording"
+            textFormat: Text.PlainText
             color: EQPalette.ink
             font: EQFonts.text(14, Font.Medium)
         }
@@ -64,6 +65,7 @@ Item {
             width: parent.width
             elide: Text.ElideRight
             text: card.problem.length > 0 ? card.problem : card.date
+            textFormat: Text.PlainText
             color: card.problem.length > 0 ? EQPalette.alert : EQPalette.inkSecondary
             font: EQFonts.text(12)
         }
@@ -79,6 +81,7 @@ Item {
             anchors.verticalCenter: parent.verticalCenter
             visible: !card.confirming
             text: card.length
+            textFormat: Text.PlainText
             color: EQPalette.withOpacity(EQPalette.inkSecondary, 0.7)
             font: EQFonts.text(10, Font.DemiBold, 1.4)
         }

@@ -55,6 +55,7 @@ WarmCard {
             width: parent.width - 120
             wrapMode: Text.Wrap
             text: hero.meeting.title
+            textFormat: Text.PlainText
             color: EQPalette.ink
             font: EQFonts.display(26, -0.4)
         }
@@ -63,6 +64,7 @@ WarmCard {
             width: parent.width
             elide: Text.ElideRight
             text: hero.meeting.liveLine
+            textFormat: Text.PlainText
             color: EQPalette.inkSecondary
             font: EQFonts.text(13)
         }
@@ -71,6 +73,7 @@ WarmCard {
             width: parent.width
             wrapMode: Text.Wrap
             text: "\u201c" + hero.meeting.snippet + "\u201d"
+            textFormat: Text.PlainText
             color: EQPalette.inkSecondary
             font.family: EQFonts.text(13).family
             font.pixelSize: 13

@@ -70,6 +70,7 @@ ScreenBackground {
                 width: parent.width
                 wrapMode: Text.Wrap
                 text: detail.errorText
+                textFormat: Text.PlainText
                 color: EQPalette.inkTertiary
                 font: EQFonts.text(14)
             }
@@ -106,6 +107,7 @@ ScreenBackground {
                         width: Math.min(implicitWidth, page.width - 140)
                         elide: Text.ElideRight
                         text: detail.title
+                        textFormat: Text.PlainText
                         color: EQPalette.inkTertiary
                         font: EQFonts.text(12)
                     }
@@ -119,6 +121,7 @@ ScreenBackground {
                     topPadding: 10
                     wrapMode: Text.Wrap
                     text: detail.title
+                    textFormat: Text.PlainText
                     color: EQPalette.ink
                     font: EQFonts.display(34, -0.6)
                 }
@@ -137,6 +140,7 @@ ScreenBackground {
                         objectName: "peopleLine"
                         anchors.verticalCenter: parent.verticalCenter
                         text: detail.peopleLine
+                        textFormat: Text.PlainText
                         color: EQPalette.inkSecondary
                         font: EQFonts.text(12)
                     }
@@ -190,6 +194,7 @@ ScreenBackground {
                                     wrapMode: Text.Wrap
                                     lineHeight: 1.25
                                     text: detail.summaryText
+                                    textFormat: Text.PlainText
                                     color: EQPalette.ink
                                     font: EQFonts.text(15)
                                 }
@@ -225,6 +230,7 @@ ScreenBackground {
                                         topPadding: 3
                                         wrapMode: Text.Wrap
                                         text: parent.modelData
+                                        textFormat: Text.PlainText
                                         color: EQPalette.inkSecondary
                                         font: EQFonts.text(14)
                                     }
@@ -248,6 +254,7 @@ ScreenBackground {
                                         width: parent.width
                                         wrapMode: Text.Wrap
                                         text: parent.modelData.title
+                                        textFormat: Text.PlainText
                                         color: EQPalette.ink
                                         font: EQFonts.text(15, Font.Medium)
                                     }
@@ -268,6 +275,7 @@ ScreenBackground {
                                                 width: parent.width - 15
                                                 wrapMode: Text.Wrap
                                                 text: parent.modelData
+                                                textFormat: Text.PlainText
                                                 color: EQPalette.inkSecondary
                                                 font: EQFonts.text(14)
                                             }
@@ -311,6 +319,7 @@ ScreenBackground {
                                     Text {
                                         anchors.verticalCenter: parent.verticalCenter
                                         text: parent.modelData
+                                        textFormat: Text.PlainText
                                         color: EQPalette.ink
                                         font: EQFonts.text(13)
                                     }
@@ -345,6 +354,7 @@ ScreenBackground {
                                         Text {
                                             anchors.verticalCenter: parent.verticalCenter
                                             text: modelData.label
+                                            textFormat: Text.PlainText
                                             color: EQPalette.inkTertiary
                                             font: EQFonts.text(12)
                                         }
@@ -356,6 +366,7 @@ ScreenBackground {
                                             horizontalAlignment: Text.AlignRight
                                             elide: Text.ElideRight
                                             text: modelData.value
+                                            textFormat: Text.PlainText
                                             color: EQPalette.ink
                                             font: EQFonts.text(12, Font.Medium)
                                         }

@@ -41,6 +41,7 @@ HoverCard {
         Text {
             width: parent.width
             text: row.title
+            textFormat: Text.PlainText
             elide: Text.ElideRight
             color: EQPalette.ink
             font: EQFonts.text(14, Font.Medium)
@@ -48,6 +49,7 @@ HoverCard {
         Text {
             width: parent.width
             text: row.sourceLine
+            textFormat: Text.PlainText
             elide: Text.ElideRight
             color: EQPalette.inkTertiary
             font: EQFonts.text(12)
@@ -62,12 +64,14 @@ HoverCard {
         Text {
             anchors.right: parent.right
             text: row.duration
+            textFormat: Text.PlainText
             color: EQPalette.inkMuted
             font: EQFonts.text(10, Font.DemiBold, 1.4)
         }
         Text {
             anchors.right: parent.right
             text: row.relativeTime
+            textFormat: Text.PlainText
             color: EQPalette.inkTertiary
             font: EQFonts.text(12)
         }

@@ -90,6 +90,7 @@ ScreenBackground {
                 visible: screen.searching && notes.count === 0 && MeetingStore.meetingCount > 0
                 topPadding: 40
                 text: "No recordings match \u201c" + screen.searchText.trim() + "\u201d"
+                textFormat: Text.PlainText
                 color: EQPalette.inkTertiary
                 font: EQFonts.text(15)
             }

@@ -21,17 +21,20 @@ HoverCard {
         Text {
             visible: row.meeting.weekday.length > 0
             text: row.meeting.weekday
+            textFormat: Text.PlainText
             color: EQPalette.terracotta
             font: EQFonts.text(9, Font.DemiBold, 1.4)
         }
         Text {
             text: row.meeting.clock
+            textFormat: Text.PlainText
             color: EQPalette.ink
             font: EQFonts.display(14)
         }
         Text {
             visible: row.meeting.duration.length > 0
             text: row.meeting.duration
+            textFormat: Text.PlainText
             color: EQPalette.inkMuted
             font: EQFonts.text(9, Font.Normal, 1.2)
         }
@@ -60,6 +63,7 @@ HoverCard {
                 width: Math.min(implicitWidth, parent.width - (declined.visible ? declined.width + 8 : 0))
                 elide: Text.ElideRight
                 text: row.meeting.title
+                textFormat: Text.PlainText
                 color: EQPalette.ink
                 font: EQFonts.text(14, Font.Medium)
             }
@@ -85,6 +89,7 @@ HoverCard {
             width: parent.width
             elide: Text.ElideRight
             text: row.meeting.location
+            textFormat: Text.PlainText
             color: EQPalette.inkTertiary
             font: EQFonts.text(12)
         }
@@ -112,6 +117,7 @@ HoverCard {
             objectName: "botLabel"
             anchors.horizontalCenter: parent.horizontalCenter
             text: row.botOn ? "AUTO" : "OFF"
+            textFormat: Text.PlainText
             color: row.botOn ? EQPalette.terracotta : EQPalette.inkMuted
             font: EQFonts.text(8, Font.DemiBold, 1)
         }

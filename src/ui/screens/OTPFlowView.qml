@@ -23,6 +23,7 @@ Column {
         width: parent.width
         visible: flow.errorText.length > 0
         text: flow.errorText
+        textFormat: Text.PlainText
         color: EQPalette.alert
         wrapMode: Text.Wrap
         EQTextStyle.role: "bodySm"
@@ -65,6 +66,7 @@ Column {
             Text {
                 width: parent.width
                 text: flow.codePrompt
+                textFormat: Text.PlainText
                 color: EQPalette.inkSecondary
                 wrapMode: Text.Wrap
                 EQTextStyle.role: "bodySm"

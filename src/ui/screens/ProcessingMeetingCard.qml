@@ -98,6 +98,7 @@ Item {
             spacing: 3
             Text {
                 text: card.confirming ? "Keep the recording's files?" : "New recording"
+                textFormat: Text.PlainText
                 color: EQPalette.ink
                 font: EQFonts.text(14, Font.Medium)
             }
@@ -105,6 +106,7 @@ Item {
                 width: parent.width
                 elide: Text.ElideRight
                 text: card.sourceLine
+                textFormat: Text.PlainText
                 color: EQPalette.inkSecondary
                 font: EQFonts.text(12)
             }
@@ -123,6 +125,7 @@ Item {
                     anchors.right: parent.right
                     objectName: "lengthText"
                     text: card.length
+                    textFormat: Text.PlainText
                     color: EQPalette.withOpacity(EQPalette.inkSecondary, 0.7)
                     font: EQFonts.text(10, Font.DemiBold, 1.4)
                 }
@@ -132,6 +135,7 @@ Item {
                     Text {
                         objectName: "statusText"
                         text: card.status
+                        textFormat: Text.PlainText
                         color: card.isFailed ? EQPalette.alert : card.accent
                         font: EQFonts.text(11, Font.Medium)
                     }
@@ -139,6 +143,7 @@ Item {
                         objectName: "progressText"
                         visible: card.progress >= 0
                         text: Math.floor(card.progress * 100) + "%"
+                        textFormat: Text.PlainText
                         color: card.accent
                         font: EQFonts.text(11, Font.Medium)
                     }
@@ -249,6 +254,7 @@ Item {
             width: parent.width
             elide: Text.ElideRight
             text: card.title
+            textFormat: Text.PlainText
             color: EQPalette.ink
             font: EQFonts.display(18)
         }

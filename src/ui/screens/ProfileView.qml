@@ -70,6 +70,7 @@ ScreenBackground {
                         spacing: 10
                         Text {
                             text: profile.user ? profile.user.name : ""
+                            textFormat: Text.PlainText
                             color: EQPalette.ink
                             EQTextStyle.role: "h3"
                         }
@@ -130,6 +131,7 @@ ScreenBackground {
                                 x: 20
                                 anchors.verticalCenter: parent.verticalCenter
                                 text: modelData.label
+                                textFormat: Text.PlainText
                                 color: EQPalette.inkTertiary
                                 EQTextStyle.role: "bodySm"
                             }
@@ -142,6 +144,7 @@ ScreenBackground {
                                 horizontalAlignment: Text.AlignRight
                                 elide: Text.ElideRight
                                 text: modelData.value
+                                textFormat: Text.PlainText
                                 color: EQPalette.ink
                                 font: EQFonts.text(14)
                             }
@@ -192,6 +195,7 @@ ScreenBackground {
                             x: 20
                             anchors.verticalCenter: parent.verticalCenter
                             text: RecordingRetention.summary
+                            textFormat: Text.PlainText
                             color: EQPalette.ink
                             font: EQFonts.text(14)
                         }
@@ -280,6 +284,7 @@ ScreenBackground {
     }
 
     component SectionLabel: Text {
+        textFormat: Text.PlainText
         topPadding: 30
         bottomPadding: 10
         color: EQPalette.inkMuted
@@ -310,12 +315,14 @@ ScreenBackground {
             Text {
                 width: parent.width
                 text: actionRow.title
+                textFormat: Text.PlainText
                 color: EQPalette.ink
                 font: EQFonts.text(14, Font.Medium)
             }
             Text {
                 width: parent.width
                 text: actionRow.detail
+                textFormat: Text.PlainText
                 color: EQPalette.inkTertiary
                 wrapMode: Text.Wrap
                 font: EQFonts.text(12)
@@ -325,6 +332,7 @@ ScreenBackground {
                 visible: actionRow.note.length > 0
                 topPadding: 4
                 text: actionRow.note
+                textFormat: Text.PlainText
                 color: EQPalette.alert
                 wrapMode: Text.Wrap
                 font: EQFonts.text(12)

@@ -21,6 +21,7 @@ Item {
         Text {
             objectName: "dateLine"
             text: ScreenText.dateLine()
+            textFormat: Text.PlainText
             color: EQPalette.inkMuted
             font: EQFonts.text(11, Font.DemiBold, 1.6)
         }
@@ -32,6 +33,7 @@ Item {
                 anchors.verticalCenter: parent.verticalCenter
                 topPadding: 4
                 text: header.title
+                textFormat: Text.PlainText
                 Accessible.role: Accessible.Heading
                 Accessible.name: text
                 color: EQPalette.ink
@@ -50,6 +52,7 @@ Item {
             visible: header.showsLine
             topPadding: 6
             text: header.line
+            textFormat: Text.PlainText
             color: EQPalette.inkTertiary
             font: EQFonts.text(13)
         }

@@ -63,6 +63,7 @@ Column {
                 Text {
                     anchors.verticalCenter: parent.verticalCenter
                     text: modelData.name
+                    textFormat: Text.PlainText
                     color: section.look.folderName
                     EQTextStyle.role: "bodySm"
                 }

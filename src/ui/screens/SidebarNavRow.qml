@@ -35,6 +35,7 @@ Rectangle {
         Text {
             anchors.verticalCenter: parent.verticalCenter
             text: row.item.title
+            textFormat: Text.PlainText
             color: row.isSelected ? row.look.selectedTitle : row.look.rowTitle
             font: EQFonts.text(13, row.isSelected ? Font.Medium : Font.Normal)
         }

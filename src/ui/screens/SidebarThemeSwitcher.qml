@@ -30,6 +30,7 @@ Rectangle {
                 Text {
                     anchors.centerIn: parent
                     text: modelData.name
+                    textFormat: Text.PlainText
                     color: parent.isChosen ? switcher.look.switchSelectedText : switcher.look.switchText
                     font: EQFonts.text(12, Font.Medium)
                 }

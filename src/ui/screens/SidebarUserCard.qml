@@ -33,6 +33,7 @@ Item {
         anchors.rightMargin: 2
         anchors.verticalCenter: avatar.verticalCenter
         text: card.user ? card.user.name : ""
+        textFormat: Text.PlainText
         color: card.look.userName
         elide: Text.ElideRight
         font: EQFonts.text(13, Font.Medium)

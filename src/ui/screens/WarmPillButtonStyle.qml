@@ -36,6 +36,7 @@ Item {
         Text {
             anchors.verticalCenter: parent.verticalCenter
             text: button.label
+            textFormat: Text.PlainText
             color: EQPalette.white
             font: EQFonts.text(12, Font.DemiBold)
         }

@@ -1,8 +1,10 @@
 #include "Await.h"
 #include "EQFonts.h"
+#include "EQSymbol.h"
 #include "QtPrinters.h"
 #include "ScreenDriver.h"
 #include "SymbolCatalog.h"
+#include "SymbolImageCache.h"
 #include "TestServer.h"
 
 #include <QBuffer>
@@ -13,7 +15,6 @@
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
-#include <QSvgRenderer>
 #include <QtQml/qqmlextensionplugin.h>
 
 #include <gtest/gtest.h>
@@ -149,19 +150,27 @@ TEST(SymbolsAndFonts, EverySymbolTheScreensNameIsDrawnInItsTintAndRolesUseInterW
                              "sparkles text.bubble arrow.up.circle calendar folder chevron.left plus arrow.clockwise "
                              "speaker.wave.2.fill speaker.slash checkmark.circle.fill checkmark.seal "
                              "g.circle.fill"_s.split(u' ');
-    for (const QString &name : used) {
-        QByteArray svg = SymbolCatalog::svg(name);
-        svg.replace("currentColor", "#c46a44").replace("knockoutColor", "#ffffff");
-        QSvgRenderer renderer(svg);
-        QImage image(48, 48, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        QPainter painter(&image);
-        renderer.render(&painter);
-        painter.end();
+    const QColor tint(0xc4, 0x6a, 0x44);
+    const auto tinted = [&](const QImage &image) {
         const auto *pixels = reinterpret_cast<const QRgb *>(image.constBits());
-        EXPECT_GT(std::count(pixels, pixels + 48 * 48, QColor(0xc4, 0x6a, 0x44).rgba()), 20) << name.toStdString();
-    }
+        return image.isNull() ? 0 : std::count(pixels, pixels + image.width() * image.height(), tint.rgba());
+    };
+    for (const QString &name : used)
+        EXPECT_GT(tinted(SymbolImageCache::image(name, 48, tint, Qt::white)), 20) << name.toStdString();
     EXPECT_TRUE(SymbolCatalog::svg(u"no.such.symbol"_s).isEmpty());
+
+    // A symbol painted again in the same size and tint is not prepared again.
+    const int prepared = SymbolImageCache::preparedCount();
+    for (const QColor &color : {tint, tint, QColor(Qt::black)}) {
+        EQSymbol symbol;
+        symbol.setName(u"house"_s), symbol.setSize(40), symbol.setColor(color);
+        QImage canvas(40, 40, QImage::Format_ARGB32_Premultiplied);
+        canvas.fill(Qt::transparent);
+        QPainter painter(&canvas);
+        symbol.paint(&painter);
+        EXPECT_EQ(tinted(canvas) > 20, color == tint);
+    }
+    EXPECT_EQ(SymbolImageCache::preparedCount() - prepared, 2);
 
     // fonts-inter is installed by the project's dependencies; Inter Tight is not in Debian.
     const QFont button = EQFonts::forRole(EQTextRole::button);

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -45,6 +46,8 @@ public:
     // Runs on the sound server's event thread (neither the write queue nor the
     // main thread), only while running.
     void setOnConfigurationChange(std::function<void()> handler);
+    // The longest wait for each answer of the sound server while starting. Before start().
+    void setTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
 
 private:
     struct Watch;
@@ -52,6 +55,7 @@ private:
     void handleTapBuffer(std::shared_ptr<PcmBuffer> copy);
 
     QString m_server;
+    std::chrono::milliseconds m_timeout;
     std::shared_ptr<SoundServerConnection> m_connection;
     std::unique_ptr<RecordStream> m_stream;
     AudioFormat m_format;

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -74,6 +75,8 @@ public:
     void setOnBuffer(BufferHandler handler);
     // The sink whose monitor is captured; empty (the default) is the default sink. Before start().
     void setSink(const QString &sinkName) { m_sink = sinkName; }
+    // The longest wait for each answer of the sound server while starting. Before start().
+    void setTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
     // The sink being captured, once started.
     [[nodiscard]] QString capturedSink() const { return m_capturedSink; }
 
@@ -83,6 +86,7 @@ private:
     QString m_server;
     QString m_sink;
     QString m_capturedSink;
+    std::chrono::milliseconds m_timeout;
     std::shared_ptr<SoundServerConnection> m_connection;
     std::unique_ptr<RecordStream> m_stream;
     // Server indices of the monitor source and of our stream, for the log.

@@ -16,7 +16,7 @@ class SerialQueue;
 class SoundServerConnection;
 
 // Captures the default input device (the sound server's default source) in
-// float32 at the device's own rate and channels, in fragments of about 4096
+// float32 at the device's own rate and channels, in fragments of about 6144
 // frames. Each fragment is copied once on the sound server's thread and handed
 // to the owner on its write queue; changes of the default devices, and the
 // server moving or ending the stream, are reported while running.
@@ -24,7 +24,8 @@ class MicCaptureService {
 public:
     using BufferHandler = std::function<void(const CapturedAudioBuffer &)>;
 
-    static constexpr std::uint32_t tapBufferFrames = 4096;
+    // 128 ms at 48 kHz: each fragment wakes three threads, and the level still moves eight times a second.
+    static constexpr std::uint32_t tapBufferFrames = 6144;
 
     // `writeQueue` must outlive the service. `server` empty: the default sound server.
     explicit MicCaptureService(SerialQueue &writeQueue, QString server = {});

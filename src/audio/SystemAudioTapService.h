@@ -52,7 +52,8 @@ public:
         QByteArray m_what;
     };
 
-    static constexpr std::uint32_t cycleFrames = 4096;
+    // 256 ms at 48 kHz: nothing shows this source's level, so its fragments wake the write queue less often.
+    static constexpr std::uint32_t cycleFrames = 12288;
 
     // `writeQueue` must outlive the service. `server` empty: the default sound server.
     explicit SystemAudioTapService(SerialQueue &writeQueue, QString server = {});

@@ -10,9 +10,11 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <numbers>
 #include <optional>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 // Shared by the audio benchmarks: a speech-like test signal, and the odd figure from the process.
@@ -67,6 +69,14 @@ void writeSession(Writer &writer, double minutes)
     }
 }
 
+// Standard output for the "[figure]" line alone; whatever else the program prints there goes to /dev/null.
+inline FILE *takeFigureOutput()
+{
+    FILE *figure = fdopen(dup(STDOUT_FILENO), "w");
+    std::freopen("/dev/null", "w", stdout);
+    return figure;
+}
+
 // User plus system CPU seconds of this process so far.
 inline double cpuSeconds()
 {
@@ -91,7 +101,8 @@ inline QByteArray loadAverage()
     return file.readAll().split(' ').mid(0, 3).join(' ');
 }
 
-// Runs the event loop until the task ends.
+// Runs the event loop until the task ends. The task ends in an event, so each turn sleeps until one
+// comes: with a time limit processEvents() would not wait, and the spin would count as the task's CPU.
 template<class T>
 T await(QCoro::Task<T> task)
 {
@@ -99,7 +110,7 @@ T await(QCoro::Task<T> task)
     auto runner = [](QCoro::Task<T> task, std::optional<T> &value) -> QCoro::Task<> { value.emplace(co_await std::move(task)); };
     auto running = runner(std::move(task), value);
     while (!value)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     return std::move(*value);
 }
 

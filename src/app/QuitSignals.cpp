@@ -35,6 +35,14 @@ QuitSignals::~QuitSignals()
 {
     signal(SIGTERM, SIG_DFL);
     signal(SIGINT, SIG_DFL);
+    // The notifier watches one end: it goes before the descriptors are closed.
+    delete m_notifier;
+    m_notifier = nullptr;
+    for (int &fd : s_pipe) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
 }
 
 void QuitSignals::onSignal(int)

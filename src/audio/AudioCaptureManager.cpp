@@ -116,6 +116,7 @@ AudioCaptureManager::AudioCaptureManager(CaptureTimings timings, AudioTrackWrite
     m_lifeline->manager = this;
     m_restartPool.setMaxThreadCount(1);
     m_checkPool.setMaxThreadCount(1);
+    m_controlPool.setMaxThreadCount(1);
     // Both upload tracks are encoded at once.
     m_exportPool.setMaxThreadCount(2);
 }
@@ -127,6 +128,8 @@ AudioCaptureManager::~AudioCaptureManager()
         m_lifeline->manager = nullptr;
     }
     m_cancelExports = true;
+    // A start still waiting for the server ends within the time-out; then nothing runs.
+    m_controlPool.waitForDone();
     endRecording();
     m_restartPool.waitForDone();
     m_checkPool.waitForDone();
@@ -172,7 +175,7 @@ void AudioCaptureManager::setOnSoundElsewhere(std::function<void(const QString &
 
 void AudioCaptureManager::captureSystemFrom(const QString &sinkName)
 {
-    QtConcurrent::run(&m_checkPool, [this, sinkName] {
+    m_checkPool.start([this, sinkName] {
         std::lock_guard services(m_servicesMutex);
         if (!m_isRunning)
             return;
@@ -180,6 +183,7 @@ void AudioCaptureManager::captureSystemFrom(const QString &sinkName)
         retire(std::move(m_systemService));
         m_systemSink = sinkName;
         m_systemService = std::make_unique<SystemAudioTapService>(*m_writeQueue, m_server);
+        m_systemService->setTimeout(m_timings.soundServerTimeout);
         m_systemService->setSink(sinkName);
         m_systemService->setOnBuffer([this](const CapturedAudioBuffer &buffer) { handleSystemBuffer(buffer); });
         try {
@@ -248,6 +252,15 @@ void AudioCaptureManager::start()
     m_isRunning = true;
 }
 
+QCoro::Task<> AudioCaptureManager::startCapture(std::function<void()> started)
+{
+    co_await runInBackground(m_controlPool, [this, started = std::move(started)] {
+        start();
+        if (started)
+            started();
+    });
+}
+
 // With the services lock held. Throws the microphone's error; a system failure only leaves the recording mic-only.
 void AudioCaptureManager::startServices()
 {
@@ -255,6 +268,7 @@ void AudioCaptureManager::startServices()
     m_micService->start();
 
     m_systemService = std::make_unique<SystemAudioTapService>(*m_writeQueue, m_server);
+    m_systemService->setTimeout(m_timings.soundServerTimeout);
     m_systemService->setSink(m_systemSink);
     m_systemService->setOnBuffer([this](const CapturedAudioBuffer &buffer) { handleSystemBuffer(buffer); });
     if (!m_systemService->isRunning()) {
@@ -272,6 +286,7 @@ void AudioCaptureManager::startServices()
 std::unique_ptr<MicCaptureService> AudioCaptureManager::makeMicService()
 {
     auto mic = std::make_unique<MicCaptureService>(*m_writeQueue, m_server);
+    mic->setTimeout(m_timings.soundServerTimeout);
     mic->setOnBuffer([this](const CapturedAudioBuffer &buffer) { handleMicBuffer(buffer); });
     mic->setOnConfigurationChange([lifeline = std::weak_ptr(m_lifeline)] {
         if (auto strong = lifeline.lock()) {
@@ -430,7 +445,7 @@ void AudioCaptureManager::route(const CapturedAudioBuffer &buffer)
 // On the write queue; the round trips to the server run on the check pool.
 void AudioCaptureManager::lookForSoundElsewhere()
 {
-    QtConcurrent::run(&m_checkPool, [this] {
+    m_checkPool.start([this] {
         QString captured;
         {
             std::lock_guard services(m_servicesMutex);
@@ -440,7 +455,8 @@ void AudioCaptureManager::lookForSoundElsewhere()
         }
         std::vector<SoundServerConnection::SinkInfo> sinks;
         try {
-            sinks = SoundServerConnection::shared(m_server)->sinks();
+            const auto timeout = m_timings.soundServerTimeout;
+            sinks = SoundServerConnection::shared(m_server, timeout)->sinks(timeout);
         } catch (const std::exception &error) {
             log(QStringLiteral("Could not look at the other sinks: ") + describe(error));
             return;
@@ -640,9 +656,9 @@ void AudioCaptureManager::runHardwareRestart(int generation)
     log(restarted);
 }
 
-// Everything a stop does before the finalize: no restart goes on, no service runs. Returns the
-// restart task, which ends soon since its waits are cut short.
-QFuture<void> AudioCaptureManager::endRecording()
+// A stop's first step, at once on the caller's thread: no restart goes on. Returns the restart
+// task, which ends soon since its waits are cut short.
+QFuture<void> AudioCaptureManager::haltRestart()
 {
     QFuture<void> restart;
     {
@@ -655,6 +671,13 @@ QFuture<void> AudioCaptureManager::endRecording()
         ++m_hardwareRestartGeneration;
     }
     m_restartWake.notify_all();
+    return restart;
+}
+
+// Everything a stop does before the finalize: no restart goes on, no service runs.
+QFuture<void> AudioCaptureManager::endRecording()
+{
+    QFuture<void> restart = haltRestart();
     std::lock_guard services(m_servicesMutex);
     stopServices();
     return restart;
@@ -695,11 +718,15 @@ QCoro::Task<CaptureSessionResult> AudioCaptureManager::stopCapture()
         co_return CaptureSessionResult {};
     const QPointer<AudioCaptureManager> self(this);
 
-    QFuture<void> restart = endRecording();
+    QFuture<void> restart = haltRestart();
     try {
+        co_await runInBackground(m_controlPool, [this] {
+            std::lock_guard services(m_servicesMutex);
+            stopServices();
+        });
         co_await restart;
     } catch (...) {
-        // The task reports nothing through its future; a stray error must not stop the stop.
+        // The tasks report nothing through their futures; a stray error must not stop the stop.
     }
     if (!self)
         co_return CaptureSessionResult {};

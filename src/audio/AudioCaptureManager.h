@@ -46,6 +46,8 @@ struct CaptureTimings {
     std::chrono::milliseconds reconnectLongestDelay { 2000 };
     // A source that delivers nothing but exact zeros this long is worth a warning.
     std::chrono::milliseconds silenceWarningAfter { 30000 };
+    // The longest wait for any answer of the sound server; past it a start fails with PA_ERR_TIMEOUT.
+    std::chrono::milliseconds soundServerTimeout { 5000 };
 };
 
 // How much disk a recording needs; tests make them small.
@@ -93,8 +95,12 @@ public:
     // Creates the session directory and starts both services. Throws FileError
     // when the directory cannot be made or the disk has less free space than
     // the limits ask (no_space_on_device), SoundServerError when the microphone
-    // cannot start (the directory stays). Does nothing while running.
+    // cannot start or the server does not answer in time (the directory stays).
+    // Does nothing while running. Blocks; the interface uses startCapture().
     void start();
+    // start() on a worker thread, then `started` there (the caller's own disk work); the
+    // caller's thread stays free and gets start()'s error.
+    QCoro::Task<> startCapture(std::function<void()> started = {});
     [[nodiscard]] bool isRunning() const { return m_isRunning; }
     // The system service exists and captures.
     [[nodiscard]] bool isSystemAudioRunning() const { return m_isSystemAudioRunning; }
@@ -103,8 +109,9 @@ public:
     // How long the recording can go on at the current rates before the disk is full; none without a session.
     [[nodiscard]] std::optional<double> recordingSecondsLeft() const;
 
-    // Stops both services, finalizes the writer on the write queue and exports
-    // the upload tracks on worker threads; resumes on the main thread. Never throws.
+    // Stops both services (on a worker thread: each may wait for its last fragment),
+    // finalizes the writer on the write queue and exports the upload tracks on
+    // worker threads; resumes on the main thread. Never throws.
     QCoro::Task<CaptureSessionResult> stopCapture();
     // For quitting during a recording: stops both services and finalizes the
     // writer (segments closed, "metadata.json" written), waiting at most
@@ -129,6 +136,7 @@ private:
     void stopServices();
     template<class Service>
     void retire(std::unique_ptr<Service> service);
+    QFuture<void> haltRestart();
     QFuture<void> endRecording();
     std::shared_ptr<Finalization> finalizeOnWriteQueue();
 
@@ -204,4 +212,6 @@ private:
     // Looks at the other sinks and switches the system capture, one job at a time.
     QThreadPool m_checkPool;
     QThreadPool m_exportPool;
+    // Runs the blocking start and the stop of the services for the coroutines.
+    QThreadPool m_controlPool;
 };

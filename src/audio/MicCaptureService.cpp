@@ -33,6 +33,7 @@ struct MicCaptureService::Watch {
 
 MicCaptureService::MicCaptureService(SerialQueue &writeQueue, QString server)
     : m_server(std::move(server))
+    , m_timeout(SoundServerConnection::defaultTimeout)
     , m_outlet(std::make_shared<BufferOutlet>(writeQueue))
     , m_watch(std::make_shared<Watch>())
 {
@@ -69,9 +70,9 @@ void MicCaptureService::start()
     // A new capture every time: the previous stream and its listener go first.
     stop();
     const std::uint64_t generation = ++m_watch->generation;
-    m_connection = SoundServerConnection::shared(m_server);
+    m_connection = SoundServerConnection::shared(m_server, m_timeout);
 
-    const auto source = m_connection->sourceInfo(m_connection->defaults().sourceName);
+    const auto source = m_connection->sourceInfo(m_connection->defaults(m_timeout).sourceName, m_timeout);
     m_format = AudioFormat { double(source.sampleSpec.rate), source.sampleSpec.channels, AudioFormat::CommonFormat::Float32, true };
     Log::line(QStringLiteral("[MicCaptureService] start() inputFormat=") + m_format.description());
 
@@ -89,7 +90,7 @@ void MicCaptureService::start()
     m_listener = m_connection->addListener([reportChange](const SoundServerConnection::DefaultsChange &) { reportChange(); });
 
     m_stream->connect(source.name, tapBufferFrames * m_format.bytesPerFrame());
-    m_stream->waitUntilReady();
+    m_stream->waitUntilReady(m_timeout);
     m_watch->running = true;
     Log::line(QStringLiteral("[MicCaptureService] Engine started"));
 }

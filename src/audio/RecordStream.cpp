@@ -3,8 +3,7 @@
 #include "SoundServerConnection.h"
 #include "SoundServerError.h"
 
-#include <pulse/rtclock.h>
-#include <pulse/timeval.h>
+#include <pulse/error.h>
 
 #include <algorithm>
 
@@ -57,16 +56,20 @@ void RecordStream::connect(const QString &sourceName, std::uint32_t fragmentByte
         throw SoundServerError(m_connection->lastError(), QStringLiteral("Could not connect the record stream to ") + sourceName);
 }
 
-void RecordStream::waitUntilReady()
+void RecordStream::waitUntilReady(std::chrono::milliseconds timeout)
 {
+    const QString what = QStringLiteral("The record stream did not start");
     SoundServerConnection::Lock lock(*m_connection);
+    SoundServerConnection::Deadline deadline(*m_connection, timeout);
     for (;;) {
         const pa_stream_state_t state = pa_stream_get_state(m_stream);
         if (state == PA_STREAM_READY)
             return;
         if (!PA_STREAM_IS_GOOD(state))
-            throw SoundServerError(m_connection->lastError(), QStringLiteral("The record stream did not start"));
-        m_connection->wait();
+            throw SoundServerError(m_connection->lastError(), what);
+        if (deadline.passed())
+            throw SoundServerError(PA_ERR_TIMEOUT, what);
+        deadline.wait();
     }
 }
 
@@ -83,25 +86,14 @@ void RecordStream::drain()
     SoundServerConnection::Lock lock(*m_connection);
     if (pa_stream_get_state(m_stream) != PA_STREAM_READY)
         return;
-    // The loop's own timer ends the wait, so a server that stopped answering cannot hold the stop.
-    struct Deadline {
-        SoundServerConnection *connection;
-        bool passed = false;
-    } deadline { m_connection.get() };
-    auto expire = [](pa_mainloop_api *, pa_time_event *, const struct timeval *, void *data) {
-        auto *self = static_cast<Deadline *>(data);
-        self->passed = true;
-        self->connection->signal();
-    };
     const double fragmentSeconds = double(m_fragmentBytes) / double(std::max<std::uint32_t>(m_format.bytesPerFrame(), 1))
         / std::max(m_format.sampleRate, 1.0);
-    const auto timeout = pa_usec_t(2.0 * fragmentSeconds * double(PA_USEC_PER_SEC));
-    pa_time_event *timer = pa_context_rttime_new(m_connection->context(), pa_rtclock_now() + timeout, expire, &deadline);
+    // A server that stopped answering holds the stop no longer than that.
+    const auto twoFragments = std::chrono::microseconds(std::int64_t(2.0 * fragmentSeconds * 1e6));
+    SoundServerConnection::Deadline deadline(*m_connection, twoFragments);
     const std::uint64_t before = m_deliveries;
-    while (timer && !deadline.passed && m_deliveries == before && pa_stream_get_state(m_stream) == PA_STREAM_READY)
-        m_connection->wait();
-    if (timer)
-        m_connection->api()->time_free(timer);
+    while (!deadline.passed() && m_deliveries == before && pa_stream_get_state(m_stream) == PA_STREAM_READY)
+        deadline.wait();
     if (pa_stream_get_state(m_stream) == PA_STREAM_READY)
         readOut(m_stream, m_format.bytesPerFrame());
 }

@@ -7,6 +7,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -38,7 +39,7 @@ public:
     // Fixed to `sourceName`: when that device goes, the stream ends instead of moving.
     // Buffers go out once `fragmentBytes` have arrived.
     void connect(const QString &sourceName, std::uint32_t fragmentBytes);
-    void waitUntilReady();
+    void waitUntilReady(std::chrono::milliseconds timeout);
 
     // The server's index of the stream (its source output).
     [[nodiscard]] std::uint32_t index() const;

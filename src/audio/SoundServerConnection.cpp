@@ -6,6 +6,7 @@
 #include <pulse/error.h>
 #include <pulse/introspect.h>
 #include <pulse/operation.h>
+#include <pulse/rtclock.h>
 #include <pulse/subscribe.h>
 
 #include <algorithm>
@@ -16,6 +17,12 @@ namespace {
 QString text(const char *utf8)
 {
     return utf8 ? QString::fromUtf8(utf8) : QString();
+}
+
+// What is left of a time-out that ends at `deadline`.
+std::chrono::milliseconds left(std::chrono::steady_clock::time_point deadline)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
 }
 
 SoundServerConnection::SinkInfo sinkOf(const pa_sink_info &info)
@@ -35,7 +42,8 @@ struct Answer {
 
 }
 
-std::shared_ptr<SoundServerConnection> SoundServerConnection::shared(const QString &server)
+std::shared_ptr<SoundServerConnection> SoundServerConnection::shared(const QString &server,
+                                                                    std::chrono::milliseconds timeout)
 {
     static std::mutex mutex;
     static std::map<QString, std::weak_ptr<SoundServerConnection>> live;
@@ -43,7 +51,7 @@ std::shared_ptr<SoundServerConnection> SoundServerConnection::shared(const QStri
     if (auto existing = live[server].lock(); existing && existing->isReady())
         return existing;
     std::shared_ptr<SoundServerConnection> connection(new SoundServerConnection());
-    connection->connect(server);
+    connection->connect(server, timeout);
     live[server] = connection;
     return connection;
 }
@@ -71,7 +79,7 @@ SoundServerConnection::~SoundServerConnection()
     m_events.reset();
 }
 
-void SoundServerConnection::connect(const QString &server)
+void SoundServerConnection::connect(const QString &server, std::chrono::milliseconds timeout)
 {
     const QString what = QStringLiteral("Could not connect to the sound server");
     m_mainloop = pa_threaded_mainloop_new();
@@ -88,23 +96,27 @@ void SoundServerConnection::connect(const QString &server)
     if (pa_threaded_mainloop_start(m_mainloop) < 0)
         throw SoundServerError(PA_ERR_INTERNAL, what);
 
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
     {
         Lock lock(*this);
+        Deadline connecting(*this, timeout);
         for (;;) {
             const pa_context_state_t state = pa_context_get_state(m_context);
             if (state == PA_CONTEXT_READY)
                 break;
             if (!PA_CONTEXT_IS_GOOD(state))
                 throw SoundServerError(pa_context_errno(m_context), what);
-            pa_threaded_mainloop_wait(m_mainloop);
+            if (connecting.passed())
+                throw SoundServerError(PA_ERR_TIMEOUT, what);
+            connecting.wait();
         }
         m_ready = true;
         pa_context_set_subscribe_callback(m_context, &SoundServerConnection::onSubscriptionEvent, this);
         const auto mask = pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SINK);
         auto done = [](pa_context *, int, void *mainloop) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop *>(mainloop), 0); };
-        runOperation(pa_context_subscribe(m_context, mask, done, m_mainloop), what);
+        runOperation(pa_context_subscribe(m_context, mask, done, m_mainloop), what, left(deadline));
     }
-    const Defaults initial = defaults();
+    const Defaults initial = defaults(left(deadline));
     Lock lock(*this);
     m_known = initial;
 }
@@ -126,27 +138,56 @@ int SoundServerConnection::lastError() const
     return error ? error : PA_ERR_UNKNOWN;
 }
 
-void SoundServerConnection::wait()
-{
-    pa_threaded_mainloop_wait(m_mainloop);
-}
-
 void SoundServerConnection::signal()
 {
     pa_threaded_mainloop_signal(m_mainloop, 0);
 }
 
-// Expects the loop locked. A broken connection cancels the operation, which ends the wait.
-void SoundServerConnection::runOperation(pa_operation *operation, const QString &what)
+SoundServerConnection::Deadline::Deadline(SoundServerConnection &connection, std::chrono::microseconds timeout)
+    : m_connection(connection)
+{
+    auto expire = [](pa_mainloop_api *, pa_time_event *, const struct timeval *, void *data) {
+        auto *self = static_cast<Deadline *>(data);
+        self->m_passed = true;
+        self->m_connection.signal();
+    };
+    const auto usec = pa_usec_t(std::max<std::int64_t>(timeout.count(), 0));
+    m_timer = pa_context_rttime_new(connection.m_context, pa_rtclock_now() + usec, expire, this);
+    // Without a timer nothing could end the wait.
+    m_passed = !m_timer;
+}
+
+SoundServerConnection::Deadline::~Deadline()
+{
+    if (m_timer)
+        m_connection.api()->time_free(m_timer);
+}
+
+void SoundServerConnection::Deadline::wait()
+{
+    if (!m_passed)
+        pa_threaded_mainloop_wait(m_connection.m_mainloop);
+}
+
+// Expects the loop locked. A broken connection cancels the operation, which ends the wait; past
+// the time-out it is cancelled here, so its callback never runs on the caller's gone answer.
+void SoundServerConnection::runOperation(pa_operation *operation, const QString &what,
+                                         std::chrono::milliseconds timeout)
 {
     if (!operation)
         throw SoundServerError(lastError(), what);
-    while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING)
-        pa_threaded_mainloop_wait(m_mainloop);
+    Deadline deadline(*this, timeout);
+    while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING && !deadline.passed())
+        deadline.wait();
+    const bool finished = pa_operation_get_state(operation) != PA_OPERATION_RUNNING;
+    if (!finished)
+        pa_operation_cancel(operation);
     pa_operation_unref(operation);
+    if (!finished)
+        throw SoundServerError(PA_ERR_TIMEOUT, what);
 }
 
-SoundServerConnection::Defaults SoundServerConnection::defaults()
+SoundServerConnection::Defaults SoundServerConnection::defaults(std::chrono::milliseconds timeout)
 {
     Q_ASSERT(!pa_threaded_mainloop_in_thread(m_mainloop));
     const QString what = QStringLiteral("Could not read the sound server's default devices");
@@ -158,13 +199,14 @@ SoundServerConnection::Defaults SoundServerConnection::defaults()
         answer->finish();
     };
     Lock lock(*this);
-    runOperation(pa_context_get_server_info(m_context, callback, &answer), what);
+    runOperation(pa_context_get_server_info(m_context, callback, &answer), what, timeout);
     if (!answer.info)
         throw SoundServerError(lastError(), what);
     return *answer.info;
 }
 
-SoundServerConnection::SourceInfo SoundServerConnection::sourceInfo(const QString &name)
+SoundServerConnection::SourceInfo SoundServerConnection::sourceInfo(const QString &name,
+                                                                   std::chrono::milliseconds timeout)
 {
     Q_ASSERT(!pa_threaded_mainloop_in_thread(m_mainloop));
     const QString what = QStringLiteral("Could not read source ") + name;
@@ -180,13 +222,14 @@ SoundServerConnection::SourceInfo SoundServerConnection::sourceInfo(const QStrin
     Lock lock(*this);
     if (name.isEmpty())
         throw SoundServerError(PA_ERR_NOENTITY, what);
-    runOperation(pa_context_get_source_info_by_name(m_context, name.toUtf8().constData(), callback, &answer), what);
+    const QByteArray source = name.toUtf8();
+    runOperation(pa_context_get_source_info_by_name(m_context, source.constData(), callback, &answer), what, timeout);
     if (!answer.info)
         throw SoundServerError(answer.error ? answer.error : lastError(), what);
     return *answer.info;
 }
 
-SoundServerConnection::SinkInfo SoundServerConnection::sinkInfo(const QString &name)
+SoundServerConnection::SinkInfo SoundServerConnection::sinkInfo(const QString &name, std::chrono::milliseconds timeout)
 {
     Q_ASSERT(!pa_threaded_mainloop_in_thread(m_mainloop));
     const QString what = QStringLiteral("Could not read sink ") + name;
@@ -202,13 +245,14 @@ SoundServerConnection::SinkInfo SoundServerConnection::sinkInfo(const QString &n
     Lock lock(*this);
     if (name.isEmpty())
         throw SoundServerError(PA_ERR_NOENTITY, what);
-    runOperation(pa_context_get_sink_info_by_name(m_context, name.toUtf8().constData(), callback, &answer), what);
+    const QByteArray sink = name.toUtf8();
+    runOperation(pa_context_get_sink_info_by_name(m_context, sink.constData(), callback, &answer), what, timeout);
     if (!answer.info)
         throw SoundServerError(answer.error ? answer.error : lastError(), what);
     return *answer.info;
 }
 
-std::vector<SoundServerConnection::SinkInfo> SoundServerConnection::sinks()
+std::vector<SoundServerConnection::SinkInfo> SoundServerConnection::sinks(std::chrono::milliseconds timeout)
 {
     Q_ASSERT(!pa_threaded_mainloop_in_thread(m_mainloop));
     const QString what = QStringLiteral("Could not list the sinks");
@@ -234,8 +278,8 @@ std::vector<SoundServerConnection::SinkInfo> SoundServerConnection::sinks()
             answer->finish();
     };
     Lock lock(*this);
-    runOperation(pa_context_get_sink_info_list(m_context, callback, &answer), what);
-    runOperation(pa_context_get_sink_input_info_list(m_context, inputs, &playing), what);
+    runOperation(pa_context_get_sink_info_list(m_context, callback, &answer), what, timeout);
+    runOperation(pa_context_get_sink_input_info_list(m_context, inputs, &playing), what, timeout);
     if (answer.error || playing.error)
         throw SoundServerError(answer.error ? answer.error : playing.error, what);
     for (SinkInfo &sink : *answer.info)

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -47,10 +48,14 @@ public:
     };
     using Listener = std::function<void(const DefaultsChange &)>;
 
+    // How long a caller waits for the server unless it says otherwise; past it the wait fails with PA_ERR_TIMEOUT.
+    static constexpr std::chrono::milliseconds defaultTimeout { 5000 };
+
     // The live connection to `server` (empty: libpulse's default, PULSE_SERVER
     // or client.conf), connecting first when there is none or the last one
     // broke. Throws SoundServerError.
-    static std::shared_ptr<SoundServerConnection> shared(const QString &server = {});
+    static std::shared_ptr<SoundServerConnection> shared(const QString &server = {},
+                                                         std::chrono::milliseconds timeout = defaultTimeout);
     ~SoundServerConnection();
     SoundServerConnection(const SoundServerConnection &) = delete;
     SoundServerConnection &operator=(const SoundServerConnection &) = delete;
@@ -58,11 +63,11 @@ public:
     [[nodiscard]] bool isReady() const { return m_ready; }
 
     // Round trips to the server; they block the caller, which must not be the
-    // loop thread, and throw SoundServerError.
-    [[nodiscard]] Defaults defaults();
-    [[nodiscard]] SourceInfo sourceInfo(const QString &name);
-    [[nodiscard]] SinkInfo sinkInfo(const QString &name);
-    [[nodiscard]] std::vector<SinkInfo> sinks();
+    // loop thread, at most `timeout`, and throw SoundServerError.
+    [[nodiscard]] Defaults defaults(std::chrono::milliseconds timeout = defaultTimeout);
+    [[nodiscard]] SourceInfo sourceInfo(const QString &name, std::chrono::milliseconds timeout = defaultTimeout);
+    [[nodiscard]] SinkInfo sinkInfo(const QString &name, std::chrono::milliseconds timeout = defaultTimeout);
+    [[nodiscard]] std::vector<SinkInfo> sinks(std::chrono::milliseconds timeout = defaultTimeout);
 
     // Listeners hear about default source or sink changes on the connection's
     // event thread (never the loop thread), so they may start and stop streams.
@@ -85,15 +90,32 @@ public:
     [[nodiscard]] pa_context *context() const { return m_context; }
     [[nodiscard]] pa_mainloop_api *api() const { return pa_threaded_mainloop_get_api(m_mainloop); }
     [[nodiscard]] int lastError() const;
-    // Sleeps until a callback signals the loop (or the connection breaks).
-    void wait();
     // Wakes the waiting caller; called from stream callbacks on the loop thread.
     void signal();
 
+    // A bounded wait with the loop locked: the loop's own timer ends it, so a server
+    // that stopped answering cannot hold the caller. Made and dropped with the loop locked.
+    class Deadline {
+    public:
+        Deadline(SoundServerConnection &connection, std::chrono::microseconds timeout);
+        ~Deadline();
+        Deadline(const Deadline &) = delete;
+        Deadline &operator=(const Deadline &) = delete;
+
+        [[nodiscard]] bool passed() const { return m_passed; }
+        // Sleeps until a callback signals the loop, the connection breaks or the time is up.
+        void wait();
+
+    private:
+        SoundServerConnection &m_connection;
+        pa_time_event *m_timer = nullptr;
+        bool m_passed = false;
+    };
+
 private:
     SoundServerConnection();
-    void connect(const QString &server);
-    void runOperation(pa_operation *operation, const QString &what);
+    void connect(const QString &server, std::chrono::milliseconds timeout);
+    void runOperation(pa_operation *operation, const QString &what, std::chrono::milliseconds timeout);
     void notifyListeners(const DefaultsChange &change);
 
     static void onContextState(pa_context *context, void *self);

@@ -43,6 +43,7 @@ QString SystemAudioTapService::SystemTapError::description() const
 
 SystemAudioTapService::SystemAudioTapService(SerialQueue &writeQueue, QString server)
     : m_server(std::move(server))
+    , m_timeout(SoundServerConnection::defaultTimeout)
     , m_outlet(std::make_shared<BufferOutlet>(writeQueue))
 {
 }
@@ -71,16 +72,19 @@ void SystemAudioTapService::start()
         }
     };
 
-    m_connection = step(SystemTapError::tapCreationFailed, [this] { return SoundServerConnection::shared(m_server); });
-    const auto sink = step(SystemTapError::tapUIDReadFailed,
-                           [this] { return m_connection->sinkInfo(m_sink.isEmpty() ? m_connection->defaults().sinkName : m_sink); });
+    m_connection = step(SystemTapError::tapCreationFailed,
+                        [this] { return SoundServerConnection::shared(m_server, m_timeout); });
+    const auto sink = step(SystemTapError::tapUIDReadFailed, [this] {
+        return m_connection->sinkInfo(m_sink.isEmpty() ? m_connection->defaults(m_timeout).sinkName : m_sink, m_timeout);
+    });
     const QString monitor = sink.monitorSourceName;
     m_capturedSink = sink.name;
     if (monitor.isEmpty()) {
         stop();
         throw SystemTapError(SystemTapError::tapUIDReadFailed, 0);
     }
-    const auto source = step(SystemTapError::tapFormatReadFailed, [&] { return m_connection->sourceInfo(monitor); });
+    const auto source = step(SystemTapError::tapFormatReadFailed,
+                             [&] { return m_connection->sourceInfo(monitor, m_timeout); });
     m_tapID = source.index;
     // A stereo mixdown of everything played, at the output's own rate.
     const AudioFormat format { double(source.sampleSpec.rate), 2, AudioFormat::CommonFormat::Float32, true };
@@ -99,7 +103,7 @@ void SystemAudioTapService::start()
         m_stream->create(QStringLiteral("Echoquill system audio"), stereo);
     });
     step(SystemTapError::ioProcCreationFailed, [&] { m_stream->connect(monitor, cycleFrames * format.bytesPerFrame()); });
-    step(SystemTapError::startFailed, [&] { m_stream->waitUntilReady(); });
+    step(SystemTapError::startFailed, [&] { m_stream->waitUntilReady(m_timeout); });
     m_aggregateDeviceID = m_stream->index();
     Log::line(QStringLiteral("[SystemAudioTapService] AudioDeviceStart succeeded — aggregateDeviceID=")
               + QString::number(*m_aggregateDeviceID) + QStringLiteral(" tapID=") + QString::number(*m_tapID));

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -51,7 +52,8 @@ public:
         QByteArray m_what;
     };
 
-    static constexpr std::uint32_t cycleFrames = 4096;
+    // 256 ms at 48 kHz: nothing shows this source's level, so its fragments wake the write queue less often.
+    static constexpr std::uint32_t cycleFrames = 12288;
 
     // `writeQueue` must outlive the service. `server` empty: the default sound server.
     explicit SystemAudioTapService(SerialQueue &writeQueue, QString server = {});
@@ -74,6 +76,8 @@ public:
     void setOnBuffer(BufferHandler handler);
     // The sink whose monitor is captured; empty (the default) is the default sink. Before start().
     void setSink(const QString &sinkName) { m_sink = sinkName; }
+    // The longest wait for each answer of the sound server while starting. Before start().
+    void setTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
     // The sink being captured, once started.
     [[nodiscard]] QString capturedSink() const { return m_capturedSink; }
 
@@ -83,6 +87,7 @@ private:
     QString m_server;
     QString m_sink;
     QString m_capturedSink;
+    std::chrono::milliseconds m_timeout;
     std::shared_ptr<SoundServerConnection> m_connection;
     std::unique_ptr<RecordStream> m_stream;
     // Server indices of the monitor source and of our stream, for the log.

@@ -14,11 +14,12 @@ namespace {
 struct Settings {
     QByteArray locale;
     QByteArray zone;
+    std::function<QDateTime()> clock;
 };
 
 Settings &settings()
 {
-    static Settings s{QLocale::system().name().toUtf8(), QTimeZone::systemTimeZoneId()};
+    static Settings s{QLocale::system().name().toUtf8(), QTimeZone::systemTimeZoneId(), {}};
     return s;
 }
 
@@ -106,9 +107,19 @@ QDate localDate(const QDateTime &when)
     return when.toTimeZone(QTimeZone(settings().zone)).date();
 }
 
+void setClock(std::function<QDateTime()> clock)
+{
+    settings().clock = std::move(clock);
+}
+
+QDateTime now()
+{
+    return settings().clock ? settings().clock() : QDateTime::currentDateTimeUtc();
+}
+
 QDate today()
 {
-    return localDate(QDateTime::currentDateTimeUtc());
+    return localDate(now());
 }
 
 QString dayLabel(const QDateTime &when)

@@ -23,6 +23,10 @@ void setTimeZone(const QByteArray &ianaId);
 [[nodiscard]] QString mediumDate(const QDateTime &when);
 [[nodiscard]] QString shortTime(const QDateTime &when);
 
+// The clock every "now" of the screens is read from; null restores the system's.
+void setClock(std::function<QDateTime()> clock);
+[[nodiscard]] QDateTime now();
+
 // The calendar day of `when` in the user's time zone, and today's.
 [[nodiscard]] QDate localDate(const QDateTime &when);
 [[nodiscard]] QDate today();

@@ -2,26 +2,38 @@
 
 namespace {
 
+// The code unit at `i`, from UTF-16 text or from Latin-1 text read in place.
+char16_t unit(QStringView s, qsizetype i)
+{
+    return s[i].unicode();
+}
+char16_t unit(QLatin1StringView s, qsizetype i)
+{
+    return uchar(s[i].toLatin1());
+}
+
 // Reads exactly `count` ASCII digits at `pos`, advancing it.
-bool digits(QStringView s, qsizetype &pos, int count, int &out)
+template<class View>
+bool digits(View s, qsizetype &pos, int count, int &out)
 {
     if (pos + count > s.size())
         return false;
     int v = 0;
     for (int i = 0; i < count; ++i) {
-        const QChar c = s[pos + i];
+        const char16_t c = unit(s, pos + i);
         if (c < u'0' || c > u'9')
             return false;
-        v = v * 10 + (c.unicode() - u'0');
+        v = v * 10 + (c - u'0');
     }
     pos += count;
     out = v;
     return true;
 }
 
-bool expect(QStringView s, qsizetype &pos, char16_t c)
+template<class View>
+bool expect(View s, qsizetype &pos, char16_t c)
 {
-    if (pos >= s.size() || s[pos] != c)
+    if (pos >= s.size() || unit(s, pos) != c)
         return false;
     ++pos;
     return true;
@@ -51,7 +63,8 @@ qint64 daysSinceEpoch(int y, int m, int d)
     return era * 146097 + dayOfEra - 719468;
 }
 
-std::optional<QDateTime> parseWith(QStringView s, Fraction fraction)
+template<class View>
+std::optional<QDateTime> parseWith(View s, Fraction fraction)
 {
     qsizetype p = 0;
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
@@ -67,8 +80,8 @@ std::optional<QDateTime> parseWith(QStringView s, Fraction fraction)
     if (hasFraction) {
         const qsizetype start = p;
         double value = 0, scale = 0.1;
-        while (p < s.size() && s[p] >= u'0' && s[p] <= u'9') {
-            value += (s[p].unicode() - u'0') * scale;
+        while (p < s.size() && unit(s, p) >= u'0' && unit(s, p) <= u'9') {
+            value += (unit(s, p) - u'0') * scale;
             scale /= 10;
             ++p;
         }
@@ -80,8 +93,8 @@ std::optional<QDateTime> parseWith(QStringView s, Fraction fraction)
     int offsetSeconds = 0;
     if (expect(s, p, u'Z')) {
         offsetSeconds = 0;
-    } else if (p < s.size() && (s[p] == u'+' || s[p] == u'-')) {
-        const int sign = s[p] == u'+' ? 1 : -1;
+    } else if (p < s.size() && (unit(s, p) == u'+' || unit(s, p) == u'-')) {
+        const int sign = unit(s, p) == u'+' ? 1 : -1;
         ++p;
         int oh, om;
         if (!digits(s, p, 2, oh) || !expect(s, p, u':') || !digits(s, p, 2, om) || oh > 23 || om > 59)
@@ -119,6 +132,11 @@ std::optional<QDateTime> parse(QStringView text)
 {
     // Both forms in one pass: the fractional form is tried first, and a text
     // with a fraction can only be that form.
+    return parseWith(text, Fraction::Optional);
+}
+
+std::optional<QDateTime> parse(QLatin1StringView text)
+{
     return parseWith(text, Fraction::Optional);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QLatin1StringView>
 #include <QStringView>
 
 #include <optional>
@@ -14,6 +15,8 @@ std::optional<QDateTime> parseFractional(QStringView text);
 std::optional<QDateTime> parsePlain(QStringView text);
 // The fractional form first, then the plain form; a bare date or anything else is nothing.
 std::optional<QDateTime> parse(QStringView text);
+// The same, for text read in place from the reply's bytes.
+std::optional<QDateTime> parse(QLatin1StringView text);
 
 // The service's form for outgoing dates: UTC with milliseconds.
 QString format(const QDateTime &date);

@@ -106,34 +106,35 @@ void KeyPositions::remember(qsizetype n, QLatin1StringView key, qsizetype positi
 
 std::optional<QJsonValueConstRef> ObjectReader::find(QLatin1StringView key) const
 {
-    const auto at = [this](qsizetype i) { return *(m_object.constBegin() + i); };
+    const QJsonObject &object = *m_object;
+    const auto at = [&object](qsizetype i) { return *(object.constBegin() + i); };
     const qsizetype lookup = m_lookups++;
     if (m_positions) {
         if (const qsizetype i = m_positions->recall(lookup, key, m_entries); i >= 0)
             return at(i);
     }
     // A key without inner underscores converts to itself, so a direct hit is the answer.
-    if (const auto it = m_object.constFind(key); it != m_object.constEnd()) {
+    if (const auto it = object.constFind(key); it != object.constEnd()) {
         if (m_positions)
-            m_positions->remember(lookup, key, it - m_object.constBegin());
+            m_positions->remember(lookup, key, it - object.constBegin());
         return *it;
     }
     // The usual snake_case spelling converts back to the field name exactly.
     QVarLengthArray<char, 64> buffer;
     if (const QLatin1StringView snake = snakeSpelling(key, buffer); snake.size() != key.size()) {
-        if (const auto it = m_object.constFind(snake); it != m_object.constEnd())
+        if (const auto it = object.constFind(snake); it != object.constEnd())
             return *it;
     }
     // Any other spelling that converts to the field name ("CREATED_DATE_TIME", "created__date_time").
     if (!m_converted) {
         m_converted.emplace();
-        for (auto it = m_object.constBegin(); it != m_object.constEnd(); ++it) {
+        for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
             const QString k = it.key();
             if (!k.contains(u'_'))
                 continue;
             QString converted = convertFromSnakeCase(k);
             if (converted != k)
-                m_converted->append({std::move(converted), it - m_object.constBegin()});
+                m_converted->append({std::move(converted), it - object.constBegin()});
         }
     }
     for (const auto &[k, i] : *m_converted) {
@@ -141,6 +142,18 @@ std::optional<QJsonValueConstRef> ObjectReader::find(QLatin1StringView key) cons
             return at(i);
     }
     return std::nullopt;
+}
+
+std::optional<JsonTree::Value> ObjectReader::findInTree(QLatin1StringView key) const
+{
+    if (std::optional<JsonTree::Value> v = m_tree->member(key))
+        return v;
+    QVarLengthArray<char, 64> buffer;
+    if (const QLatin1StringView snake = snakeSpelling(key, buffer); snake.size() != key.size()) {
+        if (std::optional<JsonTree::Value> v = m_tree->member(snake))
+            return v;
+    }
+    return m_tree->memberConvertingTo(key);
 }
 
 static QString describe(QJsonValue::Type type)
@@ -161,6 +174,11 @@ void throwTypeMismatch(const Path &path, const char *expected, QJsonValue::Type 
 {
     throw DecodingError(DecodingError::TypeMismatch, path,
                         QStringLiteral("Expected %1 but found %2 instead.").arg(QLatin1StringView(expected), describe(found)));
+}
+
+void throwNullElement(const Path &path)
+{
+    throw DecodingError(DecodingError::ValueNotFound, path, QStringLiteral("Expected a value but found null."));
 }
 
 qint64 Decoder<qint64>::fromDouble(double d, const Path &path)

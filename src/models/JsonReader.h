@@ -1,6 +1,7 @@
 #pragma once
 
 #include "IsoDate.h"
+#include "JsonTree.h"
 
 #include <QByteArray>
 #include <QCborMap>
@@ -18,6 +19,7 @@
 #include <exception>
 #include <limits>
 #include <optional>
+#include <type_traits>
 
 // Reads the service's JSON into plain records: keys in camelCase or
 // snake_case, required versus optional fields, strict ISO-8601 dates. A record
@@ -90,18 +92,38 @@ public:
     ObjectReader(const QJsonObject &object, const Path &path) : ObjectReader(object, path, nullptr) { }
     // A row of a list, sharing `positions` with the other rows.
     ObjectReader(const QJsonObject &object, const Path &path, KeyPositions *positions)
-        : m_object(object)
+        : m_object(&object)
         , m_path(path)
         , m_positions(positions)
         , m_entries(positions ? QCborMap::fromJsonObject(object) : QCborMap())
     {
     }
+    // An object of an indexed reply.
+    ObjectReader(JsonTree::Value object, const Path &path) : m_object(nullptr), m_path(path), m_positions(nullptr), m_tree(object) { }
 
     template<class T>
     [[nodiscard]] T required(QLatin1StringView key) const
     {
         const Path child{&m_path, key};
-        const std::optional<QJsonValueConstRef> v = find(key);
+        return m_tree ? requiredValue<T>(findInTree(key), key, child) : requiredValue<T>(find(key), key, child);
+    }
+
+    // Missing or null is absent; present with the wrong type still fails.
+    template<class T>
+    [[nodiscard]] std::optional<T> optional(QLatin1StringView key) const
+    {
+        return m_tree ? optionalValue<T>(findInTree(key), key) : optionalValue<T>(find(key), key);
+    }
+
+    [[nodiscard]] bool has(QLatin1StringView key) const
+    {
+        return m_tree ? findInTree(key).has_value() : find(key).has_value();
+    }
+
+private:
+    template<class T, class V>
+    T requiredValue(const std::optional<V> &v, QLatin1StringView key, const Path &child) const
+    {
         if (!v)
             throw DecodingError(DecodingError::KeyNotFound, child, QStringLiteral("No value associated with key \"%1\".").arg(key));
         if (v->isNull())
@@ -109,23 +131,20 @@ public:
         return Decoder<T>::decode(*v, child);
     }
 
-    // Missing or null is absent; present with the wrong type still fails.
-    template<class T>
-    [[nodiscard]] std::optional<T> optional(QLatin1StringView key) const
+    template<class T, class V>
+    std::optional<T> optionalValue(const std::optional<V> &v, QLatin1StringView key) const
     {
-        const std::optional<QJsonValueConstRef> v = find(key);
         if (!v || v->isNull())
             return std::nullopt;
         return Decoder<T>::decode(*v, Path{&m_path, key});
     }
 
-    [[nodiscard]] bool has(QLatin1StringView key) const { return find(key).has_value(); }
-
-private:
     // The entry for the field `key`, read in place.
     std::optional<QJsonValueConstRef> find(QLatin1StringView key) const;
+    // The same lookup in an indexed reply.
+    std::optional<JsonTree::Value> findInTree(QLatin1StringView key) const;
 
-    const QJsonObject &m_object;
+    const QJsonObject *m_object;
     const Path &m_path;
     KeyPositions *m_positions;
     // The same entries seen through CBOR, which compares a key without building a string.
@@ -133,9 +152,11 @@ private:
     mutable qsizetype m_lookups = 0;
     // Positions of the keys that needed conversion, built on the first lookup that misses.
     mutable std::optional<QVarLengthArray<std::pair<QString, qsizetype>, 4>> m_converted;
+    std::optional<JsonTree::Value> m_tree;
 };
 
 [[noreturn]] void throwTypeMismatch(const Path &path, const char *expected, QJsonValue::Type found);
+[[noreturn]] void throwNullElement(const Path &path);
 
 // The two entry points of a built-in decoder: a QJsonValue, or an entry of an
 // object or array read in place, which spares a copy and its reference
@@ -144,6 +165,7 @@ template<class T, class Self>
 struct ReadsInPlace {
     static T decode(const QJsonValue &v, const Path &path) { return Self::read(v, path); }
     static T decode(QJsonValueConstRef v, const Path &path) { return Self::read(v, path); }
+    static T decode(JsonTree::Value v, const Path &path) { return Self::read(v, path); }
 };
 
 template<>
@@ -211,6 +233,10 @@ struct Decoder<QDateTime> : ReadsInPlace<QDateTime, Decoder<QDateTime>> {
     {
         if (!v.isString())
             throwTypeMismatch(path, "a date string", v.type());
+        if constexpr (std::is_same_v<V, JsonTree::Value>) {
+            if (std::optional<QDateTime> date = v.toIsoDate())
+                return *date;
+        }
         return fromText(v.toString(), path);
     }
     static QDateTime fromText(const QString &text, const Path &path);
@@ -219,6 +245,7 @@ struct Decoder<QDateTime> : ReadsInPlace<QDateTime, Decoder<QDateTime>> {
 template<>
 struct Decoder<QJsonValue> {
     static QJsonValue decode(const QJsonValue &v, const Path &) { return v; }
+    static QJsonValue decode(JsonTree::Value v, const Path &) { return v.toJsonValue(); }
 };
 
 template<class T>
@@ -228,21 +255,34 @@ struct Decoder<QList<T>> : ReadsInPlace<QList<T>, Decoder<QList<T>>> {
     {
         if (!v.isArray())
             throwTypeMismatch(path, "an array", v.type());
-        const QJsonArray array = v.toArray();
-        QList<T> out;
-        out.reserve(array.size());
-        KeyPositions positions;
-        for (auto it = array.constBegin(); it != array.constEnd(); ++it) {
-            const QJsonValueConstRef element = *it;
-            const Path child{&path, {}, it - array.constBegin()};
-            if (element.isNull())
-                throw DecodingError(DecodingError::ValueNotFound, child, QStringLiteral("Expected a value but found null."));
-            if constexpr (requires { Decoder<T>::decode(element, child, &positions); })
-                out.append(Decoder<T>::decode(element, child, &positions));
-            else
+        if constexpr (std::is_same_v<V, JsonTree::Value>) {
+            QList<T> out;
+            out.reserve(v.elementCount());
+            qsizetype index = 0;
+            for (JsonTree::Value element = v.firstElement(); !element.isEndOf(v); element = element.nextElement()) {
+                const Path child{&path, {}, index++};
+                if (element.isNull())
+                    throwNullElement(child);
                 out.append(Decoder<T>::decode(element, child));
+            }
+            return out;
+        } else {
+            const QJsonArray array = v.toArray();
+            QList<T> out;
+            out.reserve(array.size());
+            KeyPositions positions;
+            for (auto it = array.constBegin(); it != array.constEnd(); ++it) {
+                const QJsonValueConstRef element = *it;
+                const Path child{&path, {}, it - array.constBegin()};
+                if (element.isNull())
+                    throwNullElement(child);
+                if constexpr (requires { Decoder<T>::decode(element, child, &positions); })
+                    out.append(Decoder<T>::decode(element, child, &positions));
+                else
+                    out.append(Decoder<T>::decode(element, child));
+            }
+            return out;
         }
-        return out;
     }
 };
 
@@ -257,8 +297,12 @@ struct Decoder<T> : ReadsInPlace<T, Decoder<T>> {
     {
         if (!v.isObject())
             throwTypeMismatch(path, "an object", v.type());
-        const QJsonObject object = v.toObject();
-        return T::fromJson(ObjectReader(object, path, positions));
+        if constexpr (std::is_same_v<V, JsonTree::Value>) {
+            return T::fromJson(ObjectReader(v, path));
+        } else {
+            const QJsonObject object = v.toObject();
+            return T::fromJson(ObjectReader(object, path, positions));
+        }
     }
 };
 
@@ -268,6 +312,9 @@ QJsonValue parse(const QByteArray &bytes);
 template<class T>
 T decode(const QByteArray &bytes)
 {
+    // Read in place when the text allows it; QJsonDocument reads the rest and words every syntax error.
+    if (const std::optional<JsonTree> tree = JsonTree::index(bytes))
+        return Decoder<T>::decode(tree->root(), Path{});
     const QJsonValue root = parse(bytes);
     return Decoder<T>::decode(root, Path{});
 }

@@ -1,6 +1,7 @@
 #include "AudioRecorder.h"
 
 #include "AudioCaptureManager.h"
+#include "BackgroundTask.h"
 #include "FileError.h"
 #include "Log.h"
 #include "SessionJournal.h"
@@ -8,6 +9,7 @@
 #include "SoundServerError.h"
 
 #include <QCoroFuture>
+#include <QFile>
 #include <QFileInfo>
 #include <QtConcurrent>
 
@@ -41,14 +43,25 @@ DefaultInput readDefaultInput()
     }
 }
 
-// Connecting to the sound server is the permission check: only a refusal denies.
-bool serverGrantsAccess()
+// Connecting to the sound server is the permission check: only a refusal denies. The error code, 0 when connected.
+int serverAccess()
 {
     try {
         SoundServerConnection::shared();
-        return true;
+        return 0;
     } catch (const SoundServerError &e) {
-        return e.code() != PA_ERR_ACCESS;
+        return e.code();
+    }
+}
+
+const QString noAnswer = u"Recording did not start: the sound server does not answer"_s;
+
+void saveJournal(const SessionJournal &journal)
+{
+    try {
+        journal.save();
+    } catch (const std::exception &e) {
+        Log::line(u"[AudioRecorder] session journal not written: "_s + QString::fromUtf8(e.what()));
     }
 }
 
@@ -89,10 +102,13 @@ QCoro::Task<> AudioRecorder::lookUpDefaultInput()
 QCoro::Task<bool> AudioRecorder::microphonePermission()
 {
     QPointer self(this);
-    const bool granted = co_await QtConcurrent::run(serverGrantsAccess);
-    if (!granted && self)
+    const int error = co_await QtConcurrent::run(serverAccess);
+    if (error == PA_ERR_ACCESS && self)
         setPermissionDenied(true);
-    co_return granted;
+    // A server that does not answer fails the start here rather than a time-out later.
+    if (error == PA_ERR_TIMEOUT && self)
+        setNotice(noAnswer);
+    co_return error != PA_ERR_ACCESS && error != PA_ERR_TIMEOUT;
 }
 
 QCoro::Task<> AudioRecorder::startRecording()
@@ -109,7 +125,8 @@ QCoro::Task<> AudioRecorder::startRecording()
     if (!self)
         co_return;
     if (!granted) {
-        Log::line(u"[AudioRecorder] startRecording: permission denied"_s);
+        Log::line(m_permissionDenied ? u"[AudioRecorder] startRecording: permission denied"_s
+                                     : u"[AudioRecorder] startRecording: the sound server does not answer"_s);
         setStartingRecording(false);
         co_return;
     }
@@ -150,8 +167,28 @@ QCoro::Task<> AudioRecorder::startRecording()
         else
             self->stopRecording();
     });
+    // The server round trips, the session folder, its lock and journal are made on a worker thread.
+    std::exception_ptr failure;
+    std::optional<SessionLock> lock;
     try {
-        manager->start();
+        co_await manager->startCapture([&manager, &lock] {
+            if (const std::optional<QString> folder = manager->sessionDirectory()) {
+                // The lock first: a journal saying "recording" with a free lock means its process died.
+                lock = SessionLock::acquire(*folder);
+                saveJournal(SessionJournal(*folder));
+            }
+        });
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self) {
+        // The recorder went while the capture started: its files are closed as at quitting.
+        manager->stopForQuit(std::chrono::seconds(2));
+        co_return;
+    }
+    try {
+        if (failure)
+            std::rethrow_exception(failure);
     } catch (const FileError &e) {
         Log::line(u"[AudioRecorder] startRecording error: "_s + QString::fromUtf8(e.what()));
         if (e.code() == std::errc::no_space_on_device)
@@ -160,12 +197,17 @@ QCoro::Task<> AudioRecorder::startRecording()
         co_return;
     } catch (const std::exception &e) {
         Log::line(u"[AudioRecorder] startRecording error: "_s + QString::fromUtf8(e.what()));
+        if (const auto *server = dynamic_cast<const SoundServerError *>(&e); server && server->code() == PA_ERR_TIMEOUT)
+            setNotice(noAnswer);
         setStartingRecording(false);
         co_return;
     }
 
     if (m_isRecording || m_captureManager) {
         Log::line(u"[AudioRecorder] startRecording: duplicate session detected, discarding"_s);
+        // Without its journal the discarded session is never taken for one to upload.
+        if (const std::optional<QString> folder = manager->sessionDirectory())
+            QFile::remove(SessionJournal(*folder).path());
         co_await manager->stopCapture();
         if (self)
             setStartingRecording(false);
@@ -174,15 +216,7 @@ QCoro::Task<> AudioRecorder::startRecording()
 
     const bool systemAudio = manager->isSystemAudioRunning();
     const std::optional<QString> folder = manager->sessionDirectory();
-    if (folder) {
-        // The lock first: a journal saying "recording" with a free lock means its process died.
-        m_sessionLock = SessionLock::acquire(*folder);
-        try {
-            SessionJournal(*folder).save();
-        } catch (const std::exception &e) {
-            Log::line(u"[AudioRecorder] session journal not written: "_s + QString::fromUtf8(e.what()));
-        }
-    }
+    m_sessionLock = std::move(lock);
     m_captureManager = std::move(manager);
     setNotice({});
     updateTimeLeft();
@@ -261,7 +295,7 @@ QCoro::Task<> AudioRecorder::finishStop(std::unique_ptr<AudioCaptureManager> man
     const double seconds = m_duration;
     const CaptureSessionResult result = co_await manager->stopCapture();
     if (folder)
-        journalStopped(*folder, seconds, result);
+        co_await runInBackground(*QThreadPool::globalInstance(), [&] { journalStopped(*folder, seconds, result); });
     lock.reset();
     if (!self)
         co_return;
@@ -292,7 +326,8 @@ QCoro::Task<> AudioRecorder::finishStopAndUpload(std::unique_ptr<AudioCaptureMan
     const CaptureSessionResult result = co_await manager->stopCapture();
     std::optional<SessionJournal> journal;
     if (folder)
-        journal = journalStopped(*folder, seconds, result);
+        journal = co_await runInBackground(*QThreadPool::globalInstance(),
+                                           [&] { return journalStopped(*folder, seconds, result); });
     lock.reset();
     if (!result.micURL || !folder) {
         Log::line(u"[AudioRecorder] stopAndUpload: no mic track URL returned"_s);
@@ -323,11 +358,7 @@ SessionJournal AudioRecorder::journalStopped(const QString &folder, double secon
     } else {
         journal.setFailed({u"No audio file produced"_s, 0, std::nullopt});
     }
-    try {
-        journal.save();
-    } catch (const std::exception &e) {
-        Log::line(u"[AudioRecorder] session journal not written: "_s + QString::fromUtf8(e.what()));
-    }
+    saveJournal(journal);
     return journal;
 }
 
@@ -342,11 +373,7 @@ void AudioRecorder::finishForQuit(std::chrono::milliseconds timeout)
     if (closed && folder) {
         SessionJournal journal = SessionJournal::read(*folder).value_or(SessionJournal(*folder));
         journal.setFinalized(m_duration);
-        try {
-            journal.save();
-        } catch (const std::exception &e) {
-            Log::line(u"[AudioRecorder] session journal not written: "_s + QString::fromUtf8(e.what()));
-        }
+        saveJournal(journal);
     }
     Log::line(u"[AudioRecorder] quitting during a recording: "_s
               + (closed ? u"session files closed, nothing uploaded"_s : u"session files could not be closed in time"_s));

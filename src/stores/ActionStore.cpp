@@ -1,6 +1,7 @@
 #include "ActionStore.h"
 
 #include "APIClient.h"
+#include "DayClock.h"
 #include "Endpoints.h"
 #include "Log.h"
 
@@ -53,6 +54,8 @@ ActionStore::ActionStore(TokenProvider tokens, QObject *parent)
     , m_tokens(std::move(tokens))
     , m_sections(this)
 {
+    // "Today" and "Yesterday" move on at midnight.
+    connect(&DayClock::shared(), &DayClock::dayChanged, this, [this] { m_sections.setSections(grouped()); });
 }
 
 QString ActionStore::identityOf(const ActionListItem &item)

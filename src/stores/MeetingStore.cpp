@@ -86,19 +86,23 @@ QString MeetingStore::sourceOf(qint64 noteId) const
 
 QCoro::Task<> MeetingStore::loadDetail(qint64 id)
 {
-    if (m_meetingDetail && m_meetingDetail->id == id)
+    // The last request wins: a reply for a note the user has since left is dropped.
+    const quint64 request = ++m_detailRequest;
+    if (m_meetingDetail && m_meetingDetail->id == id) {
+        setLoadingDetail(false);
         co_return;
+    }
     QPointer self(this);
     setLoadingDetail(true);
     const QUrl url = Endpoints::meetingNoteDetailURL(QString::number(id), sourceOf(id));
     try {
         const DetailResponse reply = co_await APIClient::shared().get<DetailResponse>(url, m_tokens());
-        if (!self)
+        if (!self || request != m_detailRequest)
             co_return;
         m_meetingDetail = reply.data;
         emit meetingDetailChanged();
     } catch (const EQAPIError &e) {
-        if (!self)
+        if (!self || request != m_detailRequest)
             co_return;
         setError(e.description());
     }

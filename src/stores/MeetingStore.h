@@ -101,6 +101,8 @@ private:
     std::optional<MeetingNoteDetail> m_meetingDetail;
     bool m_isLoading = false;
     bool m_isLoadingDetail = false;
+    // Counts detail requests, so only the newest one's reply is shown.
+    quint64 m_detailRequest = 0;
     std::optional<QString> m_error;
     QList<PendingUpload> m_pendingUploads;
     std::optional<qint64> m_navigateToMeetingId;

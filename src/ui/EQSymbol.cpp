@@ -1,12 +1,13 @@
 #include "EQSymbol.h"
 
 #include "SymbolCatalog.h"
+#include "SymbolImageCache.h"
 
 #include <QPainter>
 #include <QQmlEngine>
 #include <QQmlInfo>
-#include <QRegularExpression>
-#include <QSvgRenderer>
+
+#include <cmath>
 
 EQSymbol::EQSymbol(QQuickItem *parent)
     : QQuickPaintedItem(parent)
@@ -69,27 +70,14 @@ bool EQSymbol::isKnown() const
 
 void EQSymbol::paint(QPainter *painter)
 {
-    QByteArray svg = SymbolCatalog::svg(m_name);
-    if (svg.isEmpty())
-        return;
-    svg.replace("currentColor", m_color.name(QColor::HexRgb).toLatin1());
-    svg.replace("knockoutColor", m_knockout.name(QColor::HexRgb).toLatin1());
-    if (!qFuzzyCompare(m_weight, 1.0)) {
-        // Scale every stroke-width="N" of the drawing.
-        static const QRegularExpression strokeWidth(QStringLiteral("stroke-width=\"([0-9.]+)\""));
-        QString text = QString::fromUtf8(svg);
-        QString scaled;
-        qsizetype last = 0;
-        for (const QRegularExpressionMatch &m : strokeWidth.globalMatch(text)) {
-            scaled += QStringView(text).sliced(last, m.capturedStart() - last);
-            scaled += QStringLiteral("stroke-width=\"%1\"").arg(m.captured(1).toDouble() * m_weight);
-            last = m.capturedEnd();
-        }
-        scaled += QStringView(text).sliced(last);
-        svg = scaled.toUtf8();
-    }
-    QSvgRenderer renderer(svg);
-    painter->setOpacity(m_color.alphaF());
     const qreal side = std::min(width(), height());
-    renderer.render(painter, QRectF((width() - side) / 2, (height() - side) / 2, side, side));
+    // Drawn at the device's pixel size, so the cached image maps one to one.
+    const QTransform device = painter->deviceTransform();
+    const qreal scale = std::hypot(device.m11(), device.m12());
+    const QImage image = SymbolImageCache::image(m_name, qRound(side * scale), m_color, m_knockout, m_weight);
+    if (image.isNull())
+        return;
+    painter->setOpacity(m_color.alphaF());
+    painter->setRenderHint(QPainter::SmoothPixmapTransform);
+    painter->drawImage(QRectF((width() - side) / 2, (height() - side) / 2, side, side), image);
 }

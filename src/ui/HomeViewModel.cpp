@@ -11,31 +11,9 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-QVariantMap rowOf(const UpcomingMeeting &m)
-{
-    const QStringList time = ScreenText::timeParts(m.time);
-    return {
-        {u"id"_s, m.id},
-        {u"title"_s, m.title},
-        {u"weekday"_s, time[0]},
-        {u"clock"_s, time[1]},
-        {u"duration"_s, m.duration},
-        {u"location"_s, m.location},
-        {u"people"_s, m.people},
-        {u"meetingUrl"_s, m.meetingUrl.value_or(QString())},
-        {u"live"_s, m.live},
-        {u"declined"_s, m.declined},
-        {u"snippet"_s, m.snippet.value_or(QString())},
-        {u"liveLine"_s, HomeViewModel::liveLine(m)},
-    };
-}
-
-}
-
 HomeViewModel::HomeViewModel(QObject *parent)
     : QObject(parent)
+    , m_meetings(this)
 {
     m_wait.setSingleShot(true);
     connect(&m_wait, &QTimer::timeout, this, [this] { refresh(m_generation); });
@@ -52,15 +30,10 @@ void HomeViewModel::setCalendarStore(CalendarStore *store)
         return;
     disconnect(m_meetingsConnection);
     m_calendar = store;
-    if (store) {
-        m_meetingsConnection = connect(store, &CalendarStore::meetingsChanged, this, [this] {
-            seedBotStates();
-            emit groupsChanged();
-        });
-    }
-    seedBotStates();
+    if (store)
+        m_meetingsConnection = connect(store, &CalendarStore::meetingsChanged, this, &HomeViewModel::updateRows);
+    updateRows();
     emit calendarStoreChanged();
-    emit groupsChanged();
 }
 
 void HomeViewModel::setRecallStore(RecallStore *store)
@@ -98,26 +71,15 @@ QList<UpcomingMeeting> HomeViewModel::meetingsIn(const QList<UpcomingMeeting> &m
     return out;
 }
 
-QString HomeViewModel::liveLine(const UpcomingMeeting &meeting)
+void HomeViewModel::updateRows()
 {
-    return meeting.time + u" · "_s + meeting.location + u" · "_s + QString::number(meeting.people.size()) + u" people"_s;
-}
-
-QVariantList HomeViewModel::groups() const
-{
-    QVariantList out;
-    if (!m_calendar)
-        return out;
-    for (const QString &name : groupOrder) {
-        const QList<UpcomingMeeting> meetings = meetingsIn(m_calendar->meetings(), name);
-        if (meetings.isEmpty())
-            continue;
-        QVariantList rows;
-        for (const UpcomingMeeting &m : meetings)
-            rows << rowOf(m);
-        out << QVariantMap{{u"name"_s, name}, {u"header"_s, name == u"Now"_s ? QString() : name.toUpper()}, {u"meetings"_s, rows}};
+    QList<UpcomingMeeting> ordered;
+    if (m_calendar) {
+        for (const QString &name : groupOrder)
+            ordered << meetingsIn(m_calendar->meetings(), name);
     }
-    return out;
+    m_meetings.setMeetings(ordered);
+    emit summaryLineChanged();
 }
 
 QString HomeViewModel::summaryLine() const
@@ -128,33 +90,9 @@ QString HomeViewModel::summaryLine() const
     return ScreenText::homeSummary(int(live), int(today));
 }
 
-QVariantMap HomeViewModel::botStatesForQml() const
-{
-    QVariantMap out;
-    for (auto it = m_botStates.begin(); it != m_botStates.end(); ++it)
-        out.insert(it.key(), it.value());
-    return out;
-}
-
-void HomeViewModel::seedBotStates()
-{
-    if (!m_calendar)
-        return;
-    bool added = false;
-    for (const UpcomingMeeting &m : m_calendar->meetings()) {
-        if (m_botStates.contains(m.id))
-            continue;
-        m_botStates.insert(m.id, m.bot);
-        added = true;
-    }
-    if (added)
-        emit botStatesChanged();
-}
-
 void HomeViewModel::setBotOn(const QString &meetingId, bool on)
 {
-    m_botStates.insert(meetingId, on);
-    emit botStatesChanged();
+    m_meetings.setBotOn(meetingId, on);
     if (!m_calendar || !m_recall)
         return;
     for (const UpcomingMeeting &m : m_calendar->meetings()) {
@@ -169,7 +107,6 @@ void HomeViewModel::appear()
 {
     m_shown = true;
     ++m_generation;
-    seedBotStates();
     firstLoad(m_generation);
 }
 

@@ -2,17 +2,15 @@
 
 #include "AuthStore.h"
 #include "CalendarStore.h"
+#include "HomeMeetingsModel.h"
 #include "RecallStore.h"
 #include "UpcomingMeeting.h"
 
 #include <QCoroTask>
-#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
-#include <QVariantList>
-#include <QVariantMap>
 #include <QtQml/qqmlregistration.h>
 
 // The home screen's own state and rules: the calendar's meetings in their
@@ -27,13 +25,9 @@ class HomeViewModel : public QObject {
     Q_PROPERTY(RecallStore *recallStore READ recallStore WRITE setRecallStore NOTIFY recallStoreChanged)
     Q_PROPERTY(AuthStore *authStore READ authStore WRITE setAuthStore NOTIFY authStoreChanged)
     Q_PROPERTY(int refreshInterval READ refreshInterval WRITE setRefreshInterval NOTIFY refreshIntervalChanged)
-    // [{name, header, meetings}] in group order, empty groups left out; each
-    // meeting is {id, title, weekday, clock, duration, location, people,
-    // meetingUrl, live, declined, snippet, liveLine}.
-    Q_PROPERTY(QVariantList groups READ groups NOTIFY groupsChanged)
-    Q_PROPERTY(QString summaryLine READ summaryLine NOTIFY groupsChanged)
-    // Meeting id → switch position.
-    Q_PROPERTY(QVariantMap botStates READ botStatesForQml NOTIFY botStatesChanged)
+    // The meetings in group order, one stable row each.
+    Q_PROPERTY(HomeMeetingsModel *meetings READ meetings CONSTANT)
+    Q_PROPERTY(QString summaryLine READ summaryLine NOTIFY summaryLineChanged)
 
 public:
     static inline const QStringList groupOrder = {QStringLiteral("Now"), QStringLiteral("Today"),
@@ -54,13 +48,10 @@ public:
 
     // The meetings of one group, in the store's order.
     [[nodiscard]] static QList<UpcomingMeeting> meetingsIn(const QList<UpcomingMeeting> &meetings, const QString &group);
-    // "LIVE" hero line: "9:30 AM · Google Meet · 4 people".
-    [[nodiscard]] static QString liveLine(const UpcomingMeeting &meeting);
 
-    [[nodiscard]] QVariantList groups() const;
+    [[nodiscard]] HomeMeetingsModel *meetings() { return &m_meetings; }
     [[nodiscard]] QString summaryLine() const;
-    [[nodiscard]] QVariantMap botStatesForQml() const;
-    [[nodiscard]] bool botOn(const QString &meetingId) const { return m_botStates.value(meetingId, false); }
+    [[nodiscard]] bool botOn(const QString &meetingId) const { return m_meetings.botOn(meetingId); }
 
     // The screen appeared or went away: starts and stops the calendar loads.
     Q_INVOKABLE void appear();
@@ -78,14 +69,14 @@ signals:
     void recallStoreChanged();
     void authStoreChanged();
     void refreshIntervalChanged();
-    void groupsChanged();
-    void botStatesChanged();
+    void summaryLineChanged();
 
 private:
     QCoro::Task<> firstLoad(quint64 generation);
     QCoro::Task<> refresh(quint64 generation);
     QCoro::Task<> loadCalendar();
-    void seedBotStates();
+    // The store's meetings into the rows, in group order.
+    void updateRows();
     [[nodiscard]] bool isCurrent(quint64 generation) const { return m_shown && generation == m_generation; }
 
     QPointer<CalendarStore> m_calendar;
@@ -93,7 +84,7 @@ private:
     QPointer<AuthStore> m_auth;
     QMetaObject::Connection m_meetingsConnection;
     int m_refreshInterval = 60000;
-    QHash<QString, bool> m_botStates;
+    HomeMeetingsModel m_meetings;
     bool m_shown = false;
     quint64 m_generation = 0;
     // The wait between two loads; stopping it early still loads once more.

@@ -1,5 +1,6 @@
 #include "MeetingListModel.h"
 
+#include "DayClock.h"
 #include "MeetingSearch.h"
 #include "ScreenText.h"
 
@@ -12,6 +13,8 @@ MeetingListModel::MeetingListModel(QObject *parent)
             emit dataChanged(index(0), index(int(m_rows.size()) - 1), {RelativeTimeRole});
     });
     m_refresh.start();
+    // The day sections ("Today", "Yesterday") move on at midnight.
+    connect(&DayClock::shared(), &DayClock::dayChanged, this, &MeetingListModel::rebuild);
 }
 
 void MeetingListModel::setStore(MeetingStore *store)

@@ -1,8 +1,20 @@
 #include "ScreenText.h"
 
 #include "DateText.h"
+#include "DayClock.h"
 
 using namespace Qt::StringLiterals;
+
+ScreenText::ScreenText(QObject *parent)
+    : QObject(parent)
+{
+    connect(&DayClock::shared(), &DayClock::dayChanged, this, &ScreenText::dateLineChanged);
+}
+
+QString ScreenText::dateLine() const
+{
+    return dateLineAt(DateText::now());
+}
 
 QString ScreenText::dateLineAt(const QDateTime &now)
 {

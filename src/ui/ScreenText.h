@@ -15,11 +15,13 @@ class QQmlEngine;
 
 // The texts the home, meetings and actions screens compute from their data:
 // date and summary lines, relative times, lengths and the source lines of
-// notes. QML reads them as ScreenText.dateLine(), …
+// notes. QML reads them as ScreenText.dateLine, ScreenText.summary(…), …
 class ScreenText : public QObject {
     Q_OBJECT
     QML_ELEMENT
     QML_SINGLETON
+    // Today's "WEDNESDAY · MARCH 5", changing at midnight.
+    Q_PROPERTY(QString dateLine READ dateLine NOTIFY dateLineChanged)
 
 public:
     struct PropertyRow {
@@ -62,12 +64,16 @@ public:
     // A calendar time "Wed · 9:30 AM" as {weekday, clock}; weekday empty when there is none.
     [[nodiscard]] static QStringList timeParts(const QString &time);
 
+    explicit ScreenText(QObject *parent = nullptr);
     static ScreenText *create(QQmlEngine *, QJSEngine *) { return new ScreenText; }
 
-    Q_INVOKABLE QString dateLine() const { return dateLineAt(QDateTime::currentDateTime()); }
+    [[nodiscard]] QString dateLine() const;
     Q_INVOKABLE QString summary(int live, int today) const { return homeSummary(live, today); }
     Q_INVOKABLE QString recordings(int notes) const { return recordingsLine(notes); }
     Q_INVOKABLE QString openItems(int open) const { return openItemsLine(open); }
     Q_INVOKABLE QStringList splitTime(const QString &time) const { return timeParts(time); }
     Q_INVOKABLE QString length(double seconds) const { return recordingLength(seconds).toUpper(); }
+
+signals:
+    void dateLineChanged();
 };

@@ -3,9 +3,12 @@
 #include "Await.h"
 #include "KeychainService.h"
 #include "MeetingDetector.h"
+#include "QuitSignals.h"
 #include "RecordingPanel.h"
 #include "RecordingPanelController.h"
 
+#include <QDir>
+#include <QSet>
 #include <QtQml/qqmlextensionplugin.h>
 
 #include <gtest/gtest.h>
@@ -65,4 +68,19 @@ TEST(AppDelegate, StoresInTheirOrderThenWidgetAndDetectorAtLaunchEvenSignedOutAn
     qInstallMessageHandler(previous);
     EXPECT_TRUE(scriptErrors().isEmpty()) << "the widget read stores already gone:\n"
                                           << scriptErrors().join(QLatin1Char('\n')).toStdString();
+}
+
+TEST(QuitSignals, TheirSocketPairIsClosedWithThem)
+{
+    const auto open = [] {
+        QSet<QString> targets;
+        for (const QFileInfo &fd : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+            targets << fd.symLinkTarget();
+        return targets;
+    };
+    const QSet<QString> before = open();
+    auto quitSignals = std::make_unique<QuitSignals>();
+    const QSet<QString> pair = open() - before;
+    quitSignals.reset();
+    EXPECT_EQ(std::pair(pair.size(), open().intersects(pair)), std::pair(qsizetype(2), false));
 }

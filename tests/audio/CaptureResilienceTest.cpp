@@ -32,7 +32,7 @@ static auto recorderIn(const QString &documents, CaptureTimings timings = {}, Di
     return std::make_unique<AudioRecorder>(makeManager, nullptr);
 }
 
-// Stopped right after a fragment arrived, the stream still hands over the one the server was filling (~85 ms).
+// Stopped right after a fragment arrived, the stream still hands over the one the server was filling (~128 ms).
 TEST(CaptureResilienceTest, AStopKeepsTheFragmentInFlight)
 {
     SerialQueue queue{u"test.audiowrite"_s};

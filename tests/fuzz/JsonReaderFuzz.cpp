@@ -1,7 +1,9 @@
 // Arbitrary bytes through the record reader as each reply the client reads.
 // Rejecting them is fine, but the only allowed failure is Json::DecodingError;
-// a record that decodes holds valid dates; and a list reads each row exactly
-// as that row would be read on its own (rows share remembered key positions).
+// a record that decodes holds valid dates; a reply read in place reads exactly
+// as through QJsonDocument (the same records or the same failure); and a list
+// reads each row exactly as that row would be read on its own (rows share
+// remembered key positions).
 #include "ActionListItem.h"
 #include "EQTask.h"
 #include "EQUser.h"
@@ -9,6 +11,7 @@
 #include "MeetingNote.h"
 #include "MeetingNoteDetail.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -51,6 +54,30 @@ auto fields(const EQTask &t)
 {
     return std::tie(t.id, t.name, t.isActive, t.logo, t.yellowAfterSeconds, t.redAfterSeconds, t.statusChangedAt);
 }
+auto fields(const EQUser &u)
+{
+    return std::tie(u.id, u.name, u.email, u.freeCredits, u.paidCredits, u.topUpCredits, u.currentStreak,
+                    u.longestStreak, u.isFounder, u.googlePicture);
+}
+
+template<class T>
+bool same(const T &a, const T &b)
+{
+    if constexpr (requires { fields(a); })
+        return fields(a) == fields(b);
+    else
+        return a == b;
+}
+template<class T>
+bool same(const QList<T> &a, const QList<T> &b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const T &x, const T &y) { return same(x, y); });
+}
+template<class T>
+bool same(const Envelope<T> &a, const Envelope<T> &b)
+{
+    return a.success == b.success && a.data.has_value() == b.data.has_value() && (!a.data || same(*a.data, *b.data));
+}
 
 void check(const MeetingNote &n) { require(n.createdDateTime.isValid(), "meeting date"); }
 void check(const MeetingNoteDetail &d) { require(d.createdDateTime.isValid(), "detail date"); }
@@ -72,28 +99,39 @@ void check(const Envelope<T> &e)
         check(*e.data);
 }
 
-template<class T>
-void decodeAs(const QJsonValue &root)
-{
-    try {
-        check(Json::Decoder<T>::decode(root, Json::Path{}));
-    } catch (const Json::DecodingError &e) {
-        require(!e.description().isEmpty() && e.what()[0] != '\0', "error description");
-    }
-}
-
 struct Failure {
     Json::DecodingError::Kind kind;
     QString path;
     QString detail;
+    bool operator==(const Failure &) const = default;
 };
+
+template<class T>
+void decodeAs(const QByteArray &bytes, const QJsonValue &root)
+{
+    std::optional<T> read, inPlace;
+    std::optional<Failure> failure, inPlaceFailure;
+    try {
+        read = Json::Decoder<T>::decode(root, Json::Path{});
+        check(*read);
+    } catch (const Json::DecodingError &e) {
+        require(!e.description().isEmpty() && e.what()[0] != '\0', "error description");
+        failure = Failure{e.kind(), e.codingPath(), e.detail()};
+    }
+    try {
+        inPlace = Json::decode<T>(bytes);
+    } catch (const Json::DecodingError &e) {
+        inPlaceFailure = Failure{e.kind(), e.codingPath(), e.detail()};
+    }
+    require(failure == inPlaceFailure && (!read || same(*read, *inPlace)), "read in place as through QJsonDocument");
+}
 
 // Reads `root` as a list of T and each of its elements alone: the list holds
 // the same rows, or fails where its first failing row does.
 template<class T>
-void decodeRowsAlone(const QJsonValue &root)
+void decodeRowsAlone(const QByteArray &bytes, const QJsonValue &root)
 {
-    decodeAs<QList<T>>(root);
+    decodeAs<QList<T>>(bytes, root);
     if (!root.isArray())
         return;
     std::optional<QList<T>> list;
@@ -138,16 +176,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     try {
         root = Json::parse(bytes);
     } catch (const Json::DecodingError &) {
+        require(!Json::JsonTree::index(bytes), "text that QJsonDocument refuses is not read in place");
         return 0;
     }
-    decodeAs<Envelope<QList<MeetingNote>>>(root);
-    decodeAs<Envelope<MeetingNoteDetail>>(root);
-    decodeAs<Envelope<QList<ActionListItem>>>(root);
-    decodeAs<Envelope<QList<EQTask>>>(root);
-    decodeAs<MeetingNoteDetail>(root);
-    decodeAs<EQUser>(root);
-    decodeRowsAlone<MeetingNote>(root);
-    decodeRowsAlone<ActionListItem>(root);
-    decodeRowsAlone<EQTask>(root);
+    decodeAs<Envelope<QList<MeetingNote>>>(bytes, root);
+    decodeAs<Envelope<MeetingNoteDetail>>(bytes, root);
+    decodeAs<Envelope<QList<ActionListItem>>>(bytes, root);
+    decodeAs<Envelope<QList<EQTask>>>(bytes, root);
+    decodeAs<MeetingNoteDetail>(bytes, root);
+    decodeAs<EQUser>(bytes, root);
+    decodeRowsAlone<MeetingNote>(bytes, root);
+    decodeRowsAlone<ActionListItem>(bytes, root);
+    decodeRowsAlone<EQTask>(bytes, root);
     return 0;
 }

@@ -10,12 +10,16 @@
 #include "SoundTools.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 using namespace Qt::StringLiterals;
 
@@ -126,4 +130,35 @@ TEST_F(RecorderTest, RefusedOrFailedStartsLeaveNothingRunningADoubleStartIsIgnor
     EXPECT_NE(first.last(), second.last()) << "two notes";
     EXPECT_EQ(std::pair(posts("/api/desktop/meeting-notes"), posts("/api/desktop/meeting-notes/upload-token")),
               std::pair(2, 4)) << "one note, both tracks, for each upload";
+}
+
+// A sound server that stops answering freezes nothing: the stop keeps what reached the disk, a start fails in time.
+TEST_F(RecorderTest, AStalledSoundServerHoldsNeitherTheStopNorTheStartNorTheWindow)
+{
+    PrivateSoundServer sound;
+    ASSERT_TRUE(sound.isReady());
+    CaptureTimings timings = quickTimings();
+    timings.soundServerTimeout = std::chrono::seconds(1);
+    auto recorder = makeQuickRecorder(service.url(u"/blob/"_s).toString(), folder.path(), timings, sound.address());
+    recorder->start();
+    ASSERT_TRUE(waitUntil([&] { return recorder->isRecording(); }, 10000));
+    const QDir session(recorder->currentFileURL().value_or(QString()));
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo(session.filePath(u"mic_track_000.caf"_s)).size() > 100000; }, 15000));
+
+    ASSERT_EQ(::kill(pid_t(sound.processId()), SIGSTOP), 0);
+    const auto resume = qScopeGuard([&] { ::kill(pid_t(sound.processId()), SIGCONT); });
+    // The longest gap between two turns of the event loop; the drains of the last fragments would hold it 0.7 s.
+    qint64 longest = 0;
+    QElapsedTimer sinceTurn;
+    QTimer turns;
+    QObject::connect(&turns, &QTimer::timeout, [&] { longest = std::max(longest, sinceTurn.restart()); });
+    sinceTurn.start(), turns.start(5);
+    recorder->stopRecording();
+    ASSERT_TRUE(waitUntil([&] { return recorder->lastSavedURL() == session.filePath(u"upload_track.m4a"_s); }, 20000))
+        << "the stop kept nothing";
+    recorder->start();
+    ASSERT_TRUE(waitUntil([&] { return !recorder->isStartingRecording(); }, 20000));
+    EXPECT_EQ(std::pair(recorder->isRecording(), recorder->notice()),
+              std::pair(false, u"Recording did not start: the sound server does not answer"_s));
+    EXPECT_LT(longest, 250) << "the event loop stood still";
 }

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 
@@ -30,7 +32,9 @@ protected:
     {
         setRows({});
         server.reply("PATCH", itemPath, 200, R"({"success": true})");
-        server.server().Get(R"(/api/v2/meeting-notes/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
+        server.server().Get(R"(/api/v2/meeting-notes/(\d+))", [this](const httplib::Request& req, httplib::Response& res) {
+            while (req.matches[1] == std::to_string(heldNote))
+                std::this_thread::sleep_for(5ms);
             if (req.matches[1] == "99") {
                 res.status = 500;
                 return;
@@ -55,6 +59,8 @@ protected:
     }
 
     TestServer server;
+    // The detail of this note is answered only once it changes.
+    std::atomic<qint64> heldNote = -1;
     MeetingStore::Timings fast { 30ms, 30ms, 30ms, 3 };
     MeetingStore store { [] { return std::optional<QString>(u"tok"_s); }, fast };
 };
@@ -126,6 +132,17 @@ TEST_F(MeetingStoreTest, DetailLoadsOnceWithTheNotesSourceAndTogglesRevertOnFail
     EXPECT_FALSE(store.isLoadingDetail());
     await(store.loadMeetings());
     EXPECT_EQ(store.error(), std::nullopt);
+
+    // Open A, back, open B: whichever reply lands last, B's page gets B, with the spinner until then.
+    for (const auto& [a, b, held] : { std::tuple(7, 8, 7), std::tuple(5, 6, 6) }) {
+        heldNote = held;
+        QCoro::Task<> first = store.loadDetail(a), second = store.loadDetail(b);
+        await(a == held ? std::move(second) : std::move(first));
+        EXPECT_EQ(store.isLoadingDetail(), a != held) << "A's reply came first: B is still on its way";
+        heldNote = -1;
+        await(a == held ? std::move(first) : std::move(second));
+        EXPECT_EQ(std::pair(store.meetingDetail()->id, store.isLoadingDetail()), std::pair(qint64(b), false));
+    }
 }
 
 TEST_F(MeetingStoreTest, FollowUpWalksTheStagesAndFindsTheNoteById)

@@ -18,6 +18,8 @@ public:
     [[nodiscard]] QString address() const;
     // "tcp:127.0.0.1:…", where only a client with the server's own cookie gets in.
     [[nodiscard]] QString guardedAddress() const { return m_guardedAddress; }
+    // The server's process, for tests that stop and continue it.
+    [[nodiscard]] qint64 processId() const { return m_process.processId(); }
 
 private:
     QTemporaryDir m_dir;

@@ -1,6 +1,11 @@
 #include "ActionStore.h"
+#include "DateText.h"
+#include "DayClock.h"
 #include "DemoSession.h"
 #include "QtPrinters.h"
+#include "ScreenText.h"
+
+#include <QTimeZone>
 
 #include <gtest/gtest.h>
 
@@ -91,4 +96,14 @@ TEST_F(ActionsScreen, TicksReachTheServiceARefusalRollsBackAndTwoQuickClicksEndW
     click(app.window, byText(app.root(), u"Home"_s));
     click(app.window, byText(app.root(), u"Actions"_s));
     ASSERT_TRUE(waitUntil([&] { return listLoads() == 3; }));
+
+    // Left open past midnight: the date line and the day sections move on.
+    const QDateTime midnight(DateText::today().addDays(1), QTime(0, 0), QTimeZone(DateText::timeZoneId()));
+    const qint64 shift = QDateTime::currentDateTimeUtc().msecsTo(midnight) - 200;
+    DayClock::shared().setClock([shift] { return QDateTime::currentDateTimeUtc().addMSecs(shift); });
+    EXPECT_TRUE(waitUntil([&] {
+        return textOf(actions(app), u"dateLine"_s) == ScreenText::dateLineAt(midnight)
+            && byText(actions(app), u"Yesterday"_s) && !byText(actions(app), u"Today"_s);
+    }, 1000));
+    DayClock::shared().setClock(nullptr);
 }

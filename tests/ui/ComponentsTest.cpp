@@ -1,9 +1,12 @@
 #include "Await.h"
 #include "EQFonts.h"
+#include "EQSymbol.h"
 #include "QtPrinters.h"
 #include "ScreenDriver.h"
 #include "SymbolCatalog.h"
+#include "SymbolImageCache.h"
 #include "TestServer.h"
+#include "UserActivity.h"
 
 #include <QBuffer>
 #include <QFontDatabase>
@@ -13,7 +16,7 @@
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
-#include <QSvgRenderer>
+#include <QTest>
 #include <QtQml/qqmlextensionplugin.h>
 
 #include <gtest/gtest.h>
@@ -116,31 +119,48 @@ TEST_F(ComponentsTest, AvatarShowsItsPictureOnceLoadedAndInitialsOtherwise)
     EXPECT_TRUE(byText(avatar, u"AL"_s)) << "a failed picture shows the initials";
 }
 
-TEST_F(ComponentsTest, LiveDecorationsMoveOnlyWhileTheirWindowIsActive)
+TEST_F(ComponentsTest, EndlessDecorationsMoveOnlyWhileTheirWindowIsActiveAndInUse)
 {
     QQuickItem *ring = create(R"(RippleRing { x: 100; y: 100 })");
-    ASSERT_TRUE(ring);
-    const auto movesFrom = [&](double growth) { return ring->property("growth").toDouble() != growth; };
-
-    window.requestActivate();
-    ASSERT_TRUE(waitUntil([&] { return window.isActive(); }));
-    EXPECT_TRUE(waitUntil([&] { return movesFrom(1); }, 3000));
-
+    QQuickItem *ripple = create(R"(EchoquillRipple { size: 60; property int paints: 0; onPaint: paints++ })");
+    ASSERT_TRUE(ring && ripple);
+    UserActivity &activity = *UserActivity::instance();
+    activity.setRestAfter(std::chrono::milliseconds(300));
+    // Frames drawn elsewhere drive every running animation: while at rest, the decorations' must not be among them.
     QQuickWindow other;
     other.resize(100, 100);
     other.show();
-    other.requestActivate();
-    ASSERT_TRUE(waitUntil([&] { return other.isActive() && !window.isActive(); }));
-    const double rested = ring->property("growth").toDouble();
-    // Frames drawn elsewhere drive every running animation: the ring's must not be one of them.
-    for (int frame = 0; frame < 5; ++frame)
-        settle(&other), settle(&window);
-    EXPECT_FALSE(movesFrom(rested)) << "nothing redraws the window while the user is elsewhere";
-    EXPECT_EQ(ring->property("opacity").toDouble(), 0.0) << "the ring rests hidden, not frozen halfway";
+    const auto stillThrough = [&](int frames) {
+        const double growth = ring->property("growth").toDouble();
+        const int paints = ripple->property("paints").toInt();
+        for (int frame = 0; frame < frames; ++frame)
+            settle(&other), settle(&window);
+        return ring->property("growth").toDouble() == growth && ripple->property("paints").toInt() == paints;
+    };
+    const auto moving = [&] {
+        const double growth = ring->property("growth").toDouble();
+        const int paints = ripple->property("paints").toInt();
+        return waitUntil([&] { return ring->property("growth").toDouble() != growth; }, 3000)
+            && waitUntil([&] { return ripple->property("paints").toInt() > paints + 2; }, 3000);
+    };
 
     window.requestActivate();
-    ASSERT_TRUE(waitUntil([&] { return window.isActive(); }));
-    EXPECT_TRUE(waitUntil([&] { return movesFrom(rested); }, 3000)) << "and starts again when the user comes back";
+    ASSERT_TRUE(waitUntil(
+        [&] { return window.isActive() && !activity.recent() && ripple->property("paints").toInt() == 1; }, 3000));
+    EXPECT_TRUE(stillThrough(5)) << "the window is active, but nobody has used it";
+    EXPECT_GT(ring->opacity(), 0.1) << "at rest the ring shows one of its frames";
+
+    QTest::mouseMove(&window, QPoint(20, 30));
+    EXPECT_TRUE(moving()) << "the pointer moved over the window";
+    ASSERT_TRUE(waitUntil([&] { return !activity.recent(); }, 3000));
+    EXPECT_TRUE(stillThrough(5)) << "and came to rest once the user stopped";
+
+    QTest::mouseMove(&window, QPoint(40, 50));
+    ASSERT_TRUE(moving());
+    other.requestActivate();
+    ASSERT_TRUE(waitUntil([&] { return other.isActive() && !window.isActive(); }));
+    EXPECT_TRUE(stillThrough(5)) << "nothing redraws the window while the user is in another one";
+    activity.setRestAfter(std::chrono::seconds(10));
 }
 
 TEST(SymbolsAndFonts, EverySymbolTheScreensNameIsDrawnInItsTintAndRolesUseInterWhereInstalled)
@@ -149,19 +169,27 @@ TEST(SymbolsAndFonts, EverySymbolTheScreensNameIsDrawnInItsTintAndRolesUseInterW
                              "sparkles text.bubble arrow.up.circle calendar folder chevron.left plus arrow.clockwise "
                              "speaker.wave.2.fill speaker.slash checkmark.circle.fill checkmark.seal "
                              "g.circle.fill"_s.split(u' ');
-    for (const QString &name : used) {
-        QByteArray svg = SymbolCatalog::svg(name);
-        svg.replace("currentColor", "#c46a44").replace("knockoutColor", "#ffffff");
-        QSvgRenderer renderer(svg);
-        QImage image(48, 48, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        QPainter painter(&image);
-        renderer.render(&painter);
-        painter.end();
+    const QColor tint(0xc4, 0x6a, 0x44);
+    const auto tinted = [&](const QImage &image) {
         const auto *pixels = reinterpret_cast<const QRgb *>(image.constBits());
-        EXPECT_GT(std::count(pixels, pixels + 48 * 48, QColor(0xc4, 0x6a, 0x44).rgba()), 20) << name.toStdString();
-    }
+        return image.isNull() ? 0 : std::count(pixels, pixels + image.width() * image.height(), tint.rgba());
+    };
+    for (const QString &name : used)
+        EXPECT_GT(tinted(SymbolImageCache::image(name, 48, tint, Qt::white)), 20) << name.toStdString();
     EXPECT_TRUE(SymbolCatalog::svg(u"no.such.symbol"_s).isEmpty());
+
+    // A symbol painted again in the same size and tint is not prepared again.
+    const int prepared = SymbolImageCache::preparedCount();
+    for (const QColor &color : {tint, tint, QColor(Qt::black)}) {
+        EQSymbol symbol;
+        symbol.setName(u"house"_s), symbol.setSize(40), symbol.setColor(color);
+        QImage canvas(40, 40, QImage::Format_ARGB32_Premultiplied);
+        canvas.fill(Qt::transparent);
+        QPainter painter(&canvas);
+        symbol.paint(&painter);
+        EXPECT_EQ(tinted(canvas) > 20, color == tint);
+    }
+    EXPECT_EQ(SymbolImageCache::preparedCount() - prepared, 2);
 
     // fonts-inter is installed by the project's dependencies; Inter Tight is not in Debian.
     const QFont button = EQFonts::forRole(EQTextRole::button);

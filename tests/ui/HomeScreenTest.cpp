@@ -99,6 +99,7 @@ TEST_F(HomeScreen, CalendarStatesSpinnerReconnectBannerNoMeetingsAndNoCalendar)
     ASSERT_TRUE(waitUntil([&] { return app.delegate.calendarStore()->meetings().isEmpty(); }));
     refreshEvery(app, 60000);
     ASSERT_TRUE(waitUntil([&] { return !app.delegate.calendarStore()->isLoading(); }));
+    settle(app.window);
     EXPECT_EQ(std::tuple(groupNames(screen), byText(screen, u"No meetings today"_s) != nullptr,
                   byObjectName(screen, u"calendarSpinner"_s), byObjectName(screen, u"notConnectedCard"_s),
                   byObjectName(screen, u"reconnectBanner"_s)),
@@ -173,10 +174,14 @@ TEST_F(HomeScreen, GroupsKeepOrderSwitchesKeepPositionRefreshRunsOnlyWhileShownA
         reversed.prepend(meeting);
     }
     reply[u"meetings"_s] = reversed;
+    const QPointer<QQuickItem> liveCard = hero, critiqueRow = critique;
     serveUpcoming(reply);
     refreshEvery(app, 50);
     ASSERT_TRUE(waitUntil([&] { return rowOf(screen, u"Design critique (moved)"_s) != nullptr; }));
     refreshEvery(app, 60000);
+    settle(app.window);
+    EXPECT_TRUE(liveCard && critiqueRow == rowOf(screen, u"Design critique (moved)"_s))
+        << "rows live on through a refresh, changed in place, and keep their hover and animations";
     EXPECT_EQ(std::pair(app.delegate.calendarStore()->meetings().first().title, groupNames(screen)),
         std::pair(u"Roadmap review"_s, groups));
     EXPECT_LT(topOf(rowOf(screen, u"Vendor sync"_s)), topOf(rowOf(screen, u"Northwind onboarding"_s)))

@@ -63,6 +63,7 @@ TEST_F(RecordCapsule, ARecordingFromTheCapsuleBecomesAProcessingCardAndReachesTh
     EXPECT_TRUE(byText(home, u"New recording"_s));
     grab(app.window, u"HomeView-saved"_s);
     EXPECT_TRUE(waitUntil([&] { return label() == u"Record"_s; }, 2000)) << "\"Saved\" goes away";
+    EXPECT_EQ(byObjectName(capsule, u"recordDot"_s)->opacity(), 1.0) << "the dot is lit again, not left mid-pulse";
 
     // The upload reaches the service, which acknowledges it with a note id.
     ASSERT_TRUE(waitUntil([&] { return cards.first().noteId.has_value(); }, 30000));

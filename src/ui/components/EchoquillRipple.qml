@@ -2,17 +2,20 @@ import QtQuick
 import Echoquill.Ui
 
 // The brand ripple: rings that grow from the centre and fade, three at a
-// time, redrawn every frame while shown.
+// time, redrawn every frame while its window is active and in use; otherwise
+// it holds its last frame.
 Canvas {
     id: ripple
     property real size: 420
     property color color: EQPalette.terracotta
+    // Each frame repaints the canvas and redraws the whole window, most of a core where OpenGL runs on the CPU.
+    readonly property bool animating: visible && Window.active && UserActivity.recent
 
     width: size
     height: size
 
     FrameAnimation {
-        running: ripple.visible
+        running: ripple.animating
         onTriggered: ripple.requestPaint()
     }
 

@@ -52,6 +52,8 @@ Item {
             height: 14
             visible: capsule.mode !== "saved"
             Rectangle {
+                id: dot
+                objectName: "recordDot"
                 anchors.centerIn: parent
                 width: capsule.mode === "recording" ? 10 : 8
                 height: width
@@ -63,7 +65,8 @@ Item {
                     loops: Animation.Infinite
                     NumberAnimation { to: 0.35; duration: 700; easing.type: Easing.InOutQuad }
                     NumberAnimation { to: 1; duration: 700; easing.type: Easing.InOutQuad }
-                    onRunningChanged: if (!running) parent.opacity = 1
+                    // Stopped halfway through a pulse, the dot is lit again.
+                    onRunningChanged: if (!running) dot.opacity = 1
                 }
             }
         }

@@ -166,51 +166,51 @@ ScreenBackground {
                 }
             }
 
-            Repeater {
-                model: home.groups
-                Column {
-                    id: group
-                    objectName: "group:" + modelData.name
-                    required property var modelData
-                    width: column.width
-                    topPadding: 28
+            // A list view, not a repeater in the column: it places rows the model moves.
+            ListView {
+                width: parent.width
+                height: contentHeight
+                interactive: false
+                model: home.meetings
+                // One meeting; the first of its group carries the group's label.
+                delegate: Column {
+                    id: slot
+                    required property var model
+                    required property string meetingId
+                    required property string group
+                    required property string header
+                    required property bool firstInGroup
+                    required property bool live
+                    required property bool botOn
+                    objectName: firstInGroup ? "group:" + group : ""
+                    width: ListView.view.width
+                    topPadding: firstInGroup ? 28 : 8
                     spacing: 8
 
                     GroupLabel {
-                        visible: group.modelData.header.length > 0
-                        text: group.modelData.header
+                        visible: slot.firstInGroup && slot.header.length > 0
+                        text: slot.header
                         weight: Font.DemiBold
                     }
-                    Repeater {
-                        model: group.modelData.meetings
-                        Item {
-                            id: slot
-                            required property var modelData
-                            readonly property bool botOn: home.botStates[modelData.id] === true
-                            width: group.width
-                            height: loader.height
-                            Loader {
-                                id: loader
-                                width: parent.width
-                                sourceComponent: slot.modelData.live ? hero : timeRow
-                            }
-                            Component {
-                                id: hero
-                                LiveHeroView {
-                                    meeting: slot.modelData
-                                    botOn: slot.botOn
-                                    onBotFlipped: (on) => home.setBotOn(slot.modelData.id, on)
-                                    onOpenMeeting: home.openMeeting(slot.modelData.meetingUrl)
-                                }
-                            }
-                            Component {
-                                id: timeRow
-                                MeetingTimeRowView {
-                                    meeting: slot.modelData
-                                    botOn: slot.botOn
-                                    onBotFlipped: (on) => home.setBotOn(slot.modelData.id, on)
-                                }
-                            }
+                    Loader {
+                        width: parent.width
+                        sourceComponent: slot.live ? hero : timeRow
+                    }
+                    Component {
+                        id: hero
+                        LiveHeroView {
+                            meeting: slot.model
+                            botOn: slot.botOn
+                            onBotFlipped: (on) => home.setBotOn(slot.meetingId, on)
+                            onOpenMeeting: home.openMeeting(slot.model.meetingUrl)
+                        }
+                    }
+                    Component {
+                        id: timeRow
+                        MeetingTimeRowView {
+                            meeting: slot.model
+                            botOn: slot.botOn
+                            onBotFlipped: (on) => home.setBotOn(slot.meetingId, on)
                         }
                     }
                 }

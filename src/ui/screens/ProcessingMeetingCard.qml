@@ -57,12 +57,12 @@ Item {
                 GradientStop { position: 0.5; color: EQPalette.withOpacity(EQPalette.white, 0.3) }
                 GradientStop { position: 1.0; color: EQPalette.clear }
             }
-            NumberAnimation on x {
+            // Held still, like the other endless decorations, unless its window is active and in use.
+            RestingLoop on x {
+                moving: band.visible && card.visible && band.Window.active && UserActivity.recent
                 from: -band.width
                 to: frame.width
                 duration: 1600
-                loops: Animation.Infinite
-                running: band.visible && card.visible
             }
         }
     }

@@ -20,7 +20,7 @@ Item {
 
         Text {
             objectName: "dateLine"
-            text: ScreenText.dateLine()
+            text: ScreenText.dateLine
             textFormat: Text.PlainText
             color: EQPalette.inkMuted
             font: EQFonts.text(11, Font.DemiBold, 1.6)

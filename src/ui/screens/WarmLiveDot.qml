@@ -5,13 +5,19 @@ import Echoquill.Ui
 Item {
     id: dot
     property real size: 8
-    // Only while its window is the active one: every frame redraws the whole
+    // Only while its window is active and in use: every frame redraws the whole
     // window, which costs most of a core where OpenGL runs on the CPU.
-    property bool animating: visible && Window.active
+    property bool animating: visible && Window.active && UserActivity.recent
+
+    // Through one breath, from 0 to 1; at rest the halo stands half grown.
+    property real phase: 0.25
+    readonly property real swell: {
+        const t = phase % 1 < 0.5 ? 2 * (phase % 1) : 2 - 2 * (phase % 1)
+        return t < 0.5 ? 2 * t * t : 1 - Math.pow(2 - 2 * t, 2) / 2
+    }
 
     width: size
     height: size
-    onAnimatingChanged: if (!animating) { halo.scale = 1; halo.opacity = 0.55 }
 
     Rectangle {
         id: halo
@@ -20,23 +26,18 @@ Item {
         height: dot.size
         radius: width / 2
         color: EQPalette.terracotta
-        opacity: 0.55
-        SequentialAnimation on scale {
-            running: dot.animating
-            loops: Animation.Infinite
-            NumberAnimation { from: 1; to: 2.2; duration: 800; easing.type: Easing.InOutQuad }
-            NumberAnimation { from: 2.2; to: 1; duration: 800; easing.type: Easing.InOutQuad }
-        }
-        SequentialAnimation on opacity {
-            running: dot.animating
-            loops: Animation.Infinite
-            NumberAnimation { from: 0.55; to: 0; duration: 800; easing.type: Easing.InOutQuad }
-            NumberAnimation { from: 0; to: 0.55; duration: 800; easing.type: Easing.InOutQuad }
-        }
+        scale: 1 + 1.2 * dot.swell
+        opacity: 0.55 * (1 - dot.swell)
     }
     Rectangle {
         anchors.fill: parent
         radius: width / 2
         color: EQPalette.terracotta
+    }
+    RestingLoop on phase {
+        moving: dot.animating
+        from: 0.25
+        to: 1.25
+        duration: 1600
     }
 }

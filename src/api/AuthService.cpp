@@ -101,11 +101,6 @@ QCoro::Task<QString> AuthService::signInWithGoogle()
     co_return tokenFromCallback(session.callbackUrl(), state);
 }
 
-void AuthService::registerCallbackScheme()
-{
-    WebAuthenticationSession::registerCallbackScheme(callbackScheme);
-}
-
 QString AuthService::tokenFromCallback(const std::optional<QUrl> &callbackUrl, const QString &state)
 {
     return AuthCallback::token(callbackUrl, state);

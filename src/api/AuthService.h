@@ -21,14 +21,12 @@ public:
     QCoro::Task<> requestOTP(QString email);
     // Exchanges the code for a token.
     QCoro::Task<QString> verifyOTP(QString email, QString code);
-    // Opens "/desktop-auth?state=…" (a new random state each time) in a
-    // sign-in window and waits for the callback. Throws WebAuthenticationError
+    // Opens "/desktop-auth?state=…" (a new random state each time) in the
+    // sign-in program's window and waits for the callback. Throws WebAuthenticationError
     // when the window is closed first, or EQAPIError::invalidCallback when the
-    // callback carries no token or another state.
+    // callback carries no token or another state, or the program fails.
     QCoro::Task<QString> signInWithGoogle();
 
-    // Called once before the application object exists.
-    static void registerCallbackScheme();
     // The token of a callback address: the first query item named exactly
     // "token", an empty value included; anything else, or a "state" other
     // than `state`, is invalidCallback.

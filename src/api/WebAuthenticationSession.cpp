@@ -2,39 +2,13 @@
 
 #include "Log.h"
 
-#include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDesktopServices>
-#include <QWebEnginePage>
-#include <QWebEngineProfile>
-#include <QWebEngineUrlRequestInfo>
-#include <QWebEngineUrlRequestInterceptor>
-#include <QWebEngineUrlRequestJob>
-#include <QWebEngineUrlScheme>
-#include <QWebEngineUrlSchemeHandler>
-#include <QWebEngineView>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QWindow>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-// "scheme://host:port" with the scheme's default port written out, so that
-// an address and an initiator compare whether or not they name the port.
-QString originOf(const QUrl &url)
-{
-    const int defaultPort = url.scheme() == "https"_L1 ? 443 : url.scheme() == "http"_L1 ? 80 : -1;
-    return u"%1://%2:%3"_s.arg(url.scheme(), url.host().toLower()).arg(url.port(defaultPort));
-}
-
-// Google's own sign-in pages, which the service's page sends the window through.
-const QStringList googleSignInOrigins {u"https://accounts.google.com:443"_s, u"https://accounts.youtube.com:443"_s};
-
-void ignoreCallback(const char *why)
-{
-    Log::line("[AuthService] Ignored a callback request: "_L1 + QLatin1StringView(why));
-}
-
-}
 
 WebAuthenticationError::WebAuthenticationError(Kind kind)
     : m_kind(kind)
@@ -47,100 +21,6 @@ QString WebAuthenticationError::description() const
     return QStringLiteral("The sign-in window was closed.");
 }
 
-// Main-frame navigations pass here: a 302 to the callback scheme, links and
-// forms, and every page the window would go to.
-class WebAuthenticationSession::CallbackPage : public QWebEnginePage {
-public:
-    CallbackPage(QWebEngineProfile *profile, WebAuthenticationSession *session, QObject *parent)
-        : QWebEnginePage(profile, parent)
-        , m_session(session)
-        , m_loading(session->m_url)
-    {
-    }
-
-protected:
-    bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override
-    {
-        if (m_session->isCallback(url)) {
-            // A 302 comes from the address being loaded; anything else from the page shown.
-            const QUrl initiator = type == NavigationTypeRedirect ? m_loading : this->url();
-            if (!isMainFrame)
-                ignoreCallback("not the window's own page");
-            else if (!m_session->isFromService(initiator))
-                ignoreCallback("not started by the service's page");
-            else
-                m_session->finish(url, std::nullopt);
-            return false;
-        }
-        if (isMainFrame) {
-            if (!staysInWindow(url, m_session->m_url)) {
-                if (url.scheme() == "https"_L1 || url.scheme() == "http"_L1)
-                    QDesktopServices::openUrl(url);
-                return false;
-            }
-            m_loading = url;
-        }
-        return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
-    }
-
-    // A page that opens a new window keeps the whole sign-in in this one.
-    QWebEnginePage *createWindow(WebWindowType) override { return this; }
-
-private:
-    WebAuthenticationSession *m_session;
-    QUrl m_loading;
-};
-
-// Sees every request of the window before it leaves: callback addresses
-// requested by a frame, an image or a script are refused here.
-class WebAuthenticationSession::CallbackGuard : public QWebEngineUrlRequestInterceptor {
-public:
-    CallbackGuard(WebAuthenticationSession *session, QObject *parent)
-        : QWebEngineUrlRequestInterceptor(parent)
-        , m_session(session)
-    {
-    }
-
-    void interceptRequest(QWebEngineUrlRequestInfo &info) override
-    {
-        if (!m_session->isCallback(info.requestUrl()))
-            return;
-        if (info.resourceType() != QWebEngineUrlRequestInfo::ResourceTypeMainFrame) {
-            ignoreCallback("not the window's own page");
-            info.block(true);
-        }
-    }
-
-private:
-    WebAuthenticationSession *m_session;
-};
-
-// Script navigations to the callback scheme skip acceptNavigationRequest and
-// are dropped unless a handler for the scheme exists: they arrive here, past
-// the guard, with the origin of the page that started them.
-class WebAuthenticationSession::CallbackSchemeHandler : public QWebEngineUrlSchemeHandler {
-public:
-    CallbackSchemeHandler(WebAuthenticationSession *session, QObject *parent)
-        : QWebEngineUrlSchemeHandler(parent)
-        , m_session(session)
-    {
-    }
-
-    void requestStarted(QWebEngineUrlRequestJob *job) override
-    {
-        const QUrl url = job->requestUrl();
-        const QUrl initiator = job->initiator();
-        job->fail(QWebEngineUrlRequestJob::RequestAborted);
-        if (m_session->isFromService(initiator))
-            m_session->finish(url, std::nullopt);
-        else
-            ignoreCallback("not started by the service's page");
-    }
-
-private:
-    WebAuthenticationSession *m_session;
-};
-
 WebAuthenticationSession::WebAuthenticationSession(QUrl url, QByteArray callbackScheme, QObject *parent)
     : QObject(parent)
     , m_url(std::move(url))
@@ -150,62 +30,81 @@ WebAuthenticationSession::WebAuthenticationSession(QUrl url, QByteArray callback
 
 WebAuthenticationSession::~WebAuthenticationSession()
 {
-    // The page (owned by the view) must go before its profile.
-    delete m_view;
-}
-
-void WebAuthenticationSession::registerCallbackScheme(const QByteArray &scheme)
-{
-    QWebEngineUrlScheme s(scheme);
-    s.setSyntax(QWebEngineUrlScheme::Syntax::Path);
-    s.setFlags(QWebEngineUrlScheme::SecureScheme | QWebEngineUrlScheme::LocalAccessAllowed);
-    QWebEngineUrlScheme::registerScheme(s);
+    if (!m_process || m_process->state() == QProcess::NotRunning)
+        return;
+    // Never waited for: an answered program is closing by itself, an unanswered one is asked to.
+    m_process->disconnect(this);
+    m_process->setParent(nullptr);
+    connect(m_process, &QProcess::finished, m_process, &QObject::deleteLater);
+    if (!m_finished)
+        m_process->terminate();
 }
 
 void WebAuthenticationSession::start(QWindow *anchor)
 {
-    // A profile without a storage name is off the record.
-    m_profile = new QWebEngineProfile(this);
-    m_profile->installUrlSchemeHandler(m_scheme, new CallbackSchemeHandler(this, m_profile));
-    m_profile->setUrlRequestInterceptor(new CallbackGuard(this, m_profile));
+    // Installed next to the client; a build or a test finds it on the PATH.
+    const QString name = u"echoquill-signin"_s;
+    QString program = QStandardPaths::findExecutable(name, {QCoreApplication::applicationDirPath()});
+    if (program.isEmpty())
+        program = QStandardPaths::findExecutable(name);
+    if (program.isEmpty())
+        return fail(name + " is not installed"_L1);
 
-    m_view = new QWebEngineView();
-    m_view->setPage(new CallbackPage(m_profile, this, m_view));
-    m_view->setWindowTitle(QStringLiteral("Sign in with Google"));
-    m_view->resize(520, 720);
-    m_view->installEventFilter(this);
+    QStringList arguments {m_url.toString(QUrl::FullyEncoded), QString::fromUtf8(m_scheme)};
     if (anchor) {
-        m_view->winId();
-        m_view->windowHandle()->setTransientParent(anchor);
-        m_view->move(anchor->geometry().center() - m_view->rect().center());
+        const QPoint centre = anchor->geometry().center();
+        arguments << QString::number(anchor->winId()) << QString::number(centre.x()) << QString::number(centre.y());
     }
-    m_view->load(m_url);
-    m_view->show();
-    m_view->raise();
-    m_view->activateWindow();
+    m_process = new QProcess(this);
+    m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    connect(m_process, &QProcess::readyReadStandardOutput, this, &WebAuthenticationSession::readAnswers);
+    connect(m_process, &QProcess::finished, this, &WebAuthenticationSession::programEnded);
+    connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            programEnded();
+    });
+    m_process->start(program, arguments);
 }
 
-bool WebAuthenticationSession::isCallback(const QUrl &url) const
+void WebAuthenticationSession::readAnswers()
 {
-    return url.scheme().toUtf8() == m_scheme;
+    while (!m_finished && m_process->canReadLine()) {
+        const QString line = QString::fromUtf8(m_process->readLine()).chopped(1);
+        const QString kind = line.section(u' ', 0, 0);
+        const QString value = line.section(u' ', 1);
+        const QUrl url = QUrl::fromEncoded(value.toUtf8(), QUrl::StrictMode);
+        if (kind == "log"_L1)
+            Log::line(value);
+        else if (kind == "open"_L1 && (url.scheme() == "https"_L1 || url.scheme() == "http"_L1))
+            QDesktopServices::openUrl(url);
+        else if (kind == "callback"_L1 && url.isValid() && url.scheme().toUtf8() == m_scheme)
+            finish(url, std::nullopt);
+        else if (line == "cancel"_L1)
+            finish(std::nullopt, WebAuthenticationError::cancelled());
+        else
+            fail(u"the sign-in window answered \"%1\""_s.arg(line.left(80)));
+    }
 }
 
-bool WebAuthenticationSession::isFromService(const QUrl &initiator) const
+void WebAuthenticationSession::programEnded()
 {
-    return initiator.isValid() && originOf(initiator) == originOf(m_url);
+    readAnswers();
+    if (m_finished)
+        return;
+    if (m_process->error() == QProcess::FailedToStart)
+        fail(m_process->errorString());
+    else if (m_process->exitStatus() == QProcess::CrashExit)
+        fail(u"the sign-in window crashed"_s);
+    else
+        fail(u"the sign-in window quit without an answer (status %1)"_s.arg(m_process->exitCode()));
 }
 
-bool WebAuthenticationSession::staysInWindow(const QUrl &url, const QUrl &serviceUrl)
+void WebAuthenticationSession::fail(const QString &why)
 {
-    const QString origin = originOf(url);
-    return origin == originOf(serviceUrl) || googleSignInOrigins.contains(origin);
-}
-
-bool WebAuthenticationSession::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == m_view && event->type() == QEvent::Close && !m_finished)
-        finish(std::nullopt, WebAuthenticationError::cancelled());
-    return QObject::eventFilter(watched, event);
+    Log::line("[AuthService] Google sign-in failed: "_L1 + why);
+    if (m_process)
+        m_process->kill();
+    finish(std::nullopt, std::nullopt);
 }
 
 void WebAuthenticationSession::finish(std::optional<QUrl> callbackUrl, std::optional<WebAuthenticationError> error)
@@ -215,16 +114,5 @@ void WebAuthenticationSession::finish(std::optional<QUrl> callbackUrl, std::opti
     m_finished = true;
     m_callbackUrl = std::move(callbackUrl);
     m_error = std::move(error);
-    closeWindow();
     emit finished();
-}
-
-void WebAuthenticationSession::closeWindow()
-{
-    if (!m_view)
-        return;
-    m_view->removeEventFilter(this);
-    m_view->hide();
-    // Not deleted here: we may be inside one of the page's own callbacks.
-    m_view->page()->triggerAction(QWebEnginePage::Stop);
 }

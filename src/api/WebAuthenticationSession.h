@@ -2,15 +2,13 @@
 
 #include <QByteArray>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QUrl>
 
 #include <exception>
 #include <optional>
 
-class QWebEngineProfile;
-class QWebEngineView;
+class QProcess;
 class QWindow;
 
 // The failure of a web sign-in window; closing the window is the one case.
@@ -31,24 +29,22 @@ private:
     QByteArray m_what;
 };
 
-// One browser window for one sign-in. Its off-the-record profile shares no
-// cookies or storage with anything else. The first main-frame navigation to
-// an address of the callback scheme that the service's own page (the origin
-// of `url`) starts ends the session and closes the window; callback requests
-// of frames, images or scripts are refused and change nothing. Pages away
-// from the service and Google's sign-in open in the user's browser instead.
-// finished() is emitted exactly once, after which either callbackUrl() or
-// error() is set.
+// One sign-in in a browser window of its own program, echoquill-signin, so
+// that only that program loads the browser engine. The program keeps the
+// sign-in to the service's page (the origin of `url`) and Google's, and
+// answers on a pipe with the first callback address the service's page
+// navigates to; pages elsewhere are opened here, in the user's browser.
+// Closing its window is a cancel; a program that cannot start, crashes or
+// answers nonsense ends the session with neither a callback nor an error.
+// finished() is emitted exactly once, after which at most one of
+// callbackUrl() and error() is set.
 class WebAuthenticationSession : public QObject {
     Q_OBJECT
 public:
     WebAuthenticationSession(QUrl url, QByteArray callbackScheme, QObject *parent = nullptr);
     ~WebAuthenticationSession() override;
 
-    // The browser engine accepts a scheme only before the application object exists.
-    static void registerCallbackScheme(const QByteArray &scheme);
-
-    // Opens the window, placed over `anchor` when there is one.
+    // Starts the program, its window placed over `anchor` when there is one; never waits for it.
     void start(QWindow *anchor);
 
     [[nodiscard]] bool isFinished() const { return m_finished; }
@@ -58,25 +54,15 @@ public:
 signals:
     void finished();
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
-    class CallbackPage;
-    class CallbackSchemeHandler;
-    class CallbackGuard;
-
-    [[nodiscard]] bool isCallback(const QUrl &url) const;
-    [[nodiscard]] bool isFromService(const QUrl &initiator) const;
-    [[nodiscard]] static bool staysInWindow(const QUrl &url, const QUrl &serviceUrl);
-
+    void readAnswers();
+    void programEnded();
+    void fail(const QString &why);
     void finish(std::optional<QUrl> callbackUrl, std::optional<WebAuthenticationError> error);
-    void closeWindow();
 
     QUrl m_url;
     QByteArray m_scheme;
-    QWebEngineProfile *m_profile = nullptr;
-    QPointer<QWebEngineView> m_view;
+    QProcess *m_process = nullptr;
     bool m_finished = false;
     std::optional<QUrl> m_callbackUrl;
     std::optional<WebAuthenticationError> m_error;

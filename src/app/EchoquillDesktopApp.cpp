@@ -1,7 +1,6 @@
 #include "EchoquillDesktopApp.h"
 
 #include "AppDelegate.h"
-#include "AuthService.h"
 #include "DesktopShell.h"
 #include "SingleInstance.h"
 #include "QuitSignals.h"
@@ -43,10 +42,6 @@ void reportFirstFrame(QQmlApplicationEngine &engine)
 
 int EchoquillDesktopApp::run(int argc, char **argv)
 {
-    // The browser engine of the Google sign-in wants both before the application object.
-    AuthService::registerCallbackScheme();
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Echoquill"));
     app.setOrganizationName(QStringLiteral("Echoquill"));

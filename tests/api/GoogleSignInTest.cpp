@@ -6,43 +6,39 @@
 #include "Log.h"
 #include "QtPrinters.h"
 #include "SessionServer.h"
-#include "WebAuthenticationSession.h"
+#include "TestWindows.h"
 
-#include <QApplication>
 #include <QDesktopServices>
-#include <QWebEngineView>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <regex>
 #include <set>
 
 using namespace Qt::StringLiterals;
 
-// Chromium inside the web engine frees some objects with a sized delete of
-// another size; that is its own affair, everything else stays checked.
-extern "C" const char* __asan_default_options()
-{
-    return "new_delete_type_mismatch=0";
-}
-
 namespace {
 
-// Before the application object, as the application's own entry point does.
-const bool schemeRegistered = [] {
-    AuthService::registerCallbackScheme();
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    return true;
-}();
+// The client finds the sign-in window's program on the PATH when it is not beside it.
+const bool programFound = qputenv("PATH", ECHOQUILL_SIGNIN_DIR ":" + qgetenv("PATH"));
 
-// The sign-in windows on screen.
-QList<QWebEngineView*> visibleSignInWindows()
+TestWindows& display()
 {
-    QList<QWebEngineView*> views;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* view = qobject_cast<QWebEngineView*>(w); view && view->isVisible())
-            views.append(view);
-    return views;
+    static TestWindows windows;
+    return windows;
+}
+
+// The sign-in program's windows on screen, as the window manager lists them.
+QList<quint32> visibleSignInWindows()
+{
+    return display().windowsTitled("Sign in with Google");
+}
+
+void closeSignInWindows()
+{
+    for (quint32 window : visibleSignInWindows())
+        display().requestClose(window);
 }
 
 SessionServer::PageHandler html(std::string body)
@@ -87,8 +83,7 @@ QString signIn(AuthService& auth)
     };
     const auto task = run();
     if (!waitUntil([&] { return outcome.has_value(); }, 15000)) {
-        for (QWebEngineView* view : visibleSignInWindows())
-            view->close();
+        closeSignInWindows();
         waitUntil([&] { return outcome.has_value(); });
     }
     return outcome.value_or(u"still running"_s);
@@ -174,13 +169,23 @@ TEST_F(GoogleSignInTest, ClosingTheWindowIsTheSignInErrorAndACallbackTokenThenSi
     EXPECT_TRUE(store.isLoading());
     ASSERT_TRUE(waitUntil([] { return visibleSignInWindows().size() == 1; }));
     ASSERT_TRUE(waitUntil([&] { return !server.requests("/desktop-auth").empty(); }));
-    visibleSignInWindows().first()->close();
+    closeSignInWindows();
     ASSERT_TRUE(waitUntil([&] { return !store.isLoading(); }));
     EXPECT_EQ(store.error(), u"The sign-in window was closed."_s);
     EXPECT_FALSE(store.currentUser());
     EXPECT_TRUE(log.contains(u"[AuthService] ASWebAuthenticationSession error: The sign-in window was closed."_s));
     EXPECT_EQ(log.count(u"[AuthService] Callback URL received: "_s), 0);
     EXPECT_EQ(KeychainService::loadToken(), std::nullopt);
+
+    // The window's program dying mid-way is a failed sign-in, not one that never ends.
+    store.signInWithGoogle();
+    ASSERT_TRUE(waitUntil([] { return visibleSignInWindows().size() == 1; }));
+    const auto pid = pid_t(display().property32(visibleSignInWindows().first(), "_NET_WM_PID").value(0));
+    ASSERT_GT(pid, 0);
+    ::kill(pid, SIGKILL);
+    ASSERT_TRUE(waitUntil([&] { return !store.isLoading(); }));
+    EXPECT_EQ(store.error(), u"Authentication failed"_s);
+    EXPECT_TRUE(log.contains(u"[AuthService] Google sign-in failed: the sign-in window crashed"_s));
 
     server.setSignInPage(
         script("setTimeout(() => { location.href = 'echoquill://auth/callback?token=g-tok-77'; }, 50);"));

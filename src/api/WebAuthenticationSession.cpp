@@ -2,8 +2,8 @@
 
 #include "Log.h"
 
-#include <QCoreApplication>
 #include <QDesktopServices>
+#include <QGuiApplication>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QWindow>
@@ -51,7 +51,8 @@ void WebAuthenticationSession::start(QWindow *anchor)
         return fail(name + " is not installed"_L1);
 
     QStringList arguments {m_url.toString(QUrl::FullyEncoded), QString::fromUtf8(m_scheme)};
-    if (anchor) {
+    // Another program's window can be named only by its X11 id.
+    if (anchor && QGuiApplication::platformName() == "xcb"_L1) {
         const QPoint centre = anchor->geometry().center();
         arguments << QString::number(anchor->winId()) << QString::number(centre.x()) << QString::number(centre.y());
     }

@@ -160,17 +160,21 @@ TEST_F(AudioCaptureManagerTest, DeviceChangesRestartCaptureQuittingFinalizesAndA
                                         u"after hardware settle|Mic produced buffers after restart|Restarted capture "
                                         u"services; cooldown active for 5s|Ignoring hardware change during "
                                         u"cooldown"_s.split(u'|')));
-        ASSERT_TRUE(result.micURL && result.systemURL); // same session; the new 44.1 kHz gets a segment of its own
+        ASSERT_TRUE(result.micURL && result.systemURL); // same session; the new format gets a segment of its own
         const QJsonArray files = metadataTracks(QFileInfo(*result.micURL).path())[track]["files"_L1].toArray();
         EXPECT_EQ(files.size() == 2 ? files[1].toString() : QString(), secondSegment);
-        EXPECT_EQ(TestAudio::readSegment(QFileInfo(*result.micURL).dir().filePath(secondSegment)).sampleRate, 44100);
+        EXPECT_EQ(TestAudio::readSegment(QFileInfo(*result.micURL).dir().filePath(secondSegment)).sampleRate,
+                  SoundTools::sourceRateAndChannels(track ? device + u".monitor"_s : device).first);
         EXPECT_EQ(TestAudio::probe(track == 0 ? *result.micURL : *result.systemURL).sampleRate, 48000);
     }
 
     // A silent microphone after a restart is retried alone once, unless stopped first.
     CaptureTimings timings = quickTimings();
     timings.micVerificationWindow = 2000ms;
+    // pipewire-pulse wakes a suspended source for a new stream, so there it is never silent.
     for (const bool stopping : { false, true }) {
+        if (SoundTools::isPipeWire() && !stopping)
+            continue;
         SCOPED_TRACE(stopping ? "stopped during the verification" : "left to retry");
         log.clear();
         ASSERT_TRUE(SoundTools::pactl({ u"set-default-source"_s, u"virtual_mic"_s }));

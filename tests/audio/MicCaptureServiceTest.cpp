@@ -93,7 +93,9 @@ TEST_F(MicCaptureServiceTest, DeviceChangesAreReportedOnlyWhileRunning)
     // The capture follows the new default in its own format.
     const QStringList others = SoundTools::sourceOutputIndices();
     mic.start();
-    EXPECT_TRUE(log.contains(u"[MicCaptureService] start() inputFormat=44100.0Hz/2ch/interleaved=true"_s));
+    const auto [rate, channels] = SoundTools::sourceRateAndChannels(u"virtual_mic2"_s);
+    EXPECT_TRUE(log.contains(
+        u"[MicCaptureService] start() inputFormat=%1.0Hz/%2ch/interleaved=true"_s.arg(rate).arg(channels)));
     ASSERT_TRUE(SoundTools::pactl({ u"set-default-source"_s, u"virtual_mic"_s }));
     ASSERT_TRUE(waitUntil([&] { return changes == 1; }));
     EXPECT_EQ(log.count(u"[MicCaptureService] Audio hardware changed"_s), 1);

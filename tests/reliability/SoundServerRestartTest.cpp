@@ -22,25 +22,18 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// The sound server of scripts/with-test-env, stopped and started again as that script starts it.
+// The sound server of scripts/with-test-env (PulseAudio or PipeWire), stopped and started again as that script does.
 struct DesktopSoundServer {
     static bool isUp() { return SoundTools::pactl({ u"info"_s }).has_value(); }
-    static bool hasDaemon() { return QFile::exists(qEnvironmentVariable("XDG_RUNTIME_DIR") + u"/pulse/pid"_s); }
-    // Asks the daemon to quit (SIGTERM), as a crash of its own or an upgrade would end it, and waits until it is gone.
-    static bool stop()
+    // Asks the daemons to quit (SIGTERM), as a crash of their own or an upgrade would end them, and waits until gone.
+    static bool stop() { return control(u"stop"_s) && waitUntil([] { return !isUp(); }, 10000); }
+    static bool start() { return control(u"start"_s) && waitUntil(isUp, 10000); }
+    static bool control(const QString &command)
     {
-        return QProcess::execute(u"pulseaudio"_s, { u"--kill"_s }) == 0
-            && waitUntil([] { return !hasDaemon() && !isUp(); }, 10000);
-    }
-    static bool start()
-    {
-        const QString log = qEnvironmentVariable("ECHOQUILL_TEST_TMP", QDir::tempPath()) + u"/pulse-restarted.log"_s;
-        QProcess daemon;
-        daemon.setStandardOutputFile(QProcess::nullDevice());
-        daemon.setStandardErrorFile(QProcess::nullDevice());
-        daemon.start(u"pulseaudio"_s, { u"-n"_s, u"-F"_s, QStringLiteral(TEST_PULSE_CONFIG), u"--daemonize=yes"_s,
-                                        u"--exit-idle-time=-1"_s, u"--log-target=file:"_s + log });
-        return daemon.waitForFinished(20000) && daemon.exitCode() == 0 && waitUntil(isUp, 10000);
+        QProcess script;
+        script.setStandardOutputFile(QProcess::nullDevice());
+        script.start(QStringLiteral(TEST_SOUND_SERVER), { command });
+        return script.waitForFinished(20000) && script.exitStatus() == QProcess::NormalExit && script.exitCode() == 0;
     }
     // What later tests rely on: the default devices, and every sink and source with its sample format.
     static QString layout()
@@ -59,7 +52,11 @@ struct DesktopSoundServer {
 
 class SoundServerRestartTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(DesktopSoundServer::hasDaemon()) << "run inside scripts/with-test-env"; }
+    void SetUp() override
+    {
+        ASSERT_TRUE(DesktopSoundServer::isUp() && qEnvironmentVariableIsSet("ECHOQUILL_TEST_TMP"))
+            << "run inside scripts/with-test-env";
+    }
     // Later tests find the server as scripts/with-test-env left it, whatever happened here.
     void TearDown() override
     {

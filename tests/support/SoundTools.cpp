@@ -1,6 +1,7 @@
 #include "SoundTools.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <pulse/context.h>
 #include <pulse/introspect.h>
@@ -25,8 +26,8 @@ std::optional<QString> pactl(const QStringList &arguments, const QString &server
 
 namespace {
 
-// The first column of `pactl list short <what>` rows whose second column is `name` (any when empty).
-QStringList shortListIndices(const QString &what, const QString &name, const QString &server)
+// A column (the first: the index) of `pactl list short <what>` rows whose second column is `name` (any when empty).
+QStringList shortListIndices(const QString &what, const QString &name, const QString &server, int column = 0)
 {
     QStringList out;
     const QStringList rows = pactl({ QStringLiteral("list"), QStringLiteral("short"), what }, server)
@@ -34,8 +35,8 @@ QStringList shortListIndices(const QString &what, const QString &name, const QSt
                                  .split(u'\n', Qt::SkipEmptyParts);
     for (const QString &row : rows) {
         const QStringList columns = row.split(u'\t');
-        if (columns.size() >= 2 && (name.isEmpty() || columns[1] == name))
-            out << columns[0];
+        if (columns.size() > std::max(1, column) && (name.isEmpty() || columns[1] == name))
+            out << columns[column];
     }
     return out;
 }
@@ -53,6 +54,20 @@ QStringList sourceOutputIndices(const QString &server, const QString &source)
 QString sourceIndex(const QString &name, const QString &server)
 {
     return shortListIndices(QStringLiteral("sources"), name, server).value(0);
+}
+
+bool isPipeWire(const QString &server)
+{
+    return pactl({ QStringLiteral("info") }, server).value_or(QString()).contains(QStringLiteral("on PipeWire"));
+}
+
+std::pair<int, int> sourceRateAndChannels(const QString &name, const QString &server)
+{
+    // The sample specification column, e.g. "float32le 2ch 48000Hz".
+    static const QRegularExpression spec(QStringLiteral("(\\d+)ch (\\d+)Hz"));
+    const QString row = shortListIndices(QStringLiteral("sources"), name, server, 3).value(0);
+    const QRegularExpressionMatch match = spec.match(row);
+    return { match.captured(2).toInt(), match.captured(1).toInt() };
 }
 
 bool killSourceOutput(const QString &index, const QString &server)

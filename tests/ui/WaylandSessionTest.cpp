@@ -1,0 +1,76 @@
+// The real client in a Wayland session without an X server (weston's headless backend): the main window, sign-in by
+// e-mail code, a recording from the home screen's capsule, and the widget, shown as an ordinary window.
+#include "AudioRecorder.h"
+#include "ChildProcess.h"
+#include "DemoSession.h"
+#include "MeetingDetector.h"
+#include "RecordingPanel.h"
+#include "RecordingPanelController.h"
+#include "SoundPlayer.h"
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+using namespace ScreenDriver;
+
+using WaylandSession = DemoSession;
+
+TEST_F(WaylandSession, SignInByCodeARecordingFromHomeAndTheWidgetAsAWindow)
+{
+    if (!ChildProcess::isChild()) {
+        QProcess weston;
+        weston.start(u"weston"_s, { u"--backend=headless-backend.so"_s, u"--socket=eq-client"_s, u"--idle-time=0"_s });
+        ASSERT_TRUE(waitUntil([] { return QFile::exists(qEnvironmentVariable("XDG_RUNTIME_DIR") + u"/eq-client"_s); }));
+        QProcessEnvironment wayland;
+        wayland.insert(u"WAYLAND_DISPLAY"_s, u"eq-client"_s);
+        wayland.insert(u"QT_QPA_PLATFORM"_s, u"wayland"_s);
+        wayland.insert(u"DISPLAY"_s, QString());
+        // The headless compositor has no seat, and Qt's Wayland text input would read one: the compose input instead.
+        wayland.insert(u"QT_IM_MODULE"_s, u"compose"_s);
+        const auto child = ChildProcess::rerunCurrentTest(wayland);
+        weston.terminate();
+        weston.waitForFinished();
+        EXPECT_EQ(child.exitCode, 0) << child.output.toStdString();
+        static const QRegularExpression foregroundError(
+            u"(?i)^.*(foreground|x11|xcb|display).*(error|fail).*$"_s, QRegularExpression::MultilineOption);
+        EXPECT_FALSE(child.output.contains(foregroundError)) << child.output.toStdString();
+        return;
+    }
+    ASSERT_EQ(QGuiApplication::platformName(), u"wayland"_s);
+    KeychainService::deleteToken();
+    const auto speech = SoundPlayer::tone(u"micfeed"_s, 60, 300);
+    AppWindow app;
+    ASSERT_TRUE(app.window);
+    app.delegate.applicationDidFinishLaunching();
+    ASSERT_TRUE(waitUntil([&] { return app.onAuthView(); }));
+
+    const QString email = u"ada.king.lovelace@example.com"_s;
+    type(app.window, byObjectName(app.root(), u"emailField"_s), email);
+    click(app.window, button(app.root(), u"Send code"_s));
+    ASSERT_TRUE(waitUntil([&] { return byObjectName(app.root(), u"codeField"_s) != nullptr; }));
+    const QString code = service.control("GET", "/__dev/otp?email=" + email.toStdString())[u"code"_s].toString();
+    type(app.window, byObjectName(app.root(), u"codeField"_s), code);
+    ASSERT_TRUE(waitUntil([&] { return app.onMainAppView(); }));
+
+    // The widget stands on its own as a toplevel; the detector runs with no window source.
+    RecordingPanelController* widget = app.delegate.recordingPanelController();
+    ASSERT_TRUE(widget && widget->panel());
+    EXPECT_TRUE(waitUntil([&] { return widget->panel()->isExposed(); }));
+    EXPECT_TRUE(app.delegate.meetingDetector()->isMonitoring());
+
+    QQuickItem* capsule = byObjectName(byObjectName(app.root(), u"HomeView"_s), u"HomeRecordCapsule"_s);
+    ASSERT_TRUE(capsule);
+    AudioRecorder& recorder = *app.delegate.audioRecorder();
+    click(app.window, capsule);
+    ASSERT_TRUE(waitUntil([&] { return recorder.isRecording() && recorder.duration() >= 1.0; }, 15000));
+    EXPECT_EQ(widget->stateName(), u"recording"_s) << "the widget follows the recording";
+    click(app.window, capsule);
+    EXPECT_FALSE(recorder.isRecording());
+    EXPECT_TRUE(waitUntil([&] { return !requestsTo(u"/api/desktop/meeting-notes/upload-token"_s).isEmpty(); }))
+        << "the saved recording goes to the upload";
+}

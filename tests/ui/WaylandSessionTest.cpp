@@ -8,9 +8,7 @@
 #include "RecordingPanelController.h"
 #include "SoundPlayer.h"
 
-#include <QFile>
 #include <QGuiApplication>
-#include <QProcess>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -23,18 +21,7 @@ using WaylandSession = DemoSession;
 TEST_F(WaylandSession, SignInByCodeARecordingFromHomeAndTheWidgetAsAWindow)
 {
     if (!ChildProcess::isChild()) {
-        QProcess weston;
-        weston.start(u"weston"_s, { u"--backend=headless-backend.so"_s, u"--socket=eq-client"_s, u"--idle-time=0"_s });
-        ASSERT_TRUE(waitUntil([] { return QFile::exists(qEnvironmentVariable("XDG_RUNTIME_DIR") + u"/eq-client"_s); }));
-        QProcessEnvironment wayland;
-        wayland.insert(u"WAYLAND_DISPLAY"_s, u"eq-client"_s);
-        wayland.insert(u"QT_QPA_PLATFORM"_s, u"wayland"_s);
-        wayland.insert(u"DISPLAY"_s, QString());
-        // The headless compositor has no seat, and Qt's Wayland text input would read one: the compose input instead.
-        wayland.insert(u"QT_IM_MODULE"_s, u"compose"_s);
-        const auto child = ChildProcess::rerunCurrentTest(wayland);
-        weston.terminate();
-        weston.waitForFinished();
+        const auto child = ChildProcess::rerunInWaylandSession();
         EXPECT_EQ(child.exitCode, 0) << child.output.toStdString();
         static const QRegularExpression foregroundError(
             u"(?i)^.*(foreground|x11|xcb|display).*(error|fail).*$"_s, QRegularExpression::MultilineOption);

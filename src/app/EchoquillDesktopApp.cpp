@@ -2,6 +2,8 @@
 
 #include "AppDelegate.h"
 #include "AuthService.h"
+#include "DesktopShell.h"
+#include "SingleInstance.h"
 #include "QuitSignals.h"
 #include "Log.h"
 
@@ -52,21 +54,26 @@ int EchoquillDesktopApp::run(int argc, char **argv)
     // application name above, which the entry's StartupWMClass names.
     QGuiApplication::setDesktopFileName(QStringLiteral("com.echoquill.Desktop"));
 
+    // A client already runs in this session: it gets the arguments and raises its window.
+    SingleInstance instance;
+    if (instance.claim() == SingleInstance::Claim::Running)
+        return SingleInstance::handOver(app.arguments().mid(1)) ? 0 : 1;
+
     QuitSignals quitSignals;
     AppDelegate delegate;
     QQmlApplicationEngine engine;
     delegate.exposeTo(engine);
+    // At login the client starts in the background, with the widget and the status icon only.
+    const bool background = app.arguments().contains(QStringLiteral("--background"));
+    engine.setInitialProperties({{QStringLiteral("visible"), !background}});
     engine.load(QUrl(QStringLiteral("qrc:/Echoquill/App/Main.qml")));
     auto *window = qobject_cast<QWindow *>(engine.rootObjects().value(0));
     if (!window)
         return 1;
     if (qEnvironmentVariableIsSet("ECHOQUILL_REPORT_FIRST_FRAME"))
         reportFirstFrame(engine);
-    // The widget's panel is a window as well: closing the main window still ends the application.
-    QObject::connect(window, &QWindow::visibleChanged, &app, [](bool visible) {
-        if (!visible)
-            QCoreApplication::quit();
-    });
+    DesktopShell shell(delegate, *window);
+    QObject::connect(&instance, &SingleInstance::activated, &shell, &DesktopShell::activate);
 
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);
     QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);

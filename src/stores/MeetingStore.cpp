@@ -248,14 +248,16 @@ QCoro::Task<> MeetingStore::followUp(QUuid id, QDateTime startedAt, std::optiona
         co_await loadMeetings();
         if (gone())
             co_return;
-        const bool found = std::any_of(m_meetings.begin(), m_meetings.end(), [&](const MeetingNote &n) {
+        const auto found = std::find_if(m_meetings.begin(), m_meetings.end(), [&](const MeetingNote &n) {
             return noteId ? n.id == *noteId : n.createdDateTime >= startedAt;
         });
-        if (found) {
+        if (found != m_meetings.end()) {
+            const MeetingNote note = *found;
             const QString folder = pendingUpload(id)->folder;
             setPendingUploadStatus(id, UploadStatus::done());
             if (!folder.isEmpty())
                 emit uploadDone(folder);
+            emit noteReady(note.id, note.title);
             co_return;
         }
         if (poll >= m_timings.maxPolls - 1) {

@@ -84,6 +84,8 @@ signals:
     void discardRequested(const QString &folder, bool keepFiles);
     // The service made the session's note.
     void uploadDone(const QString &folder);
+    // A recording's note has come back from the service.
+    void noteReady(qint64 noteId, const QString &title);
     void navigateToMeetingIdChanged();
 
 private:

@@ -125,10 +125,11 @@ class Client(Child):
         super().__init__([binary], log_path, env=dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1"))
 
     def quit(self):
-        ids = run(["xdotool", "search", "--onlyvisible", "--pid", str(self.pid), "--name", f"^{MAIN}$"]).stdout.split()
+        ids = run(["xdotool", "search", "--all", "--onlyvisible", "--pid", str(self.pid), "--name", f"^{MAIN}$"]).stdout.split()
         fail_if(not ids, f"no window titled {MAIN!r} belongs to the client")
         run(["xdotool", "windowactivate", "--sync", ids[0].decode()])
-        run(["xdotool", "key", "--clearmodifiers", "alt+F4"])
+        # Closing the window only hides it: Ctrl+Q quits.
+        run(["xdotool", "key", "--clearmodifiers", "ctrl+q"])
         wait_for("the client to exit", lambda: self.process.poll() is not None, 30)
         fail_if(self.process.returncode != 0, f"the client ended with status {self.process.returncode}:\n{self.tail()}")
         script_errors = [l for l in self.lines() if re.match(r"qrc:/.*(TypeError|ReferenceError)", l)]

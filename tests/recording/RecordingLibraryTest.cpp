@@ -145,6 +145,8 @@ TEST(UploadQueueTest, ProgressAQuitMidUploadARetryFromTheCardAndAnOutageEachEndI
         if (progress >= 0 && (shown.isEmpty() || shown.last() != progress))
             shown << progress;
     });
+    QStringList ready; // the titles of made notes
+    QObject::connect(store.get(), &MeetingStore::noteReady, [&](qint64, const QString &title) { ready << title; });
     const QUuid first = submit(exported(u"Session_progress"_s, 3 << 20, 2 << 20));
     ASSERT_TRUE(reaches(first, UploadStatus::Processing, 30000));
     EXPECT_EQ(std::pair(shown.value(0, -1), shown.value(shown.size() - 1, -1)), std::pair(0.0, 1.0)) << "start and end";
@@ -152,6 +154,7 @@ TEST(UploadQueueTest, ProgressAQuitMidUploadARetryFromTheCardAndAnOutageEachEndI
     EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [](double p) { return p > 0.5 && p < 0.7; }))
         << "the microphone's 3 of 5 MB count before the system track starts, a step between";
     ASSERT_TRUE(reaches(first, UploadStatus::Done, 30000)) << "before the next one, which a quit interrupts";
+    EXPECT_TRUE(ready.size() == 1 && !ready[0].isEmpty()) << "the made note is told with its title";
     service->control("POST", "/__dev/latency", { { u"ms"_s, 1500 }, { u"path"_s, u"/blob/*"_s } });
     Log::Capture log;
     submit(exported(u"Session_quit"_s, 300000, 200000));

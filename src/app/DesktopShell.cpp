@@ -1,0 +1,146 @@
+#include "DesktopShell.h"
+
+#include "AppDelegate.h"
+#include "AudioRecorder.h"
+#include "DesktopNotifications.h"
+#include "KeychainService.h"
+#include "MeetingStore.h"
+#include "RecordingActions.h"
+#include "RecordingPanelController.h"
+#include "TrayIcon.h"
+#include "UploadQueue.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QWindow>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+DesktopShell::DesktopShell(AppDelegate& delegate, QWindow& window, QObject* parent)
+    : QObject(parent)
+    , m_delegate(delegate)
+    , m_window(window)
+    , m_tray(new TrayIcon(this))
+    , m_notifications(new DesktopNotifications(this))
+{
+    // The widget, the detector, a recording and the queue outlive a closed window.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    m_window.installEventFilter(this);
+
+    AudioRecorder* recorder = delegate.audioRecorder();
+    MeetingStore* store = delegate.meetingStore();
+    connect(m_tray, &TrayIcon::openRequested, this, &DesktopShell::openMainWindow);
+    connect(m_tray, &TrayIcon::startRequested, recorder, &AudioRecorder::start);
+    connect(m_tray, &TrayIcon::stopRequested, this, [recorder, store] {
+        if (recorder->isRecording())
+            RecordingActions::stopRecording(*recorder, *store, KeychainService::loadToken());
+    });
+    connect(m_tray, &TrayIcon::showWidgetRequested, this, [this] {
+        if (RecordingPanelController* widget = m_delegate.recordingPanelController())
+            widget->show();
+    });
+    connect(m_tray, &TrayIcon::quitRequested, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+
+    connect(recorder, &AudioRecorder::isRecordingChanged, this, &DesktopShell::updateLook);
+    connect(store, &MeetingStore::pendingUploadsChanged, this, &DesktopShell::updateLook);
+    connect(store, &MeetingStore::noteReady, this, [this, store](qint64 noteId, const QString& title) {
+        m_notifications->notify(u"Your notes are ready"_s, title, { u"default"_s, u"Open"_s },
+            [this, store, noteId](const QString& action) {
+                if (action != u"default"_s)
+                    return;
+                openMainWindow();
+                store->setNavigateToMeetingId(noteId);
+            });
+    });
+    connect(recorder->uploadQueue(), &UploadQueue::finished, this, &DesktopShell::uploadFailed);
+}
+
+DesktopShell::~DesktopShell()
+{
+    delete m_question;
+}
+
+void DesktopShell::openMainWindow()
+{
+    m_window.show();
+    m_window.raise();
+    m_window.requestActivate();
+}
+
+void DesktopShell::activate(const QStringList& arguments)
+{
+    if (!arguments.contains(u"--background"_s))
+        openMainWindow();
+}
+
+bool DesktopShell::isUploading() const
+{
+    const QList<PendingUpload>& uploads = m_delegate.meetingStore()->pendingUploads();
+    return std::any_of(uploads.begin(), uploads.end(), [](const PendingUpload& upload) {
+        const UploadStatus::Stage stage = upload.status.stage();
+        return stage == UploadStatus::Uploading || stage == UploadStatus::Notifying
+            || stage == UploadStatus::WaitingForNetwork;
+    });
+}
+
+void DesktopShell::updateLook()
+{
+    m_tray->setLook(m_delegate.audioRecorder()->isRecording() ? TrayIcon::Look::Recording
+            : isUploading()                                   ? TrayIcon::Look::Uploading
+                                                              : TrayIcon::Look::Idle);
+}
+
+void DesktopShell::quitFromWindow()
+{
+    const bool recording = m_delegate.audioRecorder()->isRecording();
+    if (!recording && !isUploading()) {
+        QCoreApplication::quit();
+        return;
+    }
+    if (m_question)
+        return;
+    // Not modal-blocking: the recording and the queue go on while the question is up.
+    m_question = new QMessageBox(QMessageBox::Question, u"Echoquill"_s,
+        recording ? u"A recording is running. Stop it and quit?"_s : u"An upload is running. Stop it and quit?"_s);
+    QPushButton* quit = m_question->addButton(u"Stop and Quit"_s, QMessageBox::AcceptRole);
+    m_question->addButton(QMessageBox::Cancel);
+    m_question->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_question, &QMessageBox::buttonClicked, this, [quit](QAbstractButton* button) {
+        // The running recording is closed on disk by the quit path; the queue takes up again at the next start.
+        if (button == quit)
+            QCoreApplication::quit();
+    });
+    m_question->open();
+}
+
+bool DesktopShell::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == &m_window && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent*>(event)->matches(QKeySequence::Quit)) {
+        quitFromWindow();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void DesktopShell::uploadFailed(const QString& folder, const UploadStatus& status)
+{
+    if (status.stage() != UploadStatus::Failed)
+        return;
+    QPointer<MeetingStore> store = m_delegate.meetingStore();
+    QPointer<UploadQueue> queue = m_delegate.audioRecorder()->uploadQueue();
+    m_notifications->notify(u"Upload failed"_s, status.message(), { u"retry"_s, u"Retry"_s },
+        [store, queue, folder](const QString& action) {
+            if (action != u"retry"_s || !store || !queue)
+                return;
+            // Through the card when there is one, so it shows "Uploading…" again.
+            if (const std::optional<PendingUpload> card = store->pendingUploadFor(folder))
+                store->retryPendingUpload(card->id);
+            else
+                queue->retry(folder);
+        });
+}

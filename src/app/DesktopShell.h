@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+
+class AppDelegate;
+class DesktopNotifications;
+class QWindow;
+class TrayIcon;
+class UploadStatus;
+
+// The client as a resident of the desktop: closing the main window only hides
+// it, the status icon and a second launch bring it back, Ctrl+Q asks before
+// ending a running recording or upload, and finished notes and failed uploads
+// are told through notifications.
+class DesktopShell : public QObject {
+    Q_OBJECT
+public:
+    DesktopShell(AppDelegate& delegate, QWindow& window, QObject* parent = nullptr);
+    ~DesktopShell() override;
+
+    void openMainWindow();
+    // What a second launch passed on: it raises the window unless it asked for the background.
+    void activate(const QStringList& arguments);
+    // Quits at once when nothing is running, else asks first.
+    void quitFromWindow();
+
+    [[nodiscard]] TrayIcon* trayIcon() const { return m_tray; }
+    [[nodiscard]] QMessageBox* quitQuestion() const { return m_question; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    [[nodiscard]] bool isUploading() const;
+    void updateLook();
+    void uploadFailed(const QString& folder, const UploadStatus& status);
+
+    AppDelegate& m_delegate;
+    QWindow& m_window;
+    TrayIcon* m_tray = nullptr;
+    DesktopNotifications* m_notifications = nullptr;
+    QPointer<QMessageBox> m_question;
+};

@@ -1,0 +1,118 @@
+#include "DesktopShell.h"
+#include "AppDelegate.h"
+#include "AudioRecorder.h"
+#include "Await.h"
+#include "Log.h"
+#include "MeetingStore.h"
+#include "RecordingPanelController.h"
+#include "TrayIcon.h"
+#include "UploadQueue.h"
+
+#include <QAbstractButton>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QTimer>
+#include <QWindow>
+#include <QtQml/qqmlextensionplugin.h>
+
+#include <gtest/gtest.h>
+
+Q_IMPORT_QML_PLUGIN(Echoquill_UiPlugin)
+Q_IMPORT_QML_PLUGIN(Echoquill_WidgetPlugin)
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The desktop's notification server, on a connection of its own: a separate peer on the test session bus.
+class NotificationServer : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"notification-server"_s);
+    QList<QStringList> shown; // summary, body, then the actions
+    bool start()
+    {
+        return bus.registerObject(u"/org/freedesktop/Notifications"_s, this, QDBusConnection::ExportScriptableSlots)
+            && bus.registerService(u"org.freedesktop.Notifications"_s);
+    }
+    void invoke(uint id, const QString& action)
+    {
+        bus.send(QDBusMessage::createSignal(
+                     u"/org/freedesktop/Notifications"_s, u"org.freedesktop.Notifications"_s, u"ActionInvoked"_s)
+            << id << action);
+    }
+public slots:
+    Q_SCRIPTABLE uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body,
+        const QStringList& actions, const QVariantMap&, int)
+    {
+        shown << (QStringList { summary, body } + actions);
+        return uint(shown.size());
+    }
+};
+
+}
+
+TEST(DesktopShell, TrayMenuNotificationsAndTheQuitQuestion)
+{
+    AppDelegate delegate;
+    delegate.applicationDidFinishLaunching();
+    QWindow window;
+    DesktopShell shell(delegate, window);
+    TrayIcon& tray = *shell.trayIcon();
+    const auto trigger = [&](const QString& text) {
+        for (QAction* action : tray.menu()->actions())
+            if (action->text() == text)
+                return action->trigger(), true;
+        return false;
+    };
+    ASSERT_TRUE(trigger(u"Open Echoquill"_s));
+    EXPECT_TRUE(window.isVisible());
+    delegate.recordingPanelController()->dismiss();
+    ASSERT_TRUE(trigger(u"Show recording widget"_s));
+    EXPECT_FALSE(delegate.recordingPanelController()->isManuallyDismissed());
+    AudioRecorder& recorder = *delegate.audioRecorder();
+    ASSERT_TRUE(trigger(u"Start recording"_s));
+    ASSERT_TRUE(waitUntil([&] { return recorder.isRecording(); }, 20000));
+    EXPECT_EQ(tray.look(), TrayIcon::Look::Recording);
+    ASSERT_TRUE(trigger(u"Stop recording"_s));
+    ASSERT_TRUE(waitUntil([&] { return !recorder.isRecording() && !recorder.isStoppingRecording(); }, 20000));
+    EXPECT_EQ(tray.look(), TrayIcon::Look::Idle);
+
+    // Without a server nothing is sent; with one, a ready note opens and a failed upload is retried from it.
+    MeetingStore& store = *delegate.meetingStore();
+    Log::Capture log;
+    emit store.noteReady(7, u"Weekly sync"_s);
+    ASSERT_TRUE(waitUntil([&] { return log.containsPrefix(u"[Notifications] no notification server"_s); }));
+    NotificationServer server;
+    ASSERT_TRUE(server.start());
+    emit store.noteReady(42, u"Weekly sync"_s);
+    const QUuid card = store.addPendingUpload(u"Session_x"_s, 3, u"/nowhere/Session_x"_s);
+    store.updatePendingUpload(card, UploadStatus::failed(u"No connection"_s));
+    emit recorder.uploadQueue()->finished(u"/nowhere/Session_x"_s, UploadStatus::failed(u"No connection"_s));
+    ASSERT_TRUE(waitUntil([&] { return server.shown.size() == 2; }));
+    EXPECT_EQ(server.shown,
+        QList<QStringList>({ { u"Your notes are ready"_s, u"Weekly sync"_s, u"default"_s, u"Open"_s },
+            { u"Upload failed"_s, u"No connection"_s, u"retry"_s, u"Retry"_s } }));
+    window.hide();
+    server.invoke(1, u"default"_s);
+    server.invoke(2, u"retry"_s);
+    EXPECT_TRUE(waitUntil([&] { return window.isVisible() && store.navigateToMeetingId() == 42; }));
+    EXPECT_TRUE(waitUntil([&] { return store.pendingUpload(card)->status.stage() == UploadStatus::Uploading; }));
+    EXPECT_EQ(tray.look(), TrayIcon::Look::Uploading);
+
+    // An upload runs: Ctrl+Q asks, Cancel keeps the client; the tray's Quit ends it without asking.
+    QKeyEvent ctrlQ(QEvent::KeyPress, Qt::Key_Q, Qt::ControlModifier);
+    QCoreApplication::sendEvent(&window, &ctrlQ);
+    ASSERT_TRUE(shell.quitQuestion());
+    EXPECT_EQ(shell.quitQuestion()->text(), u"An upload is running. Stop it and quit?"_s);
+    shell.quitQuestion()->button(QMessageBox::Cancel)->click();
+    QTimer::singleShot(0, [&] { trigger(u"Quit"_s); });
+    QTimer::singleShot(10000, [] { QCoreApplication::exit(1); });
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+}
+
+#include "DesktopShellTest.moc"

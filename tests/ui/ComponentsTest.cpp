@@ -1,4 +1,5 @@
 #include "Await.h"
+#include "AvatarPicture.h"
 #include "EQFonts.h"
 #include "EQSymbol.h"
 #include "QtPrinters.h"
@@ -16,6 +17,7 @@
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QtQml/qqmlextensionplugin.h>
 
@@ -99,7 +101,12 @@ TEST_F(ComponentsTest, AvatarShowsItsPictureOnceLoadedAndInitialsOtherwise)
     ASSERT_TRUE(red.save(&png, "PNG"));
     TestServer server;
     server.server().Get("/ada.png", [&](auto &, auto &r) { r.set_content(png.data().toStdString(), "image/png"); });
+    // Still a readable picture, past the size cap.
+    const std::string huge = png.data().toStdString() + std::string(AvatarPicture::maxImageBytes, '\0');
+    server.server().Get("/huge.png", [&](auto &, auto &r) { r.set_content(huge, "image/png"); });
     server.start();
+    QTemporaryDir dir;
+    ASSERT_TRUE(red.save(dir.filePath(u"ada.png"_s)));
 
     QQuickItem *avatar = create(R"(EQAvatar { x: 20; y: 20; name: "ada lovelace king"; size: 40 })");
     QQuickItem *initials = byText(avatar, u"AL"_s), *picture = ofType(avatar, "AvatarPicture");
@@ -114,9 +121,14 @@ TEST_F(ComponentsTest, AvatarShowsItsPictureOnceLoadedAndInitialsOtherwise)
     EXPECT_EQ(shot.pixelColor(avatar->mapToScene({20, 20}).toPoint()).name(), u"#ff0000"_s);
     EXPECT_NE(shot.pixelColor(avatar->mapToScene({1, 1}).toPoint()).name(), u"#ff0000"_s) << "clipped to a circle";
 
-    avatar->setProperty("imageURL", server.url(u"/missing.png"_s).toString());
-    ASSERT_TRUE(waitUntil([&] { return picture->property("status").toInt() == 3; })) << "Error";
-    EXPECT_TRUE(byText(avatar, u"AL"_s)) << "a failed picture shows the initials";
+    for (const QUrl &source : {server.url(u"/missing.png"_s), server.url(u"/huge.png"_s),
+             QUrl::fromLocalFile(dir.filePath(u"ada.png"_s))}) {
+        avatar->setProperty("imageURL", server.url(u"/ada.png"_s).toString());
+        ASSERT_TRUE(waitUntil([&] { return picture->property("status").toInt() == 2; }));
+        avatar->setProperty("imageURL", source.toString());
+        ASSERT_TRUE(waitUntil([&] { return picture->property("status").toInt() == 3; })) << source.toString().toStdString();
+        EXPECT_TRUE(byText(avatar, u"AL"_s)) << "a failed picture shows the initials";
+    }
 }
 
 TEST_F(ComponentsTest, EndlessDecorationsMoveOnlyWhileTheirWindowIsActiveAndInUse)

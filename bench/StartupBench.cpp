@@ -185,7 +185,7 @@ int main(int argc, char **argv)
                         seconds[seconds.size() / 2], seconds.first(), seconds.last(), int(seconds.size()),
                         qPrintable(note));
         std::printf("[figure] idle resident memory: %.1f MiB (anonymous %.1f MiB, proportional share %.1f MiB) after %d s "
-                    "with the detector polling%s; windows shown: %s - target under 120 MB\n",
+                    "with the detector polling%s; windows shown: %s - target under 80 MB\n",
                     rss / 1024.0, anon / 1024.0, pss / 1024.0, idleSeconds, qPrintable(note), qPrintable(shown));
         std::printf("[figure] idle CPU: %.1f%% of a core over %d s, from %d s after the first frame, nobody using the "
                     "windows%s; windows shown: %s - target under 1%%\n",

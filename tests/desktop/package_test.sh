@@ -10,15 +10,16 @@ apt=(env DEBIAN_FRONTEND=noninteractive apt-get -y -q -o DPkg::Lock::Timeout=300
 trap 'kill "$client" 2>/dev/null || true; if installed; then "${apt[@]}" remove echoquill >/dev/null; fi' EXIT
 
 # Library dependencies come from the binary; the local service is a package of its own.
-dpkg-deb -f "$deb" Depends | grep -q libqt6core6
+depends=$(dpkg-deb -f "$deb" Depends)
+[[ $depends == *libqt6core6* && $depends == *libavcodec59* ]]
 dpkg-deb -c "$1"/echoquill-devserver_*.deb | grep -q ' ./usr/bin/echoquill-devserver$'
 "${apt[@]}" install --no-install-recommends "$deb" >/dev/null
 entry=/usr/share/applications/$app.desktop metainfo=/usr/share/metainfo/$app.metainfo.xml
-files=(/usr/bin/echoquill /usr/bin/echoquill-signin "$entry" "$metainfo" /usr/share/icons/hicolor/scalable/apps/$app.svg)
+files=(/usr/bin/echoquill /usr/bin/echoquill-signin /usr/lib/echoquill/libechoquill-media.so "$entry" "$metainfo" /usr/share/icons/hicolor/scalable/apps/$app.svg)
 for size in 16 22 24 32 48 64 128 256 512; do files+=(/usr/share/icons/hicolor/${size}x$size/apps/$app.png); done
 ls "${files[@]}" >/dev/null
-# Only the sign-in window's program loads the browser engine.
-if readelf -d /usr/bin/echoquill | grep -q WebEngine; then exit 1; fi
+# Only the sign-in window's program loads the browser engine, and FFmpeg waits in the media module.
+if readelf -d /usr/bin/echoquill | grep -q 'WebEngine\|libavcodec'; then exit 1; fi
 # Debian 12's validator predates SingleMainWindow (version 1.5 of the format); any other error counts.
 if desktop-file-validate "$entry" | grep 'error:' | grep -v 'key "SingleMainWindow"'; then exit 1; fi
 appstreamcli validate --no-net "$metainfo" >/dev/null

@@ -1,0 +1,75 @@
+#include "MediaModule.h"
+
+#include "AudioExportError.h"
+#include "FileError.h"
+
+#include <QFile>
+#include <QString>
+
+#include <filesystem>
+#include <system_error>
+
+#include <dlfcn.h>
+
+namespace {
+
+constexpr char moduleFile[] = "libechoquill-media.so";
+
+struct Loaded {
+    MediaModule module;
+    QString error;
+};
+
+// Installed, the module sits in lib/echoquill beside bin/; a build tree keeps it in its own lib/echoquill.
+Loaded load()
+{
+    std::error_code ignored;
+    const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", ignored);
+    const std::filesystem::path candidates[] = {
+        executable.parent_path() / ECHOQUILL_MEDIA_MODULE_RELATIVE_DIR / moduleFile,
+        std::filesystem::path(ECHOQUILL_MEDIA_MODULE_BUILD_DIR) / moduleFile,
+    };
+    Loaded loaded;
+    for (const std::filesystem::path& candidate : candidates) {
+        if (!std::filesystem::exists(candidate, ignored))
+            continue;
+        void* handle = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!handle) {
+            loaded.error = QString::fromLocal8Bit(::dlerror());
+            return loaded;
+        }
+        loaded.module.encode = reinterpret_cast<EqMediaEncode>(::dlsym(handle, eqMediaEncodeSymbol));
+        loaded.module.probe = reinterpret_cast<EqMediaProbe>(::dlsym(handle, eqMediaProbeSymbol));
+        if (!loaded.module.encode || !loaded.module.probe)
+            loaded.error = QString::fromUtf8(candidate.c_str()) + QStringLiteral(" lacks its entry points");
+        return loaded;
+    }
+    loaded.error = QStringLiteral("%1 not found beside the program").arg(QLatin1String(moduleFile));
+    return loaded;
+}
+
+}
+
+const MediaModule& MediaModule::instance()
+{
+    static const Loaded loaded = load();
+    if (!loaded.error.isEmpty())
+        throw AudioExportError(
+            AudioExportError::exportFailed, QStringLiteral("the media module could not be loaded: ") + loaded.error);
+    return loaded.module;
+}
+
+void MediaModule::raise(const EqMediaFailure& failure)
+{
+    const QString path = QFile::decodeName(failure.path);
+    switch (failure.kind) {
+    case eqMediaNoAudioTrack:
+        throw AudioExportError(AudioExportError::noAudioTrack, path);
+    case eqMediaCannotCreateExporter:
+        throw AudioExportError(AudioExportError::cannotCreateExporter);
+    case eqMediaFileError:
+        throw FileError(std::error_code(failure.systemError, std::generic_category()), path);
+    default:
+        throw AudioExportError(AudioExportError::exportFailed, QString::fromUtf8(failure.text));
+    }
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "MediaModuleAbi.h"
+
+// libechoquill-media, loaded the first time a recording is exported or a
+// segment is looked into: FFmpeg and the codec libraries it links (about a
+// hundred) stay out of a client that sits idle.
+class MediaModule {
+public:
+    // Throws AudioExportError when the module cannot be loaded.
+    static const MediaModule& instance();
+
+    EqMediaEncode encode = nullptr;
+    EqMediaProbe probe = nullptr;
+
+    // Rethrows what the module reported as the error the callers know: AudioExportError or FileError.
+    [[noreturn]] static void raise(const EqMediaFailure& failure);
+};

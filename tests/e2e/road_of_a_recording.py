@@ -412,7 +412,11 @@ class Road:
         toned = window * sum(sum(s * s for s in samples[i:i + window]) / window > 0.01
                              for i in range(0, len(samples) - window + 1, window))
         print(f"[e2e]   microphone: {written} frames at the kill, {len(samples)} uploaded, {toned} toned", flush=True)
-        fail_if(len(samples) < written - BUFFER_FRAMES, f"the track holds {len(samples)} of {written} written frames")
+        if len(samples) < written - BUFFER_FRAMES:
+            probe = lambda path: run(["ffprobe", "-v", "error", "-show_entries", "format=duration,size", "-of", "csv=p=0",
+                                      path]).stdout.decode().strip() if os.path.exists(path) else "gone"
+            raise Failure(f"the track holds {len(samples)} of {written} written frames (uploaded: {probe(os.path.join(self.out, 'interrupted-microphone-track.m4a'))}; "
+                          f"in the session: {probe(os.path.join(session, 'upload_track.m4a'))})")
         fail_if(toned < KILL_TONE_SECONDS * rate - BUFFER_FRAMES, f"the track holds {toned} frames of tone")
         self.done("recovered")
         self.client.quit()

@@ -214,6 +214,10 @@ class Road:
         self.args, self.out = args, args.artifacts
         shutil.rmtree(self.out, ignore_errors=True)
         os.makedirs(self.out)
+        # A home of its own: recordings and upload queues that earlier tests left in the test desktop's are not this user's.
+        os.environ["HOME"] = os.path.join(self.out, "home")
+        os.environ["XDG_DOCUMENTS_DIR"] = os.path.join(os.environ["HOME"], "Documents")
+        os.makedirs(os.environ["XDG_DOCUMENTS_DIR"])
         # The accessibility bus and registry run before any client, which then exposes its items from the first frame.
         pyatspi.Registry.getDesktop(0)
         self.service = self.client = self.meeting = None

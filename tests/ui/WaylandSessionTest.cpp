@@ -11,8 +11,8 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QProcessEnvironment>
-#include <QTemporaryDir>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 

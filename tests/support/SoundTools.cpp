@@ -63,10 +63,10 @@ bool isPipeWire(const QString &server)
 
 std::pair<int, int> sourceRateAndChannels(const QString &name, const QString &server)
 {
-    // The sample specification column, e.g. "float32le 2ch 48000Hz".
-    static const QRegularExpression spec(QStringLiteral("(\\d+)ch (\\d+)Hz"));
+    // The sample format column, e.g. "float32le 2ch 48000Hz".
+    static const QRegularExpression format(QStringLiteral("(\\d+)ch (\\d+)Hz"));
     const QString row = shortListIndices(QStringLiteral("sources"), name, server, 3).value(0);
-    const QRegularExpressionMatch match = spec.match(row);
+    const QRegularExpressionMatch match = format.match(row);
     return { match.captured(2).toInt(), match.captured(1).toInt() };
 }
 

@@ -82,13 +82,12 @@ public:
     // Throws a file error when the file cannot be read; a readable file that is
     // not a recognisable media file opens without an audio track.
     explicit InputFile(const char* path)
-        : m_path(path)
     {
         const int opened = avformat_open_input(&m_context, path, nullptr, nullptr);
         if (opened < 0) {
             m_context = nullptr;
             if (isSystemError(opened))
-                throw Failure { eqMediaFileError, -opened, {}, m_path };
+                throw Failure { eqMediaFileError, -opened, {}, path };
             return;
         }
         if (avformat_find_stream_info(m_context, nullptr) < 0)
@@ -107,7 +106,6 @@ public:
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
 
-    [[nodiscard]] const std::string& path() const { return m_path; }
     [[nodiscard]] bool hasAudioTrack() const { return m_audioStream != nullptr; }
     [[nodiscard]] AVFormatContext* formatContext() const { return m_context; }
     [[nodiscard]] AVStream* audioStream() const { return m_audioStream; }
@@ -125,7 +123,6 @@ public:
     }
 
 private:
-    std::string m_path;
     AVFormatContext* m_context = nullptr;
     AVStream* m_audioStream = nullptr;
 };

@@ -34,7 +34,7 @@ CapturedAudioBuffer toneBuffer(AudioCaptureSource source, bool interleaved)
     return CapturedAudioBuffer { source, 0, {}, format, bufferFrames, std::move(pcm) };
 }
 
-void WriterTwoSources(benchmark::State &state)
+void WriterTwoSources(benchmark::State& state)
 {
     const bool interleaved = state.range(0);
     const CapturedAudioBuffer mic = toneBuffer(AudioCaptureSource::mic, interleaved);
@@ -55,20 +55,21 @@ void WriterTwoSources(benchmark::State &state)
         state.ResumeTiming();
     }
     const double seconds = buffers * bufferFrames / rate;
-    state.counters["recording_s_per_cpu_s"] = benchmark::Counter(seconds, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["recording_s_per_cpu_s"]
+        = benchmark::Counter(seconds, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 // What a capture thread does with each fragment: one allocation, one copy, the record.
-CapturedAudioBuffer copyFragment(const AudioFormat &format, const std::vector<float> &fragment)
+CapturedAudioBuffer copyFragment(const AudioFormat& format, const std::vector<float>& fragment)
 {
     auto copy = PcmBuffer::create(format, bufferFrames);
     copy->copyIn(0, fragment.data(), fragment.size() * sizeof(float));
     copy->setFrameLength(bufferFrames);
-    return CapturedAudioBuffer { AudioCaptureSource::systemOutput, hostTimeNow(), std::chrono::system_clock::now(), format,
-                                 bufferFrames, std::move(copy) };
+    return CapturedAudioBuffer { AudioCaptureSource::systemOutput, hostTimeNow(), std::chrono::system_clock::now(),
+        format, bufferFrames, std::move(copy) };
 }
 
-void ReadPathCopy(benchmark::State &state)
+void ReadPathCopy(benchmark::State& state)
 {
     const AudioFormat format { rate, 2, AudioFormat::CommonFormat::Float32, true };
     const std::vector<float> fragment(bufferFrames * 2, 0.25f);
@@ -76,14 +77,14 @@ void ReadPathCopy(benchmark::State &state)
         benchmark::DoNotOptimize(copyFragment(format, fragment));
 }
 
-void ReadPathCopyAndPost(benchmark::State &state)
+void ReadPathCopyAndPost(benchmark::State& state)
 {
     const AudioFormat format { rate, 2, AudioFormat::CommonFormat::Float32, true };
     const std::vector<float> fragment(bufferFrames * 2, 0.25f);
     SerialQueue queue(QStringLiteral("bench.audiowrite"));
     for (auto _ : state)
         queue.post([buffer = copyFragment(format, fragment)] { benchmark::DoNotOptimize(buffer.frameCount); });
-    queue.sync([] { });
+    queue.sync([] {});
 }
 
 }
@@ -92,7 +93,7 @@ BENCHMARK(WriterTwoSources)->ArgName("interleaved")->Arg(1)->Arg(0)->Unit(benchm
 BENCHMARK(ReadPathCopy)->Unit(benchmark::kNanosecond);
 BENCHMARK(ReadPathCopyAndPost)->Unit(benchmark::kNanosecond);
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);

@@ -39,11 +39,12 @@ inline float speechLike(std::uint64_t frame, double rate, std::uint32_t channel)
 }
 
 // A buffer of `frames` interleaved frames of the signal starting at `first`.
-inline CapturedAudioBuffer signalBuffer(AudioCaptureSource source, const AudioFormat &format, std::uint32_t frames, std::uint64_t first)
+inline CapturedAudioBuffer signalBuffer(
+    AudioCaptureSource source, const AudioFormat& format, std::uint32_t frames, std::uint64_t first)
 {
     auto pcm = PcmBuffer::create(format, frames);
     pcm->setFrameLength(frames);
-    float *samples = pcm->samples<float>(0);
+    float* samples = pcm->samples<float>(0);
     for (std::uint32_t f = 0; f < frames; ++f)
         for (std::uint32_t c = 0; c < format.channelCount; ++c)
             samples[std::size_t(f) * format.channelCount + c] = speechLike(first + f, format.sampleRate, c);
@@ -51,8 +52,7 @@ inline CapturedAudioBuffer signalBuffer(AudioCaptureSource source, const AudioFo
 }
 
 // Writes `minutes` of both sources to `writer` (an AudioTrackWriter): a minute of buffers, over and over.
-template<class Writer>
-void writeSession(Writer &writer, double minutes)
+template <class Writer> void writeSession(Writer& writer, double minutes)
 {
     constexpr std::uint32_t frames = 4096;
     const AudioFormat mono { 48000, 1, AudioFormat::CommonFormat::Float32, true };
@@ -70,9 +70,9 @@ void writeSession(Writer &writer, double minutes)
 }
 
 // Standard output for the "[figure]" line alone; whatever else the program prints there goes to /dev/null.
-inline FILE *takeFigureOutput()
+inline FILE* takeFigureOutput()
 {
-    FILE *figure = fdopen(dup(STDOUT_FILENO), "w");
+    FILE* figure = fdopen(dup(STDOUT_FILENO), "w");
     std::freopen("/dev/null", "w", stdout);
     return figure;
 }
@@ -82,7 +82,8 @@ inline double cpuSeconds()
 {
     rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 // Peak resident memory of this process in MiB.
@@ -103,11 +104,12 @@ inline QByteArray loadAverage()
 
 // Runs the event loop until the task ends. The task ends in an event, so each turn sleeps until one
 // comes: with a time limit processEvents() would not wait, and the spin would count as the task's CPU.
-template<class T>
-T await(QCoro::Task<T> task)
+template <class T> T await(QCoro::Task<T> task)
 {
     std::optional<T> value;
-    auto runner = [](QCoro::Task<T> task, std::optional<T> &value) -> QCoro::Task<> { value.emplace(co_await std::move(task)); };
+    auto runner = [](QCoro::Task<T> task, std::optional<T>& value) -> QCoro::Task<> {
+        value.emplace(co_await std::move(task));
+    };
     auto running = runner(std::move(task), value);
     while (!value)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);

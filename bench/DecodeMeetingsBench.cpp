@@ -29,7 +29,8 @@ QByteArray makeReply(int rows)
         out += R"({"id":)" + QByteArray::number(100000 + i) + R"(,"source":")" + (i % 4 ? "desktop" : "zoom")
             + R"(","title":"Weekly sync with the platform team )" + QByteArray::number(i)
             + R"(","participants":["Ada Lovelace","Grace Hopper","Linus T"],"duration":"45 min","snippet":"We agreed to ship the export on Friday and to revisit the retry policy.","time":"9:30 AM",")"
-            + created + R"(":")" + date + R"(","status":")" + (i % 5 ? "completed" : "processing") + R"(","is_pinned":false})";
+            + created + R"(":")" + date + R"(","status":")" + (i % 5 ? "completed" : "processing")
+            + R"(","is_pinned":false})";
     }
     out += "]}";
     return out;
@@ -37,24 +38,27 @@ QByteArray makeReply(int rows)
 
 struct Envelope {
     QList<MeetingNote> data;
-    static Envelope fromJson(const Json::ObjectReader &r) { return {r.required<QList<MeetingNote>>(QLatin1StringView("data"))}; }
+    static Envelope fromJson(const Json::ObjectReader& r)
+    {
+        return { r.required<QList<MeetingNote>>(QLatin1StringView("data")) };
+    }
 };
 
-const QByteArray &reply()
+const QByteArray& reply()
 {
     static const QByteArray bytes = makeReply(10000);
     return bytes;
 }
 
-void BareJsonParse(benchmark::State &state)
+void BareJsonParse(benchmark::State& state)
 {
     for (auto _ : state)
         benchmark::DoNotOptimize(QJsonDocument::fromJson(reply()));
 }
 
-void ParseThenBuildRecords(benchmark::State &state)
+void ParseThenBuildRecords(benchmark::State& state)
 {
-    const auto text = [](const char *latin1) { return QString::fromLatin1(latin1); };
+    const auto text = [](const char* latin1) { return QString::fromLatin1(latin1); };
     for (auto _ : state) {
         // Alive while the records are built and gone before them, as inside the reader.
         std::optional<QJsonDocument> document = QJsonDocument::fromJson(reply());
@@ -66,7 +70,7 @@ void ParseThenBuildRecords(benchmark::State &state)
             n.id = 100000 + i;
             n.source = text("desktop");
             n.title = text("Weekly sync with the platform team 1234");
-            n.participants = {text("Ada Lovelace"), text("Grace Hopper"), text("Linus T")};
+            n.participants = { text("Ada Lovelace"), text("Grace Hopper"), text("Linus T") };
             n.duration = text("45 min");
             n.snippet = text("We agreed to ship the export on Friday and to revisit the retry policy.");
             n.time = text("9:30 AM");
@@ -80,7 +84,7 @@ void ParseThenBuildRecords(benchmark::State &state)
     }
 }
 
-void RecordReader(benchmark::State &state)
+void RecordReader(benchmark::State& state)
 {
     for (auto _ : state) {
         const Envelope e = Json::decode<Envelope>(reply());
@@ -93,10 +97,10 @@ void RecordReader(benchmark::State &state)
 // The console table, and each benchmark's time per iteration for the figure line.
 class FigureReporter : public benchmark::ConsoleReporter {
 public:
-    void ReportRuns(const std::vector<Run> &runs) override
+    void ReportRuns(const std::vector<Run>& runs) override
     {
         ConsoleReporter::ReportRuns(runs);
-        for (const Run &run : runs)
+        for (const Run& run : runs)
             if (!run.error_occurred && run.run_type == Run::RT_Iteration)
                 milliseconds[run.run_name.function_name] = run.GetAdjustedRealTime();
     }
@@ -109,7 +113,7 @@ BENCHMARK(BareJsonParse)->Unit(benchmark::kMillisecond);
 BENCHMARK(ParseThenBuildRecords)->Unit(benchmark::kMillisecond);
 BENCHMARK(RecordReader)->Unit(benchmark::kMillisecond);
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
     FigureReporter reporter;
@@ -123,6 +127,6 @@ int main(int argc, char **argv)
         std::printf("[figure] decoding 10,000 meeting rows: %.1f ms through the record reader, %.1f ms for a bare "
                     "QJsonDocument parse of the same %.1f MB (%.2fx the parse; aim: at most 1.5x); a reader on top of "
                     "QJsonDocument costs at least %.1f ms (%.2fx: the parse, then the same records' strings)\n",
-                    reader, parse, reply().size() / 1e6, reader / parse, floor, floor / parse);
+            reader, parse, reply().size() / 1e6, reader / parse, floor, floor / parse);
     return 0;
 }

@@ -20,7 +20,7 @@ namespace {
 
 constexpr int rate = 48000;
 
-void writeSegment(const QString &path, double seconds, std::uint64_t first)
+void writeSegment(const QString& path, double seconds, std::uint64_t first)
 {
     const AudioFormat format { double(rate), 2, AudioFormat::CommonFormat::Float32, true };
     QString error;
@@ -28,7 +28,8 @@ void writeSegment(const QString &path, double seconds, std::uint64_t first)
     const auto total = std::uint64_t(seconds * rate);
     for (std::uint64_t done = 0; done < total; done += 4096) {
         const auto frames = std::uint32_t(std::min<std::uint64_t>(4096, total - done));
-        file->write(*BenchAudio::signalBuffer(AudioCaptureSource::systemOutput, format, frames, first + done).pcmBuffer, error);
+        file->write(
+            *BenchAudio::signalBuffer(AudioCaptureSource::systemOutput, format, frames, first + done).pcmBuffer, error);
     }
 }
 
@@ -38,7 +39,7 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
-double timed(const std::function<void()> &work)
+double timed(const std::function<void()>& work)
 {
     QElapsedTimer clock;
     clock.start();
@@ -48,7 +49,7 @@ double timed(const std::function<void()> &work)
 
 }
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 3;
@@ -68,28 +69,33 @@ int main(int argc, char **argv)
     std::fprintf(stderr, "load average before: %s\n", BenchAudio::loadAverage().constData());
     std::fprintf(stderr, "%-8s %10s %10s %7s %12s\n", "coder", "export_s", "ffmpeg_s", "ratio", "export_xRT");
     for (const auto coder : { AudioExportOptions::Coder::fast, AudioExportOptions::Coder::twoLoop }) {
-        const char *name = coder == AudioExportOptions::Coder::fast ? "fast" : "twoloop";
+        const char* name = coder == AudioExportOptions::Coder::fast ? "fast" : "twoloop";
         std::vector<double> ours, theirs;
         for (int run = 0; run < runs; ++run) {
             const QString output = QDir(dir.path()).filePath(QStringLiteral("ours.m4a"));
-            ours.push_back(timed([&] { AudioExportService::encodeUploadTrack({ first, second }, output, { coder, nullptr }); }));
+            ours.push_back(timed([&] {
+                AudioExportService::encodeUploadTrack({ first, second }, output, { coder, nullptr });
+            }));
             theirs.push_back(timed([&] {
                 QProcess ffmpeg;
                 ffmpeg.start(QStringLiteral("ffmpeg"),
-                             { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"), QStringLiteral("concat"),
-                               QStringLiteral("-safe"), QStringLiteral("0"), QStringLiteral("-i"), list, QStringLiteral("-c:a"), QStringLiteral("aac"),
-                               QStringLiteral("-aac_coder"), QString::fromLatin1(name), QStringLiteral("-b:a"), QStringLiteral("128k"),
-                               QStringLiteral("-movflags"), QStringLiteral("+faststart"), QDir(dir.path()).filePath(QStringLiteral("theirs.m4a")) });
+                    { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
+                        QStringLiteral("concat"), QStringLiteral("-safe"), QStringLiteral("0"), QStringLiteral("-i"),
+                        list, QStringLiteral("-c:a"), QStringLiteral("aac"), QStringLiteral("-aac_coder"),
+                        QString::fromLatin1(name), QStringLiteral("-b:a"), QStringLiteral("128k"),
+                        QStringLiteral("-movflags"), QStringLiteral("+faststart"),
+                        QDir(dir.path()).filePath(QStringLiteral("theirs.m4a")) });
                 ffmpeg.waitForFinished(-1);
             }));
         }
         const double a = median(ours), b = median(theirs);
         std::fprintf(stderr, "%-8s %10.2f %10.2f %7.2f %12.1f\n", name, a, b, b / a, audioSeconds / a);
         const bool clients = coder == AudioExportOptions {}.coder;
-        std::printf("[figure] export of %g min of audio in two segments to the upload track, AAC %s coder%s: %.2f s "
-                    "(%.0fx real time), next to %.2f s for the ffmpeg command line on the same segments (%.2fx ffmpeg's "
-                    "time; medians of %d)\n",
-                    minutes, name, clients ? " (the client's)" : "", a, audioSeconds / a, b, a / b, runs);
+        std::printf(
+            "[figure] export of %g min of audio in two segments to the upload track, AAC %s coder%s: %.2f s "
+            "(%.0fx real time), next to %.2f s for the ffmpeg command line on the same segments (%.2fx ffmpeg's "
+            "time; medians of %d)\n",
+            minutes, name, clients ? " (the client's)" : "", a, audioSeconds / a, b, a / b, runs);
         std::fflush(stdout);
     }
     std::fprintf(stderr, "peak memory of this process: %.0f MiB\n", BenchAudio::peakMemoryMiB());

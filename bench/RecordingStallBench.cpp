@@ -42,7 +42,7 @@ private:
 };
 
 // The probe's timer brings an event every millisecond, so each turn may sleep until the next one.
-void spinUntil(const std::function<bool()> &done, int limitMs)
+void spinUntil(const std::function<bool()>& done, int limitMs)
 {
     QElapsedTimer clock;
     clock.start();
@@ -58,17 +58,17 @@ double median(std::vector<double> values)
 
 }
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
-    FILE *figure = BenchAudio::takeFigureOutput();
+    FILE* figure = BenchAudio::takeFigureOutput();
     QTemporaryDir scratch;
     // A tone into the default sink and into the microphone's feed, for as long as the runs last.
-    const auto tone = [span = QString::number(runs * 10 + 30)](const QString &sink) {
+    const auto tone = [span = QString::number(runs * 10 + 30)](const QString& sink) {
         const QString pulse = QStringLiteral("pulseaudio");
         return QStringList { QStringLiteral("-q"), QStringLiteral("-n"), QStringLiteral("-t"), pulse, sink,
-                             QStringLiteral("synth"), span, QStringLiteral("sine"), QStringLiteral("440") };
+            QStringLiteral("synth"), span, QStringLiteral("sine"), QStringLiteral("440") };
     };
     QProcess output, voice;
     output.start(QStringLiteral("sox"), tone(QStringLiteral("speakers")));
@@ -100,15 +100,15 @@ int main(int argc, char **argv)
         spinUntil([&] { return recorder.lastSavedURL() != folder; }, 60000);
         stops.push_back(probe.longestMs());
         std::fprintf(stderr, "%-6d %16.1f %16.1f %10.2f\n", run, starts.back(), stops.back(),
-                     double(stopping.elapsed()) / 1000.0);
+            double(stopping.elapsed()) / 1000.0);
     }
     output.kill(), voice.kill();
     output.waitForFinished(), voice.waitForFinished();
     std::fprintf(stderr, "load average after: %s\n", BenchAudio::loadAverage().constData());
     std::fprintf(figure,
-                 "[figure] longest main-thread stall while starting a recording: %.1f ms (median %.1f), while "
-                 "stopping it: %.1f ms (median %.1f; %d starts and stops of both sources) - target under 50 ms\n",
-                 *std::max_element(starts.begin(), starts.end()), median(starts),
-                 *std::max_element(stops.begin(), stops.end()), median(stops), runs);
+        "[figure] longest main-thread stall while starting a recording: %.1f ms (median %.1f), while "
+        "stopping it: %.1f ms (median %.1f; %d starts and stops of both sources) - target under 50 ms\n",
+        *std::max_element(starts.begin(), starts.end()), median(starts), *std::max_element(stops.begin(), stops.end()),
+        median(stops), runs);
     std::fclose(figure);
 }

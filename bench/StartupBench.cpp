@@ -40,14 +40,14 @@ qint64 monotonicNs()
 }
 
 // Starts the client and waits for its first-frame line: seconds from start, or nothing.
-std::optional<double> start(QProcess &client, const QString &program)
+std::optional<double> start(QProcess& client, const QString& program)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(u"ECHOQUILL_REPORT_FIRST_FRAME"_s, u"1"_s);
     client.setProcessEnvironment(environment);
     client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    static const QRegularExpression line(u"^\\[EchoquillDesktopApp\\] first frame at monotonic (\\d+) ns$"_s,
-                                         QRegularExpression::MultilineOption);
+    static const QRegularExpression line(
+        u"^\\[EchoquillDesktopApp\\] first frame at monotonic (\\d+) ns$"_s, QRegularExpression::MultilineOption);
 
     const qint64 startedNs = monotonicNs();
     client.start(program, {});
@@ -69,7 +69,7 @@ qint64 pssKiB(qint64 pid)
     QFile rollup(u"/proc/%1/smaps_rollup"_s.arg(pid));
     if (!rollup.open(QIODevice::ReadOnly))
         return -1;
-    for (const QByteArray &l : rollup.readAll().split('\n'))
+    for (const QByteArray& l : rollup.readAll().split('\n'))
         if (l.startsWith("Pss:"))
             return l.mid(4).trimmed().split(' ').value(0).toLongLong();
     return -1;
@@ -87,7 +87,7 @@ qint64 cpuTicks(qint64 pid)
     return fields.value(11).toLongLong() + fields.value(12).toLongLong();
 }
 
-QByteArray xdotool(const QStringList &arguments)
+QByteArray xdotool(const QStringList& arguments)
 {
     QProcess run;
     run.start(u"xdotool"_s, arguments);
@@ -98,19 +98,20 @@ QByteArray xdotool(const QStringList &arguments)
 // The titles of the process's visible top-level windows, the active one marked.
 QStringList visibleWindows(qint64 pid)
 {
-    const QByteArray active = xdotool({u"getactivewindow"_s});
+    const QByteArray active = xdotool({ u"getactivewindow"_s });
     QStringList titles;
-    for (const QByteArray &id : xdotool({u"search"_s, u"--onlyvisible"_s, u"--pid"_s, QString::number(pid)}).split('\n')) {
+    for (const QByteArray& id :
+        xdotool({ u"search"_s, u"--onlyvisible"_s, u"--pid"_s, QString::number(pid) }).split('\n')) {
         if (id.isEmpty())
             continue;
-        titles << u"\""_s + QString::fromUtf8(xdotool({u"getwindowname"_s, QString::fromLatin1(id)})) + u"\""_s
+        titles << u"\""_s + QString::fromUtf8(xdotool({ u"getwindowname"_s, QString::fromLatin1(id) })) + u"\""_s
                 + (id == active ? u" (active)"_s : QString());
     }
     return titles;
 }
 
 // Waits while the client runs, reading what it prints; false if it ended.
-bool idleFor(QProcess &client, int seconds)
+bool idleFor(QProcess& client, int seconds)
 {
     QDeadlineTimer idle(seconds * 1000);
     while (!idle.hasExpired() && client.state() == QProcess::Running) {
@@ -120,7 +121,7 @@ bool idleFor(QProcess &client, int seconds)
     return client.state() == QProcess::Running;
 }
 
-void stop(QProcess &client)
+void stop(QProcess& client)
 {
     client.terminate();
     if (!client.waitForFinished(10000)) {
@@ -131,7 +132,7 @@ void stop(QProcess &client)
 
 }
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
@@ -169,8 +170,8 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "the client ended while idle\n");
             return 1;
         }
-        const double idleCpu = 100.0 * (cpuTicks(pid) - ticksBefore) / double(sysconf(_SC_CLK_TCK))
-            / (idleSeconds - settleSeconds);
+        const double idleCpu
+            = 100.0 * (cpuTicks(pid) - ticksBefore) / double(sysconf(_SC_CLK_TCK)) / (idleSeconds - settleSeconds);
         const qint64 rss = procStatusKiB("VmRSS", QString::number(pid));
         const qint64 anon = procStatusKiB("RssAnon", QString::number(pid));
         const qint64 pss = pssKiB(pid);
@@ -180,16 +181,17 @@ int main(int argc, char **argv)
         std::sort(seconds.begin(), seconds.end());
         const QString shown = windows.isEmpty() ? u"none"_s : windows.join(u", "_s);
         if (!seconds.isEmpty())
-            std::printf("[figure] start to first frame of the main window: median %.3f s (min %.3f, max %.3f; %d starts "
-                        "after one uncounted%s) - target under 0.5 s\n",
-                        seconds[seconds.size() / 2], seconds.first(), seconds.last(), int(seconds.size()),
-                        qPrintable(note));
-        std::printf("[figure] idle resident memory: %.1f MiB (anonymous %.1f MiB, proportional share %.1f MiB) after %d s "
-                    "with the detector polling%s; windows shown: %s - target under 80 MB\n",
-                    rss / 1024.0, anon / 1024.0, pss / 1024.0, idleSeconds, qPrintable(note), qPrintable(shown));
+            std::printf(
+                "[figure] start to first frame of the main window: median %.3f s (min %.3f, max %.3f; %d starts "
+                "after one uncounted%s) - target under 0.5 s\n",
+                seconds[seconds.size() / 2], seconds.first(), seconds.last(), int(seconds.size()), qPrintable(note));
+        std::printf(
+            "[figure] idle resident memory: %.1f MiB (anonymous %.1f MiB, proportional share %.1f MiB) after %d s "
+            "with the detector polling%s; windows shown: %s - target under 80 MB\n",
+            rss / 1024.0, anon / 1024.0, pss / 1024.0, idleSeconds, qPrintable(note), qPrintable(shown));
         std::printf("[figure] idle CPU: %.1f%% of a core over %d s, from %d s after the first frame, nobody using the "
                     "windows%s; windows shown: %s - target under 1%%\n",
-                    idleCpu, idleSeconds - settleSeconds, settleSeconds, qPrintable(note), qPrintable(shown));
+            idleCpu, idleSeconds - settleSeconds, settleSeconds, qPrintable(note), qPrintable(shown));
     }
     return 0;
 }

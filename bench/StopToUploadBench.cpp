@@ -11,7 +11,7 @@
 
 #include <cstdio>
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const double minutes = argc > 1 ? std::max(1.0, atof(argv[1])) : 60.0;
@@ -35,9 +35,10 @@ int main(int argc, char **argv)
     const double totalSeconds = double(clock.nsecsElapsed()) / 1e9;
     const double cpu = BenchAudio::cpuSeconds() - cpuBefore;
 
-    std::fprintf(stderr, "%-10s %11s %10s %9s %8s %8s\n", "recording", "finalize_s", "stop_to_ready_s", "cpu_s", "mic", "system");
-    std::fprintf(stderr, "%7.0fmin %11.2f %15.2f %9.1f %8s %8s\n", minutes, finalizeSeconds, totalSeconds, cpu, result.micURL ? "ok" : "FAILED",
-                 result.systemURL ? "ok" : "FAILED");
+    std::fprintf(stderr, "%-10s %11s %10s %9s %8s %8s\n", "recording", "finalize_s", "stop_to_ready_s", "cpu_s", "mic",
+        "system");
+    std::fprintf(stderr, "%7.0fmin %11.2f %15.2f %9.1f %8s %8s\n", minutes, finalizeSeconds, totalSeconds, cpu,
+        result.micURL ? "ok" : "FAILED", result.systemURL ? "ok" : "FAILED");
     std::fprintf(stderr, "peak memory of this process: %.0f MiB\n", BenchAudio::peakMemoryMiB());
     std::fprintf(stderr, "load average after: %s\n", BenchAudio::loadAverage().constData());
 }

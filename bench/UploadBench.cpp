@@ -26,17 +26,17 @@
 
 using namespace Qt::StringLiterals;
 
-extern char **environ;
+extern char** environ;
 
 namespace {
 
 struct TokenReply {
     QString token;
-    static TokenReply fromJson(const Json::ObjectReader &r) { return {r.required<QString>("token"_L1)}; }
+    static TokenReply fromJson(const Json::ObjectReader& r) { return { r.required<QString>("token"_L1) }; }
 };
 
 struct Success {
-    static Success fromJson(const Json::ObjectReader &) { return {}; }
+    static Success fromJson(const Json::ObjectReader&) { return {}; }
 };
 
 // Starts the peak of resident memory (VmHWM) afresh from the current size.
@@ -47,7 +47,7 @@ void resetPeak()
         clear.write("5");
 }
 
-QString writeTrack(const QString &path, qint64 mib)
+QString writeTrack(const QString& path, qint64 mib)
 {
     QFile file(path);
     file.open(QIODevice::WriteOnly);
@@ -62,7 +62,7 @@ QString writeTrack(const QString &path, qint64 mib)
 }
 
 // Reads the file once, so that every upload reads it from the page cache.
-void warm(const QString &path)
+void warm(const QString& path)
 {
     QFile file(path);
     file.open(QIODevice::ReadOnly);
@@ -75,7 +75,7 @@ struct Measured {
     bool ok = false;
 };
 
-Measured clientUpload(UploadPipeline &pipeline, const QString &file, const QString &token)
+Measured clientUpload(UploadPipeline& pipeline, const QString& file, const QString& token)
 {
     const auto [clientToken, pathname] = await(pipeline.fetchUploadToken(file, token));
     const qint64 before = procStatusKiB("VmRSS");
@@ -91,17 +91,17 @@ Measured clientUpload(UploadPipeline &pipeline, const QString &file, const QStri
 }
 
 // `curl -T` of the same file with a client token of its own, and curl's peak resident memory.
-Measured curlUpload(UploadPipeline &pipeline, const QString &blobBase, const QString &file, const QString &token,
-                    double &curlPeakMiB)
+Measured curlUpload(
+    UploadPipeline& pipeline, const QString& blobBase, const QString& file, const QString& token, double& curlPeakMiB)
 {
     const auto [clientToken, pathname] = await(pipeline.fetchUploadToken(file, token));
     const QByteArray url = (blobBase + pathname).toUtf8();
     const QByteArray authorization = "Authorization: Bearer " + clientToken.toUtf8();
     const QByteArray length = "x-content-length: " + QByteArray::number(QFile(file).size());
     const QByteArray path = file.toLocal8Bit();
-    std::vector<const char *> argv{"curl", "-sS", "-o", "/dev/null", "-w", "%{http_code}", "-T", path.constData(),
-                                   "-H", authorization.constData(), "-H", "Content-Type: audio/mp4",
-                                   "-H", length.constData(), url.constData(), nullptr};
+    std::vector<const char*> argv { "curl", "-sS", "-o", "/dev/null", "-w", "%{http_code}", "-T", path.constData(),
+        "-H", authorization.constData(), "-H", "Content-Type: audio/mp4", "-H", length.constData(), url.constData(),
+        nullptr };
 
     int out[2];
     if (pipe(out) != 0)
@@ -113,7 +113,7 @@ Measured curlUpload(UploadPipeline &pipeline, const QString &blobBase, const QSt
     QElapsedTimer clock;
     clock.start();
     pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, "curl", &actions, nullptr, const_cast<char *const *>(argv.data()), environ);
+    const int spawned = posix_spawnp(&pid, "curl", &actions, nullptr, const_cast<char* const*>(argv.data()), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     if (spawned != 0) {
@@ -149,7 +149,7 @@ double median(QList<double> values)
 
 }
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
@@ -170,8 +170,9 @@ int main(int argc, char **argv)
 
     QList<double> clientRates, curlRates, growth, curlPeaks;
     for (int run = 0; run < runs; ++run) {
-        const QJsonObject demo{{u"email"_s, u"demo@echoquill.test"_s}};
-        const QString token = await(APIClient::shared().post<TokenReply>(Endpoints::url(u"/__dev/token"_s), demo, std::nullopt)).token;
+        const QJsonObject demo { { u"email"_s, u"demo@echoquill.test"_s } };
+        const QString token
+            = await(APIClient::shared().post<TokenReply>(Endpoints::url(u"/__dev/token"_s), demo, std::nullopt)).token;
 
         const Measured client = clientUpload(pipeline, file, token);
         double curlPeak = 0;
@@ -183,14 +184,15 @@ int main(int argc, char **argv)
         growth << client.residentGrowthMiB;
         curlPeaks << curlPeak;
         std::fprintf(stderr, "run %d: client %.2f s (+%.1f MiB resident), curl -T %.2f s (peak %.1f MiB)\n", run,
-                     client.seconds, client.residentGrowthMiB, curl.seconds, curlPeak);
+            client.seconds, client.residentGrowthMiB, curl.seconds, curlPeak);
         // The service's blobs are thrown away between runs, so the disk does not fill up.
         await(APIClient::shared().post<Success>(Endpoints::url(u"/__dev/reset"_s), QJsonObject(), std::nullopt));
     }
 
-    std::printf("[figure] upload of a %lld MiB track to the local service: %.0f MiB/s, resident memory grew by at most "
-                "%.1f MiB - curl -T of the same file: %.0f MiB/s, curl's own peak resident %.1f MiB (median of %d runs)\n",
-                mib, median(clientRates), *std::max_element(growth.begin(), growth.end()), median(curlRates),
-                median(curlPeaks), runs);
+    std::printf(
+        "[figure] upload of a %lld MiB track to the local service: %.0f MiB/s, resident memory grew by at most "
+        "%.1f MiB - curl -T of the same file: %.0f MiB/s, curl's own peak resident %.1f MiB (median of %d runs)\n",
+        mib, median(clientRates), *std::max_element(growth.begin(), growth.end()), median(curlRates), median(curlPeaks),
+        runs);
     return 0;
 }

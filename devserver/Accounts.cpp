@@ -12,25 +12,25 @@ using namespace Qt::StringLiterals;
 QJsonObject Account::toJson() const
 {
     return {
-        {u"id"_s, QString::fromStdString(id)},
-        {u"name"_s, QString::fromStdString(name)},
-        {u"email"_s, QString::fromStdString(email)},
-        {u"freeCredits"_s, qint64(freeCredits)},
-        {u"paidCredits"_s, qint64(paidCredits)},
-        {u"topUpCredits"_s, qint64(topUpCredits)},
-        {u"currentStreak"_s, qint64(currentStreak)},
-        {u"longestStreak"_s, qint64(longestStreak)},
-        {u"isFounder"_s, isFounder},
+        { u"id"_s, QString::fromStdString(id) },
+        { u"name"_s, QString::fromStdString(name) },
+        { u"email"_s, QString::fromStdString(email) },
+        { u"freeCredits"_s, qint64(freeCredits) },
+        { u"paidCredits"_s, qint64(paidCredits) },
+        { u"topUpCredits"_s, qint64(topUpCredits) },
+        { u"currentStreak"_s, qint64(currentStreak) },
+        { u"longestStreak"_s, qint64(longestStreak) },
+        { u"isFounder"_s, isFounder },
     };
 }
 
-Accounts::Accounts(Store &store, Timings timings)
+Accounts::Accounts(Store& store, Timings timings)
     : m_store(store)
     , m_timings(timings)
 {
 }
 
-std::optional<std::string> Accounts::normalizedEmail(const std::string &raw)
+std::optional<std::string> Accounts::normalizedEmail(const std::string& raw)
 {
     const auto first = raw.find_first_not_of(" \t\r\n");
     if (first == std::string::npos)
@@ -47,12 +47,12 @@ std::optional<std::string> Accounts::normalizedEmail(const std::string &raw)
     return plain ? std::optional(email) : std::nullopt;
 }
 
-std::optional<std::string> Accounts::normalizedEmail(const QJsonValue &value)
+std::optional<std::string> Accounts::normalizedEmail(const QJsonValue& value)
 {
     return value.isString() ? normalizedEmail(value.toString().toStdString()) : std::nullopt;
 }
 
-std::string Accounts::nameFromEmail(const std::string &email)
+std::string Accounts::nameFromEmail(const std::string& email)
 {
     std::string name;
     bool wordStart = true;
@@ -69,9 +69,9 @@ std::string Accounts::nameFromEmail(const std::string &email)
     return name.empty() ? email : name;
 }
 
-std::optional<Account> Accounts::forToken(const std::string &token)
+std::optional<Account> Accounts::forToken(const std::string& token)
 {
-    return m_store.locked([&](Database &db) -> std::optional<Account> {
+    return m_store.locked([&](Database& db) -> std::optional<Account> {
         auto session = db.prepare("SELECT account_id FROM sessions WHERE token = ?");
         if (!session.bind(1, token).step())
             return std::nullopt;
@@ -79,31 +79,31 @@ std::optional<Account> Accounts::forToken(const std::string &token)
     });
 }
 
-std::optional<Account> Accounts::byEmail(const std::string &email)
+std::optional<Account> Accounts::byEmail(const std::string& email)
 {
-    return m_store.locked([&](Database &db) { return readAccount(db, "email", email); });
+    return m_store.locked([&](Database& db) { return readAccount(db, "email", email); });
 }
 
-Account Accounts::findOrCreate(const std::string &email)
+Account Accounts::findOrCreate(const std::string& email)
 {
-    return m_store.locked([&](Database &db) {
+    return m_store.locked([&](Database& db) {
         if (auto existing = readAccount(db, "email", email))
             return *existing;
         return createAccount(db, email);
     });
 }
 
-std::string Accounts::openSession(const std::string &accountId)
+std::string Accounts::openSession(const std::string& accountId)
 {
-    return m_store.locked([&](Database &db) { return insertSession(db, accountId); });
+    return m_store.locked([&](Database& db) { return insertSession(db, accountId); });
 }
 
-std::optional<std::string> Accounts::requestCode(const std::string &email)
+std::optional<std::string> Accounts::requestCode(const std::string& email)
 {
     const std::string code = Ids::digits(6);
     const std::int64_t now = m_store.nowMs();
     const std::int64_t windowStart = now - std::int64_t(m_timings.codeRequestWindowSeconds) * 1000;
-    return m_store.locked([&](Database &db) -> std::optional<std::string> {
+    return m_store.locked([&](Database& db) -> std::optional<std::string> {
         Transaction tx(db);
         db.prepare("DELETE FROM code_requests WHERE at_ms <= ?").bind(1, windowStart).run();
         // Each code has its tries; bounding the codes bounds the guesses.
@@ -122,10 +122,10 @@ std::optional<std::string> Accounts::requestCode(const std::string &email)
     });
 }
 
-std::optional<std::string> Accounts::verifyCode(const std::string &email, const std::string &code)
+std::optional<std::string> Accounts::verifyCode(const std::string& email, const std::string& code)
 {
     const std::int64_t now = m_store.nowMs();
-    return m_store.locked([&](Database &db) -> std::optional<std::string> {
+    return m_store.locked([&](Database& db) -> std::optional<std::string> {
         auto current = db.prepare("SELECT code, expires_ms, tries_left, used FROM codes WHERE email = ?");
         if (!current.bind(1, email).step())
             return std::nullopt;
@@ -147,9 +147,9 @@ std::optional<std::string> Accounts::verifyCode(const std::string &email, const 
     });
 }
 
-std::optional<std::string> Accounts::lastCode(const std::string &email)
+std::optional<std::string> Accounts::lastCode(const std::string& email)
 {
-    return m_store.locked([&](Database &db) -> std::optional<std::string> {
+    return m_store.locked([&](Database& db) -> std::optional<std::string> {
         auto row = db.prepare("SELECT code FROM codes WHERE email = ?");
         if (!row.bind(1, email).step())
             return std::nullopt;
@@ -157,25 +157,25 @@ std::optional<std::string> Accounts::lastCode(const std::string &email)
     });
 }
 
-std::optional<Account> Accounts::readAccount(Database &db, const std::string &where, const std::string &value)
+std::optional<Account> Accounts::readAccount(Database& db, const std::string& where, const std::string& value)
 {
     auto row = db.prepare("SELECT id, email, name, free_credits, paid_credits, top_up_credits, current_streak, "
                           "longest_streak, is_founder FROM accounts WHERE "
         + where + " = ?");
     if (!row.bind(1, value).step())
         return std::nullopt;
-    return Account{row.text(0), row.text(1), row.text(2), row.integer(3), row.integer(4), row.integer(5),
-        row.integer(6), row.integer(7), row.integer(8) != 0};
+    return Account { row.text(0), row.text(1), row.text(2), row.integer(3), row.integer(4), row.integer(5),
+        row.integer(6), row.integer(7), row.integer(8) != 0 };
 }
 
-std::string Accounts::insertSession(Database &db, const std::string &accountId)
+std::string Accounts::insertSession(Database& db, const std::string& accountId)
 {
     const std::string token = "eqt_" + Ids::hex(24);
     db.prepare("INSERT INTO sessions (token, account_id) VALUES (?, ?)").bind(1, token).bind(2, accountId).run();
     return token;
 }
 
-Account Accounts::createAccount(Database &db, const std::string &email)
+Account Accounts::createAccount(Database& db, const std::string& email)
 {
     Account account;
     account.id = "usr_" + Ids::hex(8);

@@ -10,23 +10,23 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QString qs(const std::string &text)
+QString qs(const std::string& text)
 {
     return QString::fromStdString(text);
 }
 
-std::optional<std::string> sourceParam(const httplib::Request &req)
+std::optional<std::string> sourceParam(const httplib::Request& req)
 {
     return req.has_param("source") ? std::optional(req.get_param_value("source")) : std::nullopt;
 }
 
-QJsonObject envelope(const QJsonValue &data)
+QJsonObject envelope(const QJsonValue& data)
 {
-    return {{u"success"_s, true}, {u"data"_s, data}};
+    return { { u"success"_s, true }, { u"data"_s, data } };
 }
 
 // A member that must be a string when present; `ok` turns false when it is of another type.
-std::optional<QString> optionalString(const QJsonObject &object, const QString &key, bool &ok)
+std::optional<QString> optionalString(const QJsonObject& object, const QString& key, bool& ok)
 {
     const QJsonValue value = object[key];
     if (value.isUndefined() || value.isNull())
@@ -37,33 +37,35 @@ std::optional<QString> optionalString(const QJsonObject &object, const QString &
 
 }
 
-ApiRoutes::ApiRoutes(Service &service)
+ApiRoutes::ApiRoutes(Service& service)
     : m_service(service)
 {
 }
 
-void ApiRoutes::registerOn(Router &router)
+void ApiRoutes::registerOn(Router& router)
 {
-    router.post("/api/desktop/auth/otp", [this](const httplib::Request &, httplib::Response &res, const std::string &body) {
-        oneTimeCode(body, res);
-    });
-    router.get("/api/desktop/me", [this](const httplib::Request &req, httplib::Response &res) {
+    router.post("/api/desktop/auth/otp",
+        [this](const httplib::Request&, httplib::Response& res, const std::string& body) { oneTimeCode(body, res); });
+    router.get("/api/desktop/me", [this](const httplib::Request& req, httplib::Response& res) {
         if (const auto account = authorize(req, res))
             HttpJson::reply(res, 200, account->toJson());
     });
     router.post("/api/desktop/meeting-notes/upload-token",
-        [this](const httplib::Request &req, httplib::Response &res, const std::string &body) { uploadToken(req, body, res); });
+        [this](const httplib::Request& req, httplib::Response& res, const std::string& body) {
+            uploadToken(req, body, res);
+        });
     router.post("/api/desktop/meeting-notes",
-        [this](const httplib::Request &req, httplib::Response &res, const std::string &body) { notify(req, body, res); });
+        [this](
+            const httplib::Request& req, httplib::Response& res, const std::string& body) { notify(req, body, res); });
 
-    router.get("/api/v2/meeting-notes", [this](const httplib::Request &req, httplib::Response &res) {
+    router.get("/api/v2/meeting-notes", [this](const httplib::Request& req, httplib::Response& res) {
         const auto account = authorize(req, res);
         if (!account)
             return;
         m_service.processing.finishDue();
         HttpJson::reply(res, 200, envelope(m_service.notes.list(account->id)));
     });
-    router.get(R"(/api/v2/meeting-notes/(\d{1,18}))", [this](const httplib::Request &req, httplib::Response &res) {
+    router.get(R"(/api/v2/meeting-notes/(\d{1,18}))", [this](const httplib::Request& req, httplib::Response& res) {
         const auto account = authorize(req, res);
         if (!account)
             return;
@@ -74,8 +76,10 @@ void ApiRoutes::registerOn(Router &router)
         HttpJson::reply(res, 200, envelope(*detail));
     });
     router.patch(R"(/api/v2/meeting-notes/(\d{1,18})/action-items/(.+))",
-        [this](const httplib::Request &req, httplib::Response &res, const std::string &body) { setActionItem(req, body, res); });
-    router.get("/api/v2/action-items", [this](const httplib::Request &req, httplib::Response &res) {
+        [this](const httplib::Request& req, httplib::Response& res, const std::string& body) {
+            setActionItem(req, body, res);
+        });
+    router.get("/api/v2/action-items", [this](const httplib::Request& req, httplib::Response& res) {
         const auto account = authorize(req, res);
         if (!account)
             return;
@@ -83,24 +87,27 @@ void ApiRoutes::registerOn(Router &router)
         HttpJson::reply(res, 200, envelope(m_service.notes.actionItems(account->id)));
     });
 
-    router.get("/api/recall/calendar/status", [this](const httplib::Request &req, httplib::Response &res) {
+    router.get("/api/recall/calendar/status", [this](const httplib::Request& req, httplib::Response& res) {
         const auto account = authorize(req, res);
         if (!account)
             return;
         const auto status = m_service.calendar.status(account->id);
-        HttpJson::reply(res, 200, {{u"connected"_s, status.connected}, {u"needsReauth"_s, status.needsReauth}});
+        HttpJson::reply(res, 200, { { u"connected"_s, status.connected }, { u"needsReauth"_s, status.needsReauth } });
     });
     router.get("/api/recall/upcoming-meetings",
-        [this](const httplib::Request &req, httplib::Response &res) { upcomingMeetings(req, res); });
-    router.get("/api/recall/settings", [this](const httplib::Request &req, httplib::Response &res) {
+        [this](const httplib::Request& req, httplib::Response& res) { upcomingMeetings(req, res); });
+    router.get("/api/recall/settings", [this](const httplib::Request& req, httplib::Response& res) {
         if (const auto account = authorize(req, res))
-            HttpJson::reply(res, 200, {{u"success"_s, true}, {u"autoJoinEnabled"_s, m_service.calendar.autoJoin(account->id)}});
+            HttpJson::reply(res, 200,
+                { { u"success"_s, true }, { u"autoJoinEnabled"_s, m_service.calendar.autoJoin(account->id) } });
     });
     router.post("/api/recall/meeting-bot-preference",
-        [this](const httplib::Request &req, httplib::Response &res, const std::string &body) { botPreference(req, body, res); });
+        [this](const httplib::Request& req, httplib::Response& res, const std::string& body) {
+            botPreference(req, body, res);
+        });
 }
 
-std::optional<Account> ApiRoutes::authorize(const httplib::Request &req, httplib::Response &res, const char *header)
+std::optional<Account> ApiRoutes::authorize(const httplib::Request& req, httplib::Response& res, const char* header)
 {
     const std::string token = HttpJson::bearer(req, header);
     auto account = token.empty() ? std::nullopt : m_service.accounts.forToken(token);
@@ -109,8 +116,8 @@ std::optional<Account> ApiRoutes::authorize(const httplib::Request &req, httplib
     return account;
 }
 
-std::optional<ApiRoutes::Authorized> ApiRoutes::authorizeWithBody(const httplib::Request &req, const std::string &body,
-    httplib::Response &res, const char *header)
+std::optional<ApiRoutes::Authorized> ApiRoutes::authorizeWithBody(
+    const httplib::Request& req, const std::string& body, httplib::Response& res, const char* header)
 {
     auto account = authorize(req, res, header);
     if (!account)
@@ -118,10 +125,10 @@ std::optional<ApiRoutes::Authorized> ApiRoutes::authorizeWithBody(const httplib:
     auto object = HttpJson::objectBody(body, res);
     if (!object)
         return std::nullopt;
-    return Authorized{std::move(*account), std::move(*object)};
+    return Authorized { std::move(*account), std::move(*object) };
 }
 
-void ApiRoutes::oneTimeCode(const std::string &body, httplib::Response &res)
+void ApiRoutes::oneTimeCode(const std::string& body, httplib::Response& res)
 {
     const auto request = HttpJson::objectBody(body, res);
     if (!request)
@@ -135,7 +142,7 @@ void ApiRoutes::oneTimeCode(const std::string &body, httplib::Response &res)
         if (!code)
             return HttpJson::error(res, 429, "Too many code requests for this address; try again later");
         Console::line("one-time code for " + *email + ": " + *code);
-        return HttpJson::reply(res, 200, {{u"success"_s, true}});
+        return HttpJson::reply(res, 200, { { u"success"_s, true } });
     }
     if (step != u"verify"_s)
         return HttpJson::error(res, 400, "\"step\" must be \"request\" or \"verify\"");
@@ -145,16 +152,16 @@ void ApiRoutes::oneTimeCode(const std::string &body, httplib::Response &res)
     const auto token = m_service.accounts.verifyCode(*email, code->toStdString());
     if (!token)
         return HttpJson::error(res, 401, "The code is wrong, expired or used up");
-    HttpJson::reply(res, 200, {{u"token"_s, qs(*token)}});
+    HttpJson::reply(res, 200, { { u"token"_s, qs(*token) } });
 }
 
-void ApiRoutes::uploadToken(const httplib::Request &req, const std::string &body, httplib::Response &res)
+void ApiRoutes::uploadToken(const httplib::Request& req, const std::string& body, httplib::Response& res)
 {
     const auto authorized = authorizeWithBody(req, body, res, "x-auth-token");
     if (!authorized)
         return;
-    const Account &account = authorized->account;
-    const QJsonObject &fields = authorized->body;
+    const Account& account = authorized->account;
+    const QJsonObject& fields = authorized->body;
     if (HttpJson::string(fields, u"type"_s) != u"blob.generate-client-token"_s)
         return HttpJson::error(res, 400, "\"type\" must be \"blob.generate-client-token\"");
     const QJsonObject payload = fields[u"payload"_s].toObject();
@@ -170,10 +177,10 @@ void ApiRoutes::uploadToken(const httplib::Request &req, const std::string &body
     if (!BlobStore::isValidPathname(pathname->toStdString()))
         return HttpJson::error(res, 400, "\"pathname\" must be recordings/<uuid>.<extension>");
     const std::string token = m_service.uploads.issueClientToken(account.id, pathname->toStdString());
-    HttpJson::reply(res, 200, {{u"type"_s, u"blob.generate-client-token"_s}, {u"clientToken"_s, qs(token)}});
+    HttpJson::reply(res, 200, { { u"type"_s, u"blob.generate-client-token"_s }, { u"clientToken"_s, qs(token) } });
 }
 
-std::optional<std::string> ApiRoutes::blobPathname(const QString &url) const
+std::optional<std::string> ApiRoutes::blobPathname(const QString& url) const
 {
     const QString prefix = qs(m_service.origin) + u"/blob/"_s;
     if (!url.startsWith(prefix))
@@ -182,13 +189,13 @@ std::optional<std::string> ApiRoutes::blobPathname(const QString &url) const
     return BlobStore::isValidPathname(pathname) ? std::optional(pathname) : std::nullopt;
 }
 
-void ApiRoutes::notify(const httplib::Request &req, const std::string &body, httplib::Response &res)
+void ApiRoutes::notify(const httplib::Request& req, const std::string& body, httplib::Response& res)
 {
     const auto authorized = authorizeWithBody(req, body, res);
     if (!authorized)
         return;
-    const Account &account = authorized->account;
-    const QJsonObject &fields = authorized->body;
+    const Account& account = authorized->account;
+    const QJsonObject& fields = authorized->body;
     bool ok = true;
     const auto micUrl = optionalString(fields, u"blob_url"_s, ok);
     const auto micFile = optionalString(fields, u"file_name"_s, ok);
@@ -202,7 +209,7 @@ void ApiRoutes::notify(const httplib::Request &req, const std::string &body, htt
             "\"duration_seconds\" are optional");
 
     std::vector<std::string> pathnames;
-    for (const auto &url : {micUrl, systemUrl}) {
+    for (const auto& url : { micUrl, systemUrl }) {
         if (!url)
             continue;
         const auto pathname = blobPathname(*url);
@@ -216,22 +223,23 @@ void ApiRoutes::notify(const httplib::Request &req, const std::string &body, htt
     const std::optional<std::string> systemBlob = pathnames.size() > 1 ? std::optional(pathnames[1]) : std::nullopt;
     const std::int64_t id = m_service.notes.createProcessing(account.id, pathnames[0], systemBlob);
     Console::line("recording received for " + account.email + ": note " + std::to_string(id) + " is processing");
-    HttpJson::reply(res, 200, {{u"success"_s, true}, {u"noteId"_s, qint64(id)}});
+    HttpJson::reply(res, 200, { { u"success"_s, true }, { u"noteId"_s, qint64(id) } });
 }
 
-void ApiRoutes::setActionItem(const httplib::Request &req, const std::string &body, httplib::Response &res)
+void ApiRoutes::setActionItem(const httplib::Request& req, const std::string& body, httplib::Response& res)
 {
     const auto authorized = authorizeWithBody(req, body, res);
     if (!authorized)
         return;
-    const Account &account = authorized->account;
-    const QJsonObject &fields = authorized->body;
+    const Account& account = authorized->account;
+    const QJsonObject& fields = authorized->body;
     const auto done = HttpJson::boolean(fields, u"done"_s);
     if (!done)
         return HttpJson::error(res, 400, "\"done\" must be true or false");
-    switch (m_service.notes.setActionItemDone(account.id, std::stoll(req.matches[1]), sourceParam(req), req.matches[2], *done)) {
+    switch (m_service.notes.setActionItemDone(
+        account.id, std::stoll(req.matches[1]), sourceParam(req), req.matches[2], *done)) {
     case Notes::Update::Stored:
-        return HttpJson::reply(res, 200, {{u"success"_s, true}});
+        return HttpJson::reply(res, 200, { { u"success"_s, true } });
     case Notes::Update::NoNote:
         return HttpJson::error(res, 404, "No such note");
     case Notes::Update::NoItem:
@@ -239,7 +247,7 @@ void ApiRoutes::setActionItem(const httplib::Request &req, const std::string &bo
     }
 }
 
-void ApiRoutes::upcomingMeetings(const httplib::Request &req, httplib::Response &res)
+void ApiRoutes::upcomingMeetings(const httplib::Request& req, httplib::Response& res)
 {
     const auto account = authorize(req, res);
     if (!account)
@@ -260,20 +268,20 @@ void ApiRoutes::upcomingMeetings(const httplib::Request &req, httplib::Response 
     if (status.needsReauth)
         return HttpJson::error(res, 401, "The calendar authorization has expired");
     const QJsonArray meetings = status.connected ? m_service.calendar.upcoming(account->id, limit) : QJsonArray();
-    HttpJson::reply(res, 200, {{u"success"_s, true}, {u"meetings"_s, meetings}});
+    HttpJson::reply(res, 200, { { u"success"_s, true }, { u"meetings"_s, meetings } });
 }
 
-void ApiRoutes::botPreference(const httplib::Request &req, const std::string &body, httplib::Response &res)
+void ApiRoutes::botPreference(const httplib::Request& req, const std::string& body, httplib::Response& res)
 {
     const auto authorized = authorizeWithBody(req, body, res);
     if (!authorized)
         return;
-    const Account &account = authorized->account;
-    const QJsonObject &fields = authorized->body;
+    const Account& account = authorized->account;
+    const QJsonObject& fields = authorized->body;
     const auto eventId = HttpJson::string(fields, u"recall_calendar_event_id"_s);
     const auto enabled = HttpJson::boolean(fields, u"bot_enabled"_s);
     bool ok = HttpJson::string(fields, u"title"_s).has_value();
-    for (const auto &key : {u"meeting_url"_s, u"start_time"_s, u"end_time"_s})
+    for (const auto& key : { u"meeting_url"_s, u"start_time"_s, u"end_time"_s })
         optionalString(fields, key, ok);
     if (!eventId || !enabled || !ok)
         return HttpJson::error(res, 400,
@@ -281,5 +289,5 @@ void ApiRoutes::botPreference(const httplib::Request &req, const std::string &bo
             "\"start_time\" and \"end_time\" are optional strings");
     if (!m_service.calendar.setBotEnabled(account.id, eventId->toStdString(), *enabled))
         return HttpJson::error(res, 404, "No such calendar meeting");
-    HttpJson::reply(res, 200, {{u"success"_s, true}, {u"signal"_s, *enabled ? u"scheduled"_s : u"cancelled"_s}});
+    HttpJson::reply(res, 200, { { u"success"_s, true }, { u"signal"_s, *enabled ? u"scheduled"_s : u"cancelled"_s } });
 }

@@ -13,7 +13,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-std::optional<std::uint64_t> decimal(const std::string &text)
+std::optional<std::uint64_t> decimal(const std::string& text)
 {
     std::uint64_t value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -24,32 +24,34 @@ std::optional<std::uint64_t> decimal(const std::string &text)
 
 }
 
-BlobRoutes::BlobRoutes(Service &service, std::uint64_t limitBytes)
+BlobRoutes::BlobRoutes(Service& service, std::uint64_t limitBytes)
     : m_service(service)
     , m_limitBytes(limitBytes)
 {
 }
 
-void BlobRoutes::registerOn(Router &router)
+void BlobRoutes::registerOn(Router& router)
 {
-    router.put("/blob/(.*)", [this](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader) {
-        put(req, res, reader);
-    });
-    router.get("/blob/(.*)", [this](const httplib::Request &req, httplib::Response &res) { get(req, res); });
+    router.put("/blob/(.*)",
+        [this](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
+            put(req, res, reader);
+        });
+    router.get("/blob/(.*)", [this](const httplib::Request& req, httplib::Response& res) { get(req, res); });
 }
 
-void BlobRoutes::put(const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader)
+void BlobRoutes::put(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader)
 {
     const std::string pathname = req.matches[1];
     // Every refusal reads the body to its end first, so that the client gets the reply.
-    const auto refuse = [&](int status, const std::string &message) {
+    const auto refuse = [&](int status, const std::string& message) {
         Router::noteBody({}, Router::drain(reader));
         HttpJson::error(res, status, message);
     };
     if (!BlobStore::isValidPathname(pathname))
         return refuse(400, "The path name must be recordings/<uuid>.<extension>");
     const std::string token = HttpJson::bearer(req);
-    const Uploads::Grant grant = token.empty() ? Uploads::Grant{} : m_service.uploads.checkClientToken(token, pathname);
+    const Uploads::Grant grant
+        = token.empty() ? Uploads::Grant {} : m_service.uploads.checkClientToken(token, pathname);
     switch (grant.check) {
     case Uploads::Check::Unknown:
         return refuse(401, token.empty() ? "Missing client token" : "Unknown client token");
@@ -72,7 +74,7 @@ void BlobRoutes::put(const httplib::Request &req, httplib::Response &res, const 
     // After a failure the rest of the body is still read, and thrown away.
     bool tooLarge = false, diskFull = false;
     std::uint64_t received = 0;
-    const bool complete = reader([&](const char *data, std::size_t size) {
+    const bool complete = reader([&](const char* data, std::size_t size) {
         received += size;
         tooLarge = tooLarge || received > m_limitBytes;
         if (!tooLarge && !diskFull)
@@ -88,7 +90,8 @@ void BlobRoutes::put(const httplib::Request &req, httplib::Response &res, const 
         return HttpJson::error(res, res.status == 413 ? 413 : 400, "The body could not be read");
     if (received != *declared)
         return HttpJson::error(res, 400,
-            "x-content-length says " + std::to_string(*declared) + " bytes but the body has " + std::to_string(received));
+            "x-content-length says " + std::to_string(*declared) + " bytes but the body has "
+                + std::to_string(received));
     if (!upload->commit())
         return HttpJson::error(res, 500, "The blob could not be stored");
 
@@ -97,20 +100,20 @@ void BlobRoutes::put(const httplib::Request &req, httplib::Response &res, const 
     m_service.uploads.recordBlob(pathname, grant.accountId, *declared, contentType);
     const QString url = QString::fromStdString(m_service.origin + "/blob/" + pathname);
     HttpJson::reply(res, 200,
-        {{u"url"_s, url}, {u"downloadUrl"_s, url}, {u"pathname"_s, QString::fromStdString(pathname)},
-            {u"contentType"_s, QString::fromStdString(contentType)}});
+        { { u"url"_s, url }, { u"downloadUrl"_s, url }, { u"pathname"_s, QString::fromStdString(pathname) },
+            { u"contentType"_s, QString::fromStdString(contentType) } });
 }
 
-void BlobRoutes::get(const httplib::Request &req, httplib::Response &res)
+void BlobRoutes::get(const httplib::Request& req, httplib::Response& res)
 {
     const std::string pathname = req.matches[1];
     const auto blob = BlobStore::isValidPathname(pathname) ? m_service.uploads.blob(pathname) : std::nullopt;
-    std::FILE *file = blob ? std::fopen(m_service.blobs.fileFor(pathname).c_str(), "rb") : nullptr;
+    std::FILE* file = blob ? std::fopen(m_service.blobs.fileFor(pathname).c_str(), "rb") : nullptr;
     if (!file)
         return HttpJson::error(res, 404, "No such blob");
     auto shared = std::shared_ptr<std::FILE>(file, std::fclose);
-    res.set_content_provider(blob->size, blob->contentType,
-        [shared](std::size_t offset, std::size_t length, httplib::DataSink &sink) {
+    res.set_content_provider(
+        blob->size, blob->contentType, [shared](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
             char buffer[64 * 1024];
             if (std::fseek(shared.get(), long(offset), SEEK_SET) != 0)
                 return false;

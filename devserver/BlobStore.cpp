@@ -6,7 +6,7 @@
 
 namespace fs = std::filesystem;
 
-BlobStore::Upload::Upload(fs::path temporary, fs::path target, std::FILE *file)
+BlobStore::Upload::Upload(fs::path temporary, fs::path target, std::FILE* file)
     : m_temporary(std::move(temporary))
     , m_target(std::move(target))
     , m_file(file)
@@ -23,7 +23,7 @@ BlobStore::Upload::~Upload()
     }
 }
 
-bool BlobStore::Upload::write(const char *data, std::size_t size)
+bool BlobStore::Upload::write(const char* data, std::size_t size)
 {
     if (!m_file || std::fwrite(data, 1, size, m_file) != size)
         return false;
@@ -52,24 +52,24 @@ BlobStore::BlobStore(fs::path root)
     fs::create_directories(m_root / ".incoming");
 }
 
-bool BlobStore::isValidPathname(const std::string &pathname)
+bool BlobStore::isValidPathname(const std::string& pathname)
 {
     static const std::regex shape(
         "recordings/[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\.[a-z0-9]{1,10}");
     return pathname.size() < 128 && std::regex_match(pathname, shape);
 }
 
-fs::path BlobStore::fileFor(const std::string &pathname) const
+fs::path BlobStore::fileFor(const std::string& pathname) const
 {
     return m_root / pathname;
 }
 
-std::unique_ptr<BlobStore::Upload> BlobStore::begin(const std::string &pathname)
+std::unique_ptr<BlobStore::Upload> BlobStore::begin(const std::string& pathname)
 {
     std::error_code ignored;
     fs::create_directories(m_root / ".incoming", ignored);
     fs::path temporary = m_root / ".incoming" / (Ids::hex(12) + ".part");
-    std::FILE *file = std::fopen(temporary.c_str(), "wb");
+    std::FILE* file = std::fopen(temporary.c_str(), "wb");
     if (!file)
         return nullptr;
     return std::make_unique<Upload>(std::move(temporary), fileFor(pathname), file);

@@ -13,12 +13,12 @@ public:
     // One body on its way to disk; dropped without commit(), it leaves nothing behind.
     class Upload {
     public:
-        Upload(std::filesystem::path temporary, std::filesystem::path target, std::FILE *file);
+        Upload(std::filesystem::path temporary, std::filesystem::path target, std::FILE* file);
         ~Upload();
-        Upload(const Upload &) = delete;
-        Upload &operator=(const Upload &) = delete;
+        Upload(const Upload&) = delete;
+        Upload& operator=(const Upload&) = delete;
 
-        bool write(const char *data, std::size_t size);
+        bool write(const char* data, std::size_t size);
         [[nodiscard]] std::uint64_t size() const { return m_size; }
         // Moves the finished file into place; false when the disk refused.
         bool commit();
@@ -26,7 +26,7 @@ public:
     private:
         std::filesystem::path m_temporary;
         std::filesystem::path m_target;
-        std::FILE *m_file;
+        std::FILE* m_file;
         std::uint64_t m_size = 0;
         bool m_committed = false;
     };
@@ -34,11 +34,11 @@ public:
     explicit BlobStore(std::filesystem::path root);
 
     // Only "recordings/<lower-case uuid>.<lower-case extension>" is a path name here.
-    static bool isValidPathname(const std::string &pathname);
+    static bool isValidPathname(const std::string& pathname);
 
-    [[nodiscard]] std::filesystem::path fileFor(const std::string &pathname) const;
+    [[nodiscard]] std::filesystem::path fileFor(const std::string& pathname) const;
     // Nothing when the temporary file cannot be created.
-    std::unique_ptr<Upload> begin(const std::string &pathname);
+    std::unique_ptr<Upload> begin(const std::string& pathname);
     void removeAll();
 
 private:

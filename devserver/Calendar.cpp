@@ -6,24 +6,24 @@
 
 using namespace Qt::StringLiterals;
 
-Calendar::Calendar(Store &store)
+Calendar::Calendar(Store& store)
     : m_store(store)
 {
 }
 
-Calendar::Status Calendar::status(const std::string &accountId)
+Calendar::Status Calendar::status(const std::string& accountId)
 {
-    return m_store.locked([&](Database &db) {
+    return m_store.locked([&](Database& db) {
         auto row = db.prepare("SELECT calendar_connected, calendar_needs_reauth FROM accounts WHERE id = ?");
         if (!row.bind(1, accountId).step())
-            return Status{};
-        return Status{row.integer(0) != 0, row.integer(1) != 0};
+            return Status {};
+        return Status { row.integer(0) != 0, row.integer(1) != 0 };
     });
 }
 
-void Calendar::setStatus(const std::string &accountId, std::optional<bool> connected, std::optional<bool> needsReauth)
+void Calendar::setStatus(const std::string& accountId, std::optional<bool> connected, std::optional<bool> needsReauth)
 {
-    m_store.locked([&](Database &db) {
+    m_store.locked([&](Database& db) {
         db.prepare("UPDATE accounts SET calendar_connected = coalesce(?, calendar_connected), "
                    "calendar_needs_reauth = coalesce(?, calendar_needs_reauth) WHERE id = ?")
             .bind(1, connected)
@@ -33,20 +33,21 @@ void Calendar::setStatus(const std::string &accountId, std::optional<bool> conne
     });
 }
 
-bool Calendar::hasEvents(const std::string &accountId)
+bool Calendar::hasEvents(const std::string& accountId)
 {
-    return m_store.locked([&](Database &db) {
+    return m_store.locked([&](Database& db) {
         return db.prepare("SELECT 1 FROM calendar_events WHERE account_id = ? LIMIT 1").bind(1, accountId).step();
     });
 }
 
-QJsonArray Calendar::upcoming(const std::string &accountId, int limit)
+QJsonArray Calendar::upcoming(const std::string& accountId, int limit)
 {
     const std::int64_t now = m_store.nowMs();
-    return m_store.locked([&](Database &db) {
+    return m_store.locked([&](Database& db) {
         QJsonArray meetings;
-        auto rows = db.prepare("SELECT event_id, start_ms, end_ms, bot_enabled, bot_scheduled, doc FROM calendar_events "
-                               "WHERE account_id = ? AND end_ms > ? ORDER BY start_ms, event_id LIMIT ?");
+        auto rows
+            = db.prepare("SELECT event_id, start_ms, end_ms, bot_enabled, bot_scheduled, doc FROM calendar_events "
+                         "WHERE account_id = ? AND end_ms > ? ORDER BY start_ms, event_id LIMIT ?");
         rows.bind(1, accountId).bind(2, now).bind(3, limit);
         while (rows.step()) {
             const std::int64_t start = rows.integer(1), end = rows.integer(2);
@@ -66,18 +67,19 @@ QJsonArray Calendar::upcoming(const std::string &accountId, int limit)
     });
 }
 
-bool Calendar::autoJoin(const std::string &accountId)
+bool Calendar::autoJoin(const std::string& accountId)
 {
-    return m_store.locked([&](Database &db) {
+    return m_store.locked([&](Database& db) {
         auto row = db.prepare("SELECT auto_join FROM accounts WHERE id = ?");
         return row.bind(1, accountId).step() && row.integer(0) != 0;
     });
 }
 
-bool Calendar::setBotEnabled(const std::string &accountId, const std::string &eventId, bool enabled)
+bool Calendar::setBotEnabled(const std::string& accountId, const std::string& eventId, bool enabled)
 {
-    return m_store.locked([&](Database &db) {
-        db.prepare("UPDATE calendar_events SET bot_enabled = ?, bot_scheduled = ? WHERE account_id = ? AND event_id = ?")
+    return m_store.locked([&](Database& db) {
+        db.prepare(
+              "UPDATE calendar_events SET bot_enabled = ?, bot_scheduled = ? WHERE account_id = ? AND event_id = ?")
             .bind(1, enabled)
             .bind(2, enabled)
             .bind(3, accountId)
@@ -87,10 +89,10 @@ bool Calendar::setBotEnabled(const std::string &accountId, const std::string &ev
     });
 }
 
-void Calendar::seed(const std::string &accountId, const std::string &eventId, std::int64_t startMs, std::int64_t endMs,
-    bool botScheduled, const QJsonObject &doc)
+void Calendar::seed(const std::string& accountId, const std::string& eventId, std::int64_t startMs, std::int64_t endMs,
+    bool botScheduled, const QJsonObject& doc)
 {
-    m_store.locked([&](Database &db) {
+    m_store.locked([&](Database& db) {
         db.prepare("INSERT INTO calendar_events (account_id, event_id, start_ms, end_ms, bot_scheduled, doc) "
                    "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (account_id, event_id) DO UPDATE SET "
                    "start_ms = excluded.start_ms, end_ms = excluded.end_ms, doc = excluded.doc, "

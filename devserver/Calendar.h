@@ -18,24 +18,24 @@ public:
         bool needsReauth = false;
     };
 
-    explicit Calendar(Store &store);
+    explicit Calendar(Store& store);
 
-    Status status(const std::string &accountId);
+    Status status(const std::string& accountId);
     // Absent values stay as they are.
-    void setStatus(const std::string &accountId, std::optional<bool> connected, std::optional<bool> needsReauth);
-    [[nodiscard]] bool hasEvents(const std::string &accountId);
+    void setStatus(const std::string& accountId, std::optional<bool> connected, std::optional<bool> needsReauth);
+    [[nodiscard]] bool hasEvents(const std::string& accountId);
 
     // Meetings that have not ended, soonest first, at most `limit`.
-    QJsonArray upcoming(const std::string &accountId, int limit);
+    QJsonArray upcoming(const std::string& accountId, int limit);
 
-    [[nodiscard]] bool autoJoin(const std::string &accountId);
+    [[nodiscard]] bool autoJoin(const std::string& accountId);
     // False when the account has no such meeting.
-    bool setBotEnabled(const std::string &accountId, const std::string &eventId, bool enabled);
+    bool setBotEnabled(const std::string& accountId, const std::string& eventId, bool enabled);
 
     // Inserts a sample meeting or moves it to new times, keeping the user's bot choice.
-    void seed(const std::string &accountId, const std::string &eventId, std::int64_t startMs, std::int64_t endMs,
-        bool botScheduled, const QJsonObject &doc);
+    void seed(const std::string& accountId, const std::string& eventId, std::int64_t startMs, std::int64_t endMs,
+        bool botScheduled, const QJsonObject& doc);
 
 private:
-    Store &m_store;
+    Store& m_store;
 };

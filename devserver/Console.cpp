@@ -5,7 +5,7 @@
 
 namespace Console {
 
-void line(const std::string &text)
+void line(const std::string& text)
 {
     static std::mutex mutex;
     std::lock_guard lock(mutex);

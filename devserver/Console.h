@@ -6,6 +6,6 @@
 // so that scripts and tests waiting for a line see it.
 namespace Console {
 
-void line(const std::string &text);
+void line(const std::string& text);
 
 }

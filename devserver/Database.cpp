@@ -4,7 +4,7 @@
 
 namespace {
 
-void check(sqlite3 *db, int rc)
+void check(sqlite3* db, int rc)
 {
     if (rc != SQLITE_OK && rc != SQLITE_ROW && rc != SQLITE_DONE)
         throw DatabaseError(sqlite3_errmsg(db));
@@ -12,7 +12,7 @@ void check(sqlite3 *db, int rc)
 
 }
 
-Statement::Statement(sqlite3 *db, const std::string &sql)
+Statement::Statement(sqlite3* db, const std::string& sql)
     : m_db(db)
 {
     check(m_db, sqlite3_prepare_v2(m_db, sql.c_str(), int(sql.size()), &m_stmt, nullptr));
@@ -23,19 +23,19 @@ Statement::~Statement()
     sqlite3_finalize(m_stmt);
 }
 
-Statement &Statement::bind(int index, const std::string &value)
+Statement& Statement::bind(int index, const std::string& value)
 {
     check(m_db, sqlite3_bind_text(m_stmt, index, value.data(), int(value.size()), SQLITE_TRANSIENT));
     return *this;
 }
 
-Statement &Statement::bind(int index, std::int64_t value)
+Statement& Statement::bind(int index, std::int64_t value)
 {
     check(m_db, sqlite3_bind_int64(m_stmt, index, value));
     return *this;
 }
 
-Statement &Statement::bind(int index, const std::optional<std::string> &value)
+Statement& Statement::bind(int index, const std::optional<std::string>& value)
 {
     if (value)
         return bind(index, *value);
@@ -43,7 +43,7 @@ Statement &Statement::bind(int index, const std::optional<std::string> &value)
     return *this;
 }
 
-Statement &Statement::bind(int index, const std::optional<bool> &value)
+Statement& Statement::bind(int index, const std::optional<bool>& value)
 {
     if (value)
         return bind(index, *value);
@@ -65,7 +65,7 @@ void Statement::run()
 
 std::string Statement::text(int column) const
 {
-    const auto *data = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, column));
+    const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
     return data ? std::string(data, size_t(sqlite3_column_bytes(m_stmt, column))) : std::string();
 }
 
@@ -86,7 +86,7 @@ bool Statement::isNull(int column) const
     return sqlite3_column_type(m_stmt, column) == SQLITE_NULL;
 }
 
-Database::Database(const std::string &path)
+Database::Database(const std::string& path)
 {
     const std::string target = path.empty() ? std::string(":memory:") : path;
     if (sqlite3_open(target.c_str(), &m_db) != SQLITE_OK) {
@@ -105,9 +105,9 @@ Database::~Database()
     sqlite3_close(m_db);
 }
 
-void Database::exec(const std::string &sql)
+void Database::exec(const std::string& sql)
 {
-    char *error = nullptr;
+    char* error = nullptr;
     if (sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
         const std::string message = error ? error : "unknown error";
         sqlite3_free(error);

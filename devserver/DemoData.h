@@ -16,10 +16,10 @@ inline const std::string accountId = "demo-user";
 
 // Creates the demo account when missing and writes its samples afresh,
 // keeping the choices the user made (ticked items, bot switches).
-void seed(Store &store, Notes &notes, Calendar &calendar, std::int64_t nowMs);
+void seed(Store& store, Notes& notes, Calendar& calendar, std::int64_t nowMs);
 // Sample calendar meetings around `nowMs`: live now, later today, tomorrow, in three days.
-void seedCalendar(Calendar &calendar, const std::string &accountId, std::int64_t nowMs);
+void seedCalendar(Calendar& calendar, const std::string& accountId, std::int64_t nowMs);
 // A newly connected calendar gets the sample meetings when it has none.
-void fillEmptyCalendar(Calendar &calendar, const std::string &accountId, std::int64_t nowMs);
+void fillEmptyCalendar(Calendar& calendar, const std::string& accountId, std::int64_t nowMs);
 
 }

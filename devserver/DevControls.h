@@ -22,15 +22,15 @@ class Router;
 class DevControls {
 public:
     // Without `logSecrets` the request log keeps bearer tokens and one-time codes redacted.
-    DevControls(Service &service, bool logSecrets);
+    DevControls(Service& service, bool logSecrets);
 
-    void registerOn(Router &router);
+    void registerOn(Router& router);
 
     // Runs before every handler outside /__dev/: waits the added latency, then
     // answers with an injected failure when one matches (true).
-    bool intercept(const httplib::Request &req, httplib::Response &res);
+    bool intercept(const httplib::Request& req, httplib::Response& res);
     // Adds a served request outside /__dev/ to the log.
-    void record(const httplib::Request &req, const httplib::Response &res);
+    void record(const httplib::Request& req, const httplib::Response& res);
 
     // Everything back to the state after start: demo data, no faults, no latency, empty log.
     void reset();
@@ -44,19 +44,19 @@ private:
         std::optional<std::string> body;
         std::string contentType;
 
-        [[nodiscard]] bool matches(const httplib::Request &req) const;
+        [[nodiscard]] bool matches(const httplib::Request& req) const;
         [[nodiscard]] QJsonObject toJson() const;
     };
 
-    void addFault(const std::string &body, httplib::Response &res);
-    void setLatency(const std::string &body, httplib::Response &res);
+    void addFault(const std::string& body, httplib::Response& res);
+    void setLatency(const std::string& body, httplib::Response& res);
     QJsonArray faultList() const;
     QJsonArray latencyList() const;
-    int latencyFor(const std::string &path) const;
+    int latencyFor(const std::string& path) const;
 
     static constexpr std::size_t logLimit = 10000;
 
-    Service &m_service;
+    Service& m_service;
     bool m_logSecrets;
     mutable std::mutex m_mutex;
     std::vector<Fault> m_faults;

@@ -11,17 +11,17 @@ namespace {
 
 // Tokens and recordings live in the data folder: only its owner may read it,
 // also what earlier runs left there with looser modes.
-void makePrivate(const std::filesystem::path &dataDir)
+void makePrivate(const std::filesystem::path& dataDir)
 {
     namespace fs = std::filesystem;
     fs::create_directories(dataDir);
     fs::permissions(dataDir, fs::perms::owner_all);
-    for (const auto &entry : fs::recursive_directory_iterator(dataDir))
-        fs::permissions(entry.path(),
-            entry.is_directory() ? fs::perms::owner_all : fs::perms::owner_read | fs::perms::owner_write);
+    for (const auto& entry : fs::recursive_directory_iterator(dataDir))
+        fs::permissions(
+            entry.path(), entry.is_directory() ? fs::perms::owner_all : fs::perms::owner_read | fs::perms::owner_write);
 }
 
-std::string databasePath(const ServerOptions &options)
+std::string databasePath(const ServerOptions& options)
 {
     if (options.ephemeral)
         return {};
@@ -31,18 +31,18 @@ std::string databasePath(const ServerOptions &options)
 
 }
 
-DevServer::DevServer(const ServerOptions &options)
+DevServer::DevServer(const ServerOptions& options)
     : m_options(options)
     , m_scratch(options.ephemeral ? std::optional<QTemporaryDir>(std::in_place) : std::nullopt)
     , m_store(databasePath(options))
     , m_accounts(m_store,
-          {options.codeValiditySeconds, options.codeTries, options.codeRequests, options.codeRequestWindowSeconds})
-    , m_uploads(m_store, {options.clientTokenSeconds})
-    , m_notes(m_store, {options.processingSeconds})
+          { options.codeValiditySeconds, options.codeTries, options.codeRequests, options.codeRequestWindowSeconds })
+    , m_uploads(m_store, { options.clientTokenSeconds })
+    , m_notes(m_store, { options.processingSeconds })
     , m_calendar(m_store)
     , m_blobs(blobRoot())
     , m_processing(m_store, m_notes, m_blobs)
-    , m_service{m_store, m_accounts, m_uploads, m_notes, m_calendar, m_blobs, m_processing, {}}
+    , m_service { m_store, m_accounts, m_uploads, m_notes, m_calendar, m_blobs, m_processing, {} }
     , m_controls(options.devControls ? std::make_unique<DevControls>(m_service, options.logSecrets) : nullptr)
     , m_router(m_http, m_controls.get())
     , m_api(m_service)
@@ -54,11 +54,11 @@ DevServer::DevServer(const ServerOptions &options)
     // Idle keep-alive connections each hold a worker; the client keeps several open.
     m_http.new_task_queue = [] { return new httplib::ThreadPool(32); };
     m_http.set_payload_max_length(std::max<std::uint64_t>(options.blobLimitBytes, Router::controlBodyLimit));
-    m_http.set_exception_handler([](const httplib::Request &req, httplib::Response &res, std::exception_ptr error) {
+    m_http.set_exception_handler([](const httplib::Request& req, httplib::Response& res, std::exception_ptr error) {
         std::string what = "unknown error";
         try {
             std::rethrow_exception(error);
-        } catch (const std::exception &e) {
+        } catch (const std::exception& e) {
             what = e.what();
         } catch (...) {
         }
@@ -66,14 +66,15 @@ DevServer::DevServer(const ServerOptions &options)
         HttpJson::error(res, 500, "Internal error");
     });
     // Replies without a body of their own (an unknown path, a refused request) still explain themselves in JSON.
-    m_http.set_error_handler([](const httplib::Request &, httplib::Response &res) {
+    m_http.set_error_handler([](const httplib::Request&, httplib::Response& res) {
         // A reply that has a body already (a fault's comes from a content provider) keeps it.
         if (res.body.empty() && !res.content_provider_)
             HttpJson::error(res, res.status, res.status == 404 ? "Not found" : "Request failed");
     });
     if (m_controls) {
         // Logged just before the reply goes out, so a client that reads the log after its reply finds its request.
-        m_http.set_post_routing_handler([this](const httplib::Request &req, httplib::Response &res) { m_controls->record(req, res); });
+        m_http.set_post_routing_handler(
+            [this](const httplib::Request& req, httplib::Response& res) { m_controls->record(req, res); });
         m_controls->registerOn(m_router);
     }
     m_api.registerOn(m_router);

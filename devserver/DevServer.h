@@ -26,12 +26,12 @@
 // The whole local service: its state, its routes and the HTTP server on 127.0.0.1.
 class DevServer {
 public:
-    explicit DevServer(const ServerOptions &options);
+    explicit DevServer(const ServerOptions& options);
     ~DevServer();
 
     // Binds the port (a free one for port 0); the bound port, or -1.
     int bind();
-    [[nodiscard]] const std::string &origin() const { return m_service.origin; }
+    [[nodiscard]] const std::string& origin() const { return m_service.origin; }
     // Serves until stop() is called from another thread.
     void run();
     [[nodiscard]] bool isRunning() const;

@@ -8,6 +8,6 @@ namespace MediaProbe {
 
 // The length of the file's first audio stream in seconds; nothing when the
 // file is not audio that libavformat can read.
-std::optional<double> audioDurationSeconds(const std::filesystem::path &file);
+std::optional<double> audioDurationSeconds(const std::filesystem::path& file);
 
 }

@@ -8,14 +8,14 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr const char *columns = "id, source, status, created_ms, doc";
+constexpr const char* columns = "id, source, status, created_ms, doc";
 
-QJsonObject parse(const std::string &text)
+QJsonObject parse(const std::string& text)
 {
     return QJsonDocument::fromJson(QByteArray::fromStdString(text)).object();
 }
 
-std::string serialize(const QJsonObject &doc)
+std::string serialize(const QJsonObject& doc)
 {
     return QJsonDocument(doc).toJson(QJsonDocument::Compact).toStdString();
 }
@@ -28,7 +28,7 @@ struct Row {
     std::int64_t createdMs;
     QJsonObject doc;
 
-    explicit Row(const Statement &s)
+    explicit Row(const Statement& s)
         : id(s.integer(0))
         , source(QString::fromStdString(s.text(1)))
         , status(QString::fromStdString(s.text(2)))
@@ -39,16 +39,16 @@ struct Row {
 
     [[nodiscard]] QJsonObject listRow() const
     {
-        QJsonObject row{
-            {u"id"_s, qint64(id)},
-            {u"source"_s, source},
-            {u"title"_s, doc[u"title"_s]},
-            {u"participants"_s, doc[u"participants"_s].toArray()},
-            {u"createdDateTime"_s, Dates::iso(createdMs)},
-            {u"time"_s, Dates::clock(createdMs)},
-            {u"status"_s, status},
+        QJsonObject row {
+            { u"id"_s, qint64(id) },
+            { u"source"_s, source },
+            { u"title"_s, doc[u"title"_s] },
+            { u"participants"_s, doc[u"participants"_s].toArray() },
+            { u"createdDateTime"_s, Dates::iso(createdMs) },
+            { u"time"_s, Dates::clock(createdMs) },
+            { u"status"_s, status },
         };
-        for (const auto &key : {u"duration"_s, u"snippet"_s})
+        for (const auto& key : { u"duration"_s, u"snippet"_s })
             if (doc.contains(key))
                 row[key] = doc[key];
         return row;
@@ -67,8 +67,7 @@ struct Row {
 };
 
 // Runs `visit` for each ready note of the account, newest first.
-template<class F>
-void forEachReadyNote(Database &db, const std::string &accountId, F &&visit)
+template <class F> void forEachReadyNote(Database& db, const std::string& accountId, F&& visit)
 {
     auto rows = db.prepare(std::string("SELECT ") + columns
         + " FROM notes WHERE account_id = ? AND status != 'processing' ORDER BY created_ms DESC, id DESC");
@@ -79,29 +78,29 @@ void forEachReadyNote(Database &db, const std::string &accountId, F &&visit)
 
 }
 
-Notes::Notes(Store &store, Timings timings)
+Notes::Notes(Store& store, Timings timings)
     : m_store(store)
     , m_timings(timings)
 {
 }
 
-QString Notes::itemKey(const QJsonObject &item)
+QString Notes::itemKey(const QJsonObject& item)
 {
     return item.contains(u"id"_s) ? item[u"id"_s].toString() : item[u"what"_s].toString();
 }
 
-std::int64_t Notes::createProcessing(const std::string &accountId, const std::string &micBlob,
-    const std::optional<std::string> &systemBlob)
+std::int64_t Notes::createProcessing(
+    const std::string& accountId, const std::string& micBlob, const std::optional<std::string>& systemBlob)
 {
     const std::int64_t now = m_store.nowMs();
-    const QJsonObject doc{
-        {u"title"_s, u"Desktop recording"_s},
-        {u"participants"_s, QJsonArray()},
-        {u"decisions"_s, QJsonArray()},
-        {u"actionItems"_s, QJsonArray()},
-        {u"topics"_s, QJsonArray()},
+    const QJsonObject doc {
+        { u"title"_s, u"Desktop recording"_s },
+        { u"participants"_s, QJsonArray() },
+        { u"decisions"_s, QJsonArray() },
+        { u"actionItems"_s, QJsonArray() },
+        { u"topics"_s, QJsonArray() },
     };
-    return m_store.locked([&](Database &db) {
+    return m_store.locked([&](Database& db) {
         db.prepare("INSERT INTO notes (account_id, source, status, created_ms, ready_ms, mic_blob, system_blob, doc) "
                    "VALUES (?, 'desktop', 'processing', ?, ?, ?, ?, ?)")
             .bind(1, accountId)
@@ -117,20 +116,20 @@ std::int64_t Notes::createProcessing(const std::string &accountId, const std::st
 
 std::vector<Notes::Pending> Notes::due(std::int64_t untilMs)
 {
-    return m_store.locked([&](Database &db) {
+    return m_store.locked([&](Database& db) {
         std::vector<Pending> pending;
         auto rows = db.prepare("SELECT id, account_id, created_ms, mic_blob, system_blob FROM notes "
                                "WHERE status = 'processing' AND ready_ms <= ? ORDER BY id");
         rows.bind(1, untilMs);
         while (rows.step())
-            pending.push_back({rows.integer(0), rows.text(1), rows.integer(2), rows.text(3), rows.optionalText(4)});
+            pending.push_back({ rows.integer(0), rows.text(1), rows.integer(2), rows.text(3), rows.optionalText(4) });
         return pending;
     });
 }
 
-bool Notes::complete(std::int64_t id, const QJsonObject &doc)
+bool Notes::complete(std::int64_t id, const QJsonObject& doc)
 {
-    return m_store.locked([&](Database &db) {
+    return m_store.locked([&](Database& db) {
         db.prepare("UPDATE notes SET status = 'completed', doc = ? WHERE id = ? AND status = 'processing'")
             .bind(1, serialize(doc))
             .bind(2, id)
@@ -139,19 +138,19 @@ bool Notes::complete(std::int64_t id, const QJsonObject &doc)
     });
 }
 
-QJsonArray Notes::list(const std::string &accountId)
+QJsonArray Notes::list(const std::string& accountId)
 {
-    return m_store.locked([&](Database &db) {
+    return m_store.locked([&](Database& db) {
         QJsonArray list;
-        forEachReadyNote(db, accountId, [&](const Row &note) { list.append(note.listRow()); });
+        forEachReadyNote(db, accountId, [&](const Row& note) { list.append(note.listRow()); });
         return list;
     });
 }
 
-std::optional<QJsonObject> Notes::detail(const std::string &accountId, std::int64_t id,
-    const std::optional<std::string> &source)
+std::optional<QJsonObject> Notes::detail(
+    const std::string& accountId, std::int64_t id, const std::optional<std::string>& source)
 {
-    return m_store.locked([&](Database &db) -> std::optional<QJsonObject> {
+    return m_store.locked([&](Database& db) -> std::optional<QJsonObject> {
         auto row = db.prepare(std::string("SELECT ") + columns + " FROM notes WHERE account_id = ? AND id = ?");
         if (!row.bind(1, accountId).bind(2, id).step())
             return std::nullopt;
@@ -161,10 +160,10 @@ std::optional<QJsonObject> Notes::detail(const std::string &accountId, std::int6
     });
 }
 
-Notes::Update Notes::setActionItemDone(const std::string &accountId, std::int64_t noteId,
-    const std::optional<std::string> &source, const std::string &itemKey, bool done)
+Notes::Update Notes::setActionItemDone(const std::string& accountId, std::int64_t noteId,
+    const std::optional<std::string>& source, const std::string& itemKey, bool done)
 {
-    return m_store.locked([&](Database &db) {
+    return m_store.locked([&](Database& db) {
         auto row = db.prepare("SELECT source, doc FROM notes WHERE account_id = ? AND id = ?");
         if (!row.bind(1, accountId).bind(2, noteId).step() || (source && row.text(0) != *source))
             return Update::NoNote;
@@ -185,22 +184,22 @@ Notes::Update Notes::setActionItemDone(const std::string &accountId, std::int64_
     });
 }
 
-QJsonArray Notes::actionItems(const std::string &accountId)
+QJsonArray Notes::actionItems(const std::string& accountId)
 {
-    return m_store.locked([&](Database &db) {
+    return m_store.locked([&](Database& db) {
         QJsonArray list;
-        forEachReadyNote(db, accountId, [&](const Row &note) {
-            for (const auto &value : note.doc[u"actionItems"_s].toArray()) {
+        forEachReadyNote(db, accountId, [&](const Row& note) {
+            for (const auto& value : note.doc[u"actionItems"_s].toArray()) {
                 const QJsonObject item = value.toObject();
-                QJsonObject entry{
-                    {u"id"_s, itemKey(item)},
-                    {u"meetingId"_s, qint64(note.id)},
-                    {u"meetingSource"_s, note.source},
-                    {u"meetingTitle"_s, note.doc[u"title"_s]},
-                    {u"meetingDate"_s, Dates::iso(note.createdMs)},
-                    {u"who"_s, item[u"who"_s]},
-                    {u"what"_s, item[u"what"_s]},
-                    {u"done"_s, item[u"done"_s].toBool()},
+                QJsonObject entry {
+                    { u"id"_s, itemKey(item) },
+                    { u"meetingId"_s, qint64(note.id) },
+                    { u"meetingSource"_s, note.source },
+                    { u"meetingTitle"_s, note.doc[u"title"_s] },
+                    { u"meetingDate"_s, Dates::iso(note.createdMs) },
+                    { u"who"_s, item[u"who"_s] },
+                    { u"what"_s, item[u"what"_s] },
+                    { u"done"_s, item[u"done"_s].toBool() },
                 };
                 if (item.contains(u"due"_s))
                     entry[u"due"_s] = item[u"due"_s];
@@ -211,18 +210,18 @@ QJsonArray Notes::actionItems(const std::string &accountId)
     });
 }
 
-void Notes::seed(const std::string &accountId, const std::string &demoKey, const std::string &source,
-    const std::string &status, std::int64_t createdMs, QJsonObject doc)
+void Notes::seed(const std::string& accountId, const std::string& demoKey, const std::string& source,
+    const std::string& status, std::int64_t createdMs, QJsonObject doc)
 {
-    m_store.locked([&](Database &db) {
+    m_store.locked([&](Database& db) {
         auto existing = db.prepare("SELECT doc FROM notes WHERE demo_key = ?");
         if (existing.bind(1, demoKey).step()) {
             // The user's ticks survive a restart; everything else is written afresh.
             QJsonObject done;
-            for (const auto &value : parse(existing.text(0))[u"actionItems"_s].toArray())
+            for (const auto& value : parse(existing.text(0))[u"actionItems"_s].toArray())
                 done[itemKey(value.toObject())] = value.toObject()[u"done"_s];
             QJsonArray items = doc[u"actionItems"_s].toArray();
-            for (auto &&value : items) {
+            for (auto&& value : items) {
                 QJsonObject item = value.toObject();
                 if (done.contains(itemKey(item)))
                     item[u"done"_s] = done[itemKey(item)];
@@ -238,7 +237,8 @@ void Notes::seed(const std::string &accountId, const std::string &demoKey, const
                 .run();
             return;
         }
-        db.prepare("INSERT INTO notes (account_id, source, status, created_ms, demo_key, doc) VALUES (?, ?, ?, ?, ?, ?)")
+        db.prepare(
+              "INSERT INTO notes (account_id, source, status, created_ms, demo_key, doc) VALUES (?, ?, ?, ?, ?, ?)")
             .bind(1, accountId)
             .bind(2, source)
             .bind(3, status)

@@ -10,13 +10,13 @@ class Router;
 // Google and ends at an echoquill: address, and the calendar connection.
 class PageRoutes {
 public:
-    explicit PageRoutes(Service &service);
+    explicit PageRoutes(Service& service);
 
-    void registerOn(Router &router);
+    void registerOn(Router& router);
 
 private:
-    void signIn(const std::string &body, httplib::Response &res);
-    void connectCalendar(const std::string &body, httplib::Response &res);
+    void signIn(const std::string& body, httplib::Response& res);
+    void connectCalendar(const std::string& body, httplib::Response& res);
 
-    Service &m_service;
+    Service& m_service;
 };

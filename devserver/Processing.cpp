@@ -12,7 +12,7 @@
 
 using namespace Qt::StringLiterals;
 
-Processing::Processing(Store &store, Notes &notes, BlobStore &blobs)
+Processing::Processing(Store& store, Notes& notes, BlobStore& blobs)
     : m_store(store)
     , m_notes(notes)
     , m_blobs(blobs)
@@ -52,7 +52,7 @@ std::vector<std::int64_t> Processing::finishDue(bool all)
 {
     const auto pending = m_notes.due(all ? std::numeric_limits<std::int64_t>::max() : m_store.nowMs());
     std::vector<std::int64_t> finished;
-    for (const auto &note : pending) {
+    for (const auto& note : pending) {
         const auto seconds = MediaProbe::audioDurationSeconds(m_blobs.fileFor(note.micBlob));
         // Two callers may race for one note; only the one that completes it reports it.
         if (!m_notes.complete(note.id, noteFor(note, seconds)))
@@ -75,7 +75,7 @@ QString Processing::durationText(double seconds)
     return QString::number(minutes / 60) + u" h "_s + QString::number(minutes % 60) + u" min"_s;
 }
 
-QJsonObject Processing::noteFor(const Notes::Pending &pending, std::optional<double> micSeconds)
+QJsonObject Processing::noteFor(const Notes::Pending& pending, std::optional<double> micSeconds)
 {
     const QString length = micSeconds ? durationText(*micSeconds) : QString();
     const QString tracks = pending.systemBlob ? u"the microphone and the computer's sound"_s : u"the microphone"_s;
@@ -84,19 +84,21 @@ QJsonObject Processing::noteFor(const Notes::Pending &pending, std::optional<dou
         + u" The local service keeps recordings but does not transcribe them, so this note has no transcript, "
           "decisions or action items."_s;
 
-    QStringList files{u"Microphone: "_s + QString::fromStdString(pending.micBlob)};
+    QStringList files { u"Microphone: "_s + QString::fromStdString(pending.micBlob) };
     if (pending.systemBlob)
         files << u"Computer sound: "_s + QString::fromStdString(*pending.systemBlob);
 
-    QJsonObject properties{{u"source"_s, u"Desktop"_s}, {u"recorded"_s, Dates::recorded(pending.createdMs)}};
-    QJsonObject doc{
-        {u"title"_s, u"Desktop recording, "_s + Dates::clock(pending.createdMs)},
-        {u"participants"_s, QJsonArray()},
-        {u"snippet"_s, u"Stored by the local service, not transcribed."_s},
-        {u"summaryText"_s, summary},
-        {u"decisions"_s, QJsonArray()},
-        {u"actionItems"_s, QJsonArray()},
-        {u"topics"_s, QJsonArray{QJsonObject{{u"title"_s, u"Stored tracks"_s}, {u"bullets"_s, QJsonArray::fromStringList(files)}}}},
+    QJsonObject properties { { u"source"_s, u"Desktop"_s }, { u"recorded"_s, Dates::recorded(pending.createdMs) } };
+    QJsonObject doc {
+        { u"title"_s, u"Desktop recording, "_s + Dates::clock(pending.createdMs) },
+        { u"participants"_s, QJsonArray() },
+        { u"snippet"_s, u"Stored by the local service, not transcribed."_s },
+        { u"summaryText"_s, summary },
+        { u"decisions"_s, QJsonArray() },
+        { u"actionItems"_s, QJsonArray() },
+        { u"topics"_s,
+            QJsonArray { QJsonObject {
+                { u"title"_s, u"Stored tracks"_s }, { u"bullets"_s, QJsonArray::fromStringList(files) } } } },
     };
     if (micSeconds) {
         doc[u"duration"_s] = length;

@@ -18,7 +18,7 @@
 // not transcribe, and the note it writes says so.
 class Processing {
 public:
-    Processing(Store &store, Notes &notes, BlobStore &blobs);
+    Processing(Store& store, Notes& notes, BlobStore& blobs);
     ~Processing();
 
     // A thread that finishes due notes as their time comes.
@@ -30,14 +30,14 @@ public:
     std::vector<std::int64_t> finishDue(bool all = false);
 
     // The body of a finished desktop recording.
-    static QJsonObject noteFor(const Notes::Pending &pending, std::optional<double> micSeconds);
+    static QJsonObject noteFor(const Notes::Pending& pending, std::optional<double> micSeconds);
     // "45 sec", "12 min", "1 h 5 min".
     static QString durationText(double seconds);
 
 private:
-    Store &m_store;
-    Notes &m_notes;
-    BlobStore &m_blobs;
+    Store& m_store;
+    Notes& m_notes;
+    BlobStore& m_blobs;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_stopping = false;

@@ -24,5 +24,5 @@ struct ServerOptions {
         int status;
         std::string text;
     };
-    static std::variant<ServerOptions, Exit> parse(int argc, char **argv);
+    static std::variant<ServerOptions, Exit> parse(int argc, char** argv);
 };

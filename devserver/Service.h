@@ -12,12 +12,12 @@
 
 // The parts of the service that the routes share, and the address it answers at.
 struct Service {
-    Store &store;
-    Accounts &accounts;
-    Uploads &uploads;
-    Notes &notes;
-    Calendar &calendar;
-    BlobStore &blobs;
-    Processing &processing;
+    Store& store;
+    Accounts& accounts;
+    Uploads& uploads;
+    Notes& notes;
+    Calendar& calendar;
+    BlobStore& blobs;
+    Processing& processing;
     std::string origin;
 };

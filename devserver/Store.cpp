@@ -6,7 +6,7 @@ namespace {
 
 // Documents (note bodies, calendar events) are JSON text; the columns beside
 // them are what the service looks things up by.
-constexpr const char *schema = R"sql(
+constexpr const char* schema = R"sql(
 CREATE TABLE IF NOT EXISTS accounts (
     id TEXT PRIMARY KEY,
     email TEXT NOT NULL UNIQUE,
@@ -74,7 +74,7 @@ CREATE TABLE IF NOT EXISTS calendar_events (
 
 }
 
-Store::Store(const std::string &path)
+Store::Store(const std::string& path)
     : m_db(path)
 {
     m_db.exec(schema);
@@ -88,16 +88,17 @@ std::int64_t Store::nowMs() const
 
 void Store::wipe()
 {
-    locked([](Database &db) {
+    locked([](Database& db) {
         Transaction tx(db);
-        for (const char *table : {"calendar_events", "notes", "blobs", "client_tokens", "codes", "code_requests", "sessions", "accounts"})
+        for (const char* table :
+            { "calendar_events", "notes", "blobs", "client_tokens", "codes", "code_requests", "sessions", "accounts" })
             db.exec(std::string("DELETE FROM ") + table);
         db.exec("DELETE FROM sqlite_sequence");
         tx.commit();
     });
 }
 
-Transaction::Transaction(Database &db)
+Transaction::Transaction(Database& db)
     : m_db(db)
 {
     m_db.exec("BEGIN");
@@ -108,7 +109,7 @@ Transaction::~Transaction()
     if (!m_done) {
         try {
             m_db.exec("ROLLBACK");
-        } catch (const DatabaseError &) {
+        } catch (const DatabaseError&) {
         }
     }
 }

@@ -12,11 +12,10 @@
 class Store {
 public:
     // An empty path keeps the database in memory.
-    explicit Store(const std::string &path);
+    explicit Store(const std::string& path);
 
     // Runs `work` with the database while holding the lock; returns its result.
-    template<class F>
-    auto locked(F &&work)
+    template <class F> auto locked(F&& work)
     {
         std::lock_guard lock(m_mutex);
         return work(m_db);
@@ -40,11 +39,11 @@ private:
 // BEGIN on construction, COMMIT on commit(), ROLLBACK when left without it.
 class Transaction {
 public:
-    explicit Transaction(Database &db);
+    explicit Transaction(Database& db);
     ~Transaction();
     void commit();
 
 private:
-    Database &m_db;
+    Database& m_db;
     bool m_done = false;
 };

@@ -26,16 +26,16 @@ public:
         std::string contentType;
     };
 
-    Uploads(Store &store, Timings timings);
+    Uploads(Store& store, Timings timings);
 
-    std::string issueClientToken(const std::string &accountId, const std::string &pathname);
-    [[nodiscard]] Grant checkClientToken(const std::string &token, const std::string &pathname);
+    std::string issueClientToken(const std::string& accountId, const std::string& pathname);
+    [[nodiscard]] Grant checkClientToken(const std::string& token, const std::string& pathname);
 
-    void recordBlob(const std::string &pathname, const std::string &accountId, std::uint64_t size,
-        const std::string &contentType);
-    [[nodiscard]] std::optional<Blob> blob(const std::string &pathname);
+    void recordBlob(
+        const std::string& pathname, const std::string& accountId, std::uint64_t size, const std::string& contentType);
+    [[nodiscard]] std::optional<Blob> blob(const std::string& pathname);
 
 private:
-    Store &m_store;
+    Store& m_store;
     Timings m_timings;
 };

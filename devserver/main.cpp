@@ -10,14 +10,14 @@
 #include <thread>
 #include <variant>
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     const auto parsed = ServerOptions::parse(argc, argv);
-    if (const auto *exit = std::get_if<ServerOptions::Exit>(&parsed)) {
+    if (const auto* exit = std::get_if<ServerOptions::Exit>(&parsed)) {
         std::fprintf(exit->status == 0 ? stdout : stderr, "%s\n", exit->text.c_str());
         return exit->status;
     }
-    const auto &options = std::get<ServerOptions>(parsed);
+    const auto& options = std::get<ServerOptions>(parsed);
 
     // Every file and folder the service makes is its user's alone (0600 and 0700).
     umask(077);
@@ -52,7 +52,7 @@ int main(int argc, char **argv)
         Console::line("stopping");
         server.stop();
         serving.join();
-    } catch (const std::exception &e) {
+    } catch (const std::exception& e) {
         std::fprintf(stderr, "[devserver] %s\n", e.what());
         return 1;
     }

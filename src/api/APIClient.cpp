@@ -4,8 +4,8 @@
 
 namespace {
 
-QNetworkReply *send(QNetworkAccessManager &network, const QNetworkRequest &request, const QByteArray &method,
-                    const QByteArray &body)
+QNetworkReply* send(
+    QNetworkAccessManager& network, const QNetworkRequest& request, const QByteArray& method, const QByteArray& body)
 {
     if (method == "GET")
         return network.get(request);
@@ -14,15 +14,15 @@ QNetworkReply *send(QNetworkAccessManager &network, const QNetworkRequest &reque
 
 }
 
-APIClient &APIClient::shared()
+APIClient& APIClient::shared()
 {
-    static APIClient *instance = new APIClient();
+    static APIClient* instance = new APIClient();
     return *instance;
 }
 
 APIClient::APIClient() = default;
 
-QNetworkRequest APIClient::request(const QUrl &url, const std::optional<QString> &token) const
+QNetworkRequest APIClient::request(const QUrl& url, const std::optional<QString>& token) const
 {
     QNetworkRequest r(url);
     r.setTransferTimeout(m_timeoutMs);

@@ -5,14 +5,14 @@
 
 namespace {
 
-QString pathOf(const QUrl &url)
+QString pathOf(const QUrl& url)
 {
     return url.isEmpty() ? QStringLiteral("?") : url.path();
 }
 
-std::optional<QByteArray> header(const QList<QPair<QByteArray, QByteArray>> &headers, QByteArrayView name)
+std::optional<QByteArray> header(const QList<QPair<QByteArray, QByteArray>>& headers, QByteArrayView name)
 {
-    for (const auto &[key, value] : headers)
+    for (const auto& [key, value] : headers)
         if (key.compare(name, Qt::CaseInsensitive) == 0)
             return value;
     return std::nullopt;
@@ -36,7 +36,7 @@ std::optional<QString> APIReply::incomplete() const
     return std::nullopt;
 }
 
-QByteArray APIReply::acceptedBody(const QUrl &url) const
+QByteArray APIReply::acceptedBody(const QUrl& url) const
 {
     if (const auto problem = incomplete(); problem || !status)
         throw EQAPIError::networkError(problem.value_or(QStringLiteral("No reply")));
@@ -50,7 +50,7 @@ QByteArray APIReply::acceptedBody(const QUrl &url) const
     return body;
 }
 
-void APIReply::logDecodeError(const QUrl &url, const QByteArray &body)
+void APIReply::logDecodeError(const QUrl& url, const QByteArray& body)
 {
     Log::line(QStringLiteral("[APIClient] decode error for %1: %2").arg(pathOf(url), Log::excerpt(body, 300)));
 }

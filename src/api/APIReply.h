@@ -26,20 +26,19 @@ struct APIReply {
 
     // The body of a complete 2xx reply. Anything else is logged (a redacted excerpt of the body) and thrown:
     // a network error before any status, then unauthorized for 401, then the status.
-    [[nodiscard]] QByteArray acceptedBody(const QUrl &url) const;
+    [[nodiscard]] QByteArray acceptedBody(const QUrl& url) const;
 
     // The body read as R, or a decoding error with a redacted excerpt in the log.
-    template<class R>
-    static R decode(const QByteArray &body, const QUrl &url)
+    template <class R> static R decode(const QByteArray& body, const QUrl& url)
     {
         try {
             return Json::decode<R>(body);
-        } catch (const Json::DecodingError &e) {
+        } catch (const Json::DecodingError& e) {
             logDecodeError(url, body);
             throw EQAPIError::decodingError(e.description());
         }
     }
 
 private:
-    static void logDecodeError(const QUrl &url, const QByteArray &body);
+    static void logDecodeError(const QUrl& url, const QByteArray& body);
 };

@@ -18,13 +18,13 @@ struct QueryItem {
     std::optional<QString> value;
 };
 
-QList<QueryItem> queryItems(const QString &encodedQuery)
+QList<QueryItem> queryItems(const QString& encodedQuery)
 {
     QList<QueryItem> items;
-    for (const QString &part : encodedQuery.split(u'&')) {
+    for (const QString& part : encodedQuery.split(u'&')) {
         const qsizetype eq = part.indexOf(u'=');
         const QString name = eq < 0 ? part : part.left(eq);
-        QueryItem item {QUrl::fromPercentEncoding(name.toUtf8()), std::nullopt};
+        QueryItem item { QUrl::fromPercentEncoding(name.toUtf8()), std::nullopt };
         if (eq >= 0)
             item.value = QUrl::fromPercentEncoding(part.mid(eq + 1).toUtf8());
         items.append(item);
@@ -35,10 +35,10 @@ QList<QueryItem> queryItems(const QString &encodedQuery)
 // Log form of a callback address: the value of every item whose name has
 // "token" in it, in the query or the fragment, is left out, since tokens must
 // never reach the log.
-QString redacted(const QString &encodedItems)
+QString redacted(const QString& encodedItems)
 {
     QStringList parts = encodedItems.split(u'&');
-    for (QString &part : parts) {
+    for (QString& part : parts) {
         const qsizetype eq = part.indexOf(u'=');
         const QString name = QUrl::fromPercentEncoding(part.left(eq).toUtf8());
         if (eq >= 0 && eq + 1 < part.size() && name.contains("token"_L1, Qt::CaseInsensitive))
@@ -47,7 +47,7 @@ QString redacted(const QString &encodedItems)
     return parts.join(u'&');
 }
 
-QString forLog(const std::optional<QUrl> &url)
+QString forLog(const std::optional<QUrl>& url)
 {
     if (!url)
         return u"nil"_s;
@@ -60,7 +60,7 @@ QString forLog(const std::optional<QUrl> &url)
 }
 
 // Length in user-perceived characters, so "é" written as e + accent counts once.
-qsizetype characterCount(const QString &text)
+qsizetype characterCount(const QString& text)
 {
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
     qsizetype count = 0;
@@ -71,22 +71,22 @@ qsizetype characterCount(const QString &text)
 
 }
 
-QString AuthCallback::token(const std::optional<QUrl> &callbackUrl, const QString &state)
+QString AuthCallback::token(const std::optional<QUrl>& callbackUrl, const QString& state)
 {
     Log::line("[AuthService] Callback URL received: "_L1 + forLog(callbackUrl));
     if (callbackUrl && callbackUrl->isValid() && callbackUrl->hasQuery()) {
         const QList<QueryItem> items = queryItems(callbackUrl->query(QUrl::FullyEncoded));
         const auto echoed
-            = std::find_if(items.begin(), items.end(), [](const QueryItem &i) { return i.name == "state"_L1; });
+            = std::find_if(items.begin(), items.end(), [](const QueryItem& i) { return i.name == "state"_L1; });
         if (echoed != items.end() && echoed->value != state) {
             Log::line(u"[AuthService] Callback state does not match this sign-in"_s);
         } else {
-            for (const QueryItem &item : items) {
+            for (const QueryItem& item : items) {
                 if (item.name != "token"_L1)
                     continue;
                 if (item.value) {
-                    Log::line(u"[AuthService] Token extracted successfully (length: %1)"_s.arg(
-                        characterCount(*item.value)));
+                    Log::line(
+                        u"[AuthService] Token extracted successfully (length: %1)"_s.arg(characterCount(*item.value)));
                     return *item.value;
                 }
                 break;

@@ -13,5 +13,5 @@ public:
     // anything else, or a first "state" item other than `state`, throws
     // EQAPIError::invalidCallback. The hosted service may leave "state" out.
     // Logs the address with every token value left out.
-    static QString token(const std::optional<QUrl> &callbackUrl, const QString &state);
+    static QString token(const std::optional<QUrl>& callbackUrl, const QString& state);
 };

@@ -42,7 +42,7 @@ struct CodeVerifyBody {
 
 struct Response {
     QString token;
-    static Response fromJson(const Json::ObjectReader &r) { return {r.required<QString>("token"_L1)}; }
+    static Response fromJson(const Json::ObjectReader& r) { return { r.required<QString>("token"_L1) }; }
 };
 
 // 128 random bits that tie a callback to the sign-in that asked for it.
@@ -50,7 +50,7 @@ QString newState()
 {
     std::array<quint32, 4> words {};
     QRandomGenerator::system()->fillRange(words.data(), qsizetype(words.size()));
-    return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(words.data()), sizeof(words)).toHex());
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(words.data()), sizeof(words)).toHex());
 }
 
 QUrl otpURL()
@@ -60,7 +60,7 @@ QUrl otpURL()
 
 }
 
-AuthService::AuthService(APIClient &client)
+AuthService::AuthService(APIClient& client)
     : m_client(client)
 {
 }
@@ -70,14 +70,14 @@ QCoro::Task<> AuthService::requestOTP(QString email)
     // The body is a named local: GCC 12 destroys an aggregate built inside a
     // co_await operand twice when the awaited call throws.
     const QUrl url = otpURL();
-    const CodeRequestBody body {email};
+    const CodeRequestBody body { email };
     co_await m_client.postWithoutResponse(url, body, std::nullopt);
 }
 
 QCoro::Task<QString> AuthService::verifyOTP(QString email, QString code)
 {
     const QUrl url = otpURL();
-    const CodeVerifyBody body {email, code}; // named, as above
+    const CodeVerifyBody body { email, code }; // named, as above
     const Response response = co_await m_client.post<Response>(url, body, std::nullopt);
     co_return response.token;
 }
@@ -86,7 +86,7 @@ QCoro::Task<QString> AuthService::signInWithGoogle()
 {
     const QString state = newState();
     QUrl url = Endpoints::url(u"/desktop-auth"_s);
-    url.setQuery(QUrlQuery {{u"state"_s, state}});
+    url.setQuery(QUrlQuery { { u"state"_s, state } });
     Log::line("[AuthService] Opening Google OAuth at: "_L1 + url.toString(QUrl::FullyEncoded));
 
     WebAuthenticationSession session(url, callbackScheme);
@@ -101,14 +101,14 @@ QCoro::Task<QString> AuthService::signInWithGoogle()
     co_return tokenFromCallback(session.callbackUrl(), state);
 }
 
-QString AuthService::tokenFromCallback(const std::optional<QUrl> &callbackUrl, const QString &state)
+QString AuthService::tokenFromCallback(const std::optional<QUrl>& callbackUrl, const QString& state)
 {
     return AuthCallback::token(callbackUrl, state);
 }
 
-QWindow *AuthService::presentationAnchor()
+QWindow* AuthService::presentationAnchor()
 {
-    for (QWindow *window : QGuiApplication::topLevelWindows()) {
+    for (QWindow* window : QGuiApplication::topLevelWindows()) {
         if (window->isVisible() && window->type() == Qt::Window)
             return window;
     }

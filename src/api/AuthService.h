@@ -15,7 +15,7 @@ class QWindow;
 // Storing the token and loading the user belong to the session store.
 class AuthService {
 public:
-    explicit AuthService(APIClient &client = APIClient::shared());
+    explicit AuthService(APIClient& client = APIClient::shared());
 
     // Mails a code; errors are the client's, transport failures unwrapped.
     QCoro::Task<> requestOTP(QString email);
@@ -30,10 +30,10 @@ public:
     // The token of a callback address: the first query item named exactly
     // "token", an empty value included; anything else, or a "state" other
     // than `state`, is invalidCallback.
-    static QString tokenFromCallback(const std::optional<QUrl> &callbackUrl, const QString &state);
+    static QString tokenFromCallback(const std::optional<QUrl>& callbackUrl, const QString& state);
     // The window the sign-in window is placed over, if the application has one.
-    [[nodiscard]] static QWindow *presentationAnchor();
+    [[nodiscard]] static QWindow* presentationAnchor();
 
 private:
-    APIClient &m_client;
+    APIClient& m_client;
 };

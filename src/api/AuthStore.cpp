@@ -10,14 +10,14 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // Every error type of ours carries its user-facing description in what().
-QString describe(const std::exception &e)
+QString describe(const std::exception& e)
 {
     return QString::fromUtf8(e.what());
 }
 
 }
 
-AuthStore::AuthStore(APIClient &client, QObject *parent)
+AuthStore::AuthStore(APIClient& client, QObject* parent)
     : QObject(parent)
     , m_client(client)
     , m_authService(client)
@@ -40,7 +40,7 @@ QCoro::Task<> AuthStore::loadUser(std::optional<QString> token)
     std::optional<EQAPIError> failure;
     try {
         user = co_await m_client.get<EQUser>(Endpoints::url(u"/api/desktop/me"_s), *token);
-    } catch (const EQAPIError &e) {
+    } catch (const EQAPIError& e) {
         failure = e;
     }
     if (!self || generation != m_generation)
@@ -57,7 +57,7 @@ QCoro::Task<> AuthStore::loadUser(std::optional<QString> token)
     }
 }
 
-QCoro::QmlTask AuthStore::verifyOTP(const QString &email, const QString &code)
+QCoro::QmlTask AuthStore::verifyOTP(const QString& email, const QString& code)
 {
     // A 401 here is about the code just typed, not a stored session.
     return signIn([this, email, code] { return m_authService.verifyOTP(email, code); },
@@ -80,9 +80,9 @@ QCoro::Task<> AuthStore::signIn(
     std::optional<QString> failure;
     try {
         token = co_await obtainToken();
-    } catch (const EQAPIError &e) {
+    } catch (const EQAPIError& e) {
         failure = e.is(EQAPIError::Unauthorized) && unauthorizedText ? *unauthorizedText : e.description();
-    } catch (const std::exception &e) {
+    } catch (const std::exception& e) {
         failure = describe(e);
     }
     if (!self)
@@ -97,7 +97,7 @@ QCoro::Task<> AuthStore::signIn(
 
     try {
         KeychainService::saveToken(*token);
-    } catch (const KeychainError &e) {
+    } catch (const KeychainError& e) {
         setError(e.description());
         setLoading(false);
         co_return;
@@ -116,7 +116,7 @@ void AuthStore::signOut()
     setError(std::nullopt);
 }
 
-QCoro::QmlTask AuthStore::requestOTP(const QString &email)
+QCoro::QmlTask AuthStore::requestOTP(const QString& email)
 {
     return requestCode(email);
 }
@@ -125,7 +125,7 @@ QCoro::Task<QVariant> AuthStore::requestCode(QString email)
 {
     try {
         co_await m_authService.requestOTP(email);
-    } catch (const std::exception &e) {
+    } catch (const std::exception& e) {
         co_return describe(e);
     }
     co_return QVariant::fromValue(nullptr);

@@ -27,12 +27,12 @@ class AuthStore : public QObject {
     Q_PROPERTY(QVariant error READ errorForQml NOTIFY errorChanged)
 
 public:
-    explicit AuthStore(APIClient &client = APIClient::shared(), QObject *parent = nullptr);
+    explicit AuthStore(APIClient& client = APIClient::shared(), QObject* parent = nullptr);
 
-    [[nodiscard]] const std::optional<EQUser> &currentUser() const { return m_currentUser; }
+    [[nodiscard]] const std::optional<EQUser>& currentUser() const { return m_currentUser; }
     [[nodiscard]] bool isLoading() const { return m_isLoading; }
-    [[nodiscard]] const std::optional<QString> &error() const { return m_error; }
-    AuthService &authService() { return m_authService; }
+    [[nodiscard]] const std::optional<QString>& error() const { return m_error; }
+    AuthService& authService() { return m_authService; }
 
     // Loads "/api/desktop/me" into currentUser, with the stored token when
     // none is given. Never throws: a 401 signs out, other failures set error.
@@ -40,13 +40,13 @@ public:
 
     // The sign-ins: isLoading stays true until the user has loaded or the
     // attempt failed; the tasks never fail (the outcome is in the properties).
-    Q_INVOKABLE QCoro::QmlTask verifyOTP(const QString &email, const QString &code);
+    Q_INVOKABLE QCoro::QmlTask verifyOTP(const QString& email, const QString& code);
     Q_INVOKABLE QCoro::QmlTask signInWithGoogle();
     Q_INVOKABLE void signOut();
 
     // The code-request step of the sign-in screen. Resolves to null once the
     // code is mailed, or to the error's description.
-    Q_INVOKABLE QCoro::QmlTask requestOTP(const QString &email);
+    Q_INVOKABLE QCoro::QmlTask requestOTP(const QString& email);
 
     [[nodiscard]] QVariant currentUserForQml() const;
     [[nodiscard]] QVariant errorForQml() const;
@@ -69,7 +69,7 @@ private:
     // never comes back after a sign-out or once a newer sign-in has its token.
     void abandonPendingUserRequests() { ++m_generation; }
 
-    APIClient &m_client;
+    APIClient& m_client;
     AuthService m_authService;
     std::optional<EQUser> m_currentUser;
     bool m_isLoading = false;

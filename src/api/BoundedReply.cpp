@@ -4,7 +4,7 @@
 #include <QLocale>
 #include <QNetworkReply>
 
-BoundedReply::BoundedReply(QNetworkReply *reply, ReplyLimits limits)
+BoundedReply::BoundedReply(QNetworkReply* reply, ReplyLimits limits)
     : QObject(reply)
     , m_reply(reply)
     , m_limits(limits)
@@ -33,7 +33,7 @@ void BoundedReply::checkSize(qint64 bytes)
                   .arg(QLocale::c().formattedDataSize(m_limits.maxBytes, 0, QLocale::DataSizeTraditionalFormat)));
 }
 
-void BoundedReply::abort(const QString &why)
+void BoundedReply::abort(const QString& why)
 {
     if (m_failure || !m_reply || m_reply->isFinished())
         return;
@@ -42,9 +42,9 @@ void BoundedReply::abort(const QString &why)
     m_reply->abort();
 }
 
-QCoro::Task<APIReply> BoundedReply::read(QNetworkReply *reply, ReplyLimits limits)
+QCoro::Task<APIReply> BoundedReply::read(QNetworkReply* reply, ReplyLimits limits)
 {
-    const BoundedReply *watch = new BoundedReply(reply, limits);
+    const BoundedReply* watch = new BoundedReply(reply, limits);
     if (!reply->isFinished())
         co_await reply;
     reply->deleteLater();

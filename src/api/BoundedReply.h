@@ -15,7 +15,7 @@ class QNetworkReply;
 // How much one reply may bring and how long it may take once the request is sent.
 struct ReplyLimits {
     qint64 maxBytes = 32LL << 20;
-    std::chrono::milliseconds total {300000};
+    std::chrono::milliseconds total { 300000 };
 };
 
 // Watches one reply and aborts it as soon as it breaks its limits: an announced
@@ -24,16 +24,16 @@ struct ReplyLimits {
 class BoundedReply : public QObject {
     Q_OBJECT
 public:
-    BoundedReply(QNetworkReply *reply, ReplyLimits limits);
+    BoundedReply(QNetworkReply* reply, ReplyLimits limits);
 
     // Why this watch aborted the reply, if it did.
     [[nodiscard]] std::optional<QString> failure() const { return m_failure; }
 
     // Waits for `reply` under `limits` and hands back what came, deleting the reply later; never throws.
-    static QCoro::Task<APIReply> read(QNetworkReply *reply, ReplyLimits limits);
+    static QCoro::Task<APIReply> read(QNetworkReply* reply, ReplyLimits limits);
 
 private:
-    void abort(const QString &why);
+    void abort(const QString& why);
     void checkSize(qint64 bytes);
 
     QPointer<QNetworkReply> m_reply;

@@ -8,7 +8,7 @@
 
 namespace {
 
-std::optional<QUrl> &origin()
+std::optional<QUrl>& origin()
 {
     static std::optional<QUrl> o;
     return o;
@@ -16,7 +16,7 @@ std::optional<QUrl> &origin()
 
 // Query values are fully percent-encoded: "&", "=", "+" and blanks inside a
 // value must not split or change it.
-QString encodeQueryItem(const QString &name, const QString &value)
+QString encodeQueryItem(const QString& name, const QString& value)
 {
     return QString::fromLatin1(QUrl::toPercentEncoding(name)) + QLatin1Char('=')
         + QString::fromLatin1(QUrl::toPercentEncoding(value));
@@ -26,7 +26,7 @@ QString encodeQueryItem(const QString &name, const QString &value)
 
 namespace Endpoints {
 
-QString originProblem(const QString &text)
+QString originProblem(const QString& text)
 {
     const QUrl url(text, QUrl::StrictMode);
     if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty())
@@ -48,12 +48,12 @@ QUrl serviceOrigin()
     return *origin();
 }
 
-void setServiceOrigin(const QUrl &o)
+void setServiceOrigin(const QUrl& o)
 {
     origin() = o;
 }
 
-QUrl url(const QString &path)
+QUrl url(const QString& path)
 {
     QUrl u = serviceOrigin();
     QString base = u.path();
@@ -63,23 +63,23 @@ QUrl url(const QString &path)
     return u;
 }
 
-QUrl meetingNoteDetailURL(const QString &id, const QString &source)
+QUrl meetingNoteDetailURL(const QString& id, const QString& source)
 {
     QUrl u = url(QStringLiteral("/api/v2/meeting-notes/") + id);
     u.setQuery(encodeQueryItem(QStringLiteral("source"), source), QUrl::StrictMode);
     return u;
 }
 
-QUrl upcomingMeetingsURL(const QString &userId, int limit)
+QUrl upcomingMeetingsURL(const QString& userId, int limit)
 {
     QUrl u = url(QStringLiteral("/api/recall/upcoming-meetings"));
     u.setQuery(encodeQueryItem(QStringLiteral("tarnwick_user_id"), userId) + QLatin1Char('&')
-                   + encodeQueryItem(QStringLiteral("limit"), QString::number(limit)),
-               QUrl::StrictMode);
+            + encodeQueryItem(QStringLiteral("limit"), QString::number(limit)),
+        QUrl::StrictMode);
     return u;
 }
 
-QUrl actionItemURL(const QString &noteId, const QString &itemId, const QString &source)
+QUrl actionItemURL(const QString& noteId, const QString& itemId, const QString& source)
 {
     QUrl u = url(QStringLiteral("/api/v2/meeting-notes/%1/action-items/").arg(noteId));
     u.setPath(u.path(QUrl::FullyEncoded) + QString::fromLatin1(QUrl::toPercentEncoding(itemId)), QUrl::StrictMode);

@@ -17,7 +17,7 @@ public:
     [[nodiscard]] Kind kind() const { return m_kind; }
     [[nodiscard]] int status() const { return m_status; }
     [[nodiscard]] QString description() const;
-    const char *what() const noexcept override { return m_what.constData(); }
+    const char* what() const noexcept override { return m_what.constData(); }
 
 private:
     KeychainError(Kind kind, int status);
@@ -33,7 +33,7 @@ private:
 namespace KeychainService {
 
 // Replaces the stored token (delete, then add); throws KeychainError.
-void saveToken(const QString &token);
+void saveToken(const QString& token);
 // Absent when there is no item, the store is unreachable or locked, or the
 // stored bytes are not UTF-8.
 std::optional<QString> loadToken();

@@ -21,7 +21,7 @@ QString WebAuthenticationError::description() const
     return QStringLiteral("The sign-in window was closed.");
 }
 
-WebAuthenticationSession::WebAuthenticationSession(QUrl url, QByteArray callbackScheme, QObject *parent)
+WebAuthenticationSession::WebAuthenticationSession(QUrl url, QByteArray callbackScheme, QObject* parent)
     : QObject(parent)
     , m_url(std::move(url))
     , m_scheme(std::move(callbackScheme))
@@ -40,17 +40,17 @@ WebAuthenticationSession::~WebAuthenticationSession()
         m_process->terminate();
 }
 
-void WebAuthenticationSession::start(QWindow *anchor)
+void WebAuthenticationSession::start(QWindow* anchor)
 {
     // Installed next to the client; a build or a test finds it on the PATH.
     const QString name = u"echoquill-signin"_s;
-    QString program = QStandardPaths::findExecutable(name, {QCoreApplication::applicationDirPath()});
+    QString program = QStandardPaths::findExecutable(name, { QCoreApplication::applicationDirPath() });
     if (program.isEmpty())
         program = QStandardPaths::findExecutable(name);
     if (program.isEmpty())
         return fail(name + " is not installed"_L1);
 
-    QStringList arguments {m_url.toString(QUrl::FullyEncoded), QString::fromUtf8(m_scheme)};
+    QStringList arguments { m_url.toString(QUrl::FullyEncoded), QString::fromUtf8(m_scheme) };
     // Another program's window can be named only by its X11 id.
     if (anchor && QGuiApplication::platformName() == "xcb"_L1) {
         const QPoint centre = anchor->geometry().center();
@@ -100,7 +100,7 @@ void WebAuthenticationSession::programEnded()
         fail(u"the sign-in window quit without an answer (status %1)"_s.arg(m_process->exitCode()));
 }
 
-void WebAuthenticationSession::fail(const QString &why)
+void WebAuthenticationSession::fail(const QString& why)
 {
     Log::line("[AuthService] Google sign-in failed: "_L1 + why);
     if (m_process)

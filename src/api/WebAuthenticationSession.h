@@ -20,7 +20,7 @@ public:
 
     [[nodiscard]] Kind kind() const { return m_kind; }
     [[nodiscard]] QString description() const;
-    const char *what() const noexcept override { return m_what.constData(); }
+    const char* what() const noexcept override { return m_what.constData(); }
 
 private:
     explicit WebAuthenticationError(Kind kind);
@@ -41,11 +41,11 @@ private:
 class WebAuthenticationSession : public QObject {
     Q_OBJECT
 public:
-    WebAuthenticationSession(QUrl url, QByteArray callbackScheme, QObject *parent = nullptr);
+    WebAuthenticationSession(QUrl url, QByteArray callbackScheme, QObject* parent = nullptr);
     ~WebAuthenticationSession() override;
 
     // Starts the program, its window placed over `anchor` when there is one; never waits for it.
-    void start(QWindow *anchor);
+    void start(QWindow* anchor);
 
     [[nodiscard]] bool isFinished() const { return m_finished; }
     [[nodiscard]] std::optional<QUrl> callbackUrl() const { return m_callbackUrl; }
@@ -57,12 +57,12 @@ signals:
 private:
     void readAnswers();
     void programEnded();
-    void fail(const QString &why);
+    void fail(const QString& why);
     void finish(std::optional<QUrl> callbackUrl, std::optional<WebAuthenticationError> error);
 
     QUrl m_url;
     QByteArray m_scheme;
-    QProcess *m_process = nullptr;
+    QProcess* m_process = nullptr;
     bool m_finished = false;
     std::optional<QUrl> m_callbackUrl;
     std::optional<WebAuthenticationError> m_error;

@@ -5,13 +5,13 @@
 #include "AuthStore.h"
 #include "AutostartEntry.h"
 #include "CalendarStore.h"
+#include "KeychainService.h"
+#include "MeetingDetector.h"
+#include "MeetingStore.h"
 #include "RecallStore.h"
+#include "RecordingPanelController.h"
 #include "RecordingRecovery.h"
 #include "RecordingRetention.h"
-#include "KeychainService.h"
-#include "MeetingStore.h"
-#include "MeetingDetector.h"
-#include "RecordingPanelController.h"
 #include "UploadCards.h"
 
 #include <QCoroQml>
@@ -28,17 +28,16 @@ constexpr auto delegateProperty = "echoquillAppDelegate";
 
 // Registered once per process; each engine gets the instance of the delegate
 // that exposed itself to it, so tests can run several delegates in turn.
-template<class T>
-void registerShared(const char *name, T *(AppDelegate::*instance)() const)
+template <class T> void registerShared(const char* name, T* (AppDelegate::*instance)() const)
 {
     static std::set<std::string> registered;
     if (!registered.insert(name).second)
         return;
-    qmlRegisterSingletonType<T>(sharedUri, 1, 0, name, [instance](QQmlEngine *engine, QJSEngine *) -> QObject * {
-        auto *delegate = engine->property(delegateProperty).value<AppDelegate *>();
+    qmlRegisterSingletonType<T>(sharedUri, 1, 0, name, [instance](QQmlEngine* engine, QJSEngine*) -> QObject* {
+        auto* delegate = engine->property(delegateProperty).value<AppDelegate*>();
         if (!delegate)
             return nullptr;
-        T *object = (delegate->*instance)();
+        T* object = (delegate->*instance)();
         QJSEngine::setObjectOwnership(object, QJSEngine::CppOwnership);
         return object;
     });
@@ -46,7 +45,7 @@ void registerShared(const char *name, T *(AppDelegate::*instance)() const)
 
 }
 
-AppDelegate::AppDelegate(QObject *parent)
+AppDelegate::AppDelegate(QObject* parent)
     : QObject(parent)
 {
     constructStores();
@@ -76,7 +75,7 @@ void AppDelegate::constructStores()
     m_recordingRecovery = new RecordingRecovery({}, this);
     m_autostartEntry = new AutostartEntry(this);
     // "Upload" on an interrupted recording's card: it joins the queue with a processing card.
-    connect(m_recordingRecovery, &RecordingRecovery::uploadRequested, this, [this](const QString &folder) {
+    connect(m_recordingRecovery, &RecordingRecovery::uploadRequested, this, [this](const QString& folder) {
         if (const std::optional<QString> token = KeychainService::loadToken())
             m_uploadCards->upload(folder, *token);
     });
@@ -84,7 +83,7 @@ void AppDelegate::constructStores()
     connect(m_meetingStore, &MeetingStore::uploadDone, m_recordingRetention, &RecordingRetention::clearSegments);
 }
 
-void AppDelegate::exposeTo(QQmlEngine &engine)
+void AppDelegate::exposeTo(QQmlEngine& engine)
 {
     // Our QML modules live in the resources under their URI path.
     engine.addImportPath(QStringLiteral("qrc:/"));

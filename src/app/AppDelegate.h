@@ -21,44 +21,44 @@ class QQmlEngine;
 class AppDelegate : public QObject {
     Q_OBJECT
 public:
-    explicit AppDelegate(QObject *parent = nullptr);
+    explicit AppDelegate(QObject* parent = nullptr);
     ~AppDelegate() override;
 
     // Hands the shared instances to the interface, in construction order: QML
     // reads them as singletons of the module "Echoquill.Shared" (AuthStore, …).
-    void exposeTo(QQmlEngine &engine);
+    void exposeTo(QQmlEngine& engine);
 
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
 
-    [[nodiscard]] AuthStore *authStore() const { return m_authStore; }
-    [[nodiscard]] AudioRecorder *audioRecorder() const { return m_audioRecorder; }
-    [[nodiscard]] MeetingStore *meetingStore() const { return m_meetingStore; }
+    [[nodiscard]] AuthStore* authStore() const { return m_authStore; }
+    [[nodiscard]] AudioRecorder* audioRecorder() const { return m_audioRecorder; }
+    [[nodiscard]] MeetingStore* meetingStore() const { return m_meetingStore; }
     // The processing cards' link to the upload queue.
-    [[nodiscard]] UploadCards *uploadCards() const { return m_uploadCards; }
-    [[nodiscard]] ActionStore *actionStore() const { return m_actionStore; }
-    [[nodiscard]] CalendarStore *calendarStore() const { return m_calendarStore; }
-    [[nodiscard]] RecallStore *recallStore() const { return m_recallStore; }
-    [[nodiscard]] MeetingDetector *meetingDetector() const { return m_meetingDetector; }
-    [[nodiscard]] RecordingRecovery *recordingRecovery() const { return m_recordingRecovery; }
-    [[nodiscard]] RecordingRetention *recordingRetention() const { return m_recordingRetention; }
-    [[nodiscard]] AutostartEntry *autostartEntry() const { return m_autostartEntry; }
+    [[nodiscard]] UploadCards* uploadCards() const { return m_uploadCards; }
+    [[nodiscard]] ActionStore* actionStore() const { return m_actionStore; }
+    [[nodiscard]] CalendarStore* calendarStore() const { return m_calendarStore; }
+    [[nodiscard]] RecallStore* recallStore() const { return m_recallStore; }
+    [[nodiscard]] MeetingDetector* meetingDetector() const { return m_meetingDetector; }
+    [[nodiscard]] RecordingRecovery* recordingRecovery() const { return m_recordingRecovery; }
+    [[nodiscard]] RecordingRetention* recordingRetention() const { return m_recordingRetention; }
+    [[nodiscard]] AutostartEntry* autostartEntry() const { return m_autostartEntry; }
     // Absent until launching has finished.
-    [[nodiscard]] RecordingPanelController *recordingPanelController() const { return m_recordingPanelController; }
+    [[nodiscard]] RecordingPanelController* recordingPanelController() const { return m_recordingPanelController; }
 
 private:
     void constructStores();
 
-    AuthStore *m_authStore = nullptr;
-    AudioRecorder *m_audioRecorder = nullptr;
-    MeetingStore *m_meetingStore = nullptr;
-    UploadCards *m_uploadCards = nullptr;
-    ActionStore *m_actionStore = nullptr;
-    CalendarStore *m_calendarStore = nullptr;
-    RecallStore *m_recallStore = nullptr;
-    MeetingDetector *m_meetingDetector = nullptr;
-    RecordingRecovery *m_recordingRecovery = nullptr;
-    RecordingRetention *m_recordingRetention = nullptr;
-    AutostartEntry *m_autostartEntry = nullptr;
-    RecordingPanelController *m_recordingPanelController = nullptr;
+    AuthStore* m_authStore = nullptr;
+    AudioRecorder* m_audioRecorder = nullptr;
+    MeetingStore* m_meetingStore = nullptr;
+    UploadCards* m_uploadCards = nullptr;
+    ActionStore* m_actionStore = nullptr;
+    CalendarStore* m_calendarStore = nullptr;
+    RecallStore* m_recallStore = nullptr;
+    MeetingDetector* m_meetingDetector = nullptr;
+    RecordingRecovery* m_recordingRecovery = nullptr;
+    RecordingRetention* m_recordingRetention = nullptr;
+    AutostartEntry* m_autostartEntry = nullptr;
+    RecordingPanelController* m_recordingPanelController = nullptr;
 };

@@ -2,9 +2,9 @@
 
 #include "AppDelegate.h"
 #include "DesktopShell.h"
-#include "SingleInstance.h"
-#include "QuitSignals.h"
 #include "Log.h"
+#include "QuitSignals.h"
+#include "SingleInstance.h"
 
 #include <QApplication>
 #include <QQmlApplicationEngine>
@@ -21,26 +21,29 @@ namespace {
 // For scripts/bench only, and only when ECHOQUILL_REPORT_FIRST_FRAME is set:
 // one line with the monotonic clock at the main window's first frame, so that
 // start-up can be timed from outside the process.
-void reportFirstFrame(QQmlApplicationEngine &engine)
+void reportFirstFrame(QQmlApplicationEngine& engine)
 {
-    auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
+    auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().value(0));
     if (!window)
         return;
     auto reported = std::make_shared<std::atomic_bool>(false);
     // frameSwapped comes from the render thread; a direct connection keeps the time exact.
-    QObject::connect(window, &QQuickWindow::frameSwapped, window, [reported] {
-        if (reported->exchange(true))
-            return;
-        timespec now {};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        Log::line(QStringLiteral("[EchoquillDesktopApp] first frame at monotonic %1 ns")
-                      .arg(qint64(now.tv_sec) * 1000000000 + now.tv_nsec));
-    }, Qt::DirectConnection);
+    QObject::connect(
+        window, &QQuickWindow::frameSwapped, window,
+        [reported] {
+            if (reported->exchange(true))
+                return;
+            timespec now {};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            Log::line(QStringLiteral("[EchoquillDesktopApp] first frame at monotonic %1 ns")
+                          .arg(qint64(now.tv_sec) * 1000000000 + now.tv_nsec));
+        },
+        Qt::DirectConnection);
 }
 
 }
 
-int EchoquillDesktopApp::run(int argc, char **argv)
+int EchoquillDesktopApp::run(int argc, char** argv)
 {
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Echoquill"));
@@ -60,9 +63,9 @@ int EchoquillDesktopApp::run(int argc, char **argv)
     delegate.exposeTo(engine);
     // At login the client starts in the background, with the widget and the status icon only.
     const bool background = app.arguments().contains(QStringLiteral("--background"));
-    engine.setInitialProperties({{QStringLiteral("visible"), !background}});
+    engine.setInitialProperties({ { QStringLiteral("visible"), !background } });
     engine.load(QUrl(QStringLiteral("qrc:/Echoquill/App/Main.qml")));
-    auto *window = qobject_cast<QWindow *>(engine.rootObjects().value(0));
+    auto* window = qobject_cast<QWindow*>(engine.rootObjects().value(0));
     if (!window)
         return 1;
     if (qEnvironmentVariableIsSet("ECHOQUILL_REPORT_FIRST_FRAME"))

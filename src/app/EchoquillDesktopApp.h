@@ -3,5 +3,5 @@
 // The process entry: the application object, the delegate and the main window.
 class EchoquillDesktopApp {
 public:
-    static int run(int argc, char **argv);
+    static int run(int argc, char** argv);
 };

@@ -9,10 +9,10 @@
 
 namespace {
 // The handler may only write to a descriptor; the event loop reads the other end.
-int s_pipe[2] = {-1, -1};
+int s_pipe[2] = { -1, -1 };
 }
 
-QuitSignals::QuitSignals(QObject *parent)
+QuitSignals::QuitSignals(QObject* parent)
     : QObject(parent)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, s_pipe) != 0)
@@ -38,7 +38,7 @@ QuitSignals::~QuitSignals()
     // The notifier watches one end: it goes before the descriptors are closed.
     delete m_notifier;
     m_notifier = nullptr;
-    for (int &fd : s_pipe) {
+    for (int& fd : s_pipe) {
         if (fd >= 0)
             ::close(fd);
         fd = -1;

@@ -10,10 +10,10 @@ class QSocketNotifier;
 class QuitSignals : public QObject {
     Q_OBJECT
 public:
-    explicit QuitSignals(QObject *parent = nullptr);
+    explicit QuitSignals(QObject* parent = nullptr);
     ~QuitSignals() override;
 
 private:
     static void onSignal(int);
-    QSocketNotifier *m_notifier = nullptr;
+    QSocketNotifier* m_notifier = nullptr;
 };

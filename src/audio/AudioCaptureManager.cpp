@@ -32,27 +32,27 @@ namespace {
 constexpr qint64 smallestUsableSegmentBytes = 16384 + 1;
 constexpr auto reserveFileName = ".space-reserve";
 
-void log(const QString &text)
+void log(const QString& text)
 {
     Log::line(QStringLiteral("[AudioCaptureManager] ") + text);
 }
 
 // Every error this library raises describes itself through what().
-QString describe(const std::exception &error)
+QString describe(const std::exception& error)
 {
     return QString::fromUtf8(error.what());
 }
 
 // Root mean square of every sample, times four, capped at full scale.
-float levelOf(const CapturedAudioBuffer &buffer)
+float levelOf(const CapturedAudioBuffer& buffer)
 {
     if (!buffer.pcmBuffer)
         return 0.0f;
-    const PcmBuffer &pcm = *buffer.pcmBuffer;
+    const PcmBuffer& pcm = *buffer.pcmBuffer;
     double sum = 0.0;
     std::size_t count = 0;
     for (std::uint32_t b = 0; b < pcm.bufferCount(); ++b) {
-        const float *samples = pcm.samples<float>(b);
+        const float* samples = pcm.samples<float>(b);
         const std::size_t n = samples ? pcm.byteSize(b) / sizeof(float) : 0;
         for (std::size_t i = 0; i < n; ++i)
             sum += double(samples[i]) * double(samples[i]);
@@ -64,13 +64,13 @@ float levelOf(const CapturedAudioBuffer &buffer)
 }
 
 // Exact zeros in every sample: a muted or disconnected device, never a quiet room.
-bool isDigitalSilence(const CapturedAudioBuffer &buffer)
+bool isDigitalSilence(const CapturedAudioBuffer& buffer)
 {
     if (!buffer.pcmBuffer)
         return false;
-    const PcmBuffer &pcm = *buffer.pcmBuffer;
+    const PcmBuffer& pcm = *buffer.pcmBuffer;
     for (std::uint32_t b = 0; b < pcm.bufferCount(); ++b) {
-        const float *samples = pcm.samples<float>(b);
+        const float* samples = pcm.samples<float>(b);
         const std::size_t n = samples ? pcm.byteSize(b) / sizeof(float) : 0;
         for (std::size_t i = 0; i < n; ++i)
             if (samples[i] != 0.0f)
@@ -79,7 +79,7 @@ bool isDigitalSilence(const CapturedAudioBuffer &buffer)
     return true;
 }
 
-double secondsOf(const CapturedAudioBuffer &buffer)
+double secondsOf(const CapturedAudioBuffer& buffer)
 {
     return buffer.format.sampleRate > 0 ? double(buffer.frameCount) / buffer.format.sampleRate : 0.0;
 }
@@ -95,7 +95,7 @@ struct TrackOutcome {
 // Lets the sound server's notifications reach the manager only while it exists.
 struct AudioCaptureManager::Lifeline {
     std::shared_mutex mutex;
-    AudioCaptureManager *manager = nullptr;
+    AudioCaptureManager* manager = nullptr;
 };
 
 // The finalize work item's outcome, awaited by stopCapture() and waited for by stopForQuit().
@@ -106,7 +106,8 @@ struct AudioCaptureManager::Finalization {
     Outcome outcome = Outcome::nothingToFinalize;
 };
 
-AudioCaptureManager::AudioCaptureManager(CaptureTimings timings, AudioTrackWriter::Options writerOptions, QObject *parent)
+AudioCaptureManager::AudioCaptureManager(
+    CaptureTimings timings, AudioTrackWriter::Options writerOptions, QObject* parent)
     : QObject(parent)
     , m_timings(timings)
     , m_writerOptions(std::move(writerOptions))
@@ -138,7 +139,7 @@ AudioCaptureManager::~AudioCaptureManager()
     m_writeQueue.reset();
 }
 
-void AudioCaptureManager::setSoundServer(const QString &address)
+void AudioCaptureManager::setSoundServer(const QString& address)
 {
     m_server = address;
 }
@@ -148,7 +149,7 @@ void AudioCaptureManager::setOnMicLevel(std::function<void(float)> handler)
     m_onMicLevel = std::move(handler);
 }
 
-void AudioCaptureManager::setOnSystemTapUnavailable(std::function<void(const QString &)> handler)
+void AudioCaptureManager::setOnSystemTapUnavailable(std::function<void(const QString&)> handler)
 {
     m_onSystemTapUnavailable = std::move(handler);
 }
@@ -158,7 +159,7 @@ void AudioCaptureManager::setOnCapturePaused(std::function<void(bool)> handler)
     m_onCapturePaused = std::move(handler);
 }
 
-void AudioCaptureManager::setOnDiskFailure(std::function<void(const QString &)> handler)
+void AudioCaptureManager::setOnDiskFailure(std::function<void(const QString&)> handler)
 {
     m_onDiskFailure = std::move(handler);
 }
@@ -168,12 +169,12 @@ void AudioCaptureManager::setOnMicrophoneSilent(std::function<void(bool)> handle
     m_onMicrophoneSilent = std::move(handler);
 }
 
-void AudioCaptureManager::setOnSoundElsewhere(std::function<void(const QString &, const QString &)> handler)
+void AudioCaptureManager::setOnSoundElsewhere(std::function<void(const QString&, const QString&)> handler)
 {
     m_onSoundElsewhere = std::move(handler);
 }
 
-void AudioCaptureManager::captureSystemFrom(const QString &sinkName)
+void AudioCaptureManager::captureSystemFrom(const QString& sinkName)
 {
     m_checkPool.start([this, sinkName] {
         std::lock_guard services(m_servicesMutex);
@@ -185,10 +186,10 @@ void AudioCaptureManager::captureSystemFrom(const QString &sinkName)
         m_systemService = std::make_unique<SystemAudioTapService>(*m_writeQueue, m_server);
         m_systemService->setTimeout(m_timings.soundServerTimeout);
         m_systemService->setSink(sinkName);
-        m_systemService->setOnBuffer([this](const CapturedAudioBuffer &buffer) { handleSystemBuffer(buffer); });
+        m_systemService->setOnBuffer([this](const CapturedAudioBuffer& buffer) { handleSystemBuffer(buffer); });
         try {
             m_systemService->start();
-        } catch (const SystemAudioTapService::SystemTapError &error) {
+        } catch (const SystemAudioTapService::SystemTapError& error) {
             log(QStringLiteral("System tap unavailable (mic-only): ") + error.description());
             reportTapUnavailable(error.description());
         }
@@ -270,11 +271,11 @@ void AudioCaptureManager::startServices()
     m_systemService = std::make_unique<SystemAudioTapService>(*m_writeQueue, m_server);
     m_systemService->setTimeout(m_timings.soundServerTimeout);
     m_systemService->setSink(m_systemSink);
-    m_systemService->setOnBuffer([this](const CapturedAudioBuffer &buffer) { handleSystemBuffer(buffer); });
+    m_systemService->setOnBuffer([this](const CapturedAudioBuffer& buffer) { handleSystemBuffer(buffer); });
     if (!m_systemService->isRunning()) {
         try {
             m_systemService->start();
-        } catch (const SystemAudioTapService::SystemTapError &error) {
+        } catch (const SystemAudioTapService::SystemTapError& error) {
             m_systemService->stop();
             log(QStringLiteral("System tap unavailable (mic-only): ") + error.description());
             reportTapUnavailable(error.description());
@@ -287,7 +288,7 @@ std::unique_ptr<MicCaptureService> AudioCaptureManager::makeMicService()
 {
     auto mic = std::make_unique<MicCaptureService>(*m_writeQueue, m_server);
     mic->setTimeout(m_timings.soundServerTimeout);
-    mic->setOnBuffer([this](const CapturedAudioBuffer &buffer) { handleMicBuffer(buffer); });
+    mic->setOnBuffer([this](const CapturedAudioBuffer& buffer) { handleMicBuffer(buffer); });
     mic->setOnConfigurationChange([lifeline = std::weak_ptr(m_lifeline)] {
         if (auto strong = lifeline.lock()) {
             std::shared_lock lock(strong->mutex);
@@ -310,8 +311,7 @@ void AudioCaptureManager::stopServices()
 
 // A stopped service lives on until the write queue has passed the buffers it
 // posted, so they are still written; then it goes.
-template<class Service>
-void AudioCaptureManager::retire(std::unique_ptr<Service> service)
+template <class Service> void AudioCaptureManager::retire(std::unique_ptr<Service> service)
 {
     if (!service)
         return;
@@ -319,7 +319,7 @@ void AudioCaptureManager::retire(std::unique_ptr<Service> service)
     m_writeQueue->post([retired = std::shared_ptr<Service>(std::move(service))] {});
 }
 
-void AudioCaptureManager::reportTapUnavailable(const QString &description)
+void AudioCaptureManager::reportTapUnavailable(const QString& description)
 {
     QMetaObject::invokeMethod(
         this,
@@ -342,7 +342,7 @@ void AudioCaptureManager::reportCapturePaused(bool paused)
 }
 
 // On the write queue.
-void AudioCaptureManager::handleMicBuffer(const CapturedAudioBuffer &buffer)
+void AudioCaptureManager::handleMicBuffer(const CapturedAudioBuffer& buffer)
 {
     ++m_micBufferGeneration;
     m_micBytesPerSecond = buffer.format.sampleRate * buffer.format.channelCount * sizeof(float);
@@ -361,7 +361,8 @@ void AudioCaptureManager::handleMicBuffer(const CapturedAudioBuffer &buffer)
     }
     if (changed) {
         m_micSilentReported = !m_micSilentReported;
-        log(m_micSilentReported ? QStringLiteral("Microphone delivers only silence") : QStringLiteral("Microphone sound is back"));
+        log(m_micSilentReported ? QStringLiteral("Microphone delivers only silence")
+                                : QStringLiteral("Microphone sound is back"));
         QMetaObject::invokeMethod(
             this,
             [this, silent = m_micSilentReported] {
@@ -381,7 +382,7 @@ void AudioCaptureManager::handleMicBuffer(const CapturedAudioBuffer &buffer)
 }
 
 // On the write queue.
-void AudioCaptureManager::handleSystemBuffer(const CapturedAudioBuffer &buffer)
+void AudioCaptureManager::handleSystemBuffer(const CapturedAudioBuffer& buffer)
 {
     if (!m_hasReceivedSystemAudio) {
         m_hasReceivedSystemAudio = true;
@@ -411,7 +412,7 @@ void AudioCaptureManager::handleSystemBuffer(const CapturedAudioBuffer &buffer)
 }
 
 // On the write queue; after the finalize there is no writer and buffers are dropped.
-void AudioCaptureManager::route(const CapturedAudioBuffer &buffer)
+void AudioCaptureManager::route(const CapturedAudioBuffer& buffer)
 {
     std::shared_ptr<AudioTrackWriter> writer;
     {
@@ -457,11 +458,12 @@ void AudioCaptureManager::lookForSoundElsewhere()
         try {
             const auto timeout = m_timings.soundServerTimeout;
             sinks = SoundServerConnection::shared(m_server, timeout)->sinks(timeout);
-        } catch (const std::exception &error) {
+        } catch (const std::exception& error) {
             log(QStringLiteral("Could not look at the other sinks: ") + describe(error));
             return;
         }
-        const auto playing = std::find_if(sinks.begin(), sinks.end(), [&](const auto &sink) { return sink.playing && sink.name != captured; });
+        const auto playing = std::find_if(
+            sinks.begin(), sinks.end(), [&](const auto& sink) { return sink.playing && sink.name != captured; });
         if (playing == sinks.end())
             return;
         if (!m_soundElsewhereReported.exchange(true))
@@ -514,7 +516,8 @@ bool AudioCaptureManager::isCurrent(int generation)
 bool AudioCaptureManager::sleepWhileCurrent(int generation, std::chrono::milliseconds duration)
 {
     std::unique_lock lock(m_restartMutex);
-    const bool stale = m_restartWake.wait_for(lock, duration, [&] { return !m_isRunning || m_hardwareRestartGeneration != generation; });
+    const bool stale = m_restartWake.wait_for(
+        lock, duration, [&] { return !m_isRunning || m_hardwareRestartGeneration != generation; });
     return !stale;
 }
 
@@ -561,7 +564,7 @@ bool AudioCaptureManager::reconnect(int generation)
             // Armed only now, with both services up, so the all-clear carries the system output's state too.
             m_resumePending = true;
             return true;
-        } catch (const std::exception &) {
+        } catch (const std::exception&) {
             // The half-built services go; the next attempt builds new ones.
             retire(std::move(m_micService));
             retire(std::move(m_systemService));
@@ -585,8 +588,9 @@ void AudioCaptureManager::endRestart(int generation, bool withCooldown)
 // starts once a stop has begun.
 void AudioCaptureManager::runHardwareRestart(int generation)
 {
-    const QString restarted = QStringLiteral("Restarted capture services; cooldown active for %1s")
-                                  .arg(std::chrono::duration_cast<std::chrono::seconds>(m_timings.hardwareChangeCooldown).count());
+    const QString restarted
+        = QStringLiteral("Restarted capture services; cooldown active for %1s")
+              .arg(std::chrono::duration_cast<std::chrono::seconds>(m_timings.hardwareChangeCooldown).count());
     log(QStringLiteral("Hardware changed — stopping mic + system tap"));
     {
         std::lock_guard services(m_servicesMutex);
@@ -604,7 +608,7 @@ void AudioCaptureManager::runHardwareRestart(int generation)
         if (!isCurrent(generation))
             return endRestart(generation, false);
         startServices();
-    } catch (const std::exception &error) {
+    } catch (const std::exception& error) {
         log(QStringLiteral("Restart failed: ") + describe(error) + QStringLiteral("; cooldown active"));
         reportTapUnavailable(describe(error));
         if (!reconnect(generation))
@@ -641,7 +645,7 @@ void AudioCaptureManager::runHardwareRestart(int generation)
         m_micService = makeMicService();
         try {
             m_micService->start();
-        } catch (const std::exception &error) {
+        } catch (const std::exception& error) {
             started = false;
             log(QStringLiteral("Mic-only retry failed: ") + describe(error));
         }
@@ -650,7 +654,8 @@ void AudioCaptureManager::runHardwareRestart(int generation)
         const bool recovered = micDelivers(generation, beforeRetry);
         if (!isCurrent(generation))
             return endRestart(generation, false);
-        log(QStringLiteral("Mic-only retry: ") + (recovered ? QStringLiteral("recovered") : QStringLiteral("still silent")));
+        log(QStringLiteral("Mic-only retry: ")
+            + (recovered ? QStringLiteral("recovered") : QStringLiteral("still silent")));
     }
     endRestart(generation, true);
     log(restarted);
@@ -700,7 +705,7 @@ std::shared_ptr<AudioCaptureManager::Finalization> AudioCaptureManager::finalize
             try {
                 result = writer->finalize();
                 finalization->outcome = Finalization::Outcome::finalized;
-            } catch (const std::exception &error) {
+            } catch (const std::exception& error) {
                 log(QStringLiteral("finalize failed: ") + describe(error));
                 finalization->outcome = Finalization::Outcome::failed;
             }
@@ -755,13 +760,14 @@ bool AudioCaptureManager::stopForQuit(std::chrono::milliseconds timeout)
     return finalization->outcome != Finalization::Outcome::failed;
 }
 
-QStringList AudioCaptureManager::validSystemSegments(const QStringList &segments, QStringList &skipped)
+QStringList AudioCaptureManager::validSystemSegments(const QStringList& segments, QStringList& skipped)
 {
     QStringList valid;
-    for (const QString &segment : segments) {
+    for (const QString& segment : segments) {
         const QFileInfo file(segment);
-        auto skip = [&](const QString &reason) {
-            skipped << QStringLiteral("[AudioCaptureManager] Skipping ") + file.fileName() + QStringLiteral(" — ") + reason;
+        auto skip = [&](const QString& reason) {
+            skipped << QStringLiteral("[AudioCaptureManager] Skipping ") + file.fileName() + QStringLiteral(" — ")
+                    + reason;
         };
         if (!file.exists()) {
             skip(QStringLiteral("file missing"));
@@ -775,7 +781,7 @@ QStringList AudioCaptureManager::validSystemSegments(const QStringList &segments
         std::optional<MediaAsset> asset;
         try {
             asset.emplace(segment);
-        } catch (const std::exception &) {
+        } catch (const std::exception&) {
         }
         if (!asset || !asset->hasAudioTrack()) {
             skip(QStringLiteral("no audio tracks"));
@@ -790,21 +796,24 @@ QStringList AudioCaptureManager::validSystemSegments(const QStringList &segments
     return valid;
 }
 
-QCoro::Task<CaptureSessionResult> AudioCaptureManager::exportUploadTracks(RecordingFinalizeResult finalized, QThreadPool &pool,
-                                                                          AudioExportOptions options)
+QCoro::Task<CaptureSessionResult> AudioCaptureManager::exportUploadTracks(
+    RecordingFinalizeResult finalized, QThreadPool& pool, AudioExportOptions options)
 {
     const QDir session(finalized.sessionDirectory);
-    auto micJob = [segments = finalized.micSegmentURLs, output = session.filePath(QStringLiteral("upload_track.m4a")), options] {
+    auto micJob = [segments = finalized.micSegmentURLs, output = session.filePath(QStringLiteral("upload_track.m4a")),
+                      options] {
         TrackOutcome outcome;
         try {
             AudioExportService::encodeUploadTrack(segments, output, options);
             outcome.url = output;
-        } catch (const std::exception &error) {
-            outcome.lines << QStringLiteral("[AudioCaptureManager] Mic M4A export failed, skipping mic track: ") + describe(error);
+        } catch (const std::exception& error) {
+            outcome.lines << QStringLiteral("[AudioCaptureManager] Mic M4A export failed, skipping mic track: ")
+                    + describe(error);
         }
         return outcome;
     };
-    auto systemJob = [segments = finalized.systemSegmentURLs, output = session.filePath(QStringLiteral("system_upload.m4a")), options] {
+    auto systemJob = [segments = finalized.systemSegmentURLs,
+                         output = session.filePath(QStringLiteral("system_upload.m4a")), options] {
         TrackOutcome outcome;
         const QStringList valid = validSystemSegments(segments, outcome.lines);
         if (valid.isEmpty()) {
@@ -814,8 +823,9 @@ QCoro::Task<CaptureSessionResult> AudioCaptureManager::exportUploadTracks(Record
         try {
             AudioExportService::encodeUploadTrack(valid, output, options);
             outcome.url = output;
-        } catch (const std::exception &error) {
-            outcome.lines << QStringLiteral("[AudioCaptureManager] System M4A export failed, continuing mic-only: ") + describe(error);
+        } catch (const std::exception& error) {
+            outcome.lines << QStringLiteral("[AudioCaptureManager] System M4A export failed, continuing mic-only: ")
+                    + describe(error);
         }
         return outcome;
     };
@@ -825,11 +835,11 @@ QCoro::Task<CaptureSessionResult> AudioCaptureManager::exportUploadTracks(Record
     QCoro::Task<TrackOutcome> systemExport = runInBackground(pool, std::move(systemJob));
     CaptureSessionResult result;
     const TrackOutcome mic = co_await std::move(micExport);
-    for (const QString &line : mic.lines)
+    for (const QString& line : mic.lines)
         Log::line(line);
     result.micURL = mic.url;
     const TrackOutcome system = co_await std::move(systemExport);
-    for (const QString &line : system.lines)
+    for (const QString& line : system.lines)
         Log::line(line);
     result.systemURL = system.url;
     co_return result;

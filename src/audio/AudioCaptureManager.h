@@ -68,29 +68,30 @@ struct DiskLimits {
 class AudioCaptureManager : public QObject {
     Q_OBJECT
 public:
-    explicit AudioCaptureManager(CaptureTimings timings = {}, AudioTrackWriter::Options writerOptions = {}, QObject *parent = nullptr);
+    explicit AudioCaptureManager(
+        CaptureTimings timings = {}, AudioTrackWriter::Options writerOptions = {}, QObject* parent = nullptr);
     // Stops capturing and cancels exports still running; nothing is finalized here.
     ~AudioCaptureManager() override;
 
     // The sound server to capture from; empty (the default) is the desktop's. Before start().
-    void setSoundServer(const QString &address);
+    void setSoundServer(const QString& address);
     // 0…1, once per microphone buffer.
     void setOnMicLevel(std::function<void(float)> handler);
     // System output could not be captured (at start, or after a failed hardware restart).
-    void setOnSystemTapUnavailable(std::function<void(const QString &description)> handler);
+    void setOnSystemTapUnavailable(std::function<void(const QString& description)> handler);
     // True when a restart failed and capture waits for the sound server; false once the microphone delivers again.
     void setOnCapturePaused(std::function<void(bool paused)> handler);
     // A write failed for want of space or a failing disk; nothing more is written. The owner stops the recording.
-    void setOnDiskFailure(std::function<void(const QString &description)> handler);
+    void setOnDiskFailure(std::function<void(const QString& description)> handler);
     // Before start().
     void setDiskLimits(DiskLimits limits) { m_diskLimits = limits; }
     // The microphone has delivered only exact zeros for the silence wait (true), or sound again (false).
     void setOnMicrophoneSilent(std::function<void(bool silent)> handler);
     // The system output captured is silent while a stream plays into another sink (its name and
     // description); both empty once captured sound is back.
-    void setOnSoundElsewhere(std::function<void(const QString &sinkName, const QString &description)> handler);
+    void setOnSoundElsewhere(std::function<void(const QString& sinkName, const QString& description)> handler);
     // Captures the system output from this sink's monitor from now on, in the same session.
-    void captureSystemFrom(const QString &sinkName);
+    void captureSystemFrom(const QString& sinkName);
 
     // Creates the session directory and starts both services. Throws FileError
     // when the directory cannot be made or the disk has less free space than
@@ -121,11 +122,11 @@ public:
 
     // The system segments worth exporting, in order. Every skipped one adds its
     // log line to `skipped`.
-    static QStringList validSystemSegments(const QStringList &segments, QStringList &skipped);
+    static QStringList validSystemSegments(const QStringList& segments, QStringList& skipped);
     // Exports a finalized recording's two upload tracks at once on `pool` and
     // logs the outcome in the order: microphone, system segments, system track.
-    static QCoro::Task<CaptureSessionResult> exportUploadTracks(RecordingFinalizeResult finalized, QThreadPool &pool,
-                                                                AudioExportOptions options = {});
+    static QCoro::Task<CaptureSessionResult> exportUploadTracks(
+        RecordingFinalizeResult finalized, QThreadPool& pool, AudioExportOptions options = {});
 
 private:
     struct Lifeline;
@@ -134,15 +135,14 @@ private:
     void startServices();
     std::unique_ptr<MicCaptureService> makeMicService();
     void stopServices();
-    template<class Service>
-    void retire(std::unique_ptr<Service> service);
+    template <class Service> void retire(std::unique_ptr<Service> service);
     QFuture<void> haltRestart();
     QFuture<void> endRecording();
     std::shared_ptr<Finalization> finalizeOnWriteQueue();
 
-    void handleMicBuffer(const CapturedAudioBuffer &buffer);
-    void handleSystemBuffer(const CapturedAudioBuffer &buffer);
-    void route(const CapturedAudioBuffer &buffer);
+    void handleMicBuffer(const CapturedAudioBuffer& buffer);
+    void handleSystemBuffer(const CapturedAudioBuffer& buffer);
+    void route(const CapturedAudioBuffer& buffer);
     void releaseReserve();
     void lookForSoundElsewhere();
     void handleHardwareChange();
@@ -152,18 +152,18 @@ private:
     bool sleepWhileCurrent(int generation, std::chrono::milliseconds duration);
     bool micDelivers(int generation, std::int64_t since);
     bool reconnect(int generation);
-    void reportTapUnavailable(const QString &description);
+    void reportTapUnavailable(const QString& description);
     void reportCapturePaused(bool paused);
 
     const CaptureTimings m_timings;
     const AudioTrackWriter::Options m_writerOptions;
     QString m_server;
     std::function<void(float)> m_onMicLevel;
-    std::function<void(const QString &)> m_onSystemTapUnavailable;
+    std::function<void(const QString&)> m_onSystemTapUnavailable;
     std::function<void(bool)> m_onCapturePaused;
-    std::function<void(const QString &)> m_onDiskFailure;
+    std::function<void(const QString&)> m_onDiskFailure;
     std::function<void(bool)> m_onMicrophoneSilent;
-    std::function<void(const QString &, const QString &)> m_onSoundElsewhere;
+    std::function<void(const QString&, const QString&)> m_onSoundElsewhere;
     DiskLimits m_diskLimits;
 
     std::atomic<bool> m_isRunning = false;

@@ -21,7 +21,7 @@ public:
     [[nodiscard]] QString payload() const { return m_payload; }
     // "No audio track found in mic_track_000.caf", "Audio export failed: cancelled", …
     [[nodiscard]] QString description() const;
-    const char *what() const noexcept override { return m_what.constData(); }
+    const char* what() const noexcept override { return m_what.constData(); }
 
 private:
     Kind m_kind;

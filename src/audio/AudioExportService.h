@@ -14,7 +14,7 @@ struct AudioExportOptions {
     // matters when an hour-long recording stops.
     Coder coder = Coder::fast;
     // Looked at between packets: when set, the export ends with "cancelled".
-    const std::atomic<bool> *cancel = nullptr;
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 // Turns one source's segment files into its upload track: the segments end to
@@ -32,5 +32,5 @@ public:
     // old output file cannot be removed. An existing output file is replaced.
     static QCoro::Task<> exportUploadTrack(QStringList segments, QString outputURL, Options options = {});
     // The same on the calling thread.
-    static void encodeUploadTrack(const QStringList &segments, const QString &outputURL, const Options &options = {});
+    static void encodeUploadTrack(const QStringList& segments, const QString& outputURL, const Options& options = {});
 };

@@ -24,7 +24,8 @@ std::uint32_t AudioFormat::formatFlags() const
 
 QString AudioFormat::description() const
 {
-    return rateAndChannels() + QStringLiteral("/interleaved=") + (interleaved ? QStringLiteral("true") : QStringLiteral("false"));
+    return rateAndChannels() + QStringLiteral("/interleaved=")
+        + (interleaved ? QStringLiteral("true") : QStringLiteral("false"));
 }
 
 QString AudioFormat::rateAndChannels() const

@@ -26,7 +26,7 @@ struct AudioFormat {
     // "48000.0Hz/1ch"
     [[nodiscard]] QString rateAndChannels() const;
 
-    friend bool operator==(const AudioFormat &, const AudioFormat &) = default;
+    friend bool operator==(const AudioFormat&, const AudioFormat&) = default;
 };
 
 // Shortest decimal that reads back as the same value, with at least one

@@ -25,7 +25,7 @@ namespace {
 
 constexpr int sessionNameAttempts = 5;
 
-void log(const QString &text)
+void log(const QString& text)
 {
     Log::line(QStringLiteral("[AudioTrackWriter] ") + text);
 }
@@ -35,16 +35,17 @@ QString randomSuffix()
     return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().left(6);
 }
 
-std::filesystem::path fsPath(const QString &path)
+std::filesystem::path fsPath(const QString& path)
 {
     return std::filesystem::path(QFile::encodeName(path).toStdString());
 }
 
 // Recordings are private to their owner, whatever the umask.
-void makePrivate(const QString &directory)
+void makePrivate(const QString& directory)
 {
     std::error_code error;
-    std::filesystem::permissions(fsPath(directory), std::filesystem::perms::owner_all, std::filesystem::perm_options::replace, error);
+    std::filesystem::permissions(
+        fsPath(directory), std::filesystem::perms::owner_all, std::filesystem::perm_options::replace, error);
     if (error)
         throw FileError(error, directory);
 }
@@ -86,7 +87,8 @@ void AudioTrackWriter::createSessionDirectory()
 
     const QString stamp = m_startTime.toLocalTime().toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss-zzz"));
     for (int attempt = 0; attempt < sessionNameAttempts; ++attempt) {
-        const QString candidate = QDir(base).filePath(QStringLiteral("Session_") + stamp + u'_' + m_options.nameSuffix());
+        const QString candidate
+            = QDir(base).filePath(QStringLiteral("Session_") + stamp + u'_' + m_options.nameSuffix());
         if (std::filesystem::exists(fsPath(candidate), error))
             continue;
         if (!std::filesystem::create_directory(fsPath(candidate), error) || error)
@@ -98,17 +100,18 @@ void AudioTrackWriter::createSessionDirectory()
     throw FileError(std::make_error_code(std::errc::file_exists));
 }
 
-QString AudioTrackWriter::segmentPath(const char *pattern, int index) const
+QString AudioTrackWriter::segmentPath(const char* pattern, int index) const
 {
     return QDir(m_sessionDirectory).filePath(QString::asprintf(pattern, index));
 }
 
-void AudioTrackWriter::writeMic(const CapturedAudioBuffer &buffer)
+void AudioTrackWriter::writeMic(const CapturedAudioBuffer& buffer)
 {
-    Track &mic = m_mic;
+    Track& mic = m_mic;
     if (mic.format && *mic.format != buffer.format) {
         log(QStringLiteral("Mic format changed ") + mic.format->rateAndChannels() + QStringLiteral(" → ")
-            + buffer.format.rateAndChannels() + QStringLiteral(" — opening segment ") + QString::number(mic.segmentIndex + 1));
+            + buffer.format.rateAndChannels() + QStringLiteral(" — opening segment ")
+            + QString::number(mic.segmentIndex + 1));
         mic.file.reset();
         ++mic.segmentIndex;
         mic.format.reset();
@@ -125,9 +128,9 @@ void AudioTrackWriter::writeMic(const CapturedAudioBuffer &buffer)
         mic.frameCount += buffer.frameCount;
 }
 
-void AudioTrackWriter::writeSystem(const CapturedAudioBuffer &buffer)
+void AudioTrackWriter::writeSystem(const CapturedAudioBuffer& buffer)
 {
-    Track &system = m_system;
+    Track& system = m_system;
     if (system.format && *system.format != buffer.format) {
         log(QStringLiteral("System format changed — opening segment ") + QString::number(system.segmentIndex + 1));
         system.file.reset();
@@ -157,7 +160,7 @@ void AudioTrackWriter::writeSystem(const CapturedAudioBuffer &buffer)
 
 void AudioTrackWriter::startNewSegments()
 {
-    for (Track *track : {&m_mic, &m_system}) {
+    for (Track* track : { &m_mic, &m_system }) {
         if (!track->file)
             continue;
         track->file.reset();
@@ -166,7 +169,7 @@ void AudioTrackWriter::startNewSegments()
     }
 }
 
-std::unique_ptr<SegmentFile> AudioTrackWriter::openSegment(const QString &path, const AudioFormat &format)
+std::unique_ptr<SegmentFile> AudioTrackWriter::openSegment(const QString& path, const AudioFormat& format)
 {
     QString error;
     errno = 0;
@@ -177,12 +180,12 @@ std::unique_ptr<SegmentFile> AudioTrackWriter::openSegment(const QString &path, 
         recordError(QStringLiteral("Could not open ") + name + QStringLiteral(": ") + error);
         return nullptr;
     }
-    log(QStringLiteral("Opened ") + name + QStringLiteral(": processingFormat=") + file->processingFormat().description()
-        + QStringLiteral(" inputFormat=") + format.description());
+    log(QStringLiteral("Opened ") + name + QStringLiteral(": processingFormat=")
+        + file->processingFormat().description() + QStringLiteral(" inputFormat=") + format.description());
     return file;
 }
 
-bool AudioTrackWriter::writeBuffer(SegmentFile &file, const CapturedAudioBuffer &buffer)
+bool AudioTrackWriter::writeBuffer(SegmentFile& file, const CapturedAudioBuffer& buffer)
 {
     if (!buffer.pcmBuffer || buffer.pcmBuffer->frameLength() == 0) {
         recordError(QStringLiteral("Skipping ") + file.fileName() + QStringLiteral(": frameLength=0"));
@@ -192,8 +195,9 @@ bool AudioTrackWriter::writeBuffer(SegmentFile &file, const CapturedAudioBuffer 
     if (file.write(*buffer.pcmBuffer, error))
         return true;
     noteSystemError(file.lastSystemError());
-    recordError(QStringLiteral("Write error ") + file.fileName() + QStringLiteral(": ") + error + QStringLiteral(" | processingFormat=")
-                + file.processingFormat().description() + QStringLiteral(" buffer=") + buffer.format.description());
+    recordError(QStringLiteral("Write error ") + file.fileName() + QStringLiteral(": ") + error
+        + QStringLiteral(" | processingFormat=") + file.processingFormat().description() + QStringLiteral(" buffer=")
+        + buffer.format.description());
     return false;
 }
 
@@ -203,7 +207,7 @@ void AudioTrackWriter::noteSystemError(int error)
         m_diskFailure = std::error_code(error, std::generic_category());
 }
 
-void AudioTrackWriter::recordError(const QString &message)
+void AudioTrackWriter::recordError(const QString& message)
 {
     log(message);
     m_writeErrors.append(message);
@@ -215,26 +219,27 @@ RecordingFinalizeResult AudioTrackWriter::finalize()
     m_system.file.reset();
     if (!m_writeErrors.isEmpty()) {
         log(QStringLiteral("Write errors (") + QString::number(m_writeErrors.size()) + QStringLiteral("):"));
-        for (const QString &error : std::as_const(m_writeErrors))
+        for (const QString& error : std::as_const(m_writeErrors))
             log(QStringLiteral("  ") + error);
     }
     log(QStringLiteral("Finalized: micFrames=") + QString::number(m_mic.frameCount) + QStringLiteral(" systemFrames=")
-        + QString::number(m_system.frameCount) + QStringLiteral(" micSegments=") + QString::number(m_mic.segmentURLs.size())
-        + QStringLiteral(" sysSegments=") + QString::number(m_system.segmentURLs.size()));
+        + QString::number(m_system.frameCount) + QStringLiteral(" micSegments=")
+        + QString::number(m_mic.segmentURLs.size()) + QStringLiteral(" sysSegments=")
+        + QString::number(m_system.segmentURLs.size()));
 
     const QString metadataPath = QDir(m_sessionDirectory).filePath(QStringLiteral("metadata.json"));
     writePrivateFileAtomically(metadataPath, metadata(m_options.now()));
     return { m_sessionDirectory, m_mic.segmentURLs, m_system.segmentURLs, metadataPath };
 }
 
-QByteArray AudioTrackWriter::metadata(const QDateTime &end) const
+QByteArray AudioTrackWriter::metadata(const QDateTime& end) const
 {
     QJsonArray tracks;
-    auto addTrack = [&tracks](AudioCaptureSource source, const Track &track) {
+    auto addTrack = [&tracks](AudioCaptureSource source, const Track& track) {
         if (track.frameCount == 0)
             return;
         QJsonArray files;
-        for (const QString &path : track.segmentURLs)
+        for (const QString& path : track.segmentURLs)
             files.append(QFileInfo(path).fileName());
         QJsonObject object { { QStringLiteral("source"), sourceName(source) }, { QStringLiteral("files"), files } };
         if (track.format) {

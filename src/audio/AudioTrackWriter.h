@@ -45,11 +45,11 @@ public:
     AudioTrackWriter();
     explicit AudioTrackWriter(Options options);
     ~AudioTrackWriter();
-    AudioTrackWriter(const AudioTrackWriter &) = delete;
-    AudioTrackWriter &operator=(const AudioTrackWriter &) = delete;
+    AudioTrackWriter(const AudioTrackWriter&) = delete;
+    AudioTrackWriter& operator=(const AudioTrackWriter&) = delete;
 
-    void writeMic(const CapturedAudioBuffer &buffer);
-    void writeSystem(const CapturedAudioBuffer &buffer);
+    void writeMic(const CapturedAudioBuffer& buffer);
+    void writeSystem(const CapturedAudioBuffer& buffer);
     // Closes both open segments; the next buffers of each source open new ones.
     void startNewSegments();
     // Closes both segments and writes "metadata.json". Throws FileError. Called once, last.
@@ -78,12 +78,12 @@ private:
     };
 
     void createSessionDirectory();
-    [[nodiscard]] QString segmentPath(const char *pattern, int index) const;
-    std::unique_ptr<SegmentFile> openSegment(const QString &path, const AudioFormat &format);
-    bool writeBuffer(SegmentFile &file, const CapturedAudioBuffer &buffer);
-    void recordError(const QString &message);
+    [[nodiscard]] QString segmentPath(const char* pattern, int index) const;
+    std::unique_ptr<SegmentFile> openSegment(const QString& path, const AudioFormat& format);
+    bool writeBuffer(SegmentFile& file, const CapturedAudioBuffer& buffer);
+    void recordError(const QString& message);
     void noteSystemError(int error);
-    [[nodiscard]] QByteArray metadata(const QDateTime &end) const;
+    [[nodiscard]] QByteArray metadata(const QDateTime& end) const;
 
     Options m_options;
     QString m_sessionDirectory;

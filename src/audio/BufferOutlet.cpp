@@ -2,7 +2,7 @@
 
 #include "SerialQueue.h"
 
-BufferOutlet::BufferOutlet(SerialQueue &queue)
+BufferOutlet::BufferOutlet(SerialQueue& queue)
     : m_queue(queue)
 {
 }
@@ -22,7 +22,7 @@ void BufferOutlet::post(CapturedAudioBuffer buffer)
     });
 }
 
-void BufferOutlet::deliver(const CapturedAudioBuffer &buffer)
+void BufferOutlet::deliver(const CapturedAudioBuffer& buffer)
 {
     std::shared_ptr<const Handler> handler;
     {

@@ -22,7 +22,7 @@ QString FileError::description() const
     return m_path.isEmpty() ? message : message + QStringLiteral(": ") + m_path;
 }
 
-void writePrivateFileAtomically(const QString &path, const QByteArray &bytes)
+void writePrivateFileAtomically(const QString& path, const QByteArray& bytes)
 {
     const QString temporary = path + QStringLiteral(".tmp");
     const QByteArray name = QFile::encodeName(temporary);

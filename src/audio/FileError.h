@@ -16,7 +16,7 @@ public:
     [[nodiscard]] QString path() const { return m_path; }
     // "File exists", or "No such file or directory: /path"
     [[nodiscard]] QString description() const;
-    const char *what() const noexcept override { return m_what.constData(); }
+    const char* what() const noexcept override { return m_what.constData(); }
 
 private:
     std::error_code m_code;
@@ -27,4 +27,4 @@ private:
 // Replaces `path` with `bytes` so that a crash leaves the old or the new contents, never a mix: a
 // temporary file, flushed, renamed over the old one, the folder flushed; private to the user
 // (0600) whatever the umask. Throws FileError.
-void writePrivateFileAtomically(const QString &path, const QByteArray &bytes);
+void writePrivateFileAtomically(const QString& path, const QByteArray& bytes);

@@ -31,7 +31,7 @@ struct MicCaptureService::Watch {
     }
 };
 
-MicCaptureService::MicCaptureService(SerialQueue &writeQueue, QString server)
+MicCaptureService::MicCaptureService(SerialQueue& writeQueue, QString server)
     : m_server(std::move(server))
     , m_timeout(SoundServerConnection::defaultTimeout)
     , m_outlet(std::make_shared<BufferOutlet>(writeQueue))
@@ -73,7 +73,8 @@ void MicCaptureService::start()
     m_connection = SoundServerConnection::shared(m_server, m_timeout);
 
     const auto source = m_connection->sourceInfo(m_connection->defaults(m_timeout).sourceName, m_timeout);
-    m_format = AudioFormat { double(source.sampleSpec.rate), source.sampleSpec.channels, AudioFormat::CommonFormat::Float32, true };
+    m_format = AudioFormat { double(source.sampleSpec.rate), source.sampleSpec.channels,
+        AudioFormat::CommonFormat::Float32, true };
     Log::line(QStringLiteral("[MicCaptureService] start() inputFormat=") + m_format.description());
 
     std::weak_ptr<Watch> watch = m_watch;
@@ -82,12 +83,14 @@ void MicCaptureService::start()
             strong->handleConfigurationChange(generation);
     };
     // The stream keeps the connection alive for as long as it can call back.
-    SoundServerConnection *connection = m_connection.get();
+    SoundServerConnection* connection = m_connection.get();
     m_stream = std::make_unique<RecordStream>(
-        m_connection, m_format, [this](std::shared_ptr<PcmBuffer> copy, std::size_t) { handleTapBuffer(std::move(copy)); },
+        m_connection, m_format,
+        [this](std::shared_ptr<PcmBuffer> copy, std::size_t) { handleTapBuffer(std::move(copy)); },
         [connection, reportChange] { connection->postEvent(reportChange); });
     m_stream->create(QStringLiteral("Echoquill microphone"), source.channelMap);
-    m_listener = m_connection->addListener([reportChange](const SoundServerConnection::DefaultsChange &) { reportChange(); });
+    m_listener
+        = m_connection->addListener([reportChange](const SoundServerConnection::DefaultsChange&) { reportChange(); });
 
     m_stream->connect(source.name, tapBufferFrames * m_format.bytesPerFrame());
     m_stream->waitUntilReady(m_timeout);
@@ -114,10 +117,10 @@ void MicCaptureService::handleTapBuffer(std::shared_ptr<PcmBuffer> copy)
     if (frames == 0)
         return;
     if (const int logged = m_debugBufferCount; logged <= 19) {
-        Log::line(QStringLiteral("[MicCaptureService] Tap buffer #") + QString::number(logged) + QStringLiteral(": frames=")
-                  + QString::number(frames) + u' ' + m_format.description());
+        Log::line(QStringLiteral("[MicCaptureService] Tap buffer #") + QString::number(logged)
+            + QStringLiteral(": frames=") + QString::number(frames) + u' ' + m_format.description());
         m_debugBufferCount = logged + 1;
     }
-    m_outlet->post(CapturedAudioBuffer { AudioCaptureSource::mic, hostTimeNow(), std::chrono::system_clock::now(), m_format, frames,
-                                         std::move(copy) });
+    m_outlet->post(CapturedAudioBuffer {
+        AudioCaptureSource::mic, hostTimeNow(), std::chrono::system_clock::now(), m_format, frames, std::move(copy) });
 }

@@ -22,16 +22,16 @@ class SoundServerConnection;
 // server moving or ending the stream, are reported while running.
 class MicCaptureService {
 public:
-    using BufferHandler = std::function<void(const CapturedAudioBuffer &)>;
+    using BufferHandler = std::function<void(const CapturedAudioBuffer&)>;
 
     // 128 ms at 48 kHz: each fragment wakes three threads, and the level still moves eight times a second.
     static constexpr std::uint32_t tapBufferFrames = 6144;
 
     // `writeQueue` must outlive the service. `server` empty: the default sound server.
-    explicit MicCaptureService(SerialQueue &writeQueue, QString server = {});
+    explicit MicCaptureService(SerialQueue& writeQueue, QString server = {});
     ~MicCaptureService();
-    MicCaptureService(const MicCaptureService &) = delete;
-    MicCaptureService &operator=(const MicCaptureService &) = delete;
+    MicCaptureService(const MicCaptureService&) = delete;
+    MicCaptureService& operator=(const MicCaptureService&) = delete;
 
     // Throws SoundServerError. Does nothing while running.
     void start();

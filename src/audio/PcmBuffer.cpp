@@ -18,7 +18,7 @@ constexpr std::size_t headerBytes()
 // The header lives in raw storage that is released without running its destructor.
 static_assert(std::is_trivially_destructible_v<PcmBuffer>);
 
-std::shared_ptr<PcmBuffer> PcmBuffer::create(const AudioFormat &format, std::uint32_t frameCapacity)
+std::shared_ptr<PcmBuffer> PcmBuffer::create(const AudioFormat& format, std::uint32_t frameCapacity)
 {
     if (format.channelCount == 0)
         return nullptr;
@@ -27,14 +27,14 @@ std::shared_ptr<PcmBuffer> PcmBuffer::create(const AudioFormat &format, std::uin
     std::shared_ptr<std::max_align_t[]> block;
     try {
         block = std::make_shared_for_overwrite<std::max_align_t[]>(units);
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
         return nullptr;
     }
-    auto *header = new (block.get()) PcmBuffer(format, frameCapacity);
+    auto* header = new (block.get()) PcmBuffer(format, frameCapacity);
     return std::shared_ptr<PcmBuffer>(std::move(block), header);
 }
 
-PcmBuffer::PcmBuffer(const AudioFormat &format, std::uint32_t frameCapacity)
+PcmBuffer::PcmBuffer(const AudioFormat& format, std::uint32_t frameCapacity)
     : m_format(format)
     , m_frameCapacity(frameCapacity)
 {
@@ -51,14 +51,14 @@ std::size_t PcmBuffer::bufferStride() const
     return std::size_t(m_frameCapacity) * samplesPerFrame * m_format.bytesPerSample();
 }
 
-std::byte *PcmBuffer::data(std::uint32_t buffer)
+std::byte* PcmBuffer::data(std::uint32_t buffer)
 {
-    return reinterpret_cast<std::byte *>(this) + headerBytes() + buffer * bufferStride();
+    return reinterpret_cast<std::byte*>(this) + headerBytes() + buffer * bufferStride();
 }
 
-const std::byte *PcmBuffer::data(std::uint32_t buffer) const
+const std::byte* PcmBuffer::data(std::uint32_t buffer) const
 {
-    return reinterpret_cast<const std::byte *>(this) + headerBytes() + buffer * bufferStride();
+    return reinterpret_cast<const std::byte*>(this) + headerBytes() + buffer * bufferStride();
 }
 
 std::uint32_t PcmBuffer::byteSize(std::uint32_t buffer) const
@@ -69,7 +69,7 @@ std::uint32_t PcmBuffer::byteSize(std::uint32_t buffer) const
     return m_frameLength * samplesPerFrame * m_format.bytesPerSample();
 }
 
-std::size_t PcmBuffer::copyIn(std::size_t byteOffset, const void *data, std::size_t bytes)
+std::size_t PcmBuffer::copyIn(std::size_t byteOffset, const void* data, std::size_t bytes)
 {
     const std::size_t capacity = bufferStride();
     if (byteOffset >= capacity)

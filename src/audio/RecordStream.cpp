@@ -7,8 +7,8 @@
 
 #include <algorithm>
 
-RecordStream::RecordStream(std::shared_ptr<SoundServerConnection> connection, const AudioFormat &format, FragmentHandler onFragment,
-                           InterruptionHandler onInterruption)
+RecordStream::RecordStream(std::shared_ptr<SoundServerConnection> connection, const AudioFormat& format,
+    FragmentHandler onFragment, InterruptionHandler onInterruption)
     : m_connection(std::move(connection))
     , m_format(format)
     , m_onFragment(std::move(onFragment))
@@ -29,9 +29,10 @@ RecordStream::~RecordStream()
     pa_stream_unref(m_stream);
 }
 
-void RecordStream::create(const QString &name, const pa_channel_map &channelMap)
+void RecordStream::create(const QString& name, const pa_channel_map& channelMap)
 {
-    const pa_sample_spec sampleFormat { PA_SAMPLE_FLOAT32LE, std::uint32_t(m_format.sampleRate), std::uint8_t(m_format.channelCount) };
+    const pa_sample_spec sampleFormat { PA_SAMPLE_FLOAT32LE, std::uint32_t(m_format.sampleRate),
+        std::uint8_t(m_format.channelCount) };
     SoundServerConnection::Lock lock(*m_connection);
     m_stream = pa_stream_new(m_connection->context(), name.toUtf8().constData(), &sampleFormat, &channelMap);
     if (!m_stream)
@@ -41,7 +42,7 @@ void RecordStream::create(const QString &name, const pa_channel_map &channelMap)
     pa_stream_set_moved_callback(m_stream, &RecordStream::onMoved, this);
 }
 
-void RecordStream::connect(const QString &sourceName, std::uint32_t fragmentBytes)
+void RecordStream::connect(const QString& sourceName, std::uint32_t fragmentBytes)
 {
     pa_buffer_attr attr {};
     attr.maxlength = std::uint32_t(-1);
@@ -53,7 +54,8 @@ void RecordStream::connect(const QString &sourceName, std::uint32_t fragmentByte
     const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
     SoundServerConnection::Lock lock(*m_connection);
     if (pa_stream_connect_record(m_stream, sourceName.toUtf8().constData(), &attr, flags) < 0)
-        throw SoundServerError(m_connection->lastError(), QStringLiteral("Could not connect the record stream to ") + sourceName);
+        throw SoundServerError(
+            m_connection->lastError(), QStringLiteral("Could not connect the record stream to ") + sourceName);
 }
 
 void RecordStream::waitUntilReady(std::chrono::milliseconds timeout)
@@ -86,8 +88,8 @@ void RecordStream::drain()
     SoundServerConnection::Lock lock(*m_connection);
     if (pa_stream_get_state(m_stream) != PA_STREAM_READY)
         return;
-    const double fragmentSeconds = double(m_fragmentBytes) / double(std::max<std::uint32_t>(m_format.bytesPerFrame(), 1))
-        / std::max(m_format.sampleRate, 1.0);
+    const double fragmentSeconds = double(m_fragmentBytes)
+        / double(std::max<std::uint32_t>(m_format.bytesPerFrame(), 1)) / std::max(m_format.sampleRate, 1.0);
     // A server that stopped answering holds the stop no longer than that.
     const auto twoFragments = std::chrono::microseconds(std::int64_t(2.0 * fragmentSeconds * 1e6));
     SoundServerConnection::Deadline deadline(*m_connection, twoFragments);
@@ -100,13 +102,13 @@ void RecordStream::drain()
 
 // The server sends pieces of any size (a few frames from some devices). They wait in the
 // stream until a whole fragment is there, then go out as one buffer: one allocation, one copy.
-void RecordStream::onRead(pa_stream *stream, std::size_t, void *self)
+void RecordStream::onRead(pa_stream* stream, std::size_t, void* self)
 {
-    auto *owner = static_cast<RecordStream *>(self);
+    auto* owner = static_cast<RecordStream*>(self);
     owner->readOut(stream, std::max<std::size_t>(owner->m_fragmentBytes, 1));
 }
 
-void RecordStream::readOut(pa_stream *stream, std::size_t least)
+void RecordStream::readOut(pa_stream* stream, std::size_t least)
 {
     const std::size_t readable = pa_stream_readable_size(stream);
     if (readable == 0 || readable == std::size_t(-1) || readable < least)
@@ -115,7 +117,7 @@ void RecordStream::readOut(pa_stream *stream, std::size_t least)
     std::shared_ptr<PcmBuffer> copy = frames ? PcmBuffer::create(m_format, frames) : nullptr;
     std::size_t taken = 0;
     while (taken < readable) {
-        const void *data = nullptr;
+        const void* data = nullptr;
         std::size_t bytes = 0;
         if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
             break;
@@ -131,9 +133,9 @@ void RecordStream::readOut(pa_stream *stream, std::size_t least)
     m_connection->signal();
 }
 
-void RecordStream::onState(pa_stream *stream, void *self)
+void RecordStream::onState(pa_stream* stream, void* self)
 {
-    auto *owner = static_cast<RecordStream *>(self);
+    auto* owner = static_cast<RecordStream*>(self);
     const pa_stream_state_t state = pa_stream_get_state(stream);
     if (state == PA_STREAM_READY)
         owner->m_wasReady = true;
@@ -142,9 +144,9 @@ void RecordStream::onState(pa_stream *stream, void *self)
     owner->m_connection->signal();
 }
 
-void RecordStream::onMoved(pa_stream *, void *self)
+void RecordStream::onMoved(pa_stream*, void* self)
 {
-    auto *owner = static_cast<RecordStream *>(self);
+    auto* owner = static_cast<RecordStream*>(self);
     if (owner->m_onInterruption)
         owner->m_onInterruption();
 }

@@ -28,17 +28,17 @@ public:
     using InterruptionHandler = std::function<void()>;
 
     // `format` is what the stream delivers: interleaved float32.
-    RecordStream(std::shared_ptr<SoundServerConnection> connection, const AudioFormat &format, FragmentHandler onFragment,
-                 InterruptionHandler onInterruption);
+    RecordStream(std::shared_ptr<SoundServerConnection> connection, const AudioFormat& format,
+        FragmentHandler onFragment, InterruptionHandler onInterruption);
     ~RecordStream();
-    RecordStream(const RecordStream &) = delete;
-    RecordStream &operator=(const RecordStream &) = delete;
+    RecordStream(const RecordStream&) = delete;
+    RecordStream& operator=(const RecordStream&) = delete;
 
     // Each step throws SoundServerError with the server's code.
-    void create(const QString &name, const pa_channel_map &channelMap);
+    void create(const QString& name, const pa_channel_map& channelMap);
     // Fixed to `sourceName`: when that device goes, the stream ends instead of moving.
     // Buffers go out once `fragmentBytes` have arrived.
-    void connect(const QString &sourceName, std::uint32_t fragmentBytes);
+    void connect(const QString& sourceName, std::uint32_t fragmentBytes);
     void waitUntilReady(std::chrono::milliseconds timeout);
 
     // The server's index of the stream (its source output).
@@ -50,16 +50,16 @@ public:
 
 private:
     // Copies out what is readable once at least `least` bytes are there.
-    void readOut(pa_stream *stream, std::size_t least);
-    static void onRead(pa_stream *stream, std::size_t, void *self);
-    static void onState(pa_stream *stream, void *self);
-    static void onMoved(pa_stream *stream, void *self);
+    void readOut(pa_stream* stream, std::size_t least);
+    static void onRead(pa_stream* stream, std::size_t, void* self);
+    static void onState(pa_stream* stream, void* self);
+    static void onMoved(pa_stream* stream, void* self);
 
     std::shared_ptr<SoundServerConnection> m_connection;
     AudioFormat m_format;
     FragmentHandler m_onFragment;
     InterruptionHandler m_onInterruption;
-    pa_stream *m_stream = nullptr;
+    pa_stream* m_stream = nullptr;
     std::size_t m_fragmentBytes = 0;
     bool m_wasReady = false;
     // Fragments handed out, counted with the loop locked; a drain waits for the next one.

@@ -14,21 +14,33 @@
 namespace {
 
 // Full scale of each sample type maps to 1.0, as the file stores floats.
-float toFloat(float sample) { return sample; }
-float toFloat(double sample) { return float(sample); }
-float toFloat(std::int16_t sample) { return float(sample) * (1.0f / 32768.0f); }
-float toFloat(std::int32_t sample) { return float(double(sample) * (1.0 / 2147483648.0)); }
+float toFloat(float sample)
+{
+    return sample;
+}
+float toFloat(double sample)
+{
+    return float(sample);
+}
+float toFloat(std::int16_t sample)
+{
+    return float(sample) * (1.0f / 32768.0f);
+}
+float toFloat(std::int32_t sample)
+{
+    return float(double(sample) * (1.0 / 2147483648.0));
+}
 
 }
 
-std::unique_ptr<SegmentFile> SegmentFile::create(const QString &path, const AudioFormat &format, double headerUpdateSeconds,
-                                                 QString &error)
+std::unique_ptr<SegmentFile> SegmentFile::create(
+    const QString& path, const AudioFormat& format, double headerUpdateSeconds, QString& error)
 {
     SF_INFO info {};
     info.samplerate = int(std::lround(format.sampleRate));
     info.channels = int(format.channelCount);
     info.format = SF_FORMAT_CAF | SF_FORMAT_FLOAT | SF_ENDIAN_LITTLE;
-    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
     if (!file) {
         error = QString::fromUtf8(sf_strerror(nullptr));
         return nullptr;
@@ -37,11 +49,12 @@ std::unique_ptr<SegmentFile> SegmentFile::create(const QString &path, const Audi
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     // No PEAK chunk: it costs a pass over every sample and nobody reads it.
     sf_command(file, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
-    const AudioFormat processing { double(info.samplerate), format.channelCount, format.commonFormat, format.interleaved };
+    const AudioFormat processing { double(info.samplerate), format.channelCount, format.commonFormat,
+        format.interleaved };
     return std::unique_ptr<SegmentFile>(new SegmentFile(file, path, processing, headerUpdateSeconds));
 }
 
-SegmentFile::SegmentFile(SNDFILE *file, QString path, const AudioFormat &processingFormat, double headerUpdateSeconds)
+SegmentFile::SegmentFile(SNDFILE* file, QString path, const AudioFormat& processingFormat, double headerUpdateSeconds)
     : m_file(file)
     , m_path(std::move(path))
     , m_processingFormat(processingFormat)
@@ -59,16 +72,16 @@ QString SegmentFile::fileName() const
     return QFileInfo(m_path).fileName();
 }
 
-bool SegmentFile::write(const PcmBuffer &buffer, QString &error)
+bool SegmentFile::write(const PcmBuffer& buffer, QString& error)
 {
-    const AudioFormat &in = buffer.format();
+    const AudioFormat& in = buffer.format();
     if (in.channelCount != m_processingFormat.channelCount || in.commonFormat != m_processingFormat.commonFormat
         || in.interleaved != m_processingFormat.interleaved) {
         error = QStringLiteral("the buffer's layout differs from the file's processing format");
         return false;
     }
     const sf_count_t frames = buffer.frameLength();
-    const float *samples = nullptr;
+    const float* samples = nullptr;
     if (in.commonFormat == AudioFormat::CommonFormat::Float32 && in.interleaved) {
         samples = buffer.samples<float>(0);
     } else {
@@ -101,22 +114,21 @@ bool SegmentFile::write(const PcmBuffer &buffer, QString &error)
     return true;
 }
 
-template<class Sample>
-const float *SegmentFile::interleave(const PcmBuffer &buffer)
+template <class Sample> const float* SegmentFile::interleave(const PcmBuffer& buffer)
 {
     const std::size_t frames = buffer.frameLength();
     const std::uint32_t planes = buffer.bufferCount();
     const std::uint32_t channels = buffer.format().channelCount;
     m_scratch.resize(frames * channels);
-    float *out = m_scratch.data();
+    float* out = m_scratch.data();
     if (planes == 1) {
-        const Sample *in = buffer.samples<Sample>(0);
+        const Sample* in = buffer.samples<Sample>(0);
         for (std::size_t i = 0; i < frames * channels; ++i)
             out[i] = toFloat(in[i]);
         return out;
     }
     for (std::uint32_t c = 0; c < channels; ++c) {
-        const Sample *plane = buffer.samples<Sample>(c);
+        const Sample* plane = buffer.samples<Sample>(c);
         for (std::size_t f = 0; f < frames; ++f)
             out[f * channels + c] = toFloat(plane[f]);
     }

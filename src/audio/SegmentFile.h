@@ -20,30 +20,29 @@ struct sf_private_tag;
 class SegmentFile {
 public:
     // Null, with `error` set to the library's description, when the file cannot be created.
-    static std::unique_ptr<SegmentFile> create(const QString &path, const AudioFormat &format, double headerUpdateSeconds,
-                                               QString &error);
+    static std::unique_ptr<SegmentFile> create(
+        const QString& path, const AudioFormat& format, double headerUpdateSeconds, QString& error);
     // Closes the file, leaving a complete header.
     ~SegmentFile();
-    SegmentFile(const SegmentFile &) = delete;
-    SegmentFile &operator=(const SegmentFile &) = delete;
+    SegmentFile(const SegmentFile&) = delete;
+    SegmentFile& operator=(const SegmentFile&) = delete;
 
     [[nodiscard]] QString path() const { return m_path; }
     [[nodiscard]] QString fileName() const;
     // The layout buffers are written in: the file's rate and channels, the input's sample type and interleaving.
-    [[nodiscard]] const AudioFormat &processingFormat() const { return m_processingFormat; }
+    [[nodiscard]] const AudioFormat& processingFormat() const { return m_processingFormat; }
 
     // False, with `error` set, when the samples could not be written.
-    bool write(const PcmBuffer &buffer, QString &error);
+    bool write(const PcmBuffer& buffer, QString& error);
     // The system's errno of the last failed write, 0 when none failed.
     [[nodiscard]] int lastSystemError() const { return m_lastSystemError; }
 
 private:
-    SegmentFile(sf_private_tag *file, QString path, const AudioFormat &processingFormat, double headerUpdateSeconds);
+    SegmentFile(sf_private_tag* file, QString path, const AudioFormat& processingFormat, double headerUpdateSeconds);
     // The buffer's samples as interleaved floats, in the scratch buffer.
-    template<class Sample>
-    const float *interleave(const PcmBuffer &buffer);
+    template <class Sample> const float* interleave(const PcmBuffer& buffer);
 
-    sf_private_tag *m_file;
+    sf_private_tag* m_file;
     QString m_path;
     AudioFormat m_processingFormat;
     std::vector<float> m_scratch;

@@ -14,7 +14,7 @@
 
 namespace {
 
-QString text(const char *utf8)
+QString text(const char* utf8)
 {
     return utf8 ? QString::fromUtf8(utf8) : QString();
 }
@@ -25,15 +25,14 @@ std::chrono::milliseconds left(std::chrono::steady_clock::time_point deadline)
     return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
 }
 
-SoundServerConnection::SinkInfo sinkOf(const pa_sink_info &info)
+SoundServerConnection::SinkInfo sinkOf(const pa_sink_info& info)
 {
     return { text(info.name), info.index, text(info.monitor_source_name), text(info.description), false };
 }
 
 // A query's answer, filled on the loop thread while the caller waits.
-template<class Info>
-struct Answer {
-    pa_threaded_mainloop *mainloop;
+template <class Info> struct Answer {
+    pa_threaded_mainloop* mainloop;
     std::optional<Info> info;
     int error = 0;
 
@@ -42,8 +41,8 @@ struct Answer {
 
 }
 
-std::shared_ptr<SoundServerConnection> SoundServerConnection::shared(const QString &server,
-                                                                    std::chrono::milliseconds timeout)
+std::shared_ptr<SoundServerConnection> SoundServerConnection::shared(
+    const QString& server, std::chrono::milliseconds timeout)
 {
     static std::mutex mutex;
     static std::map<QString, std::weak_ptr<SoundServerConnection>> live;
@@ -79,7 +78,7 @@ SoundServerConnection::~SoundServerConnection()
     m_events.reset();
 }
 
-void SoundServerConnection::connect(const QString &server, std::chrono::milliseconds timeout)
+void SoundServerConnection::connect(const QString& server, std::chrono::milliseconds timeout)
 {
     const QString what = QStringLiteral("Could not connect to the sound server");
     m_mainloop = pa_threaded_mainloop_new();
@@ -90,7 +89,8 @@ void SoundServerConnection::connect(const QString &server, std::chrono::millisec
         throw SoundServerError(PA_ERR_INTERNAL, what);
     pa_context_set_state_callback(m_context, &SoundServerConnection::onContextState, this);
     const QByteArray address = server.toUtf8();
-    if (pa_context_connect(m_context, server.isEmpty() ? nullptr : address.constData(), PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+    if (pa_context_connect(m_context, server.isEmpty() ? nullptr : address.constData(), PA_CONTEXT_NOAUTOSPAWN, nullptr)
+        < 0)
         throw SoundServerError(pa_context_errno(m_context), what);
     pa_threaded_mainloop_set_name(m_mainloop, "echoquill-pulse");
     if (pa_threaded_mainloop_start(m_mainloop) < 0)
@@ -112,8 +112,11 @@ void SoundServerConnection::connect(const QString &server, std::chrono::millisec
         }
         m_ready = true;
         pa_context_set_subscribe_callback(m_context, &SoundServerConnection::onSubscriptionEvent, this);
-        const auto mask = pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SINK);
-        auto done = [](pa_context *, int, void *mainloop) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop *>(mainloop), 0); };
+        const auto mask = pa_subscription_mask_t(
+            PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SINK);
+        auto done = [](pa_context*, int, void* mainloop) {
+            pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(mainloop), 0);
+        };
         runOperation(pa_context_subscribe(m_context, mask, done, m_mainloop), what, left(deadline));
     }
     const Defaults initial = defaults(left(deadline));
@@ -121,7 +124,7 @@ void SoundServerConnection::connect(const QString &server, std::chrono::millisec
     m_known = initial;
 }
 
-SoundServerConnection::Lock::Lock(SoundServerConnection &connection)
+SoundServerConnection::Lock::Lock(SoundServerConnection& connection)
     : m_mainloop(connection.m_mainloop)
 {
     pa_threaded_mainloop_lock(m_mainloop);
@@ -143,11 +146,11 @@ void SoundServerConnection::signal()
     pa_threaded_mainloop_signal(m_mainloop, 0);
 }
 
-SoundServerConnection::Deadline::Deadline(SoundServerConnection &connection, std::chrono::microseconds timeout)
+SoundServerConnection::Deadline::Deadline(SoundServerConnection& connection, std::chrono::microseconds timeout)
     : m_connection(connection)
 {
-    auto expire = [](pa_mainloop_api *, pa_time_event *, const struct timeval *, void *data) {
-        auto *self = static_cast<Deadline *>(data);
+    auto expire = [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* data) {
+        auto* self = static_cast<Deadline*>(data);
         self->m_passed = true;
         self->m_connection.signal();
     };
@@ -171,8 +174,8 @@ void SoundServerConnection::Deadline::wait()
 
 // Expects the loop locked. A broken connection cancels the operation, which ends the wait; past
 // the time-out it is cancelled here, so its callback never runs on the caller's gone answer.
-void SoundServerConnection::runOperation(pa_operation *operation, const QString &what,
-                                         std::chrono::milliseconds timeout)
+void SoundServerConnection::runOperation(
+    pa_operation* operation, const QString& what, std::chrono::milliseconds timeout)
 {
     if (!operation)
         throw SoundServerError(lastError(), what);
@@ -192,8 +195,8 @@ SoundServerConnection::Defaults SoundServerConnection::defaults(std::chrono::mil
     Q_ASSERT(!pa_threaded_mainloop_in_thread(m_mainloop));
     const QString what = QStringLiteral("Could not read the sound server's default devices");
     Answer<Defaults> answer { m_mainloop, {}, 0 };
-    auto callback = [](pa_context *, const pa_server_info *info, void *data) {
-        auto *answer = static_cast<Answer<Defaults> *>(data);
+    auto callback = [](pa_context*, const pa_server_info* info, void* data) {
+        auto* answer = static_cast<Answer<Defaults>*>(data);
         if (info)
             answer->info = Defaults { text(info->default_source_name), text(info->default_sink_name) };
         answer->finish();
@@ -205,14 +208,14 @@ SoundServerConnection::Defaults SoundServerConnection::defaults(std::chrono::mil
     return *answer.info;
 }
 
-SoundServerConnection::SourceInfo SoundServerConnection::sourceInfo(const QString &name,
-                                                                   std::chrono::milliseconds timeout)
+SoundServerConnection::SourceInfo SoundServerConnection::sourceInfo(
+    const QString& name, std::chrono::milliseconds timeout)
 {
     Q_ASSERT(!pa_threaded_mainloop_in_thread(m_mainloop));
     const QString what = QStringLiteral("Could not read source ") + name;
     Answer<SourceInfo> answer { m_mainloop, {}, 0 };
-    auto callback = [](pa_context *context, const pa_source_info *info, int eol, void *data) {
-        auto *answer = static_cast<Answer<SourceInfo> *>(data);
+    auto callback = [](pa_context* context, const pa_source_info* info, int eol, void* data) {
+        auto* answer = static_cast<Answer<SourceInfo>*>(data);
         if (eol < 0)
             answer->error = pa_context_errno(context);
         else if (!eol && info)
@@ -229,13 +232,13 @@ SoundServerConnection::SourceInfo SoundServerConnection::sourceInfo(const QStrin
     return *answer.info;
 }
 
-SoundServerConnection::SinkInfo SoundServerConnection::sinkInfo(const QString &name, std::chrono::milliseconds timeout)
+SoundServerConnection::SinkInfo SoundServerConnection::sinkInfo(const QString& name, std::chrono::milliseconds timeout)
 {
     Q_ASSERT(!pa_threaded_mainloop_in_thread(m_mainloop));
     const QString what = QStringLiteral("Could not read sink ") + name;
     Answer<SinkInfo> answer { m_mainloop, {}, 0 };
-    auto callback = [](pa_context *context, const pa_sink_info *info, int eol, void *data) {
-        auto *answer = static_cast<Answer<SinkInfo> *>(data);
+    auto callback = [](pa_context* context, const pa_sink_info* info, int eol, void* data) {
+        auto* answer = static_cast<Answer<SinkInfo>*>(data);
         if (eol < 0)
             answer->error = pa_context_errno(context);
         else if (!eol && info)
@@ -257,8 +260,8 @@ std::vector<SoundServerConnection::SinkInfo> SoundServerConnection::sinks(std::c
     Q_ASSERT(!pa_threaded_mainloop_in_thread(m_mainloop));
     const QString what = QStringLiteral("Could not list the sinks");
     Answer<std::vector<SinkInfo>> answer { m_mainloop, std::vector<SinkInfo>(), 0 };
-    auto callback = [](pa_context *context, const pa_sink_info *info, int eol, void *data) {
-        auto *answer = static_cast<Answer<std::vector<SinkInfo>> *>(data);
+    auto callback = [](pa_context* context, const pa_sink_info* info, int eol, void* data) {
+        auto* answer = static_cast<Answer<std::vector<SinkInfo>>*>(data);
         if (eol < 0)
             answer->error = pa_context_errno(context);
         else if (!eol && info)
@@ -268,8 +271,8 @@ std::vector<SoundServerConnection::SinkInfo> SoundServerConnection::sinks(std::c
     };
     // The sinks an uncorked stream plays into; a sink whose monitor is only recorded from is not playing.
     Answer<std::vector<std::uint32_t>> playing { m_mainloop, std::vector<std::uint32_t>(), 0 };
-    auto inputs = [](pa_context *context, const pa_sink_input_info *info, int eol, void *data) {
-        auto *answer = static_cast<Answer<std::vector<std::uint32_t>> *>(data);
+    auto inputs = [](pa_context* context, const pa_sink_input_info* info, int eol, void* data) {
+        auto* answer = static_cast<Answer<std::vector<std::uint32_t>>*>(data);
         if (eol < 0)
             answer->error = pa_context_errno(context);
         else if (!eol && info && !info->corked)
@@ -282,7 +285,7 @@ std::vector<SoundServerConnection::SinkInfo> SoundServerConnection::sinks(std::c
     runOperation(pa_context_get_sink_input_info_list(m_context, inputs, &playing), what, timeout);
     if (answer.error || playing.error)
         throw SoundServerError(answer.error ? answer.error : playing.error, what);
-    for (SinkInfo &sink : *answer.info)
+    for (SinkInfo& sink : *answer.info)
         sink.playing = std::find(playing.info->begin(), playing.info->end(), sink.index) != playing.info->end();
     return *answer.info;
 }
@@ -305,43 +308,46 @@ void SoundServerConnection::postEvent(std::function<void()> work)
     m_events->post(std::move(work));
 }
 
-void SoundServerConnection::notifyListeners(const DefaultsChange &change)
+void SoundServerConnection::notifyListeners(const DefaultsChange& change)
 {
     std::map<int, Listener> listeners;
     {
         std::lock_guard lock(m_listenersMutex);
         listeners = m_listeners;
     }
-    for (const auto &[id, listener] : listeners)
+    for (const auto& [id, listener] : listeners)
         listener(change);
 }
 
-void SoundServerConnection::onContextState(pa_context *context, void *self)
+void SoundServerConnection::onContextState(pa_context* context, void* self)
 {
-    auto *connection = static_cast<SoundServerConnection *>(self);
+    auto* connection = static_cast<SoundServerConnection*>(self);
     if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
         connection->m_ready = false;
     connection->signal();
 }
 
-void SoundServerConnection::onSubscriptionEvent(pa_context *context, pa_subscription_event_type_t type, std::uint32_t, void *self)
+void SoundServerConnection::onSubscriptionEvent(
+    pa_context* context, pa_subscription_event_type_t type, std::uint32_t, void* self)
 {
     const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
     const auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
     // A device coming or going can move the defaults as well as an explicit change.
-    if (facility == PA_SUBSCRIPTION_EVENT_SERVER || kind == PA_SUBSCRIPTION_EVENT_NEW || kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
-        if (pa_operation *operation = pa_context_get_server_info(context, &SoundServerConnection::onServerInfo, self))
+    if (facility == PA_SUBSCRIPTION_EVENT_SERVER || kind == PA_SUBSCRIPTION_EVENT_NEW
+        || kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
+        if (pa_operation* operation = pa_context_get_server_info(context, &SoundServerConnection::onServerInfo, self))
             pa_operation_unref(operation);
     }
 }
 
-void SoundServerConnection::onServerInfo(pa_context *, const pa_server_info *info, void *self)
+void SoundServerConnection::onServerInfo(pa_context*, const pa_server_info* info, void* self)
 {
-    auto *connection = static_cast<SoundServerConnection *>(self);
+    auto* connection = static_cast<SoundServerConnection*>(self);
     if (!info)
         return;
     const Defaults now { text(info->default_source_name), text(info->default_sink_name) };
-    const DefaultsChange change { now.sourceName != connection->m_known.sourceName, now.sinkName != connection->m_known.sinkName };
+    const DefaultsChange change { now.sourceName != connection->m_known.sourceName,
+        now.sinkName != connection->m_known.sinkName };
     connection->m_known = now;
     if (change.source || change.sink)
         connection->postEvent([connection, change] { connection->notifyListeners(change); });

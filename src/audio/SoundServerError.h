@@ -13,7 +13,7 @@ public:
     [[nodiscard]] int code() const { return m_code; }
     // "Could not connect to the sound server: Connection refused"
     [[nodiscard]] QString description() const;
-    const char *what() const noexcept override { return m_what.constData(); }
+    const char* what() const noexcept override { return m_what.constData(); }
 
 private:
     int m_code;

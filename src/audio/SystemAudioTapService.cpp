@@ -41,7 +41,7 @@ QString SystemAudioTapService::SystemTapError::description() const
     return text + QString::number(m_status) + u')';
 }
 
-SystemAudioTapService::SystemAudioTapService(SerialQueue &writeQueue, QString server)
+SystemAudioTapService::SystemAudioTapService(SerialQueue& writeQueue, QString server)
     : m_server(std::move(server))
     , m_timeout(SoundServerConnection::defaultTimeout)
     , m_outlet(std::make_shared<BufferOutlet>(writeQueue))
@@ -63,19 +63,20 @@ void SystemAudioTapService::start()
     if (m_isRunning)
         return;
     // Runs one setup step; a server failure becomes the step's error after everything made so far is gone.
-    auto step = [this](SystemTapError::Kind kind, auto &&action) {
+    auto step = [this](SystemTapError::Kind kind, auto&& action) {
         try {
             return action();
-        } catch (const SoundServerError &error) {
+        } catch (const SoundServerError& error) {
             stop();
             throw SystemTapError(kind, error.code());
         }
     };
 
-    m_connection = step(SystemTapError::tapCreationFailed,
-                        [this] { return SoundServerConnection::shared(m_server, m_timeout); });
+    m_connection = step(
+        SystemTapError::tapCreationFailed, [this] { return SoundServerConnection::shared(m_server, m_timeout); });
     const auto sink = step(SystemTapError::tapUIDReadFailed, [this] {
-        return m_connection->sinkInfo(m_sink.isEmpty() ? m_connection->defaults(m_timeout).sinkName : m_sink, m_timeout);
+        return m_connection->sinkInfo(
+            m_sink.isEmpty() ? m_connection->defaults(m_timeout).sinkName : m_sink, m_timeout);
     });
     const QString monitor = sink.monitorSourceName;
     m_capturedSink = sink.name;
@@ -83,30 +84,32 @@ void SystemAudioTapService::start()
         stop();
         throw SystemTapError(SystemTapError::tapUIDReadFailed, 0);
     }
-    const auto source = step(SystemTapError::tapFormatReadFailed,
-                             [&] { return m_connection->sourceInfo(monitor, m_timeout); });
+    const auto source
+        = step(SystemTapError::tapFormatReadFailed, [&] { return m_connection->sourceInfo(monitor, m_timeout); });
     m_tapID = source.index;
     // A stereo mixdown of everything played, at the output's own rate.
     const AudioFormat format { double(source.sampleSpec.rate), 2, AudioFormat::CommonFormat::Float32, true };
     m_tapFormat = format;
     Log::line(QStringLiteral("[SystemAudioTapService] Tap format: sampleRate=") + sampleRateText(format.sampleRate)
-              + QStringLiteral(" channels=") + QString::number(format.channelCount) + QStringLiteral(" bytesPerFrame=")
-              + QString::number(format.bytesPerFrame()) + QStringLiteral(" flags=") + QString::number(format.formatFlags()));
+        + QStringLiteral(" channels=") + QString::number(format.channelCount) + QStringLiteral(" bytesPerFrame=")
+        + QString::number(format.bytesPerFrame()) + QStringLiteral(" flags=") + QString::number(format.formatFlags()));
 
     step(SystemTapError::aggregateDeviceCreationFailed, [&] {
         m_stream = std::make_unique<RecordStream>(
             m_connection, format,
-            [this, format](std::shared_ptr<PcmBuffer> copy, std::size_t bytes) { handleCycle(format, std::move(copy), bytes); },
+            [this, format](
+                std::shared_ptr<PcmBuffer> copy, std::size_t bytes) { handleCycle(format, std::move(copy), bytes); },
             RecordStream::InterruptionHandler());
         pa_channel_map stereo;
         pa_channel_map_init_stereo(&stereo);
         m_stream->create(QStringLiteral("Echoquill system audio"), stereo);
     });
-    step(SystemTapError::ioProcCreationFailed, [&] { m_stream->connect(monitor, cycleFrames * format.bytesPerFrame()); });
+    step(SystemTapError::ioProcCreationFailed,
+        [&] { m_stream->connect(monitor, cycleFrames * format.bytesPerFrame()); });
     step(SystemTapError::startFailed, [&] { m_stream->waitUntilReady(m_timeout); });
     m_aggregateDeviceID = m_stream->index();
     Log::line(QStringLiteral("[SystemAudioTapService] AudioDeviceStart succeeded — aggregateDeviceID=")
-              + QString::number(*m_aggregateDeviceID) + QStringLiteral(" tapID=") + QString::number(*m_tapID));
+        + QString::number(*m_aggregateDeviceID) + QStringLiteral(" tapID=") + QString::number(*m_tapID));
     m_isRunning = true;
 }
 
@@ -124,20 +127,21 @@ void SystemAudioTapService::stop()
 
 // On the sound server's thread, with the samples already copied once: frames follow from the
 // delivered byte size, and a cycle shorter than one frame is dropped unlogged.
-void SystemAudioTapService::handleCycle(const AudioFormat &format, std::shared_ptr<PcmBuffer> copy, std::size_t bytes)
+void SystemAudioTapService::handleCycle(const AudioFormat& format, std::shared_ptr<PcmBuffer> copy, std::size_t bytes)
 {
     const std::size_t bytesPerFrame = std::max<std::size_t>(format.bytesPerFrame(), 1);
     if (bytes == 0 || bytes < bytesPerFrame)
         return;
     const auto frames = std::uint32_t(bytes / bytesPerFrame);
     if (const int logged = m_debugBufferCount; logged < 20) {
-        Log::line(QStringLiteral("[SystemAudioTapService] IOProc #") + QString::number(logged) + QStringLiteral(": buffers=1 sizes=[")
-                  + QString::number(bytes) + QStringLiteral("] frames=") + QString::number(frames) + u' ' + format.rateAndChannels()
-                  + QStringLiteral(" interleaved=") + (format.interleaved ? QStringLiteral("true") : QStringLiteral("false")));
+        Log::line(QStringLiteral("[SystemAudioTapService] IOProc #") + QString::number(logged)
+            + QStringLiteral(": buffers=1 sizes=[") + QString::number(bytes) + QStringLiteral("] frames=")
+            + QString::number(frames) + u' ' + format.rateAndChannels() + QStringLiteral(" interleaved=")
+            + (format.interleaved ? QStringLiteral("true") : QStringLiteral("false")));
         m_debugBufferCount = logged + 1;
     }
     if (!copy)
         return;
-    m_outlet->post(CapturedAudioBuffer { AudioCaptureSource::systemOutput, hostTimeNow(), std::chrono::system_clock::now(), format,
-                                         frames, std::move(copy) });
+    m_outlet->post(CapturedAudioBuffer { AudioCaptureSource::systemOutput, hostTimeNow(),
+        std::chrono::system_clock::now(), format, frames, std::move(copy) });
 }

@@ -26,7 +26,7 @@ class SoundServerConnection;
 // the owner's restart.
 class SystemAudioTapService {
 public:
-    using BufferHandler = std::function<void(const CapturedAudioBuffer &)>;
+    using BufferHandler = std::function<void(const CapturedAudioBuffer&)>;
 
     // A setup step that failed, with the sound server's error code.
     class SystemTapError : public std::exception {
@@ -44,7 +44,7 @@ public:
         [[nodiscard]] Kind kind() const { return m_kind; }
         [[nodiscard]] std::int32_t status() const { return m_status; }
         [[nodiscard]] QString description() const;
-        const char *what() const noexcept override { return m_what.constData(); }
+        const char* what() const noexcept override { return m_what.constData(); }
 
     private:
         Kind m_kind;
@@ -56,10 +56,10 @@ public:
     static constexpr std::uint32_t cycleFrames = 12288;
 
     // `writeQueue` must outlive the service. `server` empty: the default sound server.
-    explicit SystemAudioTapService(SerialQueue &writeQueue, QString server = {});
+    explicit SystemAudioTapService(SerialQueue& writeQueue, QString server = {});
     ~SystemAudioTapService();
-    SystemAudioTapService(const SystemAudioTapService &) = delete;
-    SystemAudioTapService &operator=(const SystemAudioTapService &) = delete;
+    SystemAudioTapService(const SystemAudioTapService&) = delete;
+    SystemAudioTapService& operator=(const SystemAudioTapService&) = delete;
 
     // Throws SystemTapError after tearing down what it had set up. Does nothing while running.
     void start();
@@ -75,14 +75,14 @@ public:
     // Runs on the write queue, once per accepted cycle, in capture order.
     void setOnBuffer(BufferHandler handler);
     // The sink whose monitor is captured; empty (the default) is the default sink. Before start().
-    void setSink(const QString &sinkName) { m_sink = sinkName; }
+    void setSink(const QString& sinkName) { m_sink = sinkName; }
     // The longest wait for each answer of the sound server while starting. Before start().
     void setTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
     // The sink being captured, once started.
     [[nodiscard]] QString capturedSink() const { return m_capturedSink; }
 
 private:
-    void handleCycle(const AudioFormat &format, std::shared_ptr<PcmBuffer> copy, std::size_t bytes);
+    void handleCycle(const AudioFormat& format, std::shared_ptr<PcmBuffer> copy, std::size_t bytes);
 
     QString m_server;
     QString m_sink;

@@ -12,7 +12,7 @@ namespace {
 constexpr qint64 longestWaitMs = 3600 * 1000;
 }
 
-DayClock &DayClock::shared()
+DayClock& DayClock::shared()
 {
     // Owned by the application, so its timer goes before the event loop does.
     static QPointer<DayClock> instance;
@@ -21,7 +21,7 @@ DayClock &DayClock::shared()
     return *instance;
 }
 
-DayClock::DayClock(QObject *parent)
+DayClock::DayClock(QObject* parent)
     : QObject(parent)
 {
     m_wait.setSingleShot(true);

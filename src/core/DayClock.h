@@ -14,7 +14,7 @@
 class DayClock : public QObject {
     Q_OBJECT
 public:
-    [[nodiscard]] static DayClock &shared();
+    [[nodiscard]] static DayClock& shared();
 
     // Reads the dates from `clock` from now on (null: the system clock) and waits afresh.
     void setClock(std::function<QDateTime()> clock);
@@ -23,7 +23,7 @@ signals:
     void dayChanged();
 
 private:
-    explicit DayClock(QObject *parent);
+    explicit DayClock(QObject* parent);
     void check();
 
     QDate m_today;

@@ -8,14 +8,14 @@
 
 namespace {
 
-QMutex &mutex()
+QMutex& mutex()
 {
     static QMutex m;
     return m;
 }
 
 // Lines collected by every live Capture, keyed by its id.
-std::map<int, QStringList> &captures()
+std::map<int, QStringList>& captures()
 {
     static std::map<int, QStringList> c;
     return c;
@@ -27,14 +27,14 @@ int s_nextId = 0;
 
 namespace Log {
 
-void line(const QString &text)
+void line(const QString& text)
 {
     const QByteArray bytes = text.toUtf8();
     QMutexLocker lock(&mutex());
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
-    for (auto &[id, lines] : captures())
+    for (auto& [id, lines] : captures())
         lines.append(text);
 }
 
@@ -57,20 +57,20 @@ QStringList Capture::lines() const
     return captures()[m_id];
 }
 
-bool Capture::contains(const QString &text) const
+bool Capture::contains(const QString& text) const
 {
     return lines().contains(text);
 }
 
-bool Capture::containsPrefix(const QString &prefix) const
+bool Capture::containsPrefix(const QString& prefix) const
 {
     return count(prefix) > 0;
 }
 
-int Capture::count(const QString &prefix) const
+int Capture::count(const QString& prefix) const
 {
     int n = 0;
-    for (const QString &l : lines())
+    for (const QString& l : lines())
         n += l.startsWith(prefix) ? 1 : 0;
     return n;
 }

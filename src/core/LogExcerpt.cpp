@@ -112,7 +112,7 @@ QString redactedPrefix(QStringView text, qsizetype units)
 }
 
 // The first `limit` characters, never cutting a surrogate pair in half.
-QString firstCharacters(const QString &text, int limit)
+QString firstCharacters(const QString& text, int limit)
 {
     qsizetype units = 0;
     for (int count = 0; units < text.size() && count < limit; ++count)
@@ -130,7 +130,7 @@ bool isSecretKey(QStringView key)
         || key.compare(u"otpCode", Qt::CaseInsensitive) == 0;
 }
 
-QString excerpt(const QByteArray &body, int limit)
+QString excerpt(const QByteArray& body, int limit)
 {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = decoder(body);

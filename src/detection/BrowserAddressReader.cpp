@@ -31,13 +31,12 @@ constexpr uint stateActive = 1;
 const QList<uint> prunedRoles { 31, 33, 34, 38, 41, 54, 65, /* document frame */ 82, /* web document */ 95 };
 
 // Browser families by the start of their window class or process name.
-const QStringList browserPrefixes { QStringLiteral("firefox"),        QStringLiteral("chromium"),
-                                    QStringLiteral("google-chrome"),  QStringLiteral("chrome"),
-                                    QStringLiteral("microsoft-edge"), QStringLiteral("msedge"),
-                                    QStringLiteral("brave"),          QStringLiteral("vivaldi") };
+const QStringList browserPrefixes { QStringLiteral("firefox"), QStringLiteral("chromium"),
+    QStringLiteral("google-chrome"), QStringLiteral("chrome"), QStringLiteral("microsoft-edge"),
+    QStringLiteral("msedge"), QStringLiteral("brave"), QStringLiteral("vivaldi") };
 
 // How a browser marks its address field in the field's attributes: the same in every language.
-bool isAddressField(const QMap<QString, QString> &attributes)
+bool isAddressField(const QMap<QString, QString>& attributes)
 {
     return attributes.value(QStringLiteral("id")) == u"urlbar-input" // Firefox
         || attributes.value(QStringLiteral("class")) == u"OmniboxViewViews"; // Chromium and the browsers built on it
@@ -70,11 +69,11 @@ BrowserAddressReader::~BrowserAddressReader()
     QDBusConnection::disconnectFromBus(m_connectionName);
 }
 
-bool BrowserAddressReader::isBrowser(const FrontmostApplication &application)
+bool BrowserAddressReader::isBrowser(const FrontmostApplication& application)
 {
-    const auto known = [](const QString &name) {
+    const auto known = [](const QString& name) {
         return std::any_of(browserPrefixes.begin(), browserPrefixes.end(),
-                           [&](const QString &prefix) { return name.startsWith(prefix, Qt::CaseInsensitive); });
+            [&](const QString& prefix) { return name.startsWith(prefix, Qt::CaseInsensitive); });
     };
     if (known(application.bundleIdentifier))
         return true;
@@ -83,8 +82,8 @@ bool BrowserAddressReader::isBrowser(const FrontmostApplication &application)
         && known(QString::fromUtf8(comm.readAll().trimmed()));
 }
 
-std::optional<QString> BrowserAddressReader::activeTabAddress(const FrontmostApplication &application,
-                                                              const std::optional<QString> &windowTitle)
+std::optional<QString> BrowserAddressReader::activeTabAddress(
+    const FrontmostApplication& application, const std::optional<QString>& windowTitle)
 {
     if (!isBrowser(application))
         return std::nullopt;
@@ -99,8 +98,8 @@ std::optional<QString> BrowserAddressReader::activeTabAddress(const FrontmostApp
     return address.trimmed();
 }
 
-BrowserAddressReader::Problem BrowserAddressReader::read(const FrontmostApplication &application,
-                                                         const std::optional<QString> &windowTitle, QString &address)
+BrowserAddressReader::Problem BrowserAddressReader::read(
+    const FrontmostApplication& application, const std::optional<QString>& windowTitle, QString& address)
 {
     const auto failed = [this](Problem problem) {
         if (m_deadlinePassed)
@@ -158,7 +157,7 @@ bool BrowserAddressReader::connectBus()
         = call(launcher, propertiesInterface, QStringLiteral("Get"), { statusInterface, QStringLiteral("IsEnabled") });
     if (enabled && !enabled->toBool()
         && call(launcher, propertiesInterface, QStringLiteral("Set"),
-                { statusInterface, QStringLiteral("IsEnabled"), QVariant::fromValue(QDBusVariant(true)) }))
+            { statusInterface, QStringLiteral("IsEnabled"), QVariant::fromValue(QDBusVariant(true)) }))
         Log::line(QStringLiteral("[BrowserAddressReader] Switched the desktop's accessibility on, so that browsers "
                                  "show their address field on the accessibility bus"));
     const auto address = call(launcher, QStringLiteral("org.a11y.Bus"), QStringLiteral("GetAddress"));
@@ -174,10 +173,10 @@ std::optional<QString> BrowserAddressReader::serviceOf(qint64 processId)
     if (processId == m_processId && !m_service.isEmpty())
         return m_service;
     const auto applications = children({ QStringLiteral("org.a11y.atspi.Registry"), rootPath });
-    for (const Object &application : applications.value_or(QList<Object>())) {
+    for (const Object& application : applications.value_or(QList<Object>())) {
         const auto owner = call({ QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus") },
-                                QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetConnectionUnixProcessID"),
-                                { application.service });
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetConnectionUnixProcessID"),
+            { application.service });
         if (owner && owner->toLongLong() == processId) {
             m_processId = processId;
             m_service = application.service;
@@ -187,20 +186,20 @@ std::optional<QString> BrowserAddressReader::serviceOf(qint64 processId)
     return std::nullopt;
 }
 
-std::optional<BrowserAddressReader::Object> BrowserAddressReader::activeWindow(const QString &service,
-                                                                               const std::optional<QString> &title)
+std::optional<BrowserAddressReader::Object> BrowserAddressReader::activeWindow(
+    const QString& service, const std::optional<QString>& title)
 {
     const auto windows = children({ service, rootPath });
     if (!windows)
         return std::nullopt;
-    for (const Object &window : *windows) {
+    for (const Object& window : *windows) {
         const auto states = call(window, accessibleInterface, QStringLiteral("GetState"));
         if (states && (qdbus_cast<QList<uint>>(*states).value(0) & (1u << stateActive)))
             return window;
     }
     // The browser may not have noticed that it is in front: its title decides, or its only named window.
     QList<Object> named;
-    for (const Object &window : *windows) {
+    for (const Object& window : *windows) {
         const auto name
             = call(window, propertiesInterface, QStringLiteral("Get"), { accessibleInterface, QStringLiteral("Name") });
         if (name && title && name->toString() == *title)
@@ -234,8 +233,8 @@ std::optional<BrowserAddressReader::Object> BrowserAddressReader::findAddressFie
     return std::nullopt;
 }
 
-std::optional<QVariant> BrowserAddressReader::call(const Object &object, const QString &interface,
-                                                   const QString &method, const QVariantList &arguments)
+std::optional<QVariant> BrowserAddressReader::call(
+    const Object& object, const QString& interface, const QString& method, const QVariantList& arguments)
 {
     const qint64 remaining = m_deadline.remainingTime();
     if (m_deadlinePassed || remaining == 0) {
@@ -256,7 +255,7 @@ std::optional<QVariant> BrowserAddressReader::call(const Object &object, const Q
     return value;
 }
 
-std::optional<QList<BrowserAddressReader::Object>> BrowserAddressReader::children(const Object &object)
+std::optional<QList<BrowserAddressReader::Object>> BrowserAddressReader::children(const Object& object)
 {
     const auto reply = call(object, accessibleInterface, QStringLiteral("GetChildren"));
     if (!reply)
@@ -278,7 +277,7 @@ std::optional<QList<BrowserAddressReader::Object>> BrowserAddressReader::childre
     return objects;
 }
 
-void BrowserAddressReader::report(const FrontmostApplication &application, Problem problem)
+void BrowserAddressReader::report(const FrontmostApplication& application, Problem problem)
 {
     const std::pair reported { application.processIdentifier, problem };
     if (reported == m_reported || problem == Problem::looking)

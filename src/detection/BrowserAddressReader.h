@@ -23,16 +23,16 @@ public:
 
     explicit BrowserAddressReader(std::chrono::milliseconds budget = defaultBudget);
     ~BrowserAddressReader();
-    BrowserAddressReader(const BrowserAddressReader &) = delete;
-    BrowserAddressReader &operator=(const BrowserAddressReader &) = delete;
+    BrowserAddressReader(const BrowserAddressReader&) = delete;
+    BrowserAddressReader& operator=(const BrowserAddressReader&) = delete;
 
     // Firefox, Chromium, Google Chrome, Microsoft Edge, Brave and Vivaldi, by window class or process name.
-    [[nodiscard]] static bool isBrowser(const FrontmostApplication &application);
+    [[nodiscard]] static bool isBrowser(const FrontmostApplication& application);
     // The text of the address field in the browser's active window (when the browser marks none active: the
     // one titled `windowTitle`, or its only named one). Absent for anything but a browser, and when the
     // browser does not answer or shows no address field.
-    [[nodiscard]] std::optional<QString> activeTabAddress(const FrontmostApplication &application,
-                                                          const std::optional<QString> &windowTitle);
+    [[nodiscard]] std::optional<QString> activeTabAddress(
+        const FrontmostApplication& application, const std::optional<QString>& windowTitle);
 
 private:
     // Why a read gave no address; `looking` is a browser that answers but has not shown its field yet.
@@ -40,20 +40,20 @@ private:
     struct Object {
         QString service;
         QString path;
-        bool operator==(const Object &) const = default;
+        bool operator==(const Object&) const = default;
     };
 
-    [[nodiscard]] Problem read(const FrontmostApplication &application, const std::optional<QString> &windowTitle,
-                               QString &address);
+    [[nodiscard]] Problem read(
+        const FrontmostApplication& application, const std::optional<QString>& windowTitle, QString& address);
     [[nodiscard]] bool connectBus();
     [[nodiscard]] std::optional<QString> serviceOf(qint64 processId);
-    [[nodiscard]] std::optional<Object> activeWindow(const QString &service, const std::optional<QString> &title);
+    [[nodiscard]] std::optional<Object> activeWindow(const QString& service, const std::optional<QString>& title);
     // Goes on looking where the last read stopped, so a slow browser is searched across several reads.
     [[nodiscard]] std::optional<Object> findAddressField();
-    [[nodiscard]] std::optional<QVariant> call(const Object &object, const QString &interface, const QString &method,
-                                               const QVariantList &arguments = {});
-    [[nodiscard]] std::optional<QList<Object>> children(const Object &object);
-    void report(const FrontmostApplication &application, Problem problem);
+    [[nodiscard]] std::optional<QVariant> call(
+        const Object& object, const QString& interface, const QString& method, const QVariantList& arguments = {});
+    [[nodiscard]] std::optional<QList<Object>> children(const Object& object);
+    void report(const FrontmostApplication& application, Problem problem);
 
     std::chrono::milliseconds m_budget;
     QDeadlineTimer m_deadline;

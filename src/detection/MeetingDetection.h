@@ -24,5 +24,5 @@ public:
 
     [[nodiscard]] QString appName() const { return rawValue(app); }
 
-    bool operator==(const MeetingDetection &) const = default;
+    bool operator==(const MeetingDetection&) const = default;
 };

@@ -15,7 +15,7 @@ const QString teamsPersonalHost = QStringLiteral("teams.live.com");
 
 }
 
-MeetingDetector::MeetingDetector(QObject *parent)
+MeetingDetector::MeetingDetector(QObject* parent)
     : QObject(parent)
 {
     if (!qEnvironmentVariableIsEmpty("DISPLAY"))
@@ -30,7 +30,7 @@ MeetingDetector::~MeetingDetector() = default;
 
 void MeetingDetector::startMonitoring(std::chrono::milliseconds interval)
 {
-    auto *timer = new QTimer(this);
+    auto* timer = new QTimer(this);
     timer->setInterval(interval);
     connect(timer, &QTimer::timeout, this, &MeetingDetector::poll);
     timer->start();
@@ -59,7 +59,7 @@ void MeetingDetector::poll()
         detection = detect(application->localizedName, application->bundleIdentifier, title, address);
     }
     // The window in front decides first; the microphone only when it shows no meeting.
-    for (const MicrophoneHolders::Stream &stream : m_microphone.streams()) {
+    for (const MicrophoneHolders::Stream& stream : m_microphone.streams()) {
         if (!detection)
             detection = detectHolder(stream);
     }
@@ -80,15 +80,14 @@ void MeetingDetector::poll()
     setCurrentDetection(std::move(detection));
 }
 
-std::optional<MeetingDetection> MeetingDetector::detect(const QString &name, const QString &bundleIdentifier,
-                                                        const std::optional<QString> &title,
-                                                        const std::optional<QString> &address)
+std::optional<MeetingDetection> MeetingDetector::detect(const QString& name, const QString& bundleIdentifier,
+    const std::optional<QString>& title, const std::optional<QString>& address)
 {
     const QString lowerTitle = title.value_or(QString()).toLower();
     const QString lowerAddress = address.value_or(QString()).toLower();
     const QString lowerBundle = bundleIdentifier.toLower();
     const QString lowerName = name.toLower();
-    const auto titleOr = [&](const QString &fallback) { return title.value_or(fallback); };
+    const auto titleOr = [&](const QString& fallback) { return title.value_or(fallback); };
 
     if (lowerBundle.contains(u"zoom") || lowerName.contains(u"zoom")) {
         // The Zoom client's windows often have no title at all.
@@ -97,42 +96,45 @@ std::optional<MeetingDetection> MeetingDetector::detect(const QString &name, con
     }
     if (lowerAddress.contains(googleMeetHost))
         return MeetingDetection { MeetingApp::googleMeet, 0.95, QStringLiteral("Google Meet URL"),
-                                  titleOr(QStringLiteral("Google Meet")) };
+            titleOr(QStringLiteral("Google Meet")) };
     if (lowerTitle.contains(u"google meet") || lowerTitle.contains(googleMeetHostStem))
         return MeetingDetection { MeetingApp::googleMeet, 0.85, QStringLiteral("Google Meet window title"),
-                                  titleOr(QStringLiteral("Google Meet")) };
+            titleOr(QStringLiteral("Google Meet")) };
     if (lowerAddress.contains(teamsWorkHost) || lowerAddress.contains(teamsPersonalHost))
         return MeetingDetection { MeetingApp::teams, 0.95, QStringLiteral("Teams URL"),
-                                  titleOr(QStringLiteral("Microsoft Teams")) };
+            titleOr(QStringLiteral("Microsoft Teams")) };
     if (lowerBundle.contains(u"teams") || lowerTitle.contains(u"microsoft teams")
         || lowerTitle.contains(u"teams meeting"))
         return MeetingDetection { MeetingApp::teams, 0.85, QStringLiteral("Teams app/title detected"),
-                                  titleOr(QStringLiteral("Microsoft Teams")) };
+            titleOr(QStringLiteral("Microsoft Teams")) };
     return std::nullopt;
 }
 
-std::optional<MeetingDetection> MeetingDetector::detectHolder(const MicrophoneHolders::Stream &stream)
+std::optional<MeetingDetection> MeetingDetector::detectHolder(const MicrophoneHolders::Stream& stream)
 {
     // Matched in the application's name and its program's file name, lower-case.
     static const std::pair<QString, MeetingApp> applications[] {
-        { QStringLiteral("zoom"), MeetingApp::zoom },       { QStringLiteral("teams"), MeetingApp::teams },
-        { QStringLiteral("webex"), MeetingApp::webex },     { QStringLiteral("ciscocollabhost"), MeetingApp::webex },
-        { QStringLiteral("slack"), MeetingApp::slack },     { QStringLiteral("discord"), MeetingApp::discord },
+        { QStringLiteral("zoom"), MeetingApp::zoom },
+        { QStringLiteral("teams"), MeetingApp::teams },
+        { QStringLiteral("webex"), MeetingApp::webex },
+        { QStringLiteral("ciscocollabhost"), MeetingApp::webex },
+        { QStringLiteral("slack"), MeetingApp::slack },
+        { QStringLiteral("discord"), MeetingApp::discord },
     };
     static const QStringList browsers { QStringLiteral("firefox"), QStringLiteral("chrom"), QStringLiteral("msedge"),
-                                        QStringLiteral("microsoft edge"), QStringLiteral("microsoft-edge"),
-                                        QStringLiteral("brave"), QStringLiteral("vivaldi") };
+        QStringLiteral("microsoft edge"), QStringLiteral("microsoft-edge"), QStringLiteral("brave"),
+        QStringLiteral("vivaldi") };
     const QString holder = (stream.applicationName + u' ' + stream.processBinary).toLower();
-    const auto holding = [](MeetingApp app, const QString &displayName) {
+    const auto holding = [](MeetingApp app, const QString& displayName) {
         return MeetingDetection { app, 0.8, QStringLiteral("microphone in use by ") + rawValue(app), displayName };
     };
-    for (const auto &[key, app] : applications) {
+    for (const auto& [key, app] : applications) {
         if (holder.contains(key))
             return holding(app, rawValue(app));
     }
     // A browser may name its stream after the page; the window-title rules read that name.
     const bool isBrowser
-        = std::any_of(browsers.begin(), browsers.end(), [&](const QString &b) { return holder.contains(b); });
+        = std::any_of(browsers.begin(), browsers.end(), [&](const QString& b) { return holder.contains(b); });
     if (const auto page = isBrowser ? detect({}, {}, stream.mediaName, std::nullopt) : std::nullopt)
         return holding(page->app, stream.mediaName);
     return std::nullopt;
@@ -162,7 +164,7 @@ void MeetingDetector::setLastDismissedName(std::optional<QString> name)
     emit lastDismissedNameChanged();
 }
 
-void MeetingDetector::setTimer(QTimer *timer)
+void MeetingDetector::setTimer(QTimer* timer)
 {
     const bool wasMonitoring = isMonitoring();
     if (m_timer) {

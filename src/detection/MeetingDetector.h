@@ -29,7 +29,7 @@ class MeetingDetector : public QObject {
 public:
     static constexpr std::chrono::milliseconds defaultPollInterval = std::chrono::seconds(3);
 
-    explicit MeetingDetector(QObject *parent = nullptr);
+    explicit MeetingDetector(QObject* parent = nullptr);
     ~MeetingDetector() override;
 
     // Replaces any running timer, polls at once, then every `interval`.
@@ -41,18 +41,17 @@ public:
     // and so does every change of the microphone's holders while monitoring.
     void poll();
 
-    [[nodiscard]] const std::optional<MeetingDetection> &currentDetection() const { return m_currentDetection; }
-    [[nodiscard]] const std::optional<QString> &lastDismissedName() const { return m_lastDismissedName; }
+    [[nodiscard]] const std::optional<MeetingDetection>& currentDetection() const { return m_currentDetection; }
+    [[nodiscard]] const std::optional<QString>& lastDismissedName() const { return m_lastDismissedName; }
     // The meeting the last poll saw, offered or dismissed.
-    [[nodiscard]] const std::optional<MeetingDetection> &seenDetection() const { return m_seenDetection; }
+    [[nodiscard]] const std::optional<MeetingDetection>& seenDetection() const { return m_seenDetection; }
     [[nodiscard]] bool isMonitoring() const { return m_timer != nullptr; }
 
     // The meeting, if any, that the rules see in an application's name, class, window title and tab address.
-    [[nodiscard]] static std::optional<MeetingDetection> detect(const QString &name, const QString &bundleIdentifier,
-                                                                const std::optional<QString> &title,
-                                                                const std::optional<QString> &address);
+    [[nodiscard]] static std::optional<MeetingDetection> detect(const QString& name, const QString& bundleIdentifier,
+        const std::optional<QString>& title, const std::optional<QString>& address);
     // The meeting, if any, that an application recording from the microphone takes part in.
-    [[nodiscard]] static std::optional<MeetingDetection> detectHolder(const MicrophoneHolders::Stream &stream);
+    [[nodiscard]] static std::optional<MeetingDetection> detectHolder(const MicrophoneHolders::Stream& stream);
 
 signals:
     // Sent on every assignment, also when the value stays the same.
@@ -67,7 +66,7 @@ private:
     [[nodiscard]] QVariant lastDismissedNameForQml() const;
     void setCurrentDetection(std::optional<MeetingDetection> detection);
     void setLastDismissedName(std::optional<QString> name);
-    void setTimer(QTimer *timer);
+    void setTimer(QTimer* timer);
 
     // Absent without an X display (e.g. on Wayland), where the microphone is all there is to go by.
     std::unique_ptr<X11ForegroundReader> m_foreground;
@@ -75,6 +74,6 @@ private:
     BrowserAddressReader m_browserAddress;
     std::optional<MeetingDetection> m_currentDetection;
     std::optional<MeetingDetection> m_seenDetection;
-    QTimer *m_timer = nullptr;
+    QTimer* m_timer = nullptr;
     std::optional<QString> m_lastDismissedName;
 };

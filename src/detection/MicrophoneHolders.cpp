@@ -14,19 +14,19 @@ namespace {
 // What our own sound-server connections call themselves.
 constexpr auto ownApplicationName = "Echoquill";
 
-QString propertyOf(const pa_proplist *properties, const char *key)
+QString propertyOf(const pa_proplist* properties, const char* key)
 {
-    const char *value = pa_proplist_gets(properties, key);
+    const char* value = pa_proplist_gets(properties, key);
     return value ? QString::fromUtf8(value) : QString();
 }
 
-bool isOwn(const pa_proplist *properties)
+bool isOwn(const pa_proplist* properties)
 {
     return propertyOf(properties, PA_PROP_APPLICATION_PROCESS_ID).toLongLong() == QCoreApplication::applicationPid()
         || propertyOf(properties, PA_PROP_APPLICATION_NAME) == QLatin1String(ownApplicationName);
 }
 
-void forget(pa_operation *operation)
+void forget(pa_operation* operation)
 {
     if (operation)
         pa_operation_unref(operation);
@@ -34,7 +34,7 @@ void forget(pa_operation *operation)
 
 }
 
-MicrophoneHolders::MicrophoneHolders(QString server, std::chrono::milliseconds retryAfter, QObject *parent)
+MicrophoneHolders::MicrophoneHolders(QString server, std::chrono::milliseconds retryAfter, QObject* parent)
     : QObject(parent)
     , m_server(std::move(server))
 {
@@ -98,12 +98,12 @@ void MicrophoneHolders::connectToServer()
 // On the loop thread. Answers come in the order asked, so one list is collected at a time.
 void MicrophoneHolders::listStreams()
 {
-    auto collect = [](pa_context *, const pa_source_output_info *info, int eol, void *data) {
-        auto *self = static_cast<MicrophoneHolders *>(data);
+    auto collect = [](pa_context*, const pa_source_output_info* info, int eol, void* data) {
+        auto* self = static_cast<MicrophoneHolders*>(data);
         if (!eol && info && !info->corked && !isOwn(info->proplist)) {
             self->m_collecting.append({ propertyOf(info->proplist, PA_PROP_APPLICATION_NAME),
-                           propertyOf(info->proplist, PA_PROP_APPLICATION_PROCESS_BINARY),
-                           propertyOf(info->proplist, PA_PROP_MEDIA_NAME) });
+                propertyOf(info->proplist, PA_PROP_APPLICATION_PROCESS_BINARY),
+                propertyOf(info->proplist, PA_PROP_MEDIA_NAME) });
         }
         if (eol) {
             QMetaObject::invokeMethod(
@@ -122,14 +122,14 @@ void MicrophoneHolders::setStreams(QList<Stream> streams)
     emit streamsChanged();
 }
 
-void MicrophoneHolders::onContextState(pa_context *context, void *data)
+void MicrophoneHolders::onContextState(pa_context* context, void* data)
 {
-    auto *self = static_cast<MicrophoneHolders *>(data);
+    auto* self = static_cast<MicrophoneHolders*>(data);
     switch (pa_context_get_state(context)) {
     case PA_CONTEXT_READY: {
-        auto onEvent = [](pa_context *, pa_subscription_event_type_t type, uint32_t, void *data) {
+        auto onEvent = [](pa_context*, pa_subscription_event_type_t type, uint32_t, void* data) {
             if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT)
-                static_cast<MicrophoneHolders *>(data)->listStreams();
+                static_cast<MicrophoneHolders*>(data)->listStreams();
         };
         pa_context_set_subscribe_callback(context, onEvent, self);
         forget(pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT, nullptr, nullptr));

@@ -21,7 +21,7 @@ namespace {
 constexpr uint32_t kMaxPropertyLength = 1024;
 
 struct FreeDeleter {
-    void operator()(void *p) const { std::free(p); }
+    void operator()(void* p) const { std::free(p); }
 };
 
 // One GetProperty answer; no reply means the server refused the request (e.g. the window is gone).
@@ -35,21 +35,21 @@ struct Property {
     {
         if (!isSet() || reply->type != type || reply->format != 32 || xcb_get_property_value_length(reply.get()) < 4)
             return std::nullopt;
-        return *static_cast<const uint32_t *>(xcb_get_property_value(reply.get()));
+        return *static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
     }
 
     [[nodiscard]] std::optional<QByteArray> bytes() const
     {
         if (!isSet() || reply->format != 8)
             return std::nullopt;
-        return QByteArray(static_cast<const char *>(xcb_get_property_value(reply.get())),
-                          xcb_get_property_value_length(reply.get()));
+        return QByteArray(
+            static_cast<const char*>(xcb_get_property_value(reply.get())), xcb_get_property_value_length(reply.get()));
     }
 };
 
 // Clients label UTF-8 as STRING as often as they write real Latin-1, so anything
 // that is valid UTF-8 is read as such.
-QString decodeText(const Property &property, xcb_atom_t utf8String)
+QString decodeText(const Property& property, xcb_atom_t utf8String)
 {
     QByteArray bytes = *property.bytes();
     while (bytes.endsWith('\0'))
@@ -71,14 +71,14 @@ public:
         xcb_atom_t type;
     };
 
-    static std::unique_ptr<Connection> open(const QByteArray &displayName)
+    static std::unique_ptr<Connection> open(const QByteArray& displayName)
     {
         int screen = 0;
-        xcb_connection_t *c = xcb_connect(displayName.isEmpty() ? nullptr : displayName.constData(), &screen);
+        xcb_connection_t* c = xcb_connect(displayName.isEmpty() ? nullptr : displayName.constData(), &screen);
         std::unique_ptr<Connection> connection(new Connection(c));
         if (connection->isBroken())
             return nullptr;
-        xcb_intern_atom_cookie_t *cookies = xcb_ewmh_init_atoms(c, &connection->ewmh);
+        xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(c, &connection->ewmh);
         if (!cookies || !xcb_ewmh_init_atoms_replies(&connection->ewmh, cookies, nullptr))
             return nullptr;
         connection->m_ewmhReady = true;
@@ -99,25 +99,25 @@ public:
 
     // Sends the requests together and collects their answers in order. Absent when
     // the connection broke or the deadline passed; unanswered requests are dropped.
-    std::optional<std::vector<Property>> getProperties(std::initializer_list<Request> requests,
-                                                       const QDeadlineTimer &deadline)
+    std::optional<std::vector<Property>> getProperties(
+        std::initializer_list<Request> requests, const QDeadlineTimer& deadline)
     {
         std::vector<unsigned int> sequences;
-        for (const Request &r : requests)
+        for (const Request& r : requests)
             sequences.push_back(xcb_get_property(m_c, 0, r.window, r.property, r.type, 0, kMaxPropertyLength).sequence);
         xcb_flush(m_c);
 
         std::vector<Property> answers;
         for (size_t i = 0; i < sequences.size(); ++i) {
-            void *reply = nullptr;
-            xcb_generic_error_t *error = nullptr;
+            void* reply = nullptr;
+            xcb_generic_error_t* error = nullptr;
             if (!waitForReply(sequences[i], deadline, &reply, &error)) {
                 for (size_t j = i; j < sequences.size(); ++j)
                     xcb_discard_reply(m_c, sequences[j]);
                 return std::nullopt;
             }
             std::free(error);
-            answers.push_back({ decltype(Property::reply)(static_cast<xcb_get_property_reply_t *>(reply)) });
+            answers.push_back({ decltype(Property::reply)(static_cast<xcb_get_property_reply_t*>(reply)) });
         }
         discardEvents();
         return answers;
@@ -127,13 +127,13 @@ public:
     xcb_window_t root = XCB_WINDOW_NONE;
 
 private:
-    explicit Connection(xcb_connection_t *c)
+    explicit Connection(xcb_connection_t* c)
         : m_c(c)
     {
     }
 
     // Never blocks past the deadline: xcb_wait_for_reply would wait forever on a stopped server.
-    bool waitForReply(unsigned int sequence, const QDeadlineTimer &deadline, void **reply, xcb_generic_error_t **error)
+    bool waitForReply(unsigned int sequence, const QDeadlineTimer& deadline, void** reply, xcb_generic_error_t** error)
     {
         for (;;) {
             if (xcb_poll_for_reply(m_c, sequence, reply, error))
@@ -148,11 +148,11 @@ private:
     // We select no events, but the server still sends some to every client; they would pile up.
     void discardEvents()
     {
-        while (xcb_generic_event_t *event = xcb_poll_for_event(m_c))
+        while (xcb_generic_event_t* event = xcb_poll_for_event(m_c))
             std::free(event);
     }
 
-    xcb_connection_t *m_c;
+    xcb_connection_t* m_c;
     bool m_ewmhReady = false;
 };
 
@@ -164,7 +164,7 @@ X11ForegroundReader::X11ForegroundReader(QByteArray displayName, std::chrono::mi
 
 X11ForegroundReader::~X11ForegroundReader() = default;
 
-X11ForegroundReader::Connection *X11ForegroundReader::connection(const QDeadlineTimer &deadline)
+X11ForegroundReader::Connection* X11ForegroundReader::connection(const QDeadlineTimer& deadline)
 {
     if (m_connection && m_connection->isBroken())
         m_connection.reset();
@@ -188,7 +188,7 @@ X11ForegroundReader::Connection *X11ForegroundReader::connection(const QDeadline
 std::optional<FrontmostApplication> X11ForegroundReader::frontmostApplication()
 {
     const QDeadlineTimer deadline(m_replyTimeout);
-    Connection *x = connection(deadline);
+    Connection* x = connection(deadline);
     if (!x)
         return std::nullopt;
 
@@ -220,12 +220,12 @@ std::optional<FrontmostApplication> X11ForegroundReader::frontmostApplication()
     return application;
 }
 
-std::optional<QString> X11ForegroundReader::focusedWindowTitle(const FrontmostApplication &application)
+std::optional<QString> X11ForegroundReader::focusedWindowTitle(const FrontmostApplication& application)
 {
     // Only frontmostApplication() reconnects, so one poll costs at most one connection attempt.
     if (!m_connection || m_connection->isBroken())
         return std::nullopt;
-    Connection &x = *m_connection;
+    Connection& x = *m_connection;
     const auto titles = x.getProperties(
         {
             { application.window, x.ewmh._NET_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY },
@@ -234,14 +234,14 @@ std::optional<QString> X11ForegroundReader::focusedWindowTitle(const FrontmostAp
         QDeadlineTimer(m_replyTimeout));
     if (!titles)
         return std::nullopt;
-    for (const Property &title : *titles) {
+    for (const Property& title : *titles) {
         if (title.bytes())
             return decodeText(title, x.ewmh.UTF8_STRING);
     }
     return std::nullopt;
 }
 
-QString X11ForegroundReader::applicationName(const QString &windowClass)
+QString X11ForegroundReader::applicationName(const QString& windowClass)
 {
     // Keys are lower-case: some applications changed the case of their class between versions.
     static const QHash<QString, QString> names {

@@ -2,7 +2,7 @@
 
 using namespace Qt::StringLiterals;
 
-ActionListItem ActionListItem::fromJson(const Json::ObjectReader &r)
+ActionListItem ActionListItem::fromJson(const Json::ObjectReader& r)
 {
     ActionListItem a;
     a.id = r.required<QString>("id"_L1);

@@ -21,6 +21,6 @@ struct ActionListItem {
     std::optional<QString> due;
     bool done = false;
 
-    static ActionListItem fromJson(const Json::ObjectReader &r);
-    bool operator==(const ActionListItem &other) const { return id == other.id; }
+    static ActionListItem fromJson(const Json::ObjectReader& r);
+    bool operator==(const ActionListItem& other) const { return id == other.id; }
 };

@@ -2,7 +2,7 @@
 
 using namespace Qt::StringLiterals;
 
-EQTask EQTask::fromJson(const Json::ObjectReader &r)
+EQTask EQTask::fromJson(const Json::ObjectReader& r)
 {
     EQTask t;
     t.id = r.required<QString>("id"_L1);

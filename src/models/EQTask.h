@@ -18,6 +18,6 @@ struct EQTask {
     qint64 redAfterSeconds = 0;
     QDateTime statusChangedAt;
 
-    static EQTask fromJson(const Json::ObjectReader &r);
-    bool operator==(const EQTask &other) const { return id == other.id; }
+    static EQTask fromJson(const Json::ObjectReader& r);
+    bool operator==(const EQTask& other) const { return id == other.id; }
 };

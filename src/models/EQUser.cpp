@@ -7,7 +7,7 @@ QVariant EQUser::googlePictureForQml() const
     return googlePicture ? QVariant(*googlePicture) : QVariant::fromValue(nullptr);
 }
 
-EQUser EQUser::fromJson(const Json::ObjectReader &r)
+EQUser EQUser::fromJson(const Json::ObjectReader& r)
 {
     EQUser u;
     u.id = r.required<QString>("id"_L1);

@@ -38,8 +38,8 @@ public:
 
     [[nodiscard]] QVariant googlePictureForQml() const;
 
-    static EQUser fromJson(const Json::ObjectReader &r);
-    bool operator==(const EQUser &other) const { return id == other.id; }
+    static EQUser fromJson(const Json::ObjectReader& r);
+    bool operator==(const EQUser& other) const { return id == other.id; }
 };
 
 Q_DECLARE_METATYPE(EQUser)

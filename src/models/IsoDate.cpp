@@ -13,8 +13,7 @@ char16_t unit(QLatin1StringView s, qsizetype i)
 }
 
 // Reads exactly `count` ASCII digits at `pos`, advancing it.
-template<class View>
-bool digits(View s, qsizetype &pos, int count, int &out)
+template <class View> bool digits(View s, qsizetype& pos, int count, int& out)
 {
     if (pos + count > s.size())
         return false;
@@ -30,8 +29,7 @@ bool digits(View s, qsizetype &pos, int count, int &out)
     return true;
 }
 
-template<class View>
-bool expect(View s, qsizetype &pos, char16_t c)
+template <class View> bool expect(View s, qsizetype& pos, char16_t c)
 {
     if (pos >= s.size() || unit(s, pos) != c)
         return false;
@@ -48,7 +46,7 @@ bool isLeapYear(int y)
 
 int daysInMonth(int y, int m)
 {
-    static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    static constexpr int days[] = { 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31 };
     return m == 2 && isLeapYear(y) ? 29 : days[m - 1];
 }
 
@@ -63,14 +61,13 @@ qint64 daysSinceEpoch(int y, int m, int d)
     return era * 146097 + dayOfEra - 719468;
 }
 
-template<class View>
-std::optional<QDateTime> parseWith(View s, Fraction fraction)
+template <class View> std::optional<QDateTime> parseWith(View s, Fraction fraction)
 {
     qsizetype p = 0;
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
-    if (!digits(s, p, 4, y) || !expect(s, p, u'-') || !digits(s, p, 2, mo) || !expect(s, p, u'-')
-        || !digits(s, p, 2, d) || !expect(s, p, u'T') || !digits(s, p, 2, h) || !expect(s, p, u':')
-        || !digits(s, p, 2, mi) || !expect(s, p, u':') || !digits(s, p, 2, sec))
+    if (!digits(s, p, 4, y) || !expect(s, p, u'-') || !digits(s, p, 2, mo) || !expect(s, p, u'-') || !digits(s, p, 2, d)
+        || !expect(s, p, u'T') || !digits(s, p, 2, h) || !expect(s, p, u':') || !digits(s, p, 2, mi)
+        || !expect(s, p, u':') || !digits(s, p, 2, sec))
         return std::nullopt;
 
     int msec = 0;
@@ -140,7 +137,7 @@ std::optional<QDateTime> parse(QLatin1StringView text)
     return parseWith(text, Fraction::Optional);
 }
 
-QString format(const QDateTime &date)
+QString format(const QDateTime& date)
 {
     return date.toUTC().toString(Qt::ISODateWithMs);
 }

@@ -19,6 +19,6 @@ std::optional<QDateTime> parse(QStringView text);
 std::optional<QDateTime> parse(QLatin1StringView text);
 
 // The service's form for outgoing dates: UTC with milliseconds.
-QString format(const QDateTime &date);
+QString format(const QDateTime& date);
 
 }

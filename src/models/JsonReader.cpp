@@ -10,11 +10,11 @@ namespace Json {
 
 QString Path::render() const
 {
-    QList<const Path *> chain;
-    for (const Path *p = this; p; p = p->parent)
+    QList<const Path*> chain;
+    for (const Path* p = this; p; p = p->parent)
         chain.prepend(p);
     QString out;
-    for (const Path *p : chain) {
+    for (const Path* p : chain) {
         if (p->index >= 0) {
             out += QLatin1Char('[') + QString::number(p->index) + QLatin1Char(']');
         } else if (!p->key.isEmpty()) {
@@ -26,7 +26,7 @@ QString Path::render() const
     return out;
 }
 
-DecodingError::DecodingError(Kind kind, const Path &path, QString detail)
+DecodingError::DecodingError(Kind kind, const Path& path, QString detail)
     : m_kind(kind)
     , m_path(path.render())
     , m_detail(std::move(detail))
@@ -69,7 +69,7 @@ QString convertFromSnakeCase(QStringView key)
 
 // "createdDateTime" → "created_date_time": the spelling the service uses for a
 // camelCase field, written into `out` so that looking it up allocates nothing.
-static QLatin1StringView snakeSpelling(QLatin1StringView field, QVarLengthArray<char, 64> &out)
+static QLatin1StringView snakeSpelling(QLatin1StringView field, QVarLengthArray<char, 64>& out)
 {
     for (const char c : field) {
         if (c >= 'A' && c <= 'Z') {
@@ -82,11 +82,11 @@ static QLatin1StringView snakeSpelling(QLatin1StringView field, QVarLengthArray<
     return QLatin1StringView(out.data(), out.size());
 }
 
-qsizetype KeyPositions::recall(qsizetype n, QLatin1StringView key, const QCborMap &entries) const
+qsizetype KeyPositions::recall(qsizetype n, QLatin1StringView key, const QCborMap& entries) const
 {
     if (n >= m_fields.size())
         return -1;
-    const Field &field = m_fields[n];
+    const Field& field = m_fields[n];
     if (field.position >= entries.size() || QLatin1StringView(field.name) != key)
         return -1;
     return (entries.constBegin() + field.position).key() == field.key ? field.position : -1;
@@ -96,7 +96,7 @@ void KeyPositions::remember(qsizetype n, QLatin1StringView key, qsizetype positi
 {
     if (n >= m_fields.size())
         m_fields.resize(n + 1);
-    Field &field = m_fields[n];
+    Field& field = m_fields[n];
     if (QLatin1StringView(field.name) != key) {
         field.name = QByteArray(key.data(), key.size());
         field.key = QCborValue(key);
@@ -106,7 +106,7 @@ void KeyPositions::remember(qsizetype n, QLatin1StringView key, qsizetype positi
 
 std::optional<QJsonValueConstRef> ObjectReader::find(QLatin1StringView key) const
 {
-    const QJsonObject &object = *m_object;
+    const QJsonObject& object = *m_object;
     const auto at = [&object](qsizetype i) { return *(object.constBegin() + i); };
     const qsizetype lookup = m_lookups++;
     if (m_positions) {
@@ -134,10 +134,10 @@ std::optional<QJsonValueConstRef> ObjectReader::find(QLatin1StringView key) cons
                 continue;
             QString converted = convertFromSnakeCase(k);
             if (converted != k)
-                m_converted->append({std::move(converted), it - object.constBegin()});
+                m_converted->append({ std::move(converted), it - object.constBegin() });
         }
     }
-    for (const auto &[k, i] : *m_converted) {
+    for (const auto& [k, i] : *m_converted) {
         if (k == key)
             return at(i);
     }
@@ -159,63 +159,72 @@ std::optional<JsonTree::Value> ObjectReader::findInTree(QLatin1StringView key) c
 static QString describe(QJsonValue::Type type)
 {
     switch (type) {
-    case QJsonValue::Null: return QStringLiteral("null");
-    case QJsonValue::Bool: return QStringLiteral("a boolean");
-    case QJsonValue::Double: return QStringLiteral("a number");
-    case QJsonValue::String: return QStringLiteral("a string");
-    case QJsonValue::Array: return QStringLiteral("an array");
-    case QJsonValue::Object: return QStringLiteral("an object");
-    case QJsonValue::Undefined: break;
+    case QJsonValue::Null:
+        return QStringLiteral("null");
+    case QJsonValue::Bool:
+        return QStringLiteral("a boolean");
+    case QJsonValue::Double:
+        return QStringLiteral("a number");
+    case QJsonValue::String:
+        return QStringLiteral("a string");
+    case QJsonValue::Array:
+        return QStringLiteral("an array");
+    case QJsonValue::Object:
+        return QStringLiteral("an object");
+    case QJsonValue::Undefined:
+        break;
     }
     return QStringLiteral("nothing");
 }
 
-void throwTypeMismatch(const Path &path, const char *expected, QJsonValue::Type found)
+void throwTypeMismatch(const Path& path, const char* expected, QJsonValue::Type found)
 {
     throw DecodingError(DecodingError::TypeMismatch, path,
-                        QStringLiteral("Expected %1 but found %2 instead.").arg(QLatin1StringView(expected), describe(found)));
+        QStringLiteral("Expected %1 but found %2 instead.").arg(QLatin1StringView(expected), describe(found)));
 }
 
-void throwNullElement(const Path &path)
+void throwNullElement(const Path& path)
 {
     throw DecodingError(DecodingError::ValueNotFound, path, QStringLiteral("Expected a value but found null."));
 }
 
-qint64 Decoder<qint64>::fromDouble(double d, const Path &path)
+qint64 Decoder<qint64>::fromDouble(double d, const Path& path)
 {
     if (std::isfinite(d) && std::trunc(d) == d && std::abs(d) < 9.2e18)
         return qint64(d);
     throw DecodingError(DecodingError::DataCorrupted, path,
-                        QStringLiteral("Parsed JSON number <%1> does not fit in an integer.").arg(d));
+        QStringLiteral("Parsed JSON number <%1> does not fit in an integer.").arg(d));
 }
 
-int Decoder<int>::narrow(qint64 wide, const Path &path)
+int Decoder<int>::narrow(qint64 wide, const Path& path)
 {
     if (wide < std::numeric_limits<int>::min() || wide > std::numeric_limits<int>::max())
         throw DecodingError(DecodingError::DataCorrupted, path,
-                            QStringLiteral("Parsed JSON number <%1> does not fit in an integer.").arg(wide));
+            QStringLiteral("Parsed JSON number <%1> does not fit in an integer.").arg(wide));
     return int(wide);
 }
 
-QDateTime Decoder<QDateTime>::fromText(const QString &text, const Path &path)
+QDateTime Decoder<QDateTime>::fromText(const QString& text, const Path& path)
 {
     if (auto date = IsoDate::parse(text))
         return *date;
     throw DecodingError(DecodingError::DataCorrupted, path, QStringLiteral("Cannot parse date: ") + text);
 }
 
-QJsonValue parse(const QByteArray &bytes)
+QJsonValue parse(const QByteArray& bytes)
 {
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError)
-        throw DecodingError(DecodingError::DataCorrupted, Path{},
-                            QStringLiteral("The given data was not valid JSON: %1 at offset %2.").arg(error.errorString()).arg(error.offset));
+        throw DecodingError(DecodingError::DataCorrupted, Path {},
+            QStringLiteral("The given data was not valid JSON: %1 at offset %2.")
+                .arg(error.errorString())
+                .arg(error.offset));
     if (doc.isObject())
         return doc.object();
     if (doc.isArray())
         return doc.array();
-    throw DecodingError(DecodingError::DataCorrupted, Path{}, QStringLiteral("The given data was not valid JSON."));
+    throw DecodingError(DecodingError::DataCorrupted, Path {}, QStringLiteral("The given data was not valid JSON."));
 }
 
 }

@@ -19,7 +19,7 @@ namespace Json {
 // whatever falls outside it is refused, never read differently.
 class JsonTree::Indexer {
 public:
-    Indexer(const QByteArray &text, std::vector<Node> &nodes)
+    Indexer(const QByteArray& text, std::vector<Node>& nodes)
         : m_base(text.constData())
         , m_p(m_base)
         , m_end(m_base + text.size())
@@ -48,15 +48,15 @@ private:
             ++m_p;
     }
 
-    quint32 add(QJsonValue::Type type, const char *begin, quint8 flags = 0)
+    quint32 add(QJsonValue::Type type, const char* begin, quint8 flags = 0)
     {
-        m_nodes.push_back({quint32(begin - m_base), 0, 0, quint8(type), flags});
+        m_nodes.push_back({ quint32(begin - m_base), 0, 0, quint8(type), flags });
         return quint32(m_nodes.size() - 1);
     }
 
-    void close(quint32 n, const char *end)
+    void close(quint32 n, const char* end)
     {
-        Node &node = m_nodes[n];
+        Node& node = m_nodes[n];
         node.size = quint32(end - m_base) - node.begin;
         node.next = quint32(m_nodes.size());
     }
@@ -65,12 +65,18 @@ private:
     {
         switch (*m_p) {
         case '{':
-        case '[': return container(depth);
-        case '"': return string();
-        case 't': return literal(QLatin1StringView("true"), QJsonValue::Bool, True);
-        case 'f': return literal(QLatin1StringView("false"), QJsonValue::Bool, 0);
-        case 'n': return literal(QLatin1StringView("null"), QJsonValue::Null, 0);
-        default: return number();
+        case '[':
+            return container(depth);
+        case '"':
+            return string();
+        case 't':
+            return literal(QLatin1StringView("true"), QJsonValue::Bool, True);
+        case 'f':
+            return literal(QLatin1StringView("false"), QJsonValue::Bool, 0);
+        case 'n':
+            return literal(QLatin1StringView("null"), QJsonValue::Null, 0);
+        default:
+            return number();
         }
     }
 
@@ -131,7 +137,7 @@ private:
 
     bool digits()
     {
-        const char *start = m_p;
+        const char* start = m_p;
         while (m_p < m_end && isDigit(*m_p))
             ++m_p;
         return m_p > start;
@@ -139,7 +145,7 @@ private:
 
     bool number()
     {
-        const char *start = m_p;
+        const char* start = m_p;
         if (*m_p == '-')
             ++m_p;
         if (m_p == m_end || !isDigit(*m_p))
@@ -221,7 +227,7 @@ private:
     // One well-formed UTF-8 character that is not a noncharacter.
     bool utf8()
     {
-        const auto *s = reinterpret_cast<const uchar *>(m_p);
+        const auto* s = reinterpret_cast<const uchar*>(m_p);
         const uchar lead = s[0];
         int length;
         char32_t code;
@@ -255,13 +261,13 @@ private:
         return true;
     }
 
-    const char *m_base;
-    const char *m_p;
-    const char *m_end;
-    std::vector<Node> &m_nodes;
+    const char* m_base;
+    const char* m_p;
+    const char* m_end;
+    std::vector<Node>& m_nodes;
 };
 
-std::optional<JsonTree> JsonTree::index(const QByteArray &text)
+std::optional<JsonTree> JsonTree::index(const QByteArray& text)
 {
     if (quint64(text.size()) >= std::numeric_limits<quint32>::max())
         return std::nullopt;
@@ -276,7 +282,7 @@ std::optional<JsonTree> JsonTree::index(const QByteArray &text)
 
 JsonTree::Value JsonTree::root() const
 {
-    return {this, 0};
+    return { this, 0 };
 }
 
 // A number in any form but the plain integer, as QJsonDocument reads it.
@@ -322,13 +328,27 @@ QString JsonTree::Value::toString() const
             break;
         const char e = text[run + 1].toLatin1();
         switch (e) {
-        case 'b': out += QChar(0x8); break;
-        case 'f': out += QChar(0xc); break;
-        case 'n': out += QChar(0xa); break;
-        case 'r': out += QChar(0xd); break;
-        case 't': out += QChar(0x9); break;
-        case 'u': out += QChar(char16_t(QByteArray(text.data() + run + 2, 4).toUShort(nullptr, 16))); break;
-        default: out += QLatin1Char(e); break;
+        case 'b':
+            out += QChar(0x8);
+            break;
+        case 'f':
+            out += QChar(0xc);
+            break;
+        case 'n':
+            out += QChar(0xa);
+            break;
+        case 'r':
+            out += QChar(0xd);
+            break;
+        case 't':
+            out += QChar(0x9);
+            break;
+        case 'u':
+            out += QChar(char16_t(QByteArray(text.data() + run + 2, 4).toUShort(nullptr, 16)));
+            break;
+        default:
+            out += QLatin1Char(e);
+            break;
         }
         i = run + (e == 'u' ? 6 : 2);
     }
@@ -343,15 +363,19 @@ std::optional<QDateTime> JsonTree::Value::toIsoDate() const
 QJsonValue JsonTree::Value::toJsonValue() const
 {
     switch (type()) {
-    case QJsonValue::Bool: return toBool();
-    case QJsonValue::Double: return node().flags & Integer ? QJsonValue(toInteger(0)) : numberAsQtReadsIt(bytes());
-    case QJsonValue::String: return toString();
+    case QJsonValue::Bool:
+        return toBool();
+    case QJsonValue::Double:
+        return node().flags & Integer ? QJsonValue(toInteger(0)) : numberAsQtReadsIt(bytes());
+    case QJsonValue::String:
+        return toString();
     case QJsonValue::Array:
     case QJsonValue::Object: {
         const QJsonDocument document = QJsonDocument::fromJson(QByteArray(bytes().data(), bytes().size()));
         return isArray() ? QJsonValue(document.array()) : QJsonValue(document.object());
     }
-    default: return QJsonValue::Null;
+    default:
+        return QJsonValue::Null;
     }
 }
 
@@ -387,7 +411,7 @@ static char asciiUpper(char c)
 }
 
 // convertFromSnakeCase for plain text, into `out`, with no allocation.
-static QLatin1StringView convertPlain(QLatin1StringView key, QVarLengthArray<char, 64> &out)
+static QLatin1StringView convertPlain(QLatin1StringView key, QVarLengthArray<char, 64>& out)
 {
     qsizetype first = 0, last = key.size() - 1;
     while (first < key.size() && key[first] == '_')
@@ -407,7 +431,7 @@ static QLatin1StringView convertPlain(QLatin1StringView key, QVarLengthArray<cha
     if (words <= 1)
         return key;
     out.append(key.data() + last + 1, key.size() - last - 1);
-    return {out.data(), out.size()};
+    return { out.data(), out.size() };
 }
 
 std::optional<JsonTree::Value> JsonTree::Value::memberConvertingTo(QLatin1StringView field) const

@@ -22,7 +22,7 @@ public:
     class Value;
 
     // The indexed text, or nothing; `text` must outlive the tree.
-    static std::optional<JsonTree> index(const QByteArray &text);
+    static std::optional<JsonTree> index(const QByteArray& text);
     [[nodiscard]] Value root() const;
 
 private:
@@ -36,14 +36,18 @@ private:
     };
     class Indexer;
 
-    const char *m_text = nullptr;
+    const char* m_text = nullptr;
     std::vector<Node> m_nodes;
 };
 
 // One value of the tree, read with the calls a QJsonValue answers.
 class JsonTree::Value {
 public:
-    Value(const JsonTree *tree, quint32 node) : m_tree(tree), m_node(node) { }
+    Value(const JsonTree* tree, quint32 node)
+        : m_tree(tree)
+        , m_node(node)
+    {
+    }
 
     [[nodiscard]] QJsonValue::Type type() const { return QJsonValue::Type(node().type); }
     [[nodiscard]] bool isNull() const { return type() == QJsonValue::Null; }
@@ -63,9 +67,9 @@ public:
     [[nodiscard]] QJsonValue toJsonValue() const;
 
     // Array elements: the first, then each one's next, up to the end (an invalid value).
-    [[nodiscard]] Value firstElement() const { return {m_tree, m_node + 1}; }
-    [[nodiscard]] Value nextElement() const { return {m_tree, node().next}; }
-    [[nodiscard]] bool isEndOf(const Value &container) const { return m_node == container.node().next; }
+    [[nodiscard]] Value firstElement() const { return { m_tree, m_node + 1 }; }
+    [[nodiscard]] Value nextElement() const { return { m_tree, node().next }; }
+    [[nodiscard]] bool isEndOf(const Value& container) const { return m_node == container.node().next; }
     [[nodiscard]] qsizetype elementCount() const;
 
     // The member of this object named `key` (the last one if the key repeats), as QJsonObject finds it.
@@ -74,11 +78,11 @@ public:
     [[nodiscard]] std::optional<Value> memberConvertingTo(QLatin1StringView field) const;
 
 private:
-    [[nodiscard]] const Node &node() const { return m_tree->m_nodes[m_node]; }
-    [[nodiscard]] QLatin1StringView bytes() const { return {m_tree->m_text + node().begin, qsizetype(node().size)}; }
+    [[nodiscard]] const Node& node() const { return m_tree->m_nodes[m_node]; }
+    [[nodiscard]] QLatin1StringView bytes() const { return { m_tree->m_text + node().begin, qsizetype(node().size) }; }
     [[nodiscard]] bool isPlain() const { return !(node().flags & (Escaped | NonAscii)); }
 
-    const JsonTree *m_tree;
+    const JsonTree* m_tree;
     quint32 m_node;
 };
 

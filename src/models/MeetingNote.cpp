@@ -12,7 +12,7 @@ QString MeetingNote::listKey() const
     return source.value_or(u"u"_s) + u'-' + QString::number(id);
 }
 
-MeetingNote MeetingNote::fromJson(const Json::ObjectReader &r)
+MeetingNote MeetingNote::fromJson(const Json::ObjectReader& r)
 {
     MeetingNote n;
     n.id = r.required<qint64>("id"_L1);

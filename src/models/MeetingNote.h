@@ -25,6 +25,6 @@ struct MeetingNote {
     // Row identity in the list: the same id may come from two sources.
     [[nodiscard]] QString listKey() const;
 
-    static MeetingNote fromJson(const Json::ObjectReader &r);
-    bool operator==(const MeetingNote &other) const { return id == other.id; }
+    static MeetingNote fromJson(const Json::ObjectReader& r);
+    bool operator==(const MeetingNote& other) const { return id == other.id; }
 };

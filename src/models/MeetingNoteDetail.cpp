@@ -2,24 +2,24 @@
 
 using namespace Qt::StringLiterals;
 
-V2ActionItem V2ActionItem::fromJson(const Json::ObjectReader &r)
+V2ActionItem V2ActionItem::fromJson(const Json::ObjectReader& r)
 {
-    return {r.optional<QString>("id"_L1), r.required<QString>("who"_L1), r.required<QString>("what"_L1),
-            r.optional<QString>("due"_L1), r.required<bool>("done"_L1)};
+    return { r.optional<QString>("id"_L1), r.required<QString>("who"_L1), r.required<QString>("what"_L1),
+        r.optional<QString>("due"_L1), r.required<bool>("done"_L1) };
 }
 
-V2Topic V2Topic::fromJson(const Json::ObjectReader &r)
+V2Topic V2Topic::fromJson(const Json::ObjectReader& r)
 {
-    return {r.required<QString>("title"_L1), r.optional<QStringList>("bullets"_L1)};
+    return { r.required<QString>("title"_L1), r.optional<QStringList>("bullets"_L1) };
 }
 
-V2Properties V2Properties::fromJson(const Json::ObjectReader &r)
+V2Properties V2Properties::fromJson(const Json::ObjectReader& r)
 {
-    return {r.optional<QString>("source"_L1), r.optional<QString>("recorded"_L1), r.optional<int>("speakers"_L1),
-            r.optional<int>("durationSeconds"_L1)};
+    return { r.optional<QString>("source"_L1), r.optional<QString>("recorded"_L1), r.optional<int>("speakers"_L1),
+        r.optional<int>("durationSeconds"_L1) };
 }
 
-MeetingNoteDetail MeetingNoteDetail::fromJson(const Json::ObjectReader &r)
+MeetingNoteDetail MeetingNoteDetail::fromJson(const Json::ObjectReader& r)
 {
     MeetingNoteDetail d;
     d.id = r.required<qint64>("id"_L1);

@@ -17,8 +17,8 @@ struct V2ActionItem {
     bool done = false;
 
     [[nodiscard]] QString key() const { return id.value_or(what); }
-    static V2ActionItem fromJson(const Json::ObjectReader &r);
-    bool operator==(const V2ActionItem &) const = default;
+    static V2ActionItem fromJson(const Json::ObjectReader& r);
+    bool operator==(const V2ActionItem&) const = default;
 };
 
 struct V2Topic {
@@ -26,8 +26,8 @@ struct V2Topic {
     // Absent is distinct from empty.
     std::optional<QStringList> bullets;
 
-    static V2Topic fromJson(const Json::ObjectReader &r);
-    bool operator==(const V2Topic &) const = default;
+    static V2Topic fromJson(const Json::ObjectReader& r);
+    bool operator==(const V2Topic&) const = default;
 };
 
 struct V2Properties {
@@ -36,8 +36,8 @@ struct V2Properties {
     std::optional<int> speakers;
     std::optional<int> durationSeconds;
 
-    static V2Properties fromJson(const Json::ObjectReader &r);
-    bool operator==(const V2Properties &) const = default;
+    static V2Properties fromJson(const Json::ObjectReader& r);
+    bool operator==(const V2Properties&) const = default;
 };
 
 // One note in full.
@@ -55,6 +55,6 @@ struct MeetingNoteDetail {
     QList<V2Topic> topics;
     std::optional<V2Properties> properties;
 
-    static MeetingNoteDetail fromJson(const Json::ObjectReader &r);
-    bool operator==(const MeetingNoteDetail &) const = default;
+    static MeetingNoteDetail fromJson(const Json::ObjectReader& r);
+    bool operator==(const MeetingNoteDetail&) const = default;
 };

@@ -23,5 +23,5 @@ struct PendingUpload {
 
     // The card's title: the folder name without file and folder decorations.
     [[nodiscard]] QString displayName() const;
-    bool operator==(const PendingUpload &) const = default;
+    bool operator==(const PendingUpload&) const = default;
 };

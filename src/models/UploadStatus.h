@@ -7,7 +7,17 @@
 // The stage of a stopped recording on its way to becoming a note.
 class UploadStatus {
 public:
-    enum Stage { Idle, Uploading, Notifying, Processing, Transcribing, GeneratingNotes, Done, Failed, WaitingForNetwork };
+    enum Stage {
+        Idle,
+        Uploading,
+        Notifying,
+        Processing,
+        Transcribing,
+        GeneratingNotes,
+        Done,
+        Failed,
+        WaitingForNetwork
+    };
 
     UploadStatus() = default;
     static UploadStatus idle() { return UploadStatus(Idle); }
@@ -24,7 +34,7 @@ public:
     static UploadStatus transcribing() { return UploadStatus(Transcribing); }
     static UploadStatus generatingNotes() { return UploadStatus(GeneratingNotes); }
     static UploadStatus done() { return UploadStatus(Done); }
-    static UploadStatus failed(const QString &message)
+    static UploadStatus failed(const QString& message)
     {
         UploadStatus s(Failed);
         s.m_message = message;
@@ -37,10 +47,13 @@ public:
     // The text the processing card shows.
     [[nodiscard]] QString label() const;
 
-    bool operator==(const UploadStatus &) const = default;
+    bool operator==(const UploadStatus&) const = default;
 
 private:
-    explicit UploadStatus(Stage stage) : m_stage(stage) { }
+    explicit UploadStatus(Stage stage)
+        : m_stage(stage)
+    {
+    }
 
     Stage m_stage = Idle;
     std::optional<qint64> m_noteId;

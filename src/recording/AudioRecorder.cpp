@@ -37,9 +37,9 @@ DefaultInput readDefaultInput()
         const auto defaults = server->defaults();
         if (defaults.sourceName.isEmpty())
             return {};
-        return {server->sourceInfo(defaults.sourceName).index, 0};
-    } catch (const SoundServerError &e) {
-        return {std::nullopt, e.code()};
+        return { server->sourceInfo(defaults.sourceName).index, 0 };
+    } catch (const SoundServerError& e) {
+        return { std::nullopt, e.code() };
     }
 }
 
@@ -49,30 +49,30 @@ int serverAccess()
     try {
         SoundServerConnection::shared();
         return 0;
-    } catch (const SoundServerError &e) {
+    } catch (const SoundServerError& e) {
         return e.code();
     }
 }
 
 const QString noAnswer = u"Recording did not start: the sound server does not answer"_s;
 
-void saveJournal(const SessionJournal &journal)
+void saveJournal(const SessionJournal& journal)
 {
     try {
         journal.save();
-    } catch (const std::exception &e) {
+    } catch (const std::exception& e) {
         Log::line(u"[AudioRecorder] session journal not written: "_s + QString::fromUtf8(e.what()));
     }
 }
 
 }
 
-AudioRecorder::AudioRecorder(QObject *parent)
+AudioRecorder::AudioRecorder(QObject* parent)
     : AudioRecorder([] { return std::make_unique<AudioCaptureManager>(); }, nullptr, parent)
 {
 }
 
-AudioRecorder::AudioRecorder(ManagerFactory makeManager, UploadPipeline *pipeline, QObject *parent)
+AudioRecorder::AudioRecorder(ManagerFactory makeManager, UploadPipeline* pipeline, QObject* parent)
     : QObject(parent)
     , m_makeManager(std::move(makeManager))
     , m_pipeline(pipeline ? pipeline : new UploadPipeline(UploadPipeline::defaultBlobEndpoint(), {}, this))
@@ -91,7 +91,7 @@ QCoro::Task<> AudioRecorder::lookUpDefaultInput()
     if (!self)
         co_return;
     if (input.index) {
-        m_availableInputs = {*input.index};
+        m_availableInputs = { *input.index };
         m_selectedInputID = QString::number(*input.index);
         Log::line(u"[AudioRecorder] Default input device ID: %1"_s.arg(*input.index));
     } else {
@@ -108,14 +108,14 @@ QCoro::Task<bool> AudioRecorder::microphonePermission()
     // A server that does not answer fails the start here rather than a time-out later.
     if (error == PA_ERR_TIMEOUT && self)
         setNotice(noAnswer);
-    co_return error != PA_ERR_ACCESS && error != PA_ERR_TIMEOUT;
+    co_return error != PA_ERR_ACCESS&& error != PA_ERR_TIMEOUT;
 }
 
 QCoro::Task<> AudioRecorder::startRecording()
 {
     if (m_isRecording || m_isStartingRecording) {
         Log::line(u"[AudioRecorder] startRecording ignored: isRecording="_s + yesNo(m_isRecording) + u" isStarting="_s
-                  + yesNo(m_isStartingRecording));
+            + yesNo(m_isStartingRecording));
         co_return;
     }
     setStartingRecording(true);
@@ -136,7 +136,7 @@ QCoro::Task<> AudioRecorder::startRecording()
         if (self)
             self->setAudioLevel(level);
     });
-    manager->setOnSystemTapUnavailable([self](const QString &description) {
+    manager->setOnSystemTapUnavailable([self](const QString& description) {
         if (self)
             self->setSystemAudioAvailable(false);
         Log::line(u"[AudioRecorder] System tap unavailable: "_s + description);
@@ -153,11 +153,11 @@ QCoro::Task<> AudioRecorder::startRecording()
         if (self && self->m_captureManager.get() == running)
             self->setCaptureWarnings(silent, self->m_soundElsewhereSink, self->m_soundElsewhereDescription);
     });
-    manager->setOnSoundElsewhere([self, running = manager.get()](const QString &sink, const QString &description) {
+    manager->setOnSoundElsewhere([self, running = manager.get()](const QString& sink, const QString& description) {
         if (self && self->m_captureManager.get() == running)
             self->setCaptureWarnings(self->m_micSilent, sink, description);
     });
-    manager->setOnDiskFailure([self, running = manager.get()](const QString &description) {
+    manager->setOnDiskFailure([self, running = manager.get()](const QString& description) {
         if (!self || self->m_captureManager.get() != running)
             return;
         Log::line(u"[AudioRecorder] stopping: the disk failed ("_s + description + u')');
@@ -189,15 +189,15 @@ QCoro::Task<> AudioRecorder::startRecording()
     try {
         if (failure)
             std::rethrow_exception(failure);
-    } catch (const FileError &e) {
+    } catch (const FileError& e) {
         Log::line(u"[AudioRecorder] startRecording error: "_s + QString::fromUtf8(e.what()));
         if (e.code() == std::errc::no_space_on_device)
             setNotice(u"Not enough disk space to record"_s);
         setStartingRecording(false);
         co_return;
-    } catch (const std::exception &e) {
+    } catch (const std::exception& e) {
         Log::line(u"[AudioRecorder] startRecording error: "_s + QString::fromUtf8(e.what()));
-        if (const auto *server = dynamic_cast<const SoundServerError *>(&e); server && server->code() == PA_ERR_TIMEOUT)
+        if (const auto* server = dynamic_cast<const SoundServerError*>(&e); server && server->code() == PA_ERR_TIMEOUT)
             setNotice(noAnswer);
         setStartingRecording(false);
         co_return;
@@ -301,10 +301,11 @@ QCoro::Task<> AudioRecorder::finishStop(std::unique_ptr<AudioCaptureManager> man
         co_return;
     setLastSavedURL(result.micURL);
     if (result.micURL)
-        Log::line(u"[AudioRecorder] stopRecording: mic_track saved %1KB"_s.arg(QFileInfo(*result.micURL).size() / 1024));
+        Log::line(
+            u"[AudioRecorder] stopRecording: mic_track saved %1KB"_s.arg(QFileInfo(*result.micURL).size() / 1024));
 }
 
-void AudioRecorder::stopAndUpload(const QString &token, StatusCallback onStatus)
+void AudioRecorder::stopAndUpload(const QString& token, StatusCallback onStatus)
 {
     // Each held session can be stopped and uploaded whatever other uploads run;
     // the session is taken here, so the same one can never be stopped twice.
@@ -315,19 +316,20 @@ void AudioRecorder::stopAndUpload(const QString &token, StatusCallback onStatus)
     changeStopsRunning(+1);
     const std::optional<QString> folder = m_currentFileURL;
     const double seconds = m_duration;
-    finishStopAndUpload(teardown(), std::exchange(m_sessionLock, std::nullopt), folder, seconds, token, std::move(onStatus));
+    finishStopAndUpload(
+        teardown(), std::exchange(m_sessionLock, std::nullopt), folder, seconds, token, std::move(onStatus));
 }
 
-QCoro::Task<> AudioRecorder::finishStopAndUpload(std::unique_ptr<AudioCaptureManager> manager, std::optional<SessionLock> lock,
-                                                 std::optional<QString> folder, double seconds, QString token,
-                                                 StatusCallback onStatus)
+QCoro::Task<> AudioRecorder::finishStopAndUpload(std::unique_ptr<AudioCaptureManager> manager,
+    std::optional<SessionLock> lock, std::optional<QString> folder, double seconds, QString token,
+    StatusCallback onStatus)
 {
     QPointer self(this);
     const CaptureSessionResult result = co_await manager->stopCapture();
     std::optional<SessionJournal> journal;
     if (folder)
-        journal = co_await runInBackground(*QThreadPool::globalInstance(),
-                                           [&] { return journalStopped(*folder, seconds, result); });
+        journal = co_await runInBackground(
+            *QThreadPool::globalInstance(), [&] { return journalStopped(*folder, seconds, result); });
     lock.reset();
     if (!result.micURL || !folder) {
         Log::line(u"[AudioRecorder] stopAndUpload: no mic track URL returned"_s);
@@ -336,27 +338,31 @@ QCoro::Task<> AudioRecorder::finishStopAndUpload(std::unique_ptr<AudioCaptureMan
         setLastSavedURL(result.micURL);
         // The stop counts as running until the upload reaches the service or fails; a later retry is not counted.
         auto ended = std::make_shared<bool>(false);
-        m_queue->submit(*folder, token, [self, onStatus, ended](const UploadStatus &status) {
-            onStatus(status);
-            const bool last = status.stage() == UploadStatus::Processing || status.stage() == UploadStatus::Failed;
-            if (last && !std::exchange(*ended, true) && self)
-                self->changeStopsRunning(-1);
-        }, journal);
+        m_queue->submit(
+            *folder, token,
+            [self, onStatus, ended](const UploadStatus& status) {
+                onStatus(status);
+                const bool last = status.stage() == UploadStatus::Processing || status.stage() == UploadStatus::Failed;
+                if (last && !std::exchange(*ended, true) && self)
+                    self->changeStopsRunning(-1);
+            },
+            journal);
         co_return;
     }
     if (self)
         changeStopsRunning(-1);
 }
 
-SessionJournal AudioRecorder::journalStopped(const QString &folder, double seconds, const CaptureSessionResult &result)
+SessionJournal AudioRecorder::journalStopped(const QString& folder, double seconds, const CaptureSessionResult& result)
 {
     SessionJournal journal = SessionJournal::read(folder).value_or(SessionJournal(folder));
     journal.setFinalized(seconds);
     if (result.micURL) {
-        const auto name = [](const QString &path) { return QFileInfo(path).fileName(); };
-        journal.setExported(name(*result.micURL), result.systemURL ? std::optional(name(*result.systemURL)) : std::nullopt);
+        const auto name = [](const QString& path) { return QFileInfo(path).fileName(); };
+        journal.setExported(
+            name(*result.micURL), result.systemURL ? std::optional(name(*result.systemURL)) : std::nullopt);
     } else {
-        journal.setFailed({u"No audio file produced"_s, 0, std::nullopt});
+        journal.setFailed({ u"No audio file produced"_s, 0, std::nullopt });
     }
     saveJournal(journal);
     return journal;
@@ -376,7 +382,7 @@ void AudioRecorder::finishForQuit(std::chrono::milliseconds timeout)
         saveJournal(journal);
     }
     Log::line(u"[AudioRecorder] quitting during a recording: "_s
-              + (closed ? u"session files closed, nothing uploaded"_s : u"session files could not be closed in time"_s));
+        + (closed ? u"session files closed, nothing uploaded"_s : u"session files could not be closed in time"_s));
 }
 
 QString AudioRecorder::formatDuration(double seconds)
@@ -411,7 +417,7 @@ void AudioRecorder::setAudioLevel(float level)
     emit audioLevelChanged();
 }
 
-void AudioRecorder::setCurrentFileURL(const std::optional<QString> &url)
+void AudioRecorder::setCurrentFileURL(const std::optional<QString>& url)
 {
     if (url == m_currentFileURL)
         return;
@@ -419,7 +425,7 @@ void AudioRecorder::setCurrentFileURL(const std::optional<QString> &url)
     emit currentFileURLChanged();
 }
 
-void AudioRecorder::setLastSavedURL(const std::optional<QString> &url)
+void AudioRecorder::setLastSavedURL(const std::optional<QString>& url)
 {
     if (url == m_lastSavedURL)
         return;
@@ -467,7 +473,7 @@ void AudioRecorder::captureElsewhere()
     setCaptureWarnings(m_micSilent, {}, {});
 }
 
-void AudioRecorder::setCaptureWarnings(bool micSilent, const QString &sink, const QString &description)
+void AudioRecorder::setCaptureWarnings(bool micSilent, const QString& sink, const QString& description)
 {
     if (micSilent == m_micSilent && sink == m_soundElsewhereSink && description == m_soundElsewhereDescription)
         return;
@@ -477,7 +483,7 @@ void AudioRecorder::setCaptureWarnings(bool micSilent, const QString &sink, cons
     emit captureWarningChanged();
 }
 
-void AudioRecorder::setNotice(const QString &text)
+void AudioRecorder::setNotice(const QString& text)
 {
     if (text == m_notice)
         return;

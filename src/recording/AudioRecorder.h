@@ -41,12 +41,12 @@ class AudioRecorder : public QObject {
     Q_PROPERTY(QString captureWarning READ captureWarning NOTIFY captureWarningChanged)
     Q_PROPERTY(bool canCaptureElsewhere READ canCaptureElsewhere NOTIFY captureWarningChanged)
 public:
-    using StatusCallback = std::function<void(const UploadStatus &)>;
+    using StatusCallback = std::function<void(const UploadStatus&)>;
     // Makes the capture manager of each recording; tests point it at their own folders and waits.
     using ManagerFactory = std::function<std::unique_ptr<AudioCaptureManager>()>;
 
-    explicit AudioRecorder(QObject *parent = nullptr);
-    AudioRecorder(ManagerFactory makeManager, UploadPipeline *pipeline, QObject *parent = nullptr);
+    explicit AudioRecorder(QObject* parent = nullptr);
+    AudioRecorder(ManagerFactory makeManager, UploadPipeline* pipeline, QObject* parent = nullptr);
     ~AudioRecorder() override;
 
     QCoro::Task<> startRecording();
@@ -54,7 +54,7 @@ public:
     // Stops without upload; the new lastSavedURL (the session folder).
     Q_INVOKABLE std::optional<QString> stopRecording();
     // Returns at once; the upload reports through `onStatus` on the main thread.
-    void stopAndUpload(const QString &token, StatusCallback onStatus);
+    void stopAndUpload(const QString& token, StatusCallback onStatus);
     // The application is quitting: close the running recording's files within
     // `timeout`, without export or upload, so its folder is complete on disk.
     void finishForQuit(std::chrono::milliseconds timeout = std::chrono::seconds(2));
@@ -65,20 +65,20 @@ public:
     [[nodiscard]] double duration() const { return m_duration; }
     [[nodiscard]] QString formattedDuration() const { return formatDuration(m_duration); }
     [[nodiscard]] float audioLevel() const { return m_audioLevel; }
-    [[nodiscard]] const std::optional<QString> &currentFileURL() const { return m_currentFileURL; }
-    [[nodiscard]] const std::optional<QString> &lastSavedURL() const { return m_lastSavedURL; }
+    [[nodiscard]] const std::optional<QString>& currentFileURL() const { return m_currentFileURL; }
+    [[nodiscard]] const std::optional<QString>& lastSavedURL() const { return m_lastSavedURL; }
     [[nodiscard]] QString currentFileURLText() const { return m_currentFileURL.value_or(QString()); }
     [[nodiscard]] QString lastSavedURLText() const { return m_lastSavedURL.value_or(QString()); }
     [[nodiscard]] bool permissionDenied() const { return m_permissionDenied; }
     [[nodiscard]] bool systemAudioAvailable() const { return m_systemAudioAvailable; }
-    [[nodiscard]] const QList<quint32> &availableInputs() const { return m_availableInputs; }
-    [[nodiscard]] const std::optional<QString> &selectedInputID() const { return m_selectedInputID; }
+    [[nodiscard]] const QList<quint32>& availableInputs() const { return m_availableInputs; }
+    [[nodiscard]] const std::optional<QString>& selectedInputID() const { return m_selectedInputID; }
     [[nodiscard]] bool isStartingRecording() const { return m_isStartingRecording; }
     // True while at least one stop-and-upload runs.
     [[nodiscard]] bool isStoppingRecording() const { return m_stopsRunning > 0; }
     [[nodiscard]] bool hasCaptureManager() const { return bool(m_captureManager); }
     // Where stopped recordings wait for the service, and recordings of earlier runs resume.
-    [[nodiscard]] UploadQueue *uploadQueue() const { return m_queue; }
+    [[nodiscard]] UploadQueue* uploadQueue() const { return m_queue; }
     // The sound server went away during the recording and capture waits for it.
     [[nodiscard]] bool isReconnectingAudio() const { return m_isReconnectingAudio; }
     // Why the last recording did not start or had to stop; empty otherwise, and again once a recording starts.
@@ -86,7 +86,8 @@ public:
     Q_INVOKABLE void clearNotice() { setNotice({}); }
     // "45 min left" while less than two hours of recording fit on the disk; empty otherwise.
     [[nodiscard]] QString timeLeft() const { return m_timeLeft; }
-    // "Computer sound is playing on <device>" or "Microphone is silent" while that lasts in a recording; empty otherwise.
+    // "Computer sound is playing on <device>" or "Microphone is silent" while that lasts in a recording; empty
+    // otherwise.
     [[nodiscard]] QString captureWarning() const;
     [[nodiscard]] bool canCaptureElsewhere() const { return !m_soundElsewhereSink.isEmpty(); }
     // Records the system output from the device the warning names.
@@ -115,28 +116,28 @@ private:
     std::unique_ptr<AudioCaptureManager> teardown();
     QCoro::Task<> finishStop(std::unique_ptr<AudioCaptureManager> manager, std::optional<SessionLock> lock);
     QCoro::Task<> finishStopAndUpload(std::unique_ptr<AudioCaptureManager> manager, std::optional<SessionLock> lock,
-                                      std::optional<QString> folder, double seconds, QString token, StatusCallback onStatus);
+        std::optional<QString> folder, double seconds, QString token, StatusCallback onStatus);
     void tick();
     // The stopped session's journal: its files finalized, and its upload tracks or why there are none.
-    static SessionJournal journalStopped(const QString &folder, double seconds, const CaptureSessionResult &result);
+    static SessionJournal journalStopped(const QString& folder, double seconds, const CaptureSessionResult& result);
 
     void setRecording(bool on);
     void setDuration(double seconds);
     void setAudioLevel(float level);
-    void setCurrentFileURL(const std::optional<QString> &url);
-    void setLastSavedURL(const std::optional<QString> &url);
+    void setCurrentFileURL(const std::optional<QString>& url);
+    void setLastSavedURL(const std::optional<QString>& url);
     void setPermissionDenied(bool on);
     void setSystemAudioAvailable(bool on);
     void setStartingRecording(bool on);
     void changeStopsRunning(int delta);
     void setReconnectingAudio(bool on);
-    void setNotice(const QString &text);
+    void setNotice(const QString& text);
     void updateTimeLeft();
-    void setCaptureWarnings(bool micSilent, const QString &sink, const QString &description);
+    void setCaptureWarnings(bool micSilent, const QString& sink, const QString& description);
 
     ManagerFactory m_makeManager;
     QPointer<UploadPipeline> m_pipeline;
-    UploadQueue *m_queue = nullptr;
+    UploadQueue* m_queue = nullptr;
     // Held on the running session's folder until its files are finalized.
     std::optional<SessionLock> m_sessionLock;
     bool m_isRecording = false;

@@ -9,36 +9,37 @@
 
 #include <array>
 
-
 using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr std::array stageNames{"recording", "finalized", "exported", "uploading", "notified", "done", "failed"};
+constexpr std::array stageNames { "recording", "finalized", "exported", "uploading", "notified", "done", "failed" };
 
-QJsonValue dateValue(const std::optional<QDateTime> &date)
+QJsonValue dateValue(const std::optional<QDateTime>& date)
 {
     return date ? QJsonValue(date->toUTC().toString(Qt::ISODateWithMs)) : QJsonValue(QJsonValue::Null);
 }
 
-std::optional<QDateTime> dateOf(const QJsonValue &value)
+std::optional<QDateTime> dateOf(const QJsonValue& value)
 {
     const QDateTime date = QDateTime::fromString(value.toString(), Qt::ISODateWithMs);
     return date.isValid() ? std::optional(date) : std::nullopt;
 }
 
-QJsonValue trackValue(const std::optional<SessionJournal::Track> &track)
+QJsonValue trackValue(const std::optional<SessionJournal::Track>& track)
 {
     if (!track)
         return QJsonValue::Null;
-    return QJsonObject{{u"file"_s, track->file}, {u"pathName"_s, track->pathName}, {u"blobUrl"_s, track->blobUrl}};
+    return QJsonObject { { u"file"_s, track->file }, { u"pathName"_s, track->pathName },
+        { u"blobUrl"_s, track->blobUrl } };
 }
 
-std::optional<SessionJournal::Track> trackOf(const QJsonValue &value)
+std::optional<SessionJournal::Track> trackOf(const QJsonValue& value)
 {
     if (!value.isObject() || value["file"_L1].toString().isEmpty())
         return std::nullopt;
-    return SessionJournal::Track{value["file"_L1].toString(), value["pathName"_L1].toString(), value["blobUrl"_L1].toString()};
+    return SessionJournal::Track { value["file"_L1].toString(), value["pathName"_L1].toString(),
+        value["blobUrl"_L1].toString() };
 }
 
 }
@@ -54,7 +55,7 @@ QString SessionJournal::path() const
     return QDir(m_folder).filePath(fileName);
 }
 
-QString SessionJournal::filePath(const Track &track) const
+QString SessionJournal::filePath(const Track& track) const
 {
     return QDir(m_folder).filePath(track.file);
 }
@@ -68,23 +69,24 @@ QJsonObject SessionJournal::toJson() const
 {
     QJsonObject failure;
     if (m_failure)
-        failure = {{u"reason"_s, m_failure->reason}, {u"attempts"_s, m_failure->attempts}, {u"nextTry"_s, dateValue(m_failure->nextTry)}};
+        failure = { { u"reason"_s, m_failure->reason }, { u"attempts"_s, m_failure->attempts },
+            { u"nextTry"_s, dateValue(m_failure->nextTry) } };
     return {
-        {u"version"_s, 1},
-        {u"stage"_s, stageName(m_stage)},
-        {u"startedAt"_s, dateValue(m_startedAt)},
-        {u"durationSeconds"_s, m_durationSeconds},
-        {u"mic"_s, trackValue(m_mic)},
-        {u"system"_s, trackValue(m_system)},
-        {u"noteId"_s, m_noteId ? QJsonValue(*m_noteId) : QJsonValue(QJsonValue::Null)},
-        {u"failure"_s, m_failure ? QJsonValue(failure) : QJsonValue(QJsonValue::Null)},
-        {u"interrupted"_s, m_interrupted},
-        {u"dismissed"_s, m_dismissed},
-        {u"updatedAt"_s, dateValue(QDateTime::currentDateTimeUtc())},
+        { u"version"_s, 1 },
+        { u"stage"_s, stageName(m_stage) },
+        { u"startedAt"_s, dateValue(m_startedAt) },
+        { u"durationSeconds"_s, m_durationSeconds },
+        { u"mic"_s, trackValue(m_mic) },
+        { u"system"_s, trackValue(m_system) },
+        { u"noteId"_s, m_noteId ? QJsonValue(*m_noteId) : QJsonValue(QJsonValue::Null) },
+        { u"failure"_s, m_failure ? QJsonValue(failure) : QJsonValue(QJsonValue::Null) },
+        { u"interrupted"_s, m_interrupted },
+        { u"dismissed"_s, m_dismissed },
+        { u"updatedAt"_s, dateValue(QDateTime::currentDateTimeUtc()) },
     };
 }
 
-std::optional<SessionJournal> SessionJournal::read(const QString &folder)
+std::optional<SessionJournal> SessionJournal::read(const QString& folder)
 {
     QFile file(QDir(folder).filePath(fileName));
     if (!file.open(QIODevice::ReadOnly))
@@ -104,7 +106,8 @@ std::optional<SessionJournal> SessionJournal::read(const QString &folder)
     if (root["noteId"_L1].isDouble())
         journal.m_noteId = qint64(root["noteId"_L1].toDouble());
     if (const QJsonValue failure = root["failure"_L1]; failure.isObject())
-        journal.m_failure = Failure{failure["reason"_L1].toString(), failure["attempts"_L1].toInt(), dateOf(failure["nextTry"_L1])};
+        journal.m_failure = Failure { failure["reason"_L1].toString(), failure["attempts"_L1].toInt(),
+            dateOf(failure["nextTry"_L1]) };
     journal.m_interrupted = root["interrupted"_L1].toBool();
     journal.m_dismissed = root["dismissed"_L1].toBool();
     return journal;
@@ -132,17 +135,17 @@ void SessionJournal::setFinalized(double durationSeconds)
     m_stage = Stage::Finalized;
 }
 
-void SessionJournal::setExported(const QString &micFile, const std::optional<QString> &systemFile)
+void SessionJournal::setExported(const QString& micFile, const std::optional<QString>& systemFile)
 {
-    m_mic = Track{micFile, {}, {}};
-    m_system = systemFile ? std::optional(Track{*systemFile, {}, {}}) : std::nullopt;
+    m_mic = Track { micFile, {}, {} };
+    m_system = systemFile ? std::optional(Track { *systemFile, {}, {} }) : std::nullopt;
     m_stage = Stage::Exported;
     m_failure.reset();
 }
 
-void SessionJournal::setUploading(Kind kind, const QString &pathName)
+void SessionJournal::setUploading(Kind kind, const QString& pathName)
 {
-    std::optional<Track> &track = kind == Kind::Mic ? m_mic : m_system;
+    std::optional<Track>& track = kind == Kind::Mic ? m_mic : m_system;
     if (track) {
         track->pathName = pathName;
         track->blobUrl.clear();
@@ -150,9 +153,9 @@ void SessionJournal::setUploading(Kind kind, const QString &pathName)
     m_stage = Stage::Uploading;
 }
 
-void SessionJournal::setUploaded(Kind kind, const QString &blobUrl)
+void SessionJournal::setUploaded(Kind kind, const QString& blobUrl)
 {
-    std::optional<Track> &track = kind == Kind::Mic ? m_mic : m_system;
+    std::optional<Track>& track = kind == Kind::Mic ? m_mic : m_system;
     if (track)
         track->blobUrl = blobUrl;
     m_stage = Stage::Uploading;
@@ -171,13 +174,13 @@ void SessionJournal::setDone()
     m_failure.reset();
 }
 
-void SessionJournal::setFailed(const Failure &failure)
+void SessionJournal::setFailed(const Failure& failure)
 {
     m_failure = failure;
     m_stage = Stage::Failed;
 }
 
-void SessionJournal::setWaiting(const Failure &failure)
+void SessionJournal::setWaiting(const Failure& failure)
 {
     m_failure = failure;
 }

@@ -24,7 +24,7 @@ public:
         QString blobUrl;
 
         [[nodiscard]] bool isUploaded() const { return !blobUrl.isEmpty(); }
-        bool operator==(const Track &) const = default;
+        bool operator==(const Track&) const = default;
     };
 
     // Why the last try failed, how many tries it took, and when the next one is due (none: only on request).
@@ -32,7 +32,7 @@ public:
         QString reason;
         int attempts = 0;
         std::optional<QDateTime> nextTry;
-        bool operator==(const Failure &) const = default;
+        bool operator==(const Failure&) const = default;
     };
 
     static inline const QString fileName = QStringLiteral("journal.json");
@@ -41,7 +41,7 @@ public:
     explicit SessionJournal(QString folder, QDateTime startedAt = QDateTime::currentDateTimeUtc());
 
     // The folder's journal; nothing when it has none or it cannot be read.
-    static std::optional<SessionJournal> read(const QString &folder);
+    static std::optional<SessionJournal> read(const QString& folder);
     // Writes a temporary file, flushes it to the disk and renames it over the journal. Throws FileError.
     void save() const;
 
@@ -50,11 +50,11 @@ public:
     [[nodiscard]] Stage stage() const { return m_stage; }
     [[nodiscard]] QDateTime startedAt() const { return m_startedAt; }
     [[nodiscard]] double durationSeconds() const { return m_durationSeconds; }
-    [[nodiscard]] const std::optional<Track> &mic() const { return m_mic; }
-    [[nodiscard]] const std::optional<Track> &system() const { return m_system; }
-    [[nodiscard]] const std::optional<Track> &track(Kind kind) const { return kind == Kind::Mic ? m_mic : m_system; }
+    [[nodiscard]] const std::optional<Track>& mic() const { return m_mic; }
+    [[nodiscard]] const std::optional<Track>& system() const { return m_system; }
+    [[nodiscard]] const std::optional<Track>& track(Kind kind) const { return kind == Kind::Mic ? m_mic : m_system; }
     [[nodiscard]] std::optional<qint64> noteId() const { return m_noteId; }
-    [[nodiscard]] const std::optional<Failure> &failure() const { return m_failure; }
+    [[nodiscard]] const std::optional<Failure>& failure() const { return m_failure; }
     // The session was found unfinished after its process died and was repaired.
     [[nodiscard]] bool isInterrupted() const { return m_interrupted; }
     // The user closed its card and chose to keep the files; it is not offered again.
@@ -62,18 +62,18 @@ public:
     // The service has the recording: uploads and notify are behind it.
     [[nodiscard]] bool isAcknowledged() const { return m_noteId.has_value(); }
     // The absolute path of a track's file.
-    [[nodiscard]] QString filePath(const Track &track) const;
+    [[nodiscard]] QString filePath(const Track& track) const;
 
     // Each step; the caller saves.
     void setFinalized(double durationSeconds);
-    void setExported(const QString &micFile, const std::optional<QString> &systemFile);
-    void setUploading(Kind kind, const QString &pathName);
-    void setUploaded(Kind kind, const QString &blobUrl);
+    void setExported(const QString& micFile, const std::optional<QString>& systemFile);
+    void setUploading(Kind kind, const QString& pathName);
+    void setUploaded(Kind kind, const QString& blobUrl);
     void setNotified(qint64 noteId);
     void setDone();
-    void setFailed(const Failure &failure);
+    void setFailed(const Failure& failure);
     // A try failed but another is due on its own (no network): the stage stays.
-    void setWaiting(const Failure &failure);
+    void setWaiting(const Failure& failure);
     void setInterrupted(bool on) { m_interrupted = on; }
     void setDismissed(bool on) { m_dismissed = on; }
     // Back to the stage the tracks and note id show, for another try.
@@ -81,7 +81,7 @@ public:
 
     [[nodiscard]] static QString stageName(Stage stage);
     [[nodiscard]] QJsonObject toJson() const;
-    bool operator==(const SessionJournal &) const = default;
+    bool operator==(const SessionJournal&) const = default;
 
 private:
     [[nodiscard]] Stage progressStage() const;

@@ -10,14 +10,14 @@
 
 namespace {
 
-int openFolder(const QString &folder)
+int openFolder(const QString& folder)
 {
     return ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
 }
 
-std::optional<SessionLock> SessionLock::acquire(const QString &folder)
+std::optional<SessionLock> SessionLock::acquire(const QString& folder)
 {
     const int fd = openFolder(folder);
     if (fd < 0)
@@ -29,19 +29,19 @@ std::optional<SessionLock> SessionLock::acquire(const QString &folder)
     return SessionLock(fd);
 }
 
-bool SessionLock::isHeld(const QString &folder)
+bool SessionLock::isHeld(const QString& folder)
 {
     // flock belongs to the open file description, so a fresh descriptor tells even this process's own lock.
     std::optional<SessionLock> probe = acquire(folder);
     return !probe && QFile::exists(folder);
 }
 
-SessionLock::SessionLock(SessionLock &&other) noexcept
+SessionLock::SessionLock(SessionLock&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1))
 {
 }
 
-SessionLock &SessionLock::operator=(SessionLock &&other) noexcept
+SessionLock& SessionLock::operator=(SessionLock&& other) noexcept
 {
     if (this != &other) {
         release();

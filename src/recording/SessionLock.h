@@ -10,19 +10,22 @@
 class SessionLock {
 public:
     // Takes the lock without waiting; nothing when another holder has it or the folder cannot be opened.
-    static std::optional<SessionLock> acquire(const QString &folder);
+    static std::optional<SessionLock> acquire(const QString& folder);
     // True while any open file description holds the folder's lock, this process's own included.
-    [[nodiscard]] static bool isHeld(const QString &folder);
+    [[nodiscard]] static bool isHeld(const QString& folder);
 
-    SessionLock(SessionLock &&other) noexcept;
-    SessionLock &operator=(SessionLock &&other) noexcept;
-    SessionLock(const SessionLock &) = delete;
-    SessionLock &operator=(const SessionLock &) = delete;
+    SessionLock(SessionLock&& other) noexcept;
+    SessionLock& operator=(SessionLock&& other) noexcept;
+    SessionLock(const SessionLock&) = delete;
+    SessionLock& operator=(const SessionLock&) = delete;
     ~SessionLock();
 
     void release();
 
 private:
-    explicit SessionLock(int fd) : m_fd(fd) { }
+    explicit SessionLock(int fd)
+        : m_fd(fd)
+    {
+    }
     int m_fd = -1;
 };

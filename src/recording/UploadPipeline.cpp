@@ -42,7 +42,7 @@ struct NotifyBody {
 };
 
 // The track, open for its upload; a track that does not open or is empty is never sent.
-std::unique_ptr<QFile> openTrack(const QString &file)
+std::unique_ptr<QFile> openTrack(const QString& file)
 {
     auto source = std::make_unique<QFile>(file);
     const bool opened = source->open(QIODevice::ReadOnly);
@@ -55,7 +55,7 @@ std::unique_ptr<QFile> openTrack(const QString &file)
 
 }
 
-UploadPipeline::UploadPipeline(QString blobEndpoint, Timings timings, QObject *parent)
+UploadPipeline::UploadPipeline(QString blobEndpoint, Timings timings, QObject* parent)
     : QObject(parent)
     , m_blobEndpoint(std::move(blobEndpoint))
     , m_timings(timings)
@@ -67,14 +67,14 @@ QString UploadPipeline::defaultBlobEndpoint()
     return QString::fromUtf8(BuildConfig::blobUploadEndpoint);
 }
 
-QString UploadPipeline::pathNameFor(const QString &file)
+QString UploadPipeline::pathNameFor(const QString& file)
 {
     const QString ext = QFileInfo(file).suffix().toLower();
     return u"recordings/"_s + QUuid::createUuid().toString(QUuid::WithoutBraces).toLower() + u'.'
         + (ext.isEmpty() ? u"m4a"_s : ext);
 }
 
-QString UploadPipeline::contentTypeFor(const QString &file)
+QString UploadPipeline::contentTypeFor(const QString& file)
 {
     const QString ext = QFileInfo(file).suffix().toLower();
     if (ext == "m4a"_L1 || ext == "mp4"_L1)
@@ -86,17 +86,17 @@ QString UploadPipeline::contentTypeFor(const QString &file)
     return u"application/octet-stream"_s;
 }
 
-QString UploadPipeline::describe(const std::exception_ptr &error)
+QString UploadPipeline::describe(const std::exception_ptr& error)
 {
     try {
         std::rethrow_exception(error);
-    } catch (const EQAPIError &e) {
+    } catch (const EQAPIError& e) {
         return e.description();
-    } catch (const TransportError &e) {
+    } catch (const TransportError& e) {
         return e.description();
-    } catch (const Json::DecodingError &e) {
+    } catch (const Json::DecodingError& e) {
         return e.description();
-    } catch (const std::exception &e) {
+    } catch (const std::exception& e) {
         return QString::fromUtf8(e.what());
     }
 }
@@ -106,7 +106,7 @@ std::exception_ptr UploadPipeline::retryableError()
     std::exception_ptr error = std::current_exception();
     try {
         std::rethrow_exception(error);
-    } catch (const EQAPIError &e) {
+    } catch (const EQAPIError& e) {
         if (e.is(EQAPIError::HttpError) && e.status() == 403)
             throw;
     } catch (...) {
@@ -117,12 +117,14 @@ std::exception_ptr UploadPipeline::retryableError()
 QCoro::Task<> UploadPipeline::pauseBeforeRetry(int attempt, int attempts, std::exception_ptr error) const
 {
     const double wait = m_timings.retryBaseDelaySeconds * std::pow(2.0, attempt - 1);
-    Log::line(u"[Upload] retry attempt %1/%2 after %3s — %4"_s.arg(attempt).arg(attempts).arg(qint64(wait)).arg(describe(error)));
+    Log::line(u"[Upload] retry attempt %1/%2 after %3s — %4"_s.arg(attempt)
+                  .arg(attempts)
+                  .arg(qint64(wait))
+                  .arg(describe(error)));
     co_await QCoro::sleepFor(std::chrono::milliseconds(qint64(wait * 1000)));
 }
 
-template<class T>
-QCoro::Task<T> UploadPipeline::withRetry(std::function<QCoro::Task<T>()> operation)
+template <class T> QCoro::Task<T> UploadPipeline::withRetry(std::function<QCoro::Task<T>()> operation)
 {
     for (int attempt = 1;; ++attempt) {
         std::exception_ptr error;
@@ -137,12 +139,12 @@ QCoro::Task<T> UploadPipeline::withRetry(std::function<QCoro::Task<T>()> operati
     }
 }
 
-UnreadableTrack::UnreadableTrack(const QString &file, const QString &error)
+UnreadableTrack::UnreadableTrack(const QString& file, const QString& error)
     : std::runtime_error(u"Cannot read %1: %2"_s.arg(QFileInfo(file).fileName(), error).toStdString())
 {
 }
 
-void UploadPipeline::requireReadable(const QString &file)
+void UploadPipeline::requireReadable(const QString& file)
 {
     openTrack(file);
 }
@@ -157,17 +159,17 @@ QCoro::Task<std::pair<QString, QString>> UploadPipeline::fetchUploadToken(QStrin
     request.setTransferTimeout(int(m_timings.requestTimeout.count()));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
     request.setRawHeader("x-auth-token", "Bearer " + token.toUtf8());
-    const QJsonObject payload{{u"pathname"_s, pathname}, {u"callbackUrl"_s, u""_s}, {u"multipart"_s, false},
-                              {u"clientPayload"_s, QJsonValue::Null}};
-    const QJsonObject body{{u"type"_s, u"blob.generate-client-token"_s}, {u"payload"_s, payload}};
+    const QJsonObject payload { { u"pathname"_s, pathname }, { u"callbackUrl"_s, u""_s }, { u"multipart"_s, false },
+        { u"clientPayload"_s, QJsonValue::Null } };
+    const QJsonObject body { { u"type"_s, u"blob.generate-client-token"_s }, { u"payload"_s, payload } };
 
     const APIReply reply
         = co_await APIClient::shared().exchange(request, "POST", QJsonDocument(body).toJson(QJsonDocument::Compact));
-    co_return std::pair{UploadPipelineReplies::clientToken(reply), pathname};
+    co_return std::pair { UploadPipelineReplies::clientToken(reply), pathname };
 }
 
-QCoro::Task<QString> UploadPipeline::uploadToVercelBlob(QString file, QString pathname, QString clientToken,
-                                                        std::function<void(qint64)> onSent)
+QCoro::Task<QString> UploadPipeline::uploadToVercelBlob(
+    QString file, QString pathname, QString clientToken, std::function<void(qint64)> onSent)
 {
     const QString urlText = m_blobEndpoint + pathname;
     const QUrl url(urlText, QUrl::StrictMode);
@@ -185,7 +187,7 @@ QCoro::Task<QString> UploadPipeline::uploadToVercelBlob(QString file, QString pa
     request.setRawHeader("x-content-length", QByteArray::number(size));
 
     // The body streams from the file; it is never read whole into memory.
-    QNetworkReply *reply = APIClient::shared().network().put(request, source.get());
+    QNetworkReply* reply = APIClient::shared().network().put(request, source.get());
     if (onSent)
         connect(reply, &QNetworkReply::uploadProgress, reply, [onSent](qint64 sent, qint64) { onSent(sent); });
     const APIReply answer = co_await BoundedReply::read(reply, APIClient::shared().limits());
@@ -193,26 +195,29 @@ QCoro::Task<QString> UploadPipeline::uploadToVercelBlob(QString file, QString pa
 }
 
 QCoro::Task<qint64> UploadPipeline::notifyBackend(QString micBlob, std::optional<QString> systemBlob, QString micName,
-                                                  std::optional<QString> systemName, QString token)
+    std::optional<QString> systemName, QString token)
 {
     const QUrl notifyUrl = Endpoints::url(u"/api/desktop/meeting-notes"_s);
     Log::line(u"[Upload] notifyBackend → POST "_s + notifyUrl.toString() + u" mic="_s + micBlob + u" system="_s
-              + systemBlob.value_or(u"none"_s));
+        + systemBlob.value_or(u"none"_s));
     // Named, not a temporary: GCC 12 destroys aggregate temporaries inside co_await twice.
-    const NotifyBody body{micBlob, systemBlob, micName, systemName, std::nullopt};
+    const NotifyBody body { micBlob, systemBlob, micName, systemName, std::nullopt };
     const QByteArray payload = QJsonDocument(body.toJson()).toJson(QJsonDocument::Compact);
-    APIClient &client = APIClient::shared();
+    APIClient& client = APIClient::shared();
     const APIReply reply = co_await client.exchange(client.request(notifyUrl, token), "POST", payload);
     const qint64 noteId = UploadPipelineReplies::noteId(reply, notifyUrl);
     Log::line(u"[Upload] step 5: backend ack — note_id=%1"_s.arg(noteId));
     co_return noteId;
 }
 
-QCoro::Task<> UploadPipeline::run(QString micTrack, std::optional<QString> systemTrack, QString token, StatusCallback onStatus)
+QCoro::Task<> UploadPipeline::run(
+    QString micTrack, std::optional<QString> systemTrack, QString token, StatusCallback onStatus)
 {
     const QString micName = QFileInfo(micTrack).fileName();
-    const std::optional<QString> systemName = systemTrack ? std::optional(QFileInfo(*systemTrack).fileName()) : std::nullopt;
-    Log::line(u"[Upload] ── pipeline start mic="_s + micName + u" system="_s + systemName.value_or(u"none"_s) + u" ──"_s);
+    const std::optional<QString> systemName
+        = systemTrack ? std::optional(QFileInfo(*systemTrack).fileName()) : std::nullopt;
+    Log::line(
+        u"[Upload] ── pipeline start mic="_s + micName + u" system="_s + systemName.value_or(u"none"_s) + u" ──"_s);
     onStatus(UploadStatus::uploading());
 
     try {
@@ -220,10 +225,11 @@ QCoro::Task<> UploadPipeline::run(QString micTrack, std::optional<QString> syste
         if (systemTrack)
             requireReadable(*systemTrack);
         Log::line(u"[Upload] step 1: fetching mic upload token…"_s);
-        const auto [micToken, micPath] = co_await withRetry<std::pair<QString, QString>>(
-            [&] { return fetchUploadToken(micTrack, token); });
+        const auto [micToken, micPath]
+            = co_await withRetry<std::pair<QString, QString>>([&] { return fetchUploadToken(micTrack, token); });
         Log::line(u"[Upload] step 2: uploading mic to Vercel Blob…"_s);
-        const QString micBlob = co_await withRetry<QString>([&] { return uploadToVercelBlob(micTrack, micPath, micToken); });
+        const QString micBlob
+            = co_await withRetry<QString>([&] { return uploadToVercelBlob(micTrack, micPath, micToken); });
         Log::line(u"[Upload] step 2: mic blob URL → "_s + micBlob);
 
         std::optional<QString> systemBlob;
@@ -232,7 +238,8 @@ QCoro::Task<> UploadPipeline::run(QString micTrack, std::optional<QString> syste
             const auto [sysToken, sysPath] = co_await withRetry<std::pair<QString, QString>>(
                 [&] { return fetchUploadToken(*systemTrack, token); });
             Log::line(u"[Upload] step 4: uploading system to Vercel Blob…"_s);
-            systemBlob = co_await withRetry<QString>([&] { return uploadToVercelBlob(*systemTrack, sysPath, sysToken); });
+            systemBlob
+                = co_await withRetry<QString>([&] { return uploadToVercelBlob(*systemTrack, sysPath, sysToken); });
             Log::line(u"[Upload] step 4: system blob URL → "_s + *systemBlob);
         }
 

@@ -16,7 +16,7 @@
 // A track that cannot be sent: it does not open, or it is empty.
 class UnreadableTrack : public std::runtime_error {
 public:
-    UnreadableTrack(const QString &file, const QString &error);
+    UnreadableTrack(const QString& file, const QString& error);
 };
 
 // Retries of the token and blob calls: attempts, and the first wait (doubled each time);
@@ -24,9 +24,9 @@ public:
 struct UploadTimings {
     int attempts = 3;
     double retryBaseDelaySeconds = 2.0;
-    std::chrono::milliseconds requestTimeout {60000};
+    std::chrono::milliseconds requestTimeout { 60000 };
     // While no request reaches the service at all, how often the upload queue tries again.
-    std::chrono::milliseconds networkRetryInterval {10000};
+    std::chrono::milliseconds networkRetryInterval { 10000 };
 };
 
 // Moves a recording's upload tracks to the blob store with client tokens from
@@ -36,40 +36,40 @@ class UploadPipeline : public QObject {
     Q_OBJECT
 public:
     using Timings = UploadTimings;
-    using StatusCallback = std::function<void(const UploadStatus &)>;
+    using StatusCallback = std::function<void(const UploadStatus&)>;
 
     // `blobEndpoint` is the blob store's upload base, ending in a slash.
-    explicit UploadPipeline(QString blobEndpoint = defaultBlobEndpoint(), Timings timings = {}, QObject *parent = nullptr);
+    explicit UploadPipeline(
+        QString blobEndpoint = defaultBlobEndpoint(), Timings timings = {}, QObject* parent = nullptr);
 
     QCoro::Task<> run(QString micTrack, std::optional<QString> systemTrack, QString token, StatusCallback onStatus);
 
     // (client token, path name) for one file.
     QCoro::Task<std::pair<QString, QString>> fetchUploadToken(QString file, QString token);
     // The blob's public address. `onSent` hears the bytes of the body sent so far.
-    QCoro::Task<QString> uploadToVercelBlob(QString file, QString pathname, QString clientToken,
-                                            std::function<void(qint64)> onSent = {});
+    QCoro::Task<QString> uploadToVercelBlob(
+        QString file, QString pathname, QString clientToken, std::function<void(qint64)> onSent = {});
     // Tells the service where a recording's tracks are; the note id it answers with (0 when none).
     QCoro::Task<qint64> notifyBackend(QString micBlob, std::optional<QString> systemBlob, QString micName,
-                                      std::optional<QString> systemName, QString token);
+        std::optional<QString> systemName, QString token);
 
-    [[nodiscard]] const Timings &timings() const { return m_timings; }
+    [[nodiscard]] const Timings& timings() const { return m_timings; }
 
     // Throws UnreadableTrack unless `file` opens and holds something: checked before any request.
-    static void requireReadable(const QString &file);
+    static void requireReadable(const QString& file);
 
     static QString defaultBlobEndpoint();
-    static QString pathNameFor(const QString &file);
-    static QString contentTypeFor(const QString &file);
+    static QString pathNameFor(const QString& file);
+    static QString contentTypeFor(const QString& file);
     // The user-facing description of anything a step can raise.
-    static QString describe(const std::exception_ptr &error);
+    static QString describe(const std::exception_ptr& error);
     // Inside a catch block: the error of a failed try, or rethrows it when trying again cannot help (403).
     static std::exception_ptr retryableError();
     // Logs the retry line for try `attempt` (from 1) of `attempts` and waits its backoff.
     QCoro::Task<> pauseBeforeRetry(int attempt, int attempts, std::exception_ptr error) const;
 
 private:
-    template<class T>
-    QCoro::Task<T> withRetry(std::function<QCoro::Task<T>()> operation);
+    template <class T> QCoro::Task<T> withRetry(std::function<QCoro::Task<T>()> operation);
 
     QString m_blobEndpoint;
     Timings m_timings;

@@ -5,13 +5,13 @@
 
 using namespace Qt::StringLiterals;
 
-UploadPipelineReplies::NotifyResponse UploadPipelineReplies::NotifyResponse::fromJson(const Json::ObjectReader &r)
+UploadPipelineReplies::NotifyResponse UploadPipelineReplies::NotifyResponse::fromJson(const Json::ObjectReader& r)
 {
-    return {r.optional<bool>("success"_L1), r.optional<qint64>("noteId"_L1)};
+    return { r.optional<bool>("success"_L1), r.optional<qint64>("noteId"_L1) };
 }
 
-QString UploadPipelineReplies::stringIn(const APIReply &reply, const QString &call, QLatin1StringView key,
-                                        const QString &missing)
+QString UploadPipelineReplies::stringIn(
+    const APIReply& reply, const QString& call, QLatin1StringView key, const QString& missing)
 {
     if (const auto problem = reply.incomplete(); problem || !reply.status)
         throw TransportError(problem.value_or(QString()));
@@ -29,17 +29,17 @@ QString UploadPipelineReplies::stringIn(const APIReply &reply, const QString &ca
     return value.toString();
 }
 
-QString UploadPipelineReplies::clientToken(const APIReply &reply)
+QString UploadPipelineReplies::clientToken(const APIReply& reply)
 {
     return stringIn(reply, u"fetchUploadToken"_s, "clientToken"_L1, u"Missing clientToken in response"_s);
 }
 
-QString UploadPipelineReplies::blobUrl(const APIReply &reply)
+QString UploadPipelineReplies::blobUrl(const APIReply& reply)
 {
     return stringIn(reply, u"uploadToVercelBlob"_s, "url"_L1, u"Missing url in Vercel Blob response"_s);
 }
 
-qint64 UploadPipelineReplies::noteId(const APIReply &reply, const QUrl &url)
+qint64 UploadPipelineReplies::noteId(const APIReply& reply, const QUrl& url)
 {
     return APIReply::decode<NotifyResponse>(reply.acceptedBody(url), url).noteId.value_or(0);
 }

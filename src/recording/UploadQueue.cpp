@@ -20,22 +20,22 @@ namespace {
 struct Abandoned { };
 
 // Nothing reached the service: refused, timed out, no route. Such a try says nothing about the upload itself.
-bool isUnreachable(const std::exception_ptr &error)
+bool isUnreachable(const std::exception_ptr& error)
 {
     try {
         std::rethrow_exception(error);
-    } catch (const TransportError &) {
+    } catch (const TransportError&) {
         return true;
     } catch (...) {
         return false;
     }
 }
 
-void saveOrLog(const SessionJournal &journal)
+void saveOrLog(const SessionJournal& journal)
 {
     try {
         journal.save();
-    } catch (const std::exception &e) {
+    } catch (const std::exception& e) {
         Log::line(u"[Upload] journal not saved: "_s + QString::fromUtf8(e.what()));
     }
 }
@@ -47,7 +47,7 @@ QString trackName(SessionJournal::Kind kind)
 
 }
 
-UploadQueue::UploadQueue(UploadPipeline *pipeline, QObject *parent)
+UploadQueue::UploadQueue(UploadPipeline* pipeline, QObject* parent)
     : QObject(parent)
     , m_pipeline(pipeline)
 {
@@ -56,8 +56,8 @@ UploadQueue::UploadQueue(UploadPipeline *pipeline, QObject *parent)
         QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability);
 }
 
-void UploadQueue::submit(const QString &folder, const QString &token, StatusCallback onStatus,
-                         std::optional<SessionJournal> journal)
+void UploadQueue::submit(
+    const QString& folder, const QString& token, StatusCallback onStatus, std::optional<SessionJournal> journal)
 {
     hold(folder, token, std::move(onStatus));
     if (journal)
@@ -66,14 +66,14 @@ void UploadQueue::submit(const QString &folder, const QString &token, StatusCall
         process(folder);
 }
 
-void UploadQueue::hold(const QString &folder, const QString &token, StatusCallback onStatus)
+void UploadQueue::hold(const QString& folder, const QString& token, StatusCallback onStatus)
 {
-    Session &session = m_sessions[folder];
+    Session& session = m_sessions[folder];
     session.token = token;
     session.onStatus = std::move(onStatus);
 }
 
-void UploadQueue::retry(const QString &folder)
+void UploadQueue::retry(const QString& folder)
 {
     const auto it = m_sessions.constFind(folder);
     if (it == m_sessions.cend() || it->active)
@@ -86,7 +86,7 @@ void UploadQueue::retry(const QString &folder)
     process(folder);
 }
 
-void UploadQueue::markDone(const QString &folder)
+void UploadQueue::markDone(const QString& folder)
 {
     std::optional<SessionJournal> journal = SessionJournal::read(folder);
     if (!journal || journal->stage() == SessionJournal::Stage::Done)
@@ -95,22 +95,22 @@ void UploadQueue::markDone(const QString &folder)
     saveOrLog(*journal);
 }
 
-bool UploadQueue::isActive(const QString &folder) const
+bool UploadQueue::isActive(const QString& folder) const
 {
     const auto it = m_sessions.constFind(folder);
     return it != m_sessions.cend() && it->active;
 }
 
-void UploadQueue::report(const QString &folder, const UploadStatus &status)
+void UploadQueue::report(const QString& folder, const UploadStatus& status)
 {
     const auto it = m_sessions.constFind(folder);
     if (it != m_sessions.cend() && it->onStatus)
         it->onStatus(status);
 }
 
-void UploadQueue::reportProgress(const QString &folder, double fraction)
+void UploadQueue::reportProgress(const QString& folder, double fraction)
 {
-    Session &session = m_sessions[folder];
+    Session& session = m_sessions[folder];
     fraction = std::clamp(fraction, 0.0, 1.0);
     if (fraction < session.progress)
         return;
@@ -118,9 +118,9 @@ void UploadQueue::reportProgress(const QString &folder, double fraction)
     emit progressChanged(folder, fraction);
 }
 
-template<class T>
-QCoro::Task<T> UploadQueue::withTries(QString folder, SessionJournal *journal, int attempts,
-                                      std::function<QCoro::Task<T>()> operation)
+template <class T>
+QCoro::Task<T> UploadQueue::withTries(
+    QString folder, SessionJournal* journal, int attempts, std::function<QCoro::Task<T>()> operation)
 {
     QPointer self(this);
     const UploadTimings timings = m_pipeline->timings();
@@ -154,16 +154,19 @@ QCoro::Task<T> UploadQueue::withTries(QString folder, SessionJournal *journal, i
 
         // No try reached the service: the network is away, and the tries start afresh once it may be back.
         const auto wait = timings.networkRetryInterval;
-        Log::line(u"[Upload] waiting for the network (%1 ms) — %2"_s.arg(wait.count()).arg(UploadPipeline::describe(error)));
-        journal->setWaiting({UploadPipeline::describe(error), tries, QDateTime::currentDateTimeUtc().addMSecs(wait.count())});
+        Log::line(
+            u"[Upload] waiting for the network (%1 ms) — %2"_s.arg(wait.count()).arg(UploadPipeline::describe(error)));
+        journal->setWaiting(
+            { UploadPipeline::describe(error), tries, QDateTime::currentDateTimeUtc().addMSecs(wait.count()) });
         saveOrLog(*journal);
         report(folder, UploadStatus::waitingForNetwork());
         const auto back = std::make_shared<bool>(false);
         QMetaObject::Connection watch;
-        if (const QNetworkInformation *network = QNetworkInformation::instance())
-            watch = connect(network, &QNetworkInformation::reachabilityChanged, this, [back](QNetworkInformation::Reachability now) {
-                *back = now == QNetworkInformation::Reachability::Online;
-            });
+        if (const QNetworkInformation* network = QNetworkInformation::instance())
+            watch = connect(network, &QNetworkInformation::reachabilityChanged, this,
+                [back](QNetworkInformation::Reachability now) {
+                    *back = now == QNetworkInformation::Reachability::Online;
+                });
         const auto until = std::chrono::steady_clock::now() + wait;
         for (auto left = wait; !*back && left.count() > 0;
              left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now())) {
@@ -205,24 +208,25 @@ QCoro::Task<> UploadQueue::process(QString folder)
 
     const QString micName = journal->mic()->file;
     const std::optional<QString> systemName = journal->system() ? std::optional(journal->system()->file) : std::nullopt;
-    Log::line(u"[Upload] ── pipeline start mic="_s + micName + u" system="_s + systemName.value_or(u"none"_s) + u" ──"_s);
+    Log::line(
+        u"[Upload] ── pipeline start mic="_s + micName + u" system="_s + systemName.value_or(u"none"_s) + u" ──"_s);
     report(folder, UploadStatus::uploading());
 
     using Kind = SessionJournal::Kind;
     qint64 total = 0;
-    for (Kind kind : {Kind::Mic, Kind::System})
+    for (Kind kind : { Kind::Mic, Kind::System })
         if (journal->track(kind))
             total += QFileInfo(journal->filePath(*journal->track(kind))).size();
     total = std::max<qint64>(total, 1);
 
     std::optional<UploadStatus> outcome;
     try {
-        for (Kind kind : {Kind::Mic, Kind::System})
+        for (Kind kind : { Kind::Mic, Kind::System })
             if (journal->track(kind) && !journal->track(kind)->isUploaded())
                 UploadPipeline::requireReadable(journal->filePath(*journal->track(kind)));
         qint64 done = 0;
         reportProgress(folder, 0);
-        for (Kind kind : {Kind::Mic, Kind::System}) {
+        for (Kind kind : { Kind::Mic, Kind::System }) {
             if (!journal->track(kind))
                 continue;
             const SessionJournal::Track track = *journal->track(kind);
@@ -237,9 +241,8 @@ QCoro::Task<> UploadQueue::process(QString folder)
             const int step = kind == Kind::Mic ? 1 : 3;
             Log::line(u"[Upload] step %1: fetching %2 upload token…"_s.arg(step).arg(trackName(kind)));
             // Named, not temporaries: GCC 12 destroys temporaries inside co_await twice.
-            const std::function<QCoro::Task<std::pair<QString, QString>>()> fetch = [pipeline, file, token] {
-                return pipeline->fetchUploadToken(file, token);
-            };
+            const std::function<QCoro::Task<std::pair<QString, QString>>()> fetch
+                = [pipeline, file, token] { return pipeline->fetchUploadToken(file, token); };
             const std::pair<QString, QString> granted
                 = co_await withTries<std::pair<QString, QString>>(folder, &*journal, attempts, fetch);
             const QString clientToken = granted.first;
@@ -252,9 +255,8 @@ QCoro::Task<> UploadQueue::process(QString folder)
                 if (self)
                     self->reportProgress(folder, double(done + std::min(sent, bytes)) / double(total));
             };
-            const std::function<QCoro::Task<QString>()> upload = [=] {
-                return pipeline->uploadToVercelBlob(file, pathName, clientToken, onSent);
-            };
+            const std::function<QCoro::Task<QString>()> upload
+                = [=] { return pipeline->uploadToVercelBlob(file, pathName, clientToken, onSent); };
             const QString blob = co_await withTries<QString>(folder, &*journal, attempts, upload);
             Log::line(u"[Upload] step %1: %2 blob URL → %3"_s.arg(step + 1).arg(trackName(kind), blob));
             journal->setUploaded(kind, blob);
@@ -266,22 +268,22 @@ QCoro::Task<> UploadQueue::process(QString folder)
         report(folder, UploadStatus::notifying());
         Log::line(u"[Upload] step 5: notifying backend…"_s);
         const QString micBlob = journal->mic()->blobUrl;
-        const std::optional<QString> systemBlob = journal->system() ? std::optional(journal->system()->blobUrl) : std::nullopt;
+        const std::optional<QString> systemBlob
+            = journal->system() ? std::optional(journal->system()->blobUrl) : std::nullopt;
         // One try per round: a notify that may have reached the service is never sent again on its own.
-        const std::function<QCoro::Task<qint64>()> notify = [=] {
-            return pipeline->notifyBackend(micBlob, systemBlob, micName, systemName, token);
-        };
+        const std::function<QCoro::Task<qint64>()> notify
+            = [=] { return pipeline->notifyBackend(micBlob, systemBlob, micName, systemName, token); };
         const qint64 noteId = co_await withTries<qint64>(folder, &*journal, 1, notify);
         journal->setNotified(noteId);
         saveOrLog(*journal);
         outcome = UploadStatus::processing(noteId);
         Log::line(u"[Upload] ── pipeline complete, note is processing ──"_s);
-    } catch (const Abandoned &) {
+    } catch (const Abandoned&) {
         co_return;
     } catch (...) {
         const QString description = UploadPipeline::describe(std::current_exception());
         Log::line(u"[Upload] ── pipeline FAILED: "_s + description + u" ──"_s);
-        journal->setFailed({description, attempts, std::nullopt});
+        journal->setFailed({ description, attempts, std::nullopt });
         saveOrLog(*journal);
         outcome = UploadStatus::failed(description);
     }
@@ -299,18 +301,19 @@ QCoro::Task<QList<SessionJournal>> UploadQueue::findPending(QString recordingsFo
     const auto scan = [recordingsFolder] {
         QList<SessionJournal> pending;
         const QDir root(recordingsFolder);
-        for (const QString &name : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        for (const QString& name : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
             const std::optional<SessionJournal> journal = SessionJournal::read(root.filePath(name));
             // An interrupted session waits for the user's "Upload" on its own card.
             if (!journal || journal->isDismissed() || journal->isInterrupted() || !journal->mic())
                 continue;
             using Stage = SessionJournal::Stage;
-            if (journal->stage() == Stage::Recording || journal->stage() == Stage::Finalized || journal->stage() == Stage::Done)
+            if (journal->stage() == Stage::Recording || journal->stage() == Stage::Finalized
+                || journal->stage() == Stage::Done)
                 continue;
             pending.append(*journal);
         }
         std::sort(pending.begin(), pending.end(),
-                  [](const SessionJournal &a, const SessionJournal &b) { return a.startedAt() < b.startedAt(); });
+            [](const SessionJournal& a, const SessionJournal& b) { return a.startedAt() < b.startedAt(); });
         return pending;
     };
     QFuture<QList<SessionJournal>> scanned = QtConcurrent::run(scan);

@@ -21,23 +21,23 @@
 class UploadQueue : public QObject {
     Q_OBJECT
 public:
-    using StatusCallback = std::function<void(const UploadStatus &)>;
+    using StatusCallback = std::function<void(const UploadStatus&)>;
 
     // Uses `pipeline`'s calls and timings; it must outlive the queue.
-    explicit UploadQueue(UploadPipeline *pipeline, QObject *parent = nullptr);
+    explicit UploadQueue(UploadPipeline* pipeline, QObject* parent = nullptr);
 
     // Uploads what the folder's journal says is left (its tracks exported) and
     // reports each stage to `onStatus`; the same callback hears a later retry().
     // `journal` is the caller's copy, for when the one on disk could not be written (a full disk).
-    void submit(const QString &folder, const QString &token, StatusCallback onStatus,
-                std::optional<SessionJournal> journal = std::nullopt);
+    void submit(const QString& folder, const QString& token, StatusCallback onStatus,
+        std::optional<SessionJournal> journal = std::nullopt);
     // Keeps a failed session's token and callback for a later retry() without trying now.
-    void hold(const QString &folder, const QString &token, StatusCallback onStatus);
+    void hold(const QString& folder, const QString& token, StatusCallback onStatus);
     // Another round of tries for a failed session, with the token and callback it came with.
-    void retry(const QString &folder);
+    void retry(const QString& folder);
     // The service made the note; the journal says done.
-    static void markDone(const QString &folder);
-    [[nodiscard]] bool isActive(const QString &folder) const;
+    static void markDone(const QString& folder);
+    [[nodiscard]] bool isActive(const QString& folder) const;
 
     // The sessions under `recordingsFolder` that have tracks the service has not
     // acknowledged (neither dismissed nor waiting as interrupted), oldest first; read off the main thread.
@@ -45,9 +45,9 @@ public:
 
 signals:
     // 0…1: the bytes of both tracks sent so far; never goes back within a session.
-    void progressChanged(const QString &folder, double fraction);
+    void progressChanged(const QString& folder, double fraction);
     // A session's run ended: processing, or failed.
-    void finished(const QString &folder, const UploadStatus &status);
+    void finished(const QString& folder, const UploadStatus& status);
 
 private:
     struct Session {
@@ -60,10 +60,11 @@ private:
     };
 
     QCoro::Task<> process(QString folder);
-    template<class T>
-    QCoro::Task<T> withTries(QString folder, SessionJournal *journal, int attempts, std::function<QCoro::Task<T>()> operation);
-    void report(const QString &folder, const UploadStatus &status);
-    void reportProgress(const QString &folder, double fraction);
+    template <class T>
+    QCoro::Task<T> withTries(
+        QString folder, SessionJournal* journal, int attempts, std::function<QCoro::Task<T>()> operation);
+    void report(const QString& folder, const UploadStatus& status);
+    void reportProgress(const QString& folder, double fraction);
 
     QPointer<UploadPipeline> m_pipeline;
     QHash<QString, Session> m_sessions;

@@ -19,16 +19,16 @@ namespace {
 
 // "scheme://host:port" with the scheme's default port written out, so that
 // an address and an initiator compare whether or not they name the port.
-QString originOf(const QUrl &url)
+QString originOf(const QUrl& url)
 {
     const int defaultPort = url.scheme() == "https"_L1 ? 443 : url.scheme() == "http"_L1 ? 80 : -1;
     return u"%1://%2:%3"_s.arg(url.scheme(), url.host().toLower()).arg(url.port(defaultPort));
 }
 
 // Google's own sign-in pages, which the service's page sends the window through.
-const QStringList googleSignInOrigins {u"https://accounts.google.com:443"_s, u"https://accounts.youtube.com:443"_s};
+const QStringList googleSignInOrigins { u"https://accounts.google.com:443"_s, u"https://accounts.youtube.com:443"_s };
 
-void ignoreCallback(const char *why)
+void ignoreCallback(const char* why)
 {
     std::printf("log [AuthService] Ignored a callback request: %s\n", why);
     std::fflush(stdout);
@@ -40,7 +40,7 @@ void ignoreCallback(const char *why)
 // forms, and every page the window would go to.
 class SignInWindow::CallbackPage : public QWebEnginePage {
 public:
-    CallbackPage(QWebEngineProfile *profile, SignInWindow *window, QObject *parent)
+    CallbackPage(QWebEngineProfile* profile, SignInWindow* window, QObject* parent)
         : QWebEnginePage(profile, parent)
         , m_window(window)
         , m_loading(window->m_url)
@@ -48,7 +48,7 @@ public:
     }
 
 protected:
-    bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
     {
         if (m_window->isCallback(url)) {
             // A 302 comes from the address being loaded; anything else from the page shown.
@@ -73,10 +73,10 @@ protected:
     }
 
     // A page that opens a new window keeps the whole sign-in in this one.
-    QWebEnginePage *createWindow(WebWindowType) override { return this; }
+    QWebEnginePage* createWindow(WebWindowType) override { return this; }
 
 private:
-    SignInWindow *m_window;
+    SignInWindow* m_window;
     QUrl m_loading;
 };
 
@@ -84,13 +84,13 @@ private:
 // requested by a frame, an image or a script are refused here.
 class SignInWindow::CallbackGuard : public QWebEngineUrlRequestInterceptor {
 public:
-    CallbackGuard(SignInWindow *window, QObject *parent)
+    CallbackGuard(SignInWindow* window, QObject* parent)
         : QWebEngineUrlRequestInterceptor(parent)
         , m_window(window)
     {
     }
 
-    void interceptRequest(QWebEngineUrlRequestInfo &info) override
+    void interceptRequest(QWebEngineUrlRequestInfo& info) override
     {
         if (!m_window->isCallback(info.requestUrl()))
             return;
@@ -101,7 +101,7 @@ public:
     }
 
 private:
-    SignInWindow *m_window;
+    SignInWindow* m_window;
 };
 
 // Script navigations to the callback scheme skip acceptNavigationRequest and
@@ -109,13 +109,13 @@ private:
 // the guard, with the origin of the page that started them.
 class SignInWindow::CallbackSchemeHandler : public QWebEngineUrlSchemeHandler {
 public:
-    CallbackSchemeHandler(SignInWindow *window, QObject *parent)
+    CallbackSchemeHandler(SignInWindow* window, QObject* parent)
         : QWebEngineUrlSchemeHandler(parent)
         , m_window(window)
     {
     }
 
-    void requestStarted(QWebEngineUrlRequestJob *job) override
+    void requestStarted(QWebEngineUrlRequestJob* job) override
     {
         const QUrl url = job->requestUrl();
         const QUrl initiator = job->initiator();
@@ -127,10 +127,10 @@ public:
     }
 
 private:
-    SignInWindow *m_window;
+    SignInWindow* m_window;
 };
 
-SignInWindow::SignInWindow(QUrl url, QByteArray callbackScheme, QObject *parent)
+SignInWindow::SignInWindow(QUrl url, QByteArray callbackScheme, QObject* parent)
     : QObject(parent)
     , m_url(std::move(url))
     , m_scheme(std::move(callbackScheme))
@@ -143,7 +143,7 @@ SignInWindow::~SignInWindow()
     delete m_view;
 }
 
-void SignInWindow::registerCallbackScheme(const QByteArray &scheme)
+void SignInWindow::registerCallbackScheme(const QByteArray& scheme)
 {
     QWebEngineUrlScheme s(scheme);
     s.setSyntax(QWebEngineUrlScheme::Syntax::Path);
@@ -174,37 +174,37 @@ void SignInWindow::start(quintptr anchor, QPoint centre)
     m_view->activateWindow();
 }
 
-bool SignInWindow::isCallback(const QUrl &url) const
+bool SignInWindow::isCallback(const QUrl& url) const
 {
     return url.scheme().toUtf8() == m_scheme;
 }
 
-bool SignInWindow::isFromService(const QUrl &initiator) const
+bool SignInWindow::isFromService(const QUrl& initiator) const
 {
     return initiator.isValid() && originOf(initiator) == originOf(m_url);
 }
 
-bool SignInWindow::staysInWindow(const QUrl &url, const QUrl &serviceUrl)
+bool SignInWindow::staysInWindow(const QUrl& url, const QUrl& serviceUrl)
 {
     const QString origin = originOf(url);
     return origin == originOf(serviceUrl) || googleSignInOrigins.contains(origin);
 }
 
-bool SignInWindow::eventFilter(QObject *watched, QEvent *event)
+bool SignInWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_view && event->type() == QEvent::Close && !m_finished)
         finish("cancel");
     return QObject::eventFilter(watched, event);
 }
 
-void SignInWindow::answer(const char *kind, const QString &value)
+void SignInWindow::answer(const char* kind, const QString& value)
 {
     const QByteArray line = value.isEmpty() ? QByteArray(kind) : QByteArray(kind) + ' ' + value.toUtf8();
     std::printf("%s\n", line.constData());
     std::fflush(stdout);
 }
 
-void SignInWindow::finish(const char *kind, const QUrl &callbackUrl)
+void SignInWindow::finish(const char* kind, const QUrl& callbackUrl)
 {
     if (m_finished)
         return;

@@ -20,11 +20,11 @@ class QWebEngineView;
 class SignInWindow : public QObject {
     Q_OBJECT
 public:
-    SignInWindow(QUrl url, QByteArray callbackScheme, QObject *parent = nullptr);
+    SignInWindow(QUrl url, QByteArray callbackScheme, QObject* parent = nullptr);
     ~SignInWindow() override;
 
     // The browser engine accepts a scheme only before the application object exists.
-    static void registerCallbackScheme(const QByteArray &scheme);
+    static void registerCallbackScheme(const QByteArray& scheme);
 
     // Opens the window over the client's window `anchor` (an X11 id, 0 for none), centred on `centre`.
     void start(quintptr anchor, QPoint centre);
@@ -33,23 +33,23 @@ signals:
     void finished();
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     class CallbackPage;
     class CallbackSchemeHandler;
     class CallbackGuard;
 
-    [[nodiscard]] bool isCallback(const QUrl &url) const;
-    [[nodiscard]] bool isFromService(const QUrl &initiator) const;
-    [[nodiscard]] static bool staysInWindow(const QUrl &url, const QUrl &serviceUrl);
-    static void answer(const char *kind, const QString &value = {});
+    [[nodiscard]] bool isCallback(const QUrl& url) const;
+    [[nodiscard]] bool isFromService(const QUrl& initiator) const;
+    [[nodiscard]] static bool staysInWindow(const QUrl& url, const QUrl& serviceUrl);
+    static void answer(const char* kind, const QString& value = {});
 
-    void finish(const char *kind, const QUrl &callbackUrl = {});
+    void finish(const char* kind, const QUrl& callbackUrl = {});
 
     QUrl m_url;
     QByteArray m_scheme;
-    QWebEngineProfile *m_profile = nullptr;
+    QWebEngineProfile* m_profile = nullptr;
     QPointer<QWebEngineView> m_view;
     bool m_finished = false;
 };

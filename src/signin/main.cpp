@@ -10,13 +10,13 @@
 
 // Chromium inside the web engine frees some objects with a sized delete of
 // another size; that is its own affair, everything else stays checked.
-extern "C" const char *__asan_default_options()
+extern "C" const char* __asan_default_options()
 {
     return "new_delete_type_mismatch=0";
 }
 
 // echoquill-signin <sign-in address> <callback scheme> [<client window> <centre x> <centre y>]
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     if (argc != 3 && argc != 6) {
         std::fputs("usage: echoquill-signin <sign-in address> <callback scheme> [<window> <x> <y>]\n", stderr);
@@ -33,7 +33,7 @@ int main(int argc, char **argv)
     QObject::connect(&window, &SignInWindow::finished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
 
     // The client holds a pipe on our standard input while it waits; when it goes, nobody is left to answer.
-    struct stat input {};
+    struct stat input { };
     QSocketNotifier clientGone(0, QSocketNotifier::Read);
     clientGone.setEnabled(::fstat(0, &input) == 0 && S_ISFIFO(input.st_mode));
     QObject::connect(&clientGone, &QSocketNotifier::activated, &app, [&] {
@@ -44,6 +44,6 @@ int main(int argc, char **argv)
 
     const bool placed = argc == 6;
     window.start(placed ? QByteArray(argv[3]).toULongLong() : 0,
-                 placed ? QPoint(QByteArray(argv[4]).toInt(), QByteArray(argv[5]).toInt()) : QPoint());
+        placed ? QPoint(QByteArray(argv[4]).toInt(), QByteArray(argv[5]).toInt()) : QPoint());
     return app.exec();
 }

@@ -2,12 +2,12 @@
 
 using namespace Qt::StringLiterals;
 
-APIAttendee APIAttendee::fromJson(const Json::ObjectReader &r)
+APIAttendee APIAttendee::fromJson(const Json::ObjectReader& r)
 {
-    return {r.optional<QString>("name"_L1), r.optional<QString>("email"_L1)};
+    return { r.optional<QString>("name"_L1), r.optional<QString>("email"_L1) };
 }
 
-APIMeeting APIMeeting::fromJson(const Json::ObjectReader &r)
+APIMeeting APIMeeting::fromJson(const Json::ObjectReader& r)
 {
     APIMeeting m;
     m.calendarEventId = r.optional<QString>("calendarEventId"_L1);

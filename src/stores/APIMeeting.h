@@ -12,7 +12,7 @@ struct APIAttendee {
     std::optional<QString> name;
     std::optional<QString> email;
 
-    static APIAttendee fromJson(const Json::ObjectReader &r);
+    static APIAttendee fromJson(const Json::ObjectReader& r);
 };
 
 // One calendar meeting as the service sends it; only the title is required.
@@ -33,5 +33,5 @@ struct APIMeeting {
     std::optional<bool> botEnabled;
     std::optional<bool> botScheduled;
 
-    static APIMeeting fromJson(const Json::ObjectReader &r);
+    static APIMeeting fromJson(const Json::ObjectReader& r);
 };

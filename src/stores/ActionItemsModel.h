@@ -27,11 +27,11 @@ public:
 
     using QAbstractListModel::QAbstractListModel;
 
-    void setSections(const QList<DateText::DaySection<ActionListItem>> &sections);
-    void setDone(const QString &identity, bool done);
+    void setSections(const QList<DateText::DaySection<ActionListItem>>& sections);
+    void setDone(const QString& identity, bool done);
 
-    [[nodiscard]] int rowCount(const QModelIndex &parent = {}) const override;
-    [[nodiscard]] QVariant data(const QModelIndex &index, int role) const override;
+    [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override;
+    [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override;
     [[nodiscard]] QHash<int, QByteArray> roleNames() const override;
 
 private:

@@ -18,9 +18,9 @@ namespace listRequest {
 struct Resp {
     std::optional<bool> success;
     std::optional<QList<ActionListItem>> data;
-    static Resp fromJson(const Json::ObjectReader &r)
+    static Resp fromJson(const Json::ObjectReader& r)
     {
-        return {r.optional<bool>("success"_L1), r.optional<QList<ActionListItem>>("data"_L1)};
+        return { r.optional<bool>("success"_L1), r.optional<QList<ActionListItem>>("data"_L1) };
     }
 };
 
@@ -30,26 +30,26 @@ namespace toggleRequest {
 
 struct Body {
     bool done;
-    QJsonObject toJson() const { return QJsonObject{{u"done"_s, done}}; }
+    QJsonObject toJson() const { return QJsonObject { { u"done"_s, done } }; }
 };
 
 struct Resp {
     std::optional<bool> success;
-    static Resp fromJson(const Json::ObjectReader &r) { return {r.optional<bool>("success"_L1)}; }
+    static Resp fromJson(const Json::ObjectReader& r) { return { r.optional<bool>("success"_L1) }; }
 };
 
 }
 
-
-bool sameFields(const ActionListItem &a, const ActionListItem &b)
+bool sameFields(const ActionListItem& a, const ActionListItem& b)
 {
-    return a.id == b.id && a.meetingId == b.meetingId && a.meetingSource == b.meetingSource && a.meetingTitle == b.meetingTitle
-        && a.meetingDate == b.meetingDate && a.who == b.who && a.what == b.what && a.due == b.due && a.done == b.done;
+    return a.id == b.id && a.meetingId == b.meetingId && a.meetingSource == b.meetingSource
+        && a.meetingTitle == b.meetingTitle && a.meetingDate == b.meetingDate && a.who == b.who && a.what == b.what
+        && a.due == b.due && a.done == b.done;
 }
 
 }
 
-ActionStore::ActionStore(TokenProvider tokens, QObject *parent)
+ActionStore::ActionStore(TokenProvider tokens, QObject* parent)
     : QObject(parent)
     , m_tokens(std::move(tokens))
     , m_sections(this)
@@ -58,7 +58,7 @@ ActionStore::ActionStore(TokenProvider tokens, QObject *parent)
     connect(&DayClock::shared(), &DayClock::dayChanged, this, [this] { m_sections.setSections(grouped()); });
 }
 
-QString ActionStore::identityOf(const ActionListItem &item)
+QString ActionStore::identityOf(const ActionListItem& item)
 {
     return QString::number(item.meetingId) + u'_' + item.id;
 }
@@ -68,11 +68,12 @@ QCoro::Task<> ActionStore::load()
     QPointer self(this);
     setLoading(true);
     try {
-        const listRequest::Resp reply = co_await APIClient::shared().get<listRequest::Resp>(Endpoints::url(u"/api/v2/action-items"_s), m_tokens());
+        const listRequest::Resp reply = co_await APIClient::shared().get<listRequest::Resp>(
+            Endpoints::url(u"/api/v2/action-items"_s), m_tokens());
         if (!self)
             co_return;
         setItems(reply.data.value_or(QList<ActionListItem>()));
-    } catch (const EQAPIError &e) {
+    } catch (const EQAPIError& e) {
         if (!self)
             co_return;
         Log::line(u"[ActionStore] load failed: "_s + e.description());
@@ -83,7 +84,7 @@ QCoro::Task<> ActionStore::load()
 QCoro::Task<> ActionStore::toggle(ActionListItem item)
 {
     const QString identity = identityOf(item);
-    const ActionListItem *stored = find(identity);
+    const ActionListItem* stored = find(identity);
     if (!stored)
         co_return;
     const bool old = stored->done;
@@ -91,10 +92,10 @@ QCoro::Task<> ActionStore::toggle(ActionListItem item)
 
     QPointer self(this);
     try {
-        const toggleRequest::Body body{!old};
+        const toggleRequest::Body body { !old };
         const QUrl url = Endpoints::actionItemURL(QString::number(item.meetingId), item.id, item.meetingSource);
         co_await APIClient::shared().patch<toggleRequest::Resp>(url, body, m_tokens());
-    } catch (const EQAPIError &) {
+    } catch (const EQAPIError&) {
         // The list may have been reloaded meanwhile: find the item again by identity.
         if (self)
             setDone(identity, old);
@@ -103,10 +104,10 @@ QCoro::Task<> ActionStore::toggle(ActionListItem item)
 
 QList<DateText::DaySection<ActionListItem>> ActionStore::grouped() const
 {
-    return DateText::groupByDay<ActionListItem>(m_items, [](const ActionListItem &i) { return i.meetingDate; });
+    return DateText::groupByDay<ActionListItem>(m_items, [](const ActionListItem& i) { return i.meetingDate; });
 }
 
-void ActionStore::setItems(const QList<ActionListItem> &items)
+void ActionStore::setItems(const QList<ActionListItem>& items)
 {
     if (std::equal(items.begin(), items.end(), m_items.begin(), m_items.end(), sameFields))
         return;
@@ -115,15 +116,16 @@ void ActionStore::setItems(const QList<ActionListItem> &items)
     emit itemsChanged();
 }
 
-ActionListItem *ActionStore::find(const QString &identity)
+ActionListItem* ActionStore::find(const QString& identity)
 {
-    const auto it = std::find_if(m_items.begin(), m_items.end(), [&](const ActionListItem &i) { return identityOf(i) == identity; });
+    const auto it = std::find_if(
+        m_items.begin(), m_items.end(), [&](const ActionListItem& i) { return identityOf(i) == identity; });
     return it == m_items.end() ? nullptr : &*it;
 }
 
-void ActionStore::setDone(const QString &identity, bool done)
+void ActionStore::setDone(const QString& identity, bool done)
 {
-    ActionListItem *item = find(identity);
+    ActionListItem* item = find(identity);
     if (!item || item->done == done)
         return;
     item->done = done;

@@ -15,22 +15,22 @@ namespace {
 struct StatusResp {
     bool connected = false;
     std::optional<bool> needsReauth;
-    static StatusResp fromJson(const Json::ObjectReader &r)
+    static StatusResp fromJson(const Json::ObjectReader& r)
     {
-        return {r.required<bool>("connected"_L1), r.optional<bool>("needsReauth"_L1)};
+        return { r.required<bool>("connected"_L1), r.optional<bool>("needsReauth"_L1) };
     }
 };
 
 struct Resp {
     std::optional<bool> success;
     std::optional<QList<APIMeeting>> meetings;
-    static Resp fromJson(const Json::ObjectReader &r)
+    static Resp fromJson(const Json::ObjectReader& r)
     {
-        return {r.optional<bool>("success"_L1), r.optional<QList<APIMeeting>>("meetings"_L1)};
+        return { r.optional<bool>("success"_L1), r.optional<QList<APIMeeting>>("meetings"_L1) };
     }
 };
 
-QString groupOf(const APIMeeting &m, const std::optional<QDateTime> &start, const QDateTime &now)
+QString groupOf(const APIMeeting& m, const std::optional<QDateTime>& start, const QDateTime& now)
 {
     if (m.isLive.value_or(false))
         return u"Now"_s;
@@ -57,7 +57,7 @@ QString durationText(std::optional<int> minutes)
     return u"%1h %2m"_s.arg(m / 60).arg(m % 60);
 }
 
-QString locationOf(const APIMeeting &m)
+QString locationOf(const APIMeeting& m)
 {
     if (m.platformLabel)
         return *m.platformLabel;
@@ -68,10 +68,10 @@ QString locationOf(const APIMeeting &m)
     return u"Video call"_s;
 }
 
-QStringList peopleOf(const APIMeeting &m)
+QStringList peopleOf(const APIMeeting& m)
 {
     QStringList people;
-    for (const APIAttendee &a : m.attendees.value_or(QList<APIAttendee>())) {
+    for (const APIAttendee& a : m.attendees.value_or(QList<APIAttendee>())) {
         if (a.name && !a.name->isEmpty())
             people << *a.name;
         else if (a.email)
@@ -80,7 +80,7 @@ QStringList peopleOf(const APIMeeting &m)
     return people;
 }
 
-CalendarSource sourceOf(const APIMeeting &m)
+CalendarSource sourceOf(const APIMeeting& m)
 {
     const QString platform = m.platform.value_or(QString()).toLower();
     if (platform == "microsoft teams"_L1 || platform == "teams"_L1)
@@ -90,7 +90,7 @@ CalendarSource sourceOf(const APIMeeting &m)
 
 }
 
-CalendarStore::CalendarStore(TokenProvider tokens, QObject *parent)
+CalendarStore::CalendarStore(TokenProvider tokens, QObject* parent)
     : QObject(parent)
     , m_tokens(std::move(tokens))
 {
@@ -105,12 +105,13 @@ QCoro::Task<> CalendarStore::load(QString userId)
     setLoading(true);
 
     try {
-        const StatusResp status = co_await APIClient::shared().get<StatusResp>(Endpoints::url(u"/api/recall/calendar/status"_s), token);
+        const StatusResp status
+            = co_await APIClient::shared().get<StatusResp>(Endpoints::url(u"/api/recall/calendar/status"_s), token);
         if (!self)
             co_return;
         setCalendarConnected(status.connected);
         setCalendarNeedsReauth(status.needsReauth.value_or(false));
-    } catch (const EQAPIError &) {
+    } catch (const EQAPIError&) {
         // An outage keeps the connection state the screen last showed.
         if (!self)
             co_return;
@@ -123,15 +124,16 @@ QCoro::Task<> CalendarStore::load(QString userId)
     }
 
     try {
-        const Resp reply = co_await APIClient::shared().get<Resp>(Endpoints::upcomingMeetingsURL(userId, meetingLimit), token);
+        const Resp reply
+            = co_await APIClient::shared().get<Resp>(Endpoints::upcomingMeetingsURL(userId, meetingLimit), token);
         if (!self)
             co_return;
         const QDateTime now = QDateTime::currentDateTimeUtc();
         QList<UpcomingMeeting> converted;
-        for (const APIMeeting &m : reply.meetings.value_or(QList<APIMeeting>()))
+        for (const APIMeeting& m : reply.meetings.value_or(QList<APIMeeting>()))
             converted << convert(m, now);
         setMeetings(converted);
-    } catch (const EQAPIError &e) {
+    } catch (const EQAPIError& e) {
         if (!self)
             co_return;
         if (e.is(EQAPIError::Unauthorized))
@@ -140,7 +142,7 @@ QCoro::Task<> CalendarStore::load(QString userId)
     setLoading(false);
 }
 
-UpcomingMeeting CalendarStore::convert(const APIMeeting &m, const QDateTime &now)
+UpcomingMeeting CalendarStore::convert(const APIMeeting& m, const QDateTime& now)
 {
     std::optional<QDateTime> start;
     if (m.startTime)
@@ -169,12 +171,12 @@ QVariantList CalendarStore::meetingList() const
 {
     QVariantList list;
     list.reserve(m_meetings.size());
-    for (const UpcomingMeeting &m : m_meetings)
+    for (const UpcomingMeeting& m : m_meetings)
         list << QVariant::fromValue(m);
     return list;
 }
 
-void CalendarStore::setMeetings(const QList<UpcomingMeeting> &meetings)
+void CalendarStore::setMeetings(const QList<UpcomingMeeting>& meetings)
 {
     if (meetings == m_meetings)
         return;

@@ -22,16 +22,16 @@ public:
     // How many meetings one load asks for.
     static constexpr int meetingLimit = 20;
 
-    explicit CalendarStore(TokenProvider tokens, QObject *parent = nullptr);
+    explicit CalendarStore(TokenProvider tokens, QObject* parent = nullptr);
 
     // An empty `userId` stands for no signed-in user: nothing is sent.
     QCoro::Task<> load(QString userId);
 
     // The home screen's row for one meeting; `now` fixes today and tomorrow.
-    [[nodiscard]] static UpcomingMeeting convert(const APIMeeting &meeting,
-                                                 const QDateTime &now = QDateTime::currentDateTimeUtc());
+    [[nodiscard]] static UpcomingMeeting convert(
+        const APIMeeting& meeting, const QDateTime& now = QDateTime::currentDateTimeUtc());
 
-    [[nodiscard]] const QList<UpcomingMeeting> &meetings() const { return m_meetings; }
+    [[nodiscard]] const QList<UpcomingMeeting>& meetings() const { return m_meetings; }
     [[nodiscard]] QVariantList meetingList() const;
     [[nodiscard]] bool calendarConnected() const { return m_calendarConnected; }
     [[nodiscard]] bool calendarNeedsReauth() const { return m_calendarNeedsReauth; }
@@ -44,7 +44,7 @@ signals:
     void isLoadingChanged();
 
 private:
-    void setMeetings(const QList<UpcomingMeeting> &meetings);
+    void setMeetings(const QList<UpcomingMeeting>& meetings);
     void setCalendarConnected(bool connected);
     void setCalendarNeedsReauth(bool needsReauth);
     void setLoading(bool on);

@@ -16,34 +16,34 @@ namespace {
 struct ListResponse {
     std::optional<bool> success;
     std::optional<QList<MeetingNote>> data;
-    static ListResponse fromJson(const Json::ObjectReader &r)
+    static ListResponse fromJson(const Json::ObjectReader& r)
     {
-        return {r.optional<bool>("success"_L1), r.optional<QList<MeetingNote>>("data"_L1)};
+        return { r.optional<bool>("success"_L1), r.optional<QList<MeetingNote>>("data"_L1) };
     }
 };
 
 struct DetailResponse {
     std::optional<bool> success;
     std::optional<MeetingNoteDetail> data;
-    static DetailResponse fromJson(const Json::ObjectReader &r)
+    static DetailResponse fromJson(const Json::ObjectReader& r)
     {
-        return {r.optional<bool>("success"_L1), r.optional<MeetingNoteDetail>("data"_L1)};
+        return { r.optional<bool>("success"_L1), r.optional<MeetingNoteDetail>("data"_L1) };
     }
 };
 
 struct Body {
     bool done;
-    QJsonObject toJson() const { return QJsonObject{{u"done"_s, done}}; }
+    QJsonObject toJson() const { return QJsonObject { { u"done"_s, done } }; }
 };
 
 struct Resp {
     std::optional<bool> success;
-    static Resp fromJson(const Json::ObjectReader &r) { return {r.optional<bool>("success"_L1)}; }
+    static Resp fromJson(const Json::ObjectReader& r) { return { r.optional<bool>("success"_L1) }; }
 };
 
 }
 
-MeetingStore::MeetingStore(TokenProvider tokens, Timings timings, QObject *parent)
+MeetingStore::MeetingStore(TokenProvider tokens, Timings timings, QObject* parent)
     : QObject(parent)
     , m_tokens(std::move(tokens))
     , m_timings(timings)
@@ -64,10 +64,10 @@ QCoro::Task<> MeetingStore::loadMeetings()
         QList<MeetingNote> notes = reply.data.value_or(QList<MeetingNote>());
         Log::line(u"[MeetingStore] notes: %1 items (telegram+desktop merged)"_s.arg(notes.size()));
         std::stable_sort(notes.begin(), notes.end(),
-                         [](const MeetingNote &a, const MeetingNote &b) { return a.createdDateTime > b.createdDateTime; });
+            [](const MeetingNote& a, const MeetingNote& b) { return a.createdDateTime > b.createdDateTime; });
         m_meetings = notes;
         emit meetingsChanged();
-    } catch (const EQAPIError &e) {
+    } catch (const EQAPIError& e) {
         if (!self)
             co_return;
         Log::line(u"[MeetingStore] notes fetch failed: "_s + e.printed());
@@ -78,7 +78,7 @@ QCoro::Task<> MeetingStore::loadMeetings()
 
 QString MeetingStore::sourceOf(qint64 noteId) const
 {
-    for (const MeetingNote &n : m_meetings)
+    for (const MeetingNote& n : m_meetings)
         if (n.id == noteId)
             return n.source.value_or(u"desktop"_s);
     return u"desktop"_s;
@@ -101,7 +101,7 @@ QCoro::Task<> MeetingStore::loadDetail(qint64 id)
             co_return;
         m_meetingDetail = reply.data;
         emit meetingDetailChanged();
-    } catch (const EQAPIError &e) {
+    } catch (const EQAPIError& e) {
         if (!self || request != m_detailRequest)
             co_return;
         setError(e.description());
@@ -109,11 +109,11 @@ QCoro::Task<> MeetingStore::loadDetail(qint64 id)
     setLoadingDetail(false);
 }
 
-bool MeetingStore::setItemDone(qint64 noteId, const QString &itemKey, bool done)
+bool MeetingStore::setItemDone(qint64 noteId, const QString& itemKey, bool done)
 {
     if (!m_meetingDetail || m_meetingDetail->id != noteId)
         return false;
-    for (V2ActionItem &item : m_meetingDetail->actionItems) {
+    for (V2ActionItem& item : m_meetingDetail->actionItems) {
         if (item.key() == itemKey) {
             item.done = done;
             emit meetingDetailChanged();
@@ -129,16 +129,16 @@ QCoro::Task<> MeetingStore::toggleActionItem(qint64 noteId, QString itemId, bool
     setItemDone(noteId, itemId, done);
     const QUrl url = Endpoints::actionItemURL(QString::number(noteId), itemId, sourceOf(noteId));
     try {
-        const Body body{done};
+        const Body body { done };
         co_await APIClient::shared().patch<Resp>(url, body, m_tokens());
-    } catch (const EQAPIError &) {
+    } catch (const EQAPIError&) {
         if (self)
             setItemDone(noteId, itemId, !done);
     }
 }
 
-QUuid MeetingStore::addPendingUpload(const QString &fileName, double duration, const QString &folder,
-                                     const QDateTime &startedAt)
+QUuid MeetingStore::addPendingUpload(
+    const QString& fileName, double duration, const QString& folder, const QDateTime& startedAt)
 {
     PendingUpload upload;
     upload.id = QUuid::createUuid();
@@ -151,33 +151,33 @@ QUuid MeetingStore::addPendingUpload(const QString &fileName, double duration, c
     return upload.id;
 }
 
-std::optional<PendingUpload> MeetingStore::pendingUpload(const QUuid &id) const
+std::optional<PendingUpload> MeetingStore::pendingUpload(const QUuid& id) const
 {
-    for (const PendingUpload &u : m_pendingUploads)
+    for (const PendingUpload& u : m_pendingUploads)
         if (u.id == id)
             return u;
     return std::nullopt;
 }
 
-std::optional<PendingUpload> MeetingStore::pendingUploadFor(const QString &folder) const
+std::optional<PendingUpload> MeetingStore::pendingUploadFor(const QString& folder) const
 {
-    for (const PendingUpload &u : m_pendingUploads)
+    for (const PendingUpload& u : m_pendingUploads)
         if (!folder.isEmpty() && u.folder == folder)
             return u;
     return std::nullopt;
 }
 
-void MeetingStore::setPendingUploadProgress(const QString &folder, double fraction)
+void MeetingStore::setPendingUploadProgress(const QString& folder, double fraction)
 {
     auto it = std::find_if(m_pendingUploads.begin(), m_pendingUploads.end(),
-                           [&](const PendingUpload &u) { return !folder.isEmpty() && u.folder == folder; });
+        [&](const PendingUpload& u) { return !folder.isEmpty() && u.folder == folder; });
     if (it == m_pendingUploads.end() || it->progress == fraction)
         return;
     it->progress = fraction;
     emit pendingUploadsChanged();
 }
 
-void MeetingStore::retryPendingUpload(const QUuid &id)
+void MeetingStore::retryPendingUpload(const QUuid& id)
 {
     const std::optional<PendingUpload> upload = pendingUpload(id);
     if (!upload || upload->status.stage() != UploadStatus::Failed || upload->folder.isEmpty())
@@ -186,7 +186,7 @@ void MeetingStore::retryPendingUpload(const QUuid &id)
     emit retryRequested(upload->folder);
 }
 
-void MeetingStore::discardPendingUpload(const QUuid &id, bool keepFiles)
+void MeetingStore::discardPendingUpload(const QUuid& id, bool keepFiles)
 {
     const std::optional<PendingUpload> upload = pendingUpload(id);
     if (!upload)
@@ -196,9 +196,10 @@ void MeetingStore::discardPendingUpload(const QUuid &id, bool keepFiles)
         emit discardRequested(upload->folder, keepFiles);
 }
 
-void MeetingStore::updatePendingUpload(const QUuid &id, const UploadStatus &status)
+void MeetingStore::updatePendingUpload(const QUuid& id, const UploadStatus& status)
 {
-    auto it = std::find_if(m_pendingUploads.begin(), m_pendingUploads.end(), [&](const PendingUpload &u) { return u.id == id; });
+    auto it = std::find_if(
+        m_pendingUploads.begin(), m_pendingUploads.end(), [&](const PendingUpload& u) { return u.id == id; });
     if (it == m_pendingUploads.end())
         return;
     it->status = status;
@@ -210,18 +211,19 @@ void MeetingStore::updatePendingUpload(const QUuid &id, const UploadStatus &stat
         followUp(changed.id, changed.startedAt, changed.noteId);
 }
 
-void MeetingStore::setPendingUploadStatus(const QUuid &id, const UploadStatus &status)
+void MeetingStore::setPendingUploadStatus(const QUuid& id, const UploadStatus& status)
 {
-    auto it = std::find_if(m_pendingUploads.begin(), m_pendingUploads.end(), [&](const PendingUpload &u) { return u.id == id; });
+    auto it = std::find_if(
+        m_pendingUploads.begin(), m_pendingUploads.end(), [&](const PendingUpload& u) { return u.id == id; });
     if (it == m_pendingUploads.end())
         return;
     it->status = status;
     emit pendingUploadsChanged();
 }
 
-void MeetingStore::removePendingUpload(const QUuid &id)
+void MeetingStore::removePendingUpload(const QUuid& id)
 {
-    const auto removed = m_pendingUploads.removeIf([&](const PendingUpload &u) { return u.id == id; });
+    const auto removed = m_pendingUploads.removeIf([&](const PendingUpload& u) { return u.id == id; });
     if (removed)
         emit pendingUploadsChanged();
 }
@@ -248,9 +250,8 @@ QCoro::Task<> MeetingStore::followUp(QUuid id, QDateTime startedAt, std::optiona
         co_await loadMeetings();
         if (gone())
             co_return;
-        const auto found = std::find_if(m_meetings.begin(), m_meetings.end(), [&](const MeetingNote &n) {
-            return noteId ? n.id == *noteId : n.createdDateTime >= startedAt;
-        });
+        const auto found = std::find_if(m_meetings.begin(), m_meetings.end(),
+            [&](const MeetingNote& n) { return noteId ? n.id == *noteId : n.createdDateTime >= startedAt; });
         if (found != m_meetings.end()) {
             const MeetingNote note = *found;
             const QString folder = pendingUpload(id)->folder;
@@ -269,10 +270,10 @@ QCoro::Task<> MeetingStore::followUp(QUuid id, QDateTime startedAt, std::optiona
 
 QList<DateText::DaySection<MeetingNote>> MeetingStore::groupedMeetings() const
 {
-    return DateText::groupByDay<MeetingNote>(m_meetings, [](const MeetingNote &n) { return n.createdDateTime; });
+    return DateText::groupByDay<MeetingNote>(m_meetings, [](const MeetingNote& n) { return n.createdDateTime; });
 }
 
-void MeetingStore::setSelectedMeeting(const std::optional<MeetingNote> &note)
+void MeetingStore::setSelectedMeeting(const std::optional<MeetingNote>& note)
 {
     const bool same = (note.has_value() == m_selectedMeeting.has_value())
         && (!note || (note->id == m_selectedMeeting->id && note->source == m_selectedMeeting->source));
@@ -281,7 +282,7 @@ void MeetingStore::setSelectedMeeting(const std::optional<MeetingNote> &note)
         emit selectedMeetingChanged();
 }
 
-void MeetingStore::setNavigateToMeetingId(const std::optional<qint64> &id)
+void MeetingStore::setNavigateToMeetingId(const std::optional<qint64>& id)
 {
     if (id == m_navigateToMeetingId)
         return;
@@ -305,7 +306,7 @@ void MeetingStore::setLoadingDetail(bool on)
     emit isLoadingDetailChanged();
 }
 
-void MeetingStore::setError(const std::optional<QString> &error)
+void MeetingStore::setError(const std::optional<QString>& error)
 {
     if (error == m_error)
         return;

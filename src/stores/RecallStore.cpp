@@ -15,9 +15,9 @@ namespace settingsRequest {
 struct Resp {
     std::optional<bool> success;
     std::optional<bool> autoJoinEnabled;
-    static Resp fromJson(const Json::ObjectReader &r)
+    static Resp fromJson(const Json::ObjectReader& r)
     {
-        return {r.optional<bool>("success"_L1), r.optional<bool>("autoJoinEnabled"_L1)};
+        return { r.optional<bool>("success"_L1), r.optional<bool>("autoJoinEnabled"_L1) };
     }
 };
 
@@ -49,9 +49,9 @@ struct Body {
 struct Resp {
     std::optional<bool> success;
     std::optional<QString> signal;
-    static Resp fromJson(const Json::ObjectReader &r)
+    static Resp fromJson(const Json::ObjectReader& r)
     {
-        return {r.optional<bool>("success"_L1), r.optional<QString>("signal"_L1)};
+        return { r.optional<bool>("success"_L1), r.optional<QString>("signal"_L1) };
     }
 };
 
@@ -59,7 +59,7 @@ struct Resp {
 
 }
 
-RecallStore::RecallStore(TokenProvider tokens, QObject *parent)
+RecallStore::RecallStore(TokenProvider tokens, QObject* parent)
     : QObject(parent)
     , m_tokens(std::move(tokens))
 {
@@ -69,24 +69,26 @@ QCoro::Task<> RecallStore::loadSettings()
 {
     QPointer self(this);
     try {
-        const settingsRequest::Resp reply = co_await APIClient::shared().get<settingsRequest::Resp>(Endpoints::url(u"/api/recall/settings"_s), m_tokens());
+        const settingsRequest::Resp reply = co_await APIClient::shared().get<settingsRequest::Resp>(
+            Endpoints::url(u"/api/recall/settings"_s), m_tokens());
         if (!self)
             co_return;
         setAutoJoinEnabled(reply.autoJoinEnabled.value_or(true));
         setLoaded(true);
-    } catch (const EQAPIError &e) {
+    } catch (const EQAPIError& e) {
         Log::line(u"[RecallStore] loadSettings failed: "_s + e.description());
     }
 }
 
 QCoro::Task<> RecallStore::toggleMeetingBot(UpcomingMeeting meeting, bool enabled)
 {
-    const preferenceRequest::Body body{meeting.id, enabled, meeting.meetingUrl, meeting.startTime, meeting.endTime, meeting.title};
+    const preferenceRequest::Body body { meeting.id, enabled, meeting.meetingUrl, meeting.startTime, meeting.endTime,
+        meeting.title };
     try {
         const preferenceRequest::Resp reply = co_await APIClient::shared().post<preferenceRequest::Resp>(
             Endpoints::url(u"/api/recall/meeting-bot-preference"_s), body, m_tokens());
         Log::line(u"[RecallStore] meetingBot signal: "_s + reply.signal.value_or(u"nil"_s) + u" for "_s + meeting.id);
-    } catch (const EQAPIError &e) {
+    } catch (const EQAPIError& e) {
         Log::line(u"[RecallStore] toggleMeetingBot failed: "_s + e.description());
     }
 }

@@ -13,7 +13,7 @@ class RecallStore : public QObject {
     Q_PROPERTY(bool autoJoinEnabled READ autoJoinEnabled NOTIFY autoJoinEnabledChanged)
     Q_PROPERTY(bool isLoaded READ isLoaded NOTIFY isLoadedChanged)
 public:
-    explicit RecallStore(TokenProvider tokens, QObject *parent = nullptr);
+    explicit RecallStore(TokenProvider tokens, QObject* parent = nullptr);
 
     QCoro::Task<> loadSettings();
     // Failures are only logged: the caller's switch stays where the user put it.

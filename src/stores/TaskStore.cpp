@@ -5,7 +5,7 @@
 namespace {
 
 // Tasks compare by id alone; a store notifies on any changed field.
-bool sameFields(const EQTask &a, const EQTask &b)
+bool sameFields(const EQTask& a, const EQTask& b)
 {
     return a.id == b.id && a.name == b.name && a.isActive == b.isActive && a.logo == b.logo
         && a.yellowAfterSeconds == b.yellowAfterSeconds && a.redAfterSeconds == b.redAfterSeconds
@@ -14,12 +14,12 @@ bool sameFields(const EQTask &a, const EQTask &b)
 
 }
 
-TaskStore::TaskStore(QObject *parent)
+TaskStore::TaskStore(QObject* parent)
     : QObject(parent)
 {
 }
 
-void TaskStore::setTasks(const QList<EQTask> &tasks)
+void TaskStore::setTasks(const QList<EQTask>& tasks)
 {
     if (std::equal(tasks.begin(), tasks.end(), m_tasks.begin(), m_tasks.end(), sameFields))
         return;
@@ -27,7 +27,7 @@ void TaskStore::setTasks(const QList<EQTask> &tasks)
     emit tasksChanged();
 }
 
-void TaskStore::setSelectedTask(const std::optional<EQTask> &task)
+void TaskStore::setSelectedTask(const std::optional<EQTask>& task)
 {
     const bool same = task.has_value() == m_selectedTask.has_value() && (!task || sameFields(*task, *m_selectedTask));
     if (same)
@@ -44,7 +44,7 @@ void TaskStore::setLoading(bool on)
     emit isLoadingChanged();
 }
 
-void TaskStore::setError(const std::optional<QString> &error)
+void TaskStore::setError(const std::optional<QString>& error)
 {
     if (error == m_error)
         return;

@@ -14,17 +14,17 @@ class TaskStore : public QObject {
     Q_PROPERTY(bool isLoading READ isLoading WRITE setLoading NOTIFY isLoadingChanged)
     Q_PROPERTY(QString error READ errorText NOTIFY errorChanged)
 public:
-    explicit TaskStore(QObject *parent = nullptr);
+    explicit TaskStore(QObject* parent = nullptr);
 
-    [[nodiscard]] const QList<EQTask> &tasks() const { return m_tasks; }
-    void setTasks(const QList<EQTask> &tasks);
-    [[nodiscard]] const std::optional<EQTask> &selectedTask() const { return m_selectedTask; }
-    void setSelectedTask(const std::optional<EQTask> &task);
+    [[nodiscard]] const QList<EQTask>& tasks() const { return m_tasks; }
+    void setTasks(const QList<EQTask>& tasks);
+    [[nodiscard]] const std::optional<EQTask>& selectedTask() const { return m_selectedTask; }
+    void setSelectedTask(const std::optional<EQTask>& task);
     [[nodiscard]] bool isLoading() const { return m_isLoading; }
     void setLoading(bool on);
-    [[nodiscard]] const std::optional<QString> &error() const { return m_error; }
+    [[nodiscard]] const std::optional<QString>& error() const { return m_error; }
     [[nodiscard]] QString errorText() const { return m_error.value_or(QString()); }
-    void setError(const std::optional<QString> &error);
+    void setError(const std::optional<QString>& error);
 
 signals:
     void tasksChanged();

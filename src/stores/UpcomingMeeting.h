@@ -57,5 +57,5 @@ public:
     [[nodiscard]] QString startTimeText() const { return startTime.value_or(QString()); }
     [[nodiscard]] QString endTimeText() const { return endTime.value_or(QString()); }
 
-    bool operator==(const UpcomingMeeting &) const = default;
+    bool operator==(const UpcomingMeeting&) const = default;
 };

@@ -16,11 +16,11 @@ class AccountName : public QObject {
     QML_SINGLETON
 
 public:
-    [[nodiscard]] static QString firstNameOf(const QString &name);
-    [[nodiscard]] static QString lastNameOf(const QString &name);
+    [[nodiscard]] static QString firstNameOf(const QString& name);
+    [[nodiscard]] static QString lastNameOf(const QString& name);
 
-    static AccountName *create(QQmlEngine *, QJSEngine *) { return new AccountName; }
+    static AccountName* create(QQmlEngine*, QJSEngine*) { return new AccountName; }
 
-    Q_INVOKABLE QString firstName(const QString &name) const { return firstNameOf(name); }
-    Q_INVOKABLE QString lastName(const QString &name) const { return lastNameOf(name); }
+    Q_INVOKABLE QString firstName(const QString& name) const { return firstNameOf(name); }
+    Q_INVOKABLE QString lastName(const QString& name) const { return lastNameOf(name); }
 };

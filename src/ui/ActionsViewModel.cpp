@@ -4,16 +4,16 @@
 
 #include <algorithm>
 
-ActionsViewModel::ActionsViewModel(QObject *parent)
+ActionsViewModel::ActionsViewModel(QObject* parent)
     : QObject(parent)
 {
 }
 
-void ActionsViewModel::setStore(ActionStore *store)
+void ActionsViewModel::setStore(ActionStore* store)
 {
     if (store == m_store)
         return;
-    for (const auto &c : m_connections)
+    for (const auto& c : m_connections)
         disconnect(c);
     m_connections.clear();
     m_store = store;
@@ -29,8 +29,9 @@ QString ActionsViewModel::openLine() const
 {
     if (!m_store)
         return {};
-    const QList<ActionListItem> &items = m_store->items();
-    return ScreenText::openItemsLine(int(std::count_if(items.begin(), items.end(), [](const ActionListItem &i) { return !i.done; })));
+    const QList<ActionListItem>& items = m_store->items();
+    return ScreenText::openItemsLine(
+        int(std::count_if(items.begin(), items.end(), [](const ActionListItem& i) { return !i.done; })));
 }
 
 void ActionsViewModel::load()
@@ -39,13 +40,13 @@ void ActionsViewModel::load()
         m_store->load();
 }
 
-void ActionsViewModel::toggle(const QString &identity)
+void ActionsViewModel::toggle(const QString& identity)
 {
     if (!m_store)
         return;
-    const QList<ActionListItem> &items = m_store->items();
-    const auto it = std::find_if(items.begin(), items.end(),
-        [&](const ActionListItem &i) { return ActionStore::identityOf(i) == identity; });
+    const QList<ActionListItem>& items = m_store->items();
+    const auto it = std::find_if(
+        items.begin(), items.end(), [&](const ActionListItem& i) { return ActionStore::identityOf(i) == identity; });
     if (it != items.end())
         m_store->toggle(*it);
 }

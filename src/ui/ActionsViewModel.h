@@ -11,23 +11,23 @@
 class ActionsViewModel : public QObject {
     Q_OBJECT
     QML_ELEMENT
-    Q_PROPERTY(ActionStore *store READ store WRITE setStore NOTIFY storeChanged)
+    Q_PROPERTY(ActionStore* store READ store WRITE setStore NOTIFY storeChanged)
     Q_PROPERTY(bool hasItems READ hasItems NOTIFY countsChanged)
     // "3 open" or "All done".
     Q_PROPERTY(QString openLine READ openLine NOTIFY countsChanged)
 
 public:
-    explicit ActionsViewModel(QObject *parent = nullptr);
+    explicit ActionsViewModel(QObject* parent = nullptr);
 
-    [[nodiscard]] ActionStore *store() const { return m_store; }
-    void setStore(ActionStore *store);
+    [[nodiscard]] ActionStore* store() const { return m_store; }
+    void setStore(ActionStore* store);
     [[nodiscard]] bool hasItems() const { return m_store && !m_store->items().isEmpty(); }
     [[nodiscard]] QString openLine() const;
 
     // The screen appeared, or the refresh button was pressed.
     Q_INVOKABLE void load();
     // An item's check box: the store flips it at once and asks the service.
-    Q_INVOKABLE void toggle(const QString &identity);
+    Q_INVOKABLE void toggle(const QString& identity);
 
 signals:
     void storeChanged();

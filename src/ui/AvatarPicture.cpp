@@ -9,7 +9,7 @@
 #include <QPainterPath>
 #include <QQmlEngine>
 
-AvatarPicture::AvatarPicture(QQuickItem *parent)
+AvatarPicture::AvatarPicture(QQuickItem* parent)
     : QQuickPaintedItem(parent)
 {
     setAntialiasing(true);
@@ -24,7 +24,7 @@ AvatarPicture::~AvatarPicture()
     }
 }
 
-void AvatarPicture::setSource(const QUrl &source)
+void AvatarPicture::setSource(const QUrl& source)
 {
     if (source == m_source)
         return;
@@ -58,20 +58,20 @@ void AvatarPicture::load()
         setStatus(Error);
         return;
     }
-    QQmlEngine *engine = qmlEngine(this);
-    QNetworkAccessManager *network = engine ? engine->networkAccessManager() : nullptr;
+    QQmlEngine* engine = qmlEngine(this);
+    QNetworkAccessManager* network = engine ? engine->networkAccessManager() : nullptr;
     if (!network) {
         setStatus(Error);
         return;
     }
     setStatus(Loading);
-    QNetworkReply *reply = network->get(QNetworkRequest(m_source));
-    new BoundedReply(reply, {maxImageBytes});
+    QNetworkReply* reply = network->get(QNetworkRequest(m_source));
+    new BoundedReply(reply, { maxImageBytes });
     m_reply = reply;
     connect(reply, &QNetworkReply::finished, this, [this, reply] { finish(reply); });
 }
 
-void AvatarPicture::finish(QNetworkReply *reply)
+void AvatarPicture::finish(QNetworkReply* reply)
 {
     reply->deleteLater();
     if (reply != m_reply)
@@ -97,7 +97,7 @@ void AvatarPicture::setStatus(Status status)
     emit statusChanged();
 }
 
-void AvatarPicture::paint(QPainter *painter)
+void AvatarPicture::paint(QPainter* painter)
 {
     if (m_image.isNull())
         return;

@@ -23,14 +23,14 @@ public:
     // A larger picture is abandoned as soon as its size shows.
     static constexpr qint64 maxImageBytes = 5LL << 20;
 
-    explicit AvatarPicture(QQuickItem *parent = nullptr);
+    explicit AvatarPicture(QQuickItem* parent = nullptr);
     ~AvatarPicture() override;
 
     [[nodiscard]] QUrl source() const { return m_source; }
-    void setSource(const QUrl &source);
+    void setSource(const QUrl& source);
     [[nodiscard]] Status status() const { return m_status; }
 
-    void paint(QPainter *painter) override;
+    void paint(QPainter* painter) override;
 
 signals:
     void sourceChanged();
@@ -41,7 +41,7 @@ protected:
 
 private:
     void load();
-    void finish(QNetworkReply *reply);
+    void finish(QNetworkReply* reply);
     void setStatus(Status status);
 
     QUrl m_source;

@@ -22,15 +22,15 @@ public:
     };
 
     // First characters of the first two blank-separated words, upper-cased.
-    [[nodiscard]] static QString initialsOf(const QString &name);
+    [[nodiscard]] static QString initialsOf(const QString& name);
     // hash = hash × 31 + scalar over the Unicode scalars, modulo 2^32; index = hash mod 9.
-    [[nodiscard]] static quint32 nameHash(const QString &name);
-    [[nodiscard]] static int colorPairIndex(const QString &name);
-    [[nodiscard]] static ColorPair colorPair(const QString &name);
+    [[nodiscard]] static quint32 nameHash(const QString& name);
+    [[nodiscard]] static int colorPairIndex(const QString& name);
+    [[nodiscard]] static ColorPair colorPair(const QString& name);
 
-    static EQAvatarStyle *create(QQmlEngine *, QJSEngine *) { return new EQAvatarStyle; }
+    static EQAvatarStyle* create(QQmlEngine*, QJSEngine*) { return new EQAvatarStyle; }
 
-    Q_INVOKABLE QString initials(const QString &name) const { return initialsOf(name); }
-    Q_INVOKABLE QColor background(const QString &name) const { return colorPair(name).background; }
-    Q_INVOKABLE QColor foreground(const QString &name) const { return colorPair(name).foreground; }
+    Q_INVOKABLE QString initials(const QString& name) const { return initialsOf(name); }
+    Q_INVOKABLE QColor background(const QString& name) const { return colorPair(name).background; }
+    Q_INVOKABLE QColor foreground(const QString& name) const { return colorPair(name).foreground; }
 };

@@ -12,24 +12,24 @@ struct InstalledName {
     QFont::Weight weight;
 };
 
-const QList<InstalledName> &installedNames()
+const QList<InstalledName>& installedNames()
 {
     static const QList<InstalledName> names {
-        {u"InterTight-Medium"_s, u"Inter Tight"_s, QFont::Medium},
-        {u"Inter-Regular"_s, u"Inter"_s, QFont::Normal},
-        {u"Inter-Medium"_s, u"Inter"_s, QFont::Medium},
-        {u"Inter-Bold"_s, u"Inter"_s, QFont::Bold},
+        { u"InterTight-Medium"_s, u"Inter Tight"_s, QFont::Medium },
+        { u"Inter-Regular"_s, u"Inter"_s, QFont::Normal },
+        { u"Inter-Medium"_s, u"Inter"_s, QFont::Medium },
+        { u"Inter-Bold"_s, u"Inter"_s, QFont::Bold },
     };
     return names;
 }
 
 // True when the family is installed with a face of that weight.
-bool hasFace(const QString &family, QFont::Weight weight)
+bool hasFace(const QString& family, QFont::Weight weight)
 {
     if (!QFontDatabase::families().contains(family))
         return false;
     const QStringList styles = QFontDatabase::styles(family);
-    return std::any_of(styles.begin(), styles.end(), [&](const QString &style) {
+    return std::any_of(styles.begin(), styles.end(), [&](const QString& style) {
         return QFontDatabase::weight(family, style) == weight && !QFontDatabase::italic(family, style);
     });
 }
@@ -63,15 +63,15 @@ QString EQFonts::textFontName(QFont::Weight weight)
     }
 }
 
-QString EQFonts::installedFamily(const QString &fontName)
+QString EQFonts::installedFamily(const QString& fontName)
 {
-    for (const InstalledName &name : installedNames())
+    for (const InstalledName& name : installedNames())
         if (name.fontName == fontName && hasFace(name.family, name.weight))
             return name.family;
     return {};
 }
 
-QFont EQFonts::named(const QString &fontName, qreal size, QFont::Weight weight)
+QFont EQFonts::named(const QString& fontName, qreal size, QFont::Weight weight)
 {
     const QString family = installedFamily(fontName);
     if (family.isEmpty())

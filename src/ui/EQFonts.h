@@ -23,13 +23,13 @@ public:
     static inline const QString displayFontName = QStringLiteral("InterTight-Medium");
     [[nodiscard]] static QString textFontName(QFont::Weight weight);
 
-    [[nodiscard]] static QFont named(const QString &fontName, qreal size, QFont::Weight weight);
+    [[nodiscard]] static QFont named(const QString& fontName, qreal size, QFont::Weight weight);
     // The whole look of a role: font, tracking and letter case.
     [[nodiscard]] static QFont forRole(EQTextRole role);
     // The installed family a font name resolves to, empty when it falls back.
-    [[nodiscard]] static QString installedFamily(const QString &fontName);
+    [[nodiscard]] static QString installedFamily(const QString& fontName);
 
-    static EQFonts *create(QQmlEngine *, QJSEngine *) { return new EQFonts; }
+    static EQFonts* create(QQmlEngine*, QJSEngine*) { return new EQFonts; }
 
     // For the few texts whose size the screens state outright; running text uses a role.
     Q_INVOKABLE QFont display(qreal size, qreal tracking = 0) const;

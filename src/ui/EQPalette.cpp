@@ -6,7 +6,7 @@
 
 namespace {
 
-QColor hex(const char16_t *text, qreal opacity = 1.0)
+QColor hex(const char16_t* text, qreal opacity = 1.0)
 {
     return EQColor::withOpacity(EQColor::fromHex(text), opacity);
 }
@@ -56,20 +56,20 @@ EQPalette::EQPalette()
 {
 }
 
-EQPalette &EQPalette::shared()
+EQPalette& EQPalette::shared()
 {
     static EQPalette palette;
     return palette;
 }
 
-EQPalette *EQPalette::create(QQmlEngine *, QJSEngine *)
+EQPalette* EQPalette::create(QQmlEngine*, QJSEngine*)
 {
-    EQPalette *palette = &shared();
+    EQPalette* palette = &shared();
     QJSEngine::setObjectOwnership(palette, QJSEngine::CppOwnership);
     return palette;
 }
 
-QColor EQPalette::withOpacity(const QColor &color, qreal opacity) const
+QColor EQPalette::withOpacity(const QColor& color, qreal opacity) const
 {
     return EQColor::withOpacity(color, opacity);
 }

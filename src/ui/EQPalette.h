@@ -51,11 +51,11 @@ class EQPalette : public QObject {
     Q_PROPERTY(QColor recordRed MEMBER recordRed CONSTANT)
 
 public:
-    static EQPalette &shared();
-    static EQPalette *create(QQmlEngine *, QJSEngine *);
+    static EQPalette& shared();
+    static EQPalette* create(QQmlEngine*, QJSEngine*);
 
     // The same colour at another opacity, for the few places a screen fades one.
-    Q_INVOKABLE QColor withOpacity(const QColor &color, qreal opacity) const;
+    Q_INVOKABLE QColor withOpacity(const QColor& color, qreal opacity) const;
 
     const QColor nightSurface;
     const QColor nightHairline;

@@ -9,14 +9,14 @@
 
 #include <cmath>
 
-EQSymbol::EQSymbol(QQuickItem *parent)
+EQSymbol::EQSymbol(QQuickItem* parent)
     : QQuickPaintedItem(parent)
 {
     setAntialiasing(true);
     setImplicitSize(m_size, m_size);
 }
 
-void EQSymbol::setName(const QString &name)
+void EQSymbol::setName(const QString& name)
 {
     if (name == m_name)
         return;
@@ -27,7 +27,7 @@ void EQSymbol::setName(const QString &name)
     update();
 }
 
-void EQSymbol::setColor(const QColor &color)
+void EQSymbol::setColor(const QColor& color)
 {
     if (color == m_color)
         return;
@@ -36,7 +36,7 @@ void EQSymbol::setColor(const QColor &color)
     update();
 }
 
-void EQSymbol::setKnockout(const QColor &color)
+void EQSymbol::setKnockout(const QColor& color)
 {
     if (color == m_knockout)
         return;
@@ -68,7 +68,7 @@ bool EQSymbol::isKnown() const
     return !SymbolCatalog::resourcePath(m_name).isEmpty();
 }
 
-void EQSymbol::paint(QPainter *painter)
+void EQSymbol::paint(QPainter* painter)
 {
     const qreal side = std::min(width(), height());
     // Drawn at the device's pixel size, so the cached image maps one to one.

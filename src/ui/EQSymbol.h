@@ -21,21 +21,21 @@ class EQSymbol : public QQuickPaintedItem {
     Q_PROPERTY(bool isKnown READ isKnown NOTIFY nameChanged)
 
 public:
-    explicit EQSymbol(QQuickItem *parent = nullptr);
+    explicit EQSymbol(QQuickItem* parent = nullptr);
 
     [[nodiscard]] QString name() const { return m_name; }
-    void setName(const QString &name);
+    void setName(const QString& name);
     [[nodiscard]] QColor color() const { return m_color; }
-    void setColor(const QColor &color);
+    void setColor(const QColor& color);
     [[nodiscard]] QColor knockout() const { return m_knockout; }
-    void setKnockout(const QColor &color);
+    void setKnockout(const QColor& color);
     [[nodiscard]] qreal size() const { return m_size; }
     void setSize(qreal size);
     [[nodiscard]] qreal weight() const { return m_weight; }
     void setWeight(qreal weight);
     [[nodiscard]] bool isKnown() const;
 
-    void paint(QPainter *painter) override;
+    void paint(QPainter* painter) override;
 
 signals:
     void nameChanged();

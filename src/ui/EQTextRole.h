@@ -22,7 +22,7 @@ namespace EQTextRoles {
 
 [[nodiscard]] EQTextRoleStyle style(EQTextRole role);
 // The role of a case name as written in code ("displayS", "bodySm", …).
-[[nodiscard]] std::optional<EQTextRole> fromName(const QString &name);
+[[nodiscard]] std::optional<EQTextRole> fromName(const QString& name);
 [[nodiscard]] QString name(EQTextRole role);
 
 }

@@ -6,7 +6,7 @@
 #include <QQmlInfo>
 #include <QVariant>
 
-EQTextStyle::EQTextStyle(QObject *text)
+EQTextStyle::EQTextStyle(QObject* text)
     : QObject(text)
 {
 }
@@ -16,7 +16,7 @@ QString EQTextStyle::roleName() const
     return m_role ? EQTextRoles::name(*m_role) : QString();
 }
 
-void EQTextStyle::setRoleName(const QString &name)
+void EQTextStyle::setRoleName(const QString& name)
 {
     const std::optional<EQTextRole> role = EQTextRoles::fromName(name);
     if (!role) {

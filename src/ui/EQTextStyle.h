@@ -20,11 +20,11 @@ class EQTextStyle : public QObject {
     Q_PROPERTY(QString role READ roleName WRITE setRoleName NOTIFY roleChanged)
 
 public:
-    explicit EQTextStyle(QObject *text);
-    static EQTextStyle *qmlAttachedProperties(QObject *object) { return new EQTextStyle(object); }
+    explicit EQTextStyle(QObject* text);
+    static EQTextStyle* qmlAttachedProperties(QObject* object) { return new EQTextStyle(object); }
 
     [[nodiscard]] QString roleName() const;
-    void setRoleName(const QString &name);
+    void setRoleName(const QString& name);
 
 signals:
     void roleChanged();

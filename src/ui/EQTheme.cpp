@@ -13,7 +13,7 @@ QString EQThemes::text(EQTheme theme)
     return {};
 }
 
-std::optional<EQTheme> EQThemes::fromText(const QString &text)
+std::optional<EQTheme> EQThemes::fromText(const QString& text)
 {
     for (EQTheme theme : allCases())
         if (EQThemes::text(theme) == text)
@@ -23,5 +23,5 @@ std::optional<EQTheme> EQThemes::fromText(const QString &text)
 
 QList<EQTheme> EQThemes::allCases()
 {
-    return {EQTheme::night, EQTheme::golden};
+    return { EQTheme::night, EQTheme::golden };
 }

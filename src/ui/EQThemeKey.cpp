@@ -5,9 +5,9 @@
 #include <QQuickItem>
 #include <QtQml/qqml.h>
 
-EQThemeKey::EQThemeKey(QObject *attachee)
+EQThemeKey::EQThemeKey(QObject* attachee)
     : QObject(attachee)
-    , m_item(qobject_cast<QQuickItem *>(attachee))
+    , m_item(qobject_cast<QQuickItem*>(attachee))
 {
     if (m_item) {
         connect(m_item, &QQuickItem::parentChanged, this, &EQThemeKey::followParent);
@@ -15,7 +15,7 @@ EQThemeKey::EQThemeKey(QObject *attachee)
     }
 }
 
-EQThemeKey *EQThemeKey::qmlAttachedProperties(QObject *object)
+EQThemeKey* EQThemeKey::qmlAttachedProperties(QObject* object)
 {
     return new EQThemeKey(object);
 }
@@ -25,7 +25,7 @@ EQTheme EQThemeKey::theme() const
     return m_effective;
 }
 
-void EQThemeKey::setThemeText(const QString &text)
+void EQThemeKey::setThemeText(const QString& text)
 {
     const std::optional<EQTheme> theme = EQThemes::fromText(text);
     if (!theme) {
@@ -46,8 +46,8 @@ void EQThemeKey::followParent()
 {
     disconnect(m_inheritedConnection);
     m_inherited = nullptr;
-    if (QQuickItem *parentItem = m_item->parentItem()) {
-        m_inherited = qobject_cast<EQThemeKey *>(qmlAttachedPropertiesObject<EQThemeKey>(parentItem, true));
+    if (QQuickItem* parentItem = m_item->parentItem()) {
+        m_inherited = qobject_cast<EQThemeKey*>(qmlAttachedPropertiesObject<EQThemeKey>(parentItem, true));
         if (m_inherited)
             m_inheritedConnection = connect(m_inherited, &EQThemeKey::themeChanged, this, &EQThemeKey::update);
     }

@@ -22,12 +22,12 @@ class EQThemeKey : public QObject {
     Q_PROPERTY(QString theme READ themeText WRITE setThemeText RESET resetTheme NOTIFY themeChanged)
 
 public:
-    explicit EQThemeKey(QObject *attachee);
-    static EQThemeKey *qmlAttachedProperties(QObject *object);
+    explicit EQThemeKey(QObject* attachee);
+    static EQThemeKey* qmlAttachedProperties(QObject* object);
 
     [[nodiscard]] EQTheme theme() const;
     [[nodiscard]] QString themeText() const { return EQThemes::text(theme()); }
-    void setThemeText(const QString &text);
+    void setThemeText(const QString& text);
     void resetTheme();
 
 signals:
@@ -37,7 +37,7 @@ private:
     void followParent();
     void update();
 
-    QQuickItem *m_item = nullptr;
+    QQuickItem* m_item = nullptr;
     std::optional<EQTheme> m_own;
     QPointer<EQThemeKey> m_inherited;
     QMetaObject::Connection m_inheritedConnection;

@@ -6,8 +6,8 @@ using namespace Qt::StringLiterals;
 
 QList<FolderItem> FolderItem::sidebarFolders()
 {
-    const auto folder = [](QString name, const char16_t *hex) {
-        return FolderItem {QUuid::createUuid(), std::move(name), EQColor::fromHex(hex)};
+    const auto folder = [](QString name, const char16_t* hex) {
+        return FolderItem { QUuid::createUuid(), std::move(name), EQColor::fromHex(hex) };
     };
     return {
         folder(u"Starred"_s, u"#f5c84b"),

@@ -6,15 +6,15 @@
 
 using namespace Qt::StringLiterals;
 
-void HomeMeetingsModel::setMeetings(const QList<UpcomingMeeting> &ordered)
+void HomeMeetingsModel::setMeetings(const QList<UpcomingMeeting>& ordered)
 {
-    for (const UpcomingMeeting &m : ordered) {
+    for (const UpcomingMeeting& m : ordered) {
         if (!m_botStates.contains(m.id))
             m_botStates.insert(m.id, m.bot);
     }
 
     QSet<QString> kept;
-    for (const UpcomingMeeting &m : ordered)
+    for (const UpcomingMeeting& m : ordered)
         kept.insert(m.id);
     for (qsizetype i = m_rows.size() - 1; i >= 0; --i) {
         if (kept.contains(m_rows[i].meeting.id))
@@ -26,7 +26,7 @@ void HomeMeetingsModel::setMeetings(const QList<UpcomingMeeting> &ordered)
 
     // Rows before `i` are settled; the meeting for place `i` is moved up, changed in place or inserted.
     for (qsizetype i = 0; i < ordered.size(); ++i) {
-        const Row wanted {ordered[i], i == 0 || ordered[i - 1].group != ordered[i].group};
+        const Row wanted { ordered[i], i == 0 || ordered[i - 1].group != ordered[i].group };
         const qsizetype at = indexOf(wanted.meeting.id, i);
         if (at < 0) {
             beginInsertRows({}, int(i), int(i));
@@ -39,7 +39,7 @@ void HomeMeetingsModel::setMeetings(const QList<UpcomingMeeting> &ordered)
             m_rows.move(at, i);
             endMoveRows();
         }
-        Row &row = m_rows[i];
+        Row& row = m_rows[i];
         if (row.meeting == wanted.meeting && row.firstInGroup == wanted.firstInGroup)
             continue;
         row = wanted;
@@ -53,14 +53,14 @@ void HomeMeetingsModel::setMeetings(const QList<UpcomingMeeting> &ordered)
     }
 }
 
-void HomeMeetingsModel::setBotOn(const QString &meetingId, bool on)
+void HomeMeetingsModel::setBotOn(const QString& meetingId, bool on)
 {
     m_botStates.insert(meetingId, on);
     for (qsizetype i = indexOf(meetingId, 0); i >= 0; i = indexOf(meetingId, i + 1))
-        emit dataChanged(index(int(i)), index(int(i)), {BotOnRole});
+        emit dataChanged(index(int(i)), index(int(i)), { BotOnRole });
 }
 
-qsizetype HomeMeetingsModel::indexOf(const QString &meetingId, qsizetype from) const
+qsizetype HomeMeetingsModel::indexOf(const QString& meetingId, qsizetype from) const
 {
     for (qsizetype i = from; i < m_rows.size(); ++i) {
         if (m_rows[i].meeting.id == meetingId)
@@ -69,40 +69,57 @@ qsizetype HomeMeetingsModel::indexOf(const QString &meetingId, qsizetype from) c
     return -1;
 }
 
-QString HomeMeetingsModel::liveLine(const UpcomingMeeting &meeting)
+QString HomeMeetingsModel::liveLine(const UpcomingMeeting& meeting)
 {
-    return meeting.time + u" · "_s + meeting.location + u" · "_s + QString::number(meeting.people.size()) + u" people"_s;
+    return meeting.time + u" · "_s + meeting.location + u" · "_s + QString::number(meeting.people.size())
+        + u" people"_s;
 }
 
-int HomeMeetingsModel::rowCount(const QModelIndex &parent) const
+int HomeMeetingsModel::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : int(m_rows.size());
 }
 
-QVariant HomeMeetingsModel::data(const QModelIndex &index, int role) const
+QVariant HomeMeetingsModel::data(const QModelIndex& index, int role) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
-    const Row &row = m_rows[index.row()];
-    const UpcomingMeeting &m = row.meeting;
+    const Row& row = m_rows[index.row()];
+    const UpcomingMeeting& m = row.meeting;
     switch (role) {
-    case MeetingIdRole: return m.id;
-    case GroupRole: return m.group;
-    case HeaderRole: return m.group == u"Now"_s ? QString() : m.group.toUpper();
-    case FirstInGroupRole: return row.firstInGroup;
+    case MeetingIdRole:
+        return m.id;
+    case GroupRole:
+        return m.group;
+    case HeaderRole:
+        return m.group == u"Now"_s ? QString() : m.group.toUpper();
+    case FirstInGroupRole:
+        return row.firstInGroup;
     case Qt::DisplayRole:
-    case TitleRole: return m.title;
-    case WeekdayRole: return ScreenText::timeParts(m.time)[0];
-    case ClockRole: return ScreenText::timeParts(m.time)[1];
-    case DurationRole: return m.duration;
-    case LocationRole: return m.location;
-    case PeopleRole: return m.people;
-    case MeetingUrlRole: return m.meetingUrlText();
-    case LiveRole: return m.live;
-    case DeclinedRole: return m.declined;
-    case SnippetRole: return m.snippetText();
-    case LiveLineRole: return liveLine(m);
-    case BotOnRole: return botOn(m.id);
+    case TitleRole:
+        return m.title;
+    case WeekdayRole:
+        return ScreenText::timeParts(m.time)[0];
+    case ClockRole:
+        return ScreenText::timeParts(m.time)[1];
+    case DurationRole:
+        return m.duration;
+    case LocationRole:
+        return m.location;
+    case PeopleRole:
+        return m.people;
+    case MeetingUrlRole:
+        return m.meetingUrlText();
+    case LiveRole:
+        return m.live;
+    case DeclinedRole:
+        return m.declined;
+    case SnippetRole:
+        return m.snippetText();
+    case LiveLineRole:
+        return liveLine(m);
+    case BotOnRole:
+        return botOn(m.id);
     }
     return {};
 }
@@ -110,21 +127,21 @@ QVariant HomeMeetingsModel::data(const QModelIndex &index, int role) const
 QHash<int, QByteArray> HomeMeetingsModel::roleNames() const
 {
     return {
-        {MeetingIdRole, "meetingId"},
-        {GroupRole, "group"},
-        {HeaderRole, "header"},
-        {FirstInGroupRole, "firstInGroup"},
-        {TitleRole, "title"},
-        {WeekdayRole, "weekday"},
-        {ClockRole, "clock"},
-        {DurationRole, "duration"},
-        {LocationRole, "location"},
-        {PeopleRole, "people"},
-        {MeetingUrlRole, "meetingUrl"},
-        {LiveRole, "live"},
-        {DeclinedRole, "declined"},
-        {SnippetRole, "snippet"},
-        {LiveLineRole, "liveLine"},
-        {BotOnRole, "botOn"},
+        { MeetingIdRole, "meetingId" },
+        { GroupRole, "group" },
+        { HeaderRole, "header" },
+        { FirstInGroupRole, "firstInGroup" },
+        { TitleRole, "title" },
+        { WeekdayRole, "weekday" },
+        { ClockRole, "clock" },
+        { DurationRole, "duration" },
+        { LocationRole, "location" },
+        { PeopleRole, "people" },
+        { MeetingUrlRole, "meetingUrl" },
+        { LiveRole, "live" },
+        { DeclinedRole, "declined" },
+        { SnippetRole, "snippet" },
+        { LiveLineRole, "liveLine" },
+        { BotOnRole, "botOn" },
     };
 }

@@ -39,14 +39,14 @@ public:
 
     // `ordered` is the meetings in screen order. A meeting seen for the first
     // time takes its switch position from the calendar; later ones keep the user's.
-    void setMeetings(const QList<UpcomingMeeting> &ordered);
-    void setBotOn(const QString &meetingId, bool on);
-    [[nodiscard]] bool botOn(const QString &meetingId) const { return m_botStates.value(meetingId, false); }
+    void setMeetings(const QList<UpcomingMeeting>& ordered);
+    void setBotOn(const QString& meetingId, bool on);
+    [[nodiscard]] bool botOn(const QString& meetingId) const { return m_botStates.value(meetingId, false); }
     // "LIVE" hero line: "9:30 AM · Google Meet · 4 people".
-    [[nodiscard]] static QString liveLine(const UpcomingMeeting &meeting);
+    [[nodiscard]] static QString liveLine(const UpcomingMeeting& meeting);
 
-    [[nodiscard]] int rowCount(const QModelIndex &parent = {}) const override;
-    [[nodiscard]] QVariant data(const QModelIndex &index, int role) const override;
+    [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override;
+    [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override;
     [[nodiscard]] QHash<int, QByteArray> roleNames() const override;
 
 private:
@@ -54,7 +54,7 @@ private:
         UpcomingMeeting meeting;
         bool firstInGroup = false;
     };
-    [[nodiscard]] qsizetype indexOf(const QString &meetingId, qsizetype from) const;
+    [[nodiscard]] qsizetype indexOf(const QString& meetingId, qsizetype from) const;
 
     QList<Row> m_rows;
     QHash<QString, bool> m_botStates;

@@ -11,7 +11,7 @@
 
 using namespace Qt::StringLiterals;
 
-HomeViewModel::HomeViewModel(QObject *parent)
+HomeViewModel::HomeViewModel(QObject* parent)
     : QObject(parent)
     , m_meetings(this)
 {
@@ -24,7 +24,7 @@ HomeViewModel::~HomeViewModel()
     disappear();
 }
 
-void HomeViewModel::setCalendarStore(CalendarStore *store)
+void HomeViewModel::setCalendarStore(CalendarStore* store)
 {
     if (store == m_calendar)
         return;
@@ -36,7 +36,7 @@ void HomeViewModel::setCalendarStore(CalendarStore *store)
     emit calendarStoreChanged();
 }
 
-void HomeViewModel::setRecallStore(RecallStore *store)
+void HomeViewModel::setRecallStore(RecallStore* store)
 {
     if (store == m_recall)
         return;
@@ -44,7 +44,7 @@ void HomeViewModel::setRecallStore(RecallStore *store)
     emit recallStoreChanged();
 }
 
-void HomeViewModel::setAuthStore(AuthStore *store)
+void HomeViewModel::setAuthStore(AuthStore* store)
 {
     if (store == m_auth)
         return;
@@ -63,11 +63,11 @@ void HomeViewModel::setRefreshInterval(int ms)
     emit refreshIntervalChanged();
 }
 
-QList<UpcomingMeeting> HomeViewModel::meetingsIn(const QList<UpcomingMeeting> &meetings, const QString &group)
+QList<UpcomingMeeting> HomeViewModel::meetingsIn(const QList<UpcomingMeeting>& meetings, const QString& group)
 {
     QList<UpcomingMeeting> out;
     std::copy_if(meetings.begin(), meetings.end(), std::back_inserter(out),
-        [&](const UpcomingMeeting &m) { return m.group == group; });
+        [&](const UpcomingMeeting& m) { return m.group == group; });
     return out;
 }
 
@@ -75,7 +75,7 @@ void HomeViewModel::updateRows()
 {
     QList<UpcomingMeeting> ordered;
     if (m_calendar) {
-        for (const QString &name : groupOrder)
+        for (const QString& name : groupOrder)
             ordered << meetingsIn(m_calendar->meetings(), name);
     }
     m_meetings.setMeetings(ordered);
@@ -85,17 +85,18 @@ void HomeViewModel::updateRows()
 QString HomeViewModel::summaryLine() const
 {
     const QList<UpcomingMeeting> meetings = m_calendar ? m_calendar->meetings() : QList<UpcomingMeeting>();
-    const auto live = std::count_if(meetings.begin(), meetings.end(), [](const UpcomingMeeting &m) { return m.live; });
-    const auto today = std::count_if(meetings.begin(), meetings.end(), [](const UpcomingMeeting &m) { return m.group == u"Today"_s; });
+    const auto live = std::count_if(meetings.begin(), meetings.end(), [](const UpcomingMeeting& m) { return m.live; });
+    const auto today = std::count_if(
+        meetings.begin(), meetings.end(), [](const UpcomingMeeting& m) { return m.group == u"Today"_s; });
     return ScreenText::homeSummary(int(live), int(today));
 }
 
-void HomeViewModel::setBotOn(const QString &meetingId, bool on)
+void HomeViewModel::setBotOn(const QString& meetingId, bool on)
 {
     m_meetings.setBotOn(meetingId, on);
     if (!m_calendar || !m_recall)
         return;
-    for (const UpcomingMeeting &m : m_calendar->meetings()) {
+    for (const UpcomingMeeting& m : m_calendar->meetings()) {
         if (m.id == meetingId) {
             m_recall->toggleMeetingBot(m, on);
             return;
@@ -153,7 +154,7 @@ void HomeViewModel::openConnectPage() const
     QDesktopServices::openUrl(Endpoints::url(u"/api/recall/calendar/connect"_s));
 }
 
-bool HomeViewModel::openMeeting(const QString &meetingUrl) const
+bool HomeViewModel::openMeeting(const QString& meetingUrl) const
 {
     const QUrl url(meetingUrl, QUrl::StrictMode);
     if (meetingUrl.isEmpty() || !url.isValid() || url.scheme().isEmpty())

@@ -21,48 +21,49 @@
 class HomeViewModel : public QObject {
     Q_OBJECT
     QML_ELEMENT
-    Q_PROPERTY(CalendarStore *calendarStore READ calendarStore WRITE setCalendarStore NOTIFY calendarStoreChanged)
-    Q_PROPERTY(RecallStore *recallStore READ recallStore WRITE setRecallStore NOTIFY recallStoreChanged)
-    Q_PROPERTY(AuthStore *authStore READ authStore WRITE setAuthStore NOTIFY authStoreChanged)
+    Q_PROPERTY(CalendarStore* calendarStore READ calendarStore WRITE setCalendarStore NOTIFY calendarStoreChanged)
+    Q_PROPERTY(RecallStore* recallStore READ recallStore WRITE setRecallStore NOTIFY recallStoreChanged)
+    Q_PROPERTY(AuthStore* authStore READ authStore WRITE setAuthStore NOTIFY authStoreChanged)
     Q_PROPERTY(int refreshInterval READ refreshInterval WRITE setRefreshInterval NOTIFY refreshIntervalChanged)
     // The meetings in group order, one stable row each.
-    Q_PROPERTY(HomeMeetingsModel *meetings READ meetings CONSTANT)
+    Q_PROPERTY(HomeMeetingsModel* meetings READ meetings CONSTANT)
     Q_PROPERTY(QString summaryLine READ summaryLine NOTIFY summaryLineChanged)
 
 public:
-    static inline const QStringList groupOrder = {QStringLiteral("Now"), QStringLiteral("Today"),
-        QStringLiteral("Tomorrow"), QStringLiteral("This week")};
+    static inline const QStringList groupOrder
+        = { QStringLiteral("Now"), QStringLiteral("Today"), QStringLiteral("Tomorrow"), QStringLiteral("This week") };
 
-    explicit HomeViewModel(QObject *parent = nullptr);
+    explicit HomeViewModel(QObject* parent = nullptr);
     // Going away with the screen ends the loads like disappear().
     ~HomeViewModel() override;
 
-    [[nodiscard]] CalendarStore *calendarStore() const { return m_calendar; }
-    void setCalendarStore(CalendarStore *store);
-    [[nodiscard]] RecallStore *recallStore() const { return m_recall; }
-    void setRecallStore(RecallStore *store);
-    [[nodiscard]] AuthStore *authStore() const { return m_auth; }
-    void setAuthStore(AuthStore *store);
+    [[nodiscard]] CalendarStore* calendarStore() const { return m_calendar; }
+    void setCalendarStore(CalendarStore* store);
+    [[nodiscard]] RecallStore* recallStore() const { return m_recall; }
+    void setRecallStore(RecallStore* store);
+    [[nodiscard]] AuthStore* authStore() const { return m_auth; }
+    void setAuthStore(AuthStore* store);
     [[nodiscard]] int refreshInterval() const { return m_refreshInterval; }
     void setRefreshInterval(int ms);
 
     // The meetings of one group, in the store's order.
-    [[nodiscard]] static QList<UpcomingMeeting> meetingsIn(const QList<UpcomingMeeting> &meetings, const QString &group);
+    [[nodiscard]] static QList<UpcomingMeeting> meetingsIn(
+        const QList<UpcomingMeeting>& meetings, const QString& group);
 
-    [[nodiscard]] HomeMeetingsModel *meetings() { return &m_meetings; }
+    [[nodiscard]] HomeMeetingsModel* meetings() { return &m_meetings; }
     [[nodiscard]] QString summaryLine() const;
-    [[nodiscard]] bool botOn(const QString &meetingId) const { return m_meetings.botOn(meetingId); }
+    [[nodiscard]] bool botOn(const QString& meetingId) const { return m_meetings.botOn(meetingId); }
 
     // The screen appeared or went away: starts and stops the calendar loads.
     Q_INVOKABLE void appear();
     Q_INVOKABLE void disappear();
     // The user flipped a meeting's switch.
-    Q_INVOKABLE void setBotOn(const QString &meetingId, bool on);
+    Q_INVOKABLE void setBotOn(const QString& meetingId, bool on);
     // "Connect Calendar" and "Reconnect": the service's connect page in the browser.
     Q_INVOKABLE void openConnectPage() const;
     // "Open meeting": the meeting's address in the browser, when it is an
     // https or http address; any other is logged and left alone.
-    Q_INVOKABLE bool openMeeting(const QString &meetingUrl) const;
+    Q_INVOKABLE bool openMeeting(const QString& meetingUrl) const;
 
 signals:
     void calendarStoreChanged();

@@ -6,20 +6,20 @@
 
 #include <algorithm>
 
-MainNavigation::MainNavigation(QObject *parent)
+MainNavigation::MainNavigation(QObject* parent)
     : QObject(parent)
 {
 }
 
-void MainNavigation::setMeetingStore(MeetingStore *store)
+void MainNavigation::setMeetingStore(MeetingStore* store)
 {
     if (store == m_meetingStore)
         return;
     disconnect(m_requestConnection);
     m_meetingStore = store;
     if (store)
-        m_requestConnection = connect(store, &MeetingStore::navigateToMeetingIdChanged, this,
-            &MainNavigation::openRequestedMeeting);
+        m_requestConnection
+            = connect(store, &MeetingStore::navigateToMeetingIdChanged, this, &MainNavigation::openRequestedMeeting);
     emit meetingStoreChanged();
 }
 
@@ -31,7 +31,7 @@ void MainNavigation::setSelectedNav(NavItem item)
     emit selectedNavChanged();
 }
 
-void MainNavigation::setSelectedNavKey(const QString &key)
+void MainNavigation::setSelectedNavKey(const QString& key)
 {
     if (const std::optional<NavItem> item = NavItems::fromKey(key))
         setSelectedNav(*item);
@@ -39,7 +39,7 @@ void MainNavigation::setSelectedNavKey(const QString &key)
         qmlWarning(this) << "unknown navigation item" << key;
 }
 
-void MainNavigation::setSearchText(const QString &text)
+void MainNavigation::setSearchText(const QString& text)
 {
     if (text == m_searchText)
         return;
@@ -61,12 +61,12 @@ void MainNavigation::appear()
 
 void MainNavigation::openRequestedMeeting()
 {
-    MeetingStore *store = m_meetingStore;
+    MeetingStore* store = m_meetingStore;
     const std::optional<qint64> id = store->navigateToMeetingId();
     if (!id)
         return;
-    const QList<MeetingNote> &meetings = store->meetings();
-    const auto note = std::find_if(meetings.begin(), meetings.end(), [&](const MeetingNote &n) { return n.id == *id; });
+    const QList<MeetingNote>& meetings = store->meetings();
+    const auto note = std::find_if(meetings.begin(), meetings.end(), [&](const MeetingNote& n) { return n.id == *id; });
     if (note != meetings.end()) {
         const MeetingNote found = *note;
         setSelectedNav(NavItem::meetings);

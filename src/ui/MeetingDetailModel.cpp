@@ -9,29 +9,29 @@ namespace {
 // The detail without its action items' done flags: what decides a redraw of the page.
 MeetingNoteDetail withoutTicks(MeetingNoteDetail detail)
 {
-    for (V2ActionItem &item : detail.actionItems)
+    for (V2ActionItem& item : detail.actionItems)
         item.done = false;
     return detail;
 }
 
 }
 
-MeetingDetailModel::MeetingDetailModel(QObject *parent)
+MeetingDetailModel::MeetingDetailModel(QObject* parent)
     : QObject(parent)
 {
 }
 
-void MeetingDetailModel::setStore(MeetingStore *store)
+void MeetingDetailModel::setStore(MeetingStore* store)
 {
     if (store == m_store)
         return;
-    for (const auto &c : m_connections)
+    for (const auto& c : m_connections)
         disconnect(c);
     m_connections.clear();
     m_store = store;
     if (store) {
-        for (auto signal : {&MeetingStore::meetingDetailChanged, &MeetingStore::selectedMeetingChanged,
-                 &MeetingStore::isLoadingDetailChanged, &MeetingStore::errorChanged})
+        for (auto signal : { &MeetingStore::meetingDetailChanged, &MeetingStore::selectedMeetingChanged,
+                 &MeetingStore::isLoadingDetailChanged, &MeetingStore::errorChanged })
             m_connections.append(connect(store, signal, this, &MeetingDetailModel::refresh));
     }
     refresh();
@@ -42,11 +42,12 @@ void MeetingDetailModel::refresh()
 {
     std::optional<MeetingNoteDetail> next;
     if (m_store && m_store->meetingDetail()) {
-        const std::optional<MeetingNote> &selected = m_store->selectedMeeting();
+        const std::optional<MeetingNote>& selected = m_store->selectedMeeting();
         if (!selected || selected->id == m_store->meetingDetail()->id)
             next = m_store->meetingDetail();
     }
-    const bool sameContent = next.has_value() == m_shown.has_value() && (!next || withoutTicks(*next) == withoutTicks(*m_shown));
+    const bool sameContent
+        = next.has_value() == m_shown.has_value() && (!next || withoutTicks(*next) == withoutTicks(*m_shown));
     m_shown = next;
     m_actionItems.setItems(next ? next->actionItems : QList<V2ActionItem>());
     if (!sameContent)
@@ -95,8 +96,9 @@ QVariantList MeetingDetailModel::topics() const
 {
     QVariantList out;
     if (m_shown)
-        for (const V2Topic &topic : m_shown->topics)
-            out.append(QVariantMap{{u"title"_s, topic.title}, {u"bullets"_s, topic.bullets.value_or(QStringList())}});
+        for (const V2Topic& topic : m_shown->topics)
+            out.append(
+                QVariantMap { { u"title"_s, topic.title }, { u"bullets"_s, topic.bullets.value_or(QStringList()) } });
     return out;
 }
 
@@ -104,8 +106,8 @@ QVariantList MeetingDetailModel::properties() const
 {
     QVariantList out;
     if (m_shown)
-        for (const ScreenText::PropertyRow &row : ScreenText::detailProperties(*m_shown))
-            out.append(QVariantMap{{u"label"_s, row.label}, {u"value"_s, row.value}});
+        for (const ScreenText::PropertyRow& row : ScreenText::detailProperties(*m_shown))
+            out.append(QVariantMap { { u"label"_s, row.label }, { u"value"_s, row.value } });
     return out;
 }
 

@@ -18,7 +18,7 @@
 class MeetingDetailModel : public QObject {
     Q_OBJECT
     QML_ELEMENT
-    Q_PROPERTY(MeetingStore *store READ store WRITE setStore NOTIFY storeChanged)
+    Q_PROPERTY(MeetingStore* store READ store WRITE setStore NOTIFY storeChanged)
     Q_PROPERTY(bool isShown READ isShown NOTIFY stateChanged)
     Q_PROPERTY(bool isLoading READ isLoading NOTIFY stateChanged)
     // The failed load's description while nothing can be shown.
@@ -32,13 +32,13 @@ class MeetingDetailModel : public QObject {
     Q_PROPERTY(QVariantList topics READ topics NOTIFY contentChanged)
     // [{label, value}]: Source, Recorded, Speakers, Duration.
     Q_PROPERTY(QVariantList properties READ properties NOTIFY contentChanged)
-    Q_PROPERTY(NoteActionItemsModel *actionItems READ actionItems CONSTANT)
+    Q_PROPERTY(NoteActionItemsModel* actionItems READ actionItems CONSTANT)
 
 public:
-    explicit MeetingDetailModel(QObject *parent = nullptr);
+    explicit MeetingDetailModel(QObject* parent = nullptr);
 
-    [[nodiscard]] MeetingStore *store() const { return m_store; }
-    void setStore(MeetingStore *store);
+    [[nodiscard]] MeetingStore* store() const { return m_store; }
+    void setStore(MeetingStore* store);
 
     [[nodiscard]] bool isShown() const { return m_shown.has_value(); }
     [[nodiscard]] bool isLoading() const;
@@ -50,7 +50,7 @@ public:
     [[nodiscard]] QStringList decisions() const;
     [[nodiscard]] QVariantList topics() const;
     [[nodiscard]] QVariantList properties() const;
-    [[nodiscard]] NoteActionItemsModel *actionItems() { return &m_actionItems; }
+    [[nodiscard]] NoteActionItemsModel* actionItems() { return &m_actionItems; }
 
     // The check box of an action item: asks the store for the opposite value.
     Q_INVOKABLE void toggle(int row);

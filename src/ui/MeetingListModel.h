@@ -15,7 +15,7 @@
 class MeetingListModel : public QAbstractListModel {
     Q_OBJECT
     QML_ELEMENT
-    Q_PROPERTY(MeetingStore *store READ store WRITE setStore NOTIFY storeChanged)
+    Q_PROPERTY(MeetingStore* store READ store WRITE setStore NOTIFY storeChanged)
     Q_PROPERTY(QString searchText READ searchText WRITE setSearchText NOTIFY searchTextChanged)
     Q_PROPERTY(int refreshInterval READ refreshInterval WRITE setRefreshInterval NOTIFY refreshIntervalChanged)
     Q_PROPERTY(int count READ count NOTIFY countChanged)
@@ -32,12 +32,12 @@ public:
         RelativeTimeRole,
     };
 
-    explicit MeetingListModel(QObject *parent = nullptr);
+    explicit MeetingListModel(QObject* parent = nullptr);
 
-    [[nodiscard]] MeetingStore *store() const { return m_store; }
-    void setStore(MeetingStore *store);
+    [[nodiscard]] MeetingStore* store() const { return m_store; }
+    void setStore(MeetingStore* store);
     [[nodiscard]] QString searchText() const { return m_searchText; }
-    void setSearchText(const QString &text);
+    void setSearchText(const QString& text);
     [[nodiscard]] int refreshInterval() const { return m_refresh.interval(); }
     void setRefreshInterval(int ms);
     [[nodiscard]] int count() const { return int(m_rows.size()); }
@@ -45,8 +45,8 @@ public:
     // The user clicked a row: select its note and load its detail.
     Q_INVOKABLE void open(int row);
 
-    [[nodiscard]] int rowCount(const QModelIndex &parent = {}) const override;
-    [[nodiscard]] QVariant data(const QModelIndex &index, int role) const override;
+    [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override;
+    [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override;
     [[nodiscard]] QHash<int, QByteArray> roleNames() const override;
 
 signals:

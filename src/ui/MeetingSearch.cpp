@@ -2,12 +2,12 @@
 
 #include <algorithm>
 
-bool MeetingSearch::isActive(const QString &text)
+bool MeetingSearch::isActive(const QString& text)
 {
     return !text.trimmed().isEmpty();
 }
 
-bool MeetingSearch::matches(const MeetingNote &note, const QString &text)
+bool MeetingSearch::matches(const MeetingNote& note, const QString& text)
 {
     const QString needle = text.trimmed();
     if (needle.isEmpty())
@@ -15,15 +15,15 @@ bool MeetingSearch::matches(const MeetingNote &note, const QString &text)
     if (note.title.contains(needle, Qt::CaseInsensitive))
         return true;
     return std::any_of(note.participants.begin(), note.participants.end(),
-        [&](const QString &name) { return name.contains(needle, Qt::CaseInsensitive); });
+        [&](const QString& name) { return name.contains(needle, Qt::CaseInsensitive); });
 }
 
-QList<MeetingNote> MeetingSearch::filtered(const QList<MeetingNote> &notes, const QString &text)
+QList<MeetingNote> MeetingSearch::filtered(const QList<MeetingNote>& notes, const QString& text)
 {
     if (!isActive(text))
         return notes;
     QList<MeetingNote> found;
     std::copy_if(notes.begin(), notes.end(), std::back_inserter(found),
-        [&](const MeetingNote &note) { return matches(note, text); });
+        [&](const MeetingNote& note) { return matches(note, text); });
     return found;
 }

@@ -9,7 +9,7 @@
 // participants contains the text, ignoring case. Blank text finds everything.
 class MeetingSearch {
 public:
-    [[nodiscard]] static bool isActive(const QString &text);
-    [[nodiscard]] static bool matches(const MeetingNote &note, const QString &text);
-    [[nodiscard]] static QList<MeetingNote> filtered(const QList<MeetingNote> &notes, const QString &text);
+    [[nodiscard]] static bool isActive(const QString& text);
+    [[nodiscard]] static bool matches(const MeetingNote& note, const QString& text);
+    [[nodiscard]] static QList<MeetingNote> filtered(const QList<MeetingNote>& notes, const QString& text);
 };

@@ -16,6 +16,6 @@ namespace NavItems {
 [[nodiscard]] QString symbol(NavItem item);
 // The case name as written in code, which QML uses as the item's key.
 [[nodiscard]] QString key(NavItem item);
-[[nodiscard]] std::optional<NavItem> fromKey(const QString &key);
+[[nodiscard]] std::optional<NavItem> fromKey(const QString& key);
 
 }

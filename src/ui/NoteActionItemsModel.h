@@ -19,11 +19,11 @@ public:
 
     using QAbstractListModel::QAbstractListModel;
 
-    void setItems(const QList<V2ActionItem> &items);
-    [[nodiscard]] const QList<V2ActionItem> &items() const { return m_items; }
+    void setItems(const QList<V2ActionItem>& items);
+    [[nodiscard]] const QList<V2ActionItem>& items() const { return m_items; }
 
-    [[nodiscard]] int rowCount(const QModelIndex &parent = {}) const override;
-    [[nodiscard]] QVariant data(const QModelIndex &index, int role) const override;
+    [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override;
+    [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override;
     [[nodiscard]] QHash<int, QByteArray> roleNames() const override;
 
 private:

@@ -9,7 +9,7 @@
 namespace {
 
 // Splits text into user-perceived characters (grapheme clusters).
-QStringList characters(const QString &text)
+QStringList characters(const QString& text)
 {
     QStringList result;
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
@@ -24,7 +24,7 @@ QStringList characters(const QString &text)
 
 // A character is a number when its first scalar has a Unicode numeric type
 // (decimal digits of every script, fractions, numerals such as Ⅻ or 三).
-bool isNumber(const QString &character)
+bool isNumber(const QString& character)
 {
     const char32_t first = character.toUcs4().value(0);
     return u_getIntPropertyValue(UChar32(first), UCHAR_NUMERIC_TYPE) != U_NT_NONE;
@@ -32,7 +32,7 @@ bool isNumber(const QString &character)
 
 }
 
-QString OTPCode::filter(const QString &typed)
+QString OTPCode::filter(const QString& typed)
 {
     QString code;
     const QStringList all = characters(typed);
@@ -42,7 +42,7 @@ QString OTPCode::filter(const QString &typed)
     return code;
 }
 
-int OTPCode::characterCount(const QString &text)
+int OTPCode::characterCount(const QString& text)
 {
     return int(characters(text).size());
 }

@@ -10,8 +10,8 @@ public:
 
     // Keeps the first six characters of the typed text, then drops every
     // character that is not a number: "12a45678" gives "12456".
-    [[nodiscard]] static QString filter(const QString &typed);
+    [[nodiscard]] static QString filter(const QString& typed);
     // Characters as the user sees them (a digit with a combining mark is one).
-    [[nodiscard]] static int characterCount(const QString &text);
-    [[nodiscard]] static bool isComplete(const QString &code) { return characterCount(code) == length; }
+    [[nodiscard]] static int characterCount(const QString& text);
+    [[nodiscard]] static bool isComplete(const QString& code) { return characterCount(code) == length; }
 };

@@ -5,12 +5,12 @@
 
 using namespace Qt::StringLiterals;
 
-OTPFlow::OTPFlow(QObject *parent)
+OTPFlow::OTPFlow(QObject* parent)
     : QObject(parent)
 {
 }
 
-void OTPFlow::setAuthStore(AuthStore *store)
+void OTPFlow::setAuthStore(AuthStore* store)
 {
     if (store == m_authStore)
         return;
@@ -22,7 +22,7 @@ void OTPFlow::setAuthStore(AuthStore *store)
     emit errorTextChanged();
 }
 
-void OTPFlow::setEmail(const QString &email)
+void OTPFlow::setEmail(const QString& email)
 {
     if (email == m_email)
         return;
@@ -30,7 +30,7 @@ void OTPFlow::setEmail(const QString &email)
     emit emailChanged();
 }
 
-void OTPFlow::setCode(const QString &typed)
+void OTPFlow::setCode(const QString& typed)
 {
     if (typed == m_code)
         return;
@@ -87,11 +87,11 @@ QCoro::Task<> OTPFlow::requestCode()
     try {
         const QString email = m_email;
         co_await m_authStore->authService().requestOTP(email);
-    } catch (const EQAPIError &e) {
+    } catch (const EQAPIError& e) {
         failure = e.description();
-    } catch (const TransportError &e) {
+    } catch (const TransportError& e) {
         failure = e.description();
-    } catch (const std::exception &e) {
+    } catch (const std::exception& e) {
         failure = QString::fromUtf8(e.what());
     }
     if (!self)

@@ -10,8 +10,6 @@
 
 #include <optional>
 
-
-
 // The state and rules of the e-mail code sign-in: the address, the code as
 // filtered, which of the two steps shows, the wording of the account link,
 // and the error line (this form's own error before the session store's).
@@ -19,7 +17,7 @@
 class OTPFlow : public QObject {
     Q_OBJECT
     QML_ELEMENT
-    Q_PROPERTY(AuthStore *authStore READ authStore WRITE setAuthStore NOTIFY authStoreChanged)
+    Q_PROPERTY(AuthStore* authStore READ authStore WRITE setAuthStore NOTIFY authStoreChanged)
     Q_PROPERTY(QString email READ email WRITE setEmail NOTIFY emailChanged)
     // Writing keeps the first six characters' numbers; six of them verify at once.
     Q_PROPERTY(QString code READ code WRITE setCode NOTIFY codeChanged)
@@ -35,21 +33,21 @@ class OTPFlow : public QObject {
 public:
     enum class Step { enterEmail, codeEntry };
 
-    explicit OTPFlow(QObject *parent = nullptr);
+    explicit OTPFlow(QObject* parent = nullptr);
 
-    [[nodiscard]] AuthStore *authStore() const { return m_authStore; }
-    void setAuthStore(AuthStore *store);
+    [[nodiscard]] AuthStore* authStore() const { return m_authStore; }
+    void setAuthStore(AuthStore* store);
     [[nodiscard]] QString email() const { return m_email; }
-    void setEmail(const QString &email);
+    void setEmail(const QString& email);
     [[nodiscard]] QString code() const { return m_code; }
-    void setCode(const QString &typed);
+    void setCode(const QString& typed);
     [[nodiscard]] Step step() const { return m_step; }
     [[nodiscard]] QString stepName() const;
     [[nodiscard]] bool isRegistration() const { return m_isRegistration; }
     [[nodiscard]] QString accountLinkText() const;
     [[nodiscard]] QString codePrompt() const;
     [[nodiscard]] bool isSending() const { return m_isSending; }
-    [[nodiscard]] const std::optional<QString> &localError() const { return m_localError; }
+    [[nodiscard]] const std::optional<QString>& localError() const { return m_localError; }
     [[nodiscard]] QString errorText() const;
 
     // "Send code": checks the address, then asks the service to mail a code.

@@ -8,28 +8,31 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-bool contains(const QList<PendingUpload> &uploads, const QUuid &id)
+bool contains(const QList<PendingUpload>& uploads, const QUuid& id)
 {
-    return std::any_of(uploads.begin(), uploads.end(), [&](const PendingUpload &u) { return u.id == id; });
+    return std::any_of(uploads.begin(), uploads.end(), [&](const PendingUpload& u) { return u.id == id; });
 }
 
 }
 
-PendingUploadsModel::PendingUploadsModel(QObject *parent)
+PendingUploadsModel::PendingUploadsModel(QObject* parent)
     : QAbstractListModel(parent)
 {
 }
 
-QString PendingUploadsModel::symbolFor(const UploadStatus &status)
+QString PendingUploadsModel::symbolFor(const UploadStatus& status)
 {
     switch (status.stage()) {
-    case UploadStatus::Transcribing: return u"text.bubble"_s;
-    case UploadStatus::GeneratingNotes: return u"sparkles"_s;
-    default: return u"arrow.up.circle"_s;
+    case UploadStatus::Transcribing:
+        return u"text.bubble"_s;
+    case UploadStatus::GeneratingNotes:
+        return u"sparkles"_s;
+    default:
+        return u"arrow.up.circle"_s;
     }
 }
 
-void PendingUploadsModel::setStore(MeetingStore *store)
+void PendingUploadsModel::setStore(MeetingStore* store)
 {
     if (store == m_store)
         return;
@@ -77,25 +80,25 @@ void PendingUploadsModel::sync()
         emit countChanged();
 }
 
-void PendingUploadsModel::dismiss(const QString &uploadId)
+void PendingUploadsModel::dismiss(const QString& uploadId)
 {
     if (m_store)
         m_store->removePendingUpload(QUuid(uploadId));
 }
 
-void PendingUploadsModel::retry(const QString &uploadId)
+void PendingUploadsModel::retry(const QString& uploadId)
 {
     if (m_store)
         m_store->retryPendingUpload(QUuid(uploadId));
 }
 
-void PendingUploadsModel::discard(const QString &uploadId, bool keepFiles)
+void PendingUploadsModel::discard(const QString& uploadId, bool keepFiles)
 {
     if (m_store)
         m_store->discardPendingUpload(QUuid(uploadId), keepFiles);
 }
 
-void PendingUploadsModel::viewTranscript(const QString &uploadId)
+void PendingUploadsModel::viewTranscript(const QString& uploadId)
 {
     if (!m_store)
         return;
@@ -105,26 +108,35 @@ void PendingUploadsModel::viewTranscript(const QString &uploadId)
         m_store->setNavigateToMeetingId(upload->noteId);
 }
 
-int PendingUploadsModel::rowCount(const QModelIndex &parent) const
+int PendingUploadsModel::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : int(m_uploads.size());
 }
 
-QVariant PendingUploadsModel::data(const QModelIndex &index, int role) const
+QVariant PendingUploadsModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= m_uploads.size())
         return {};
-    const PendingUpload &upload = m_uploads[index.row()];
+    const PendingUpload& upload = m_uploads[index.row()];
     switch (role) {
-    case UploadIdRole: return upload.id.toString(QUuid::WithoutBraces);
-    case TitleRole: return upload.displayName();
-    case SourceLineRole: return ScreenText::processingSourceLine(upload.startedAt);
-    case LengthRole: return ScreenText::recordingLength(upload.duration).toUpper();
-    case StatusRole: return upload.status.label().toUpper();
-    case SymbolRole: return symbolFor(upload.status);
-    case IsDoneRole: return upload.status.stage() == UploadStatus::Done;
-    case IsFailedRole: return upload.status.stage() == UploadStatus::Failed;
-    case HasFilesRole: return !upload.folder.isEmpty();
+    case UploadIdRole:
+        return upload.id.toString(QUuid::WithoutBraces);
+    case TitleRole:
+        return upload.displayName();
+    case SourceLineRole:
+        return ScreenText::processingSourceLine(upload.startedAt);
+    case LengthRole:
+        return ScreenText::recordingLength(upload.duration).toUpper();
+    case StatusRole:
+        return upload.status.label().toUpper();
+    case SymbolRole:
+        return symbolFor(upload.status);
+    case IsDoneRole:
+        return upload.status.stage() == UploadStatus::Done;
+    case IsFailedRole:
+        return upload.status.stage() == UploadStatus::Failed;
+    case HasFilesRole:
+        return !upload.folder.isEmpty();
     case ProgressRole: {
         const bool sending = upload.status.stage() == UploadStatus::Uploading
             || upload.status.stage() == UploadStatus::WaitingForNetwork;
@@ -137,15 +149,15 @@ QVariant PendingUploadsModel::data(const QModelIndex &index, int role) const
 QHash<int, QByteArray> PendingUploadsModel::roleNames() const
 {
     return {
-        {UploadIdRole, "uploadId"},
-        {TitleRole, "title"},
-        {SourceLineRole, "sourceLine"},
-        {LengthRole, "length"},
-        {StatusRole, "status"},
-        {SymbolRole, "symbol"},
-        {IsDoneRole, "isDone"},
-        {IsFailedRole, "isFailed"},
-        {ProgressRole, "progress"},
-        {HasFilesRole, "hasFiles"},
+        { UploadIdRole, "uploadId" },
+        { TitleRole, "title" },
+        { SourceLineRole, "sourceLine" },
+        { LengthRole, "length" },
+        { StatusRole, "status" },
+        { SymbolRole, "symbol" },
+        { IsDoneRole, "isDone" },
+        { IsFailedRole, "isFailed" },
+        { ProgressRole, "progress" },
+        { HasFilesRole, "hasFiles" },
     };
 }

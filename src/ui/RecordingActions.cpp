@@ -5,7 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 
-RecordingActions::RecordingActions(QObject *parent)
+RecordingActions::RecordingActions(QObject* parent)
     : QObject(parent)
     , m_tokens(&KeychainService::loadToken)
 {
@@ -14,26 +14,26 @@ RecordingActions::RecordingActions(QObject *parent)
     connect(&m_saved, &QTimer::timeout, this, [this] { setShowSaved(false); });
 }
 
-std::optional<QUuid> RecordingActions::stopRecording(AudioRecorder &recorder, MeetingStore &store,
-    const std::optional<QString> &token)
+std::optional<QUuid> RecordingActions::stopRecording(
+    AudioRecorder& recorder, MeetingStore& store, const std::optional<QString>& token)
 {
     if (!token || !recorder.hasCaptureManager()) {
         recorder.stopRecording();
         return std::nullopt;
     }
     // Named and measured now: stopping clears the recorder's session folder.
-    const std::optional<QString> &session = recorder.currentFileURL();
+    const std::optional<QString>& session = recorder.currentFileURL();
     const QString folder = session ? QFileInfo(QDir::cleanPath(*session)).fileName() : QString();
     const QUuid id = store.addPendingUpload(folder, recorder.duration(), session.value_or(QString()));
     QPointer<MeetingStore> target(&store);
-    recorder.stopAndUpload(*token, [target, id](const UploadStatus &status) {
+    recorder.stopAndUpload(*token, [target, id](const UploadStatus& status) {
         if (target)
             target->updatePendingUpload(id, status);
     });
     return id;
 }
 
-void RecordingActions::setRecorder(AudioRecorder *recorder)
+void RecordingActions::setRecorder(AudioRecorder* recorder)
 {
     if (recorder == m_recorder)
         return;
@@ -41,7 +41,7 @@ void RecordingActions::setRecorder(AudioRecorder *recorder)
     emit recorderChanged();
 }
 
-void RecordingActions::setMeetingStore(MeetingStore *store)
+void RecordingActions::setMeetingStore(MeetingStore* store)
 {
     if (store == m_store)
         return;

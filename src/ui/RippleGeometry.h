@@ -31,7 +31,7 @@ public:
     // `seconds` is the wall-clock time; `width` the drawing's width.
     [[nodiscard]] static QList<Ring> ringsAt(double seconds, qreal width);
 
-    static RippleGeometry *create(QQmlEngine *, QJSEngine *) { return new RippleGeometry; }
+    static RippleGeometry* create(QQmlEngine*, QJSEngine*) { return new RippleGeometry; }
 
     // The rings now, as {radius, opacity} objects.
     Q_INVOKABLE QVariantList rings(qreal width) const;

@@ -5,7 +5,7 @@
 
 using namespace Qt::StringLiterals;
 
-ScreenText::ScreenText(QObject *parent)
+ScreenText::ScreenText(QObject* parent)
     : QObject(parent)
 {
     connect(&DayClock::shared(), &DayClock::dayChanged, this, &ScreenText::dateLineChanged);
@@ -16,12 +16,12 @@ QString ScreenText::dateLine() const
     return dateLineAt(DateText::now());
 }
 
-QString ScreenText::dateLineAt(const QDateTime &now)
+QString ScreenText::dateLineAt(const QDateTime& now)
 {
     return DateText::format(now, u"EEEE · MMMM d"_s).toUpper();
 }
 
-QString ScreenText::relativeTime(const QDateTime &created, const QDateTime &now)
+QString ScreenText::relativeTime(const QDateTime& created, const QDateTime& now)
 {
     // Whole seconds, rounded down; a note from the future counts as just made.
     const qint64 ms = created.msecsTo(now);
@@ -66,7 +66,7 @@ QString ScreenText::openItemsLine(int open)
     return open == 0 ? u"All done"_s : u"%1 open"_s.arg(open);
 }
 
-QString ScreenText::capitalized(const QString &text)
+QString ScreenText::capitalized(const QString& text)
 {
     QString out = text.toLower();
     bool wordStart = true;
@@ -82,22 +82,22 @@ QString ScreenText::capitalized(const QString &text)
     return out;
 }
 
-QString ScreenText::noteSourceLine(const MeetingNote &note)
+QString ScreenText::noteSourceLine(const MeetingNote& note)
 {
     return capitalized(note.source.value_or(u"recording"_s)) + u" · "_s + DateText::shortTime(note.createdDateTime);
 }
 
-QString ScreenText::noteDuration(const MeetingNote &note)
+QString ScreenText::noteDuration(const MeetingNote& note)
 {
     return note.duration ? note.duration->toUpper() : missing;
 }
 
-QString ScreenText::processingSourceLine(const QDateTime &startedAt)
+QString ScreenText::processingSourceLine(const QDateTime& startedAt)
 {
     return u"Desktop · "_s + DateText::shortTime(startedAt);
 }
 
-QString ScreenText::detailSourceLabel(const MeetingNoteDetail &detail)
+QString ScreenText::detailSourceLabel(const MeetingNoteDetail& detail)
 {
     if (detail.properties && detail.properties->source)
         return *detail.properties->source;
@@ -106,7 +106,7 @@ QString ScreenText::detailSourceLabel(const MeetingNoteDetail &detail)
     return u"Recording"_s;
 }
 
-QString ScreenText::detailPeopleLine(const MeetingNoteDetail &detail)
+QString ScreenText::detailPeopleLine(const MeetingNoteDetail& detail)
 {
     const QString label = detailSourceLabel(detail);
     if (detail.participants.isEmpty())
@@ -114,9 +114,9 @@ QString ScreenText::detailPeopleLine(const MeetingNoteDetail &detail)
     return u"%1 people · "_s.arg(detail.participants.size()) + label;
 }
 
-QList<ScreenText::PropertyRow> ScreenText::detailProperties(const MeetingNoteDetail &detail)
+QList<ScreenText::PropertyRow> ScreenText::detailProperties(const MeetingNoteDetail& detail)
 {
-    const std::optional<V2Properties> &p = detail.properties;
+    const std::optional<V2Properties>& p = detail.properties;
     QString source = missing;
     if (p && p->source)
         source = *p->source;
@@ -128,17 +128,17 @@ QList<ScreenText::PropertyRow> ScreenText::detailProperties(const MeetingNoteDet
     else if (!detail.participants.isEmpty())
         speakers = QString::number(detail.participants.size());
     return {
-        {u"Source"_s, source},
-        {u"Recorded"_s, p && p->recorded ? *p->recorded : missing},
-        {u"Speakers"_s, speakers},
-        {u"Duration"_s, detail.duration.value_or(missing)},
+        { u"Source"_s, source },
+        { u"Recorded"_s, p && p->recorded ? *p->recorded : missing },
+        { u"Speakers"_s, speakers },
+        { u"Duration"_s, detail.duration.value_or(missing) },
     };
 }
 
-QStringList ScreenText::timeParts(const QString &time)
+QStringList ScreenText::timeParts(const QString& time)
 {
     const QStringList parts = time.split(u" · "_s);
     if (parts.size() == 2)
         return parts;
-    return {QString(), time};
+    return { QString(), time };
 }

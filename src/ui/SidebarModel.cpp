@@ -7,13 +7,13 @@
 
 using namespace Qt::StringLiterals;
 
-SidebarModel::SidebarModel(QObject *parent)
+SidebarModel::SidebarModel(QObject* parent)
     : QObject(parent)
     , m_folders(FolderItem::sidebarFolders())
 {
 }
 
-void SidebarModel::setTheme(const QString &key)
+void SidebarModel::setTheme(const QString& key)
 {
     const std::optional<SidebarTheme> theme = SidebarThemes::fromKey(key);
     if (!theme) {
@@ -30,7 +30,8 @@ QVariantList SidebarModel::themes() const
 {
     QVariantList list;
     for (SidebarTheme theme : SidebarThemes::allCases())
-        list.append(QVariantMap {{u"key"_s, SidebarThemes::key(theme)}, {u"name"_s, SidebarThemes::displayName(theme)}});
+        list.append(
+            QVariantMap { { u"key"_s, SidebarThemes::key(theme) }, { u"name"_s, SidebarThemes::displayName(theme) } });
     return list;
 }
 
@@ -38,16 +39,16 @@ QVariantList SidebarModel::navItems() const
 {
     QVariantList list;
     for (NavItem item : NavItems::allCases())
-        list.append(QVariantMap {
-            {u"key"_s, NavItems::key(item)}, {u"title"_s, NavItems::title(item)}, {u"symbol"_s, NavItems::symbol(item)}});
+        list.append(QVariantMap { { u"key"_s, NavItems::key(item) }, { u"title"_s, NavItems::title(item) },
+            { u"symbol"_s, NavItems::symbol(item) } });
     return list;
 }
 
 QVariantList SidebarModel::folders() const
 {
     QVariantList list;
-    for (const FolderItem &folder : m_folders)
-        list.append(QVariantMap {{u"id"_s, folder.id.toString(QUuid::WithoutBraces)}, {u"name"_s, folder.name},
-            {u"color"_s, folder.color}});
+    for (const FolderItem& folder : m_folders)
+        list.append(QVariantMap { { u"id"_s, folder.id.toString(QUuid::WithoutBraces) }, { u"name"_s, folder.name },
+            { u"color"_s, folder.color } });
     return list;
 }

@@ -23,10 +23,10 @@ class SidebarModel : public QObject {
     Q_PROPERTY(QVariantList folders READ folders CONSTANT)
 
 public:
-    explicit SidebarModel(QObject *parent = nullptr);
+    explicit SidebarModel(QObject* parent = nullptr);
 
     [[nodiscard]] QString theme() const { return SidebarThemes::key(m_theme); }
-    void setTheme(const QString &key);
+    void setTheme(const QString& key);
     [[nodiscard]] SidebarLook look() const { return SidebarThemes::look(m_theme); }
     [[nodiscard]] QVariantList themes() const;
     [[nodiscard]] QVariantList navItems() const;

@@ -7,7 +7,7 @@ using namespace Qt::StringLiterals;
 
 QList<SidebarTheme> SidebarThemes::allCases()
 {
-    return {SidebarTheme::night, SidebarTheme::golden};
+    return { SidebarTheme::night, SidebarTheme::golden };
 }
 
 QString SidebarThemes::displayName(SidebarTheme theme)
@@ -20,7 +20,7 @@ QString SidebarThemes::key(SidebarTheme theme)
     return theme == SidebarTheme::night ? u"night"_s : u"golden"_s;
 }
 
-std::optional<SidebarTheme> SidebarThemes::fromKey(const QString &key)
+std::optional<SidebarTheme> SidebarThemes::fromKey(const QString& key)
 {
     for (SidebarTheme theme : allCases())
         if (SidebarThemes::key(theme) == key)
@@ -30,7 +30,7 @@ std::optional<SidebarTheme> SidebarThemes::fromKey(const QString &key)
 
 SidebarLook SidebarThemes::look(SidebarTheme theme)
 {
-    const EQPalette &p = EQPalette::shared();
+    const EQPalette& p = EQPalette::shared();
     if (theme == SidebarTheme::golden) {
         return {
             .background = p.creamLight,

@@ -70,7 +70,7 @@ namespace SidebarThemes {
 [[nodiscard]] QString displayName(SidebarTheme theme);
 // The case name as written in code ("night", "golden").
 [[nodiscard]] QString key(SidebarTheme theme);
-[[nodiscard]] std::optional<SidebarTheme> fromKey(const QString &key);
+[[nodiscard]] std::optional<SidebarTheme> fromKey(const QString& key);
 [[nodiscard]] SidebarLook look(SidebarTheme theme);
 // The sidebar opens in the cream look.
 inline constexpr SidebarTheme initial = SidebarTheme::golden;

@@ -12,7 +12,7 @@ class SymbolCatalog {
 public:
     [[nodiscard]] static QStringList names();
     // The drawing's resource path, empty for a name that is not in the table.
-    [[nodiscard]] static QString resourcePath(const QString &symbolName);
+    [[nodiscard]] static QString resourcePath(const QString& symbolName);
     // The SVG text of the drawing, empty when there is none.
-    [[nodiscard]] static QByteArray svg(const QString &symbolName);
+    [[nodiscard]] static QByteArray svg(const QString& symbolName);
 };

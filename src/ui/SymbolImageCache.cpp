@@ -19,8 +19,8 @@ int s_prepared = 0;
 
 }
 
-QImage SymbolImageCache::image(const QString &symbolName, int side, const QColor &color, const QColor &knockout,
-    qreal weight)
+QImage SymbolImageCache::image(
+    const QString& symbolName, int side, const QColor& color, const QColor& knockout, qreal weight)
 {
     if (side <= 0)
         return {};
@@ -29,7 +29,7 @@ QImage SymbolImageCache::image(const QString &symbolName, int side, const QColor
                             .arg(color.name(QColor::HexRgb), knockout.name(QColor::HexRgb))
                             .arg(weight);
     QMutexLocker lock(&s_mutex);
-    if (const QImage *cached = s_images.object(key))
+    if (const QImage* cached = s_images.object(key))
         return *cached;
     const QImage prepared = prepare(symbolName, side, color, knockout, weight);
     s_images.insert(key, new QImage(prepared), std::max(1, int(prepared.sizeInBytes() / 1024)));
@@ -42,8 +42,8 @@ int SymbolImageCache::preparedCount()
     return s_prepared;
 }
 
-QImage SymbolImageCache::prepare(const QString &symbolName, int side, const QColor &color, const QColor &knockout,
-    qreal weight)
+QImage SymbolImageCache::prepare(
+    const QString& symbolName, int side, const QColor& color, const QColor& knockout, qreal weight)
 {
     ++s_prepared;
     QByteArray svg = SymbolCatalog::svg(symbolName);
@@ -57,7 +57,7 @@ QImage SymbolImageCache::prepare(const QString &symbolName, int side, const QCol
         const QString text = QString::fromUtf8(svg);
         QString scaled;
         qsizetype last = 0;
-        for (const QRegularExpressionMatch &m : strokeWidth.globalMatch(text)) {
+        for (const QRegularExpressionMatch& m : strokeWidth.globalMatch(text)) {
             scaled += QStringView(text).sliced(last, m.capturedStart() - last);
             scaled += u"stroke-width=\"%1\""_s.arg(m.captured(1).toDouble() * weight);
             last = m.capturedEnd();

@@ -11,12 +11,12 @@
 class SymbolImageCache {
 public:
     // `side` pixels square; the colours' alpha is left to the painter. Null for an unknown symbol.
-    [[nodiscard]] static QImage image(const QString &symbolName, int side, const QColor &color,
-        const QColor &knockout, qreal weight = 1.0);
+    [[nodiscard]] static QImage image(
+        const QString& symbolName, int side, const QColor& color, const QColor& knockout, qreal weight = 1.0);
     // How many drawings have been prepared so far, cached or not.
     [[nodiscard]] static int preparedCount();
 
 private:
-    [[nodiscard]] static QImage prepare(const QString &symbolName, int side, const QColor &color,
-        const QColor &knockout, qreal weight);
+    [[nodiscard]] static QImage prepare(
+        const QString& symbolName, int side, const QColor& color, const QColor& knockout, qreal weight);
 };

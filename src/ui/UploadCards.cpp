@@ -7,25 +7,26 @@
 
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 using namespace Qt::StringLiterals;
 
-UploadCards::UploadCards(UploadQueue *queue, MeetingStore *store, QObject *parent)
+UploadCards::UploadCards(UploadQueue* queue, MeetingStore* store, QObject* parent)
     : QObject(parent)
     , m_queue(queue)
     , m_store(store)
 {
     connect(queue, &UploadQueue::progressChanged, store, &MeetingStore::setPendingUploadProgress);
     connect(store, &MeetingStore::retryRequested, queue, &UploadQueue::retry);
-    connect(store, &MeetingStore::uploadDone, this, [](const QString &folder) { UploadQueue::markDone(folder); });
+    connect(store, &MeetingStore::uploadDone, this, [](const QString& folder) { UploadQueue::markDone(folder); });
     connect(store, &MeetingStore::discardRequested, this, &UploadCards::discard);
 }
 
 QString UploadCards::defaultRecordingsFolder()
 {
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).filePath(u"Echoquill Recordings"_s);
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
+        .filePath(u"Echoquill Recordings"_s);
 }
 
 QCoro::Task<> UploadCards::resume(QString recordingsFolder, TokenProvider tokens)
@@ -37,15 +38,15 @@ QCoro::Task<> UploadCards::resume(QString recordingsFolder, TokenProvider tokens
     const std::optional<QString> token = tokens();
     if (!token)
         co_return;
-    for (const SessionJournal &journal : pending) {
+    for (const SessionJournal& journal : pending) {
         if (m_store->pendingUploadFor(journal.folder()) || m_queue->isActive(journal.folder()))
             continue;
         Log::line(u"[Upload] resuming "_s + QFileInfo(journal.folder()).fileName() + u" ("_s
-                  + SessionJournal::stageName(journal.stage()) + u')');
-        const QUuid id = m_store->addPendingUpload(QFileInfo(journal.folder()).fileName(), journal.durationSeconds(),
-                                                   journal.folder(), journal.startedAt());
+            + SessionJournal::stageName(journal.stage()) + u')');
+        const QUuid id = m_store->addPendingUpload(
+            QFileInfo(journal.folder()).fileName(), journal.durationSeconds(), journal.folder(), journal.startedAt());
         QPointer<MeetingStore> store = m_store;
-        auto onStatus = [store, id](const UploadStatus &status) {
+        auto onStatus = [store, id](const UploadStatus& status) {
             if (store)
                 store->updatePendingUpload(id, status);
         };
@@ -59,21 +60,21 @@ QCoro::Task<> UploadCards::resume(QString recordingsFolder, TokenProvider tokens
     }
 }
 
-void UploadCards::upload(const QString &folder, const QString &token)
+void UploadCards::upload(const QString& folder, const QString& token)
 {
     if (!m_queue || !m_store || m_queue->isActive(folder))
         return;
     const std::optional<SessionJournal> journal = SessionJournal::read(folder);
-    const QUuid id = m_store->addPendingUpload(QFileInfo(folder).fileName(), journal ? journal->durationSeconds() : 0, folder,
-                                               journal ? journal->startedAt() : QDateTime());
+    const QUuid id = m_store->addPendingUpload(QFileInfo(folder).fileName(), journal ? journal->durationSeconds() : 0,
+        folder, journal ? journal->startedAt() : QDateTime());
     QPointer<MeetingStore> store = m_store;
-    m_queue->submit(folder, token, [store, id](const UploadStatus &status) {
+    m_queue->submit(folder, token, [store, id](const UploadStatus& status) {
         if (store)
             store->updatePendingUpload(id, status);
     });
 }
 
-void UploadCards::discard(const QString &folder, bool keepFiles)
+void UploadCards::discard(const QString& folder, bool keepFiles)
 {
     if (keepFiles) {
         // The files stay, the session is not offered again.
@@ -81,7 +82,7 @@ void UploadCards::discard(const QString &folder, bool keepFiles)
             journal->setDismissed(true);
             try {
                 journal->save();
-            } catch (const std::exception &e) {
+            } catch (const std::exception& e) {
                 Log::line(u"[Upload] journal not saved: "_s + QString::fromUtf8(e.what()));
             }
         }

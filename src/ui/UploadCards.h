@@ -19,7 +19,7 @@ class UploadQueue;
 class UploadCards : public QObject {
     Q_OBJECT
 public:
-    UploadCards(UploadQueue *queue, MeetingStore *store, QObject *parent = nullptr);
+    UploadCards(UploadQueue* queue, MeetingStore* store, QObject* parent = nullptr);
 
     // Finds the unfinished sessions under `recordingsFolder` off the main thread
     // and gives each a card; nothing without a token (they wait for the next start).
@@ -27,10 +27,10 @@ public:
     // "Echoquill Recordings" in the user's documents folder.
     [[nodiscard]] static QString defaultRecordingsFolder();
     // A session that can now upload (one recovered at start, say) joins the queue with a new card.
-    void upload(const QString &folder, const QString &token);
+    void upload(const QString& folder, const QString& token);
 
 private:
-    void discard(const QString &folder, bool keepFiles);
+    void discard(const QString& folder, bool keepFiles);
 
     QPointer<UploadQueue> m_queue;
     QPointer<MeetingStore> m_store;

@@ -11,19 +11,19 @@ UserActivity::UserActivity()
     QCoreApplication::instance()->installEventFilter(this);
 }
 
-UserActivity *UserActivity::instance()
+UserActivity* UserActivity::instance()
 {
-    static UserActivity *activity = new UserActivity;
+    static UserActivity* activity = new UserActivity;
     return activity;
 }
 
-UserActivity *UserActivity::create(QQmlEngine *, QJSEngine *)
+UserActivity* UserActivity::create(QQmlEngine*, QJSEngine*)
 {
     QJSEngine::setObjectOwnership(instance(), QJSEngine::CppOwnership);
     return instance();
 }
 
-bool UserActivity::eventFilter(QObject *watched, QEvent *event)
+bool UserActivity::eventFilter(QObject* watched, QEvent* event)
 {
     switch (event->type()) {
     case QEvent::MouseMove:

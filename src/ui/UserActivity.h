@@ -20,8 +20,8 @@ class UserActivity : public QObject {
 
 public:
     // One instance for the process, watching every window's input.
-    static UserActivity *instance();
-    static UserActivity *create(QQmlEngine *, QJSEngine *);
+    static UserActivity* instance();
+    static UserActivity* create(QQmlEngine*, QJSEngine*);
 
     [[nodiscard]] bool recent() const { return m_recent; }
     // How long after the last input the decorations come to rest (10 s).
@@ -31,14 +31,14 @@ signals:
     void recentChanged();
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     UserActivity();
     void checkRest();
 
     bool m_recent = false;
-    std::chrono::milliseconds m_restAfter{10000};
+    std::chrono::milliseconds m_restAfter { 10000 };
     QElapsedTimer m_sinceInput;
     QTimer m_rest;
 };

@@ -20,13 +20,13 @@ Q_IMPORT_QML_PLUGIN(Echoquill_WidgetPlugin)
 
 namespace {
 
-QStringList &scriptErrors()
+QStringList& scriptErrors()
 {
     static QStringList errors;
     return errors;
 }
 
-void collectScriptErrors(QtMsgType, const QMessageLogContext &, const QString &message)
+void collectScriptErrors(QtMsgType, const QMessageLogContext&, const QString& message)
 {
     if (message.contains(QStringLiteral("TypeError")) || message.contains(QStringLiteral("ReferenceError")))
         scriptErrors().append(message);
@@ -39,14 +39,13 @@ TEST(AppDelegate, StoresInTheirOrderThenWidgetAndDetectorAtLaunchEvenSignedOutAn
 {
     KeychainService::deleteToken();
     auto owned = std::make_unique<AppDelegate>();
-    AppDelegate &delegate = *owned;
+    AppDelegate& delegate = *owned;
     QStringList built;
-    for (const QObject *child : delegate.children())
+    for (const QObject* child : delegate.children())
         built << QString::fromLatin1(child->metaObject()->className());
     EXPECT_EQ(built,
-              QStringList({"AuthStore", "AudioRecorder", "MeetingStore", "UploadCards", "ActionStore", "CalendarStore",
-                           "RecallStore", "MeetingDetector", "RecordingRetention", "RecordingRecovery",
-                           "AutostartEntry"}));
+        QStringList({ "AuthStore", "AudioRecorder", "MeetingStore", "UploadCards", "ActionStore", "CalendarStore",
+            "RecallStore", "MeetingDetector", "RecordingRetention", "RecordingRecovery", "AutostartEntry" }));
     EXPECT_FALSE(delegate.recordingPanelController() || delegate.meetingDetector()->isMonitoring())
         << "no widget and no detection before launching has finished";
 
@@ -74,7 +73,8 @@ TEST(QuitSignals, TheirSocketPairIsClosedWithThem)
 {
     const auto open = [] {
         QSet<QString> targets;
-        for (const QFileInfo &fd : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        for (const QFileInfo& fd :
+            QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
             targets << fd.symLinkTarget();
         return targets;
     };

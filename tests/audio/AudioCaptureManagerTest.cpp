@@ -29,9 +29,9 @@ const QString prefix = u"[AudioCaptureManager] "_s;
 const QString flowing = prefix + u"First system audio buffer received — audio is flowing"_s;
 
 const auto onMainThread = [] { return QThread::currentThread() == QCoreApplication::instance()->thread(); };
-const auto nothing = [](const CaptureSessionResult &r) { return !r.micURL && !r.systemURL; };
+const auto nothing = [](const CaptureSessionResult& r) { return !r.micURL && !r.systemURL; };
 
-QJsonArray metadataTracks(const QString &sessionDirectory)
+QJsonArray metadataTracks(const QString& sessionDirectory)
 {
     QFile file(QDir(sessionDirectory).filePath(u"metadata.json"_s));
     return QJsonDocument::fromJson(file.open(QIODevice::ReadOnly) ? file.readAll() : "")["tracks"_L1].toArray();
@@ -46,7 +46,7 @@ protected:
         SoundTools::pactl({ u"set-default-sink"_s, u"speakers"_s });
     }
 
-    AudioTrackWriter::Options writerOptions() const { return {documents.path(), {}, {}}; }
+    AudioTrackWriter::Options writerOptions() const { return { documents.path(), {}, {} }; }
 
     // The manager's lines without their prefix, leaving out the notes about system audio flowing.
     QStringList restartLines() const
@@ -55,7 +55,10 @@ protected:
         return out.removeAll(flowing), out.replaceInStrings(prefix, QString());
     }
 
-    bool logged(const QString &text) const { return waitUntil([&] { return log.contains(prefix + text); }, 10000); }
+    bool logged(const QString& text) const
+    {
+        return waitUntil([&] { return log.contains(prefix + text); }, 10000);
+    }
 
     // The sources have delivered their first buffers into the writer.
     bool recording(bool withSystem = true) const
@@ -65,7 +68,7 @@ protected:
         return waitUntil([&] { return log.containsPrefix(mic) && (!withSystem || log.containsPrefix(system)); }, 10000);
     }
 
-    static std::string joined(const QStringList &lines) { return lines.join(u'\n').toStdString(); }
+    static std::string joined(const QStringList& lines) { return lines.join(u'\n').toStdString(); }
 
     QTemporaryDir documents;
     Log::Capture log;
@@ -103,8 +106,8 @@ TEST_F(AudioCaptureManagerTest, ARecordingYieldsBothUploadTracksHoldingExactlyWh
     EXPECT_FALSE(manager.isRunning() || manager.sessionDirectory());
     EXPECT_EQ(int(SoundTools::sourceOutputIndices().size()), streamsBefore);
     ASSERT_EQ(std::pair(result.micURL, result.systemURL),
-              std::pair(std::optional(QDir(*session).filePath(u"upload_track.m4a"_s)),
-                        std::optional(QDir(*session).filePath(u"system_upload.m4a"_s))));
+        std::pair(std::optional(QDir(*session).filePath(u"upload_track.m4a"_s)),
+            std::optional(QDir(*session).filePath(u"system_upload.m4a"_s))));
     const QJsonArray tracks = metadataTracks(*session);
     const QString urls[] = { *result.micURL, *result.systemURL };
     const QString segments[] = { u"mic_track_000.caf"_s, u"system_track_000.caf"_s };
@@ -138,9 +141,9 @@ TEST_F(AudioCaptureManagerTest, DeviceChangesRestartCaptureQuittingFinalizesAndA
     const int streamsBefore = int(SoundTools::sourceOutputIndices().size());
     // A new default device restarts capture once, then cools down; the changed track goes on in a new segment.
     const SoundPlayer second(u"micfeed2"_s, 500);
-    for (const auto &[name, command, device, back, track] :
-         { std::tuple { "microphone", u"set-default-source"_s, u"virtual_mic2"_s, u"virtual_mic"_s, 0 },
-           std::tuple { "output alone", u"set-default-sink"_s, u"micfeed2"_s, u"speakers"_s, 1 } }) {
+    for (const auto& [name, command, device, back, track] :
+        { std::tuple { "microphone", u"set-default-source"_s, u"virtual_mic2"_s, u"virtual_mic"_s, 0 },
+            std::tuple { "output alone", u"set-default-sink"_s, u"micfeed2"_s, u"speakers"_s, 1 } }) {
         const QString secondSegment = track ? u"system_track_001.caf"_s : u"mic_track_001.caf"_s;
         SCOPED_TRACE(name);
         log.clear();
@@ -156,15 +159,16 @@ TEST_F(AudioCaptureManagerTest, DeviceChangesRestartCaptureQuittingFinalizesAndA
         const QStringList lines = restartLines();
         const CaptureSessionResult result = await(manager.stopCapture());
 
-        EXPECT_EQ(joined(lines), joined(u"Hardware changed — stopping mic + system tap|Starting capture services "
-                                        u"after hardware settle|Mic produced buffers after restart|Restarted capture "
-                                        u"services; cooldown active for 5s|Ignoring hardware change during "
-                                        u"cooldown"_s.split(u'|')));
+        EXPECT_EQ(joined(lines),
+            joined(u"Hardware changed — stopping mic + system tap|Starting capture services "
+                   u"after hardware settle|Mic produced buffers after restart|Restarted capture "
+                   u"services; cooldown active for 5s|Ignoring hardware change during "
+                   u"cooldown"_s.split(u'|')));
         ASSERT_TRUE(result.micURL && result.systemURL); // same session; the new format gets a segment of its own
         const QJsonArray files = metadataTracks(QFileInfo(*result.micURL).path())[track]["files"_L1].toArray();
         EXPECT_EQ(files.size() == 2 ? files[1].toString() : QString(), secondSegment);
         EXPECT_EQ(TestAudio::readSegment(QFileInfo(*result.micURL).dir().filePath(secondSegment)).sampleRate,
-                  SoundTools::sourceRateAndChannels(track ? device + u".monitor"_s : device).first);
+            SoundTools::sourceRateAndChannels(track ? device + u".monitor"_s : device).first);
         EXPECT_EQ(TestAudio::probe(track == 0 ? *result.micURL : *result.systemURL).sampleRate, 48000);
     }
 
@@ -195,10 +199,11 @@ TEST_F(AudioCaptureManagerTest, DeviceChangesRestartCaptureQuittingFinalizesAndA
         ASSERT_TRUE(logged(u"Restarted capture services; cooldown active for 5s"_s));
         const QStringList lines = restartLines();
         const CaptureSessionResult result = await(manager.stopCapture());
-        EXPECT_EQ(joined(lines), joined(u"Hardware changed — stopping mic + system tap|Starting capture services "
-                                        u"after hardware settle|Hardware restart already in progress|Mic silent after "
-                                        u"restart — retrying mic only|Mic-only retry: still silent|Restarted capture "
-                                        u"services; cooldown active for 5s"_s.split(u'|')));
+        EXPECT_EQ(joined(lines),
+            joined(u"Hardware changed — stopping mic + system tap|Starting capture services "
+                   u"after hardware settle|Hardware restart already in progress|Mic silent after "
+                   u"restart — retrying mic only|Mic-only retry: still silent|Restarted capture "
+                   u"services; cooldown active for 5s"_s.split(u'|')));
         EXPECT_TRUE(result.micURL && result.systemURL); // what the first microphone recorded is still the mic track
     }
 
@@ -257,7 +262,7 @@ TEST_F(AudioCaptureManagerTest, WithoutSystemOutputTheRecordingGoesOnMicOnly)
     manager.setSoundServer(server.address());
     QStringList unavailable;
     int offMain = 0;
-    manager.setOnSystemTapUnavailable([&](const QString &why) { unavailable << why, offMain += !onMainThread(); });
+    manager.setOnSystemTapUnavailable([&](const QString& why) { unavailable << why, offMain += !onMainThread(); });
     log.clear();
     manager.start();
     EXPECT_TRUE(manager.isRunning() && !manager.isSystemAudioRunning());

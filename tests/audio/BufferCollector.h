@@ -10,14 +10,14 @@
 // Keeps every buffer a capture service delivers, noting whether it arrived on the write queue.
 class BufferCollector {
 public:
-    explicit BufferCollector(const SerialQueue &queue)
+    explicit BufferCollector(const SerialQueue& queue)
         : m_queue(queue)
     {
     }
 
-    std::function<void(const CapturedAudioBuffer &)> handler()
+    std::function<void(const CapturedAudioBuffer&)> handler()
     {
-        return [this](const CapturedAudioBuffer &buffer) {
+        return [this](const CapturedAudioBuffer& buffer) {
             std::lock_guard lock(m_mutex);
             m_buffers.push_back(buffer);
             m_offQueue += m_queue.isCurrent() ? 0 : 1;
@@ -39,8 +39,8 @@ public:
     [[nodiscard]] double maxRms() const
     {
         double loudest = 0;
-        for (const CapturedAudioBuffer &buffer : buffers()) {
-            const PcmBuffer &pcm = *buffer.pcmBuffer;
+        for (const CapturedAudioBuffer& buffer : buffers()) {
+            const PcmBuffer& pcm = *buffer.pcmBuffer;
             double sum = 0;
             std::size_t n = 0;
             for (std::uint32_t b = 0; b < pcm.bufferCount(); ++b)
@@ -52,7 +52,7 @@ public:
     }
 
 private:
-    const SerialQueue &m_queue;
+    const SerialQueue& m_queue;
     mutable std::mutex m_mutex;
     std::vector<CapturedAudioBuffer> m_buffers;
     int m_offQueue = 0;

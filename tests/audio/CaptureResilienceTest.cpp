@@ -22,10 +22,10 @@
 using namespace Qt::StringLiterals;
 
 // A recorder writing under `documents` with `timings` and `limits`, uploading nothing.
-static auto recorderIn(const QString &documents, CaptureTimings timings = {}, DiskLimits limits = {})
+static auto recorderIn(const QString& documents, CaptureTimings timings = {}, DiskLimits limits = {})
 {
     const auto makeManager = [=] {
-        auto manager = std::make_unique<AudioCaptureManager>(timings, AudioTrackWriter::Options{documents, {}, {}});
+        auto manager = std::make_unique<AudioCaptureManager>(timings, AudioTrackWriter::Options { documents, {}, {} });
         manager->setDiskLimits(limits);
         return manager;
     };
@@ -35,12 +35,12 @@ static auto recorderIn(const QString &documents, CaptureTimings timings = {}, Di
 // Stopped right after a fragment arrived, the stream still hands over the one the server was filling (~128 ms).
 TEST(CaptureResilienceTest, AStopKeepsTheFragmentInFlight)
 {
-    SerialQueue queue{u"test.audiowrite"_s};
-    BufferCollector collected{queue};
+    SerialQueue queue { u"test.audiowrite"_s };
+    BufferCollector collected { queue };
     MicCaptureService mic(queue);
     mic.setOnBuffer(collected.handler());
-    const auto frames = [&](const std::vector<CapturedAudioBuffer> &all) {
-        return std::accumulate(all.begin(), all.end(), 0ull, [](auto sum, auto &b) { return sum + b.frameCount; });
+    const auto frames = [&](const std::vector<CapturedAudioBuffer>& all) {
+        return std::accumulate(all.begin(), all.end(), 0ull, [](auto sum, auto& b) { return sum + b.frameCount; });
     };
     const auto tone = SoundPlayer::tone(u"micfeed"_s, 30);
     mic.start();
@@ -62,7 +62,7 @@ TEST(CaptureResilienceTest, AFullDiskStopsTheRecordingWithWhatWasWritten)
     const QByteArray where = QFile::encodeName(mountPoint.path());
     ASSERT_EQ(::mount("tmpfs", where.constData(), "tmpfs", 0, "size=12m"), 0);
     const auto unmount = qScopeGuard([&] { ::umount2(where.constData(), MNT_DETACH); });
-    const auto rec = recorderIn(mountPoint.path(), {}, {4'000'000, 3'000'000});
+    const auto rec = recorderIn(mountPoint.path(), {}, { 4'000'000, 3'000'000 });
     const auto speech = SoundPlayer::tone(u"micfeed"_s, 60, 300), meeting = SoundPlayer::tone(u"speakers"_s, 60, 440);
     rec->start();
     ASSERT_TRUE(waitUntil([&] { return rec->isRecording(); }, 15000));
@@ -72,7 +72,7 @@ TEST(CaptureResilienceTest, AFullDiskStopsTheRecordingWithWhatWasWritten)
     ASSERT_TRUE(waitUntil([&] { return !rec->isRecording(); }, 60000)) << "the recording ran on, the disk full";
     EXPECT_EQ(rec->notice(), u"Recording stopped: the disk is full"_s);
     ASSERT_TRUE(waitUntil([&] { return dir.exists(u"upload_track.m4a"_s) && dir.exists(u"metadata.json"_s); }, 30000));
-    for (const QString &name : {u"mic_track_000.caf"_s, u"system_track_000.caf"_s}) {
+    for (const QString& name : { u"mic_track_000.caf"_s, u"system_track_000.caf"_s }) {
         const TestAudio::SegmentContents kept = TestAudio::readSegment(dir.filePath(name));
         EXPECT_GT(TestAudio::loudSeconds(kept.interleaved, kept.sampleRate * kept.channels), 5.0) << name.toStdString();
     }
@@ -85,11 +85,11 @@ TEST(CaptureResilienceTest, AFullDiskStopsTheRecordingWithWhatWasWritten)
 TEST(CaptureResilienceTest, SilenceIsPointedOutAndSoundElsewhereCanBeRecorded)
 {
     const auto module = SoundTools::pactl(u"load-module module-null-sink sink_name=headset rate=48000"_s.split(u' ')
-                                          << u"sink_properties=device.description=Headset"_s);
+        << u"sink_properties=device.description=Headset"_s);
     ASSERT_TRUE(module);
-    const auto unload = qScopeGuard([&] { SoundTools::pactl({u"unload-module"_s, module->trimmed()}); });
+    const auto unload = qScopeGuard([&] { SoundTools::pactl({ u"unload-module"_s, module->trimmed() }); });
     QTemporaryDir documents;
-    const auto rec = recorderIn(documents.path(), CaptureTimings{.silenceWarningAfter = std::chrono::seconds(2)});
+    const auto rec = recorderIn(documents.path(), CaptureTimings { .silenceWarningAfter = std::chrono::seconds(2) });
     const auto call = SoundPlayer::tone(u"headset"_s, 60, 660);
     rec->start();
     ASSERT_TRUE(waitUntil([&] { return rec->isRecording(); }, 15000));
@@ -99,11 +99,14 @@ TEST(CaptureResilienceTest, SilenceIsPointedOutAndSoundElsewhereCanBeRecorded)
     ASSERT_TRUE(rec->canCaptureElsewhere());
     rec->captureElsewhere();
     // The newest system segment holds the tone.
-    EXPECT_TRUE(waitUntil([&] {
-        const QStringList system = dir.entryList({u"system_track_*.caf"_s}, QDir::Files, QDir::Name);
-        const auto last = TestAudio::readSegment(system.isEmpty() ? QString() : dir.filePath(system.last()));
-        return TestAudio::loudSeconds(last.interleaved, last.sampleRate * last.channels) > 0.3;
-    }, 15000)) << "the tone on the headset is not in the system track";
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const QStringList system = dir.entryList({ u"system_track_*.caf"_s }, QDir::Files, QDir::Name);
+            const auto last = TestAudio::readSegment(system.isEmpty() ? QString() : dir.filePath(system.last()));
+            return TestAudio::loudSeconds(last.interleaved, last.sampleRate * last.channels) > 0.3;
+        },
+        15000))
+        << "the tone on the headset is not in the system track";
     EXPECT_EQ(rec->captureWarning(), u"Microphone is silent"_s);
     rec->stopRecording();
     EXPECT_TRUE(rec->captureWarning().isEmpty());

@@ -44,7 +44,7 @@ TEST_F(MicCaptureServiceTest, SoundIntoTheDefaultSourceArrivesOnTheWriteQueue)
     ASSERT_TRUE(waitUntil([&] { return collected.count() >= 25 && collected.maxRms() > 0.02; }, 20000))
         << collected.count() << " buffers, loudest " << collected.maxRms();
     const AudioFormat expected { 48000, 1, AudioFormat::CommonFormat::Float32, true };
-    for (const CapturedAudioBuffer &buffer : collected.buffers()) {
+    for (const CapturedAudioBuffer& buffer : collected.buffers()) {
         EXPECT_EQ(buffer.source, AudioCaptureSource::mic);
         EXPECT_EQ(buffer.format, expected);
         // About one fragment each, whatever pieces the server sent.
@@ -73,7 +73,7 @@ TEST_F(MicCaptureServiceTest, DeviceChangesAreReportedOnlyWhileRunning)
     // A listener of the test's own sees every change; an event posted after it runs once the change is handed out.
     const auto connection = SoundServerConnection::shared();
     std::atomic<int> seen = 0;
-    const int witness = connection->addListener([&](const SoundServerConnection::DefaultsChange &) { ++seen; });
+    const int witness = connection->addListener([&](const SoundServerConnection::DefaultsChange&) { ++seen; });
     const auto handedOut = [&] {
         const auto done = std::make_shared<std::atomic<bool>>(false);
         connection->postEvent([done] { *done = true; });
@@ -101,7 +101,7 @@ TEST_F(MicCaptureServiceTest, DeviceChangesAreReportedOnlyWhileRunning)
     EXPECT_EQ(log.count(u"[MicCaptureService] Audio hardware changed"_s), 1);
 
     // The server ending the stream is a change too.
-    for (const QString &index : SoundTools::sourceOutputIndices())
+    for (const QString& index : SoundTools::sourceOutputIndices())
         if (!others.contains(index))
             ASSERT_TRUE(SoundTools::killSourceOutput(index));
     ASSERT_TRUE(waitUntil([&] { return changes == 2; }));
@@ -115,7 +115,7 @@ TEST_F(MicCaptureServiceTest, StartFailsWithTheServersError)
     try {
         mic.start();
         ADD_FAILURE() << "started without a server";
-    } catch (const SoundServerError &error) {
+    } catch (const SoundServerError& error) {
         EXPECT_EQ(error.code(), PA_ERR_CONNECTIONREFUSED);
         EXPECT_EQ(error.description(), u"Could not connect to the sound server: Connection refused"_s);
     }

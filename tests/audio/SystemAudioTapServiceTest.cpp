@@ -19,11 +19,11 @@ namespace {
 
 class SystemAudioTapServiceTest : public ::testing::Test {
 protected:
-    template <class F> static std::optional<SystemTapError> tapError(F &&call)
+    template <class F> static std::optional<SystemTapError> tapError(F&& call)
     {
         try {
             call();
-        } catch (const SystemTapError &error) {
+        } catch (const SystemTapError& error) {
             return error;
         }
         return std::nullopt;
@@ -51,7 +51,7 @@ TEST_F(SystemAudioTapServiceTest, ToneIntoTheDefaultSinkArrivesThroughItsMonitor
     const auto after = SoundTools::sourceOutputIndices();
     ASSERT_EQ(after.size(), before.size() + 1);
     QString stream;
-    for (const QString &index : after)
+    for (const QString& index : after)
         stream = before.contains(index) ? stream : index;
     EXPECT_EQ(log.lines().filter(u"AudioDeviceStart succeeded"_s),
         QStringList { u"[SystemAudioTapService] AudioDeviceStart succeeded — aggregateDeviceID=%1 tapID=%2"_s.arg(
@@ -61,7 +61,7 @@ TEST_F(SystemAudioTapServiceTest, ToneIntoTheDefaultSinkArrivesThroughItsMonitor
     ASSERT_TRUE(waitUntil([&] { return collected.count() >= 25 && collected.maxRms() > 0.2; }, 20000))
         << collected.count() << " buffers, loudest " << collected.maxRms();
     const AudioFormat expected { 48000, 2, AudioFormat::CommonFormat::Float32, true };
-    for (const CapturedAudioBuffer &buffer : collected.buffers()) {
+    for (const CapturedAudioBuffer& buffer : collected.buffers()) {
         EXPECT_EQ(buffer.source, AudioCaptureSource::systemOutput);
         EXPECT_EQ(buffer.format, expected);
         EXPECT_EQ(buffer.pcmBuffer->frameLength(), buffer.frameCount);

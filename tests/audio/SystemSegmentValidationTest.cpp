@@ -13,7 +13,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-void writeBytes(const QString &path, qint64 size)
+void writeBytes(const QString& path, qint64 size)
 {
     QFile file(path);
     file.open(QIODevice::WriteOnly);
@@ -25,7 +25,7 @@ void writeBytes(const QString &path, qint64 size)
 TEST(SystemSegmentValidation, OnlyNonEmptyAudioSegmentsLargerThan16KiBPass)
 {
     QTemporaryDir dir;
-    const auto path = [&dir](const QString &name) { return QDir(dir.path()).filePath(name); };
+    const auto path = [&dir](const QString& name) { return QDir(dir.path()).filePath(name); };
     TestAudio::writeToneSegment(path(u"system_track_000.caf"_s), 48000, 2, 1.0, 0.5f);
     writeBytes(path(u"system_track_001.caf"_s), 16384);
     writeBytes(path(u"system_track_002.caf"_s), 16385);
@@ -51,7 +51,7 @@ TEST(SystemSegmentValidation, OnlyNonEmptyAudioSegmentsLargerThan16KiBPass)
 TEST(UploadTracksExport, AMicrophoneExportThatFailsLeavesTheSystemExportRunningToItsEnd)
 {
     QTemporaryDir dir;
-    const auto path = [&dir](const QString &name) { return QDir(dir.path()).filePath(name); };
+    const auto path = [&dir](const QString& name) { return QDir(dir.path()).filePath(name); };
     writeBytes(path(u"mic_track_000.caf"_s), 40000);
     TestAudio::writeToneSegment(path(u"system_track_000.caf"_s), 48000, 2, 10.0, 0.5f);
     Log::Capture log;

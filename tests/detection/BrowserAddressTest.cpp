@@ -34,29 +34,24 @@ TEST(BrowserAddress, MeetingsFoundByTheAddressInTheBrowserInFront)
     const QString other = u"https://www.example.org/standup"_s;
     const Case cases[] = {
         { u"firefox-esr"_s, meet, u"meet.google.com/abc-defg-hij"_s, MeetingApp::googleMeet, u"Google Meet URL"_s,
-          false },
+            false },
         { u"firefox-esr"_s, teams, u"teams.microsoft.com/l/meetup-join"_s, MeetingApp::teams, u"Teams URL"_s, false },
         { u"firefox-esr"_s, other, u"example.org/standup"_s, std::nullopt, {}, true },
         { u"chromium"_s, u"https://teams.live.com/meet/9312345678"_s, u"teams.live.com/meet"_s, MeetingApp::teams,
-          u"Teams URL"_s, false },
+            u"Teams URL"_s, false },
         { u"chromium"_s, meet, u"meet.google.com/abc-defg-hij"_s, MeetingApp::googleMeet, u"Google Meet URL"_s, false },
         { u"chromium"_s, other, u"example.org/standup"_s, std::nullopt, {}, true },
     };
     X11ForegroundReader foreground;
     BrowserAddressReader reader;
     MeetingDetector detector;
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(qPrintable(c.browser + u' ' + c.address));
         QTemporaryDir profile;
         const QStringList arguments = c.browser == u"chromium"
-            ? QStringList { u"--no-sandbox"_s,
-                            u"--no-first-run"_s,
-                            u"--disable-background-networking"_s,
-                            u"--disable-component-update"_s,
-                            u"--disable-sync"_s,
-                            u"--force-renderer-accessibility"_s,
-                            u"--user-data-dir="_s + profile.path(),
-                            c.address }
+            ? QStringList { u"--no-sandbox"_s, u"--no-first-run"_s, u"--disable-background-networking"_s,
+                  u"--disable-component-update"_s, u"--disable-sync"_s, u"--force-renderer-accessibility"_s,
+                  u"--user-data-dir="_s + profile.path(), c.address }
             : QStringList { u"--no-remote"_s, u"--profile"_s, profile.path(), c.address };
         QProcess browser;
         browser.start(c.browser, arguments);

@@ -13,15 +13,15 @@
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 
-void PrintTo(const MeetingDetection &d, std::ostream *os)
+void PrintTo(const MeetingDetection& d, std::ostream* os)
 {
     *os << qPrintable(u"{%1, %2, \"%3\", \"%4\"}"_s.arg(d.appName()).arg(d.confidence).arg(d.reason, d.displayName));
 }
 
 namespace {
 
-const auto rule = [](MeetingApp app, double confidence, const char *reason) {
-    return [=](const QString &name) { return MeetingDetection{ app, confidence, QString::fromUtf8(reason), name }; };
+const auto rule = [](MeetingApp app, double confidence, const char* reason) {
+    return [=](const QString& name) { return MeetingDetection { app, confidence, QString::fromUtf8(reason), name }; };
 };
 const auto zoom = rule(MeetingApp::zoom, 0.9, "Zoom app detected");
 const auto meetByAddress = rule(MeetingApp::googleMeet, 0.95, "Google Meet URL");
@@ -62,14 +62,14 @@ TEST(MeetingRules, FirstMatchingRuleDecidesAppConfidenceReasonAndName)
         { "Terminal", "org.gnome.Terminal", "vim notes.txt", none, none },
         { "", "", none, none, none },
     };
-    for (const auto &[name, bundle, title, address, expected] : cases) {
+    for (const auto& [name, bundle, title, address, expected] : cases) {
         SCOPED_TRACE(testing::Message() << "row " << &expected - &std::get<4>(cases[0]));
         EXPECT_EQ(MeetingDetector::detect(name, bundle, title, address), expected);
     }
 
     // A record stream's application name, program and media name, and the meeting it takes part in.
-    const auto holding = [](MeetingApp app, const QString &name) {
-        return MeetingDetection{ app, 0.8, "microphone in use by " + rawValue(app), name };
+    const auto holding = [](MeetingApp app, const QString& name) {
+        return MeetingDetection { app, 0.8, "microphone in use by " + rawValue(app), name };
     };
     const std::pair<MicrophoneHolders::Stream, std::optional<MeetingDetection>> streams[] = {
         { { "ZOOM VoiceEngine", "zoom", "record" }, holding(MeetingApp::zoom, "Zoom") },
@@ -81,7 +81,7 @@ TEST(MeetingRules, FirstMatchingRuleDecidesAppConfidenceReasonAndName)
         { { "Chromium", "chromium", "Chromium input" }, none },
         { { "Notes", "gnome-sound-recorder", "Google Meet minutes" }, none },
     };
-    for (const auto &[stream, expected] : streams) {
+    for (const auto& [stream, expected] : streams) {
         SCOPED_TRACE(stream.applicationName.toStdString());
         EXPECT_EQ(MeetingDetector::detectHolder(stream), expected);
     }
@@ -90,7 +90,7 @@ TEST(MeetingRules, FirstMatchingRuleDecidesAppConfidenceReasonAndName)
 class MeetingDetectorOnDisplay : public ::testing::Test {
 protected:
     using State = std::pair<std::optional<MeetingDetection>, std::optional<QString>>;
-    quint32 window(const char *cls, const QByteArray &title) { return windows.create({ cls, title, {}, true }); }
+    quint32 window(const char* cls, const QByteArray& title) { return windows.create({ cls, title, {}, true }); }
     bool showAndPoll(quint32 w) { return windows.activate(w) && (detector.poll(), true); }
     State state() const { return { detector.currentDetection(), detector.lastDismissedName() }; }
 
@@ -126,7 +126,7 @@ TEST_F(MeetingDetectorOnDisplay, MonitoringPollsAtOnceThenOnEveryTickUntilStoppe
         std::tuple(false, State(teamsByApp("Chat"), std::nullopt), afterStop));
 
     const quint32 zoomCall = window("zoom", "");
-    const State quietZoom{ std::nullopt, u"Zoom Meeting"_s }, standup{ teamsByApp("Standup | Microsoft Teams"), {} };
+    const State quietZoom { std::nullopt, u"Zoom Meeting"_s }, standup { teamsByApp("Standup | Microsoft Teams"), {} };
     ASSERT_TRUE(showAndPoll(zoomCall));
     detector.dismissCurrentDetection();
     EXPECT_EQ(state(), quietZoom);
@@ -167,14 +167,14 @@ TEST(MicrophoneDetection, AMeetingApplicationHoldingTheMicrophoneIsFoundUntilItL
     ASSERT_TRUE(waitUntil([&] { return own->isRecording(); }, 10000));
     MeetingDetector detector;
     detector.startMonitoring(1h); // after its first poll, only the sound server's events make it look again
-    const auto found = [&](const std::optional<MeetingDetection> &d) {
+    const auto found = [&](const std::optional<MeetingDetection>& d) {
         return waitUntil([&] { return detector.currentDetection() == d; }, 10000);
     };
     QProcess zoom;
     zoom.setStandardOutputFile(QProcess::nullDevice());
-    zoom.start(u"parecord"_s, { u"--raw"_s, u"--property=application.name=Zoom"_s,
-                                u"--property=application.process.binary=zoom"_s });
-    ASSERT_TRUE(found(MeetingDetection{ MeetingApp::zoom, 0.8, u"microphone in use by Zoom"_s, u"Zoom"_s }));
+    zoom.start(u"parecord"_s,
+        { u"--raw"_s, u"--property=application.name=Zoom"_s, u"--property=application.process.binary=zoom"_s });
+    ASSERT_TRUE(found(MeetingDetection { MeetingApp::zoom, 0.8, u"microphone in use by Zoom"_s, u"Zoom"_s }));
     if (!ChildProcess::isChild()) {
         TestWindows windows;
         ASSERT_TRUE(windows.activate(windows.create({ "teams-for-linux", "Chat", {}, true })));

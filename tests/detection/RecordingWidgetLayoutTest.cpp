@@ -10,12 +10,16 @@ TEST(RecordingWidgetLayout, SavedBeatsRecordingBeatsDetectedBeatsNoticeBeatsIdle
         RecordingWidgetState expected;
     };
     const Case cases[] = {
-        {true, true, true, true, saved},           {true, false, false, false, saved},
-        {false, true, true, true, recording},      {false, true, false, false, recording},
-        {false, false, true, true, detected},      {false, false, true, false, detected},
-        {false, false, false, true, notice},       {false, false, false, false, idle},
+        { true, true, true, true, saved },
+        { true, false, false, false, saved },
+        { false, true, true, true, recording },
+        { false, true, false, false, recording },
+        { false, false, true, true, detected },
+        { false, false, true, false, detected },
+        { false, false, false, true, notice },
+        { false, false, false, false, idle },
     };
-    for (const Case &c : cases)
+    for (const Case& c : cases)
         EXPECT_EQ(RecordingWidgetLayout::stateFor(c.showSaved, c.isRecording, c.hasDetection, c.hasNotice), c.expected)
             << "saved=" << c.showSaved << " recording=" << c.isRecording << " detection=" << c.hasDetection
             << " notice=" << c.hasNotice;
@@ -24,16 +28,19 @@ TEST(RecordingWidgetLayout, SavedBeatsRecordingBeatsDetectedBeatsNoticeBeatsIdle
 TEST(RecordingWidgetLayout, BarsRiseWithTheLevelTimesTheirMultiplierAboveATwelvePercentFloor)
 {
     // Bars from 4 to 22 points high: 18 points of travel.
-    const QList<qreal> multipliers {0.5, 1.0, 0.25};
+    const QList<qreal> multipliers { 0.5, 1.0, 0.25 };
     struct Case {
         qreal level;
         QList<qreal> expected;
     };
     const Case cases[] = {
-        {-1.0, {5.08, 6.16, 4.54}}, {0.0, {5.08, 6.16, 4.54}}, {0.05, {5.08, 6.16, 4.54}},
-        {0.5, {8.5, 13, 6.25}},     {1.0, {13, 22, 8.5}},
+        { -1.0, { 5.08, 6.16, 4.54 } },
+        { 0.0, { 5.08, 6.16, 4.54 } },
+        { 0.05, { 5.08, 6.16, 4.54 } },
+        { 0.5, { 8.5, 13, 6.25 } },
+        { 1.0, { 13, 22, 8.5 } },
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         const QList<qreal> heights = RecordingWidgetLayout::barHeights(c.level, multipliers, 3, 4, 22);
         ASSERT_EQ(heights.size(), 3);
         for (int i = 0; i < 3; ++i)

@@ -35,7 +35,7 @@ const QByteArray meetingTitle = "Quarterly planning with the whole product and d
 const QRect panelAtStart(868, 32, 380, 68);
 
 // Moves and presses the real pointer through the X server, as a user's hand would.
-void pointer(const QStringList &arguments)
+void pointer(const QStringList& arguments)
 {
     QProcess process;
     process.start(u"xdotool"_s, arguments);
@@ -43,9 +43,9 @@ void pointer(const QStringList &arguments)
     ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
 }
 
-void pointerTo(QPoint at, const QStringList &then = {})
+void pointerTo(QPoint at, const QStringList& then = {})
 {
-    pointer(QStringList {u"mousemove"_s, u"--sync"_s, QString::number(at.x()), QString::number(at.y())} + then);
+    pointer(QStringList { u"mousemove"_s, u"--sync"_s, QString::number(at.x()), QString::number(at.y()) } + then);
 }
 
 // The widget with real stores, recorder (test sound server), detector (test display) and the local service.
@@ -56,10 +56,10 @@ protected:
         KeyringTest::SetUp();
         ASSERT_TRUE(windows.isConnected() && server.isRunning());
         Endpoints::setServiceOrigin(server.origin());
-        notes = windows.create({"Gedit", "Notes", std::nullopt, true});
+        notes = windows.create({ "Gedit", "Notes", std::nullopt, true });
         ASSERT_TRUE(windows.activate(notes));
-        controller = std::make_unique<RecordingPanelController>(&recorder, &meetings, &detector, &auth,
-                                                                &KeychainService::loadToken, timings);
+        controller = std::make_unique<RecordingPanelController>(
+            &recorder, &meetings, &detector, &auth, &KeychainService::loadToken, timings);
         controller->show();
         panel = controller->panel();
         ASSERT_TRUE(panel && panel->rootObject()) << "the widget's QML did not load";
@@ -73,46 +73,49 @@ protected:
         KeyringTest::TearDown();
     }
 
-    [[nodiscard]] QQuickItem *root() const { return controller->panel()->rootObject(); }
-    [[nodiscard]] QQuickItem *item(const QString &name) const { return byObjectName(root(), name); }
-    [[nodiscard]] bool shows(const QString &text) const { return byText(root(), text) != nullptr; }
-    [[nodiscard]] QQuickItem *capsule() const { return root()->findChild<QQuickItem *>(u"capsule"_s); }
-    [[nodiscard]] bool settledIn(const QString &state) const
+    [[nodiscard]] QQuickItem* root() const { return controller->panel()->rootObject(); }
+    [[nodiscard]] QQuickItem* item(const QString& name) const { return byObjectName(root(), name); }
+    [[nodiscard]] bool shows(const QString& text) const { return byText(root(), text) != nullptr; }
+    [[nodiscard]] QQuickItem* capsule() const { return root()->findChild<QQuickItem*>(u"capsule"_s); }
+    [[nodiscard]] bool settledIn(const QString& state) const
     {
         return controller->stateName() == state && capsule()->width() == controller->capsuleWidth();
     }
-    [[nodiscard]] QPoint onScreen(QQuickItem *i) const { return i->mapToGlobal(i->boundingRect().center()).toPoint(); }
+    [[nodiscard]] QPoint onScreen(QQuickItem* i) const { return i->mapToGlobal(i->boundingRect().center()).toPoint(); }
     [[nodiscard]] bool hoverOffersClose() const
     {
         QTest::mouseMove(controller->panel(), onScreen(capsule()) - controller->panel()->position());
         EXPECT_TRUE(waitUntil([&] { return root()->property("isHovering").toBool(); }));
-        return root()->findChild<QQuickItem *>(u"closeButton"_s)->property("shown").toBool();
+        return root()->findChild<QQuickItem*>(u"closeButton"_s)->property("shown").toBool();
     }
     // The controller handles the detector's signals queued: let it act on them.
     void pollDetector()
     {
         detector.poll();
         bool handled = false;
-        QMetaObject::invokeMethod(controller.get(), [&] { handled = true; }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            controller.get(), [&] { handled = true; }, Qt::QueuedConnection);
         ASSERT_TRUE(waitUntil([&] { return handled; }));
     }
 
     TestWindows windows;
-    DevServerProcess server {{u"--processing-seconds"_s, u"1"_s}};
-    UploadPipeline pipeline {server.url(u"/blob/"_s).toString(), {3, 0.05}};
+    DevServerProcess server { { u"--processing-seconds"_s, u"1"_s } };
+    UploadPipeline pipeline { server.url(u"/blob/"_s).toString(), { 3, 0.05 } };
     // A silent source is pointed out after two seconds; a test may ask for more free disk than there is.
     DiskLimits disk;
-    AudioRecorder recorder {[this] {
-        auto manager = std::make_unique<AudioCaptureManager>(CaptureTimings {.silenceWarningAfter = 2s});
-        manager->setDiskLimits(disk);
-        return manager;
-    }, &pipeline};
-    MeetingStore meetings {&KeychainService::loadToken, {10ms, 10ms, 200ms, 60}};
+    AudioRecorder recorder { [this] {
+                                auto manager = std::make_unique<AudioCaptureManager>(
+                                    CaptureTimings { .silenceWarningAfter = 2s });
+                                manager->setDiskLimits(disk);
+                                return manager;
+                            },
+        &pipeline };
+    MeetingStore meetings { &KeychainService::loadToken, { 10ms, 10ms, 200ms, 60 } };
     MeetingDetector detector;
     AuthStore auth;
-    RecordingPanelController::Timings timings {1500ms, 300ms};
+    RecordingPanelController::Timings timings { 1500ms, 300ms };
     std::unique_ptr<RecordingPanelController> controller;
-    RecordingPanel *panel = nullptr;
+    RecordingPanel* panel = nullptr;
     quint32 notes = 0;
 };
 
@@ -127,7 +130,7 @@ TEST_F(RecordingWidget, FloatsWithoutFocusClosesUntilAMeetingOffersItselfAndMove
     EXPECT_EQ(std::pair(panel->flags() & floating, panel->color().alpha()), std::pair(floating, 0)) << "capsule only";
     const auto placedAtStart = [&] {
         EXPECT_TRUE(waitUntil([&] { return windows.geometry(id) == panelAtStart; }));
-        EXPECT_EQ(windows.property32(id, "_NET_WM_DESKTOP"), QList<quint32> {0xFFFFFFFF}) << "on every desktop";
+        EXPECT_EQ(windows.property32(id, "_NET_WM_DESKTOP"), QList<quint32> { 0xFFFFFFFF }) << "on every desktop";
         EXPECT_TRUE(windows.property32(id, "_NET_WM_STATE").contains(windows.atom("_NET_WM_STATE_ABOVE")));
     };
     placedAtStart();
@@ -137,12 +140,13 @@ TEST_F(RecordingWidget, FloatsWithoutFocusClosesUntilAMeetingOffersItselfAndMove
     // Outside the capsule the panel is cut away: the idle capsule is 165 wide, centred, 56 high.
     ASSERT_TRUE(waitUntil([&] { return settledIn(u"idle"_s); }));
     const QRegion shape = panel->mask();
-    EXPECT_EQ(QList<bool>({shows(u"RECORD"_s), shape.contains(QPoint(190, 34)), shape.contains(QPoint(140, 10)),
-                  shape.contains(QPoint(20, 34)), shape.contains(QPoint(109, 8))}),
-        QList<bool>({true, true, true, false, false})) << "RECORD; inside; beside it; in its rounded corner";
+    EXPECT_EQ(QList<bool>({ shows(u"RECORD"_s), shape.contains(QPoint(190, 34)), shape.contains(QPoint(140, 10)),
+                  shape.contains(QPoint(20, 34)), shape.contains(QPoint(109, 8)) }),
+        QList<bool>({ true, true, true, false, false }))
+        << "RECORD; inside; beside it; in its rounded corner";
     grab(panel, u"widget-idle"_s);
 
-    QQuickItem *close = root()->findChild<QQuickItem *>(u"closeButton"_s);
+    QQuickItem* close = root()->findChild<QQuickItem*>(u"closeButton"_s);
     EXPECT_TRUE(!close->isVisible() && hoverOffersClose()) << "hidden until hovered";
     ASSERT_TRUE(waitUntil([&] { return close->isVisible() && close->opacity() == 1; }));
     EXPECT_TRUE(panel->mask().contains(onScreen(close) - panel->position()));
@@ -152,7 +156,7 @@ TEST_F(RecordingWidget, FloatsWithoutFocusClosesUntilAMeetingOffersItselfAndMove
     EXPECT_EQ(std::pair(panel->isVisible(), controller->isManuallyDismissed()), std::pair(false, true))
         << "nothing to offer: it stays closed";
 
-    const quint32 meeting = windows.create({"zoom", meetingTitle, std::nullopt, true});
+    const quint32 meeting = windows.create({ "zoom", meetingTitle, std::nullopt, true });
     ASSERT_TRUE(windows.activate(meeting));
     detector.poll();
     ASSERT_TRUE(waitUntil([&] { return panel->isVisible() && settledIn(u"detected"_s); })) << capsule()->width();
@@ -160,9 +164,10 @@ TEST_F(RecordingWidget, FloatsWithoutFocusClosesUntilAMeetingOffersItselfAndMove
     ASSERT_EQ(std::tuple(capsule()->width(), shows(u"MEETING DETECTED"_s), shows(u"RECORD"_s), shows(u"Record"_s),
                   controller->isManuallyDismissed(), item(u"glowEdge"_s) && item(u"meetingName"_s)),
         std::tuple(368.0, true, false, true, false, true));
-    QQuickItem *name = item(u"meetingName"_s);
+    QQuickItem* name = item(u"meetingName"_s);
     EXPECT_EQ(std::tuple(name->property("text").toString(), name->width() <= 150, name->property("truncated").toBool()),
-        std::tuple(QString::fromUtf8(meetingTitle), true, true)) << "a long name ends in an ellipsis";
+        std::tuple(QString::fromUtf8(meetingTitle), true, true))
+        << "a long name ends in an ellipsis";
     grab(panel, u"widget-detected"_s);
 
     // Closed with the meeting in front, it stays closed poll after poll; another meeting brings it back.
@@ -171,13 +176,13 @@ TEST_F(RecordingWidget, FloatsWithoutFocusClosesUntilAMeetingOffersItselfAndMove
     for (int poll = 0; poll < 5; ++poll)
         pollDetector();
     EXPECT_FALSE(panel->isVisible()) << "the same meeting assigned again is not a new one";
-    ASSERT_TRUE(windows.activate(windows.create({"teams-for-linux", "Standup", std::nullopt, true})));
+    ASSERT_TRUE(windows.activate(windows.create({ "teams-for-linux", "Standup", std::nullopt, true })));
     detector.poll();
     ASSERT_TRUE(waitUntil([&] { return panel->isVisible(); }));
     ASSERT_TRUE(windows.activate(meeting));
     pollDetector();
 
-    pointerTo(onScreen(item(u"dismissDetectionButton"_s)), {u"click"_s, u"1"_s});
+    pointerTo(onScreen(item(u"dismissDetectionButton"_s)), { u"click"_s, u"1"_s });
     ASSERT_TRUE(waitUntil([&] { return controller->stateName() == u"idle"_s; }));
     EXPECT_EQ(std::tuple(detector.lastDismissedName(), controller->isManuallyDismissed(), windows.activeWindow()),
         std::tuple(std::optional(QString::fromUtf8(meetingTitle)), false, meeting));
@@ -188,11 +193,11 @@ TEST_F(RecordingWidget, FloatsWithoutFocusClosesUntilAMeetingOffersItselfAndMove
     // A press on the record button that moves a few points is a drag, from where the window follows the pointer.
     ASSERT_TRUE(waitUntil([&] { return settledIn(u"idle"_s); }));
     const QPoint from = onScreen(item(u"recordButton"_s));
-    pointerTo(from, {u"mousedown"_s, u"1"_s});
+    pointerTo(from, { u"mousedown"_s, u"1"_s });
     waitUntil([] { return false; }, 200);
     for (int step = 0; step <= 4; ++step)
         pointerTo(from - QPoint(4, 0) + QPoint(-30, 25) * step), waitUntil([] { return false; }, 50);
-    pointer({u"mouseup"_s, u"1"_s});
+    pointer({ u"mouseup"_s, u"1"_s });
     ASSERT_TRUE(waitUntil([&] { return windows.geometry(id).topLeft() == panelAtStart.topLeft() + QPoint(-120, 100); }))
         << "at " << windows.geometry(id).x() << "," << windows.geometry(id).y();
     EXPECT_FALSE(recorder.isRecording()) << "a drag is not a press of the record button";
@@ -215,12 +220,15 @@ TEST_F(RecordingWidget, RecordingsToDiskAndToTheServiceEndSaved)
         std::tuple(300.0, true, false));
     ASSERT_TRUE(waitUntil([&] { return item(u"captureWarning"_s) != nullptr; }, 10000));
     EXPECT_EQ(std::tuple(shows(u"Microphone is silent"_s), item(u"waveform"_s) != nullptr, hoverOffersClose()),
-        std::tuple(true, false, false)) << "in place of the level bars; no closing while it records";
+        std::tuple(true, false, false))
+        << "in place of the level bars; no closing while it records";
 
     // Without a stored token it stops to disk only: "Saved", and nothing goes out.
     click(panel, item(u"stopButton"_s));
     EXPECT_EQ(std::tuple(controller->stateName(), recorder.isRecording(), meetings.pendingUploads().isEmpty(),
-                  hoverOffersClose()), std::tuple(u"saved"_s, false, true, false)) << "nor while it says Saved";
+                  hoverOffersClose()),
+        std::tuple(u"saved"_s, false, true, false))
+        << "nor while it says Saved";
     ASSERT_TRUE(waitUntil([&] { return controller->stateName() == u"idle"_s; }, 3000));
     EXPECT_TRUE(hoverOffersClose()) << "once idle again the widget can be closed";
     ASSERT_TRUE(waitUntil([&] { return !recorder.isStoppingRecording(); }, 20000));
@@ -229,7 +237,7 @@ TEST_F(RecordingWidget, RecordingsToDiskAndToTheServiceEndSaved)
     // With a token, from the offer of the meeting in front.
     const SoundPlayer voice = SoundPlayer::tone(u"micfeed"_s, 60);
     KeychainService::saveToken(server.signIn());
-    const quint32 meeting = windows.create({"zoom", meetingTitle, std::nullopt, true});
+    const quint32 meeting = windows.create({ "zoom", meetingTitle, std::nullopt, true });
     ASSERT_TRUE(windows.activate(meeting));
     detector.poll();
     ASSERT_TRUE(waitUntil([&] { return settledIn(u"detected"_s); }));
@@ -241,7 +249,7 @@ TEST_F(RecordingWidget, RecordingsToDiskAndToTheServiceEndSaved)
     EXPECT_TRUE(!shows(u"MEETING DETECTED"_s) && windows.activeWindow() == meeting)
         << "a recording outranks the offer and takes no focus";
 
-    QQuickItem *time = item(u"duration"_s);
+    QQuickItem* time = item(u"duration"_s);
     ASSERT_TRUE(time && time->property("text").toString() == recorder.formattedDuration());
     const qreal width = time->implicitWidth();
     EXPECT_TRUE(waitUntil([&] { return time->property("text") == u"00:01"_s && time->implicitWidth() == width; }));
@@ -250,8 +258,10 @@ TEST_F(RecordingWidget, RecordingsToDiskAndToTheServiceEndSaved)
     const QList<qreal> heights = item(u"waveform"_s)->property("heights").value<QList<qreal>>();
     EXPECT_EQ(std::tuple(heights.value(2) > 4 + 18 * 0.12, heights, recorder.systemAudioAvailable(),
                   item(u"systemAudio"_s)->property("available").toBool()),
-        std::tuple(true, RecordingWidgetLayout::barHeights(recorder.audioLevel(),
-                             RecordingWidgetLayout::recordingMultipliers(), 7, 4, 22), true, true));
+        std::tuple(true,
+            RecordingWidgetLayout::barHeights(
+                recorder.audioLevel(), RecordingWidgetLayout::recordingMultipliers(), 7, 4, 22),
+            true, true));
     grab(panel, u"widget-recording"_s);
 
     // Its window closes: a while later the widget offers to stop, which stops like the stop button.

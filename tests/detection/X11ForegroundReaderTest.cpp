@@ -20,23 +20,23 @@ TEST(X11ForegroundReader, ReadsClassNameProcessAndTitleOfTheActiveWindow)
     X11ForegroundReader reader;
     const std::optional<QByteArray> none;
     struct Case {
-        const char *what;
+        const char* what;
         TestWindows::Properties properties;
         QString name;
         std::optional<QString> title;
     };
     const Case cases[] = {
-        {"known class, UTF-8 title preferred over WM_NAME",
-         {"Google-chrome", QByteArray("Réunion – Google Meet"), QByteArray("fallback"), true}, "Google Chrome",
-         QStringLiteral("Réunion – Google Meet")},
-        {"only WM_NAME", {"zoom", none, QByteArray("Zoom Meeting"), true}, "Zoom", QStringLiteral("Zoom Meeting")},
-        {"WM_NAME in Latin-1", {"Firefox-esr", none, QByteArray("Caf\xe9 call"), true}, "Firefox",
-         QStringLiteral("Café call")},
-        {"empty title is still a title", {"Microsoft-edge", QByteArray(""), QByteArray("ignored"), true},
-         "Microsoft Edge", QString()},
-        {"unknown class, no title, no process id", {"Xed", none, none, false}, "Xed", std::nullopt},
+        { "known class, UTF-8 title preferred over WM_NAME",
+            { "Google-chrome", QByteArray("Réunion – Google Meet"), QByteArray("fallback"), true }, "Google Chrome",
+            QStringLiteral("Réunion – Google Meet") },
+        { "only WM_NAME", { "zoom", none, QByteArray("Zoom Meeting"), true }, "Zoom", QStringLiteral("Zoom Meeting") },
+        { "WM_NAME in Latin-1", { "Firefox-esr", none, QByteArray("Caf\xe9 call"), true }, "Firefox",
+            QStringLiteral("Café call") },
+        { "empty title is still a title", { "Microsoft-edge", QByteArray(""), QByteArray("ignored"), true },
+            "Microsoft Edge", QString() },
+        { "unknown class, no title, no process id", { "Xed", none, none, false }, "Xed", std::nullopt },
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const quint32 window = windows.create(c.properties);
         ASSERT_TRUE(windows.activate(window));
@@ -50,7 +50,7 @@ TEST(X11ForegroundReader, ReadsClassNameProcessAndTitleOfTheActiveWindow)
     }
 
     // A window that is gone by the time its title is asked for has no title.
-    const quint32 closing = windows.create({"zoom", QByteArray("Zoom Meeting"), none, true});
+    const quint32 closing = windows.create({ "zoom", QByteArray("Zoom Meeting"), none, true });
     ASSERT_TRUE(windows.activate(closing));
     const auto app = reader.frontmostApplication();
     ASSERT_TRUE(app);
@@ -68,7 +68,7 @@ TEST(X11ForegroundReader, NothingWithoutAnActiveWindowOrServerAndReconnectsToANe
     QProcess server;
     const auto start = [&] {
         // Without -noreset the server wipes root properties whenever its last client leaves.
-        server.start(u"Xvfb"_s, {QString::fromLatin1(name), u"-noreset"_s, u"-nolisten"_s, u"tcp"_s});
+        server.start(u"Xvfb"_s, { QString::fromLatin1(name), u"-noreset"_s, u"-nolisten"_s, u"tcp"_s });
         return waitUntil([&] { return TestWindows(name).isConnected(); }, 10000);
     };
     const auto signal = [&](int number) { ::kill(static_cast<pid_t>(server.processId()), number); };
@@ -76,7 +76,7 @@ TEST(X11ForegroundReader, NothingWithoutAnActiveWindowOrServerAndReconnectsToANe
     auto windows = std::make_unique<TestWindows>(name);
     X11ForegroundReader reader(name, 200ms);
     const auto showZoom = [&] {
-        const quint32 window = windows->create({"zoom", QByteArray("Zoom Meeting"), std::nullopt, true});
+        const quint32 window = windows->create({ "zoom", QByteArray("Zoom Meeting"), std::nullopt, true });
         windows->setActiveWindowProperty(window);
         return window;
     };

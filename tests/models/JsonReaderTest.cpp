@@ -122,13 +122,18 @@ TEST(JsonReader, ReadingInPlaceReadsAsQJsonDocumentDoes)
     // Escapes, other scripts, repeated and respelled keys, numbers in every form; and text that is
     // left to QJsonDocument (a byte order mark, a raw tab, bad UTF-8, "1.", a syntax error).
     const std::pair<QByteArray, bool> texts[] = {
-        { R"({"name":"Zo\u00eb \"Q3\"\/\\\n\ud83d\ude00 \ud800 é","count":-0,"extra":{"b":[1.5e2,true,null],"a":"é"}})", true },
-        { R"({"name":"a","name":"b","Nick_Name":"z","NICK_NAME":"y","NICK_NAME":"w","count":1e2,"seen":"2024-05-01T09:30:00Z"})", true },
+        { R"({"name":"Zo\u00eb \"Q3\"\/\\\n\ud83d\ude00 \ud800 é","count":-0,"extra":{"b":[1.5e2,true,null],"a":"é"}})",
+            true },
+        { R"({"name":"a","name":"b","Nick_Name":"z","NICK_NAME":"y","NICK_NAME":"w","count":1e2,"seen":"2024-05-01T09:30:00Z"})",
+            true },
         { R"({"n\u0061me":"Ada","count":100000000000000000000})", true },
         { R"({"name":"Ada","count":1.0,"seen":"2024-05-01T09:30:00.5+02:0"})", true },
-        { "\xef\xbb\xbf{\"name\":\"bom\",\"count\":1}", false }, { "{\"name\":\"a\tb\",\"count\":1}", false },
-        { "{\"name\":\"\xc3\x28\",\"count\":1}", false }, { R"({"name":"x","count":1.})", false },
-        { R"({"name":"x","count":1]})", false }, { R"({"name":"x","count":1e999})", false },
+        { "\xef\xbb\xbf{\"name\":\"bom\",\"count\":1}", false },
+        { "{\"name\":\"a\tb\",\"count\":1}", false },
+        { "{\"name\":\"\xc3\x28\",\"count\":1}", false },
+        { R"({"name":"x","count":1.})", false },
+        { R"({"name":"x","count":1]})", false },
+        { R"({"name":"x","count":1e999})", false },
     };
     using Outcome = std::variant<Sample, QString>;
     const auto outcome = [](auto read) -> Outcome {
@@ -140,9 +145,9 @@ TEST(JsonReader, ReadingInPlaceReadsAsQJsonDocumentDoes)
     };
     for (const auto& [text, indexed] : texts) {
         EXPECT_EQ(Json::JsonTree::index(text).has_value(), indexed) << text.constData();
-        EXPECT_TRUE(outcome([&] { return Json::decode<Sample>(text); })
-            == outcome([&] { return Json::Decoder<Sample>::decode(Json::parse(text), Json::Path {}); }))
-            << text.constData();
+        EXPECT_TRUE(outcome([&] { return Json::decode<Sample>(text); }) == outcome([&] {
+            return Json::Decoder<Sample>::decode(Json::parse(text), Json::Path {});
+        })) << text.constData();
     }
 }
 

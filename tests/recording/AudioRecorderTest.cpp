@@ -28,17 +28,17 @@ namespace {
 class RecorderTest : public ::testing::Test {
 protected:
     void TearDown() override { APIClient::shared().network().clearConnectionCache(); }
-    std::unique_ptr<AudioRecorder> makeRecorder(const QString &soundServer = {})
+    std::unique_ptr<AudioRecorder> makeRecorder(const QString& soundServer = {})
     {
         return makeQuickRecorder(service.url(u"/blob/"_s).toString(), folder.path(), quickTimings(), soundServer);
     }
-    int posts(const std::string &path)
+    int posts(const std::string& path)
     {
         const QJsonArray all = service.control("GET", "/__dev/requests?path=" + path).toArray();
         return int(std::count_if(all.begin(), all.end(), [](auto r) { return r[u"method"_s] == u"POST"_s; }));
     }
     // Idle null sinks start delivering only after a while.
-    static bool recordFor(AudioRecorder &recorder, int ms)
+    static bool recordFor(AudioRecorder& recorder, int ms)
     {
         return (recorder.start(), waitUntil([&] { return recorder.isRecording() && recorder.audioLevel() > 0; }, 15000))
             && (waitUntil([] { return false; }, ms), true);
@@ -52,9 +52,9 @@ protected:
 
 TEST(AudioRecorderText, FormattedDurationTruncatesToWholeSeconds)
 {
-    const std::pair<double, const char *> cases[] = { { 0, "00:00" }, { 59.9, "00:59" }, { 60, "01:00" },
+    const std::pair<double, const char*> cases[] = { { 0, "00:00" }, { 59.9, "00:59" }, { 60, "01:00" },
         { 3599, "59:59" }, { 3600, "1:00:00" }, { 3725, "1:02:05" }, { 36000, "10:00:00" } };
-    for (const auto &[seconds, text] : cases)
+    for (const auto& [seconds, text] : cases)
         EXPECT_EQ(AudioRecorder::formatDuration(seconds), QString::fromLatin1(text)) << seconds;
 }
 
@@ -65,7 +65,7 @@ TEST_F(RecorderTest, RefusedOrFailedStartsLeaveNothingRunningADoubleStartIsIgnor
     ASSERT_TRUE(sound.isReady());
     ASSERT_TRUE(SoundTools::pactl({ u"unload-module"_s, u"module-null-sink"_s }, sound.address()));
     Log::Capture log;
-    const auto state = [](AudioRecorder &r) { // starting, recording, has a folder, refused
+    const auto state = [](AudioRecorder& r) { // starting, recording, has a folder, refused
         return std::tuple(r.isStartingRecording(), r.isRecording(), bool(r.currentFileURL()), r.permissionDenied());
     };
     {
@@ -84,16 +84,17 @@ TEST_F(RecorderTest, RefusedOrFailedStartsLeaveNothingRunningADoubleStartIsIgnor
     recorder->start();
     ASSERT_TRUE(waitUntil([&] { return log.containsPrefix(u"[AudioRecorder] startRecording error: "_s); }, 10000));
     EXPECT_EQ(state(*recorder), std::tuple(false, false, false, false)) << "the capture cannot start; not a refusal";
-    ASSERT_TRUE(SoundTools::pactl({u"load-module"_s, u"module-null-source"_s, u"source_name=mute"_s}, sound.address()));
+    ASSERT_TRUE(
+        SoundTools::pactl({ u"load-module"_s, u"module-null-source"_s, u"source_name=mute"_s }, sound.address()));
     ASSERT_TRUE(SoundTools::pactl({ u"suspend-source"_s, u"mute"_s, u"1"_s }, sound.address()));
     QList<UploadStatus> statuses; // a stop without a session reports nothing, ever
-    recorder->stopAndUpload(token, [&](const UploadStatus &s) { statuses << s; });
+    recorder->stopAndUpload(token, [&](const UploadStatus& s) { statuses << s; });
     EXPECT_TRUE(log.contains(u"[AudioRecorder] stopAndUpload: no active session"_s));
     EXPECT_FALSE(recorder->isStoppingRecording());
     recorder->start();
     EXPECT_EQ(std::pair(waitUntil([&] { return recorder->isRecording(); }, 10000), recorder->systemAudioAvailable()),
-              std::pair(true, false));
-    recorder->stopAndUpload(token, [&](const UploadStatus &s) { statuses << s; });
+        std::pair(true, false));
+    recorder->stopAndUpload(token, [&](const UploadStatus& s) { statuses << s; });
     ASSERT_TRUE(waitUntil([&] { return !recorder->isStoppingRecording(); }, 20000));
     EXPECT_EQ(statuses, QList<UploadStatus> { UploadStatus::failed(u"No audio file produced"_s) });
     EXPECT_EQ(posts("/api/desktop/meeting-notes/upload-token"), 0) << "nothing is uploaded";
@@ -112,24 +113,25 @@ TEST_F(RecorderTest, RefusedOrFailedStartsLeaveNothingRunningADoubleStartIsIgnor
     EXPECT_EQ(std::pair(recorder->isRecording(), bool(recorder->currentFileURL())), std::pair(false, false));
     ASSERT_TRUE(waitUntil([&] { return recorder->lastSavedURL() != folderPath; }, 20000));
     EXPECT_EQ(std::pair(recorder->lastSavedURL(), recorder->duration()),
-              std::pair(std::optional(QDir(folderPath).filePath(u"upload_track.m4a"_s)), stoppedAt))
+        std::pair(std::optional(QDir(folderPath).filePath(u"upload_track.m4a"_s)), stoppedAt))
         << "then the exported track; the last duration stays on screen";
     EXPECT_TRUE(log.containsPrefix(u"[AudioRecorder] stopRecording: mic_track saved "_s));
     // A stop is never ignored because another recording's upload still runs.
     service.control("POST", "/__dev/latency", { { u"ms"_s, 3000 }, { u"path"_s, u"/api/desktop/meeting-notes"_s } });
     QList<UploadStatus> first, second;
     ASSERT_TRUE(recordFor(*recorder, 1500));
-    recorder->stopAndUpload(token, [&](const UploadStatus &s) { first.append(s); });
+    recorder->stopAndUpload(token, [&](const UploadStatus& s) { first.append(s); });
     EXPECT_TRUE(recorder->isStoppingRecording());
     ASSERT_TRUE(recordFor(*recorder, 1500)) << "a new recording may start while the first uploads";
-    recorder->stopAndUpload(token, [&](const UploadStatus &s) { second.append(s); });
+    recorder->stopAndUpload(token, [&](const UploadStatus& s) { second.append(s); });
     EXPECT_FALSE(recorder->isRecording()) << "no recording is left running";
     ASSERT_TRUE(waitUntil([&] { return !recorder->isStoppingRecording(); }, 40000));
-    for (const QList<UploadStatus> *statuses : { &first, &second })
+    for (const QList<UploadStatus>* statuses : { &first, &second })
         ASSERT_EQ(statuses->value(statuses->size() - 1).stage(), UploadStatus::Processing);
     EXPECT_NE(first.last(), second.last()) << "two notes";
     EXPECT_EQ(std::pair(posts("/api/desktop/meeting-notes"), posts("/api/desktop/meeting-notes/upload-token")),
-              std::pair(2, 4)) << "one note, both tracks, for each upload";
+        std::pair(2, 4))
+        << "one note, both tracks, for each upload";
 }
 
 // A sound server that stops answering freezes nothing: the stop keeps what reached the disk, a start fails in time.
@@ -159,6 +161,6 @@ TEST_F(RecorderTest, AStalledSoundServerHoldsNeitherTheStopNorTheStartNorTheWind
     recorder->start();
     ASSERT_TRUE(waitUntil([&] { return !recorder->isStartingRecording(); }, 20000));
     EXPECT_EQ(std::pair(recorder->isRecording(), recorder->notice()),
-              std::pair(false, u"Recording did not start: the sound server does not answer"_s));
+        std::pair(false, u"Recording did not start: the sound server does not answer"_s));
     EXPECT_LT(longest, 250) << "the event loop stood still";
 }

@@ -32,15 +32,18 @@ TEST(SessionFilesTest, JournalStepsReadBackALockTellsAHeldFolderAndARecordingsFi
     QTemporaryDir dir;
     SessionJournal journal(dir.path());
     using Kind = SessionJournal::Kind;
-    const std::function<void()> steps[] = {
-        [] {}, [&] { journal.setFinalized(61.25); },
+    const std::function<void()> steps[] = { [] {}, [&] { journal.setFinalized(61.25); },
         [&] { journal.setExported(u"upload_track.m4a"_s, u"system_upload.m4a"_s); },
         [&] { journal.setUploading(Kind::Mic, u"recordings/a.m4a"_s); },
         [&] { journal.setUploaded(Kind::Mic, u"http://blob/a.m4a"_s); },
-        [&] { journal.setWaiting({ u"Connection refused"_s, 3, QDateTime::currentDateTimeUtc() }); },
-        [&] { journal.setFailed({ u"Server error (500)"_s, 3, std::nullopt }); }, [&] { journal.clearFailure(); },
-        [&] { journal.setNotified(41); }, [&] { journal.setDone(); } };
-    for (const auto &step : steps) {
+        [&] {
+            journal.setWaiting({ u"Connection refused"_s, 3, QDateTime::currentDateTimeUtc() });
+        },
+        [&] {
+            journal.setFailed({ u"Server error (500)"_s, 3, std::nullopt });
+        },
+        [&] { journal.clearFailure(); }, [&] { journal.setNotified(41); }, [&] { journal.setDone(); } };
+    for (const auto& step : steps) {
         step(), journal.save();
         EXPECT_EQ(SessionJournal::read(dir.path()), std::optional(journal)) << int(journal.stage());
     }
@@ -66,13 +69,13 @@ TEST(SessionFilesTest, JournalStepsReadBackALockTellsAHeldFolderAndARecordingsFi
     QStringList seen;
     QDirIterator it(recordings, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
     for (QString path = recordings; !path.isEmpty(); path = it.hasNext() ? it.next() : QString()) {
-        struct stat info {};
+        struct stat info { };
         ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
         EXPECT_EQ(info.st_mode & 07777, S_ISDIR(info.st_mode) ? 0700u : 0600u) << path.toStdString();
         seen << QFileInfo(path).fileName();
     }
-    for (const QString &name : { u"mic_track_000.caf"_s, u"system_track_000.caf"_s, u"metadata.json"_s,
-                                 u"upload_track.m4a"_s, u"system_upload.m4a"_s, u"journal.json"_s })
+    for (const QString& name : { u"mic_track_000.caf"_s, u"system_track_000.caf"_s, u"metadata.json"_s,
+             u"upload_track.m4a"_s, u"system_upload.m4a"_s, u"journal.json"_s })
         EXPECT_TRUE(seen.contains(name)) << name.toStdString();
 }
 
@@ -82,8 +85,8 @@ TEST(UploadQueueTest, ProgressAQuitMidUploadARetryFromTheCardAndAnOutageEachEndI
     std::unique_ptr<DevServerProcess> service;
     QString token;
     const auto start = [&](int port) {
-        service = std::make_unique<DevServerProcess>(QStringList { u"--data"_s, data.path(), u"--processing-seconds"_s,
-                                                                   u"1"_s, u"--port"_s, QString::number(port) });
+        service = std::make_unique<DevServerProcess>(QStringList {
+            u"--data"_s, data.path(), u"--processing-seconds"_s, u"1"_s, u"--port"_s, QString::number(port) });
         Endpoints::setServiceOrigin(service->origin());
         token = token.isEmpty() ? service->signIn() : token;
         return service->isRunning();
@@ -99,30 +102,35 @@ TEST(UploadQueueTest, ProgressAQuitMidUploadARetryFromTheCardAndAnOutageEachEndI
     // A pipeline, queue, store, cards and list as the client wires them (a made note clears the segments); again later.
     const auto launch = [&] {
         model.reset(), cards.reset(), store.reset(), queue.reset();
-        pipeline = std::make_unique<UploadPipeline>(service->url(u"/blob/"_s).toString(),
-                                                    UploadTimings { 3, 0.05, 10s, 300ms });
+        pipeline = std::make_unique<UploadPipeline>(
+            service->url(u"/blob/"_s).toString(), UploadTimings { 3, 0.05, 10s, 300ms });
         queue = std::make_unique<UploadQueue>(pipeline.get());
-        store = std::make_unique<MeetingStore>([&] { return std::optional(token); },
-                                               MeetingStoreTimings { 10ms, 10ms, 200ms, 50 });
+        store = std::make_unique<MeetingStore>(
+            [&] { return std::optional(token); }, MeetingStoreTimings { 10ms, 10ms, 200ms, 50 });
         cards = std::make_unique<UploadCards>(queue.get(), store.get());
         model = std::make_unique<PendingUploadsModel>();
         model->setStore(store.get());
         QObject::connect(store.get(), &MeetingStore::uploadDone, &RecordingRetention::clearSegments);
     };
-    const auto submit = [&](const QString &folder) { // as a stop does
+    const auto submit = [&](const QString& folder) { // as a stop does
         const QUuid id = store->addPendingUpload(QFileInfo(folder).fileName(), 12.5, folder);
         queue->submit(folder, token, [&, id](auto s) { statuses << s, store->updatePendingUpload(id, s); });
         return id;
     };
-    const auto reaches = [&](const QUuid &id, UploadStatus::Stage stage, int ms) {
-        return waitUntil([&] { const auto u = store->pendingUpload(id); return u && u->status.stage() == stage; }, ms);
+    const auto reaches = [&](const QUuid& id, UploadStatus::Stage stage, int ms) {
+        return waitUntil(
+            [&] {
+                const auto u = store->pendingUpload(id);
+                return u && u->status.stage() == stage;
+            },
+            ms);
     };
-    const auto exported = [&](const QString &name, qint64 mic, qint64 system) {
+    const auto exported = [&](const QString& name, qint64 mic, qint64 system) {
         const QDir folder(recordings.filePath(name));
         QDir().mkpath(folder.path());
         const std::pair<QString, qint64> files[] = { { u"mic_track_000.caf"_s, 1000 },
             { u"system_track_000.caf"_s, 1000 }, { u"upload_track.m4a"_s, mic }, { u"system_upload.m4a"_s, system } };
-        for (const auto &[file, bytes] : files)
+        for (const auto& [file, bytes] : files)
             if (QFile track(folder.filePath(file)); track.open(QIODevice::WriteOnly))
                 track.resize(bytes);
         SessionJournal journal(folder.path());
@@ -131,11 +139,10 @@ TEST(UploadQueueTest, ProgressAQuitMidUploadARetryFromTheCardAndAnOutageEachEndI
         journal.save();
         return folder.path();
     };
-    const auto count = [&](const QString &method, const std::string &path, qint64 bytes = -1) {
+    const auto count = [&](const QString& method, const std::string& path, qint64 bytes = -1) {
         const QJsonArray all = service->control("GET", "/__dev/requests?path=" + path).toArray();
-        return std::ranges::count_if(all, [&](auto r) {
-            return r["method"_L1] == method && (bytes < 0 || r["bodyBytes"_L1].toInteger() == bytes);
-        });
+        return std::ranges::count_if(all,
+            [&](auto r) { return r["method"_L1] == method && (bytes < 0 || r["bodyBytes"_L1].toInteger() == bytes); });
     };
     service->control("POST", "/__dev/latency", { { u"ms"_s, 400 }, { u"path"_s, u"/blob/*"_s } });
     launch();
@@ -146,7 +153,7 @@ TEST(UploadQueueTest, ProgressAQuitMidUploadARetryFromTheCardAndAnOutageEachEndI
             shown << progress;
     });
     QStringList ready; // the titles of made notes
-    QObject::connect(store.get(), &MeetingStore::noteReady, [&](qint64, const QString &title) { ready << title; });
+    QObject::connect(store.get(), &MeetingStore::noteReady, [&](qint64, const QString& title) { ready << title; });
     const QUuid first = submit(exported(u"Session_progress"_s, 3 << 20, 2 << 20));
     ASSERT_TRUE(reaches(first, UploadStatus::Processing, 30000));
     EXPECT_EQ(std::pair(shown.value(0, -1), shown.value(shown.size() - 1, -1)), std::pair(0.0, 1.0)) << "start and end";
@@ -168,8 +175,8 @@ TEST(UploadQueueTest, ProgressAQuitMidUploadARetryFromTheCardAndAnOutageEachEndI
 
     // A failed upload is retried from its card; one made while the service is away waits and goes on when it is back.
     const QString failed = exported(u"Session_failed"_s, 200000, 100000);
-    service->control("POST", "/__dev/faults", { { u"path"_s, u"/api/desktop/meeting-notes/upload-token"_s },
-                                                { u"status"_s, 500 }, { u"count"_s, 3 } });
+    service->control("POST", "/__dev/faults",
+        { { u"path"_s, u"/api/desktop/meeting-notes/upload-token"_s }, { u"status"_s, 500 }, { u"count"_s, 3 } });
     const QUuid retried = submit(failed);
     ASSERT_TRUE(reaches(retried, UploadStatus::Failed, 10000));
     EXPECT_EQ(SessionJournal::read(failed)->stage(), SessionJournal::Stage::Failed);

@@ -1,10 +1,10 @@
+#include "UploadPipeline.h"
+#include "APIClient.h"
 #include "Await.h"
 #include "Endpoints.h"
 #include "Log.h"
 #include "ProcStatus.h"
 #include "TestServer.h"
-#include "UploadPipeline.h"
-#include "APIClient.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -21,7 +21,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QJsonObject json(const std::string &body)
+QJsonObject json(const std::string& body)
 {
     return QJsonDocument::fromJson(QByteArray::fromStdString(body)).object();
 }
@@ -31,24 +31,24 @@ class UploadPipelineTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        auto &s = server.server();
-        s.Post("/api/desktop/meeting-notes/upload-token", [this](const httplib::Request &req, httplib::Response &res) {
+        auto& s = server.server();
+        s.Post("/api/desktop/meeting-notes/upload-token", [this](const httplib::Request& req, httplib::Response& res) {
             if (tokenFailures > 0)
                 return --tokenFailures, res.status = tokenStatus, res.set_content("token says no", "text/plain");
             const QString path = json(req.body)["payload"_L1].toObject()["pathname"_L1].toString();
             res.set_content(("{\"clientToken\":\"ct:" + path + "\"}").toStdString(), "application/json");
         });
-        s.Put(R"(/blob/(.*))", [this](auto &req, httplib::Response &res, const httplib::ContentReader &read) {
+        s.Put(R"(/blob/(.*))", [this](auto& req, httplib::Response& res, const httplib::ContentReader& read) {
             if (blobHangs.fetch_sub(1) > 0)
                 return std::this_thread::sleep_for(2s); // a frozen store: not answered before the client gives up
             size_t received = 0;
-            read([&](const char *, size_t n) { return received += n, true; });
+            read([&](const char*, size_t n) { return received += n, true; });
             blobBytes.store(received);
             const std::string url = store().toStdString() + req.matches[1].str();
             res.set_content("{\"url\":\"" + url + "\"}", "application/json");
         });
         s.Post("/api/desktop/meeting-notes",
-               [this](auto &, auto &res) { res.set_content(notifyReply, "application/json"); });
+            [this](auto&, auto& res) { res.set_content(notifyReply, "application/json"); });
         server.start();
         Endpoints::setServiceOrigin(server.origin());
         mic = writeFile(u"upload_track.m4a"_s, 3000);
@@ -56,13 +56,13 @@ protected:
     }
     void TearDown() override { APIClient::shared().network().clearConnectionCache(); }
 
-    QString writeFile(const QString &name, qint64 bytes)
+    QString writeFile(const QString& name, qint64 bytes)
     {
         QFile f(dir.filePath(name));
         return f.open(QIODevice::WriteOnly), f.write(QByteArray(bytes, 'a')), f.fileName();
     }
 
-    QList<UploadStatus> runPipeline(UploadPipeline &pipeline, std::optional<QString> sys = {}, QString track = {})
+    QList<UploadStatus> runPipeline(UploadPipeline& pipeline, std::optional<QString> sys = {}, QString track = {})
     {
         QList<UploadStatus> out;
         await(pipeline.run(track.isEmpty() ? mic : track, sys, u"bearer-1"_s, [&](auto s) { out << s; }));
@@ -87,8 +87,8 @@ TEST_F(UploadPipelineTest, RunsSendBothTracksWithTheirOwnTokensAndKeysAndMalform
 {
     Log::Capture log;
     UploadPipeline pipeline = fastPipeline();
-    EXPECT_EQ(runPipeline(pipeline), (QList<UploadStatus> { UploadStatus::uploading(), UploadStatus::notifying(),
-                                                             UploadStatus::processing(77) }));
+    EXPECT_EQ(runPipeline(pipeline),
+        (QList<UploadStatus> { UploadStatus::uploading(), UploadStatus::notifying(), UploadStatus::processing(77) }));
     EXPECT_TRUE(log.contains(u"[Upload] ── pipeline start mic=upload_track.m4a system=none ──"_s));
     EXPECT_EQ(log.count(u"[Upload] step 1: fetching mic upload token…"_s), 1);
     EXPECT_EQ(log.count(u"[Upload] step 3"_s) + log.count(u"[Upload] step 4"_s), 0);
@@ -101,19 +101,20 @@ TEST_F(UploadPipelineTest, RunsSendBothTracksWithTheirOwnTokensAndKeysAndMalform
     server.clearReceived();
     ASSERT_EQ(runPipeline(pipeline, system).last(), UploadStatus::processing(77));
     std::vector<TestServer::Received> tokens, blobs;
-    for (const auto &r : server.received())
+    for (const auto& r : server.received())
         (r.method == "PUT" ? blobs : tokens).push_back(r);
     ASSERT_EQ(std::pair(tokens.size(), blobs.size()), std::pair(size_t(3), size_t(2))) << "two tokens and a note";
     const QString pathname = json(tokens[0].body)["payload"_L1]["pathname"_L1].toString();
     EXPECT_TRUE(QRegularExpression(u"^recordings/[0-9a-f-]{36}\\.m4a$"_s).match(pathname).hasMatch());
-    EXPECT_EQ(json(tokens[0].body), json(R"({"type": "blob.generate-client-token", "payload": {"pathname": ")"
-                                         + pathname.toStdString() + R"(", "clientPayload": null, "callbackUrl": "",
+    EXPECT_EQ(json(tokens[0].body),
+        json(R"({"type": "blob.generate-client-token", "payload": {"pathname": ")" + pathname.toStdString()
+            + R"(", "clientPayload": null, "callbackUrl": "",
                                          "multipart": false}})"));
     EXPECT_EQ(tokens[0].header("x-auth-token"), "Bearer bearer-1");
     EXPECT_FALSE(tokens[0].hasHeader("Authorization"));
     EXPECT_NE(blobs[0].path, blobs[1].path);
     EXPECT_EQ(blobs[0].header("Authorization") + ", " + blobs[0].header("Content-Type"),
-              "Bearer ct:" + blobs[0].path.substr(6) + ", audio/mp4");
+        "Bearer ct:" + blobs[0].path.substr(6) + ", audio/mp4");
     EXPECT_EQ(blobs[0].header("x-content-length") + '/' + blobs[1].header("x-content-length"), "3000/5000");
     const QJsonObject body = json(tokens[2].body);
     EXPECT_EQ(body["file_name_system"_L1].toString(), u"system_upload.m4a"_s);
@@ -147,7 +148,7 @@ TEST_F(UploadPipelineTest, RunsSendBothTracksWithTheirOwnTokensAndKeysAndMalform
     server.clearReceived();
     const QString gone = dir.filePath(u"gone.m4a"_s), empty = writeFile(u"empty.m4a"_s, 0);
     EXPECT_EQ(runPipeline(pipeline, system, gone).last(),
-              UploadStatus::failed(u"Cannot read gone.m4a: No such file or directory"_s));
+        UploadStatus::failed(u"Cannot read gone.m4a: No such file or directory"_s));
     EXPECT_EQ(runPipeline(pipeline, empty).last(), UploadStatus::failed(u"Cannot read empty.m4a: the file is empty"_s));
     EXPECT_TRUE(log.containsPrefix(u"[Upload] cannot read track "_s + gone + u": "_s));
     EXPECT_EQ(server.received().size(), 0u);
@@ -157,7 +158,7 @@ TEST_F(UploadPipelineTest, RunsSendBothTracksWithTheirOwnTokensAndKeysAndMalform
 TEST_F(UploadPipelineTest, FailuresAreRetriedUnlessForbiddenAndTheRunEnds)
 {
     // Token failures and their status, frozen blob replies, a closed store; the failure (none: processing), retries.
-    const std::tuple<const char *, int, int, int, bool, QString, int> cases[] = {
+    const std::tuple<const char*, int, int, int, bool, QString, int> cases[] = {
         { "token forbidden", 1, 403, 0, false, u"Server error (403)"_s, 0 },
         { "token server error thrice", 3, 500, 0, false, u"Server error (500)"_s, 2 },
         { "token server error twice, then a token", 2, 500, 0, false, {}, 2 },
@@ -165,22 +166,21 @@ TEST_F(UploadPipelineTest, FailuresAreRetriedUnlessForbiddenAndTheRunEnds)
         { "blob store frozen for good", 0, 500, 3, false, u"Operation canceled"_s, 2 },
         { "blob store refusing connections", 0, 500, 0, true, u"Connection refused"_s, 2 },
     };
-    for (const auto &[name, failures, status, hangs, refused, failure, retries] : cases) {
+    for (const auto& [name, failures, status, hangs, refused, failure, retries] : cases) {
         SCOPED_TRACE(name);
         Log::Capture log;
         tokenFailures = failures, tokenStatus = status, blobHangs = hangs;
         UploadPipeline pipeline(refused ? u"http://127.0.0.1:%1/blob/"_s.arg(closedPort()) : store(), { 3, 0.5, 1s });
         const UploadStatus last = runPipeline(pipeline).last();
         EXPECT_EQ(std::pair(last.stage(), last.message().left(failure.size())),
-                  std::pair(failure.isEmpty() ? UploadStatus::Processing : UploadStatus::Failed, failure));
+            std::pair(failure.isEmpty() ? UploadStatus::Processing : UploadStatus::Failed, failure));
         const QStringList attempts = log.lines().filter(u"[Upload] retry attempt"_s);
         ASSERT_EQ(attempts.size(), retries);
         for (int i = 0; i < retries; ++i)
             EXPECT_TRUE(attempts[i].startsWith(u"[Upload] retry attempt %1/3 after %2s — "_s.arg(i + 1).arg(i))
-                        && (failure.isEmpty() || attempts[i].endsWith(u"— "_s + last.message())))
+                && (failure.isEmpty() || attempts[i].endsWith(u"— "_s + last.message())))
                 << attempts[i].toStdString();
         EXPECT_EQ(log.contains(u"[Upload] ── pipeline FAILED: "_s + last.message() + u" ──"_s), !failure.isEmpty());
         EXPECT_EQ(log.contains(u"[Upload] fetchUploadToken error body: token says no"_s), failures > 0);
     }
 }
-

@@ -25,14 +25,17 @@ using namespace Qt::StringLiterals;
 namespace {
 
 struct BadReply {
-    const char *name;
+    const char* name;
     int status;
     QString body, contentType = u"application/json"_s;
     bool tickAccepts = false; // a tick reads nothing but a boolean "success", which this reply has right
 };
 
-const auto htmlPage = [](int status, const QString &title) { return u"<!DOCTYPE html>\n<html><head><title>%1 %2"
-    u"</title></head><body><h1>%1 %2</h1><hr><center>nginx</center></body></html>\n"_s.arg(status).arg(title); };
+const auto htmlPage = [](int status, const QString& title) {
+    return u"<!DOCTYPE html>\n<html><head><title>%1 %2"
+           u"</title></head><body><h1>%1 %2</h1><hr><center>nginx</center></body></html>\n"_s.arg(status)
+               .arg(title);
+};
 
 // About ten megabytes after `head`, cut off before any end; random so that a compressed transfer stays large.
 QString huge(QString head, quint32 seed)
@@ -44,22 +47,23 @@ QString huge(QString head, quint32 seed)
 }
 
 const QList<BadReply> badReplies = {
-    {"wrong types at the top", 200,
-     uR"({"success":"yes","data":"none","meetings":{"title":1},"connected":"yes","needsReauth":1,"autoJoinEnabled":"off","signal":5,"noteId":"12","token":42,"clientToken":7,"url":false,"id":[],"email":1,"name":{}})"_s},
-    {"wrong types inside", 200,
-     uR"({"success":true,"data":[{"id":"seven","title":3,"created_date_time":"yesterday","done":"no"}],"meetings":[{"title":null,"startTime":5}],"connected":true,"needsReauth":"no","autoJoinEnabled":[false],"signal":{},"noteId":1.5,"token":null,"clientToken":null,"url":{"href":"x"},"id":"u1","email":"a@b.test","name":7})"_s,
-     u"application/json"_s, true},
-    {"truncated JSON", 200, uR"({"success":true,"data":[{"id":1,"title":"Weekly sync","created_date_time":"2025-03-05T09:3)"_s},
-    {"truncated JSON", 500, uR"({"success":false,"error":"Internal server err)"_s},
-    {"10 MB cut-off list", 200, huge(uR"({"success":true,"data":[)"_s, 7)},
-    {"10 MB error page", 503, huge(u"<html><body><h1>503 Service Unavailable</h1><pre>\n"_s, 11), u"text/html"_s},
-    {"HTML page", 200, htmlPage(200, u"OK"_s), u"text/html"_s},
-    {"HTML error page", 502, htmlPage(502, u"Bad Gateway"_s), u"text/html"_s},
-    {"HTML error page", 401, htmlPage(401, u"Authorization Required"_s), u"text/html"_s},
-    {"secrets in another shape", 200,
-     uR"({"success":{"otpCode":123456},"data":{"token":"sekret-1"},"client_token":"sekret-2","note":"kept"})"_s},
-    {"empty body", 200, {}},
-    {"a list, not an object", 200, u"[]"_s},
+    { "wrong types at the top", 200,
+        uR"({"success":"yes","data":"none","meetings":{"title":1},"connected":"yes","needsReauth":1,"autoJoinEnabled":"off","signal":5,"noteId":"12","token":42,"clientToken":7,"url":false,"id":[],"email":1,"name":{}})"_s },
+    { "wrong types inside", 200,
+        uR"({"success":true,"data":[{"id":"seven","title":3,"created_date_time":"yesterday","done":"no"}],"meetings":[{"title":null,"startTime":5}],"connected":true,"needsReauth":"no","autoJoinEnabled":[false],"signal":{},"noteId":1.5,"token":null,"clientToken":null,"url":{"href":"x"},"id":"u1","email":"a@b.test","name":7})"_s,
+        u"application/json"_s, true },
+    { "truncated JSON", 200,
+        uR"({"success":true,"data":[{"id":1,"title":"Weekly sync","created_date_time":"2025-03-05T09:3)"_s },
+    { "truncated JSON", 500, uR"({"success":false,"error":"Internal server err)"_s },
+    { "10 MB cut-off list", 200, huge(uR"({"success":true,"data":[)"_s, 7) },
+    { "10 MB error page", 503, huge(u"<html><body><h1>503 Service Unavailable</h1><pre>\n"_s, 11), u"text/html"_s },
+    { "HTML page", 200, htmlPage(200, u"OK"_s), u"text/html"_s },
+    { "HTML error page", 502, htmlPage(502, u"Bad Gateway"_s), u"text/html"_s },
+    { "HTML error page", 401, htmlPage(401, u"Authorization Required"_s), u"text/html"_s },
+    { "secrets in another shape", 200,
+        uR"({"success":{"otpCode":123456},"data":{"token":"sekret-1"},"client_token":"sekret-2","note":"kept"})"_s },
+    { "empty body", 200, {} },
+    { "a list, not an object", 200, u"[]"_s },
 };
 
 // How a caller shows a bad reply: an error text, nothing, a request to reconnect, a log line or the status alone.
@@ -67,7 +71,7 @@ const QList<BadReply> badReplies = {
 enum class Via { Client, Code, Session, Silent, Reconnect, Printed, IgnoringBody, TokenCall, BlobCall };
 
 // The pattern what the caller reports must match; none when nothing may be reported.
-std::optional<QString> expectationFor(Via via, const BadReply &r)
+std::optional<QString> expectationFor(Via via, const BadReply& r)
 {
     const bool failed = r.status >= 300,
                client = via == Via::Client || via == Via::Code || via == Via::Session || via == Via::IgnoringBody;
@@ -77,8 +81,9 @@ std::optional<QString> expectationFor(Via via, const BadReply &r)
         || (via == Via::IgnoringBody && !failed))
         return std::nullopt;
     if (via == Via::Printed)
-        return r.status == 401 ? u"^unauthorized"_s : failed ? u"^httpError\\(%1\\)"_s.arg(r.status)
-                                                             : u"^decodingError\\("_s;
+        return r.status == 401 ? u"^unauthorized"_s
+            : failed           ? u"^httpError\\(%1\\)"_s.arg(r.status)
+                               : u"^decodingError\\("_s;
     if (r.status == 401 && via == Via::Code)
         return u"^That code is wrong or has expired\\. Check it or send a new one\\.$"_s;
     if (failed)
@@ -94,13 +99,14 @@ std::optional<QString> expectationFor(Via via, const BadReply &r)
 
 // How the log quotes a refused reply as the client received it (a body the transport lost or cut would show):
 // at most 500 characters, and what the secret keys in these replies hold never.
-QString quoteOf(Via via, const BadReply &r)
+QString quoteOf(Via via, const BadReply& r)
 {
-    static const QRegularExpression secret(uR"re(("(?:token|clientToken|client_token|otpCode)":)(?:\d+|null|"[^"]*"))re"_s);
+    static const QRegularExpression secret(
+        uR"re(("(?:token|clientToken|client_token|otpCode)":)(?:\d+|null|"[^"]*"))re"_s);
     const QString body = QString(r.body).replace(secret, u"\\1\"<redacted>\""_s);
     if (via != Via::TokenCall && via != Via::BlobCall && via != Via::IgnoringBody)
         return u": "_s + body.left(r.status < 300 ? 300 : 500);
-    const char *call = via == Via::TokenCall ? "fetchUploadToken" : "uploadToVercelBlob";
+    const char* call = via == Via::TokenCall ? "fetchUploadToken" : "uploadToVercelBlob";
     const bool quoted = r.status >= 300 && via != Via::IgnoringBody;
     return quoted ? u"[Upload] %1 error body: "_s.arg(call) + body.left(500) : QString();
 }
@@ -108,7 +114,7 @@ QString quoteOf(Via via, const BadReply &r)
 // The resolved value of a task handed to QML, read through a script engine as QML would.
 std::optional<QString> resultOf(QCoro::QmlTask task)
 {
-    static QJSEngine *engine = new QJSEngine; // outlives a task that has not settled yet
+    static QJSEngine* engine = new QJSEngine; // outlives a task that has not settled yet
     task.then(engine->evaluate(u"settled = false; (function (value) { settled = true; result = value; })"_s));
     EXPECT_TRUE(waitUntil([&] { return engine->globalObject().property(u"settled"_s).toBool(); }, 90000));
     const QVariant result = engine->globalObject().property(u"result"_s).toVariant();
@@ -117,124 +123,148 @@ std::optional<QString> resultOf(QCoro::QmlTask task)
 
 // Everything one endpoint under one bad reply needs; every store is fresh.
 struct World {
-    DevServerProcess &service;
+    DevServerProcess& service;
     QString token, userId;
-    Log::Capture &log;
+    Log::Capture& log;
     TokenProvider tokens = [t = token] { return std::optional(t); };
-    MeetingStore notes{tokens};
-    ActionStore actions{tokens};
-    CalendarStore calendar{tokens};
-    RecallStore recall{tokens};
-    std::optional<AuthStore> auth{};
-    QTemporaryDir dir{};
+    MeetingStore notes { tokens };
+    ActionStore actions { tokens };
+    CalendarStore calendar { tokens };
+    RecallStore recall { tokens };
+    std::optional<AuthStore> auth {};
+    QTemporaryDir dir {};
     QString mic = dir.filePath(u"mic.m4a"_s);
-    bool made = [this] { QFile f(mic); return f.open(QFile::WriteOnly) && f.write(QByteArray(1 << 16, 'a')) > 0; }();
+    bool made = [this] {
+        QFile f(mic);
+        return f.open(QFile::WriteOnly) && f.write(QByteArray(1 << 16, 'a')) > 0;
+    }();
 
     // What follows `prefix` in the one log line starting with it; none without such a line, all of them with more.
-    std::optional<QString> logged(const QString &prefix) const
+    std::optional<QString> logged(const QString& prefix) const
     {
         const QStringList found = log.lines().filter(QRegularExpression(u"^"_s + QRegularExpression::escape(prefix)));
         return found.isEmpty() ? std::nullopt
                                : std::optional(found.size() > 1 ? found.join(u'\n') : found[0].mid(prefix.size()));
     }
-    QString signedIn() const { return (auth && auth->currentUser() ? auth->currentUser()->email : u"signed out"_s)
-                                      + u'|' + KeychainService::loadToken().value_or(u"no token"_s); }
+    QString signedIn() const
+    {
+        return (auth && auth->currentUser() ? auth->currentUser()->email : u"signed out"_s) + u'|'
+            + KeychainService::loadToken().value_or(u"no token"_s);
+    }
 };
 
 // The entries of a list by `key`, marked while the store loads or shows an error: what a bad reply must not change.
-QString keysOf(const auto &list, auto key, bool loading, bool error = false)
+QString keysOf(const auto& list, auto key, bool loading, bool error = false)
 {
     QStringList out;
     std::ranges::transform(list, std::back_inserter(out), key);
     return out.join(u',') + (loading ? u" loading"_s : QString()) + (error ? u" error"_s : QString());
 }
 
-QString idOf(const auto &entry) { return QString::number(entry.id); }
+QString idOf(const auto& entry)
+{
+    return QString::number(entry.id);
+}
 
 struct Endpoint {
-    const char *name;
+    const char* name;
     QString path, method;
     Via via;
-    std::function<QString(World &)> state;               // what must be kept; empty when the arrange failed
-    std::function<std::optional<QString>(World &)> call; // the call answered badly; what it reported
-    std::function<void(World &)> arrange = {};           // what is there before; the call itself if none
-    bool tick = false;                                   // a taken tick flips the state
+    std::function<QString(World&)> state; // what must be kept; empty when the arrange failed
+    std::function<std::optional<QString>(World&)> call; // the call answered badly; what it reported
+    std::function<void(World&)> arrange = {}; // what is there before; the call itself if none
+    bool tick = false; // a taken tick flips the state
 };
 
 // The upload pipeline's run of the local track: it fails with what it reports, and the track stays.
-Endpoint upload(const char *name, const QString &path, const QString &method, Via via)
+Endpoint upload(const char* name, const QString& path, const QString& method, Via via)
 {
-    return {name, path, method, via, [](World &w) { return QFile::exists(w.mic) ? u"track kept"_s : QString(); },
-            [retries = via == Via::Client ? 0 : 2](World &w) -> std::optional<QString> {
-                std::optional<UploadStatus> last;
-                UploadPipeline pipeline(w.service.url(u"/blob/"_s).toString(), {3, 0.01});
-                await(pipeline.run(w.mic, std::nullopt, w.token, [&](const UploadStatus &s) { last = s; }));
-                EXPECT_EQ(w.log.count(u"[Upload] retry attempt"_s), retries);
-                const bool failed = last && last->stage() == UploadStatus::Failed;
-                return failed ? last->message() : u"ended as: "_s + (last ? last->label() : u"nothing"_s);
-            },
-            [](World &) {}}; // the track is there from the start
+    return { name, path, method, via, [](World& w) { return QFile::exists(w.mic) ? u"track kept"_s : QString(); },
+        [retries = via == Via::Client ? 0 : 2](World& w) -> std::optional<QString> {
+            std::optional<UploadStatus> last;
+            UploadPipeline pipeline(w.service.url(u"/blob/"_s).toString(), { 3, 0.01 });
+            await(pipeline.run(w.mic, std::nullopt, w.token, [&](const UploadStatus& s) { last = s; }));
+            EXPECT_EQ(w.log.count(u"[Upload] retry attempt"_s), retries);
+            const bool failed = last && last->stage() == UploadStatus::Failed;
+            return failed ? last->message() : u"ended as: "_s + (last ? last->label() : u"nothing"_s);
+        },
+        [](World&) {} }; // the track is there from the start
 }
 
-const auto signIn = [](World &w) { w.auth.emplace(); };
-const auto detail = [](World &w) { await(w.notes.loadMeetings()), await(w.notes.loadDetail(2)); };
-const auto calendar = [](World &w) -> std::optional<QString> {
+const auto signIn = [](World& w) { w.auth.emplace(); };
+const auto detail = [](World& w) { await(w.notes.loadMeetings()), await(w.notes.loadDetail(2)); };
+const auto calendar = [](World& w) -> std::optional<QString> {
     await(w.calendar.load(w.userId));
     return w.calendar.calendarNeedsReauth() ? u"asks to reconnect"_s : w.logged(u"[CalendarStore]"_s);
 };
-const auto meetings = [](World &w) { return w.calendar.calendarConnected()
-    ? keysOf(w.calendar.meetings(), &UpcomingMeeting::id, w.calendar.isLoading()) : QString(); };
-const auto firstTick = [](const auto &list) { return list.isEmpty() ? QString() : QString::number(list[0].done); };
+const auto meetings = [](World& w) {
+    return w.calendar.calendarConnected() ? keysOf(w.calendar.meetings(), &UpcomingMeeting::id, w.calendar.isLoading())
+                                          : QString();
+};
+const auto firstTick = [](const auto& list) { return list.isEmpty() ? QString() : QString::number(list[0].done); };
 const QList<Endpoint> endpoints = {
-    {"the user", u"/api/desktop/me"_s, u"GET"_s, Via::Session, &World::signedIn,
-     [](World &w) { return await(w.auth->loadUser()), w.auth->error(); },
-     [](World &w) {
-         KeychainService::saveToken(w.token), w.auth.emplace();
-         ASSERT_TRUE(waitUntil([&] { return w.auth->currentUser().has_value(); }, 10000));
-     }},
-    {"the code request", u"/api/desktop/auth/otp"_s, u"POST"_s, Via::IgnoringBody, &World::signedIn,
-     [](World &w) { return resultOf(w.auth->requestOTP(DevServerProcess::demoEmail)); }, signIn},
-    {"the code verification", u"/api/desktop/auth/otp"_s, u"POST"_s, Via::Code, &World::signedIn,
-     [](World &w) {
-         w.auth->verifyOTP(DevServerProcess::demoEmail, u"123456"_s);
-         return waitUntil([&] { return !w.auth->isLoading(); }, 30000) ? w.auth->error() : u"still loading"_s;
-     }, signIn},
-    {"the notes list", u"/api/v2/meeting-notes"_s, u"GET"_s, Via::Printed,
-     [](World &w) { return keysOf(w.notes.meetings(), idOf<MeetingNote>, w.notes.isLoading(), !!w.notes.error()); },
-     [](World &w) {
-         await(w.notes.loadMeetings());
-         const QString total = u"[MeetingStore] loadMeetings: total=%1 meetings"_s.arg(w.notes.meetings().size());
-         return w.log.contains(total) ? w.logged(u"[MeetingStore] notes fetch failed: "_s) : u"no total"_s;
-     }},
-    {"a note's detail", u"/api/v2/meeting-notes/*"_s, u"GET"_s, Via::Client,
-     [](World &w) { return w.notes.meetingDetail() ? idOf(*w.notes.meetingDetail())
-                               + (w.notes.isLoadingDetail() ? u" loading"_s : QString()) : QString(); },
-     [](World &w) { return await(w.notes.loadDetail(3)), w.notes.error(); }, detail},
-    {"a tick in a note", u"/api/v2/meeting-notes/*"_s, u"PATCH"_s, Via::Silent,
-     [](World &w) { return w.notes.meetingDetail() ? firstTick(w.notes.meetingDetail()->actionItems)
-                               + (w.notes.error() ? u" error"_s : QString()) : QString(); },
-     [](World &w) {
-         const V2ActionItem item = w.notes.meetingDetail()->actionItems.first();
-         return await(w.notes.toggleActionItem(2, item.key(), !item.done)), w.logged(u"[MeetingStore]"_s);
-     }, detail, true},
-    {"the action items", u"/api/v2/action-items"_s, u"GET"_s, Via::Client,
-     [](World &w) { return keysOf(w.actions.items(), [](const auto &i) {
-         return ActionStore::identityOf(i) + (i.done ? u'+' : u'-'); }, w.actions.isLoading()); },
-     [](World &w) { return await(w.actions.load()), w.logged(u"[ActionStore] load failed: "_s); }},
-    {"a tick in the action items", u"/api/v2/meeting-notes/*"_s, u"PATCH"_s, Via::Silent,
-     [](World &w) { return firstTick(w.actions.items()); },
-     [](World &w) { return await(w.actions.toggle(w.actions.items().first())), w.logged(u"[ActionStore]"_s); },
-     [](World &w) { await(w.actions.load()); }, true},
-    {"the calendar status", u"/api/recall/calendar/status"_s, u"GET"_s, Via::Silent, meetings, calendar},
-    {"the upcoming meetings", u"/api/recall/upcoming-meetings"_s, u"GET"_s, Via::Reconnect, meetings, calendar},
-    {"the bot settings", u"/api/recall/settings"_s, u"GET"_s, Via::Client,
-     [](World &w) { return w.recall.isLoaded() ? QString::number(w.recall.autoJoinEnabled()) : QString(); },
-     [](World &w) { return await(w.recall.loadSettings()), w.logged(u"[RecallStore] loadSettings failed: "_s); }},
-    {"the bot switch", u"/api/recall/meeting-bot-preference"_s, u"POST"_s, Via::Client,
-     [](World &w) { return w.calendar.meetings().isEmpty() ? QString() : u"a meeting to switch"_s; },
-     [](World &w) { return await(w.recall.toggleMeetingBot(w.calendar.meetings().first(), true)),
-                           w.logged(u"[RecallStore] toggleMeetingBot failed: "_s); },
-     [](World &w) { await(w.calendar.load(w.userId)); }},
+    { "the user", u"/api/desktop/me"_s, u"GET"_s, Via::Session, &World::signedIn,
+        [](World& w) { return await(w.auth->loadUser()), w.auth->error(); },
+        [](World& w) {
+            KeychainService::saveToken(w.token), w.auth.emplace();
+            ASSERT_TRUE(waitUntil([&] { return w.auth->currentUser().has_value(); }, 10000));
+        } },
+    { "the code request", u"/api/desktop/auth/otp"_s, u"POST"_s, Via::IgnoringBody, &World::signedIn,
+        [](World& w) { return resultOf(w.auth->requestOTP(DevServerProcess::demoEmail)); }, signIn },
+    { "the code verification", u"/api/desktop/auth/otp"_s, u"POST"_s, Via::Code, &World::signedIn,
+        [](World& w) {
+            w.auth->verifyOTP(DevServerProcess::demoEmail, u"123456"_s);
+            return waitUntil([&] { return !w.auth->isLoading(); }, 30000) ? w.auth->error() : u"still loading"_s;
+        },
+        signIn },
+    { "the notes list", u"/api/v2/meeting-notes"_s, u"GET"_s, Via::Printed,
+        [](World& w) { return keysOf(w.notes.meetings(), idOf<MeetingNote>, w.notes.isLoading(), !!w.notes.error()); },
+        [](World& w) {
+            await(w.notes.loadMeetings());
+            const QString total = u"[MeetingStore] loadMeetings: total=%1 meetings"_s.arg(w.notes.meetings().size());
+            return w.log.contains(total) ? w.logged(u"[MeetingStore] notes fetch failed: "_s) : u"no total"_s;
+        } },
+    { "a note's detail", u"/api/v2/meeting-notes/*"_s, u"GET"_s, Via::Client,
+        [](World& w) {
+            return w.notes.meetingDetail()
+                ? idOf(*w.notes.meetingDetail()) + (w.notes.isLoadingDetail() ? u" loading"_s : QString())
+                : QString();
+        },
+        [](World& w) { return await(w.notes.loadDetail(3)), w.notes.error(); }, detail },
+    { "a tick in a note", u"/api/v2/meeting-notes/*"_s, u"PATCH"_s, Via::Silent,
+        [](World& w) {
+            return w.notes.meetingDetail()
+                ? firstTick(w.notes.meetingDetail()->actionItems) + (w.notes.error() ? u" error"_s : QString())
+                : QString();
+        },
+        [](World& w) {
+            const V2ActionItem item = w.notes.meetingDetail()->actionItems.first();
+            return await(w.notes.toggleActionItem(2, item.key(), !item.done)), w.logged(u"[MeetingStore]"_s);
+        },
+        detail, true },
+    { "the action items", u"/api/v2/action-items"_s, u"GET"_s, Via::Client,
+        [](World& w) {
+            return keysOf(
+                w.actions.items(), [](const auto& i) { return ActionStore::identityOf(i) + (i.done ? u'+' : u'-'); },
+                w.actions.isLoading());
+        },
+        [](World& w) { return await(w.actions.load()), w.logged(u"[ActionStore] load failed: "_s); } },
+    { "a tick in the action items", u"/api/v2/meeting-notes/*"_s, u"PATCH"_s, Via::Silent,
+        [](World& w) { return firstTick(w.actions.items()); },
+        [](World& w) { return await(w.actions.toggle(w.actions.items().first())), w.logged(u"[ActionStore]"_s); },
+        [](World& w) { await(w.actions.load()); }, true },
+    { "the calendar status", u"/api/recall/calendar/status"_s, u"GET"_s, Via::Silent, meetings, calendar },
+    { "the upcoming meetings", u"/api/recall/upcoming-meetings"_s, u"GET"_s, Via::Reconnect, meetings, calendar },
+    { "the bot settings", u"/api/recall/settings"_s, u"GET"_s, Via::Client,
+        [](World& w) { return w.recall.isLoaded() ? QString::number(w.recall.autoJoinEnabled()) : QString(); },
+        [](World& w) { return await(w.recall.loadSettings()), w.logged(u"[RecallStore] loadSettings failed: "_s); } },
+    { "the bot switch", u"/api/recall/meeting-bot-preference"_s, u"POST"_s, Via::Client,
+        [](World& w) { return w.calendar.meetings().isEmpty() ? QString() : u"a meeting to switch"_s; },
+        [](World& w) {
+            return await(w.recall.toggleMeetingBot(w.calendar.meetings().first(), true)),
+                   w.logged(u"[RecallStore] toggleMeetingBot failed: "_s);
+        },
+        [](World& w) { await(w.calendar.load(w.userId)); } },
     upload("the upload token", u"/api/desktop/meeting-notes/upload-token"_s, u"POST"_s, Via::TokenCall),
     upload("the blob upload", u"/blob/*"_s, u"PUT"_s, Via::BlobCall),
     upload("the upload notice", u"/api/desktop/meeting-notes"_s, u"POST"_s, Via::Client),
@@ -246,22 +276,24 @@ TEST(BadRepliesTest, EveryEndpointUnderEveryBadReplyKeepsItsDataAndReportsAsItSh
 {
     DevServerProcess service;
     Endpoints::setServiceOrigin(service.origin());
-    const QJsonValue session = service.control("POST", "/__dev/token", {{u"email"_s, DevServerProcess::demoEmail}});
+    const QJsonValue session = service.control("POST", "/__dev/token", { { u"email"_s, DevServerProcess::demoEmail } });
     ASSERT_FALSE(session[u"token"_s].toString().isEmpty());
-    for (const Endpoint &endpoint : endpoints) {
-        for (const BadReply &reply : badReplies) {
+    for (const Endpoint& endpoint : endpoints) {
+        for (const BadReply& reply : badReplies) {
             SCOPED_TRACE(std::string(endpoint.name) + " ← " + reply.name + " (" + std::to_string(reply.status) + ")");
             KeychainService::deleteToken();
             APIClient::shared().network().clearConnectionCache();
             Log::Capture log;
-            World w{service, session[u"token"_s].toString(), session[u"user"_s][u"id"_s].toString(), log};
+            World w { service, session[u"token"_s].toString(), session[u"user"_s][u"id"_s].toString(), log };
             endpoint.arrange ? endpoint.arrange(w) : void(endpoint.call(w));
             const QString before = endpoint.state(w);
             ASSERT_FALSE(before.isEmpty()) << "the arrange failed";
-            ASSERT_TRUE(service.control("POST", "/__dev/faults",
-                                        {{u"path"_s, endpoint.path}, {u"method"_s, endpoint.method},
-                                         {u"status"_s, reply.status}, {u"count"_s, -1}, {u"body"_s, reply.body},
-                                         {u"contentType"_s, reply.contentType}})[u"success"_s].toBool());
+            ASSERT_TRUE(service
+                            .control("POST", "/__dev/faults",
+                                { { u"path"_s, endpoint.path }, { u"method"_s, endpoint.method },
+                                    { u"status"_s, reply.status }, { u"count"_s, -1 }, { u"body"_s, reply.body },
+                                    { u"contentType"_s, reply.contentType } })[u"success"_s]
+                            .toBool());
             log.clear();
             const std::optional<QString> reported = endpoint.call(w), expected = expectationFor(endpoint.via, reply);
             const bool matches
@@ -273,9 +305,9 @@ TEST(BadRepliesTest, EveryEndpointUnderEveryBadReplyKeepsItsDataAndReportsAsItSh
             EXPECT_TRUE(flips ? after != before : after == (is401Session ? signedOut : before)) << after.toStdString();
             service.control("DELETE", "/__dev/faults");
             const QString quote = quoteOf(endpoint.via, reply);
-            EXPECT_TRUE(flips || quote.isEmpty()
-                        || std::ranges::any_of(log.lines(), [&](const QString &l) { return l.endsWith(quote); }))
-                << "the reply did not reach the client whole";
+            EXPECT_TRUE(flips || quote.isEmpty() || std::ranges::any_of(log.lines(), [&](const QString& l) {
+                return l.endsWith(quote);
+            })) << "the reply did not reach the client whole";
             EXPECT_FALSE(log.lines().join(u'\n').contains(u"sekret"_s));
         }
     }

@@ -29,14 +29,14 @@ TEST(ManyRecordings, TwentyRecordingsInOneProcessLeaveTwentyNotesAndNoGrowth)
     // Pooled connections and threads come and go; a leak of one file or of one recording's audio (~3 MiB) is above.
     constexpr int openFilesNoise = 3;
     constexpr double memoryNoiseMiB = 12;
-    DevServerProcess service({u"--processing-seconds"_s, u"1"_s});
+    DevServerProcess service({ u"--processing-seconds"_s, u"1"_s });
     ASSERT_TRUE(service.isRunning());
     Endpoints::setServiceOrigin(service.origin());
     const QString token = service.signIn();
     QTemporaryDir documents;
-    const auto recorderHolder =
-        makeQuickRecorder(service.url(u"/blob/"_s).toString(), documents.path(), CaptureTimings{});
-    AudioRecorder &recorder = *recorderHolder;
+    const auto recorderHolder
+        = makeQuickRecorder(service.url(u"/blob/"_s).toString(), documents.path(), CaptureTimings {});
+    AudioRecorder& recorder = *recorderHolder;
     const SoundPlayer speech(u"micfeed"_s, 300), meeting(u"speakers"_s, 440);
     QList<std::pair<int, double>> after; // open files, anonymous MiB
     QSet<qint64> noteIds;
@@ -48,7 +48,7 @@ TEST(ManyRecordings, TwentyRecordingsInOneProcessLeaveTwentyNotesAndNoGrowth)
         ASSERT_TRUE(waitUntil([&] { return recorder.isRecording() && recorder.audioLevel() > 0; }, 15000));
         waitUntil([] { return false; }, recordingMs);
         QList<UploadStatus> statuses;
-        recorder.stopAndUpload(token, [&](const UploadStatus &s) { statuses << s; });
+        recorder.stopAndUpload(token, [&](const UploadStatus& s) { statuses << s; });
         ASSERT_TRUE(waitUntil([&] { return !recorder.isStoppingRecording(); }, 60000));
         ASSERT_FALSE(statuses.isEmpty());
         ASSERT_EQ(statuses.last().stage(), UploadStatus::Processing) << statuses.last().label().toStdString();
@@ -57,24 +57,24 @@ TEST(ManyRecordings, TwentyRecordingsInOneProcessLeaveTwentyNotesAndNoGrowth)
         waitUntil([] { return false; }, 300);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         const auto fds = QDir(u"/proc/self/fd"_s).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-        after.append({int(fds.size()), procStatusKiB("RssAnon") / 1024.0});
+        after.append({ int(fds.size()), procStatusKiB("RssAnon") / 1024.0 });
     }
     const QDir recordingsDir(documents.filePath(u"Echoquill Recordings"_s));
     const QStringList sessions = recordingsDir.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     EXPECT_EQ(sessions.size(), recordings);
-    for (const QString &name : sessions)
-        for (const QString &file : {u"upload_track.m4a"_s, u"system_upload.m4a"_s, u"metadata.json"_s})
+    for (const QString& name : sessions)
+        for (const QString& file : { u"upload_track.m4a"_s, u"system_upload.m4a"_s, u"metadata.json"_s })
             EXPECT_TRUE(QDir(recordingsDir.filePath(name)).exists(file)) << qPrintable(name + u'/' + file);
     EXPECT_EQ(noteIds.size(), recordings) << "one note per recording";
     EXPECT_FALSE(noteIds.contains(0));
     int acknowledged = 0;
-    for (const QJsonValue &request :
-         service.control("GET", "/__dev/requests?path=/api/desktop/meeting-notes").toArray())
+    for (const QJsonValue& request :
+        service.control("GET", "/__dev/requests?path=/api/desktop/meeting-notes").toArray())
         acknowledged += request[u"method"_s] == u"POST"_s && request[u"status"_s] == 200;
     EXPECT_EQ(acknowledged, recordings) << "the service was told of every recording, once";
     // From after the first recording (connections, thread pools and caches are made then) to after the last.
     QStringList series;
-    for (const auto &[files, mib] : after)
+    for (const auto& [files, mib] : after)
         series << u"%1/%2"_s.arg(files).arg(mib, 0, 'f', 1);
     EXPECT_LE(after.last().first - after.first().first, openFilesNoise);
     EXPECT_LE(after.last().second - after.first().second, memoryNoiseMiB);

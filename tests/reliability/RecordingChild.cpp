@@ -10,7 +10,7 @@
 
 #include <cstdio>
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     if (argc < 2)
@@ -20,7 +20,7 @@ int main(int argc, char **argv)
         [documents] {
             AudioTrackWriter::Options options;
             options.documentsDirectory = documents;
-            return std::make_unique<AudioCaptureManager>(CaptureTimings{}, options);
+            return std::make_unique<AudioCaptureManager>(CaptureTimings {}, options);
         },
         nullptr);
     QObject::connect(&recorder, &AudioRecorder::currentFileURLChanged, [&] {

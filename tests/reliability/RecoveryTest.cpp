@@ -77,8 +77,11 @@ TEST(Recovery, KilledRecordingIsRepairedOfferedAndUploadedOnRequest)
     const auto played = [&](const QString& prefix) { return SourceOnDisk::read(session, prefix).seconds(); };
     std::cout << u"[figure] client killed after %1 s of sound: after recovery the microphone plays %2 s and the "
                  u"system %3 s (all that was written); repair, finalize and both exports took %4 ms\n"_s
-                     .arg(soundSeconds, 0, 'f', 2).arg(played(u"mic_track_"_s), 0, 'f', 2)
-                     .arg(played(u"system_track_"_s), 0, 'f', 2).arg(clock.elapsed()).toStdString();
+                     .arg(soundSeconds, 0, 'f', 2)
+                     .arg(played(u"mic_track_"_s), 0, 'f', 2)
+                     .arg(played(u"system_track_"_s), 0, 'f', 2)
+                     .arg(clock.elapsed())
+                     .toStdString();
     ASSERT_EQ(recovery.sessions().size(), 1);
     EXPECT_EQ(recovery.sessions().front().folder, session);
     EXPECT_GE(recovery.sessions().front().durationSeconds, writtenMic - 0.01);
@@ -99,9 +102,8 @@ TEST(Recovery, KilledRecordingIsRepairedOfferedAndUploadedOnRequest)
     UploadPipeline pipeline(service.url(u"/blob/"_s).toString());
     UploadQueue queue(&pipeline);
     QList<UploadStatus> seen;
-    QObject::connect(&recovery, &RecordingRecovery::uploadRequested, &queue, [&, token = service.signIn()](auto f) {
-        queue.submit(f, token, [&](const UploadStatus& s) { seen << s; });
-    });
+    QObject::connect(&recovery, &RecordingRecovery::uploadRequested, &queue,
+        [&, token = service.signIn()](auto f) { queue.submit(f, token, [&](const UploadStatus& s) { seen << s; }); });
     recovery.upload(session);
     EXPECT_TRUE(recovery.sessions().isEmpty());
     ASSERT_TRUE(waitUntil([&] { return seen.size() && seen.last().stage() == UploadStatus::Processing; }, 30000));

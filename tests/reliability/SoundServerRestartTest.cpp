@@ -26,9 +26,12 @@ namespace {
 struct DesktopSoundServer {
     static bool isUp() { return SoundTools::pactl({ u"info"_s }).has_value(); }
     // Asks the daemons to quit (SIGTERM), as a crash of their own or an upgrade would end them, and waits until gone.
-    static bool stop() { return control(u"stop"_s) && waitUntil([] { return !isUp(); }, 10000); }
+    static bool stop()
+    {
+        return control(u"stop"_s) && waitUntil([] { return !isUp(); }, 10000);
+    }
     static bool start() { return control(u"start"_s) && waitUntil(isUp, 10000); }
-    static bool control(const QString &command)
+    static bool control(const QString& command)
     {
         QProcess script;
         script.setStandardOutputFile(QProcess::nullDevice());
@@ -38,11 +41,11 @@ struct DesktopSoundServer {
     // What later tests rely on: the default devices, and every sink and source with its sample format.
     static QString layout()
     {
-        const auto ask = [](const QStringList &args) { return SoundTools::pactl(args).value_or(QString()).trimmed(); };
+        const auto ask = [](const QStringList& args) { return SoundTools::pactl(args).value_or(QString()).trimmed(); };
         QStringList out;
-        for (const QString &what : { u"sink"_s, u"source"_s }) {
+        for (const QString& what : { u"sink"_s, u"source"_s }) {
             out << u"default "_s + what + u' ' + ask({ u"get-default-"_s + what });
-            for (const QString &row : ask({ u"list"_s, u"short"_s, what + u's' }).split(u'\n', Qt::SkipEmptyParts))
+            for (const QString& row : ask({ u"list"_s, u"short"_s, what + u's' }).split(u'\n', Qt::SkipEmptyParts))
                 if (const QStringList columns = row.split(u'\t'); columns.size() >= 4)
                     out << what + u' ' + columns[1] + u' ' + columns[3];
         }
@@ -70,9 +73,9 @@ protected:
 
 TEST_F(SoundServerRestartTest, ARecordingKeepsWhatItHadAndGoesOnInTheSameSession)
 {
-    const std::pair<const char *, int> cases[] = { { "back within the settle wait", 0 },
-                                                   { "back after a 10 s outage", 10000 } };
-    for (const auto &[name, outageMs] : cases) {
+    const std::pair<const char*, int> cases[]
+        = { { "back within the settle wait", 0 }, { "back after a 10 s outage", 10000 } };
+    for (const auto& [name, outageMs] : cases) {
         SCOPED_TRACE(name);
         const bool backWithinSettle = outageMs == 0;
         QTemporaryDir documents;
@@ -85,7 +88,7 @@ TEST_F(SoundServerRestartTest, ARecordingKeepsWhatItHadAndGoesOnInTheSameSession
         QString session;
         const auto onDisk = [&] { // microphone, system output
             return std::array { SourceOnDisk::read(session, u"mic_track_"_s),
-                                SourceOnDisk::read(session, u"system_track_"_s) };
+                SourceOnDisk::read(session, u"system_track_"_s) };
         };
         std::array<SourceOnDisk, 2> atFault;
         QElapsedTimer clock;
@@ -102,7 +105,7 @@ TEST_F(SoundServerRestartTest, ARecordingKeepsWhatItHadAndGoesOnInTheSameSession
             faultAt = clock.elapsed() / 1000.0;
             ASSERT_TRUE(DesktopSoundServer::stop());
         }
-        for (const SourceOnDisk &source : atFault)
+        for (const SourceOnDisk& source : atFault)
             ASSERT_TRUE(source.allOpened() && source.seconds() > 0.5) << source.seconds();
 
         const QString manager = u"[AudioCaptureManager] "_s;
@@ -129,11 +132,11 @@ TEST_F(SoundServerRestartTest, ARecordingKeepsWhatItHadAndGoesOnInTheSameSession
         EXPECT_TRUE(log.containsPrefix(manager + u"Hardware changed — stopping mic + system tap"_s));
         EXPECT_EQ(recorder.currentFileURL(), session) << "one session folder throughout";
         // Both sources record on after the server came back: in the first segment, or after an outage in a second.
-        const auto recordsOn = [&](const SourceOnDisk &now, const SourceOnDisk &before) {
+        const auto recordsOn = [&](const SourceOnDisk& now, const SourceOnDisk& before) {
             return now.segments.size() == (backWithinSettle ? 1u : 2u) && now.seconds() > before.seconds() + 1.5;
         };
-        ASSERT_TRUE(waitUntil([&] { return recordsOn(onDisk()[0], atFault[0]) && recordsOn(onDisk()[1], atFault[1]); },
-                              15000));
+        ASSERT_TRUE(
+            waitUntil([&] { return recordsOn(onDisk()[0], atFault[0]) && recordsOn(onDisk()[1], atFault[1]); }, 15000));
 
         recorder.stopRecording();
         ASSERT_TRUE(waitUntil([&] { return recorder.lastSavedURL() != session; }, 30000));
@@ -144,7 +147,7 @@ TEST_F(SoundServerRestartTest, ARecordingKeepsWhatItHadAndGoesOnInTheSameSession
             // Nothing on disk at the fault is lost or changed, and it is the tones; a restart goes on in that segment.
             const auto &first = now.segments.front(), &then = before.segments.front();
             EXPECT_TRUE(first.channels == then.channels && first.interleaved.size() >= then.interleaved.size()
-                        && std::equal(then.interleaved.begin(), then.interleaved.end(), first.interleaved.begin()));
+                && std::equal(then.interleaved.begin(), then.interleaved.end(), first.interleaved.begin()));
             EXPECT_GT(now.rms(before.seconds() - 0.5, before.seconds()), 0.1);
             const double firstSeconds = first.sampleRate > 0 ? double(first.frames()) / first.sampleRate : 0;
             EXPECT_GT(firstSeconds, faultAt - 0.75);
@@ -154,16 +157,18 @@ TEST_F(SoundServerRestartTest, ARecordingKeepsWhatItHadAndGoesOnInTheSameSession
             // After an outage a new segment holds the tone since; no silence stands in for the gap before it.
             ASSERT_EQ(now.segments.size(), 2u);
             EXPECT_LT(firstSeconds, faultAt + 1.0);
-            const auto &last = now.segments.back();
+            const auto& last = now.segments.back();
             EXPECT_GT(TestAudio::rms(last.interleaved, 0, last.interleaved.size()), 0.1) << "the tone after the outage";
         }
-        for (const QString &file : { u"upload_track.m4a"_s, u"system_upload.m4a"_s, u"metadata.json"_s })
+        for (const QString& file : { u"upload_track.m4a"_s, u"system_upload.m4a"_s, u"metadata.json"_s })
             EXPECT_TRUE(QDir(session).exists(file)) << qPrintable(file);
         const auto f2 = [](double value) { return QString::number(value, 'f', 2); };
         std::cout << u"[figure] sound server stopped %1 s into a recording, %2 (back at %3 s): audio flowed again %4 s "
                      u"after the server was back%5; on disk: microphone %6 s, system %7 s, what was there at the fault "
-                     u"kept\n"_s.arg(f2(faultAt), QString::fromLatin1(name), f2(backAt), f2(resumedAt - backAt),
-                                    backWithinSettle ? QString() : u", \"Reconnecting audio…\" shown meanwhile"_s,
-                                    f2(done[0].seconds()), f2(done[1].seconds())).toStdString();
+                     u"kept\n"_s
+                         .arg(f2(faultAt), QString::fromLatin1(name), f2(backAt), f2(resumedAt - backAt),
+                             backWithinSettle ? QString() : u", \"Reconnecting audio…\" shown meanwhile"_s,
+                             f2(done[0].seconds()), f2(done[1].seconds()))
+                         .toStdString();
     }
 }

@@ -32,19 +32,20 @@ protected:
     {
         setRows({});
         server.reply("PATCH", itemPath, 200, R"({"success": true})");
-        server.server().Get(R"(/api/v2/meeting-notes/(\d+))", [this](const httplib::Request& req, httplib::Response& res) {
-            while (req.matches[1] == std::to_string(heldNote))
-                std::this_thread::sleep_for(5ms);
-            if (req.matches[1] == "99") {
-                res.status = 500;
-                return;
-            }
-            res.set_content(R"({"data": {"id": )" + req.matches[1].str() + R"(, "title": "T", "participants": [],
+        server.server().Get(
+            R"(/api/v2/meeting-notes/(\d+))", [this](const httplib::Request& req, httplib::Response& res) {
+                while (req.matches[1] == std::to_string(heldNote))
+                    std::this_thread::sleep_for(5ms);
+                if (req.matches[1] == "99") {
+                    res.status = 500;
+                    return;
+                }
+                res.set_content(R"({"data": {"id": )" + req.matches[1].str() + R"(, "title": "T", "participants": [],
                 "createdDateTime": "2025-01-01T10:00:00Z", "decisions": [], "topics": [],
                 "actionItems": [{"who": "A", "what": "Send notes", "done": false}, {"id": "i2", "who": "B", "what": "Book", "done": false},
                 {"who": "C", "what": "Ship v2? Ask legal / #3 & 50%", "done": false}]}})",
-                "application/json");
-        });
+                    "application/json");
+            });
         server.start();
         Endpoints::setServiceOrigin(server.origin());
     }

@@ -13,7 +13,7 @@ AppWindow::AppWindow()
 {
     delegate.exposeTo(engine);
     engine.load(QUrl(u"qrc:/Echoquill/App/Main.qml"_s));
-    window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
+    window = qobject_cast<QQuickWindow*>(engine.rootObjects().value(0));
     if (window) {
         window->requestActivate();
         waitUntil([&] { return window->isExposed() && window->isActive(); });

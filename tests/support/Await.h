@@ -11,8 +11,8 @@
 
 namespace detail {
 
-template<class T>
-QCoro::Task<> settle(QCoro::Task<T> task, std::optional<T> &value, std::exception_ptr &error, bool &done)
+template <class T>
+QCoro::Task<> settle(QCoro::Task<T> task, std::optional<T>& value, std::exception_ptr& error, bool& done)
 {
     try {
         value.emplace(co_await std::move(task));
@@ -22,7 +22,7 @@ QCoro::Task<> settle(QCoro::Task<T> task, std::optional<T> &value, std::exceptio
     done = true;
 }
 
-inline QCoro::Task<> settle(QCoro::Task<> task, std::exception_ptr &error, bool &done)
+inline QCoro::Task<> settle(QCoro::Task<> task, std::exception_ptr& error, bool& done)
 {
     try {
         co_await std::move(task);
@@ -32,7 +32,7 @@ inline QCoro::Task<> settle(QCoro::Task<> task, std::exception_ptr &error, bool 
     done = true;
 }
 
-inline void spinUntil(const bool &done)
+inline void spinUntil(const bool& done)
 {
     while (!done)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
@@ -41,8 +41,7 @@ inline void spinUntil(const bool &done)
 }
 
 // Runs the event loop until `task` finishes; hands back its value or rethrows its error.
-template<class T>
-T await(QCoro::Task<T> &&task)
+template <class T> T await(QCoro::Task<T>&& task)
 {
     std::optional<T> value;
     std::exception_ptr error;
@@ -54,7 +53,7 @@ T await(QCoro::Task<T> &&task)
     return std::move(*value);
 }
 
-inline void await(QCoro::Task<> &&task)
+inline void await(QCoro::Task<>&& task)
 {
     std::exception_ptr error;
     bool done = false;
@@ -65,7 +64,7 @@ inline void await(QCoro::Task<> &&task)
 }
 
 // Runs the event loop until `condition` holds or `timeoutMs` passes.
-inline bool waitUntil(const std::function<bool()> &condition, int timeoutMs = 5000)
+inline bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000)
 {
     QDeadlineTimer deadline(timeoutMs);
     while (!condition()) {

@@ -21,12 +21,12 @@ bool isChild()
     return qEnvironmentVariableIsSet(childMarker);
 }
 
-Result rerunCurrentTest(const QProcessEnvironment &changes, const QStringList &wrapper)
+Result rerunCurrentTest(const QProcessEnvironment& changes, const QStringList& wrapper)
 {
-    const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(childMarker, QStringLiteral("1"));
-    for (const QString &key : changes.keys())
+    for (const QString& key : changes.keys())
         env.insert(key, changes.value(key));
 
     QStringList command = wrapper;
@@ -41,7 +41,7 @@ Result rerunCurrentTest(const QProcessEnvironment &changes, const QStringList &w
         child.kill();
         child.waitForFinished();
     }
-    return {child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1, QString::fromUtf8(child.readAll())};
+    return { child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1, QString::fromUtf8(child.readAll()) };
 }
 
 Result rerunInWaylandSession(QProcessEnvironment changes)

@@ -17,7 +17,7 @@ struct Result {
 bool isChild();
 // Environment changes apply on top of ours; `wrapper` (e.g. a dbus-run-session
 // command line) runs the child when given.
-Result rerunCurrentTest(const QProcessEnvironment &changes, const QStringList &wrapper = {});
+Result rerunCurrentTest(const QProcessEnvironment& changes, const QStringList& wrapper = {});
 // The same inside a Wayland session without X: a headless weston of its own, stopped afterwards.
 Result rerunInWaylandSession(QProcessEnvironment changes = {});
 

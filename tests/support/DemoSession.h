@@ -35,19 +35,23 @@ protected:
     }
 
     // The service's log of requests to `path` ("*" at the end for a prefix).
-    QJsonArray requestsTo(const QString &path) { return service.control("GET", "/__dev/requests?path=" + path.toStdString()).toArray(); }
+    QJsonArray requestsTo(const QString& path)
+    {
+        return service.control("GET", "/__dev/requests?path=" + path.toStdString()).toArray();
+    }
     // The JSON bodies of those requests, in order.
-    QList<QJsonObject> bodiesTo(const QString &path)
+    QList<QJsonObject> bodiesTo(const QString& path)
     {
         QList<QJsonObject> bodies;
-        for (const QJsonValue &r : requestsTo(path))
+        for (const QJsonValue& r : requestsTo(path))
             bodies << QJsonDocument::fromJson(r[QStringLiteral("body")].toString().toUtf8()).object();
         return bodies;
     }
     // The next `count` requests to `path` (and `method`) are answered with `status` and `body`; -1: all of them.
-    void fault(const QString &path, int status, const QString &method = {}, const QByteArray &body = {}, int count = 1)
+    void fault(const QString& path, int status, const QString& method = {}, const QByteArray& body = {}, int count = 1)
     {
-        QJsonObject rule {{QStringLiteral("path"), path}, {QStringLiteral("status"), status}, {QStringLiteral("count"), count}};
+        QJsonObject rule { { QStringLiteral("path"), path }, { QStringLiteral("status"), status },
+            { QStringLiteral("count"), count } };
         if (!method.isEmpty())
             rule[QStringLiteral("method")] = method;
         if (!body.isEmpty())
@@ -55,12 +59,12 @@ protected:
         service.control("POST", "/__dev/faults", rule);
     }
     // Requests to `path` wait `ms` at the service before their answer; 0 ends the delay.
-    void delay(const QString &path, int ms)
+    void delay(const QString& path, int ms)
     {
-        service.control("POST", "/__dev/latency", {{QStringLiteral("ms"), ms}, {QStringLiteral("path"), path}});
+        service.control("POST", "/__dev/latency", { { QStringLiteral("ms"), ms }, { QStringLiteral("path"), path } });
     }
     // The window signed in on its main view.
-    void openWindow(AppWindow &app)
+    void openWindow(AppWindow& app)
     {
         ASSERT_TRUE(app.window);
         ASSERT_TRUE(waitUntil([&] { return app.onMainAppView(); }));

@@ -20,7 +20,8 @@ DevServerProcess::DevServerProcess(QStringList arguments)
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     // A test that dies takes its service with it instead of leaving it holding the output pipes.
     m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    m_process.start(QStringLiteral(ECHOQUILL_DEVSERVER_BIN), QStringList{u"--port"_s, u"0"_s, u"--dev-controls"_s} + arguments);
+    m_process.start(
+        QStringLiteral(ECHOQUILL_DEVSERVER_BIN), QStringList { u"--port"_s, u"0"_s, u"--dev-controls"_s } + arguments);
     if (!m_process.waitForStarted(10000)) {
         ADD_FAILURE() << "echoquill-devserver did not start: " << m_process.errorString().toStdString();
         return;
@@ -30,7 +31,7 @@ DevServerProcess::DevServerProcess(QStringList arguments)
     while (m_port < 0 && !deadline.hasExpired() && m_process.state() == QProcess::Running) {
         m_process.waitForReadyRead(100);
         readOutput();
-        for (const auto &line : std::as_const(m_lines))
+        for (const auto& line : std::as_const(m_lines))
             if (const auto match = listening.match(line); match.hasMatch())
                 m_port = match.captured(1).toInt();
     }
@@ -50,7 +51,7 @@ QUrl DevServerProcess::origin() const
     return QUrl(u"http://127.0.0.1:%1"_s.arg(m_port));
 }
 
-QUrl DevServerProcess::url(const QString &path) const
+QUrl DevServerProcess::url(const QString& path) const
 {
     return QUrl(origin().toString() + path);
 }
@@ -80,7 +81,7 @@ QStringList DevServerProcess::lines()
     return m_lines;
 }
 
-bool DevServerProcess::waitForLine(const QString &text, int timeoutMs)
+bool DevServerProcess::waitForLine(const QString& text, int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);
     do {
@@ -91,8 +92,8 @@ bool DevServerProcess::waitForLine(const QString &text, int timeoutMs)
     return false;
 }
 
-QJsonValue DevServerProcess::control(const std::string &method, const std::string &path, const QJsonObject &body,
-    int *status)
+QJsonValue DevServerProcess::control(
+    const std::string& method, const std::string& path, const QJsonObject& body, int* status)
 {
     auto cli = client();
     const std::string json = QJsonDocument(body).toJson(QJsonDocument::Compact).toStdString();
@@ -105,9 +106,9 @@ QJsonValue DevServerProcess::control(const std::string &method, const std::strin
     return jsonOf(result);
 }
 
-QString DevServerProcess::signIn(const QString &email)
+QString DevServerProcess::signIn(const QString& email)
 {
-    return control("POST", "/__dev/token", {{u"email"_s, email}})[u"token"_s].toString();
+    return control("POST", "/__dev/token", { { u"email"_s, email } })[u"token"_s].toString();
 }
 
 void DevServerProcess::reset()
@@ -135,7 +136,7 @@ void DevServerProcess::kill()
     readOutput();
 }
 
-QJsonValue jsonOf(const httplib::Result &result)
+QJsonValue jsonOf(const httplib::Result& result)
 {
     if (!result)
         return {};

@@ -21,26 +21,26 @@ public:
     // `arguments` come after "--port 0 --dev-controls"; without "--data" the service is ephemeral.
     explicit DevServerProcess(QStringList arguments = {});
     ~DevServerProcess();
-    DevServerProcess(const DevServerProcess &) = delete;
-    DevServerProcess &operator=(const DevServerProcess &) = delete;
+    DevServerProcess(const DevServerProcess&) = delete;
+    DevServerProcess& operator=(const DevServerProcess&) = delete;
 
     [[nodiscard]] bool isRunning() const { return m_port > 0; }
     [[nodiscard]] int port() const { return m_port; }
     [[nodiscard]] qint64 pid() const { return m_process.processId(); }
     [[nodiscard]] QUrl origin() const;
-    [[nodiscard]] QUrl url(const QString &path) const;
+    [[nodiscard]] QUrl url(const QString& path) const;
     [[nodiscard]] std::string originText() const { return origin().toString().toStdString(); }
     [[nodiscard]] httplib::Client client() const;
 
     // Every line the service printed so far.
     QStringList lines();
-    bool waitForLine(const QString &text, int timeoutMs = 5000);
+    bool waitForLine(const QString& text, int timeoutMs = 5000);
 
     // A test control: the reply's JSON (null when the reply is not JSON); the status goes to `status`.
-    QJsonValue control(const std::string &method, const std::string &path, const QJsonObject &body = {},
-        int *status = nullptr);
+    QJsonValue control(
+        const std::string& method, const std::string& path, const QJsonObject& body = {}, int* status = nullptr);
     // A bearer token for the address; a new address makes a new account.
-    QString signIn(const QString &email = demoEmail);
+    QString signIn(const QString& email = demoEmail);
     // Back to the state after start: demo data, no faults, no latency, empty request log.
     void reset();
 
@@ -59,4 +59,4 @@ private:
 };
 
 // The parsed JSON of a reply body; null for an empty or non-JSON body.
-QJsonValue jsonOf(const httplib::Result &result);
+QJsonValue jsonOf(const httplib::Result& result);

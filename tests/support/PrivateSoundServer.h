@@ -10,8 +10,8 @@ class PrivateSoundServer {
 public:
     PrivateSoundServer();
     ~PrivateSoundServer();
-    PrivateSoundServer(const PrivateSoundServer &) = delete;
-    PrivateSoundServer &operator=(const PrivateSoundServer &) = delete;
+    PrivateSoundServer(const PrivateSoundServer&) = delete;
+    PrivateSoundServer& operator=(const PrivateSoundServer&) = delete;
 
     [[nodiscard]] bool isReady() const { return m_ready; }
     // "unix:/…/native", for libpulse and `pactl -s`.

@@ -7,12 +7,12 @@
 #include <ostream>
 
 // Readable Qt values in test failure messages.
-inline void PrintTo(const QString &s, std::ostream *os)
+inline void PrintTo(const QString& s, std::ostream* os)
 {
     *os << '"' << s.toStdString() << '"';
 }
 
-inline void PrintTo(const QStringList &list, std::ostream *os)
+inline void PrintTo(const QStringList& list, std::ostream* os)
 {
     *os << '[';
     for (qsizetype i = 0; i < list.size(); ++i)
@@ -21,7 +21,7 @@ inline void PrintTo(const QStringList &list, std::ostream *os)
 }
 
 namespace std {
-inline void PrintTo(const std::optional<QString> &s, std::ostream *os)
+inline void PrintTo(const std::optional<QString>& s, std::ostream* os)
 {
     if (s)
         ::PrintTo(*s, os);

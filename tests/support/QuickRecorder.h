@@ -16,9 +16,9 @@ inline CaptureTimings quickTimings()
 // A recorder writing under `documents`, capturing from `soundServer` (empty: the
 // test desktop's) with `timings`, and uploading to the blob store at `blobURL` (one attempt).
 inline std::unique_ptr<AudioRecorder> makeQuickRecorder(
-    const QString &blobURL, const QString &documents, CaptureTimings timings = quickTimings(), QString soundServer = {})
+    const QString& blobURL, const QString& documents, CaptureTimings timings = quickTimings(), QString soundServer = {})
 {
-    auto *pipeline = new UploadPipeline(blobURL, { 1, 0 });
+    auto* pipeline = new UploadPipeline(blobURL, { 1, 0 });
     auto recorder = std::make_unique<AudioRecorder>(
         [documents, timings, soundServer] {
             AudioTrackWriter::Options options;

@@ -14,66 +14,66 @@
 
 namespace ScreenDriver {
 
-QQuickItem *find(QQuickItem *root, const std::function<bool(QQuickItem *)> &match)
+QQuickItem* find(QQuickItem* root, const std::function<bool(QQuickItem*)>& match)
 {
     if (!root || !root->isVisible())
         return nullptr;
     if (match(root))
         return root;
-    for (QQuickItem *child : root->childItems())
-        if (QQuickItem *hit = find(child, match))
+    for (QQuickItem* child : root->childItems())
+        if (QQuickItem* hit = find(child, match))
             return hit;
     return nullptr;
 }
 
-QList<QQuickItem *> findAll(QQuickItem *root, const std::function<bool(QQuickItem *)> &match)
+QList<QQuickItem*> findAll(QQuickItem* root, const std::function<bool(QQuickItem*)>& match)
 {
-    QList<QQuickItem *> found;
-    find(root, [&](QQuickItem *item) {
+    QList<QQuickItem*> found;
+    find(root, [&](QQuickItem* item) {
         if (match(item))
             found << item;
         return false;
     });
-    std::stable_sort(found.begin(), found.end(), [](QQuickItem *a, QQuickItem *b) {
-        return a->mapToScene({0, 0}).y() < b->mapToScene({0, 0}).y();
+    std::stable_sort(found.begin(), found.end(), [](QQuickItem* a, QQuickItem* b) {
+        return a->mapToScene({ 0, 0 }).y() < b->mapToScene({ 0, 0 }).y();
     });
     return found;
 }
 
-QQuickItem *byObjectName(QQuickItem *root, const QString &name)
+QQuickItem* byObjectName(QQuickItem* root, const QString& name)
 {
-    return find(root, [&](QQuickItem *item) { return item->objectName() == name; });
+    return find(root, [&](QQuickItem* item) { return item->objectName() == name; });
 }
 
-QQuickItem *byText(QQuickItem *root, const QString &text)
+QQuickItem* byText(QQuickItem* root, const QString& text)
 {
-    return find(root, [&](QQuickItem *item) { return item->property("text").toString() == text; });
+    return find(root, [&](QQuickItem* item) { return item->property("text").toString() == text; });
 }
 
-QQuickItem *ofType(QQuickItem *root, const char *type, const QString &text)
+QQuickItem* ofType(QQuickItem* root, const char* type, const QString& text)
 {
-    return find(root, [&](QQuickItem *item) {
+    return find(root, [&](QQuickItem* item) {
         return QByteArray(item->metaObject()->className()).startsWith(type) && (text.isEmpty() || byText(item, text));
     });
 }
 
-QString textOf(QQuickItem *root, const QString &objectName)
+QString textOf(QQuickItem* root, const QString& objectName)
 {
-    QQuickItem *item = byObjectName(root, objectName);
+    QQuickItem* item = byObjectName(root, objectName);
     return item ? item->property("text").toString() : QStringLiteral("(missing)");
 }
 
-QQuickItem *button(QQuickItem *root, const QString &label)
+QQuickItem* button(QQuickItem* root, const QString& label)
 {
-    return find(root, [&](QQuickItem *item) { return item->property("label").toString() == label; });
+    return find(root, [&](QQuickItem* item) { return item->property("label").toString() == label; });
 }
 
-bool shows(QQuickItem *root, const char *type)
+bool shows(QQuickItem* root, const char* type)
 {
     return ofType(root, type) != nullptr;
 }
 
-void settle(QQuickWindow *window)
+void settle(QQuickWindow* window)
 {
     bool swapped = false;
     const auto connection = QObject::connect(window, &QQuickWindow::frameSwapped, [&] { swapped = true; });
@@ -82,7 +82,7 @@ void settle(QQuickWindow *window)
     QObject::disconnect(connection);
 }
 
-void click(QQuickWindow *window, QQuickItem *item)
+void click(QQuickWindow* window, QQuickItem* item)
 {
     ASSERT_TRUE(item);
     settle(window);
@@ -91,7 +91,7 @@ void click(QQuickWindow *window, QQuickItem *item)
     settle(window);
 }
 
-void type(QQuickWindow *window, QQuickItem *field, const QString &text)
+void type(QQuickWindow* window, QQuickItem* field, const QString& text)
 {
     click(window, field);
     for (QChar c : text)
@@ -99,7 +99,7 @@ void type(QQuickWindow *window, QQuickItem *field, const QString &text)
     settle(window);
 }
 
-void paste(QQuickWindow *window, QQuickItem *field, const QString &text)
+void paste(QQuickWindow* window, QQuickItem* field, const QString& text)
 {
     click(window, field);
     QGuiApplication::clipboard()->setText(text);
@@ -107,7 +107,7 @@ void paste(QQuickWindow *window, QQuickItem *field, const QString &text)
     settle(window);
 }
 
-QString grab(QQuickWindow *window, const QString &name)
+QString grab(QQuickWindow* window, const QString& name)
 {
     QString dir = qEnvironmentVariable("ECHOQUILL_ARTIFACTS");
     if (dir.isEmpty())

@@ -7,12 +7,12 @@
 #include <algorithm>
 #include <cmath>
 
-SourceOnDisk SourceOnDisk::read(const QString &sessionDirectory, const QString &prefix)
+SourceOnDisk SourceOnDisk::read(const QString& sessionDirectory, const QString& prefix)
 {
     SourceOnDisk out;
     const QDir dir(sessionDirectory);
     out.fileNames = dir.entryList({ prefix + QStringLiteral("*.caf") }, QDir::Files, QDir::Name);
-    for (const QString &name : out.fileNames) {
+    for (const QString& name : out.fileNames) {
         out.paths << dir.filePath(name);
         out.segments.push_back(TestAudio::readSegment(out.paths.last()));
     }
@@ -22,13 +22,13 @@ SourceOnDisk SourceOnDisk::read(const QString &sessionDirectory, const QString &
 bool SourceOnDisk::allOpened() const
 {
     return !segments.empty()
-        && std::all_of(segments.begin(), segments.end(), [](const TestAudio::SegmentContents &s) { return s.opened; });
+        && std::all_of(segments.begin(), segments.end(), [](const TestAudio::SegmentContents& s) { return s.opened; });
 }
 
 double SourceOnDisk::seconds() const
 {
     double total = 0;
-    for (const auto &s : segments)
+    for (const auto& s : segments)
         if (s.sampleRate > 0)
             total += double(s.frames()) / s.sampleRate;
     return total;
@@ -37,7 +37,7 @@ double SourceOnDisk::seconds() const
 namespace {
 
 // Bytes of samples in a CAF file: everything after the "data" chunk's header and edit count.
-qint64 cafSampleBytes(const QString &path)
+qint64 cafSampleBytes(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -72,7 +72,7 @@ double SourceOnDisk::rms(double from, double to) const
 {
     if (segments.empty() || segments.front().sampleRate <= 0)
         return 0;
-    const auto &s = segments.front();
+    const auto& s = segments.front();
     const auto first = std::uint64_t(std::max(0.0, from) * s.sampleRate);
     const auto last = std::min(s.frames(), std::uint64_t(std::max(0.0, to) * s.sampleRate));
     return last > first ? TestAudio::rms(s.interleaved, first * s.channels, last * s.channels) : 0;

@@ -16,7 +16,7 @@ struct SourceOnDisk {
     std::vector<TestAudio::SegmentContents> segments;
 
     // `prefix` is "mic_track_" or "system_track_".
-    static SourceOnDisk read(const QString &sessionDirectory, const QString &prefix);
+    static SourceOnDisk read(const QString& sessionDirectory, const QString& prefix);
 
     [[nodiscard]] bool allOpened() const;
     [[nodiscard]] double seconds() const;

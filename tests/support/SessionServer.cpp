@@ -11,7 +11,7 @@
 
 SessionServer::SessionServer()
 {
-    m_http.server().Post("/api/desktop/auth/otp", [this](const httplib::Request &req, httplib::Response &res) {
+    m_http.server().Post("/api/desktop/auth/otp", [this](const httplib::Request& req, httplib::Response& res) {
         const QJsonObject body = QJsonDocument::fromJson(QByteArray::fromStdString(req.body)).object();
         std::lock_guard lock(m_mutex);
         if (body.value(QStringLiteral("step")).toString() == QStringLiteral("request")) {
@@ -20,11 +20,11 @@ SessionServer::SessionServer()
             return;
         }
         const auto it = m_codes.find(body.value(QStringLiteral("otpCode")).toString().toStdString());
-        const Reply reply = it != m_codes.end() ? it->second : Reply {401, R"({"error":"invalid code"})"};
+        const Reply reply = it != m_codes.end() ? it->second : Reply { 401, R"({"error":"invalid code"})" };
         res.status = reply.status;
         res.set_content(reply.body, "application/json");
     });
-    m_http.server().Get("/api/desktop/me", [this](const httplib::Request &req, httplib::Response &res) {
+    m_http.server().Get("/api/desktop/me", [this](const httplib::Request& req, httplib::Response& res) {
         const std::string auth = req.get_header_value("Authorization");
         const std::string token = auth.rfind("Bearer ", 0) == 0 ? auth.substr(7) : std::string();
         {
@@ -34,11 +34,11 @@ SessionServer::SessionServer()
         waitIfHeld(token);
         std::lock_guard lock(m_mutex);
         const auto it = m_users.find(token);
-        const Reply reply = it != m_users.end() ? it->second : Reply {401, R"({"error":"unauthorized"})"};
+        const Reply reply = it != m_users.end() ? it->second : Reply { 401, R"({"error":"unauthorized"})" };
         res.status = reply.status;
         res.set_content(reply.body, "application/json");
     });
-    m_http.server().Get("/desktop-auth", [this](const httplib::Request &req, httplib::Response &res) {
+    m_http.server().Get("/desktop-auth", [this](const httplib::Request& req, httplib::Response& res) {
         PageHandler page;
         {
             std::lock_guard lock(m_mutex);
@@ -68,13 +68,13 @@ std::string SessionServer::userJson()
     return file.readAll().toStdString();
 }
 
-void SessionServer::setUserReply(const std::string &token, Reply reply)
+void SessionServer::setUserReply(const std::string& token, Reply reply)
 {
     std::lock_guard lock(m_mutex);
     m_users[token] = std::move(reply);
 }
 
-void SessionServer::setVerifyReply(const std::string &code, Reply reply)
+void SessionServer::setVerifyReply(const std::string& code, Reply reply)
 {
     std::lock_guard lock(m_mutex);
     m_codes[code] = std::move(reply);
@@ -92,7 +92,7 @@ void SessionServer::setSignInPage(PageHandler page)
     m_signInPage = std::move(page);
 }
 
-void SessionServer::holdUserReply(const std::string &token)
+void SessionServer::holdUserReply(const std::string& token)
 {
     std::lock_guard lock(m_mutex);
     m_held = token;
@@ -114,16 +114,16 @@ std::vector<std::string> SessionServer::userRequestTokens() const
     return m_userRequestTokens;
 }
 
-std::vector<TestServer::Received> SessionServer::requests(const std::string &path) const
+std::vector<TestServer::Received> SessionServer::requests(const std::string& path) const
 {
     std::vector<TestServer::Received> out;
-    for (auto &r : m_http.received())
+    for (auto& r : m_http.received())
         if (r.path == path)
             out.push_back(r);
     return out;
 }
 
-void SessionServer::waitIfHeld(const std::string &token)
+void SessionServer::waitIfHeld(const std::string& token)
 {
     std::unique_lock lock(m_mutex);
     if (m_held.empty() || token != m_held)

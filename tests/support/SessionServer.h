@@ -22,30 +22,30 @@ public:
     SessionServer();
     ~SessionServer();
 
-    TestServer &http() { return m_http; }
+    TestServer& http() { return m_http; }
 
     // The canned user record (tests/data/user.json).
     static std::string userJson();
 
     // Unknown tokens get 401; unknown codes 401; the code request 200.
-    void setUserReply(const std::string &token, Reply reply);
-    void setVerifyReply(const std::string &code, Reply reply);
+    void setUserReply(const std::string& token, Reply reply);
+    void setVerifyReply(const std::string& code, Reply reply);
     void setCodeRequestStatus(int status);
 
-    using PageHandler = std::function<void(const httplib::Request &, httplib::Response &)>;
+    using PageHandler = std::function<void(const httplib::Request&, httplib::Response&)>;
     void setSignInPage(PageHandler page);
 
     // The user reply for `token` waits until release() (or ten seconds).
-    void holdUserReply(const std::string &token);
+    void holdUserReply(const std::string& token);
     void release();
 
     // Bearer tokens of the user requests that have arrived, held ones included.
     [[nodiscard]] std::vector<std::string> userRequestTokens() const;
     // Requests answered for `path` so far.
-    [[nodiscard]] std::vector<TestServer::Received> requests(const std::string &path) const;
+    [[nodiscard]] std::vector<TestServer::Received> requests(const std::string& path) const;
 
 private:
-    void waitIfHeld(const std::string &token);
+    void waitIfHeld(const std::string& token);
 
     TestServer m_http;
     mutable std::mutex m_mutex;

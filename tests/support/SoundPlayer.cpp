@@ -2,7 +2,7 @@
 
 using namespace Qt::StringLiterals;
 
-SoundPlayer::SoundPlayer(const QString &sink, const QStringList &soxInput)
+SoundPlayer::SoundPlayer(const QString& sink, const QStringList& soxInput)
 {
     // Two identical channels: the server's mono and stereo sinks both get the tone at its level.
     m_synth.setStandardOutputProcess(&m_playback);
@@ -19,20 +19,20 @@ SoundPlayer::SoundPlayer(const QString &sink, const QStringList &soxInput)
     m_synth.waitForStarted();
 }
 
-SoundPlayer::SoundPlayer(const QString &sink, int frequency)
+SoundPlayer::SoundPlayer(const QString& sink, int frequency)
     : SoundPlayer(sink, { u"-n"_s, u"synth"_s, u"3600"_s, u"sine"_s, QString::number(frequency), u"gain"_s, u"-6"_s })
 {
 }
 
 SoundPlayer::~SoundPlayer()
 {
-    for (QProcess *process : { &m_synth, &m_playback }) {
+    for (QProcess* process : { &m_synth, &m_playback }) {
         process->kill();
         process->waitForFinished();
     }
 }
 
-SoundPlayer SoundPlayer::tone(const QString &sink, double seconds, int frequency, int gainDb)
+SoundPlayer SoundPlayer::tone(const QString& sink, double seconds, int frequency, int gainDb)
 {
     return SoundPlayer(sink,
         { u"-n"_s, u"synth"_s, QString::number(seconds), u"sine"_s, QString::number(frequency), u"gain"_s,

@@ -10,17 +10,17 @@
 class SoundPlayer {
 public:
     // A sine tone, at half scale unless `gainDb` says otherwise, for `seconds` exactly.
-    static SoundPlayer tone(const QString &sink, double seconds, int frequency = 440, int gainDb = -6);
+    static SoundPlayer tone(const QString& sink, double seconds, int frequency = 440, int gainDb = -6);
     // A half-scale tone for an hour.
-    SoundPlayer(const QString &sink, int frequency);
+    SoundPlayer(const QString& sink, int frequency);
     ~SoundPlayer();
-    SoundPlayer(const SoundPlayer &) = delete;
-    SoundPlayer &operator=(const SoundPlayer &) = delete;
+    SoundPlayer(const SoundPlayer&) = delete;
+    SoundPlayer& operator=(const SoundPlayer&) = delete;
 
     [[nodiscard]] bool isPlaying() const;
 
 private:
-    SoundPlayer(const QString &sink, const QStringList &soxInput);
+    SoundPlayer(const QString& sink, const QStringList& soxInput);
 
     QProcess m_synth;
     QProcess m_playback;

@@ -9,7 +9,7 @@
 
 namespace SoundTools {
 
-std::optional<QString> run(const QString &program, const QStringList &arguments)
+std::optional<QString> run(const QString& program, const QStringList& arguments)
 {
     QProcess process;
     process.start(program, arguments);
@@ -18,7 +18,7 @@ std::optional<QString> run(const QString &program, const QStringList &arguments)
     return QString::fromUtf8(process.readAllStandardOutput());
 }
 
-std::optional<QString> pactl(const QStringList &arguments, const QString &server)
+std::optional<QString> pactl(const QStringList& arguments, const QString& server)
 {
     return run(QStringLiteral("pactl"),
         server.isEmpty() ? arguments : QStringList { QStringLiteral("-s"), server } + arguments);
@@ -27,13 +27,13 @@ std::optional<QString> pactl(const QStringList &arguments, const QString &server
 namespace {
 
 // A column (the first: the index) of `pactl list short <what>` rows whose second column is `name` (any when empty).
-QStringList shortListIndices(const QString &what, const QString &name, const QString &server, int column = 0)
+QStringList shortListIndices(const QString& what, const QString& name, const QString& server, int column = 0)
 {
     QStringList out;
     const QStringList rows = pactl({ QStringLiteral("list"), QStringLiteral("short"), what }, server)
                                  .value_or(QString())
                                  .split(u'\n', Qt::SkipEmptyParts);
-    for (const QString &row : rows) {
+    for (const QString& row : rows) {
         const QStringList columns = row.split(u'\t');
         if (columns.size() > std::max(1, column) && (name.isEmpty() || columns[1] == name))
             out << columns[column];
@@ -43,7 +43,7 @@ QStringList shortListIndices(const QString &what, const QString &name, const QSt
 
 }
 
-QStringList sourceOutputIndices(const QString &server, const QString &source)
+QStringList sourceOutputIndices(const QString& server, const QString& source)
 {
     const QString index = source.isEmpty() ? QString() : sourceIndex(source, server);
     if (!source.isEmpty() && index.isEmpty())
@@ -51,17 +51,17 @@ QStringList sourceOutputIndices(const QString &server, const QString &source)
     return shortListIndices(QStringLiteral("source-outputs"), index, server);
 }
 
-QString sourceIndex(const QString &name, const QString &server)
+QString sourceIndex(const QString& name, const QString& server)
 {
     return shortListIndices(QStringLiteral("sources"), name, server).value(0);
 }
 
-bool isPipeWire(const QString &server)
+bool isPipeWire(const QString& server)
 {
     return pactl({ QStringLiteral("info") }, server).value_or(QString()).contains(QStringLiteral("on PipeWire"));
 }
 
-std::pair<int, int> sourceRateAndChannels(const QString &name, const QString &server)
+std::pair<int, int> sourceRateAndChannels(const QString& name, const QString& server)
 {
     // The sample format column, e.g. "float32le 2ch 48000Hz".
     static const QRegularExpression format(QStringLiteral("(\\d+)ch (\\d+)Hz"));
@@ -70,18 +70,18 @@ std::pair<int, int> sourceRateAndChannels(const QString &name, const QString &se
     return { match.captured(2).toInt(), match.captured(1).toInt() };
 }
 
-bool killSourceOutput(const QString &index, const QString &server)
+bool killSourceOutput(const QString& index, const QString& server)
 {
-    pa_mainloop *loop = pa_mainloop_new();
-    pa_context *context = pa_context_new(pa_mainloop_get_api(loop), "echoquill-test");
+    pa_mainloop* loop = pa_mainloop_new();
+    pa_context* context = pa_context_new(pa_mainloop_get_api(loop), "echoquill-test");
     const QByteArray address = server.toUtf8();
     bool killed = false;
     if (pa_context_connect(context, server.isEmpty() ? nullptr : address.constData(), PA_CONTEXT_NOAUTOSPAWN, nullptr)
         >= 0) {
         while (pa_context_get_state(context) != PA_CONTEXT_READY && PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
             pa_mainloop_iterate(loop, 1, nullptr);
-        auto done = [](pa_context *, int success, void *result) { *static_cast<bool *>(result) = success; };
-        if (pa_operation *operation = pa_context_kill_source_output(context, index.toUInt(), done, &killed)) {
+        auto done = [](pa_context*, int success, void* result) { *static_cast<bool*>(result) = success; };
+        if (pa_operation* operation = pa_context_kill_source_output(context, index.toUInt(), done, &killed)) {
             while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING)
                 pa_mainloop_iterate(loop, 1, nullptr);
             pa_operation_unref(operation);

@@ -10,18 +10,18 @@
 namespace SoundTools {
 
 // Runs a program to completion: its standard output, or nothing when it failed.
-std::optional<QString> run(const QString &program, const QStringList &arguments);
+std::optional<QString> run(const QString& program, const QStringList& arguments);
 // `pactl` against `server` (empty: the default server).
-std::optional<QString> pactl(const QStringList &arguments, const QString &server = {});
+std::optional<QString> pactl(const QStringList& arguments, const QString& server = {});
 // Source outputs (record streams) the server has now, on the source named `source` when given.
-QStringList sourceOutputIndices(const QString &server = {}, const QString &source = {});
+QStringList sourceOutputIndices(const QString& server = {}, const QString& source = {});
 // The server's index of a source, or a null string.
-QString sourceIndex(const QString &name, const QString &server = {});
+QString sourceIndex(const QString& name, const QString& server = {});
 // Whether the server is pipewire-pulse rather than PulseAudio.
-bool isPipeWire(const QString &server = {});
+bool isPipeWire(const QString& server = {});
 // The sample rate and channel count the server runs a source at (PipeWire: often not what it was created with).
-std::pair<int, int> sourceRateAndChannels(const QString &name, const QString &server = {});
+std::pair<int, int> sourceRateAndChannels(const QString& name, const QString& server = {});
 // Has the server end a record stream, as a user's mixer would (pactl has no command for it).
-bool killSourceOutput(const QString &index, const QString &server = {});
+bool killSourceOutput(const QString& index, const QString& server = {});
 
 }

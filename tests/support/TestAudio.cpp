@@ -19,7 +19,7 @@ using namespace Qt::StringLiterals;
 namespace TestAudio {
 
 // What a tool run on its own prints, or nothing when it fails or outlasts `timeoutMs`.
-static QByteArray run(const QString &program, const QStringList &arguments, int timeoutMs)
+static QByteArray run(const QString& program, const QStringList& arguments, int timeoutMs)
 {
     QProcess process;
     process.start(program, arguments);
@@ -38,7 +38,7 @@ float sampleAt(std::uint64_t frame, std::uint32_t channel)
 }
 
 CapturedAudioBuffer buffer(
-    AudioCaptureSource source, const AudioFormat &format, std::uint32_t frames, std::uint64_t first)
+    AudioCaptureSource source, const AudioFormat& format, std::uint32_t frames, std::uint64_t first)
 {
     auto pcm = PcmBuffer::create(format, frames);
     pcm->setFrameLength(frames);
@@ -49,15 +49,17 @@ CapturedAudioBuffer buffer(
         }
     };
     using enum AudioFormat::CommonFormat;
-    format.commonFormat == Float32 ? fill(float(), 1.0) : format.commonFormat == Float64 ? fill(double(), 1.0)
-        : format.commonFormat == Int16 ? fill(std::int16_t(), 32768.0) : fill(std::int32_t(), 2147483648.0);
+    format.commonFormat == Float32       ? fill(float(), 1.0)
+        : format.commonFormat == Float64 ? fill(double(), 1.0)
+        : format.commonFormat == Int16   ? fill(std::int16_t(), 32768.0)
+                                         : fill(std::int32_t(), 2147483648.0);
     return { source, hostTimeNow(), std::chrono::system_clock::now(), format, frames, std::move(pcm) };
 }
 
-SegmentContents readSegment(const QString &path)
+SegmentContents readSegment(const QString& path)
 {
     SF_INFO info {};
-    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
     if (!file)
         return {};
     SegmentContents out { true, info.samplerate, info.channels, info.format,
@@ -67,7 +69,7 @@ SegmentContents readSegment(const QString &path)
     return out;
 }
 
-void writeToneSegment(const QString &path, int rate, int channels, double seconds, float amplitude, double frequency)
+void writeToneSegment(const QString& path, int rate, int channels, double seconds, float amplitude, double frequency)
 {
     const AudioFormat format { double(rate), std::uint32_t(channels), AudioFormat::CommonFormat::Float32, true };
     const auto frames = std::uint32_t(std::llround(seconds * rate));
@@ -82,18 +84,19 @@ void writeToneSegment(const QString &path, int rate, int channels, double second
         throw std::runtime_error(error.toStdString());
 }
 
-void writeEmptyCafSegment(const QString &path)
+void writeEmptyCafSegment(const QString& path)
 {
     // Header; desc: 48 kHz little-endian float, 4 bytes a frame, 1 channel; free: 20000 bytes; data: no frame.
     const QByteArray caf = QByteArray::fromHex("636166660001000064657363000000000000002040e77000000000006c70636d"
-                                               "000000030000000400000001000000010000002066726565" "0000000000004e20")
+                                               "000000030000000400000001000000010000002066726565"
+                                               "0000000000004e20")
         + QByteArray(20000, '\0') + QByteArray::fromHex("64617461000000000000000400000000");
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(caf) != caf.size())
         throw std::runtime_error("could not write " + path.toStdString());
 }
 
-TrackInfo probe(const QString &path)
+TrackInfo probe(const QString& path)
 {
     const QStringList arguments = u"-v error -select_streams a:0 -of json -show_entries"_s.split(u' ')
         << u"stream=codec_name,profile,sample_rate,channels:format=duration"_s << path;
@@ -104,16 +107,16 @@ TrackInfo probe(const QString &path)
         root[u"format"_s][u"duration"_s].toString().toDouble() };
 }
 
-std::vector<float> decodeMono(const QString &path)
+std::vector<float> decodeMono(const QString& path)
 {
     const QStringList arguments
         = QStringList { u"-v"_s, u"error"_s, u"-i"_s, path } + u"-af pan=mono|c0=c0 -f f32le -"_s.split(u' ');
     const QByteArray bytes = run(u"ffmpeg"_s, arguments, 60000);
-    const auto *samples = reinterpret_cast<const float *>(bytes.constData());
+    const auto* samples = reinterpret_cast<const float*>(bytes.constData());
     return { samples, samples + std::size_t(bytes.size()) / sizeof(float) };
 }
 
-double rms(const std::vector<float> &samples, std::size_t from, std::size_t to)
+double rms(const std::vector<float>& samples, std::size_t from, std::size_t to)
 {
     to = std::min(to, samples.size());
     double sum = 0.0;
@@ -122,7 +125,7 @@ double rms(const std::vector<float> &samples, std::size_t from, std::size_t to)
     return from < to ? std::sqrt(sum / double(to - from)) : 0.0;
 }
 
-QStringList topLevelAtoms(const QString &path)
+QStringList topLevelAtoms(const QString& path)
 {
     QStringList atoms;
     QFile file(path);
@@ -137,7 +140,7 @@ QStringList topLevelAtoms(const QString &path)
     return atoms;
 }
 
-double loudSeconds(const std::vector<float> &samples, int rate, double threshold)
+double loudSeconds(const std::vector<float>& samples, int rate, double threshold)
 {
     const std::size_t block = std::size_t(rate / 100);
     std::size_t loud = 0;

@@ -21,7 +21,7 @@ float sampleAt(std::uint64_t frame, std::uint32_t channel);
 
 // A buffer of `frames` frames starting at frame `first` of the test signal, in `format`'s layout.
 CapturedAudioBuffer buffer(
-    AudioCaptureSource source, const AudioFormat &format, std::uint32_t frames, std::uint64_t first = 0);
+    AudioCaptureSource source, const AudioFormat& format, std::uint32_t frames, std::uint64_t first = 0);
 
 struct SegmentContents {
     bool opened = false;
@@ -34,13 +34,13 @@ struct SegmentContents {
 };
 
 // Every frame of a segment file as libsndfile reads it.
-SegmentContents readSegment(const QString &path);
+SegmentContents readSegment(const QString& path);
 
 // A CAF segment of a sine tone of `amplitude` at `frequency` Hz on every channel.
 void writeToneSegment(
-    const QString &path, int rate, int channels, double seconds, float amplitude, double frequency = 440.0);
+    const QString& path, int rate, int channels, double seconds, float amplitude, double frequency = 440.0);
 // A CAF file of one float channel whose data chunk holds no frame, padded past 16 KiB.
-void writeEmptyCafSegment(const QString &path);
+void writeEmptyCafSegment(const QString& path);
 
 struct TrackInfo {
     bool readable = false;
@@ -51,16 +51,16 @@ struct TrackInfo {
     double durationSeconds = 0.0;
 };
 // What ffprobe says about the file's first audio stream.
-TrackInfo probe(const QString &path);
+TrackInfo probe(const QString& path);
 
 // The first channel of the file at its own rate, as ffmpeg decodes it (edit list applied).
-std::vector<float> decodeMono(const QString &path);
+std::vector<float> decodeMono(const QString& path);
 // Root mean square of samples [from, to).
-double rms(const std::vector<float> &samples, std::size_t from, std::size_t to);
+double rms(const std::vector<float>& samples, std::size_t from, std::size_t to);
 // Seconds of `samples` (at `rate`) in 10 ms blocks louder than `threshold` RMS: how much of a played tone arrived.
-double loudSeconds(const std::vector<float> &samples, int rate, double threshold = 0.1);
+double loudSeconds(const std::vector<float>& samples, int rate, double threshold = 0.1);
 
 // The four-letter types of the file's top-level boxes, in file order.
-QStringList topLevelAtoms(const QString &path);
+QStringList topLevelAtoms(const QString& path);
 
 }

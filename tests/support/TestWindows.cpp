@@ -13,13 +13,12 @@
 
 static constexpr quint32 toWindowManager = XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
 
-template <typename Reply>
-static std::unique_ptr<Reply, void (*)(void *)> owned(Reply *reply)
+template <typename Reply> static std::unique_ptr<Reply, void (*)(void*)> owned(Reply* reply)
 {
     return { reply, std::free };
 }
 
-static bool pollUntil(const std::function<bool()> &done, int timeoutMs)
+static bool pollUntil(const std::function<bool()>& done, int timeoutMs)
 {
     for (QDeadlineTimer deadline(timeoutMs); !done(); QThread::msleep(10))
         if (deadline.hasExpired())
@@ -27,7 +26,7 @@ static bool pollUntil(const std::function<bool()> &done, int timeoutMs)
     return true;
 }
 
-TestWindows::TestWindows(const QByteArray &displayName)
+TestWindows::TestWindows(const QByteArray& displayName)
 {
     int screen = 0;
     m_c = xcb_connect(displayName.isEmpty() ? nullptr : displayName.constData(), &screen);
@@ -46,18 +45,18 @@ TestWindows::~TestWindows()
     xcb_disconnect(m_c);
 }
 
-quint32 TestWindows::atom(const char *name)
+quint32 TestWindows::atom(const char* name)
 {
     const auto reply = owned(xcb_intern_atom_reply(m_c, xcb_intern_atom(m_c, 0, qstrlen(name), name), nullptr));
     return reply ? reply->atom : quint32(XCB_ATOM_NONE);
 }
 
-quint32 TestWindows::create(const Properties &properties)
+quint32 TestWindows::create(const Properties& properties)
 {
     const xcb_window_t window = xcb_generate_id(m_c);
     xcb_create_window(m_c, XCB_COPY_FROM_PARENT, window, m_root, 0, 0, 320, 200, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                      XCB_COPY_FROM_PARENT, 0, nullptr);
-    const auto set = [&](xcb_atom_t name, xcb_atom_t type, const QByteArray &value) {
+        XCB_COPY_FROM_PARENT, 0, nullptr);
+    const auto set = [&](xcb_atom_t name, xcb_atom_t type, const QByteArray& value) {
         xcb_change_property(m_c, XCB_PROP_MODE_REPLACE, window, name, type, 8, value.size(), value.constData());
     };
     set(XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, properties.windowClass.toLower() + '\0' + properties.windowClass + '\0');
@@ -86,10 +85,12 @@ void TestWindows::destroy(quint32 window)
 bool TestWindows::activate(quint32 window, int timeoutMs)
 {
     // Asked again until the window manager has taken the window on; source 2 (a pager) skips focus-stealing checks.
-    return pollUntil([&] {
-        sendMessage(m_root, window, "_NET_ACTIVE_WINDOW", 2, toWindowManager);
-        return pollUntil([&] { return activeWindow() == window; }, 200);
-    }, timeoutMs);
+    return pollUntil(
+        [&] {
+            sendMessage(m_root, window, "_NET_ACTIVE_WINDOW", 2, toWindowManager);
+            return pollUntil([&] { return activeWindow() == window; }, 200);
+        },
+        timeoutMs);
 }
 
 bool TestWindows::windowManagerRoundTrip(int timeoutMs)
@@ -97,7 +98,7 @@ bool TestWindows::windowManagerRoundTrip(int timeoutMs)
     // A window manager sets the frame extents of a window it does not manage yet when asked.
     const xcb_window_t probe = xcb_generate_id(m_c);
     xcb_create_window(m_c, XCB_COPY_FROM_PARENT, probe, m_root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                      XCB_COPY_FROM_PARENT, 0, nullptr);
+        XCB_COPY_FROM_PARENT, 0, nullptr);
     sendMessage(m_root, probe, "_NET_REQUEST_FRAME_EXTENTS", 0, toWindowManager);
     const bool answered = pollUntil([&] { return !property32(probe, "_NET_FRAME_EXTENTS").isEmpty(); }, timeoutMs);
     xcb_destroy_window(m_c, probe);
@@ -110,18 +111,22 @@ void TestWindows::requestClose(quint32 window)
     sendMessage(window, window, "WM_PROTOCOLS", atom("WM_DELETE_WINDOW"), XCB_EVENT_MASK_NO_EVENT);
 }
 
-void TestWindows::sendMessage(quint32 destination, quint32 window, const char *type, quint32 first, quint32 eventMask)
+void TestWindows::sendMessage(quint32 destination, quint32 window, const char* type, quint32 first, quint32 eventMask)
 {
-    const xcb_client_message_event_t event{ .response_type = XCB_CLIENT_MESSAGE, .format = 32, .sequence = 0,
-        .window = window, .type = atom(type), .data = { .data32 = { first, XCB_CURRENT_TIME } } };
-    xcb_send_event(m_c, 0, destination, eventMask, reinterpret_cast<const char *>(&event));
+    const xcb_client_message_event_t event { .response_type = XCB_CLIENT_MESSAGE,
+        .format = 32,
+        .sequence = 0,
+        .window = window,
+        .type = atom(type),
+        .data = { .data32 = { first, XCB_CURRENT_TIME } } };
+    xcb_send_event(m_c, 0, destination, eventMask, reinterpret_cast<const char*>(&event));
     sync();
 }
 
 void TestWindows::setActiveWindowProperty(quint32 window)
 {
-    xcb_change_property(m_c, XCB_PROP_MODE_REPLACE, m_root, atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 32, 1,
-                        &window);
+    xcb_change_property(
+        m_c, XCB_PROP_MODE_REPLACE, m_root, atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 32, 1, &window);
     sync();
 }
 
@@ -134,15 +139,15 @@ QByteArray TestWindows::property(quint32 window, quint32 name, int format)
 {
     const auto reply = owned(xcb_get_property_reply(
         m_c, xcb_get_property(m_c, 0, window, name, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024), nullptr));
-    return reply && reply->format == format ? QByteArray(static_cast<const char *>(xcb_get_property_value(reply.get())),
-                                                         xcb_get_property_value_length(reply.get()))
+    return reply && reply->format == format ? QByteArray(static_cast<const char*>(xcb_get_property_value(reply.get())),
+               xcb_get_property_value_length(reply.get()))
                                             : QByteArray();
 }
 
-QList<quint32> TestWindows::property32(quint32 window, const char *name)
+QList<quint32> TestWindows::property32(quint32 window, const char* name)
 {
     const QByteArray bytes = property(window, atom(name), 32);
-    const auto *values = reinterpret_cast<const quint32 *>(bytes.constData());
+    const auto* values = reinterpret_cast<const quint32*>(bytes.constData());
     return QList<quint32>(values, values + bytes.size() / 4);
 }
 
@@ -154,7 +159,7 @@ QRect TestWindows::geometry(quint32 window)
     return size && origin ? QRect(origin->dst_x, origin->dst_y, size->width, size->height) : QRect();
 }
 
-QList<quint32> TestWindows::windowsTitled(const QByteArray &title)
+QList<quint32> TestWindows::windowsTitled(const QByteArray& title)
 {
     QList<quint32> found = property32(m_root, "_NET_CLIENT_LIST");
     found.removeIf([&](quint32 window) { return property(window, atom("_NET_WM_NAME"), 8) != title; });

@@ -24,18 +24,22 @@ public:
     };
 
     // An empty display name means $DISPLAY.
-    explicit TestWindows(const QByteArray &displayName = {});
+    explicit TestWindows(const QByteArray& displayName = {});
     ~TestWindows();
-    TestWindows(const TestWindows &) = delete;
-    TestWindows &operator=(const TestWindows &) = delete;
+    TestWindows(const TestWindows&) = delete;
+    TestWindows& operator=(const TestWindows&) = delete;
 
     [[nodiscard]] bool isConnected() const { return m_root != 0; }
     // Creates and maps the window, and waits until a window manager has focused it.
     // It is destroyed with this object at the latest.
-    quint32 create(const Properties &properties);
+    quint32 create(const Properties& properties);
     // Returns once the server has destroyed the window.
     void destroy(quint32 window);
-    void destroyAll() { while (!m_windows.empty()) destroy(m_windows.back()); }
+    void destroyAll()
+    {
+        while (!m_windows.empty())
+            destroy(m_windows.back());
+    }
     // Asks the window manager to activate the window and waits until it says so.
     [[nodiscard]] bool activate(quint32 window, int timeoutMs = 5000);
     // For displays without a window manager: writes _NET_ACTIVE_WINDOW on the root ourselves.
@@ -46,24 +50,24 @@ public:
     [[nodiscard]] bool windowManagerRoundTrip(int timeoutMs = 5000);
 
     // The managed windows (any client's) whose _NET_WM_NAME is `title`, as the window manager lists them.
-    [[nodiscard]] QList<quint32> windowsTitled(const QByteArray &title);
+    [[nodiscard]] QList<quint32> windowsTitled(const QByteArray& title);
     // Asks a window to close as its close button would (WM_DELETE_WINDOW).
     void requestClose(quint32 window);
 
     // Any window's 32-bit property (CARDINAL, ATOM, WINDOW…) as the server holds it; empty when unset.
-    [[nodiscard]] QList<quint32> property32(quint32 window, const char *name);
+    [[nodiscard]] QList<quint32> property32(quint32 window, const char* name);
     // Where any window is on the screen, in root coordinates.
     [[nodiscard]] QRect geometry(quint32 window);
-    quint32 atom(const char *name);
+    quint32 atom(const char* name);
 
 private:
-    void sendMessage(quint32 destination, quint32 window, const char *type, quint32 first, quint32 eventMask);
+    void sendMessage(quint32 destination, quint32 window, const char* type, quint32 first, quint32 eventMask);
     // The bytes of a property stored in `format`-bit units; empty when unset or stored otherwise.
     [[nodiscard]] QByteArray property(quint32 window, quint32 name, int format);
     // A round trip: what we sent before is done for every other client from here on.
     void sync();
 
-    xcb_connection_t *m_c = nullptr;
+    xcb_connection_t* m_c = nullptr;
     quint32 m_root = 0;
     bool m_hasWindowManager = false;
     std::vector<quint32> m_windows;

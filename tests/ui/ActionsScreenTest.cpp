@@ -14,25 +14,26 @@ using namespace ScreenDriver;
 
 namespace {
 
-QQuickItem *cardOf(QQuickItem *root, const QString &what)
+QQuickItem* cardOf(QQuickItem* root, const QString& what)
 {
-    return find(root, [&](QQuickItem *item) {
-        return QByteArray(item->metaObject()->className()).startsWith("ActionItemCard") && item->property("what") == what;
+    return find(root, [&](QQuickItem* item) {
+        return QByteArray(item->metaObject()->className()).startsWith("ActionItemCard")
+            && item->property("what") == what;
     });
 }
 
 class ActionsScreen : public DemoSession {
 protected:
-    QQuickItem *actions(AppWindow &app) { return byObjectName(app.root(), u"ActionsView"_s); }
-    QString headerLine(AppWindow &app)
+    QQuickItem* actions(AppWindow& app) { return byObjectName(app.root(), u"ActionsView"_s); }
+    QString headerLine(AppWindow& app)
     {
-        QQuickItem *line = byObjectName(actions(app), u"headerLine"_s);
+        QQuickItem* line = byObjectName(actions(app), u"headerLine"_s);
         return line ? line->property("text").toString() : u"(hidden)"_s;
     }
     int listLoads() { return int(requestsTo(u"/api/v2/action-items"_s).size()); }
-    bool checked(QQuickItem *card) { return byObjectName(card, u"checkBox"_s)->property("checked").toBool(); }
+    bool checked(QQuickItem* card) { return byObjectName(card, u"checkBox"_s)->property("checked").toBool(); }
     // The window on the actions screen once its list has loaded.
-    void openActions(AppWindow &app)
+    void openActions(AppWindow& app)
     {
         openWindow(app);
         click(app.window, byText(app.root(), u"Actions"_s));
@@ -51,12 +52,14 @@ TEST_F(ActionsScreen, TicksReachTheServiceARefusalRollsBackAndTwoQuickClicksEndW
     openActions(app);
     EXPECT_EQ(std::pair(listLoads(), headerLine(app)), std::pair(1, u"7 open"_s));
     EXPECT_TRUE(byText(actions(app), u"Today"_s) && byText(actions(app), u"Yesterday"_s));
-    QQuickItem *card = cardOf(actions(app), mockups);
-    EXPECT_EQ(byObjectName(card, u"detailLine"_s)->property("text").toString(), u" · Friday · Design review: onboarding flow"_s);
+    QQuickItem* card = cardOf(actions(app), mockups);
+    EXPECT_EQ(byObjectName(card, u"detailLine"_s)->property("text").toString(),
+        u" · Friday · Design review: onboarding flow"_s);
     EXPECT_TRUE(byText(card, u"Priya Shah"_s));
-    QQuickItem *shared = cardOf(actions(app), u"Share the test plan with support"_s);
+    QQuickItem* shared = cardOf(actions(app), u"Share the test plan with support"_s);
     ASSERT_TRUE(shared && checked(shared));
-    EXPECT_TRUE(byObjectName(shared, u"what"_s)->property("font").value<QFont>().strikeOut()) << "done is struck through";
+    EXPECT_TRUE(byObjectName(shared, u"what"_s)->property("font").value<QFont>().strikeOut())
+        << "done is struck through";
     grab(app.window, u"ActionsView"_s);
 
     click(app.window, byObjectName(card, u"checkBox"_s));
@@ -65,12 +68,12 @@ TEST_F(ActionsScreen, TicksReachTheServiceARefusalRollsBackAndTwoQuickClicksEndW
     const QJsonObject patch = requestsTo(patches)[0].toObject();
     EXPECT_TRUE(patch[u"path"_s].toString().endsWith(u"/action-items/dr-1"_s));
     EXPECT_EQ(std::pair(patch[u"query"_s].toString(), bodiesTo(patches)[0]),
-        std::pair(u"source=desktop"_s, QJsonObject({{u"done"_s, true}})));
+        std::pair(u"source=desktop"_s, QJsonObject({ { u"done"_s, true } })));
 
     // Refused: shown at once, then taken back.
     fault(patches, 500, u"PATCH"_s);
     delay(patches, 400);
-    QQuickItem *quote = cardOf(actions(app), u"Send the annual plan quote"_s);
+    QQuickItem* quote = cardOf(actions(app), u"Send the annual plan quote"_s);
     ASSERT_TRUE(quote);
     click(app.window, byObjectName(quote, u"checkBox"_s));
     EXPECT_EQ(std::pair(checked(quote), headerLine(app)), std::pair(true, u"5 open"_s)) << "shown at once";
@@ -82,14 +85,16 @@ TEST_F(ActionsScreen, TicksReachTheServiceARefusalRollsBackAndTwoQuickClicksEndW
     click(app.window, byObjectName(shared, u"checkBox"_s));
     EXPECT_EQ(std::pair(checked(shared), headerLine(app)), std::pair(true, u"6 open"_s));
     ASSERT_TRUE(waitUntil([&] { return requestsTo(patches).size() == 4; }));
-    EXPECT_EQ(bodiesTo(patches).mid(2), QList<QJsonObject>({QJsonObject {{u"done"_s, false}}, QJsonObject {{u"done"_s, true}}}));
+    EXPECT_EQ(bodiesTo(patches).mid(2),
+        QList<QJsonObject>({ QJsonObject { { u"done"_s, false } }, QJsonObject { { u"done"_s, true } } }));
     delay(patches, 0);
 
     // Both answers are in before the reload's: the screen and the service agree.
     click(app.window, byObjectName(actions(app), u"refreshButton"_s));
     ASSERT_TRUE(waitUntil([&] { return listLoads() == 2 && !app.delegate.actionStore()->isLoading(); }));
     EXPECT_EQ(std::tuple(checked(cardOf(actions(app), u"Share the test plan with support"_s)),
-                  checked(cardOf(actions(app), mockups)), headerLine(app)), std::tuple(true, true, u"6 open"_s))
+                  checked(cardOf(actions(app), mockups)), headerLine(app)),
+        std::tuple(true, true, u"6 open"_s))
         << "the service kept the ticks";
 
     // Every return to the screen loads the list again.
@@ -101,9 +106,11 @@ TEST_F(ActionsScreen, TicksReachTheServiceARefusalRollsBackAndTwoQuickClicksEndW
     const QDateTime midnight(DateText::today().addDays(1), QTime(0, 0), QTimeZone(DateText::timeZoneId()));
     const qint64 shift = QDateTime::currentDateTimeUtc().msecsTo(midnight) - 200;
     DayClock::shared().setClock([shift] { return QDateTime::currentDateTimeUtc().addMSecs(shift); });
-    EXPECT_TRUE(waitUntil([&] {
-        return textOf(actions(app), u"dateLine"_s) == ScreenText::dateLineAt(midnight)
-            && byText(actions(app), u"Yesterday"_s) && !byText(actions(app), u"Today"_s);
-    }, 1000));
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            return textOf(actions(app), u"dateLine"_s) == ScreenText::dateLineAt(midnight)
+                && byText(actions(app), u"Yesterday"_s) && !byText(actions(app), u"Today"_s);
+        },
+        1000));
     DayClock::shared().setClock(nullptr);
 }

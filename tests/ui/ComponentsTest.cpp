@@ -1,5 +1,5 @@
-#include "Await.h"
 #include "AvatarPicture.h"
+#include "Await.h"
 #include "EQFonts.h"
 #include "EQSymbol.h"
 #include "QtPrinters.h"
@@ -43,11 +43,11 @@ protected:
         ASSERT_TRUE(waitUntil([&] { return window.isExposed(); }));
     }
 
-    QQuickItem *create(const QByteArray &body)
+    QQuickItem* create(const QByteArray& body)
     {
         QQmlComponent component(&engine);
         component.setData("import QtQuick\nimport Echoquill.Ui\n" + body, QUrl(u"qrc:/test.qml"_s));
-        auto *item = qobject_cast<QQuickItem *>(component.create());
+        auto* item = qobject_cast<QQuickItem*>(component.create());
         EXPECT_TRUE(item) << component.errorString().toStdString();
         if (item)
             item->setParent(&window), item->setParentItem(window.contentItem());
@@ -62,12 +62,12 @@ protected:
 
 TEST_F(ComponentsTest, PillButtonLoadingHidesItsContentAndThemesReachDownTheTree)
 {
-    QQuickItem *pill = create(R"(PillButton { property int clicks: 0; x: 40; y: 40
+    QQuickItem* pill = create(R"(PillButton { property int clicks: 0; x: 40; y: 40
         label: "Connect Calendar"; icon: "calendar"; variant: "dark"; action: () => clicks++ })");
     ASSERT_TRUE(pill);
     // The label as written, in capitals; the icon; the spinner; the clicks so far.
     const auto parts = [&] {
-        QQuickItem *label = byText(pill, u"Connect Calendar"_s);
+        QQuickItem* label = byText(pill, u"Connect Calendar"_s);
         return std::tuple(label ? int(label->property("font").value<QFont>().capitalization()) : -1,
             shows(pill, "EQSymbol"), shows(pill, "EQSpinner"), pill->property("clicks").toInt());
     };
@@ -78,7 +78,7 @@ TEST_F(ComponentsTest, PillButtonLoadingHidesItsContentAndThemesReachDownTheTree
     EXPECT_EQ(parts(), std::tuple(-1, false, true, 2)) << "loading hides label and icon, and still clicks";
 
     // A theme is inherited down the tree and follows changes.
-    QQuickItem *root = create(R"(Item { property string theme; onThemeChanged: outer.EQThemeKey.theme = theme
+    QQuickItem* root = create(R"(Item { property string theme; onThemeChanged: outer.EQThemeKey.theme = theme
         Item { id: outer; Item { objectName: "inner"; Item { EchoquillWordmark {} } } } })");
     QQuickItem *inner = byObjectName(root, u"inner"_s), *word = byText(root, u"echoquill"_s);
     ASSERT_TRUE(inner && word);
@@ -100,15 +100,15 @@ TEST_F(ComponentsTest, AvatarShowsItsPictureOnceLoadedAndInitialsOtherwise)
     QBuffer png;
     ASSERT_TRUE(red.save(&png, "PNG"));
     TestServer server;
-    server.server().Get("/ada.png", [&](auto &, auto &r) { r.set_content(png.data().toStdString(), "image/png"); });
+    server.server().Get("/ada.png", [&](auto&, auto& r) { r.set_content(png.data().toStdString(), "image/png"); });
     // Still a readable picture, past the size cap.
     const std::string huge = png.data().toStdString() + std::string(AvatarPicture::maxImageBytes, '\0');
-    server.server().Get("/huge.png", [&](auto &, auto &r) { r.set_content(huge, "image/png"); });
+    server.server().Get("/huge.png", [&](auto&, auto& r) { r.set_content(huge, "image/png"); });
     server.start();
     QTemporaryDir dir;
     ASSERT_TRUE(red.save(dir.filePath(u"ada.png"_s)));
 
-    QQuickItem *avatar = create(R"(EQAvatar { x: 20; y: 20; name: "ada lovelace king"; size: 40 })");
+    QQuickItem* avatar = create(R"(EQAvatar { x: 20; y: 20; name: "ada lovelace king"; size: 40 })");
     QQuickItem *initials = byText(avatar, u"AL"_s), *picture = ofType(avatar, "AvatarPicture");
     ASSERT_TRUE(initials && picture);
     EXPECT_EQ(initials->property("color").value<QColor>().name(), u"#7a4a3a"_s) << "pair 2 for this name";
@@ -118,25 +118,26 @@ TEST_F(ComponentsTest, AvatarShowsItsPictureOnceLoadedAndInitialsOtherwise)
     EXPECT_FALSE(byText(avatar, u"AL"_s)) << "the picture replaces the initials";
     settle(&window);
     const QImage shot = window.grabWindow();
-    EXPECT_EQ(shot.pixelColor(avatar->mapToScene({20, 20}).toPoint()).name(), u"#ff0000"_s);
-    EXPECT_NE(shot.pixelColor(avatar->mapToScene({1, 1}).toPoint()).name(), u"#ff0000"_s) << "clipped to a circle";
+    EXPECT_EQ(shot.pixelColor(avatar->mapToScene({ 20, 20 }).toPoint()).name(), u"#ff0000"_s);
+    EXPECT_NE(shot.pixelColor(avatar->mapToScene({ 1, 1 }).toPoint()).name(), u"#ff0000"_s) << "clipped to a circle";
 
-    for (const QUrl &source : {server.url(u"/missing.png"_s), server.url(u"/huge.png"_s),
-             QUrl::fromLocalFile(dir.filePath(u"ada.png"_s))}) {
+    for (const QUrl& source : { server.url(u"/missing.png"_s), server.url(u"/huge.png"_s),
+             QUrl::fromLocalFile(dir.filePath(u"ada.png"_s)) }) {
         avatar->setProperty("imageURL", server.url(u"/ada.png"_s).toString());
         ASSERT_TRUE(waitUntil([&] { return picture->property("status").toInt() == 2; }));
         avatar->setProperty("imageURL", source.toString());
-        ASSERT_TRUE(waitUntil([&] { return picture->property("status").toInt() == 3; })) << source.toString().toStdString();
+        ASSERT_TRUE(waitUntil([&] { return picture->property("status").toInt() == 3; }))
+            << source.toString().toStdString();
         EXPECT_TRUE(byText(avatar, u"AL"_s)) << "a failed picture shows the initials";
     }
 }
 
 TEST_F(ComponentsTest, EndlessDecorationsMoveOnlyWhileTheirWindowIsActiveAndInUse)
 {
-    QQuickItem *ring = create(R"(RippleRing { x: 100; y: 100 })");
-    QQuickItem *ripple = create(R"(EchoquillRipple { size: 60; property int paints: 0; onPaint: paints++ })");
+    QQuickItem* ring = create(R"(RippleRing { x: 100; y: 100 })");
+    QQuickItem* ripple = create(R"(EchoquillRipple { size: 60; property int paints: 0; onPaint: paints++ })");
     ASSERT_TRUE(ring && ripple);
-    UserActivity &activity = *UserActivity::instance();
+    UserActivity& activity = *UserActivity::instance();
     activity.setRestAfter(std::chrono::milliseconds(300));
     // Frames drawn elsewhere drive every running animation: while at rest, the decorations' must not be among them.
     QQuickWindow other;
@@ -182,17 +183,17 @@ TEST(SymbolsAndFonts, EverySymbolTheScreensNameIsDrawnInItsTintAndRolesUseInterW
                              "speaker.wave.2.fill speaker.slash checkmark.circle.fill checkmark.seal "
                              "g.circle.fill"_s.split(u' ');
     const QColor tint(0xc4, 0x6a, 0x44);
-    const auto tinted = [&](const QImage &image) {
-        const auto *pixels = reinterpret_cast<const QRgb *>(image.constBits());
+    const auto tinted = [&](const QImage& image) {
+        const auto* pixels = reinterpret_cast<const QRgb*>(image.constBits());
         return image.isNull() ? 0 : std::count(pixels, pixels + image.width() * image.height(), tint.rgba());
     };
-    for (const QString &name : used)
+    for (const QString& name : used)
         EXPECT_GT(tinted(SymbolImageCache::image(name, 48, tint, Qt::white)), 20) << name.toStdString();
     EXPECT_TRUE(SymbolCatalog::svg(u"no.such.symbol"_s).isEmpty());
 
     // A symbol painted again in the same size and tint is not prepared again.
     const int prepared = SymbolImageCache::preparedCount();
-    for (const QColor &color : {tint, tint, QColor(Qt::black)}) {
+    for (const QColor& color : { tint, tint, QColor(Qt::black) }) {
         EQSymbol symbol;
         symbol.setName(u"house"_s), symbol.setSize(40), symbol.setColor(color);
         QImage canvas(40, 40, QImage::Format_ARGB32_Premultiplied);

@@ -1,8 +1,8 @@
 #include "AuthStore.h"
 #include "CalendarStore.h"
 #include "DemoSession.h"
-#include "MeetingStore.h"
 #include "Log.h"
+#include "MeetingStore.h"
 #include "QtPrinters.h"
 
 #include <QDesktopServices>
@@ -18,26 +18,34 @@ namespace {
 class Browser : public QObject {
     Q_OBJECT
 public:
-    Browser() { for (const QString &scheme : schemes) QDesktopServices::setUrlHandler(scheme, this, "open"); }
-    ~Browser() override { for (const QString &scheme : schemes) QDesktopServices::unsetUrlHandler(scheme); }
-    const QStringList schemes {u"http"_s, u"https"_s, u"zoommtg"_s};
+    Browser()
+    {
+        for (const QString& scheme : schemes)
+            QDesktopServices::setUrlHandler(scheme, this, "open");
+    }
+    ~Browser() override
+    {
+        for (const QString& scheme : schemes)
+            QDesktopServices::unsetUrlHandler(scheme);
+    }
+    const QStringList schemes { u"http"_s, u"https"_s, u"zoommtg"_s };
     QList<QUrl> opened;
 
 public slots:
-    void open(const QUrl &url) { opened << url; }
+    void open(const QUrl& url) { opened << url; }
 };
 
-QStringList groupNames(QQuickItem *root)
+QStringList groupNames(QQuickItem* root)
 {
     QStringList names;
-    for (QQuickItem *g : findAll(root, [](QQuickItem *i) { return i->objectName().startsWith(u"group:"_s); }))
+    for (QQuickItem* g : findAll(root, [](QQuickItem* i) { return i->objectName().startsWith(u"group:"_s); }))
         names << g->objectName().mid(6);
     return names;
 }
 
-QQuickItem *rowOf(QQuickItem *root, const QString &title)
+QQuickItem* rowOf(QQuickItem* root, const QString& title)
 {
-    return find(root, [&](QQuickItem *item) {
+    return find(root, [&](QQuickItem* item) {
         const QByteArray type = item->metaObject()->className();
         return (type.startsWith("MeetingTimeRowView") || type.startsWith("LiveHeroView")) && byText(item, title);
     });
@@ -45,23 +53,24 @@ QQuickItem *rowOf(QQuickItem *root, const QString &title)
 
 class HomeScreen : public DemoSession {
 protected:
-    static bool switchOf(QQuickItem *row) { return byObjectName(row, u"BotToggleView"_s)->property("isOn").toBool(); }
-    static qreal topOf(QQuickItem *item) { return item ? item->mapToScene({0, 0}).y() : qQNaN(); }
-    QQuickItem *home(AppWindow &app) { return byObjectName(app.root(), u"HomeView"_s); }
+    static bool switchOf(QQuickItem* row) { return byObjectName(row, u"BotToggleView"_s)->property("isOn").toBool(); }
+    static qreal topOf(QQuickItem* item) { return item ? item->mapToScene({ 0, 0 }).y() : qQNaN(); }
+    QQuickItem* home(AppWindow& app) { return byObjectName(app.root(), u"HomeView"_s); }
     // The home screen loads the calendar every `ms` milliseconds from now on.
-    void refreshEvery(AppWindow &app, int ms) { home(app)->setProperty("refreshInterval", ms); }
+    void refreshEvery(AppWindow& app, int ms) { home(app)->setProperty("refreshInterval", ms); }
     int calendarLoads() { return int(requestsTo(u"/api/recall/calendar/status"_s).size()); }
     // Pressing the button opens `url` in the browser.
-    void expectOpens(AppWindow &app, QQuickItem *pressed, const QList<QUrl> &urls)
+    void expectOpens(AppWindow& app, QQuickItem* pressed, const QList<QUrl>& urls)
     {
         Browser browser;
         click(app.window, pressed);
         EXPECT_EQ(browser.opened, urls);
     }
     // Every later calendar load gets `reply` instead of the service's own.
-    void serveUpcoming(const QJsonObject &reply)
+    void serveUpcoming(const QJsonObject& reply)
     {
-        fault(u"/api/recall/upcoming-meetings"_s, 200, u"GET"_s, QJsonDocument(reply).toJson(QJsonDocument::Compact), -1);
+        fault(
+            u"/api/recall/upcoming-meetings"_s, 200, u"GET"_s, QJsonDocument(reply).toJson(QJsonDocument::Compact), -1);
     }
 };
 
@@ -73,7 +82,7 @@ TEST_F(HomeScreen, CalendarStatesSpinnerReconnectBannerNoMeetingsAndNoCalendar)
     AppWindow app;
     openWindow(app);
     ASSERT_TRUE(waitUntil([&] { return byObjectName(app.root(), u"calendarSpinner"_s) != nullptr; }));
-    QQuickItem *screen = home(app);
+    QQuickItem* screen = home(app);
     EXPECT_EQ(std::pair(byObjectName(screen, u"notConnectedCard"_s) != nullptr, groupNames(screen)),
         std::pair(false, QStringList()));
     ASSERT_TRUE(waitUntil([&] { return rowOf(screen, u"Daily standup"_s) != nullptr; }));
@@ -81,20 +90,20 @@ TEST_F(HomeScreen, CalendarStatesSpinnerReconnectBannerNoMeetingsAndNoCalendar)
     delay(u"/api/recall/upcoming-meetings"_s, 0);
 
     // An expired authorization shows the banner above the meetings, which stay.
-    service.control("POST", "/__dev/calendar", {{u"needsReauth"_s, true}});
+    service.control("POST", "/__dev/calendar", { { u"needsReauth"_s, true } });
     refreshEvery(app, 50);
     ASSERT_TRUE(waitUntil([&] { return byObjectName(screen, u"reconnectBanner"_s) != nullptr; }));
     refreshEvery(app, 60000);
-    QQuickItem *banner = byObjectName(screen, u"reconnectBanner"_s);
+    QQuickItem* banner = byObjectName(screen, u"reconnectBanner"_s);
     EXPECT_TRUE(byText(banner, u"Google Calendar disconnected"_s));
     EXPECT_TRUE(byText(banner, u"Your authorization expired. Reconnect to keep your meetings synced."_s));
     EXPECT_LT(topOf(banner), topOf(byObjectName(screen, u"group:Now"_s))) << "the meetings stay, under it";
-    expectOpens(app, button(banner, u"Reconnect"_s), {service.url(u"/api/recall/calendar/connect"_s)});
+    expectOpens(app, button(banner, u"Reconnect"_s), { service.url(u"/api/recall/calendar/connect"_s) });
     grab(app.window, u"HomeView-reconnect"_s);
-    service.control("POST", "/__dev/calendar", {{u"needsReauth"_s, false}});
+    service.control("POST", "/__dev/calendar", { { u"needsReauth"_s, false } });
 
     // Connected, with nothing coming up: no groups and no offer to connect.
-    serveUpcoming({{u"success"_s, true}, {u"meetings"_s, QJsonArray()}});
+    serveUpcoming({ { u"success"_s, true }, { u"meetings"_s, QJsonArray() } });
     refreshEvery(app, 50);
     ASSERT_TRUE(waitUntil([&] { return app.delegate.calendarStore()->meetings().isEmpty(); }));
     refreshEvery(app, 60000);
@@ -105,12 +114,12 @@ TEST_F(HomeScreen, CalendarStatesSpinnerReconnectBannerNoMeetingsAndNoCalendar)
                   byObjectName(screen, u"reconnectBanner"_s)),
         std::tuple(QStringList(), true, nullptr, nullptr, nullptr));
 
-    service.control("POST", "/__dev/calendar", {{u"connected"_s, false}});
+    service.control("POST", "/__dev/calendar", { { u"connected"_s, false } });
     refreshEvery(app, 50);
     ASSERT_TRUE(waitUntil([&] { return byObjectName(screen, u"notConnectedCard"_s) != nullptr; }));
     refreshEvery(app, 60000);
     EXPECT_TRUE(byText(screen, u"No calendar connected"_s));
-    expectOpens(app, button(screen, u"Connect Calendar"_s), {service.url(u"/api/recall/calendar/connect"_s)});
+    expectOpens(app, button(screen, u"Connect Calendar"_s), { service.url(u"/api/recall/calendar/connect"_s) });
     grab(app.window, u"HomeView-no-calendar"_s);
 }
 
@@ -120,23 +129,24 @@ TEST_F(HomeScreen, GroupsKeepOrderSwitchesKeepPositionRefreshRunsOnlyWhileShownA
     openWindow(app);
     ASSERT_TRUE(waitUntil([&] { return app.delegate.calendarStore()->meetings().size() == 6; }));
     ASSERT_TRUE(waitUntil([&] { return rowOf(app.root(), u"Daily standup"_s) != nullptr; }));
-    QQuickItem *screen = home(app);
-    const QStringList groups {u"Now"_s, u"Today"_s, u"Tomorrow"_s, u"This week"_s};
+    QQuickItem* screen = home(app);
+    const QStringList groups { u"Now"_s, u"Today"_s, u"Tomorrow"_s, u"This week"_s };
     EXPECT_EQ(groupNames(screen), groups);
     EXPECT_TRUE(byText(screen, u"TODAY"_s) && byText(screen, u"THIS WEEK"_s) && !byText(screen, u"NOW"_s)
-        && byText(screen, u"2 meetings today · Echoquill is listening"_s)) << "the live group has no header";
-    QQuickItem *hero = rowOf(screen, u"Daily standup"_s);
+        && byText(screen, u"2 meetings today · Echoquill is listening"_s))
+        << "the live group has no header";
+    QQuickItem* hero = rowOf(screen, u"Daily standup"_s);
     ASSERT_TRUE(QByteArray(hero->metaObject()->className()).startsWith("LiveHeroView"));
-    EXPECT_TRUE(byText(hero, u"LIVE · JOINING NOW"_s)
-        && textOf(hero, u"liveLine"_s).endsWith(u" · Google Meet · 4 people"_s));
+    EXPECT_TRUE(
+        byText(hero, u"LIVE · JOINING NOW"_s) && textOf(hero, u"liveLine"_s).endsWith(u" · Google Meet · 4 people"_s));
     EXPECT_TRUE(byObjectName(rowOf(screen, u"Vendor sync"_s), u"declinedTag"_s));
-    QQuickItem *roadmap = rowOf(screen, u"Roadmap review"_s);
+    QQuickItem* roadmap = rowOf(screen, u"Roadmap review"_s);
     EXPECT_TRUE(byText(roadmap, u"1h 30m"_s) && byText(roadmap, u"AUTO"_s));
     grab(app.window, u"HomeView"_s);
-    expectOpens(app, button(hero, u"Open meeting"_s), {QUrl(u"https://meet.google.com/abc-defg-hij"_s)});
+    expectOpens(app, button(hero, u"Open meeting"_s), { QUrl(u"https://meet.google.com/abc-defg-hij"_s) });
 
     // Each flip is sent; the switch follows the last one, also when the service refuses it.
-    QQuickItem *critique = rowOf(screen, u"Design critique"_s);
+    QQuickItem* critique = rowOf(screen, u"Design critique"_s);
     ASSERT_TRUE(critique && !switchOf(critique) && byText(critique, u"OFF"_s));
     click(app.window, byObjectName(critique, u"BotToggleView"_s));
     EXPECT_EQ(std::pair(switchOf(critique), byText(critique, u"AUTO"_s) != nullptr), std::pair(true, true));
@@ -145,8 +155,9 @@ TEST_F(HomeScreen, GroupsKeepOrderSwitchesKeepPositionRefreshRunsOnlyWhileShownA
     const QString preference = u"/api/recall/meeting-bot-preference"_s;
     ASSERT_TRUE(waitUntil([&] { return requestsTo(preference).size() == 2; }));
     const QList<QJsonObject> sent = bodiesTo(preference);
-    EXPECT_EQ(QJsonArray({sent[0][u"bot_enabled"_s], sent[1][u"bot_enabled"_s], sent[1][u"recall_calendar_event_id"_s],
-                  sent[1][u"title"_s]}), QJsonArray({true, false, u"evt-critique"_s, u"Design critique"_s}));
+    EXPECT_EQ(QJsonArray({ sent[0][u"bot_enabled"_s], sent[1][u"bot_enabled"_s], sent[1][u"recall_calendar_event_id"_s],
+                  sent[1][u"title"_s] }),
+        QJsonArray({ true, false, u"evt-critique"_s, u"Design critique"_s }));
     fault(preference, 500, u"POST"_s);
     click(app.window, byObjectName(critique, u"BotToggleView"_s));
     ASSERT_TRUE(waitUntil([&] { return requestsTo(preference).size() == 3; }));
@@ -155,12 +166,12 @@ TEST_F(HomeScreen, GroupsKeepOrderSwitchesKeepPositionRefreshRunsOnlyWhileShownA
     // The live meeting's title and platform carry markup, and its address is not a web one.
     const QString markup = u"<img src=\"%1\"><font color=red>Standup</font>"_s.arg(service.url(u"/x.png"_s).toString());
     const std::string userId = app.delegate.authStore()->currentUser()->id.toStdString();
-    const httplib::Headers headers {{"Authorization", "Bearer " + token.toStdString()}};
+    const httplib::Headers headers { { "Authorization", "Bearer " + token.toStdString() } };
     auto own = service.client().Get("/api/recall/upcoming-meetings?limit=20&tarnwick_user_id=" + userId, headers);
     ASSERT_TRUE(own && own->status == 200);
     QJsonObject reply = jsonOf(own).toObject();
     QJsonArray reversed;
-    for (const QJsonValue &m : reply[u"meetings"_s].toArray()) {
+    for (const QJsonValue& m : reply[u"meetings"_s].toArray()) {
         QJsonObject meeting = m.toObject();
         if (meeting[u"calendarEventId"_s] == u"evt-critique"_s) {
             EXPECT_EQ(meeting[u"botEnabled"_s], QJsonValue(false));
@@ -191,16 +202,16 @@ TEST_F(HomeScreen, GroupsKeepOrderSwitchesKeepPositionRefreshRunsOnlyWhileShownA
 
     // The markup shows as written (and fetches nothing, below); "Open meeting" opens web addresses only.
     hero = rowOf(screen, markup);
-    const QList<QQuickItem *> marked
-        = findAll(hero, [](QQuickItem *i) { return i->property("text").toString().contains(u"<font"_s); });
+    const QList<QQuickItem*> marked
+        = findAll(hero, [](QQuickItem* i) { return i->property("text").toString().contains(u"<font"_s); });
     ASSERT_EQ(marked.size(), 2) << "the title and the live line";
-    for (QQuickItem *text : marked)
+    for (QQuickItem* text : marked)
         EXPECT_EQ(text->property("textFormat").toInt(), 0 /* Text.PlainText: the characters as written */);
     Log::Capture log;
     expectOpens(app, button(hero, u"Open meeting"_s), {});
     EXPECT_TRUE(log.contains(u"[HomeView] Not opening a meeting address of scheme zoommtg"_s));
 
-    MeetingStore *meetings = app.delegate.meetingStore();
+    MeetingStore* meetings = app.delegate.meetingStore();
     ASSERT_TRUE(waitUntil([&] { return meetings->meetings().size() == 7; })) << "the main view loads the notes";
     EXPECT_EQ(requestsTo(u"/api/v2/meeting-notes"_s).size(), 1) << "once";
     EXPECT_EQ(requestsTo(u"/api/recall/settings"_s).size(), 1) << "the bot settings load with the screen";
@@ -210,7 +221,7 @@ TEST_F(HomeScreen, GroupsKeepOrderSwitchesKeepPositionRefreshRunsOnlyWhileShownA
     EXPECT_TRUE(requestsTo(u"/x.png"_s).isEmpty()) << "the image in the markup was never asked for";
 
     // Loading back to back, then left: the model goes, its last load ends, and no other starts.
-    QPointer<QObject> model = home(app)->property("home").value<QObject *>();
+    QPointer<QObject> model = home(app)->property("home").value<QObject*>();
     ASSERT_TRUE(model);
     refreshEvery(app, 1);
     click(app.window, byText(app.root(), u"Actions"_s));
@@ -229,14 +240,16 @@ TEST_F(HomeScreen, GroupsKeepOrderSwitchesKeepPositionRefreshRunsOnlyWhileShownA
     // An unknown note opens nothing; a known one opens in Meetings with its detail.
     meetings->setNavigateToMeetingId(999);
     EXPECT_EQ(std::tuple(meetings->navigateToMeetingId().has_value(), meetings->selectedMeeting().has_value(),
-                  home(app) != nullptr), std::tuple(false, false, true)) << "the screen stays";
+                  home(app) != nullptr),
+        std::tuple(false, false, true))
+        << "the screen stays";
     const qint64 known = meetings->meetings().first().id;
     meetings->setNavigateToMeetingId(known);
     EXPECT_TRUE(shows(app.detailColumn(), "MeetingDetailView"));
     ASSERT_TRUE(waitUntil([&] { return meetings->meetingDetail() && meetings->meetingDetail()->id == known; }));
     EXPECT_EQ(requestsTo(u"/api/v2/meeting-notes/999"_s).size(), 0) << "no detail asked for the unknown note";
 
-    QQuickItem *sidebar = byObjectName(app.root(), u"SidebarView"_s);
+    QQuickItem* sidebar = byObjectName(app.root(), u"SidebarView"_s);
     ASSERT_TRUE(sidebar && sidebar->property("color").value<QColor>().name() == u"#faf6ee"_s);
     click(app.window, byText(app.root(), u"Night"_s));
     EXPECT_EQ(sidebar->property("color").value<QColor>().name(), u"#16161a"_s);

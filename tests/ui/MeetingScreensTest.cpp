@@ -20,17 +20,17 @@ using namespace ScreenDriver;
 
 namespace {
 
-QStringList rowTitles(QQuickItem *root)
+QStringList rowTitles(QQuickItem* root)
 {
     QStringList titles;
-    for (QQuickItem *row : findAll(root, [](QQuickItem *i) { return i->objectName() == u"MeetingListRow"_s; }))
+    for (QQuickItem* row : findAll(root, [](QQuickItem* i) { return i->objectName() == u"MeetingListRow"_s; }))
         titles << row->property("title").toString();
     return titles;
 }
 
-qint64 idOf(MeetingStore &store, const QString &title)
+qint64 idOf(MeetingStore& store, const QString& title)
 {
-    for (const MeetingNote &note : store.meetings())
+    for (const MeetingNote& note : store.meetings())
         if (note.title == title)
             return note.id;
     ADD_FAILURE() << "no note " << title.toStdString();
@@ -38,18 +38,18 @@ qint64 idOf(MeetingStore &store, const QString &title)
 }
 
 // A session as a killed client leaves it: `seconds` of a tone in its segments, and no metadata.
-QString leaveSession(int seconds, const QDateTime &start)
+QString leaveSession(int seconds, const QDateTime& start)
 {
-    AudioTrackWriter writer({.now = [start] { return start; }});
-    const AudioFormat mono {48000, 1, AudioFormat::CommonFormat::Float32, true};
+    AudioTrackWriter writer({ .now = [start] { return start; } });
+    const AudioFormat mono { 48000, 1, AudioFormat::CommonFormat::Float32, true };
     constexpr std::uint32_t frames = 4800;
     for (std::uint32_t buffer = 0; buffer < std::uint32_t(seconds) * 10; ++buffer) {
         auto pcm = PcmBuffer::create(mono, frames);
         pcm->setFrameLength(frames);
-        float *samples = pcm->samples<float>(0);
+        float* samples = pcm->samples<float>(0);
         for (std::uint32_t f = 0; f < frames; ++f)
             samples[f] = 0.3f * float(std::sin(2 * M_PI * 440 * double(buffer * frames + f) / 48000.0));
-        writer.writeMic(CapturedAudioBuffer {AudioCaptureSource::mic, 0, {}, mono, frames, std::move(pcm)});
+        writer.writeMic(CapturedAudioBuffer { AudioCaptureSource::mic, 0, {}, mono, frames, std::move(pcm) });
     }
     return writer.sessionDirectory();
 }
@@ -69,7 +69,7 @@ TEST_F(MeetingScreens, ListsSpinWhileLoadingSayWhenEmptyOpenADetailWhoseTicksRea
     ASSERT_TRUE(waitUntil([&] { return byObjectName(app.detailColumn(), u"listSpinner"_s) != nullptr; }));
     EXPECT_FALSE(byObjectName(app.detailColumn(), u"emptyState"_s)) << "not empty while loading";
     ASSERT_TRUE(waitUntil([&] { return rowTitles(app.detailColumn()).size() == 7; }));
-    QQuickItem *list = app.detailColumn();
+    QQuickItem* list = app.detailColumn();
     EXPECT_FALSE(byObjectName(list, u"listSpinner"_s) || byObjectName(list, u"emptyState"_s)) << "loaded";
     delay(u"/api/v2/meeting-notes"_s, 0);
 
@@ -83,14 +83,13 @@ TEST_F(MeetingScreens, ListsSpinWhileLoadingSayWhenEmptyOpenADetailWhoseTicksRea
 
     // The actions screen's first load fails: a spinner until then, the empty state after.
     click(app.window, byText(app.root(), u"Actions"_s));
-    QQuickItem *actions = nullptr;
+    QQuickItem* actions = nullptr;
     ASSERT_TRUE(waitUntil([&] {
         return (actions = byObjectName(app.root(), u"ActionsView"_s)) && byObjectName(actions, u"actionsSpinner"_s);
     }));
     EXPECT_FALSE(byObjectName(actions, u"emptyState"_s)) << "not empty while loading";
-    ASSERT_TRUE(waitUntil([&] {
-        return requestsTo(u"/api/v2/action-items"_s).size() == 1 && byObjectName(actions, u"emptyState"_s);
-    }));
+    ASSERT_TRUE(waitUntil(
+        [&] { return requestsTo(u"/api/v2/action-items"_s).size() == 1 && byObjectName(actions, u"emptyState"_s); }));
     EXPECT_TRUE(!byObjectName(actions, u"actionsSpinner"_s) && byText(actions, u"No action items yet"_s));
     EXPECT_EQ(textOf(actions, u"headerLine"_s), u"(missing)"_s);
     grab(app.window, u"ActionsView-empty"_s);
@@ -98,14 +97,15 @@ TEST_F(MeetingScreens, ListsSpinWhileLoadingSayWhenEmptyOpenADetailWhoseTicksRea
     click(app.window, byText(app.root(), u"Meetings"_s));
     await(app.delegate.meetingStore()->loadMeetings());
     ASSERT_TRUE(waitUntil([&] { return rowTitles(app.detailColumn()).size() == 7; }));
-    QQuickItem *column = app.detailColumn();
+    QQuickItem* column = app.detailColumn();
     EXPECT_EQ(textOf(column, u"headerLine"_s), u"7 recordings · Echoquill is listening"_s);
     EXPECT_TRUE(byText(column, u"Today"_s) && byText(column, u"Yesterday"_s));
-    QQuickItem *row = ofType(column, "MeetingListRow", u"Design review: onboarding flow"_s);
+    QQuickItem* row = ofType(column, "MeetingListRow", u"Design review: onboarding flow"_s);
     const QDateTime now = QDateTime::currentDateTime(); // the service dates it 2 h back, but never before today
     const QString ago = ScreenText::relativeTime(std::max(now.addSecs(-7200), QDateTime(now.date(), QTime(0, 1))), now);
     ASSERT_TRUE(row && byText(row, u"42 MIN"_s) && byText(row, ago)) << ago.toStdString();
-    EXPECT_EQ(rowTitles(column).mid(0, 2), QStringList({u"Daily standup"_s, u"Design review: onboarding flow"_s})) << "newest first";
+    EXPECT_EQ(rowTitles(column).mid(0, 2), QStringList({ u"Daily standup"_s, u"Design review: onboarding flow"_s }))
+        << "newest first";
     EXPECT_TRUE(byText(ofType(column, "MeetingListRow", u"Daily standup"_s), u"—"_s)) << "no duration";
     grab(app.window, u"MeetingListView"_s);
 
@@ -115,11 +115,12 @@ TEST_F(MeetingScreens, ListsSpinWhileLoadingSayWhenEmptyOpenADetailWhoseTicksRea
     EXPECT_TRUE(kept) << "the rows are not rebuilt";
 
     click(app.window, row);
-    ASSERT_TRUE(waitUntil([&] { return textOf(app.detailColumn(), u"detailTitle"_s) == u"Design review: onboarding flow"_s; }));
-    QQuickItem *detail = app.detailColumn();
-    EXPECT_EQ(QStringList({textOf(detail, u"peopleLine"_s), textOf(detail, u"property:Source"_s),
-                  textOf(detail, u"property:Speakers"_s), textOf(detail, u"property:Duration"_s)}),
-        QStringList({u"3 people · Desktop"_s, u"Desktop"_s, u"3"_s, u"42 min"_s}));
+    ASSERT_TRUE(
+        waitUntil([&] { return textOf(app.detailColumn(), u"detailTitle"_s) == u"Design review: onboarding flow"_s; }));
+    QQuickItem* detail = app.detailColumn();
+    EXPECT_EQ(QStringList({ textOf(detail, u"peopleLine"_s), textOf(detail, u"property:Source"_s),
+                  textOf(detail, u"property:Speakers"_s), textOf(detail, u"property:Duration"_s) }),
+        QStringList({ u"3 people · Desktop"_s, u"Desktop"_s, u"3"_s, u"42 min"_s }));
     EXPECT_TRUE(byText(detail, u"Signup drops to two steps: e-mail, then workspace name."_s)
         && byText(detail, u"Skip link stays visible"_s) && !byText(detail, u"No participants recorded"_s))
         << "a decision, a topic's bullet";
@@ -127,18 +128,18 @@ TEST_F(MeetingScreens, ListsSpinWhileLoadingSayWhenEmptyOpenADetailWhoseTicksRea
 
     const qint64 noteId = idOf(*app.delegate.meetingStore(), u"Design review: onboarding flow"_s);
     const QString items = u"/api/v2/meeting-notes/%1/action-items/*"_s.arg(noteId);
-    QQuickItem *mockups = ofType(detail, "ActionItemRow", u"Update the signup mockups to two steps"_s);
+    QQuickItem* mockups = ofType(detail, "ActionItemRow", u"Update the signup mockups to two steps"_s);
     ASSERT_TRUE(mockups);
     click(app.window, byObjectName(mockups, u"checkBox"_s));
     EXPECT_TRUE(byObjectName(mockups, u"checkBox"_s)->property("checked").toBool());
     ASSERT_TRUE(waitUntil([&] { return requestsTo(items).size() == 1; }));
     EXPECT_EQ(requestsTo(items)[0][u"path"_s].toString(), u"/api/v2/meeting-notes/%1/action-items/dr-1"_s.arg(noteId));
-    EXPECT_EQ(bodiesTo(items)[0], QJsonObject({{u"done"_s, true}}));
+    EXPECT_EQ(bodiesTo(items)[0], QJsonObject({ { u"done"_s, true } }));
 
     // A refused tick shows at once and goes back when the refusal comes.
     fault(items, 500, u"PATCH"_s);
     delay(items, 400);
-    QQuickItem *flag = ofType(detail, "ActionItemRow", u"Set up the feature flag for the welcome screen"_s);
+    QQuickItem* flag = ofType(detail, "ActionItemRow", u"Set up the feature flag for the welcome screen"_s);
     ASSERT_TRUE(flag);
     click(app.window, byObjectName(flag, u"checkBox"_s));
     EXPECT_TRUE(byObjectName(flag, u"checkBox"_s)->property("checked").toBool()) << "shown at once";
@@ -155,25 +156,30 @@ TEST_F(MeetingScreens, ListsSpinWhileLoadingSayWhenEmptyOpenADetailWhoseTicksRea
     fault(u"/api/v2/meeting-notes/%1"_s.arg(quiet), 200, u"GET"_s,
         QStringLiteral(R"({"success": true, "data": {"id": %1, "source": "desktop", "title": "1:1 with Priya",
             "participants": [], "createdDateTime": "2025-03-02T11:30:00Z", "decisions": [], "topics": [],
-            "actionItems": []}})").arg(quiet).toUtf8());
+            "actionItems": []}})")
+            .arg(quiet)
+            .toUtf8());
     app.delegate.meetingStore()->setNavigateToMeetingId(quiet);
     ASSERT_TRUE(waitUntil([&] { return textOf(app.detailColumn(), u"detailTitle"_s) == u"1:1 with Priya"_s; }));
-    QQuickItem *plain = app.detailColumn();
+    QQuickItem* plain = app.detailColumn();
     EXPECT_EQ(std::tuple(byText(plain, u"No participants recorded"_s) != nullptr, textOf(plain, u"peopleLine"_s),
                   textOf(plain, u"property:Speakers"_s), byObjectName(plain, u"summaryCard"_s) != nullptr),
-        std::tuple(true, u"Desktop"_s, u"—"_s, false)) << "no summary, no card";
+        std::tuple(true, u"Desktop"_s, u"—"_s, false))
+        << "no summary, no card";
 
     fault(u"/api/v2/meeting-notes/*"_s, 503, u"GET"_s);
     app.delegate.meetingStore()->setNavigateToMeetingId(idOf(*app.delegate.meetingStore(), u"Quarterly planning"_s));
     ASSERT_TRUE(waitUntil([&] { return byText(app.detailColumn(), u"Server error (503)"_s) != nullptr; }));
     EXPECT_FALSE(byObjectName(app.detailColumn(), u"detailSpinner"_s)
-        || textOf(app.detailColumn(), u"detailTitle"_s) == u"1:1 with Priya"_s) << "no spinner, the previous note gone";
+        || textOf(app.detailColumn(), u"detailTitle"_s) == u"1:1 with Priya"_s)
+        << "no spinner, the previous note gone";
 
     // From an open note, the sidebar's search shows the list: participants count, case does not.
     type(app.window, byObjectName(app.root(), u"SidebarSearchBar"_s), u"PRIYA"_s);
     ASSERT_TRUE(waitUntil([&] { return rowTitles(app.detailColumn()).size() == 4; }));
     EXPECT_EQ(rowTitles(app.detailColumn()),
-        QStringList({u"Daily standup"_s, u"Design review: onboarding flow"_s, u"1:1 with Priya"_s, u"Quarterly planning"_s}));
+        QStringList(
+            { u"Daily standup"_s, u"Design review: onboarding flow"_s, u"1:1 with Priya"_s, u"Quarterly planning"_s }));
     EXPECT_EQ(textOf(app.detailColumn(), u"headerLine"_s), u"7 recordings · Echoquill is listening"_s);
     type(app.window, byObjectName(app.root(), u"SidebarSearchBar"_s), u"zzz"_s);
     EXPECT_TRUE(waitUntil([&] { return byText(app.detailColumn(), u"No recordings match “PRIYAzzz”"_s) != nullptr; }));
@@ -189,7 +195,7 @@ TEST_F(MeetingScreens, ProcessingAndInterruptedCardsShowTheirStageOfferTheirActi
     ASSERT_TRUE(waitUntil([&] { return app.delegate.meetingStore()->meetings().size() == 7; }));
     click(app.window, byText(app.root(), u"Meetings"_s));
     ASSERT_TRUE(waitUntil([&] { return shows(app.detailColumn(), "MeetingListView"); }));
-    MeetingStore &store = *app.delegate.meetingStore();
+    MeetingStore& store = *app.delegate.meetingStore();
     const qint64 designReview = idOf(store, u"Design review: onboarding flow"_s);
 
     const QUuid finished = store.addPendingUpload(u"Session_Weekly sync"_s, 300);
@@ -199,12 +205,12 @@ TEST_F(MeetingScreens, ProcessingAndInterruptedCardsShowTheirStageOfferTheirActi
     store.updatePendingUpload(finished, UploadStatus::processing(designReview));
     store.setPendingUploadStatus(finished, UploadStatus::done());
     QTemporaryDir recordings;
-    const auto journaled = [&](const QString &name, qint64 seconds, bool failing) {
+    const auto journaled = [&](const QString& name, qint64 seconds, bool failing) {
         const QString folder = QDir(recordings.path()).filePath(name);
         QDir().mkpath(folder);
         SessionJournal journal(folder);
         journal.setExported(u"upload_track.m4a"_s, std::nullopt);
-        journal.setFailed({u"Server error (500)"_s, 3, std::nullopt});
+        journal.setFailed({ u"Server error (500)"_s, 3, std::nullopt });
         journal.save();
         const QUuid id = store.addPendingUpload(name, seconds, folder);
         if (failing)
@@ -214,38 +220,39 @@ TEST_F(MeetingScreens, ProcessingAndInterruptedCardsShowTheirStageOfferTheirActi
     journaled(u"Session_retried"_s, 61, true);
     const QString kept = journaled(u"Session_kept"_s, 62, true);
     const QString sending = journaled(u"Session_sending"_s, 63, false);
-    QQuickItem *column = app.detailColumn();
+    QQuickItem* column = app.detailColumn();
     ASSERT_TRUE(waitUntil([&] { return byText(column, u"PROCESSING"_s) != nullptr; }));
     EXPECT_EQ(textOf(column, u"headerLine"_s), u"7 recordings · Echoquill is listening"_s) << "cards are not notes";
 
-    QQuickItem *uploading = ofType(column, "ProcessingMeetingCard", u"45S"_s);
+    QQuickItem* uploading = ofType(column, "ProcessingMeetingCard", u"45S"_s);
     ASSERT_TRUE(uploading && byText(uploading, u"New recording"_s));
     EXPECT_EQ(textOf(uploading, u"statusText"_s), u"UPLOADING…"_s);
     const std::tuple<UploadStatus, QString, QString> stages[] = {
-        {UploadStatus::notifying(), u"SAVING…"_s, u"arrow.up.circle"_s},
-        {UploadStatus::transcribing(), u"TRANSCRIBING AUDIO…"_s, u"text.bubble"_s},
-        {UploadStatus::generatingNotes(), u"GENERATING MEETING NOTES…"_s, u"sparkles"_s},
+        { UploadStatus::notifying(), u"SAVING…"_s, u"arrow.up.circle"_s },
+        { UploadStatus::transcribing(), u"TRANSCRIBING AUDIO…"_s, u"text.bubble"_s },
+        { UploadStatus::generatingNotes(), u"GENERATING MEETING NOTES…"_s, u"sparkles"_s },
     };
-    for (const auto &[status, text, symbol] : stages) {
+    for (const auto& [status, text, symbol] : stages) {
         store.setPendingUploadStatus(fresh, status);
         EXPECT_EQ(textOf(uploading, u"statusText"_s), text) << "the same card, a stage further";
         EXPECT_EQ(byObjectName(uploading, u"stageSymbol"_s)->property("name").toString(), symbol);
     }
-    QQuickItem *broken = ofType(column, "ProcessingMeetingCard", u"2M 5S"_s);
+    QQuickItem* broken = ofType(column, "ProcessingMeetingCard", u"2M 5S"_s);
     ASSERT_TRUE(broken && byText(byObjectName(broken, u"dismiss"_s), u"✕"_s));
     settle(app.window);
-    EXPECT_LT(uploading->mapToScene({0, 0}).y(), broken->mapToScene({0, 0}).y()) << "newest first";
+    EXPECT_LT(uploading->mapToScene({ 0, 0 }).y(), broken->mapToScene({ 0, 0 }).y()) << "newest first";
     EXPECT_EQ(textOf(broken, u"statusText"_s), u"FAILED: UPLOAD FAILED (HTTP 500)"_s);
     EXPECT_EQ(byObjectName(broken, u"stageSymbol"_s)->property("name").toString(), u"arrow.up.circle"_s);
-    QQuickItem *done = ofType(column, "ProcessingMeetingCard", u"DONE"_s);
+    QQuickItem* done = ofType(column, "ProcessingMeetingCard", u"DONE"_s);
     ASSERT_TRUE(done && byText(done, u"Weekly sync"_s) && byText(done, u"Your note is ready."_s)
-        && !byObjectName(done, u"shimmer"_s)) << "a finished card stops sweeping";
+        && !byObjectName(done, u"shimmer"_s))
+        << "a finished card stops sweeping";
     grab(app.window, u"MeetingListView-processing"_s);
 
     // Without files here ✕ drops the card at once; with them it first asks whether to keep them.
     click(app.window, byObjectName(broken, u"dismiss"_s));
     EXPECT_TRUE(store.pendingUploads().size() == 5 && !ofType(column, "ProcessingMeetingCard", u"2M 5S"_s));
-    QQuickItem *keep = ofType(column, "ProcessingMeetingCard", u"1M 2S"_s);
+    QQuickItem* keep = ofType(column, "ProcessingMeetingCard", u"1M 2S"_s);
     click(app.window, byObjectName(keep, u"dismiss"_s));
     EXPECT_TRUE(byText(keep, u"Keep the recording's files?"_s) && store.pendingUploadFor(kept)) << "asked first";
     click(app.window, byObjectName(keep, u"keepFiles"_s));
@@ -259,7 +266,8 @@ TEST_F(MeetingScreens, ProcessingAndInterruptedCardsShowTheirStageOfferTheirActi
 
     click(app.window, byText(done, u"VIEW TRANSCRIPT →"_s));
     EXPECT_EQ(store.pendingUploads().size(), 3);
-    ASSERT_TRUE(waitUntil([&] { return textOf(app.detailColumn(), u"detailTitle"_s) == u"Design review: onboarding flow"_s; }));
+    ASSERT_TRUE(
+        waitUntil([&] { return textOf(app.detailColumn(), u"detailTitle"_s) == u"Design review: onboarding flow"_s; }));
     click(app.window, byObjectName(app.detailColumn(), u"backControl"_s));
     ASSERT_TRUE(waitUntil([&] { return shows(app.detailColumn(), "MeetingListView"); }));
     column = app.detailColumn();
@@ -267,7 +275,7 @@ TEST_F(MeetingScreens, ProcessingAndInterruptedCardsShowTheirStageOfferTheirActi
     // What a killed client left: Discard asks first, then trashes the folder; Upload makes it a processing card.
     await(app.delegate.recordingRecovery()->scan());
     ASSERT_TRUE(waitUntil([&] { return ofType(column, "InterruptedRecordingCard", u"3S"_s); }));
-    QQuickItem *older = ofType(column, "InterruptedRecordingCard", u"2S"_s);
+    QQuickItem* older = ofType(column, "InterruptedRecordingCard", u"2S"_s);
     ASSERT_TRUE(byText(older, u"Interrupted recording"_s));
     click(app.window, byObjectName(older, u"discard"_s));
     EXPECT_TRUE(byText(older, u"Move this recording to the trash?"_s) && QDir(discarded).exists()) << "asked first";

@@ -22,7 +22,7 @@ protected:
     QString label() { return byObjectName(capsule, u"capsuleLabel"_s)->property("text").toString(); }
     QTemporaryDir documents;
     std::unique_ptr<AudioRecorder> recorder = makeQuickRecorder(service.url(u"/blob/"_s).toString(), documents.path());
-    QQuickItem *capsule = nullptr;
+    QQuickItem* capsule = nullptr;
 };
 
 }
@@ -32,14 +32,14 @@ TEST_F(RecordCapsule, ARecordingFromTheCapsuleBecomesAProcessingCardAndReachesTh
     const auto speech = SoundPlayer::tone(u"micfeed"_s, 60, 300);
     AppWindow app;
     openWindow(app);
-    QQuickItem *home = byObjectName(app.root(), u"HomeView"_s);
+    QQuickItem* home = byObjectName(app.root(), u"HomeView"_s);
     ASSERT_TRUE(home);
     capsule = byObjectName(home, u"HomeRecordCapsule"_s);
     ASSERT_TRUE(capsule);
     capsule->setProperty("recorder", QVariant::fromValue(recorder.get()));
     capsule->setProperty("savedDuration", 400);
     EXPECT_EQ(label(), u"Record"_s);
-    const MeetingStore &store = *app.delegate.meetingStore();
+    const MeetingStore& store = *app.delegate.meetingStore();
     EXPECT_FALSE(RecordingActions::stopRecording(*recorder, *app.delegate.meetingStore(), token).has_value())
         << "no session, no card: it would wait for ever";
 
@@ -54,7 +54,7 @@ TEST_F(RecordCapsule, ARecordingFromTheCapsuleBecomesAProcessingCardAndReachesTh
     click(app.window, capsule);
     EXPECT_FALSE(recorder->isRecording());
     EXPECT_EQ(label(), u"Saved"_s);
-    const QList<PendingUpload> &cards = store.pendingUploads();
+    const QList<PendingUpload>& cards = store.pendingUploads();
     ASSERT_EQ(cards.size(), 1);
     EXPECT_EQ(cards.first().fileName, folderName) << "named after the session folder";
     EXPECT_GE(cards.first().duration, 1.0);

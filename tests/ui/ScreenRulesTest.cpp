@@ -21,15 +21,15 @@ TEST(OTPCode, KeepsTheFirstSixCharactersThenOnlyNumbers)
         QString code;
     };
     const Case cases[] = {
-        {u"12a45678"_s, u"12456"_s}, // the prefix keeps "12a456", the letter goes
-        {u"123 456"_s, u"12345"_s}, // "123 45", then the blank goes
-        {u"1234567890"_s, u"123456"_s},
-        {u"٣٤٥٦٧٨"_s, u"٣٤٥٦٧٨"_s}, // Arabic-Indic digits are numbers
-        {u"１２３４５６"_s, u"１２３４５６"_s}, // so are full-width ones
-        {u"Ⅻ½三x9"_s, u"Ⅻ½三9"_s}, // numerals and fractions count as numbers too
-        {u"abcdef"_s, u""_s},
+        { u"12a45678"_s, u"12456"_s }, // the prefix keeps "12a456", the letter goes
+        { u"123 456"_s, u"12345"_s }, // "123 45", then the blank goes
+        { u"1234567890"_s, u"123456"_s },
+        { u"٣٤٥٦٧٨"_s, u"٣٤٥٦٧٨"_s }, // Arabic-Indic digits are numbers
+        { u"１２３４５６"_s, u"１２３４５６"_s }, // so are full-width ones
+        { u"Ⅻ½三x9"_s, u"Ⅻ½三9"_s }, // numerals and fractions count as numbers too
+        { u"abcdef"_s, u""_s },
     };
-    for (const Case &c : cases)
+    for (const Case& c : cases)
         EXPECT_EQ(OTPCode::filter(c.typed), c.code) << c.typed.toStdString();
     EXPECT_TRUE(OTPCode::isComplete(u"٣٤٥٦٧٨"_s));
     EXPECT_FALSE(OTPCode::isComplete(u"12345"_s));
@@ -39,12 +39,13 @@ TEST(OTPCode, KeepsTheFirstSixCharactersThenOnlyNumbers)
 TEST(AccountName, SplitsTheDisplayNameIntoFirstAndLastName)
 {
     const QStringList cases[] = {
-        {u"Ada King Lovelace"_s, u"Ada"_s, u"King Lovelace"_s},
-        {u"Ada"_s, u"Ada"_s, u""_s},
-        {u"  Ada   Lovelace "_s, u"Ada"_s, u"Lovelace"_s},
+        { u"Ada King Lovelace"_s, u"Ada"_s, u"King Lovelace"_s },
+        { u"Ada"_s, u"Ada"_s, u""_s },
+        { u"  Ada   Lovelace "_s, u"Ada"_s, u"Lovelace"_s },
     };
-    for (const QStringList &c : cases)
-        EXPECT_EQ(QStringList({AccountName::firstNameOf(c[0]), AccountName::lastNameOf(c[0])}), c.mid(1)) << c[0].toStdString();
+    for (const QStringList& c : cases)
+        EXPECT_EQ(QStringList({ AccountName::firstNameOf(c[0]), AccountName::lastNameOf(c[0]) }), c.mid(1))
+            << c[0].toStdString();
 }
 
 TEST(ScreenText, RelativeTimeAtItsBoundaries)
@@ -53,10 +54,10 @@ TEST(ScreenText, RelativeTimeAtItsBoundaries)
     DateText::setTimeZone("UTC");
     const QDateTime now(QDate(2025, 3, 5), QTime(15, 30), QTimeZone::utc());
     // Whole seconds, rounded down; a date in the future is "Just now".
-    const std::pair<double, QString> cases[] = {{0, u"Just now"_s}, {119.999, u"Just now"_s}, {120, u"2m ago"_s}, {3599, u"59m ago"_s},
-        {3600, u"1h ago"_s}, {86399, u"23h ago"_s}, {86400, u"Yesterday"_s}, {172799, u"Yesterday"_s}, {172800, u"Mar 3"_s},
-        {40 * 86400, u"Jan 24"_s}, {-7200, u"Just now"_s}};
-    for (const auto &[secondsAgo, text] : cases)
+    const std::pair<double, QString> cases[] = { { 0, u"Just now"_s }, { 119.999, u"Just now"_s }, { 120, u"2m ago"_s },
+        { 3599, u"59m ago"_s }, { 3600, u"1h ago"_s }, { 86399, u"23h ago"_s }, { 86400, u"Yesterday"_s },
+        { 172799, u"Yesterday"_s }, { 172800, u"Mar 3"_s }, { 40 * 86400, u"Jan 24"_s }, { -7200, u"Just now"_s } };
+    for (const auto& [secondsAgo, text] : cases)
         EXPECT_EQ(ScreenText::relativeTime(now.addMSecs(qint64(-secondsAgo * 1000)), now), text) << secondsAgo;
 
     EXPECT_EQ(ScreenText::dateLineAt(now), u"WEDNESDAY · MARCH 5"_s);
@@ -82,26 +83,26 @@ TEST(ScreenText, LengthsCountsSourcesAndCalendarTimes)
     EXPECT_EQ(ScreenText::noteSourceLine(note), u"Meeting Bot · "_s + time);
     EXPECT_EQ(ScreenText::noteDuration(note), u"—"_s);
 
-    EXPECT_EQ(ScreenText::timeParts(u"Wed · 9:30 AM"_s), QStringList({u"Wed"_s, u"9:30 AM"_s}));
-    EXPECT_EQ(ScreenText::timeParts(u"a · b · c"_s), QStringList({QString(), u"a · b · c"_s}));
+    EXPECT_EQ(ScreenText::timeParts(u"Wed · 9:30 AM"_s), QStringList({ u"Wed"_s, u"9:30 AM"_s }));
+    EXPECT_EQ(ScreenText::timeParts(u"a · b · c"_s), QStringList({ QString(), u"a · b · c"_s }));
 }
 
 TEST(ScreenText, DetailPropertiesPreferTheServicesOwnThenSayNothingKnown)
 {
     MeetingNoteDetail told;
     told.source = u"telegram"_s;
-    told.participants = {u"Ada"_s, u"Grace"_s, u"Linus"_s};
-    told.properties = V2Properties {u"Telegram voice note"_s, u"Mar 4, 4:20 PM"_s, 1, std::nullopt};
+    told.participants = { u"Ada"_s, u"Grace"_s, u"Linus"_s };
+    told.properties = V2Properties { u"Telegram voice note"_s, u"Mar 4, 4:20 PM"_s, 1, std::nullopt };
     told.duration = u"4 min"_s;
     const std::tuple<MeetingNoteDetail, QString, QStringList> cases[] = {
-        {told, u"3 people · Telegram voice note"_s,
-            {u"Source=Telegram voice note"_s, u"Recorded=Mar 4, 4:20 PM"_s, u"Speakers=1"_s, u"Duration=4 min"_s}},
-        {MeetingNoteDetail {}, u"Recording"_s, {u"Source=—"_s, u"Recorded=—"_s, u"Speakers=—"_s, u"Duration=—"_s}},
+        { told, u"3 people · Telegram voice note"_s,
+            { u"Source=Telegram voice note"_s, u"Recorded=Mar 4, 4:20 PM"_s, u"Speakers=1"_s, u"Duration=4 min"_s } },
+        { MeetingNoteDetail {}, u"Recording"_s, { u"Source=—"_s, u"Recorded=—"_s, u"Speakers=—"_s, u"Duration=—"_s } },
     };
-    for (const auto &[detail, peopleLine, properties] : cases) {
+    for (const auto& [detail, peopleLine, properties] : cases) {
         EXPECT_EQ(ScreenText::detailPeopleLine(detail), peopleLine);
         QStringList shown;
-        for (const auto &row : ScreenText::detailProperties(detail))
+        for (const auto& row : ScreenText::detailProperties(detail))
             shown << row.label + u'=' + row.value;
         EXPECT_EQ(shown, properties);
     }
@@ -111,9 +112,10 @@ TEST(EQColor, TrimsNonAlphanumericsAndNeedsExactlySixDigits)
 {
     const QColor terracotta = QColor::fromRgb(0xc4, 0x6a, 0x44);
     // Three or eight digits are not a colour here; "c4zz44" is read from its start, where only "c4" is a number.
-    const std::pair<QString, QColor> cases[] = {{u"#C46A44"_s, terracotta}, {u"  # c46a44;  "_s, terracotta}, {u"#fff"_s, Qt::black},
-        {u"#c46a4400"_s, Qt::black}, {u""_s, Qt::black}, {u"c4zz44"_s, QColor::fromRgb(0, 0, 0xc4)}};
-    for (const auto &[text, expected] : cases)
+    const std::pair<QString, QColor> cases[]
+        = { { u"#C46A44"_s, terracotta }, { u"  # c46a44;  "_s, terracotta }, { u"#fff"_s, Qt::black },
+              { u"#c46a4400"_s, Qt::black }, { u""_s, Qt::black }, { u"c4zz44"_s, QColor::fromRgb(0, 0, 0xc4) } };
+    for (const auto& [text, expected] : cases)
         EXPECT_EQ(EQColor::fromHex(text).rgba(), expected.rgba()) << text.toStdString();
 }
 
@@ -125,9 +127,9 @@ TEST(EQAvatarStyle, InitialsAndAColourPairFromTheName)
 
     // A case-sensitive hash over Unicode scalars (one for an emoji, not two UTF-16 units), wrapping modulo 2^32:
     // "Ada" is (65 × 31 + 100) × 31 + 97 = 65662.
-    const std::pair<QString, int> cases[] = {
-        {u""_s, 0}, {u"Ada"_s, 7}, {u"ada"_s, 6}, {u"Ada Lovelace Byron-King"_s, 3}, {u"\U0001F600"_s, 1}};
-    for (const auto &[name, index] : cases)
+    const std::pair<QString, int> cases[] = { { u""_s, 0 }, { u"Ada"_s, 7 }, { u"ada"_s, 6 },
+        { u"Ada Lovelace Byron-King"_s, 3 }, { u"\U0001F600"_s, 1 } };
+    for (const auto& [name, index] : cases)
         EXPECT_EQ(EQAvatarStyle::colorPairIndex(name), index) << name.toStdString();
     EXPECT_EQ(EQAvatarStyle::colorPair(u"Ada"_s).background.name(), u"#e8c8b8"_s);
 }

@@ -23,14 +23,17 @@ protected:
         DemoSession::SetUp();
         KeychainService::deleteToken();
     }
-    QQuickItem *field(AppWindow &app, const QString &name) { return byObjectName(app.root(), name); }
+    QQuickItem* field(AppWindow& app, const QString& name) { return byObjectName(app.root(), name); }
     // Sends the address and waits for the code field.
-    void requestCode(AppWindow &app)
+    void requestCode(AppWindow& app)
     {
         click(app.window, button(app.root(), u"Send code"_s));
         ASSERT_TRUE(waitUntil([&] { return field(app, u"codeField"_s) != nullptr; }));
     }
-    QString mailedCode() { return service.control("GET", "/__dev/otp?email=" + ada.toStdString())[u"code"_s].toString(); }
+    QString mailedCode()
+    {
+        return service.control("GET", "/__dev/otp?email=" + ada.toStdString())[u"code"_s].toString();
+    }
     qsizetype codeRequests() { return requestsTo(u"/api/desktop/auth/otp"_s).size(); }
 };
 
@@ -55,7 +58,7 @@ TEST_F(SignInScreen, EmailCodeFlowWithItsErrorsEndsInTheMainApplicationAndSignsO
     EXPECT_FALSE(field(app, u"codeField"_s));
 
     // The account link changes its wording only.
-    QQuickItem *link = byText(app.root(), u"Already have an account? Sign in"_s);
+    QQuickItem* link = byText(app.root(), u"Already have an account? Sign in"_s);
     ASSERT_TRUE(link);
     click(app.window, link);
     EXPECT_EQ(link->property("text").toString(), u"New here? Create account"_s);
@@ -63,8 +66,9 @@ TEST_F(SignInScreen, EmailCodeFlowWithItsErrorsEndsInTheMainApplicationAndSignsO
     requestCode(app);
     EXPECT_TRUE(byText(app.root(), u"Enter the 6-digit code sent to "_s + ada));
     EXPECT_FALSE(byText(app.root(), u"Server error (500)"_s)) << "a new attempt clears the old error";
-    const QJsonObject sent {{u"email"_s, ada}, {u"step"_s, u"request"_s}};
-    EXPECT_EQ(bodiesTo(u"/api/desktop/auth/otp"_s), QList<QJsonObject>({sent, sent})) << "nothing sent for the empty address";
+    const QJsonObject sent { { u"email"_s, ada }, { u"step"_s, u"request"_s } };
+    EXPECT_EQ(bodiesTo(u"/api/desktop/auth/otp"_s), QList<QJsonObject>({ sent, sent }))
+        << "nothing sent for the empty address";
 
     // "Change email" keeps the address and empties the code.
     type(app.window, field(app, u"codeField"_s), u"12"_s);
@@ -78,7 +82,7 @@ TEST_F(SignInScreen, EmailCodeFlowWithItsErrorsEndsInTheMainApplicationAndSignsO
     // Pasted with a blank, the first six characters keep five digits: the form asks for the rest.
     const QString code = mailedCode();
     ASSERT_EQ(code.size(), 6);
-    QQuickItem *codeField = field(app, u"codeField"_s);
+    QQuickItem* codeField = field(app, u"codeField"_s);
     paste(app.window, codeField, code.left(3) + u' ' + code.mid(3));
     EXPECT_EQ(codeField->property("text").toString(), code.left(5));
     click(app.window, button(app.root(), u"Verify code"_s));
@@ -89,7 +93,7 @@ TEST_F(SignInScreen, EmailCodeFlowWithItsErrorsEndsInTheMainApplicationAndSignsO
     ASSERT_TRUE(waitUntil([&] {
         return byText(app.root(), u"That code is wrong or has expired. Check it or send a new one."_s) != nullptr;
     }));
-    EXPECT_TRUE(codeField->property("input").value<QQuickItem *>()->hasActiveFocus());
+    EXPECT_TRUE(codeField->property("input").value<QQuickItem*>()->hasActiveFocus());
     EXPECT_EQ(codeRequests(), 4) << "three code requests and one verification, none for five digits";
 
     // Corrected, the code verifies again and signs in.
@@ -111,16 +115,17 @@ TEST_F(SignInScreen, EmailCodeFlowWithItsErrorsEndsInTheMainApplicationAndSignsO
     click(app.window, byObjectName(app.root(), u"gear"_s));
     ASSERT_TRUE(waitUntil([&] { return shows(app.root(), "ProfileView"); }));
     grab(app.window, u"ProfileView"_s);
-    EXPECT_EQ(QStringList({textOf(app.root(), u"value:First name"_s), textOf(app.root(), u"value:Last name"_s),
-                  textOf(app.root(), u"value:Email"_s)}), QStringList({u"Ada"_s, u"King Lovelace"_s, ada}));
+    EXPECT_EQ(QStringList({ textOf(app.root(), u"value:First name"_s), textOf(app.root(), u"value:Last name"_s),
+                  textOf(app.root(), u"value:Email"_s) }),
+        QStringList({ u"Ada"_s, u"King Lovelace"_s, ada }));
 
     // Scrolled down to the switch, it removes the entry, then writes it with the background start.
-    QQuickItem *openAtLogin = byObjectName(app.root(), u"openAtLogin"_s);
+    QQuickItem* openAtLogin = byObjectName(app.root(), u"openAtLogin"_s);
     ASSERT_TRUE(openAtLogin && openAtLogin->property("isOn").toBool());
-    QWheelEvent wheel({600, 400}, {600, 400}, {}, {0, -2400}, Qt::NoButton, {}, Qt::NoScrollPhase, false);
+    QWheelEvent wheel({ 600, 400 }, { 600, 400 }, {}, { 0, -2400 }, Qt::NoButton, {}, Qt::NoScrollPhase, false);
     QCoreApplication::sendEvent(app.window, &wheel);
-    ASSERT_TRUE(waitUntil([&] { return openAtLogin->mapToScene({0, 60}).y() < app.window->height(); }));
-    for (const bool on : {false, true}) {
+    ASSERT_TRUE(waitUntil([&] { return openAtLogin->mapToScene({ 0, 60 }).y() < app.window->height(); }));
+    for (const bool on : { false, true }) {
         click(app.window, openAtLogin);
         EXPECT_EQ(std::pair(openAtLogin->property("isOn").toBool(), entry.exists()), std::pair(on, on));
     }

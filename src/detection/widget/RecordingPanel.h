@@ -17,7 +17,7 @@ public:
     RecordingPanel();
 
     // Loads the widget; its items named "capsule" and "closeButton" give the panel its shape.
-    void setContent(const QUrl &source, const QVariantMap &initialProperties);
+    void setContent(const QUrl& source, const QVariantMap& initialProperties);
 
     // Shows the panel above other windows without activating it or the application.
     void orderFrontRegardless();
@@ -26,7 +26,7 @@ public:
 private:
     // Marks the not yet mapped window for every desktop; the window manager reads it when mapping.
     void joinAllDesktops();
-    void followShape(QQuickItem *item);
+    void followShape(QQuickItem* item);
     void updateShape();
 
     QPointer<QQuickItem> m_capsule;

@@ -6,9 +6,8 @@
 
 using namespace Qt::StringLiterals;
 
-RecordingPanelController::RecordingPanelController(AudioRecorder *recorder, MeetingStore *meetingStore,
-                                                   MeetingDetector *detector, AuthStore *authStore,
-                                                   TokenProvider tokens, Timings timings, QObject *parent)
+RecordingPanelController::RecordingPanelController(AudioRecorder* recorder, MeetingStore* meetingStore,
+    MeetingDetector* detector, AuthStore* authStore, TokenProvider tokens, Timings timings, QObject* parent)
     : QObject(parent)
     , m_recorder(recorder)
     , m_meetingStore(meetingStore)
@@ -43,8 +42,8 @@ RecordingPanelController::RecordingPanelController(AudioRecorder *recorder, Meet
     updateState();
 }
 
-RecordingPanelController::RecordingPanelController(AudioRecorder *recorder, MeetingStore *meetingStore,
-                                                   MeetingDetector *detector, AuthStore *authStore, QObject *parent)
+RecordingPanelController::RecordingPanelController(AudioRecorder* recorder, MeetingStore* meetingStore,
+    MeetingDetector* detector, AuthStore* authStore, QObject* parent)
     : RecordingPanelController(recorder, meetingStore, detector, authStore, &KeychainService::loadToken, {}, parent)
 {
 }
@@ -74,21 +73,24 @@ void RecordingPanelController::dismiss()
 void RecordingPanelController::createPanel()
 {
     m_panel = std::make_unique<RecordingPanel>();
-    m_panel->setContent(QUrl(u"qrc:/Echoquill/Widget/RecordingWidgetView.qml"_s),
-                        {{u"controller"_s, QVariant::fromValue(this)}});
+    m_panel->setContent(
+        QUrl(u"qrc:/Echoquill/Widget/RecordingWidgetView.qml"_s), { { u"controller"_s, QVariant::fromValue(this) } });
     m_panel->orderFrontRegardless();
 }
 
 void RecordingPanelController::observe()
 {
     // Queued: the widget comes back after the change has settled, on the main thread.
-    connect(m_recorder, &AudioRecorder::isRecordingChanged, this, [this] { comeBackIf(m_recorder->isRecording()); },
-            Qt::QueuedConnection);
-    connect(m_detector, &MeetingDetector::currentDetectionChanged, this,
-            [this] { comeBackIf(std::exchange(m_hasNewOffer, false) && m_detector->currentDetection()); },
-            Qt::QueuedConnection);
-    connect(m_recorder, &AudioRecorder::noticeChanged, this, [this] { comeBackIf(!m_recorder->notice().isEmpty()); },
-            Qt::QueuedConnection);
+    connect(
+        m_recorder, &AudioRecorder::isRecordingChanged, this, [this] { comeBackIf(m_recorder->isRecording()); },
+        Qt::QueuedConnection);
+    connect(
+        m_detector, &MeetingDetector::currentDetectionChanged, this,
+        [this] { comeBackIf(std::exchange(m_hasNewOffer, false) && m_detector->currentDetection()); },
+        Qt::QueuedConnection);
+    connect(
+        m_recorder, &AudioRecorder::noticeChanged, this, [this] { comeBackIf(!m_recorder->notice().isEmpty()); },
+        Qt::QueuedConnection);
 }
 
 void RecordingPanelController::comeBackIf(bool wanted)
@@ -101,7 +103,7 @@ void RecordingPanelController::comeBackIf(bool wanted)
 
 void RecordingPanelController::noteOffer()
 {
-    const auto &detection = m_detector->currentDetection();
+    const auto& detection = m_detector->currentDetection();
     if (!detection)
         return;
     const bool afterAGap = !m_lastOfferAt.isValid() || m_lastOfferAt.hasExpired(m_timings.sameMeetingAfter.count());
@@ -146,8 +148,8 @@ void RecordingPanelController::setShowSaved(bool on)
 
 void RecordingPanelController::updateState()
 {
-    const RecordingWidgetState state = RecordingWidgetLayout::stateFor(
-        m_showSaved, m_recorder->isRecording(), m_detector->currentDetection().has_value(), !m_recorder->notice().isEmpty());
+    const RecordingWidgetState state = RecordingWidgetLayout::stateFor(m_showSaved, m_recorder->isRecording(),
+        m_detector->currentDetection().has_value(), !m_recorder->notice().isEmpty());
     if (state == m_state)
         return;
     m_state = state;

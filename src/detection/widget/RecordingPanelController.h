@@ -19,11 +19,11 @@ class RecordingPanel;
 
 struct RecordingPanelTimings {
     // How long the widget confirms a stop with "Saved".
-    std::chrono::milliseconds savedFor {2000};
+    std::chrono::milliseconds savedFor { 2000 };
     // How long the meeting of a recording must be gone before the widget offers to stop.
-    std::chrono::milliseconds meetingEndedAfter {30000};
+    std::chrono::milliseconds meetingEndedAfter { 30000 };
     // After this long without any offer, the same meeting counts as a new one.
-    std::chrono::milliseconds sameMeetingAfter {60000};
+    std::chrono::milliseconds sameMeetingAfter { 60000 };
 };
 
 // Owns the floating recording widget and decides when it is on screen: shown
@@ -33,10 +33,10 @@ class RecordingPanelController : public QObject {
     Q_OBJECT
     QML_ELEMENT
     QML_UNCREATABLE("made by the application delegate")
-    Q_PROPERTY(AudioRecorder *recorder READ recorder CONSTANT)
-    Q_PROPERTY(MeetingStore *meetingStore READ meetingStore CONSTANT)
-    Q_PROPERTY(MeetingDetector *detector READ detector CONSTANT)
-    Q_PROPERTY(AuthStore *authStore READ authStore CONSTANT)
+    Q_PROPERTY(AudioRecorder* recorder READ recorder CONSTANT)
+    Q_PROPERTY(MeetingStore* meetingStore READ meetingStore CONSTANT)
+    Q_PROPERTY(MeetingDetector* detector READ detector CONSTANT)
+    Q_PROPERTY(AuthStore* authStore READ authStore CONSTANT)
     Q_PROPERTY(bool showSaved READ showSaved NOTIFY showSavedChanged)
     // The meeting seen during the running recording has been gone for a while.
     Q_PROPERTY(bool meetingEnded READ meetingEnded NOTIFY stateChanged)
@@ -47,12 +47,11 @@ class RecordingPanelController : public QObject {
 public:
     using Timings = RecordingPanelTimings;
 
-    RecordingPanelController(AudioRecorder *recorder, MeetingStore *meetingStore, MeetingDetector *detector,
-                             AuthStore *authStore, TokenProvider tokens, Timings timings = {},
-                             QObject *parent = nullptr);
+    RecordingPanelController(AudioRecorder* recorder, MeetingStore* meetingStore, MeetingDetector* detector,
+        AuthStore* authStore, TokenProvider tokens, Timings timings = {}, QObject* parent = nullptr);
     // With the bearer token from the desktop's credential store.
-    RecordingPanelController(AudioRecorder *recorder, MeetingStore *meetingStore, MeetingDetector *detector,
-                             AuthStore *authStore, QObject *parent = nullptr);
+    RecordingPanelController(AudioRecorder* recorder, MeetingStore* meetingStore, MeetingDetector* detector,
+        AuthStore* authStore, QObject* parent = nullptr);
     ~RecordingPanelController() override;
 
     // Puts the widget on screen: creates the panel the first time, else brings it to the front.
@@ -63,12 +62,12 @@ public:
     // goes to the service, without one just to disk; "Saved" shows either way.
     Q_INVOKABLE void stop();
 
-    [[nodiscard]] RecordingPanel *panel() const { return m_panel.get(); }
+    [[nodiscard]] RecordingPanel* panel() const { return m_panel.get(); }
     [[nodiscard]] bool isManuallyDismissed() const { return m_isManuallyDismissed; }
-    [[nodiscard]] AudioRecorder *recorder() const { return m_recorder; }
-    [[nodiscard]] MeetingStore *meetingStore() const { return m_meetingStore; }
-    [[nodiscard]] MeetingDetector *detector() const { return m_detector; }
-    [[nodiscard]] AuthStore *authStore() const { return m_authStore; }
+    [[nodiscard]] AudioRecorder* recorder() const { return m_recorder; }
+    [[nodiscard]] MeetingStore* meetingStore() const { return m_meetingStore; }
+    [[nodiscard]] MeetingDetector* detector() const { return m_detector; }
+    [[nodiscard]] AuthStore* authStore() const { return m_authStore; }
     [[nodiscard]] bool showSaved() const { return m_showSaved; }
     [[nodiscard]] bool meetingEnded() const { return m_meetingEnded; }
     [[nodiscard]] RecordingWidgetState state() const { return m_state; }
@@ -96,10 +95,10 @@ private:
     void setShowSaved(bool on);
     void updateState();
 
-    AudioRecorder *m_recorder;
-    MeetingStore *m_meetingStore;
-    MeetingDetector *m_detector;
-    AuthStore *m_authStore;
+    AudioRecorder* m_recorder;
+    MeetingStore* m_meetingStore;
+    MeetingDetector* m_detector;
+    AuthStore* m_authStore;
     TokenProvider m_tokens;
     std::unique_ptr<RecordingPanel> m_panel;
     bool m_isManuallyDismissed = false;

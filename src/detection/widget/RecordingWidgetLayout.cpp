@@ -6,7 +6,8 @@
 
 using namespace Qt::StringLiterals;
 
-RecordingWidgetState RecordingWidgetLayout::stateFor(bool showSaved, bool isRecording, bool hasDetection, bool hasNotice)
+RecordingWidgetState RecordingWidgetLayout::stateFor(
+    bool showSaved, bool isRecording, bool hasDetection, bool hasNotice)
 {
     if (showSaved)
         return RecordingWidgetState::saved;
@@ -51,14 +52,14 @@ qreal RecordingWidgetLayout::capsuleWidth(RecordingWidgetState state, bool withW
     return 165;
 }
 
-QPoint RecordingWidgetLayout::panelPosition(const QRect &available)
+QPoint RecordingWidgetLayout::panelPosition(const QRect& available)
 {
-    return {available.x() + available.width() - panelSize.width() - screenMargin, available.y() + screenMargin};
+    return { available.x() + available.width() - panelSize.width() - screenMargin, available.y() + screenMargin };
 }
 
 QList<qreal> RecordingWidgetLayout::recordingMultipliers()
 {
-    return {0.55, 0.85, 1.0, 0.7, 1.0, 0.8, 0.45};
+    return { 0.55, 0.85, 1.0, 0.7, 1.0, 0.8, 0.45 };
 }
 
 qreal RecordingWidgetLayout::barHeight(qreal level, qreal multiplier, qreal minH, qreal maxH)
@@ -66,8 +67,8 @@ qreal RecordingWidgetLayout::barHeight(qreal level, qreal multiplier, qreal minH
     return minH + (maxH - minH) * std::max(level, levelFloor) * multiplier;
 }
 
-QList<qreal> RecordingWidgetLayout::barHeights(qreal level, const QList<qreal> &multipliers, int barCount, qreal minH,
-                                               qreal maxH)
+QList<qreal> RecordingWidgetLayout::barHeights(
+    qreal level, const QList<qreal>& multipliers, int barCount, qreal minH, qreal maxH)
 {
     QList<qreal> heights;
     const qsizetype count = std::clamp<qsizetype>(barCount, 0, multipliers.size());
@@ -76,11 +77,11 @@ QList<qreal> RecordingWidgetLayout::barHeights(qreal level, const QList<qreal> &
     return heights;
 }
 
-QList<qreal> RecordingWidgetLayout::heights(qreal level, const QVariantList &multipliers, int barCount, qreal minH,
-                                           qreal maxH) const
+QList<qreal> RecordingWidgetLayout::heights(
+    qreal level, const QVariantList& multipliers, int barCount, qreal minH, qreal maxH) const
 {
     QList<qreal> numbers;
-    for (const QVariant &multiplier : multipliers)
+    for (const QVariant& multiplier : multipliers)
         numbers.append(multiplier.toDouble());
     return barHeights(level, numbers, barCount, minH, maxH);
 }

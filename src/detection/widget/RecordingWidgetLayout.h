@@ -29,7 +29,7 @@ class RecordingWidgetLayout : public QObject {
     Q_PROPERTY(int capsuleSpringMs MEMBER capsuleSpringMs CONSTANT)
 
 public:
-    static constexpr QSize panelSize {380, 68};
+    static constexpr QSize panelSize { 380, 68 };
     // Distance of the panel from the top and right edges of the screen's free area.
     static constexpr int screenMargin = 32;
     static constexpr qreal capsuleHeight = 56;
@@ -42,27 +42,27 @@ public:
     static constexpr int capsuleSpringMs = 500;
 
     // A notice (why a recording did not start or had to stop) stays until a detection or a recording replaces it.
-    [[nodiscard]] static RecordingWidgetState stateFor(bool showSaved, bool isRecording, bool hasDetection,
-                                                       bool hasNotice = false);
+    [[nodiscard]] static RecordingWidgetState stateFor(
+        bool showSaved, bool isRecording, bool hasDetection, bool hasNotice = false);
     [[nodiscard]] static QString name(RecordingWidgetState state);
     // A recording with a warning in place of its level gets the room the warning needs.
     [[nodiscard]] static qreal capsuleWidth(RecordingWidgetState state, bool withWarning = false);
     // Top-left corner of the panel in the screen's free area `available`.
-    [[nodiscard]] static QPoint panelPosition(const QRect &available);
+    [[nodiscard]] static QPoint panelPosition(const QRect& available);
 
     // The level bars of a recording, from the left.
     [[nodiscard]] static QList<qreal> recordingMultipliers();
     [[nodiscard]] static qreal barHeight(qreal level, qreal multiplier, qreal minH, qreal maxH);
     // The first `barCount` bars; never more bars than multipliers.
-    [[nodiscard]] static QList<qreal> barHeights(qreal level, const QList<qreal> &multipliers, int barCount, qreal minH,
-                                                 qreal maxH);
+    [[nodiscard]] static QList<qreal> barHeights(
+        qreal level, const QList<qreal>& multipliers, int barCount, qreal minH, qreal maxH);
     // The same for QML, where the multipliers are a list of numbers.
-    Q_INVOKABLE QList<qreal> heights(qreal level, const QVariantList &multipliers, int barCount, qreal minH,
-                                     qreal maxH) const;
+    Q_INVOKABLE QList<qreal> heights(
+        qreal level, const QVariantList& multipliers, int barCount, qreal minH, qreal maxH) const;
 
     // The spring's way from 0 to 1 over `capsuleSpringMs`, as an easing curve.
     [[nodiscard]] static qreal springProgress(qreal progress);
     [[nodiscard]] static QEasingCurve capsuleSpring();
 
-    static RecordingWidgetLayout *create(QQmlEngine *, QJSEngine *) { return new RecordingWidgetLayout; }
+    static RecordingWidgetLayout* create(QQmlEngine*, QJSEngine*) { return new RecordingWidgetLayout; }
 };

@@ -82,7 +82,7 @@ Measured clientUpload(UploadPipeline& pipeline, const QString& file, const QStri
     resetPeak();
     QElapsedTimer clock;
     clock.start();
-    const QString url = await(pipeline.uploadToVercelBlob(file, pathname, clientToken));
+    const QString url = await(pipeline.uploadToBlobStore(file, pathname, clientToken));
     Measured m;
     m.seconds = clock.nsecsElapsed() / 1e9;
     m.residentGrowthMiB = (procStatusKiB("VmHWM") - before) / 1024.0;

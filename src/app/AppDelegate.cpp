@@ -9,10 +9,9 @@
 #include "MeetingDetector.h"
 #include "MeetingStore.h"
 #include "RecallStore.h"
+#include "RecordingLibrary.h"
 #include "RecordingPanelController.h"
-#include "RecordingRecovery.h"
 #include "RecordingRetention.h"
-#include "UploadCards.h"
 
 #include <QCoroQml>
 #include <QQmlEngine>
@@ -65,22 +64,30 @@ void AppDelegate::constructStores()
     // The session store is the first to touch the one shared API client.
     m_authStore = new AuthStore(APIClient::shared(), this);
     m_audioRecorder = new AudioRecorder(this);
-    m_meetingStore = new MeetingStore(&KeychainService::loadToken, {}, this);
-    m_uploadCards = new UploadCards(m_audioRecorder->uploadQueue(), m_meetingStore, this);
+    m_meetingStore = new MeetingStore(&KeychainService::loadToken, this);
+    // A recording belongs to whoever is signed in when it starts.
+    const auto account = [auth = m_authStore]() -> std::optional<RecordingLibrary::Owner> {
+        if (const std::optional<EQUser>& user = auth->currentUser())
+            return RecordingLibrary::Owner { user->id, user->email };
+        return std::nullopt;
+    };
+    m_recordingLibrary
+        = new RecordingLibrary(m_audioRecorder, account, &KeychainService::loadToken, {}, nullptr, {}, this);
+    m_recordingLibrary->setNoteFinder([store = QPointer(m_meetingStore)](std::optional<qint64> noteId,
+                                          QDateTime since) -> QCoro::Task<std::optional<MeetingNote>> {
+        if (!store)
+            co_return std::nullopt;
+        co_return co_await store->findNote(noteId, since);
+    });
+    connect(m_authStore, &AuthStore::currentUserChanged, m_recordingLibrary, &RecordingLibrary::accountChanged);
+    connect(m_recordingLibrary, &RecordingLibrary::openNote, m_meetingStore,
+        [store = m_meetingStore](qint64 noteId) { store->setNavigateToMeetingId(noteId); });
     m_actionStore = new ActionStore(&KeychainService::loadToken, this);
     m_calendarStore = new CalendarStore(&KeychainService::loadToken, this);
     m_recallStore = new RecallStore(&KeychainService::loadToken, this);
     m_meetingDetector = new MeetingDetector(this);
-    m_recordingRetention = new RecordingRetention({}, this);
-    m_recordingRecovery = new RecordingRecovery({}, this);
+    m_recordingRetention = new RecordingRetention(m_recordingLibrary->folder(), this);
     m_autostartEntry = new AutostartEntry(this);
-    // "Upload" on an interrupted recording's card: it joins the queue with a processing card.
-    connect(m_recordingRecovery, &RecordingRecovery::uploadRequested, this, [this](const QString& folder) {
-        if (const std::optional<QString> token = KeychainService::loadToken())
-            m_uploadCards->upload(folder, *token);
-    });
-    // The note is made: the segments go, the upload tracks stay for the retention period.
-    connect(m_meetingStore, &MeetingStore::uploadDone, m_recordingRetention, &RecordingRetention::clearSegments);
 }
 
 void AppDelegate::exposeTo(QQmlEngine& engine)
@@ -98,7 +105,7 @@ void AppDelegate::exposeTo(QQmlEngine& engine)
     registerShared("CalendarStore", &AppDelegate::calendarStore);
     registerShared("RecallStore", &AppDelegate::recallStore);
     registerShared("MeetingDetector", &AppDelegate::meetingDetector);
-    registerShared("RecordingRecovery", &AppDelegate::recordingRecovery);
+    registerShared("RecordingLibrary", &AppDelegate::recordingLibrary);
     registerShared("RecordingRetention", &AppDelegate::recordingRetention);
     registerShared("AutostartEntry", &AppDelegate::autostartEntry);
 }
@@ -108,13 +115,12 @@ void AppDelegate::applicationDidFinishLaunching()
     // The widget is there whether or not anyone is signed in.
     delete m_recordingPanelController;
     m_recordingPanelController
-        = new RecordingPanelController(m_audioRecorder, m_meetingStore, m_meetingDetector, m_authStore, this);
+        = new RecordingPanelController(m_audioRecorder, m_recordingLibrary, m_meetingDetector, m_authStore, {}, this);
     m_recordingPanelController->show();
     m_meetingDetector->startMonitoring();
-    // Uploads an earlier run left unfinished go on (a failed one waits for Retry).
-    m_uploadCards->resume(UploadCards::defaultRecordingsFolder(), &KeychainService::loadToken);
-    // Off the main thread: what a stopped client left is repaired while the window is already up.
-    m_recordingRecovery->scan(m_recordingRetention->keepDays());
+    // Uploads an earlier run left unfinished go on (a failed one waits for Retry); off the main
+    // thread, what a stopped client left is repaired while the window is already up.
+    m_recordingLibrary->scan(m_recordingRetention->keepDays());
 }
 
 void AppDelegate::applicationWillTerminate()

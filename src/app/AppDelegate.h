@@ -8,10 +8,9 @@ class AuthStore;
 class AutostartEntry;
 class CalendarStore;
 class RecallStore;
-class RecordingRecovery;
 class RecordingRetention;
 class MeetingStore;
-class UploadCards;
+class RecordingLibrary;
 class MeetingDetector;
 class RecordingPanelController;
 class QQmlEngine;
@@ -34,13 +33,12 @@ public:
     [[nodiscard]] AuthStore* authStore() const { return m_authStore; }
     [[nodiscard]] AudioRecorder* audioRecorder() const { return m_audioRecorder; }
     [[nodiscard]] MeetingStore* meetingStore() const { return m_meetingStore; }
-    // The processing cards' link to the upload queue.
-    [[nodiscard]] UploadCards* uploadCards() const { return m_uploadCards; }
+    // Every recording on this computer on its way to a note.
+    [[nodiscard]] RecordingLibrary* recordingLibrary() const { return m_recordingLibrary; }
     [[nodiscard]] ActionStore* actionStore() const { return m_actionStore; }
     [[nodiscard]] CalendarStore* calendarStore() const { return m_calendarStore; }
     [[nodiscard]] RecallStore* recallStore() const { return m_recallStore; }
     [[nodiscard]] MeetingDetector* meetingDetector() const { return m_meetingDetector; }
-    [[nodiscard]] RecordingRecovery* recordingRecovery() const { return m_recordingRecovery; }
     [[nodiscard]] RecordingRetention* recordingRetention() const { return m_recordingRetention; }
     [[nodiscard]] AutostartEntry* autostartEntry() const { return m_autostartEntry; }
     // Absent until launching has finished.
@@ -52,12 +50,11 @@ private:
     AuthStore* m_authStore = nullptr;
     AudioRecorder* m_audioRecorder = nullptr;
     MeetingStore* m_meetingStore = nullptr;
-    UploadCards* m_uploadCards = nullptr;
+    RecordingLibrary* m_recordingLibrary = nullptr;
     ActionStore* m_actionStore = nullptr;
     CalendarStore* m_calendarStore = nullptr;
     RecallStore* m_recallStore = nullptr;
     MeetingDetector* m_meetingDetector = nullptr;
-    RecordingRecovery* m_recordingRecovery = nullptr;
     RecordingRetention* m_recordingRetention = nullptr;
     AutostartEntry* m_autostartEntry = nullptr;
     RecordingPanelController* m_recordingPanelController = nullptr;

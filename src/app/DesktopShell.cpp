@@ -3,20 +3,16 @@
 #include "AppDelegate.h"
 #include "AudioRecorder.h"
 #include "DesktopNotifications.h"
-#include "KeychainService.h"
 #include "MeetingStore.h"
-#include "RecordingActions.h"
+#include "RecordingLibrary.h"
 #include "RecordingPanelController.h"
 #include "TrayIcon.h"
-#include "UploadQueue.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QWindow>
-
-#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -33,12 +29,10 @@ DesktopShell::DesktopShell(AppDelegate& delegate, QWindow& window, QObject* pare
 
     AudioRecorder* recorder = delegate.audioRecorder();
     MeetingStore* store = delegate.meetingStore();
+    RecordingLibrary* library = delegate.recordingLibrary();
     connect(m_tray, &TrayIcon::openRequested, this, &DesktopShell::openMainWindow);
     connect(m_tray, &TrayIcon::startRequested, recorder, &AudioRecorder::start);
-    connect(m_tray, &TrayIcon::stopRequested, this, [recorder, store] {
-        if (recorder->isRecording())
-            RecordingActions::stopRecording(*recorder, *store, KeychainService::loadToken());
-    });
+    connect(m_tray, &TrayIcon::stopRequested, library, &RecordingLibrary::stopRecording);
     connect(m_tray, &TrayIcon::showWidgetRequested, this, [this] {
         if (RecordingPanelController* widget = m_delegate.recordingPanelController())
             widget->show();
@@ -46,8 +40,8 @@ DesktopShell::DesktopShell(AppDelegate& delegate, QWindow& window, QObject* pare
     connect(m_tray, &TrayIcon::quitRequested, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 
     connect(recorder, &AudioRecorder::isRecordingChanged, this, &DesktopShell::updateLook);
-    connect(store, &MeetingStore::pendingUploadsChanged, this, &DesktopShell::updateLook);
-    connect(store, &MeetingStore::noteReady, this, [this, store](qint64 noteId, const QString& title) {
+    connect(library, &RecordingLibrary::cardsChanged, this, &DesktopShell::updateLook);
+    connect(library, &RecordingLibrary::noteReady, this, [this, store](qint64 noteId, const QString& title) {
         m_notifications->notify(u"Your notes are ready"_s, title, { u"default"_s, u"Open"_s },
             [this, store, noteId](const QString& action) {
                 if (action != u"default"_s)
@@ -56,7 +50,7 @@ DesktopShell::DesktopShell(AppDelegate& delegate, QWindow& window, QObject* pare
                 store->setNavigateToMeetingId(noteId);
             });
     });
-    connect(recorder->uploadQueue(), &UploadQueue::finished, this, &DesktopShell::uploadFailed);
+    connect(library, &RecordingLibrary::uploadFailed, this, &DesktopShell::uploadFailed);
 }
 
 DesktopShell::~DesktopShell()
@@ -79,12 +73,7 @@ void DesktopShell::activate(const QStringList& arguments)
 
 bool DesktopShell::isUploading() const
 {
-    const QList<PendingUpload>& uploads = m_delegate.meetingStore()->pendingUploads();
-    return std::any_of(uploads.begin(), uploads.end(), [](const PendingUpload& upload) {
-        const UploadStatus::Stage stage = upload.status.stage();
-        return stage == UploadStatus::Uploading || stage == UploadStatus::Notifying
-            || stage == UploadStatus::WaitingForNetwork;
-    });
+    return m_delegate.recordingLibrary()->isUploading();
 }
 
 void DesktopShell::updateLook()
@@ -127,20 +116,13 @@ bool DesktopShell::eventFilter(QObject* watched, QEvent* event)
     return QObject::eventFilter(watched, event);
 }
 
-void DesktopShell::uploadFailed(const QString& folder, const UploadStatus& status)
+void DesktopShell::uploadFailed(const QString& folder, const QString& message)
 {
-    if (status.stage() != UploadStatus::Failed)
-        return;
-    QPointer<MeetingStore> store = m_delegate.meetingStore();
-    QPointer<UploadQueue> queue = m_delegate.audioRecorder()->uploadQueue();
-    m_notifications->notify(u"Upload failed"_s, status.message(), { u"retry"_s, u"Retry"_s },
-        [store, queue, folder](const QString& action) {
-            if (action != u"retry"_s || !store || !queue)
-                return;
-            // Through the card when there is one, so it shows "Uploading…" again.
-            if (const std::optional<PendingUpload> card = store->pendingUploadFor(folder))
-                store->retryPendingUpload(card->id);
-            else
-                queue->retry(folder);
+    QPointer<RecordingLibrary> library = m_delegate.recordingLibrary();
+    m_notifications->notify(
+        u"Upload failed"_s, message, { u"retry"_s, u"Retry"_s }, [library, folder](const QString& action) {
+            // Through the library, which shows "Uploading…" on the card again and keeps what the user kept.
+            if (action == u"retry"_s && library)
+                library->retry(folder);
         });
 }

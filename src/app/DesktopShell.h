@@ -9,7 +9,6 @@ class AppDelegate;
 class DesktopNotifications;
 class QWindow;
 class TrayIcon;
-class UploadStatus;
 
 // The client as a resident of the desktop: closing the main window only hides
 // it, the status icon and a second launch bring it back, Ctrl+Q asks before
@@ -36,7 +35,7 @@ protected:
 private:
     [[nodiscard]] bool isUploading() const;
     void updateLook();
-    void uploadFailed(const QString& folder, const UploadStatus& status);
+    void uploadFailed(const QString& folder, const QString& message);
 
     AppDelegate& m_delegate;
     QWindow& m_window;

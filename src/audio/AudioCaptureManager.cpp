@@ -88,6 +88,7 @@ double secondsOf(const CapturedAudioBuffer& buffer)
 struct TrackOutcome {
     std::optional<QString> url;
     QStringList lines;
+    QStringList segments;
 };
 
 }
@@ -255,11 +256,13 @@ void AudioCaptureManager::start()
 
 QCoro::Task<> AudioCaptureManager::startCapture(std::function<void()> started)
 {
-    co_await runInBackground(m_controlPool, [this, started = std::move(started)] {
+    // Named, not a temporary: GCC 12 destroys temporaries inside co_await twice.
+    QCoro::Task<> starting = runInBackground(m_controlPool, [this, started = std::move(started)] {
         start();
         if (started)
             started();
     });
+    co_await std::move(starting);
 }
 
 // With the services lock held. Throws the microphone's error; a system failure only leaves the recording mic-only.
@@ -816,6 +819,7 @@ QCoro::Task<CaptureSessionResult> AudioCaptureManager::exportUploadTracks(
                          output = session.filePath(QStringLiteral("system_upload.m4a")), options] {
         TrackOutcome outcome;
         const QStringList valid = validSystemSegments(segments, outcome.lines);
+        outcome.segments = valid;
         if (valid.isEmpty()) {
             outcome.lines << QStringLiteral("[AudioCaptureManager] No valid system segments, continuing mic-only");
             return outcome;
@@ -838,9 +842,11 @@ QCoro::Task<CaptureSessionResult> AudioCaptureManager::exportUploadTracks(
     for (const QString& line : mic.lines)
         Log::line(line);
     result.micURL = mic.url;
+    result.micSegments = finalized.micSegmentURLs;
     const TrackOutcome system = co_await std::move(systemExport);
     for (const QString& line : system.lines)
         Log::line(line);
     result.systemURL = system.url;
+    result.systemSegments = system.segments;
     co_return result;
 }

@@ -28,6 +28,9 @@ class SystemAudioTapService;
 struct CaptureSessionResult {
     std::optional<QString> micURL;
     std::optional<QString> systemURL;
+    // The segments each track was made of.
+    QStringList micSegments;
+    QStringList systemSegments;
 };
 
 // The waits of a hardware restart; tests shrink them.

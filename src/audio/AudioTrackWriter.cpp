@@ -71,14 +71,19 @@ AudioTrackWriter::AudioTrackWriter(Options options)
 
 AudioTrackWriter::~AudioTrackWriter() = default;
 
+QString AudioTrackWriter::recordingsFolder(const QString& documentsDirectory)
+{
+    const QString documents = documentsDirectory.isEmpty()
+        ? QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
+        : documentsDirectory;
+    return documents.isEmpty() ? QString() : QDir(documents).filePath(QStringLiteral("Echoquill Recordings"));
+}
+
 void AudioTrackWriter::createSessionDirectory()
 {
-    QString documents = m_options.documentsDirectory;
-    if (documents.isEmpty())
-        documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (documents.isEmpty())
+    const QString base = recordingsFolder(m_options.documentsDirectory);
+    if (base.isEmpty())
         throw FileError(std::make_error_code(std::errc::no_such_file_or_directory), QStringLiteral("Documents"));
-    const QString base = QDir(documents).filePath(QStringLiteral("Echoquill Recordings"));
     std::error_code error;
     std::filesystem::create_directories(fsPath(base), error);
     if (error)

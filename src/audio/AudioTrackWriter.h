@@ -41,6 +41,10 @@ public:
         double headerUpdateSeconds = 1.0;
     };
 
+    // Where every session folder lives: "Echoquill Recordings" in `documentsDirectory`
+    // (empty: the user's documents folder); empty when there is no documents folder.
+    static QString recordingsFolder(const QString& documentsDirectory = {});
+
     // Creates the session directory. Throws FileError.
     AudioTrackWriter();
     explicit AudioTrackWriter(Options options);

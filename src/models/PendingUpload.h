@@ -4,16 +4,16 @@
 
 #include <QDateTime>
 #include <QString>
-#include <QUuid>
 
 #include <optional>
 
 // A stopped recording that is not a note yet; its session journal keeps it across runs.
 struct PendingUpload {
-    QUuid id;
-    QString fileName;
-    // The session folder (absolute); empty when the card has none to act on.
+    // The session folder (absolute): the card's key.
     QString folder;
+    QString fileName;
+    // Set when the recording is another account's: the card says whose it is and offers no upload.
+    QString ownerEmail;
     // 0…1 of both tracks' bytes sent, once an upload has begun.
     std::optional<double> progress;
     double duration = 0;

@@ -68,15 +68,13 @@ void saveJournal(const SessionJournal& journal)
 }
 
 AudioRecorder::AudioRecorder(QObject* parent)
-    : AudioRecorder([] { return std::make_unique<AudioCaptureManager>(); }, nullptr, parent)
+    : AudioRecorder([] { return std::make_unique<AudioCaptureManager>(); }, parent)
 {
 }
 
-AudioRecorder::AudioRecorder(ManagerFactory makeManager, UploadPipeline* pipeline, QObject* parent)
+AudioRecorder::AudioRecorder(ManagerFactory makeManager, QObject* parent)
     : QObject(parent)
     , m_makeManager(std::move(makeManager))
-    , m_pipeline(pipeline ? pipeline : new UploadPipeline(UploadPipeline::defaultBlobEndpoint(), {}, this))
-    , m_queue(new UploadQueue(m_pipeline, this))
 {
     lookUpDefaultInput();
 }
@@ -162,22 +160,25 @@ QCoro::Task<> AudioRecorder::startRecording()
             return;
         Log::line(u"[AudioRecorder] stopping: the disk failed ("_s + description + u')');
         self->setNotice(u"Recording stopped: the disk is full"_s);
-        if (self->m_stopHandler)
-            self->m_stopHandler();
-        else
-            self->stopRecording();
+        self->stopRecording();
     });
+    // Whose recording it is, read now: whoever signs in or out meanwhile does not change it.
+    const std::optional<SessionJournal::Owner> owner = m_owner ? m_owner() : std::nullopt;
     // The server round trips, the session folder, its lock and journal are made on a worker thread.
     std::exception_ptr failure;
     std::optional<SessionLock> lock;
     try {
-        co_await manager->startCapture([&manager, &lock] {
+        // Named, not a temporary: GCC 12 destroys temporaries inside co_await twice.
+        const std::function<void()> prepare = [&manager, &lock, &owner] {
             if (const std::optional<QString> folder = manager->sessionDirectory()) {
                 // The lock first: a journal saying "recording" with a free lock means its process died.
                 lock = SessionLock::acquire(*folder);
-                saveJournal(SessionJournal(*folder));
+                SessionJournal journal(*folder);
+                journal.setOwner(owner);
+                saveJournal(journal);
             }
-        });
+        };
+        co_await manager->startCapture(prepare);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -217,6 +218,7 @@ QCoro::Task<> AudioRecorder::startRecording()
     const bool systemAudio = manager->isSystemAudioRunning();
     const std::optional<QString> folder = manager->sessionDirectory();
     m_sessionLock = std::move(lock);
+    m_sessionOwner = owner;
     m_captureManager = std::move(manager);
     setNotice({});
     updateTimeLeft();
@@ -279,50 +281,22 @@ std::unique_ptr<AudioCaptureManager> AudioRecorder::teardown()
 
 std::optional<QString> AudioRecorder::stopRecording()
 {
-    std::unique_ptr<AudioCaptureManager> manager = teardown();
-    const std::optional<QString> saved = m_lastSavedURL;
-    if (manager) {
-        Log::line(u"[AudioRecorder] stopRecording: finalizing session…"_s);
-        finishStop(std::move(manager), std::exchange(m_sessionLock, std::nullopt));
-    }
-    return saved;
-}
-
-QCoro::Task<> AudioRecorder::finishStop(std::unique_ptr<AudioCaptureManager> manager, std::optional<SessionLock> lock)
-{
-    QPointer self(this);
-    const std::optional<QString> folder = manager->sessionDirectory();
-    const double seconds = m_duration;
-    const CaptureSessionResult result = co_await manager->stopCapture();
-    if (folder)
-        co_await runInBackground(*QThreadPool::globalInstance(), [&] { journalStopped(*folder, seconds, result); });
-    lock.reset();
-    if (!self)
-        co_return;
-    setLastSavedURL(result.micURL);
-    if (result.micURL)
-        Log::line(
-            u"[AudioRecorder] stopRecording: mic_track saved %1KB"_s.arg(QFileInfo(*result.micURL).size() / 1024));
-}
-
-void AudioRecorder::stopAndUpload(const QString& token, StatusCallback onStatus)
-{
-    // Each held session can be stopped and uploaded whatever other uploads run;
-    // the session is taken here, so the same one can never be stopped twice.
-    if (!m_captureManager) {
-        Log::line(u"[AudioRecorder] stopAndUpload: no active session"_s);
-        return;
-    }
-    changeStopsRunning(+1);
+    // The session is taken here, so the same one can never be stopped twice.
     const std::optional<QString> folder = m_currentFileURL;
     const double seconds = m_duration;
-    finishStopAndUpload(
-        teardown(), std::exchange(m_sessionLock, std::nullopt), folder, seconds, token, std::move(onStatus));
+    std::unique_ptr<AudioCaptureManager> manager = teardown();
+    if (!manager)
+        return folder;
+    Log::line(u"[AudioRecorder] stopRecording: finalizing session…"_s);
+    changeStopsRunning(+1);
+    if (folder)
+        emit sessionStopping(*folder, seconds, m_sessionOwner);
+    finishStop(std::move(manager), std::exchange(m_sessionLock, std::nullopt), folder, seconds);
+    return folder;
 }
 
-QCoro::Task<> AudioRecorder::finishStopAndUpload(std::unique_ptr<AudioCaptureManager> manager,
-    std::optional<SessionLock> lock, std::optional<QString> folder, double seconds, QString token,
-    StatusCallback onStatus)
+QCoro::Task<> AudioRecorder::finishStop(std::unique_ptr<AudioCaptureManager> manager, std::optional<SessionLock> lock,
+    std::optional<QString> folder, double seconds)
 {
     QPointer self(this);
     const CaptureSessionResult result = co_await manager->stopCapture();
@@ -331,26 +305,18 @@ QCoro::Task<> AudioRecorder::finishStopAndUpload(std::unique_ptr<AudioCaptureMan
         journal = co_await runInBackground(
             *QThreadPool::globalInstance(), [&] { return journalStopped(*folder, seconds, result); });
     lock.reset();
-    if (!result.micURL || !folder) {
-        Log::line(u"[AudioRecorder] stopAndUpload: no mic track URL returned"_s);
-        onStatus(UploadStatus::failed(u"No audio file produced"_s));
-    } else if (self) {
-        setLastSavedURL(result.micURL);
-        // The stop counts as running until the upload reaches the service or fails; a later retry is not counted.
-        auto ended = std::make_shared<bool>(false);
-        m_queue->submit(
-            *folder, token,
-            [self, onStatus, ended](const UploadStatus& status) {
-                onStatus(status);
-                const bool last = status.stage() == UploadStatus::Processing || status.stage() == UploadStatus::Failed;
-                if (last && !std::exchange(*ended, true) && self)
-                    self->changeStopsRunning(-1);
-            },
-            journal);
+    if (!self)
         co_return;
+    if (result.micURL) {
+        setLastSavedURL(result.micURL);
+        Log::line(
+            u"[AudioRecorder] stopRecording: mic_track saved %1KB"_s.arg(QFileInfo(*result.micURL).size() / 1024));
+    } else {
+        Log::line(u"[AudioRecorder] stopAndUpload: no mic track URL returned"_s);
     }
-    if (self)
-        changeStopsRunning(-1);
+    changeStopsRunning(-1);
+    if (journal)
+        emit sessionStopped(*journal);
 }
 
 SessionJournal AudioRecorder::journalStopped(const QString& folder, double seconds, const CaptureSessionResult& result)
@@ -358,9 +324,14 @@ SessionJournal AudioRecorder::journalStopped(const QString& folder, double secon
     SessionJournal journal = SessionJournal::read(folder).value_or(SessionJournal(folder));
     journal.setFinalized(seconds);
     if (result.micURL) {
-        const auto name = [](const QString& path) { return QFileInfo(path).fileName(); };
-        journal.setExported(
-            name(*result.micURL), result.systemURL ? std::optional(name(*result.systemURL)) : std::nullopt);
+        const auto track = [](const QString& path, const QStringList& segments) {
+            QStringList names;
+            for (const QString& segment : segments)
+                names << QFileInfo(segment).fileName();
+            return SessionJournal::Track { QFileInfo(path).fileName(), names, {}, {} };
+        };
+        journal.setExported(track(*result.micURL, result.micSegments),
+            result.systemURL ? std::optional(track(*result.systemURL, result.systemSegments)) : std::nullopt);
     } else {
         journal.setFailed({ u"No audio file produced"_s, 0, std::nullopt });
     }

@@ -1,9 +1,7 @@
 #pragma once
 
+#include "SessionJournal.h"
 #include "SessionLock.h"
-#include "UploadPipeline.h"
-#include "UploadQueue.h"
-#include "UploadStatus.h"
 
 #include <QCoroTask>
 #include <QList>
@@ -21,8 +19,8 @@ class AudioCaptureManager;
 struct CaptureSessionResult;
 
 // The one object through which the interface records: permission, one capture
-// session at a time, the elapsed time and level, and the road of a stopped
-// recording to the service.
+// session at a time, the elapsed time and level; a stopped recording is handed
+// on finalized and exported (sessionStopped), for the recording library to send.
 class AudioRecorder : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isRecording READ isRecording NOTIFY isRecordingChanged)
@@ -41,20 +39,20 @@ class AudioRecorder : public QObject {
     Q_PROPERTY(QString captureWarning READ captureWarning NOTIFY captureWarningChanged)
     Q_PROPERTY(bool canCaptureElsewhere READ canCaptureElsewhere NOTIFY captureWarningChanged)
 public:
-    using StatusCallback = std::function<void(const UploadStatus&)>;
     // Makes the capture manager of each recording; tests point it at their own folders and waits.
     using ManagerFactory = std::function<std::unique_ptr<AudioCaptureManager>()>;
 
     explicit AudioRecorder(QObject* parent = nullptr);
-    AudioRecorder(ManagerFactory makeManager, UploadPipeline* pipeline, QObject* parent = nullptr);
+    explicit AudioRecorder(ManagerFactory makeManager, QObject* parent = nullptr);
     ~AudioRecorder() override;
 
     QCoro::Task<> startRecording();
     Q_INVOKABLE void start() { startRecording(); }
-    // Stops without upload; the new lastSavedURL (the session folder).
-    Q_INVOKABLE std::optional<QString> stopRecording();
-    // Returns at once; the upload reports through `onStatus` on the main thread.
-    void stopAndUpload(const QString& token, StatusCallback onStatus);
+    // Stops the running recording and returns its session folder at once; sessionStopped follows
+    // once its files are finalized and its upload tracks exported.
+    std::optional<QString> stopRecording();
+    // Who is signed in when a recording starts; its journal keeps it as the recording's owner.
+    void setOwnerSource(std::function<std::optional<SessionJournal::Owner>()> owner) { m_owner = std::move(owner); }
     // The application is quitting: close the running recording's files within
     // `timeout`, without export or upload, so its folder is complete on disk.
     void finishForQuit(std::chrono::milliseconds timeout = std::chrono::seconds(2));
@@ -74,11 +72,9 @@ public:
     [[nodiscard]] const QList<quint32>& availableInputs() const { return m_availableInputs; }
     [[nodiscard]] const std::optional<QString>& selectedInputID() const { return m_selectedInputID; }
     [[nodiscard]] bool isStartingRecording() const { return m_isStartingRecording; }
-    // True while at least one stop-and-upload runs.
+    // True while at least one stopped recording is being finalized and exported.
     [[nodiscard]] bool isStoppingRecording() const { return m_stopsRunning > 0; }
     [[nodiscard]] bool hasCaptureManager() const { return bool(m_captureManager); }
-    // Where stopped recordings wait for the service, and recordings of earlier runs resume.
-    [[nodiscard]] UploadQueue* uploadQueue() const { return m_queue; }
     // The sound server went away during the recording and capture waits for it.
     [[nodiscard]] bool isReconnectingAudio() const { return m_isReconnectingAudio; }
     // Why the last recording did not start or had to stop; empty otherwise, and again once a recording starts.
@@ -92,8 +88,6 @@ public:
     [[nodiscard]] bool canCaptureElsewhere() const { return !m_soundElsewhereSink.isEmpty(); }
     // Records the system output from the device the warning names.
     Q_INVOKABLE void captureElsewhere();
-    // How a recording ends when the recorder must end it itself (the disk is full); by default stopRecording().
-    void setStopHandler(std::function<void()> handler) { m_stopHandler = std::move(handler); }
 
 signals:
     void isRecordingChanged();
@@ -109,14 +103,17 @@ signals:
     void noticeChanged();
     void timeLeftChanged();
     void captureWarningChanged();
+    // A recording stopped: its card can show while its files are finalized and exported.
+    void sessionStopping(const QString& folder, double seconds, const std::optional<SessionJournal::Owner>& owner);
+    // Its journal now says what came out: the upload tracks, or why there are none.
+    void sessionStopped(const SessionJournal& journal);
 
 private:
     QCoro::Task<> lookUpDefaultInput();
     QCoro::Task<bool> microphonePermission();
     std::unique_ptr<AudioCaptureManager> teardown();
-    QCoro::Task<> finishStop(std::unique_ptr<AudioCaptureManager> manager, std::optional<SessionLock> lock);
-    QCoro::Task<> finishStopAndUpload(std::unique_ptr<AudioCaptureManager> manager, std::optional<SessionLock> lock,
-        std::optional<QString> folder, double seconds, QString token, StatusCallback onStatus);
+    QCoro::Task<> finishStop(std::unique_ptr<AudioCaptureManager> manager, std::optional<SessionLock> lock,
+        std::optional<QString> folder, double seconds);
     void tick();
     // The stopped session's journal: its files finalized, and its upload tracks or why there are none.
     static SessionJournal journalStopped(const QString& folder, double seconds, const CaptureSessionResult& result);
@@ -136,10 +133,11 @@ private:
     void setCaptureWarnings(bool micSilent, const QString& sink, const QString& description);
 
     ManagerFactory m_makeManager;
-    QPointer<UploadPipeline> m_pipeline;
-    UploadQueue* m_queue = nullptr;
+    std::function<std::optional<SessionJournal::Owner>()> m_owner;
     // Held on the running session's folder until its files are finalized.
     std::optional<SessionLock> m_sessionLock;
+    // Whose the running session is.
+    std::optional<SessionJournal::Owner> m_sessionOwner;
     bool m_isRecording = false;
     double m_duration = 0;
     float m_audioLevel = 0;
@@ -157,7 +155,6 @@ private:
     QString m_notice;
     QString m_timeLeft;
     int m_ticks = 0;
-    std::function<void()> m_stopHandler;
     bool m_micSilent = false;
     QString m_soundElsewhereSink;
     QString m_soundElsewhereDescription;

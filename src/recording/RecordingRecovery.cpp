@@ -4,7 +4,6 @@
 #include "AudioExportService.h"
 #include "BuildConfig.h"
 #include "CapturedAudioBuffer.h"
-#include "DateText.h"
 #include "FileError.h"
 #include "Log.h"
 #include "RecordingRetention.h"
@@ -19,7 +18,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
-#include <QStandardPaths>
 #include <QtConcurrent>
 
 #include <algorithm>
@@ -115,12 +113,20 @@ QDateTime startFromName(const QString& folder)
 
 InterruptedSession sessionOf(const SessionJournal& journal)
 {
-    return { journal.folder(), journal.startedAt(), journal.durationSeconds() };
+    return { journal.folder(), journal.startedAt(), journal.durationSeconds(), journal.owner() };
 }
 
-// Encodes the upload tracks of a repaired session; false when no microphone track came out.
+SessionJournal::Track trackOf(const QString& file, const QStringList& segments)
+{
+    QStringList names;
+    for (const QString& segment : segments)
+        names << QFileInfo(segment).fileName();
+    return { file, names, {}, {} };
+}
+
+// Encodes the upload tracks of a repaired session into its journal; false when no microphone track came out.
 bool exportTracks(const QDir& session, const RepairedSource& mic, const RepairedSource& system,
-    const std::atomic<bool>* cancel, bool& hasSystem)
+    const std::atomic<bool>* cancel, SessionJournal& journal)
 {
     AudioExportService::Options options;
     options.cancel = cancel;
@@ -132,15 +138,16 @@ bool exportTracks(const QDir& session, const RepairedSource& mic, const Repaired
     }
     QStringList skipped;
     const QStringList valid = AudioCaptureManager::validSystemSegments(system.segments, skipped);
-    hasSystem = false;
+    std::optional<SessionJournal::Track> systemTrack;
     if (!valid.isEmpty()) {
         try {
             AudioExportService::encodeUploadTrack(valid, session.filePath(systemTrackFile), options);
-            hasSystem = true;
+            systemTrack = trackOf(systemTrackFile, valid);
         } catch (const std::exception& error) {
             log(u"System export failed, continuing mic-only: "_s + QString::fromUtf8(error.what()));
         }
     }
+    journal.setExported(trackOf(micTrackFile, mic.segments), systemTrack);
     return true;
 }
 
@@ -183,13 +190,21 @@ std::optional<InterruptedSession> recoverFolder(
         journal->setFinalized(seconds);
         journal->setInterrupted(true);
         journal->save();
-        bool hasSystem = false;
-        if (mic.frames == 0 || !exportTracks(session, mic, system, cancel, hasSystem)) {
+        if (mic.frames == 0 || !exportTracks(session, mic, system, cancel, *journal)) {
             // Stopped by a quit, it is taken up again at the next start.
-            log((cancel && *cancel ? u"Stopped at quit: "_s : u"Nothing to upload in "_s) + folder);
+            if (cancel && *cancel) {
+                log(u"Stopped at quit: "_s + folder);
+                return std::nullopt;
+            }
+            log(u"Nothing to upload in "_s + folder);
+            // What reached the disk stays offered: a failed recording the user can try again or put away.
+            if (mic.frames > 0) {
+                journal->setInterrupted(false);
+                journal->setFailed({ u"No audio file produced"_s, 0, std::nullopt });
+                journal->save();
+            }
             return std::nullopt;
         }
-        journal->setExported(micTrackFile, hasSystem ? std::optional(systemTrackFile) : std::nullopt);
         journal->save();
     } catch (const FileError& error) {
         log(u"Could not recover "_s + folder + u": "_s + error.description());
@@ -203,7 +218,7 @@ std::optional<InterruptedSession> recoverFolder(
 
 RecordingRecovery::RecordingRecovery(QString recordingsFolder, QObject* parent)
     : QObject(parent)
-    , m_recordingsFolder(recordingsFolder.isEmpty() ? defaultRecordingsFolder() : std::move(recordingsFolder))
+    , m_recordingsFolder(std::move(recordingsFolder))
     , m_createdAt(QDateTime::currentDateTimeUtc())
 {
     m_worker.setMaxThreadCount(1);
@@ -216,15 +231,29 @@ RecordingRecovery::~RecordingRecovery()
     m_worker.waitForDone();
 }
 
-QString RecordingRecovery::defaultRecordingsFolder()
-{
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
-        .filePath(u"Echoquill Recordings"_s);
-}
-
 std::optional<InterruptedSession> RecordingRecovery::recover(const QString& folder)
 {
     return recoverFolder(folder, QDateTime::currentDateTimeUtc(), nullptr);
+}
+
+bool RecordingRecovery::exportAgain(const QString& folder)
+{
+    std::optional<SessionJournal> journal = SessionJournal::read(folder);
+    if (!journal)
+        return false;
+    const QDir session(folder);
+    const RepairedSource mic = repairSource(session, u"mic_track_"_s);
+    const RepairedSource system = repairSource(session, u"system_track_"_s);
+    try {
+        if (mic.frames == 0 || !exportTracks(session, mic, system, nullptr, *journal))
+            return false;
+        journal->save();
+    } catch (const FileError& error) {
+        log(u"Could not export "_s + folder + u": "_s + error.description());
+        return false;
+    }
+    log(u"Exported "_s + QFileInfo(folder).fileName() + u" again"_s);
+    return true;
 }
 
 QCoro::Task<> RecordingRecovery::scan(std::optional<int> keepDays)
@@ -267,46 +296,10 @@ QCoro::Task<> RecordingRecovery::scan(std::optional<int> keepDays)
         emit sessionsChanged();
 }
 
-QVariantList RecordingRecovery::sessionList() const
-{
-    QVariantList list;
-    for (const InterruptedSession& session : m_sessions) {
-        list << QVariantMap { { u"folder"_s, session.folder },
-            { u"date"_s, DateText::mediumDate(session.startedAt) + u" · "_s + DateText::shortTime(session.startedAt) },
-            { u"duration"_s, session.durationSeconds } };
-    }
-    return list;
-}
-
 bool RecordingRecovery::take(const QString& folder)
 {
     const auto removed = m_sessions.removeIf([&](const InterruptedSession& s) { return s.folder == folder; });
     if (removed > 0)
         emit sessionsChanged();
     return removed > 0;
-}
-
-void RecordingRecovery::upload(const QString& folder)
-{
-    std::optional<SessionJournal> journal = SessionJournal::read(folder);
-    if (!journal || !take(folder))
-        return;
-    journal->setInterrupted(false);
-    try {
-        journal->save();
-    } catch (const FileError& error) {
-        log(u"Could not hand "_s + folder + u" to the upload queue: "_s + error.description());
-    }
-    emit uploadRequested(folder);
-}
-
-bool RecordingRecovery::discard(const QString& folder)
-{
-    if (!QFile::moveToTrash(folder)) {
-        log(u"Could not move "_s + folder + u" to the trash"_s);
-        return false;
-    }
-    log(u"Discarded "_s + QFileInfo(folder).fileName());
-    take(folder);
-    return true;
 }

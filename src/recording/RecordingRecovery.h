@@ -1,12 +1,13 @@
 #pragma once
 
+#include "SessionJournal.h"
+
 #include <QCoroTask>
 #include <QDateTime>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QThreadPool>
-#include <QVariantList>
 
 #include <atomic>
 #include <optional>
@@ -17,6 +18,7 @@ struct InterruptedSession {
     QString folder;
     QDateTime startedAt;
     double durationSeconds = 0;
+    std::optional<SessionJournal::Owner> owner;
     bool operator==(const InterruptedSession&) const = default;
 };
 
@@ -26,13 +28,10 @@ struct InterruptedSession {
 // a low-priority worker thread so the window's first frame never waits on it.
 class RecordingRecovery : public QObject {
     Q_OBJECT
-    Q_PROPERTY(QVariantList sessions READ sessionList NOTIFY sessionsChanged)
 public:
-    // `recordingsFolder` empty: "Echoquill Recordings" in the user's documents folder.
-    explicit RecordingRecovery(QString recordingsFolder = {}, QObject* parent = nullptr);
+    explicit RecordingRecovery(QString recordingsFolder, QObject* parent = nullptr);
     ~RecordingRecovery() override;
 
-    [[nodiscard]] static QString defaultRecordingsFolder();
     [[nodiscard]] QString recordingsFolder() const { return m_recordingsFolder; }
 
     // Scans the folder once: first the retention sweep (acknowledged sessions kept `keepDays`,
@@ -41,24 +40,18 @@ public:
     // The same for one session folder, on the calling thread: the session when it
     // was interrupted (now repaired and exported), nothing otherwise.
     static std::optional<InterruptedSession> recover(const QString& folder);
+    // Exports a stopped session's upload tracks from its segments once more (the first export
+    // failed) and records them in its journal; false when no microphone track came out. Any thread.
+    static bool exportAgain(const QString& folder);
 
     [[nodiscard]] const QList<InterruptedSession>& sessions() const { return m_sessions; }
-    // For the interface: one map per session with "folder", "date" (date and time) and "duration" (seconds).
-    [[nodiscard]] QVariantList sessionList() const;
-
-    // "Upload": the session joins the upload queue and leaves the list.
-    Q_INVOKABLE void upload(const QString& folder);
-    // "Discard" (after the user confirmed): the folder goes to the desktop's trash. False when it could not.
-    Q_INVOKABLE bool discard(const QString& folder);
+    // The session leaves the list (the user uploads or discards it); false when it was not there.
+    bool take(const QString& folder);
 
 signals:
     void sessionsChanged();
-    // The session's journal now lets the upload queue take it.
-    void uploadRequested(const QString& folder);
 
 private:
-    bool take(const QString& folder);
-
     QString m_recordingsFolder;
     QDateTime m_createdAt;
     QList<InterruptedSession> m_sessions;

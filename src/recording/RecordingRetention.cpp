@@ -1,7 +1,7 @@
 #include "RecordingRetention.h"
 
+#include "AudioTrackWriter.h"
 #include "Log.h"
-#include "RecordingRecovery.h"
 #include "SessionJournal.h"
 
 #include <QDir>
@@ -32,7 +32,8 @@ struct FolderSize {
 FolderSize measure(const QString& root)
 {
     FolderSize size;
-    const QStringList sessions = QDir(root).entryList({ u"Session_*"_s }, QDir::Dirs | QDir::NoDotAndDotDot);
+    const QStringList sessions
+        = QDir(root).entryList({ u"Session_*"_s }, QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks);
     size.sessions = int(sessions.size());
     for (const QString& session : sessions) {
         QDirIterator files(QDir(root).filePath(session), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
@@ -54,7 +55,7 @@ QString summaryText(const FolderSize& size)
 RecordingRetention::RecordingRetention(QString recordingsFolder, QObject* parent)
     : QObject(parent)
     , m_recordingsFolder(
-          recordingsFolder.isEmpty() ? RecordingRecovery::defaultRecordingsFolder() : std::move(recordingsFolder))
+          recordingsFolder.isEmpty() ? AudioTrackWriter::recordingsFolder() : std::move(recordingsFolder))
     , m_keepForever(QSettings().value(keepForeverKey, false).toBool())
     , m_summary(summaryText({}))
 {
@@ -93,31 +94,53 @@ void RecordingRetention::refresh()
     watcher->setFuture(QtConcurrent::run(measure, m_recordingsFolder));
 }
 
-void RecordingRetention::clearSegments(const QString& folder)
+void RecordingRetention::clearSegments(const SessionJournal& journal)
 {
-    QDir session(folder);
-    for (const QString& name : session.entryList({ u"mic_track_*.caf"_s, u"system_track_*.caf"_s }, QDir::Files)) {
-        if (!session.remove(name))
-            log(u"Could not delete "_s + session.filePath(name));
+    // Only the segments of a track the service has: a track that never came out keeps its segments.
+    QDir session(journal.folder());
+    using Kind = SessionJournal::Kind;
+    for (Kind kind : { Kind::Mic, Kind::System }) {
+        const std::optional<SessionJournal::Track>& track = journal.track(kind);
+        if (!track || !track->isUploaded())
+            continue;
+        // Journals of earlier versions do not list them: all of that source's segments.
+        const QStringList names = !track->segments.isEmpty()
+            ? track->segments
+            : session.entryList({ kind == Kind::Mic ? u"mic_track_*.caf"_s : u"system_track_*.caf"_s }, QDir::Files);
+        for (const QString& name : names) {
+            if (session.exists(name) && !session.remove(name))
+                log(u"Could not delete "_s + session.filePath(name));
+        }
     }
 }
 
 void RecordingRetention::sweep(const QString& recordingsFolder, std::optional<int> keepDays, const QDateTime& now)
 {
     const QDir root(recordingsFolder);
-    for (const QString& name : root.entryList({ u"Session_*"_s }, QDir::Dirs | QDir::NoDotAndDotDot)) {
+    for (const QString& name :
+        root.entryList({ u"Session_*"_s }, QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
         const QString folder = root.filePath(name);
-        const std::optional<SessionJournal> journal = SessionJournal::read(folder);
-        // Only what the service has acknowledged may go; a failed or interrupted session stays for good.
-        if (!journal || !journal->isAcknowledged() || journal->stage() == SessionJournal::Stage::Failed)
+        std::optional<SessionJournal> journal = SessionJournal::read(folder);
+        // Only what the service has made a note of may go; everything else stays for good.
+        if (!journal || journal->stage() != SessionJournal::Stage::Done || journal->noteId().value_or(0) <= 0)
             continue;
-        if (keepDays && journal->startedAt().addDays(*keepDays) < now) {
+        if (!journal->noteArrivedAt()) {
+            // Done before the arrival was written down: the period starts now.
+            journal->setDone(now);
+            try {
+                journal->save();
+            } catch (const std::exception& e) {
+                log(u"Could not save "_s + journal->path() + u": "_s + QString::fromUtf8(e.what()));
+                continue;
+            }
+        }
+        if (keepDays && journal->noteArrivedAt()->addDays(*keepDays) < now) {
             if (QDir(folder).removeRecursively())
                 log(u"Removed "_s + name + u" after its retention period"_s);
             else
                 log(u"Could not remove "_s + folder);
             continue;
         }
-        clearSegments(folder);
+        clearSegments(*journal);
     }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SessionJournal.h"
+
 #include <QDateTime>
 #include <QObject>
 #include <QString>
@@ -20,7 +22,7 @@ class RecordingRetention : public QObject {
 public:
     static constexpr int defaultDays = 30;
 
-    // `recordingsFolder` empty: "Echoquill Recordings" in the user's documents folder.
+    // `recordingsFolder` empty: where the recorder puts its sessions.
     explicit RecordingRetention(QString recordingsFolder = {}, QObject* parent = nullptr);
 
     [[nodiscard]] bool keepForever() const { return m_keepForever; }
@@ -34,10 +36,10 @@ public:
     // Counts the sessions and their bytes again, off the main thread.
     Q_INVOKABLE void refresh();
 
-    // Deletes a session's segment files once the service has made its note.
-    static void clearSegments(const QString& folder);
-    // Clears the segments of every acknowledged session under `recordingsFolder` and removes
-    // those that started more than `keepDays` before `now`. Any thread.
+    // Deletes the segments of a session's tracks that reached the service, once it has made the note.
+    static void clearSegments(const SessionJournal& journal);
+    // Clears the segments of every session under `recordingsFolder` whose note was made and removes
+    // those whose note arrived more than `keepDays` before `now`. Any thread.
     static void sweep(const QString& recordingsFolder, std::optional<int> keepDays, const QDateTime& now);
 
 signals:

@@ -5,8 +5,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 
+#include <algorithm>
 #include <array>
 
 using namespace Qt::StringLiterals;
@@ -30,16 +32,31 @@ QJsonValue trackValue(const std::optional<SessionJournal::Track>& track)
 {
     if (!track)
         return QJsonValue::Null;
-    return QJsonObject { { u"file"_s, track->file }, { u"pathName"_s, track->pathName },
-        { u"blobUrl"_s, track->blobUrl } };
+    return QJsonObject { { u"file"_s, track->file }, { u"segments"_s, QJsonArray::fromStringList(track->segments) },
+        { u"pathName"_s, track->pathName }, { u"blobUrl"_s, track->blobUrl } };
+}
+
+// A name the journal may join to its folder: one path component, no way out of it.
+bool isPlainName(const QString& name)
+{
+    return !name.isEmpty() && name != "."_L1 && name != ".."_L1 && !name.contains(u'/') && !name.contains(u'\0');
 }
 
 std::optional<SessionJournal::Track> trackOf(const QJsonValue& value)
 {
     if (!value.isObject() || value["file"_L1].toString().isEmpty())
         return std::nullopt;
-    return SessionJournal::Track { value["file"_L1].toString(), value["pathName"_L1].toString(),
+    QStringList segments;
+    for (const QJsonValue& segment : value["segments"_L1].toArray())
+        segments << segment.toString();
+    return SessionJournal::Track { value["file"_L1].toString(), segments, value["pathName"_L1].toString(),
         value["blobUrl"_L1].toString() };
+}
+
+bool namesArePlain(const std::optional<SessionJournal::Track>& track)
+{
+    return !track
+        || (isPlainName(track->file) && std::all_of(track->segments.begin(), track->segments.end(), isPlainName));
 }
 
 }
@@ -75,6 +92,10 @@ QJsonObject SessionJournal::toJson() const
         { u"version"_s, 1 },
         { u"stage"_s, stageName(m_stage) },
         { u"startedAt"_s, dateValue(m_startedAt) },
+        { u"owner"_s,
+            m_owner ? QJsonValue(QJsonObject { { u"id"_s, m_owner->id }, { u"email"_s, m_owner->email } })
+                    : QJsonValue(QJsonValue::Null) },
+        { u"noteArrivedAt"_s, dateValue(m_noteArrivedAt) },
         { u"durationSeconds"_s, m_durationSeconds },
         { u"mic"_s, trackValue(m_mic) },
         { u"system"_s, trackValue(m_system) },
@@ -103,6 +124,13 @@ std::optional<SessionJournal> SessionJournal::read(const QString& folder)
     journal.m_durationSeconds = root["durationSeconds"_L1].toDouble();
     journal.m_mic = trackOf(root["mic"_L1]);
     journal.m_system = trackOf(root["system"_L1]);
+    if (!namesArePlain(journal.m_mic) || !namesArePlain(journal.m_system)) {
+        Log::line(u"[SessionJournal] refused journal naming a file outside "_s + folder);
+        return std::nullopt;
+    }
+    if (const QJsonValue owner = root["owner"_L1]; owner.isObject() && !owner["id"_L1].toString().isEmpty())
+        journal.m_owner = Owner { owner["id"_L1].toString(), owner["email"_L1].toString() };
+    journal.m_noteArrivedAt = dateOf(root["noteArrivedAt"_L1]);
     if (root["noteId"_L1].isDouble())
         journal.m_noteId = qint64(root["noteId"_L1].toDouble());
     if (const QJsonValue failure = root["failure"_L1]; failure.isObject())
@@ -135,10 +163,10 @@ void SessionJournal::setFinalized(double durationSeconds)
     m_stage = Stage::Finalized;
 }
 
-void SessionJournal::setExported(const QString& micFile, const std::optional<QString>& systemFile)
+void SessionJournal::setExported(const Track& mic, const std::optional<Track>& system)
 {
-    m_mic = Track { micFile, {}, {} };
-    m_system = systemFile ? std::optional(Track { *systemFile, {}, {} }) : std::nullopt;
+    m_mic = mic;
+    m_system = system;
     m_stage = Stage::Exported;
     m_failure.reset();
 }
@@ -168,8 +196,10 @@ void SessionJournal::setNotified(qint64 noteId)
     m_failure.reset();
 }
 
-void SessionJournal::setDone()
+void SessionJournal::setDone(const QDateTime& at)
 {
+    if (!m_noteArrivedAt)
+        m_noteArrivedAt = at;
     m_stage = Stage::Done;
     m_failure.reset();
 }

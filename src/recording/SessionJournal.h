@@ -10,15 +10,25 @@
 // "journal.json" beside "metadata.json" and replaced atomically at every step:
 // recording → finalized → exported → uploading (per track: path name, then blob
 // address) → notified (note id) → done, or failed. Whatever stops the client,
-// the journal says what is left to do, so nothing is uploaded or notified twice.
+// the journal says what is left to do, so nothing is uploaded or notified twice,
+// and whose the recording is, so it only ever reaches the account that made it.
 class SessionJournal {
 public:
     enum class Stage { Recording, Finalized, Exported, Uploading, Notified, Done, Failed };
     enum class Kind { Mic, System };
 
-    // One upload track: its file in the session folder and how far its upload got.
+    // The signed-in account when the recording started.
+    struct Owner {
+        QString id;
+        QString email;
+        bool operator==(const Owner&) const = default;
+    };
+
+    // One upload track: its file in the session folder, the segments it was made of, and how far its upload got.
     struct Track {
         QString file;
+        // File names in the session folder; empty in journals written before they were recorded.
+        QStringList segments;
         // Set when the upload starts (the blob store's path name), then the blob's address once stored.
         QString pathName;
         QString blobUrl;
@@ -40,7 +50,7 @@ public:
     // A new journal of a session that starts recording now (not saved yet).
     explicit SessionJournal(QString folder, QDateTime startedAt = QDateTime::currentDateTimeUtc());
 
-    // The folder's journal; nothing when it has none or it cannot be read.
+    // The folder's journal; nothing when it has none, it cannot be read, or it names a file outside the folder.
     static std::optional<SessionJournal> read(const QString& folder);
     // Writes a temporary file, flushes it to the disk and renames it over the journal. Throws FileError.
     void save() const;
@@ -49,6 +59,10 @@ public:
     [[nodiscard]] QString path() const;
     [[nodiscard]] Stage stage() const { return m_stage; }
     [[nodiscard]] QDateTime startedAt() const { return m_startedAt; }
+    // Nothing: recorded while nobody was signed in.
+    [[nodiscard]] const std::optional<Owner>& owner() const { return m_owner; }
+    // When the service's note was first seen; retention counts from here.
+    [[nodiscard]] std::optional<QDateTime> noteArrivedAt() const { return m_noteArrivedAt; }
     [[nodiscard]] double durationSeconds() const { return m_durationSeconds; }
     [[nodiscard]] const std::optional<Track>& mic() const { return m_mic; }
     [[nodiscard]] const std::optional<Track>& system() const { return m_system; }
@@ -59,18 +73,18 @@ public:
     [[nodiscard]] bool isInterrupted() const { return m_interrupted; }
     // The user closed its card and chose to keep the files; it is not offered again.
     [[nodiscard]] bool isDismissed() const { return m_dismissed; }
-    // The service has the recording: uploads and notify are behind it.
-    [[nodiscard]] bool isAcknowledged() const { return m_noteId.has_value(); }
     // The absolute path of a track's file.
     [[nodiscard]] QString filePath(const Track& track) const;
 
     // Each step; the caller saves.
+    void setOwner(const std::optional<Owner>& owner) { m_owner = owner; }
     void setFinalized(double durationSeconds);
-    void setExported(const QString& micFile, const std::optional<QString>& systemFile);
+    void setExported(const Track& mic, const std::optional<Track>& system);
     void setUploading(Kind kind, const QString& pathName);
     void setUploaded(Kind kind, const QString& blobUrl);
     void setNotified(qint64 noteId);
-    void setDone();
+    // The note is there: `at` is when it was first seen.
+    void setDone(const QDateTime& at = QDateTime::currentDateTimeUtc());
     void setFailed(const Failure& failure);
     // A try failed but another is due on its own (no network): the stage stays.
     void setWaiting(const Failure& failure);
@@ -89,6 +103,8 @@ private:
     QString m_folder;
     Stage m_stage = Stage::Recording;
     QDateTime m_startedAt;
+    std::optional<Owner> m_owner;
+    std::optional<QDateTime> m_noteArrivedAt;
     double m_durationSeconds = 0;
     std::optional<Track> m_mic;
     std::optional<Track> m_system;

@@ -124,21 +124,6 @@ QCoro::Task<> UploadPipeline::pauseBeforeRetry(int attempt, int attempts, std::e
     co_await QCoro::sleepFor(std::chrono::milliseconds(qint64(wait * 1000)));
 }
 
-template <class T> QCoro::Task<T> UploadPipeline::withRetry(std::function<QCoro::Task<T>()> operation)
-{
-    for (int attempt = 1;; ++attempt) {
-        std::exception_ptr error;
-        try {
-            co_return co_await operation();
-        } catch (...) {
-            error = retryableError();
-        }
-        if (attempt >= m_timings.attempts)
-            std::rethrow_exception(error);
-        co_await pauseBeforeRetry(attempt, m_timings.attempts, error);
-    }
-}
-
 UnreadableTrack::UnreadableTrack(const QString& file, const QString& error)
     : std::runtime_error(u"Cannot read %1: %2"_s.arg(QFileInfo(file).fileName(), error).toStdString())
 {
@@ -168,7 +153,7 @@ QCoro::Task<std::pair<QString, QString>> UploadPipeline::fetchUploadToken(QStrin
     co_return std::pair { UploadPipelineReplies::clientToken(reply), pathname };
 }
 
-QCoro::Task<QString> UploadPipeline::uploadToVercelBlob(
+QCoro::Task<QString> UploadPipeline::uploadToBlobStore(
     QString file, QString pathname, QString clientToken, std::function<void(qint64)> onSent)
 {
     const QString urlText = m_blobEndpoint + pathname;
@@ -178,7 +163,8 @@ QCoro::Task<QString> UploadPipeline::uploadToVercelBlob(
 
     const std::unique_ptr<QFile> source = openTrack(file);
     const qint64 size = source->size();
-    Log::line(u"[Upload] uploadToVercelBlob → PUT "_s + urlText + u" size="_s + QString::number(size / 1024) + u"KB"_s);
+    Log::line(u"[Upload] uploadToVercelBlob → PUT …/"_s + url.fileName() + u" size="_s + QString::number(size / 1024)
+        + u"KB"_s);
 
     QNetworkRequest request(url);
     request.setTransferTimeout(int(m_timings.requestTimeout.count()));
@@ -208,49 +194,4 @@ QCoro::Task<qint64> UploadPipeline::notifyBackend(QString micBlob, std::optional
     const qint64 noteId = UploadPipelineReplies::noteId(reply, notifyUrl);
     Log::line(u"[Upload] step 5: backend ack — note_id=%1"_s.arg(noteId));
     co_return noteId;
-}
-
-QCoro::Task<> UploadPipeline::run(
-    QString micTrack, std::optional<QString> systemTrack, QString token, StatusCallback onStatus)
-{
-    const QString micName = QFileInfo(micTrack).fileName();
-    const std::optional<QString> systemName
-        = systemTrack ? std::optional(QFileInfo(*systemTrack).fileName()) : std::nullopt;
-    Log::line(
-        u"[Upload] ── pipeline start mic="_s + micName + u" system="_s + systemName.value_or(u"none"_s) + u" ──"_s);
-    onStatus(UploadStatus::uploading());
-
-    try {
-        requireReadable(micTrack);
-        if (systemTrack)
-            requireReadable(*systemTrack);
-        Log::line(u"[Upload] step 1: fetching mic upload token…"_s);
-        const auto [micToken, micPath]
-            = co_await withRetry<std::pair<QString, QString>>([&] { return fetchUploadToken(micTrack, token); });
-        Log::line(u"[Upload] step 2: uploading mic to Vercel Blob…"_s);
-        const QString micBlob
-            = co_await withRetry<QString>([&] { return uploadToVercelBlob(micTrack, micPath, micToken); });
-        Log::line(u"[Upload] step 2: mic blob URL → "_s + micBlob);
-
-        std::optional<QString> systemBlob;
-        if (systemTrack) {
-            Log::line(u"[Upload] step 3: fetching system upload token…"_s);
-            const auto [sysToken, sysPath] = co_await withRetry<std::pair<QString, QString>>(
-                [&] { return fetchUploadToken(*systemTrack, token); });
-            Log::line(u"[Upload] step 4: uploading system to Vercel Blob…"_s);
-            systemBlob
-                = co_await withRetry<QString>([&] { return uploadToVercelBlob(*systemTrack, sysPath, sysToken); });
-            Log::line(u"[Upload] step 4: system blob URL → "_s + *systemBlob);
-        }
-
-        onStatus(UploadStatus::notifying());
-        Log::line(u"[Upload] step 5: notifying backend…"_s);
-        const qint64 noteId = co_await notifyBackend(micBlob, systemBlob, micName, systemName, token);
-        onStatus(UploadStatus::processing(noteId));
-        Log::line(u"[Upload] ── pipeline complete, note is processing ──"_s);
-    } catch (...) {
-        const QString description = describe(std::current_exception());
-        Log::line(u"[Upload] ── pipeline FAILED: "_s + description + u" ──"_s);
-        onStatus(UploadStatus::failed(description));
-    }
 }

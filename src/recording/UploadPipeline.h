@@ -30,24 +30,21 @@ struct UploadTimings {
 };
 
 // Moves a recording's upload tracks to the blob store with client tokens from
-// the service, then tells the service where they are. A run reports only
-// through its status callback and the log.
+// the service, then tells the service where they are: the single calls, their
+// retry waits and error texts; the upload queue strings them together.
 class UploadPipeline : public QObject {
     Q_OBJECT
 public:
     using Timings = UploadTimings;
-    using StatusCallback = std::function<void(const UploadStatus&)>;
 
     // `blobEndpoint` is the blob store's upload base, ending in a slash.
     explicit UploadPipeline(
         QString blobEndpoint = defaultBlobEndpoint(), Timings timings = {}, QObject* parent = nullptr);
 
-    QCoro::Task<> run(QString micTrack, std::optional<QString> systemTrack, QString token, StatusCallback onStatus);
-
     // (client token, path name) for one file.
     QCoro::Task<std::pair<QString, QString>> fetchUploadToken(QString file, QString token);
     // The blob's public address. `onSent` hears the bytes of the body sent so far.
-    QCoro::Task<QString> uploadToVercelBlob(
+    QCoro::Task<QString> uploadToBlobStore(
         QString file, QString pathname, QString clientToken, std::function<void(qint64)> onSent = {});
     // Tells the service where a recording's tracks are; the note id it answers with (0 when none).
     QCoro::Task<qint64> notifyBackend(QString micBlob, std::optional<QString> systemBlob, QString micName,
@@ -69,8 +66,6 @@ public:
     QCoro::Task<> pauseBeforeRetry(int attempt, int attempts, std::exception_ptr error) const;
 
 private:
-    template <class T> QCoro::Task<T> withRetry(std::function<QCoro::Task<T>()> operation);
-
     QString m_blobEndpoint;
     Timings m_timings;
 };

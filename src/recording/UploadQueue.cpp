@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QNetworkInformation>
+#include <QUrl>
 #include <QtConcurrent>
 
 #include <algorithm>
@@ -16,7 +17,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// The queue went away (the client quits) while a step ran: the session stays where its journal stands.
+// The queue went away (the client quits), the account signed out, or the session is not the signed-in
+// account's: the session stays where its journal stands.
 struct Abandoned { };
 
 // Nothing reached the service: refused, timed out, no route. Such a try says nothing about the upload itself.
@@ -47,36 +49,28 @@ QString trackName(SessionJournal::Kind kind)
 
 }
 
-UploadQueue::UploadQueue(UploadPipeline* pipeline, QObject* parent)
+UploadQueue::UploadQueue(UploadPipeline* pipeline, TokenSource tokens, QObject* parent)
     : QObject(parent)
     , m_pipeline(pipeline)
+    , m_tokens(std::move(tokens))
 {
     // Where the desktop tells it, the network's return ends a wait at once.
     if (!QNetworkInformation::instance())
         QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability);
 }
 
-void UploadQueue::submit(
-    const QString& folder, const QString& token, StatusCallback onStatus, std::optional<SessionJournal> journal)
-{
-    hold(folder, token, std::move(onStatus));
-    if (journal)
-        m_sessions[folder].known = std::move(journal);
-    if (!m_sessions[folder].active)
-        process(folder);
-}
-
-void UploadQueue::hold(const QString& folder, const QString& token, StatusCallback onStatus)
+void UploadQueue::submit(const QString& folder, std::optional<SessionJournal> journal)
 {
     Session& session = m_sessions[folder];
-    session.token = token;
-    session.onStatus = std::move(onStatus);
+    if (journal)
+        session.known = std::move(journal);
+    if (!session.active)
+        process(folder);
 }
 
 void UploadQueue::retry(const QString& folder)
 {
-    const auto it = m_sessions.constFind(folder);
-    if (it == m_sessions.cend() || it->active)
+    if (isActive(folder))
         return;
     if (std::optional<SessionJournal> journal = SessionJournal::read(folder)) {
         journal->clearFailure();
@@ -86,13 +80,11 @@ void UploadQueue::retry(const QString& folder)
     process(folder);
 }
 
-void UploadQueue::markDone(const QString& folder)
+void UploadQueue::cancelAll()
 {
-    std::optional<SessionJournal> journal = SessionJournal::read(folder);
-    if (!journal || journal->stage() == SessionJournal::Stage::Done)
-        return;
-    journal->setDone();
-    saveOrLog(*journal);
+    ++m_generation;
+    for (Session& session : m_sessions)
+        session.active = false;
 }
 
 bool UploadQueue::isActive(const QString& folder) const
@@ -103,9 +95,20 @@ bool UploadQueue::isActive(const QString& folder) const
 
 void UploadQueue::report(const QString& folder, const UploadStatus& status)
 {
-    const auto it = m_sessions.constFind(folder);
-    if (it != m_sessions.cend() && it->onStatus)
-        it->onStatus(status);
+    emit statusChanged(folder, status);
+}
+
+void UploadQueue::end(const QString& folder, const UploadStatus& status)
+{
+    m_sessions[folder].active = false;
+    m_sessions[folder].lock.reset();
+    report(folder, status);
+    emit finished(folder, status);
+}
+
+bool UploadQueue::stillRunning(const QPointer<UploadQueue>& self, quint64 generation) const
+{
+    return self && m_generation == generation;
 }
 
 void UploadQueue::reportProgress(const QString& folder, double fraction)
@@ -123,6 +126,7 @@ QCoro::Task<T> UploadQueue::withTries(
     QString folder, SessionJournal* journal, int attempts, std::function<QCoro::Task<T>()> operation)
 {
     QPointer self(this);
+    const quint64 generation = m_generation;
     const UploadTimings timings = m_pipeline->timings();
     int tries = 0;
     bool unreachable = true;
@@ -131,10 +135,12 @@ QCoro::Task<T> UploadQueue::withTries(
         std::exception_ptr error;
         try {
             value = co_await operation();
+        } catch (const Abandoned&) {
+            throw;
         } catch (...) {
             error = UploadPipeline::retryableError();
         }
-        if (!self)
+        if (!stillRunning(self, generation))
             throw Abandoned {};
         if (value)
             co_return std::move(*value);
@@ -145,7 +151,7 @@ QCoro::Task<T> UploadQueue::withTries(
             if (!m_pipeline)
                 throw Abandoned {};
             co_await m_pipeline->pauseBeforeRetry(tries, attempts, error);
-            if (!self)
+            if (!stillRunning(self, generation))
                 throw Abandoned {};
             continue;
         }
@@ -171,7 +177,7 @@ QCoro::Task<T> UploadQueue::withTries(
         for (auto left = wait; !*back && left.count() > 0;
              left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now())) {
             co_await QCoro::sleepFor(std::min(left, std::chrono::milliseconds(250)));
-            if (!self)
+            if (!stillRunning(self, generation))
                 throw Abandoned {};
         }
         disconnect(watch);
@@ -185,8 +191,8 @@ QCoro::Task<> UploadQueue::process(QString folder)
 {
     QPointer self(this);
     QPointer<UploadPipeline> pipeline = m_pipeline;
+    const quint64 generation = m_generation;
     m_sessions[folder].active = true;
-    const QString token = m_sessions[folder].token;
     const int attempts = std::max(1, pipeline->timings().attempts);
 
     std::optional<SessionJournal> journal = SessionJournal::read(folder);
@@ -194,15 +200,28 @@ QCoro::Task<> UploadQueue::process(QString folder)
         journal = m_sessions[folder].known;
     if (!journal || !journal->mic()) {
         Log::line(u"[Upload] nothing to upload in "_s + folder);
-        m_sessions[folder].active = false;
-        report(folder, UploadStatus::failed(u"No audio file produced"_s));
-        emit finished(folder, UploadStatus::failed(u"No audio file produced"_s));
+        end(folder, UploadStatus::failed(u"No audio file produced"_s));
         co_return;
     }
     if (const std::optional<qint64> noteId = journal->noteId()) {
+        end(folder, UploadStatus::processing(*noteId));
+        co_return;
+    }
+    // Only the account that recorded the session may send it.
+    const QString ownerId = journal->owner() ? journal->owner()->id : QString();
+    const auto tokenOrStop = [this, ownerId] {
+        std::optional<QString> token = ownerId.isEmpty() ? std::nullopt : m_tokens(ownerId);
+        if (!token)
+            throw Abandoned {};
+        return *token;
+    };
+    // Held while the session uploads, so no other client takes it up meanwhile.
+    if (!m_sessions[folder].lock)
+        if (std::optional<SessionLock> lock = SessionLock::acquire(folder))
+            m_sessions[folder].lock = std::make_shared<SessionLock>(std::move(*lock));
+    if (!m_sessions[folder].lock) {
+        Log::line(u"[Upload] "_s + QFileInfo(folder).fileName() + u" is held elsewhere; not uploading it now"_s);
         m_sessions[folder].active = false;
-        report(folder, UploadStatus::processing(*noteId));
-        emit finished(folder, UploadStatus::processing(*noteId));
         co_return;
     }
 
@@ -233,7 +252,8 @@ QCoro::Task<> UploadQueue::process(QString folder)
             const QString file = journal->filePath(track);
             const qint64 bytes = QFileInfo(file).size();
             if (track.isUploaded()) {
-                Log::line(u"[Upload] %1 track already uploaded → %2"_s.arg(trackName(kind), track.blobUrl));
+                Log::line(u"[Upload] %1 track already uploaded → …/%2"_s.arg(
+                    trackName(kind), QUrl(track.blobUrl).fileName()));
                 done += bytes;
                 reportProgress(folder, double(done) / double(total));
                 continue;
@@ -242,7 +262,7 @@ QCoro::Task<> UploadQueue::process(QString folder)
             Log::line(u"[Upload] step %1: fetching %2 upload token…"_s.arg(step).arg(trackName(kind)));
             // Named, not temporaries: GCC 12 destroys temporaries inside co_await twice.
             const std::function<QCoro::Task<std::pair<QString, QString>>()> fetch
-                = [pipeline, file, token] { return pipeline->fetchUploadToken(file, token); };
+                = [pipeline, file, tokenOrStop] { return pipeline->fetchUploadToken(file, tokenOrStop()); };
             const std::pair<QString, QString> granted
                 = co_await withTries<std::pair<QString, QString>>(folder, &*journal, attempts, fetch);
             const QString clientToken = granted.first;
@@ -256,9 +276,11 @@ QCoro::Task<> UploadQueue::process(QString folder)
                     self->reportProgress(folder, double(done + std::min(sent, bytes)) / double(total));
             };
             const std::function<QCoro::Task<QString>()> upload
-                = [=] { return pipeline->uploadToVercelBlob(file, pathName, clientToken, onSent); };
+                = [=] { return pipeline->uploadToBlobStore(file, pathName, clientToken, onSent); };
             const QString blob = co_await withTries<QString>(folder, &*journal, attempts, upload);
-            Log::line(u"[Upload] step %1: %2 blob URL → %3"_s.arg(step + 1).arg(trackName(kind), blob));
+            // Whoever has a blob's address can download it: only its name goes to the log.
+            Log::line(
+                u"[Upload] step %1: %2 blob URL → …/%3"_s.arg(step + 1).arg(trackName(kind), QUrl(blob).fileName()));
             journal->setUploaded(kind, blob);
             saveOrLog(*journal);
             done += bytes;
@@ -272,13 +294,18 @@ QCoro::Task<> UploadQueue::process(QString folder)
             = journal->system() ? std::optional(journal->system()->blobUrl) : std::nullopt;
         // One try per round: a notify that may have reached the service is never sent again on its own.
         const std::function<QCoro::Task<qint64>()> notify
-            = [=] { return pipeline->notifyBackend(micBlob, systemBlob, micName, systemName, token); };
+            = [=] { return pipeline->notifyBackend(micBlob, systemBlob, micName, systemName, tokenOrStop()); };
         const qint64 noteId = co_await withTries<qint64>(folder, &*journal, 1, notify);
         journal->setNotified(noteId);
         saveOrLog(*journal);
         outcome = UploadStatus::processing(noteId);
         Log::line(u"[Upload] ── pipeline complete, note is processing ──"_s);
     } catch (const Abandoned&) {
+        if (stillRunning(self, generation)) {
+            Log::line(u"[Upload] "_s + QFileInfo(folder).fileName() + u" waits for the account that recorded it"_s);
+            m_sessions[folder].active = false;
+            m_sessions[folder].lock.reset();
+        }
         co_return;
     } catch (...) {
         const QString description = UploadPipeline::describe(std::current_exception());
@@ -287,12 +314,10 @@ QCoro::Task<> UploadQueue::process(QString folder)
         saveOrLog(*journal);
         outcome = UploadStatus::failed(description);
     }
-    if (!self)
+    if (!stillRunning(self, generation))
         co_return;
-    m_sessions[folder].active = false;
     m_sessions[folder].known = *journal;
-    report(folder, *outcome);
-    emit finished(folder, *outcome);
+    end(folder, *outcome);
 }
 
 QCoro::Task<QList<SessionJournal>> UploadQueue::findPending(QString recordingsFolder)
@@ -304,9 +329,11 @@ QCoro::Task<QList<SessionJournal>> UploadQueue::findPending(QString recordingsFo
         for (const QString& name : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
             const std::optional<SessionJournal> journal = SessionJournal::read(root.filePath(name));
             // An interrupted session waits for the user's "Upload" on its own card.
-            if (!journal || journal->isDismissed() || journal->isInterrupted() || !journal->mic())
+            if (!journal || journal->isDismissed() || journal->isInterrupted())
                 continue;
             using Stage = SessionJournal::Stage;
+            if (!journal->mic() && journal->stage() != Stage::Failed)
+                continue;
             if (journal->stage() == Stage::Recording || journal->stage() == Stage::Finalized
                 || journal->stage() == Stage::Done)
                 continue;

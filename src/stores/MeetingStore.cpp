@@ -3,7 +3,6 @@
 #include "Endpoints.h"
 #include "Log.h"
 
-#include <QCoroTimer>
 #include <QPointer>
 #include <QUrlQuery>
 
@@ -43,10 +42,9 @@ struct Resp {
 
 }
 
-MeetingStore::MeetingStore(TokenProvider tokens, Timings timings, QObject* parent)
+MeetingStore::MeetingStore(TokenProvider tokens, QObject* parent)
     : QObject(parent)
     , m_tokens(std::move(tokens))
-    , m_timings(timings)
 {
 }
 
@@ -137,135 +135,15 @@ QCoro::Task<> MeetingStore::toggleActionItem(qint64 noteId, QString itemId, bool
     }
 }
 
-QUuid MeetingStore::addPendingUpload(
-    const QString& fileName, double duration, const QString& folder, const QDateTime& startedAt)
-{
-    PendingUpload upload;
-    upload.id = QUuid::createUuid();
-    upload.fileName = fileName;
-    upload.folder = folder;
-    upload.duration = duration;
-    upload.startedAt = startedAt.isValid() ? startedAt.toUTC() : QDateTime::currentDateTimeUtc();
-    m_pendingUploads.prepend(upload);
-    emit pendingUploadsChanged();
-    return upload.id;
-}
-
-std::optional<PendingUpload> MeetingStore::pendingUpload(const QUuid& id) const
-{
-    for (const PendingUpload& u : m_pendingUploads)
-        if (u.id == id)
-            return u;
-    return std::nullopt;
-}
-
-std::optional<PendingUpload> MeetingStore::pendingUploadFor(const QString& folder) const
-{
-    for (const PendingUpload& u : m_pendingUploads)
-        if (!folder.isEmpty() && u.folder == folder)
-            return u;
-    return std::nullopt;
-}
-
-void MeetingStore::setPendingUploadProgress(const QString& folder, double fraction)
-{
-    auto it = std::find_if(m_pendingUploads.begin(), m_pendingUploads.end(),
-        [&](const PendingUpload& u) { return !folder.isEmpty() && u.folder == folder; });
-    if (it == m_pendingUploads.end() || it->progress == fraction)
-        return;
-    it->progress = fraction;
-    emit pendingUploadsChanged();
-}
-
-void MeetingStore::retryPendingUpload(const QUuid& id)
-{
-    const std::optional<PendingUpload> upload = pendingUpload(id);
-    if (!upload || upload->status.stage() != UploadStatus::Failed || upload->folder.isEmpty())
-        return;
-    setPendingUploadStatus(id, UploadStatus::uploading());
-    emit retryRequested(upload->folder);
-}
-
-void MeetingStore::discardPendingUpload(const QUuid& id, bool keepFiles)
-{
-    const std::optional<PendingUpload> upload = pendingUpload(id);
-    if (!upload)
-        return;
-    removePendingUpload(id);
-    if (!upload->folder.isEmpty())
-        emit discardRequested(upload->folder, keepFiles);
-}
-
-void MeetingStore::updatePendingUpload(const QUuid& id, const UploadStatus& status)
-{
-    auto it = std::find_if(
-        m_pendingUploads.begin(), m_pendingUploads.end(), [&](const PendingUpload& u) { return u.id == id; });
-    if (it == m_pendingUploads.end())
-        return;
-    it->status = status;
-    if (status.stage() == UploadStatus::Processing)
-        it->noteId = status.noteId();
-    const PendingUpload changed = *it;
-    emit pendingUploadsChanged();
-    if (status.stage() == UploadStatus::Processing)
-        followUp(changed.id, changed.startedAt, changed.noteId);
-}
-
-void MeetingStore::setPendingUploadStatus(const QUuid& id, const UploadStatus& status)
-{
-    auto it = std::find_if(
-        m_pendingUploads.begin(), m_pendingUploads.end(), [&](const PendingUpload& u) { return u.id == id; });
-    if (it == m_pendingUploads.end())
-        return;
-    it->status = status;
-    emit pendingUploadsChanged();
-}
-
-void MeetingStore::removePendingUpload(const QUuid& id)
-{
-    const auto removed = m_pendingUploads.removeIf([&](const PendingUpload& u) { return u.id == id; });
-    if (removed)
-        emit pendingUploadsChanged();
-}
-
-QCoro::Task<> MeetingStore::followUp(QUuid id, QDateTime startedAt, std::optional<qint64> noteId)
+QCoro::Task<std::optional<MeetingNote>> MeetingStore::findNote(std::optional<qint64> noteId, QDateTime since)
 {
     QPointer self(this);
-    const auto gone = [&] { return !self || !self->pendingUpload(id); };
-
-    co_await QCoro::sleepFor(m_timings.transcribingAfter);
-    if (gone())
-        co_return;
-    setPendingUploadStatus(id, UploadStatus::transcribing());
-
-    co_await QCoro::sleepFor(m_timings.generatingAfter);
-    if (gone())
-        co_return;
-    setPendingUploadStatus(id, UploadStatus::generatingNotes());
-
-    for (int poll = 0;; ++poll) {
-        co_await QCoro::sleepFor(m_timings.pollInterval);
-        if (gone())
-            co_return;
-        co_await loadMeetings();
-        if (gone())
-            co_return;
-        const auto found = std::find_if(m_meetings.begin(), m_meetings.end(),
-            [&](const MeetingNote& n) { return noteId ? n.id == *noteId : n.createdDateTime >= startedAt; });
-        if (found != m_meetings.end()) {
-            const MeetingNote note = *found;
-            const QString folder = pendingUpload(id)->folder;
-            setPendingUploadStatus(id, UploadStatus::done());
-            if (!folder.isEmpty())
-                emit uploadDone(folder);
-            emit noteReady(note.id, note.title);
-            co_return;
-        }
-        if (poll >= m_timings.maxPolls - 1) {
-            removePendingUpload(id);
-            co_return;
-        }
-    }
+    co_await loadMeetings();
+    if (!self)
+        co_return std::nullopt;
+    const auto found = std::find_if(m_meetings.begin(), m_meetings.end(),
+        [&](const MeetingNote& n) { return noteId ? n.id == *noteId : n.createdDateTime >= since; });
+    co_return found != m_meetings.end() ? std::optional(*found) : std::nullopt;
 }
 
 QList<DateText::DaySection<MeetingNote>> MeetingStore::groupedMeetings() const

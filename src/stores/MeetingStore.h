@@ -4,26 +4,14 @@
 #include "DateText.h"
 #include "MeetingNote.h"
 #include "MeetingNoteDetail.h"
-#include "PendingUpload.h"
 #include "TokenProvider.h"
 
 #include <QCoroTask>
 #include <QObject>
-#include <QUuid>
 
-#include <chrono>
 #include <optional>
 
-// How long the follow-up of a processing note waits between its stages.
-struct MeetingStoreTimings {
-    std::chrono::milliseconds transcribingAfter { 2000 };
-    std::chrono::milliseconds generatingAfter { 20000 };
-    std::chrono::milliseconds pollInterval { 10000 };
-    int maxPolls = 60;
-};
-
-// Observable list of the user's meeting notes, one note's detail, and the
-// recordings that are still on their way to becoming notes.
+// Observable list of the user's meeting notes and one note's detail.
 class MeetingStore : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
@@ -32,27 +20,14 @@ class MeetingStore : public QObject {
     Q_PROPERTY(int meetingCount READ meetingCount NOTIFY meetingsChanged)
     Q_PROPERTY(bool hasSelectedMeeting READ hasSelectedMeeting NOTIFY selectedMeetingChanged)
 public:
-    using Timings = MeetingStoreTimings;
-
-    explicit MeetingStore(TokenProvider tokens, Timings timings = {}, QObject* parent = nullptr);
+    explicit MeetingStore(TokenProvider tokens, QObject* parent = nullptr);
 
     QCoro::Task<> loadMeetings();
     QCoro::Task<> loadDetail(qint64 id);
     QCoro::Task<> toggleActionItem(qint64 noteId, QString itemId, bool done);
 
-    // `folder` is the session folder the card stands for; `startedAt` defaults to now.
-    QUuid addPendingUpload(
-        const QString& fileName, double duration, const QString& folder = {}, const QDateTime& startedAt = {});
-    void updatePendingUpload(const QUuid& id, const UploadStatus& status);
-    void setPendingUploadStatus(const QUuid& id, const UploadStatus& status);
-    void removePendingUpload(const QUuid& id);
-    // The card of the session in `folder`; its upload progress.
-    [[nodiscard]] std::optional<PendingUpload> pendingUploadFor(const QString& folder) const;
-    void setPendingUploadProgress(const QString& folder, double fraction);
-    // "Retry" on a failed card: it shows "Uploading…" again and the queue is asked to try.
-    void retryPendingUpload(const QUuid& id);
-    // "✕" on a failed card, after the question: the card goes, the files stay or go to the trash.
-    void discardPendingUpload(const QUuid& id, bool keepFiles);
+    // The list once more, then note `noteId` in it (without one, the first made since `since`).
+    QCoro::Task<std::optional<MeetingNote>> findNote(std::optional<qint64> noteId, QDateTime since);
 
     [[nodiscard]] const QList<MeetingNote>& meetings() const { return m_meetings; }
     [[nodiscard]] QList<DateText::DaySection<MeetingNote>> groupedMeetings() const;
@@ -67,8 +42,6 @@ public:
     [[nodiscard]] bool isLoadingDetail() const { return m_isLoadingDetail; }
     [[nodiscard]] const std::optional<QString>& error() const { return m_error; }
     [[nodiscard]] QString errorText() const { return m_error.value_or(QString()); }
-    [[nodiscard]] const QList<PendingUpload>& pendingUploads() const { return m_pendingUploads; }
-    [[nodiscard]] std::optional<PendingUpload> pendingUpload(const QUuid& id) const;
     [[nodiscard]] const std::optional<qint64>& navigateToMeetingId() const { return m_navigateToMeetingId; }
     void setNavigateToMeetingId(const std::optional<qint64>& id);
 
@@ -79,17 +52,9 @@ signals:
     void isLoadingChanged();
     void isLoadingDetailChanged();
     void errorChanged();
-    void pendingUploadsChanged();
-    void retryRequested(const QString& folder);
-    void discardRequested(const QString& folder, bool keepFiles);
-    // The service made the session's note.
-    void uploadDone(const QString& folder);
-    // A recording's note has come back from the service.
-    void noteReady(qint64 noteId, const QString& title);
     void navigateToMeetingIdChanged();
 
 private:
-    QCoro::Task<> followUp(QUuid id, QDateTime startedAt, std::optional<qint64> noteId);
     [[nodiscard]] QString sourceOf(qint64 noteId) const;
     bool setItemDone(qint64 noteId, const QString& itemKey, bool done);
     void setLoading(bool on);
@@ -97,7 +62,6 @@ private:
     void setError(const std::optional<QString>& error);
 
     TokenProvider m_tokens;
-    Timings m_timings;
     QList<MeetingNote> m_meetings;
     std::optional<MeetingNote> m_selectedMeeting;
     std::optional<MeetingNoteDetail> m_meetingDetail;
@@ -106,6 +70,5 @@ private:
     // Counts detail requests, so only the newest one's reply is shown.
     quint64 m_detailRequest = 0;
     std::optional<QString> m_error;
-    QList<PendingUpload> m_pendingUploads;
     std::optional<qint64> m_navigateToMeetingId;
 };

@@ -8,9 +8,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-bool contains(const QList<PendingUpload>& uploads, const QUuid& id)
+bool contains(const QList<PendingUpload>& uploads, const QString& folder)
 {
-    return std::any_of(uploads.begin(), uploads.end(), [&](const PendingUpload& u) { return u.id == id; });
+    return std::any_of(uploads.begin(), uploads.end(), [&](const PendingUpload& u) { return u.folder == folder; });
 }
 
 }
@@ -32,35 +32,35 @@ QString PendingUploadsModel::symbolFor(const UploadStatus& status)
     }
 }
 
-void PendingUploadsModel::setStore(MeetingStore* store)
+void PendingUploadsModel::setLibrary(RecordingLibrary* library)
 {
-    if (store == m_store)
+    if (library == m_library)
         return;
-    disconnect(m_storeConnection);
-    m_store = store;
-    if (store)
-        m_storeConnection = connect(store, &MeetingStore::pendingUploadsChanged, this, &PendingUploadsModel::sync);
+    disconnect(m_libraryConnection);
+    m_library = library;
+    if (library)
+        m_libraryConnection = connect(library, &RecordingLibrary::cardsChanged, this, &PendingUploadsModel::sync);
     sync();
-    emit storeChanged();
+    emit libraryChanged();
 }
 
 void PendingUploadsModel::sync()
 {
-    const QList<PendingUpload> next = m_store ? m_store->pendingUploads() : QList<PendingUpload>();
+    const QList<PendingUpload> next = m_library ? m_library->cards() : QList<PendingUpload>();
     const qsizetype before = m_uploads.size();
 
     for (qsizetype i = m_uploads.size() - 1; i >= 0; --i) {
-        if (!contains(next, m_uploads[i].id)) {
+        if (!contains(next, m_uploads[i].folder)) {
             beginRemoveRows({}, int(i), int(i));
             m_uploads.removeAt(i);
             endRemoveRows();
         }
     }
-    // The store only prepends and removes, so the remaining cards keep their order.
+    // The library only prepends and removes, so the remaining cards keep their order.
     for (qsizetype i = 0; i < next.size(); ++i) {
-        if (i < m_uploads.size() && m_uploads[i].id == next[i].id)
+        if (i < m_uploads.size() && m_uploads[i].folder == next[i].folder)
             continue;
-        if (contains(m_uploads, next[i].id)) {
+        if (contains(m_uploads, next[i].folder)) {
             beginResetModel();
             m_uploads = next;
             endResetModel();
@@ -80,34 +80,6 @@ void PendingUploadsModel::sync()
         emit countChanged();
 }
 
-void PendingUploadsModel::dismiss(const QString& uploadId)
-{
-    if (m_store)
-        m_store->removePendingUpload(QUuid(uploadId));
-}
-
-void PendingUploadsModel::retry(const QString& uploadId)
-{
-    if (m_store)
-        m_store->retryPendingUpload(QUuid(uploadId));
-}
-
-void PendingUploadsModel::discard(const QString& uploadId, bool keepFiles)
-{
-    if (m_store)
-        m_store->discardPendingUpload(QUuid(uploadId), keepFiles);
-}
-
-void PendingUploadsModel::viewTranscript(const QString& uploadId)
-{
-    if (!m_store)
-        return;
-    const std::optional<PendingUpload> upload = m_store->pendingUpload(QUuid(uploadId));
-    m_store->removePendingUpload(QUuid(uploadId));
-    if (upload)
-        m_store->setNavigateToMeetingId(upload->noteId);
-}
-
 int PendingUploadsModel::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : int(m_uploads.size());
@@ -119,16 +91,19 @@ QVariant PendingUploadsModel::data(const QModelIndex& index, int role) const
         return {};
     const PendingUpload& upload = m_uploads[index.row()];
     switch (role) {
-    case UploadIdRole:
-        return upload.id.toString(QUuid::WithoutBraces);
+    case FolderRole:
+        return upload.folder;
     case TitleRole:
         return upload.displayName();
     case SourceLineRole:
+        // Another account's recording says whose it is instead.
+        if (!upload.ownerEmail.isEmpty())
+            return u"Recorded as %1 · sign in to that account to upload it"_s.arg(upload.ownerEmail);
         return ScreenText::processingSourceLine(upload.startedAt);
     case LengthRole:
         return ScreenText::recordingLength(upload.duration).toUpper();
     case StatusRole:
-        return upload.status.label().toUpper();
+        return upload.ownerEmail.isEmpty() ? upload.status.label().toUpper() : QString();
     case SymbolRole:
         return symbolFor(upload.status);
     case IsDoneRole:
@@ -149,7 +124,7 @@ QVariant PendingUploadsModel::data(const QModelIndex& index, int role) const
 QHash<int, QByteArray> PendingUploadsModel::roleNames() const
 {
     return {
-        { UploadIdRole, "uploadId" },
+        { FolderRole, "folder" },
         { TitleRole, "title" },
         { SourceLineRole, "sourceLine" },
         { LengthRole, "length" },

@@ -1,36 +1,11 @@
 #include "RecordingActions.h"
 
-#include "KeychainService.h"
-
-#include <QDir>
-#include <QFileInfo>
-
 RecordingActions::RecordingActions(QObject* parent)
     : QObject(parent)
-    , m_tokens(&KeychainService::loadToken)
 {
     m_saved.setSingleShot(true);
     m_saved.setInterval(2000);
     connect(&m_saved, &QTimer::timeout, this, [this] { setShowSaved(false); });
-}
-
-std::optional<QUuid> RecordingActions::stopRecording(
-    AudioRecorder& recorder, MeetingStore& store, const std::optional<QString>& token)
-{
-    if (!token || !recorder.hasCaptureManager()) {
-        recorder.stopRecording();
-        return std::nullopt;
-    }
-    // Named and measured now: stopping clears the recorder's session folder.
-    const std::optional<QString>& session = recorder.currentFileURL();
-    const QString folder = session ? QFileInfo(QDir::cleanPath(*session)).fileName() : QString();
-    const QUuid id = store.addPendingUpload(folder, recorder.duration(), session.value_or(QString()));
-    QPointer<MeetingStore> target(&store);
-    recorder.stopAndUpload(*token, [target, id](const UploadStatus& status) {
-        if (target)
-            target->updatePendingUpload(id, status);
-    });
-    return id;
 }
 
 void RecordingActions::setRecorder(AudioRecorder* recorder)
@@ -41,12 +16,12 @@ void RecordingActions::setRecorder(AudioRecorder* recorder)
     emit recorderChanged();
 }
 
-void RecordingActions::setMeetingStore(MeetingStore* store)
+void RecordingActions::setLibrary(RecordingLibrary* library)
 {
-    if (store == m_store)
+    if (library == m_library)
         return;
-    m_store = store;
-    emit meetingStoreChanged();
+    m_library = library;
+    emit libraryChanged();
 }
 
 void RecordingActions::setSavedDuration(int ms)
@@ -65,9 +40,9 @@ void RecordingActions::start()
 
 void RecordingActions::stop()
 {
-    if (!m_recorder || !m_store || !m_recorder->isRecording())
+    if (!m_recorder || !m_library || !m_recorder->isRecording())
         return;
-    stopRecording(*m_recorder, *m_store, m_tokens());
+    m_library->stopRecording();
     setShowSaved(true);
     m_saved.start();
 }

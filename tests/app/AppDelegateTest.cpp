@@ -35,17 +35,11 @@ void collectScriptErrors(QtMsgType, const QMessageLogContext&, const QString& me
 }
 
 // Signed in, the e2e road meets the widget; here it is there without anyone signed in.
-TEST(AppDelegate, StoresInTheirOrderThenWidgetAndDetectorAtLaunchEvenSignedOutAndTheWidgetGoesFirst)
+TEST(AppDelegate, WidgetAndDetectorComeAtLaunchEvenSignedOutAndTheWidgetGoesFirst)
 {
     KeychainService::deleteToken();
     auto owned = std::make_unique<AppDelegate>();
     AppDelegate& delegate = *owned;
-    QStringList built;
-    for (const QObject* child : delegate.children())
-        built << QString::fromLatin1(child->metaObject()->className());
-    EXPECT_EQ(built,
-        QStringList({ "AuthStore", "AudioRecorder", "MeetingStore", "UploadCards", "ActionStore", "CalendarStore",
-            "RecallStore", "MeetingDetector", "RecordingRetention", "RecordingRecovery", "AutostartEntry" }));
     EXPECT_FALSE(delegate.recordingPanelController() || delegate.meetingDetector()->isMonitoring())
         << "no widget and no detection before launching has finished";
 

@@ -1,19 +1,26 @@
 #include "DesktopShell.h"
 #include "AppDelegate.h"
 #include "AudioRecorder.h"
+#include "AuthStore.h"
 #include "Await.h"
+#include "DevServerProcess.h"
+#include "Endpoints.h"
+#include "KeychainService.h"
 #include "Log.h"
 #include "MeetingStore.h"
+#include "RecordingLibrary.h"
 #include "RecordingPanelController.h"
 #include "TrayIcon.h"
-#include "UploadQueue.h"
 
 #include <QAbstractButton>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDir>
+#include <QFile>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
+#include <QScopeGuard>
 #include <QTimer>
 #include <QWindow>
 #include <QtQml/qqmlextensionplugin.h>
@@ -82,17 +89,37 @@ TEST(DesktopShell, TrayMenuNotificationsAndTheQuitQuestion)
     ASSERT_TRUE(waitUntil([&] { return !recorder.isRecording() && !recorder.isStoppingRecording(); }, 20000));
     EXPECT_EQ(tray.look(), TrayIcon::Look::Idle);
 
+    // Signed in, with a recording whose upload failed.
+    DevServerProcess service;
+    Endpoints::setServiceOrigin(service.origin());
+    KeychainService::saveToken(service.signIn());
+    const auto signOut = qScopeGuard([] { KeychainService::deleteToken(); });
+    await(delegate.authStore()->loadUser());
+    RecordingLibrary& library = *delegate.recordingLibrary();
+    const QString folder = QDir(library.folder()).filePath(u"Session_x"_s);
+    const auto cleanUp = qScopeGuard([&] { QDir(library.folder()).removeRecursively(); });
+    QDir().mkpath(folder);
+    QFile track(QDir(folder).filePath(u"upload_track.m4a"_s));
+    ASSERT_TRUE(track.open(QIODevice::WriteOnly) && track.write(QByteArray(1000, 'a')));
+    track.close();
+    SessionJournal journal(folder);
+    journal.setOwner(SessionJournal::Owner { delegate.authStore()->currentUser()->id, {} });
+    journal.setExported({ u"upload_track.m4a"_s, {}, {}, {} }, std::nullopt);
+    journal.setFailed({ u"No connection"_s, 3, std::nullopt });
+    journal.save();
+    await(library.scan());
+    ASSERT_TRUE(library.card(folder));
+
     // Without a server nothing is sent; with one, a ready note opens and a failed upload is retried from it.
     MeetingStore& store = *delegate.meetingStore();
     Log::Capture log;
-    emit store.noteReady(7, u"Weekly sync"_s);
+    emit library.noteReady(7, u"Weekly sync"_s);
     ASSERT_TRUE(waitUntil([&] { return log.containsPrefix(u"[Notifications] no notification server"_s); }));
     NotificationServer server;
     ASSERT_TRUE(server.start());
-    emit store.noteReady(42, u"Weekly sync"_s);
-    const QUuid card = store.addPendingUpload(u"Session_x"_s, 3, u"/nowhere/Session_x"_s);
-    store.updatePendingUpload(card, UploadStatus::failed(u"No connection"_s));
-    emit recorder.uploadQueue()->finished(u"/nowhere/Session_x"_s, UploadStatus::failed(u"No connection"_s));
+    emit library.noteReady(42, u"Weekly sync"_s);
+    service.control("POST", "/__dev/latency", { { u"ms"_s, 10000 }, { u"path"_s, u"/api/desktop/*"_s } });
+    emit library.uploadFailed(folder, u"No connection"_s);
     ASSERT_TRUE(waitUntil([&] { return server.shown.size() == 2; }));
     EXPECT_EQ(server.shown,
         QList<QStringList>({ { u"Your notes are ready"_s, u"Weekly sync"_s, u"default"_s, u"Open"_s },
@@ -101,7 +128,7 @@ TEST(DesktopShell, TrayMenuNotificationsAndTheQuitQuestion)
     server.invoke(1, u"default"_s);
     server.invoke(2, u"retry"_s);
     EXPECT_TRUE(waitUntil([&] { return window.isVisible() && store.navigateToMeetingId() == 42; }));
-    EXPECT_TRUE(waitUntil([&] { return store.pendingUpload(card)->status.stage() == UploadStatus::Uploading; }));
+    EXPECT_TRUE(waitUntil([&] { return library.card(folder)->status.stage() == UploadStatus::Uploading; }));
     EXPECT_EQ(tray.look(), TrayIcon::Look::Uploading);
 
     // An upload runs: Ctrl+Q asks, Cancel keeps the client; the tray's Quit ends it without asking.

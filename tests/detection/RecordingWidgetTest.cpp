@@ -5,6 +5,8 @@
 #include "Endpoints.h"
 #include "KeychainService.h"
 #include "KeyringTest.h"
+#include "MeetingStore.h"
+#include "RecordingLibrary.h"
 #include "RecordingPanel.h"
 #include "RecordingPanelController.h"
 #include "ScreenDriver.h"
@@ -58,8 +60,8 @@ protected:
         Endpoints::setServiceOrigin(server.origin());
         notes = windows.create({ "Gedit", "Notes", std::nullopt, true });
         ASSERT_TRUE(windows.activate(notes));
-        controller = std::make_unique<RecordingPanelController>(
-            &recorder, &meetings, &detector, &auth, &KeychainService::loadToken, timings);
+        library.setNoteFinder([this](auto id, auto since) { return meetings.findNote(id, since); });
+        controller = std::make_unique<RecordingPanelController>(&recorder, &library, &detector, &auth, timings);
         controller->show();
         panel = controller->panel();
         ASSERT_TRUE(panel && panel->rootObject()) << "the widget's QML did not load";
@@ -104,13 +106,18 @@ protected:
     // A silent source is pointed out after two seconds; a test may ask for more free disk than there is.
     DiskLimits disk;
     AudioRecorder recorder { [this] {
-                                auto manager = std::make_unique<AudioCaptureManager>(
-                                    CaptureTimings { .silenceWarningAfter = 2s });
-                                manager->setDiskLimits(disk);
-                                return manager;
-                            },
-        &pipeline };
-    MeetingStore meetings { &KeychainService::loadToken, { 10ms, 10ms, 200ms, 60 } };
+        auto manager = std::make_unique<AudioCaptureManager>(CaptureTimings { .silenceWarningAfter = 2s });
+        manager->setDiskLimits(disk);
+        return manager;
+    } };
+    MeetingStore meetings { &KeychainService::loadToken };
+    // Signed in while the keychain holds a token.
+    RecordingLibrary library { &recorder,
+        [] {
+            return KeychainService::loadToken() ? std::optional(SessionJournal::Owner { u"me"_s, u"me@x"_s })
+                                                : std::nullopt;
+        },
+        &KeychainService::loadToken, {}, &pipeline, { 10ms, 10ms, 200ms, 60 } };
     MeetingDetector detector;
     AuthStore auth;
     RecordingPanelController::Timings timings { 1500ms, 300ms };
@@ -225,8 +232,8 @@ TEST_F(RecordingWidget, RecordingsToDiskAndToTheServiceEndSaved)
 
     // Without a stored token it stops to disk only: "Saved", and nothing goes out.
     click(panel, item(u"stopButton"_s));
-    EXPECT_EQ(std::tuple(controller->stateName(), recorder.isRecording(), meetings.pendingUploads().isEmpty(),
-                  hoverOffersClose()),
+    EXPECT_EQ(
+        std::tuple(controller->stateName(), recorder.isRecording(), library.cards().isEmpty(), hoverOffersClose()),
         std::tuple(u"saved"_s, false, true, false))
         << "nor while it says Saved";
     ASSERT_TRUE(waitUntil([&] { return controller->stateName() == u"idle"_s; }, 3000));
@@ -242,7 +249,7 @@ TEST_F(RecordingWidget, RecordingsToDiskAndToTheServiceEndSaved)
     detector.poll();
     ASSERT_TRUE(waitUntil([&] { return settledIn(u"detected"_s); }));
     controller->stop();
-    EXPECT_EQ(std::pair(controller->stateName(), meetings.pendingUploads().isEmpty()), std::pair(u"detected"_s, true));
+    EXPECT_EQ(std::pair(controller->stateName(), library.cards().isEmpty()), std::pair(u"detected"_s, true));
 
     click(panel, item(u"detectionRecordButton"_s));
     ASSERT_TRUE(waitUntil([&] { return recorder.isRecording() && settledIn(u"recording"_s); }, 10000));
@@ -273,8 +280,8 @@ TEST_F(RecordingWidget, RecordingsToDiskAndToTheServiceEndSaved)
     const QString second = QDir(*recorder.currentFileURL()).dirName();
     const double duration = recorder.duration();
     click(panel, item(u"meetingEndedStop"_s));
-    ASSERT_EQ(meetings.pendingUploads().size(), 1);
-    const PendingUpload pending = meetings.pendingUploads().first();
+    ASSERT_EQ(library.cards().size(), 1);
+    const PendingUpload pending = library.cards().first();
     EXPECT_EQ(std::tuple(controller->stateName(), pending.fileName, pending.duration >= std::max(duration, 1.0)),
         std::tuple(u"saved"_s, second, true));
     ASSERT_TRUE(waitUntil([&] { return settledIn(u"saved"_s); }));
@@ -282,6 +289,6 @@ TEST_F(RecordingWidget, RecordingsToDiskAndToTheServiceEndSaved)
     grab(panel, u"widget-saved"_s);
     ASSERT_TRUE(waitUntil([&] { return controller->stateName() == u"idle"_s; }, 3000));
 
-    EXPECT_TRUE(waitUntil([&] { return meetings.pendingUpload(pending.id)->status == UploadStatus::done(); }, 30000))
-        << meetings.pendingUpload(pending.id)->status.label().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return library.card(pending.folder)->status == UploadStatus::done(); }, 30000))
+        << library.card(pending.folder)->status.label().toStdString();
 }

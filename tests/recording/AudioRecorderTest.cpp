@@ -30,7 +30,12 @@ protected:
     void TearDown() override { APIClient::shared().network().clearConnectionCache(); }
     std::unique_ptr<AudioRecorder> makeRecorder(const QString& soundServer = {})
     {
-        return makeQuickRecorder(service.url(u"/blob/"_s).toString(), folder.path(), quickTimings(), soundServer);
+        return makeQuickRecorder(folder.path(), quickTimings(), soundServer);
+    }
+    std::unique_ptr<RecordingLibrary> makeLibrary(AudioRecorder* recorder)
+    {
+        return makeQuickLibrary(
+            recorder, service.url(u"/blob/"_s).toString(), folder.path(), [this] { return std::optional(token); });
     }
     int posts(const std::string& path)
     {
@@ -58,7 +63,7 @@ TEST(AudioRecorderText, FormattedDurationTruncatesToWholeSeconds)
         EXPECT_EQ(AudioRecorder::formatDuration(seconds), QString::fromLatin1(text)) << seconds;
 }
 
-TEST_F(RecorderTest, RefusedOrFailedStartsLeaveNothingRunningADoubleStartIsIgnoredAndEveryStopIsUploaded)
+TEST_F(RecorderTest, RefusedOrFailedStartsLeaveNothingRunningADoubleStartIsIgnoredAndEveryStopIsHandedOn)
 {
     // A server of our own without devices: no output, and for now no microphone.
     PrivateSoundServer sound;
@@ -87,20 +92,22 @@ TEST_F(RecorderTest, RefusedOrFailedStartsLeaveNothingRunningADoubleStartIsIgnor
     ASSERT_TRUE(
         SoundTools::pactl({ u"load-module"_s, u"module-null-source"_s, u"source_name=mute"_s }, sound.address()));
     ASSERT_TRUE(SoundTools::pactl({ u"suspend-source"_s, u"mute"_s, u"1"_s }, sound.address()));
-    QList<UploadStatus> statuses; // a stop without a session reports nothing, ever
-    recorder->stopAndUpload(token, [&](const UploadStatus& s) { statuses << s; });
-    EXPECT_TRUE(log.contains(u"[AudioRecorder] stopAndUpload: no active session"_s));
+    auto library = makeLibrary(recorder.get());
+    library->stopRecording(); // without a session: no card, which would wait for ever
     EXPECT_FALSE(recorder->isStoppingRecording());
     recorder->start();
     EXPECT_EQ(std::pair(waitUntil([&] { return recorder->isRecording(); }, 10000), recorder->systemAudioAvailable()),
         std::pair(true, false));
-    recorder->stopAndUpload(token, [&](const UploadStatus& s) { statuses << s; });
+    EXPECT_TRUE(library->cards().isEmpty());
+    library->stopRecording();
     ASSERT_TRUE(waitUntil([&] { return !recorder->isStoppingRecording(); }, 20000));
-    EXPECT_EQ(statuses, QList<UploadStatus> { UploadStatus::failed(u"No audio file produced"_s) });
+    ASSERT_EQ(library->cards().size(), 1);
+    EXPECT_EQ(library->cards()[0].status, UploadStatus::failed(u"No audio file produced"_s));
     EXPECT_EQ(posts("/api/desktop/meeting-notes/upload-token"), 0) << "nothing is uploaded";
 
     const auto speech = SoundPlayer::tone(u"micfeed"_s, 60, 300), tone = SoundPlayer::tone(u"speakers"_s, 60);
     recorder = makeRecorder();
+    library.reset(); // the recorder alone: stopping it only finishes its files
     log.clear();
     recorder->start();
     ASSERT_TRUE(recordFor(*recorder, 1000));
@@ -117,18 +124,18 @@ TEST_F(RecorderTest, RefusedOrFailedStartsLeaveNothingRunningADoubleStartIsIgnor
         << "then the exported track; the last duration stays on screen";
     EXPECT_TRUE(log.containsPrefix(u"[AudioRecorder] stopRecording: mic_track saved "_s));
     // A stop is never ignored because another recording's upload still runs.
+    library = makeLibrary(recorder.get());
     service.control("POST", "/__dev/latency", { { u"ms"_s, 3000 }, { u"path"_s, u"/api/desktop/meeting-notes"_s } });
-    QList<UploadStatus> first, second;
     ASSERT_TRUE(recordFor(*recorder, 1500));
-    recorder->stopAndUpload(token, [&](const UploadStatus& s) { first.append(s); });
+    library->stopRecording();
     EXPECT_TRUE(recorder->isStoppingRecording());
     ASSERT_TRUE(recordFor(*recorder, 1500)) << "a new recording may start while the first uploads";
-    recorder->stopAndUpload(token, [&](const UploadStatus& s) { second.append(s); });
+    library->stopRecording();
     EXPECT_FALSE(recorder->isRecording()) << "no recording is left running";
-    ASSERT_TRUE(waitUntil([&] { return !recorder->isStoppingRecording(); }, 40000));
-    for (const QList<UploadStatus>* statuses : { &first, &second })
-        ASSERT_EQ(statuses->value(statuses->size() - 1).stage(), UploadStatus::Processing);
-    EXPECT_NE(first.last(), second.last()) << "two notes";
+    ASSERT_TRUE(waitUntil(
+        [&] { return library->cards().size() == 2 && library->cards()[0].noteId && library->cards()[1].noteId; },
+        40000));
+    EXPECT_NE(library->cards()[0].noteId, library->cards()[1].noteId) << "two notes";
     EXPECT_EQ(std::pair(posts("/api/desktop/meeting-notes"), posts("/api/desktop/meeting-notes/upload-token")),
         std::pair(2, 4))
         << "one note, both tracks, for each upload";
@@ -141,7 +148,7 @@ TEST_F(RecorderTest, AStalledSoundServerHoldsNeitherTheStopNorTheStartNorTheWind
     ASSERT_TRUE(sound.isReady());
     CaptureTimings timings = quickTimings();
     timings.soundServerTimeout = std::chrono::seconds(1);
-    auto recorder = makeQuickRecorder(service.url(u"/blob/"_s).toString(), folder.path(), timings, sound.address());
+    auto recorder = makeQuickRecorder(folder.path(), timings, sound.address());
     recorder->start();
     ASSERT_TRUE(waitUntil([&] { return recorder->isRecording(); }, 10000));
     const QDir session(recorder->currentFileURL().value_or(QString()));

@@ -1,4 +1,6 @@
-// The recording library: session journals and locks, private files, and the upload queue against the local service.
+// The recording library: session journals and locks, private files, and the road of every session to the note of
+// the account that recorded it, against the local service.
+#include "RecordingLibrary.h"
 #include "APIClient.h"
 #include "AudioCaptureManager.h"
 #include "Await.h"
@@ -7,11 +9,9 @@
 #include "Log.h"
 #include "MeetingStore.h"
 #include "PendingUploadsModel.h"
-#include "RecordingRetention.h"
 #include "SessionJournal.h"
 #include "SessionLock.h"
 #include "TestAudio.h"
-#include "UploadCards.h"
 #include "UploadQueue.h"
 
 #include <QDirIterator>
@@ -33,7 +33,13 @@ TEST(SessionFilesTest, JournalStepsReadBackALockTellsAHeldFolderAndARecordingsFi
     SessionJournal journal(dir.path());
     using Kind = SessionJournal::Kind;
     const std::function<void()> steps[] = { [] {}, [&] { journal.setFinalized(61.25); },
-        [&] { journal.setExported(u"upload_track.m4a"_s, u"system_upload.m4a"_s); },
+        [&] {
+            journal.setOwner(SessionJournal::Owner { u"u1"_s, u"a@example.com"_s });
+        },
+        [&] {
+            journal.setExported({ u"upload_track.m4a"_s, { u"mic_track_000.caf"_s }, {}, {} },
+                SessionJournal::Track { u"system_upload.m4a"_s, { u"system_track_000.caf"_s }, {}, {} });
+        },
         [&] { journal.setUploading(Kind::Mic, u"recordings/a.m4a"_s); },
         [&] { journal.setUploaded(Kind::Mic, u"http://blob/a.m4a"_s); },
         [&] {
@@ -48,6 +54,8 @@ TEST(SessionFilesTest, JournalStepsReadBackALockTellsAHeldFolderAndARecordingsFi
         EXPECT_EQ(SessionJournal::read(dir.path()), std::optional(journal)) << int(journal.stage());
     }
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList { u"journal.json"_s }) << "no temporary file";
+    journal.setExported({ u"../outside.m4a"_s, {}, {}, {} }, std::nullopt), journal.save();
+    EXPECT_FALSE(SessionJournal::read(dir.path())) << "a journal naming a file outside its folder is refused";
     std::optional<SessionLock> lock = SessionLock::acquire(dir.path());
     ASSERT_TRUE(lock && SessionLock::isHeld(dir.path()));
     lock.reset(); // released, as the kernel releases it when a recording process dies
@@ -79,63 +87,72 @@ TEST(SessionFilesTest, JournalStepsReadBackALockTellsAHeldFolderAndARecordingsFi
         EXPECT_TRUE(seen.contains(name)) << name.toStdString();
 }
 
-TEST(UploadQueueTest, ProgressAQuitMidUploadARetryFromTheCardAndAnOutageEachEndInANote)
+TEST(RecordingLibraryTest, SessionsReachTheNotesOfTheAccountThatRecordedThemThroughQuitsRetriesAndOutages)
 {
-    QTemporaryDir data, recordings;
+    QTemporaryDir data, documents;
+    const QString recordings = AudioTrackWriter::recordingsFolder(documents.path());
     std::unique_ptr<DevServerProcess> service;
-    QString token;
+    QHash<QString, QString> tokens; // account id → token
     const auto start = [&](int port) {
         service = std::make_unique<DevServerProcess>(QStringList {
             u"--data"_s, data.path(), u"--processing-seconds"_s, u"1"_s, u"--port"_s, QString::number(port) });
         Endpoints::setServiceOrigin(service->origin());
-        token = token.isEmpty() ? service->signIn() : token;
+        for (const QString id : { u"a"_s, u"b"_s })
+            if (!tokens.contains(id))
+                tokens[id] = service->signIn(id + u"@example.com"_s);
         return service->isRunning();
     };
     ASSERT_TRUE(start(0));
     const auto forget = qScopeGuard([] { APIClient::shared().network().clearConnectionCache(); });
+    using Owner = SessionJournal::Owner;
+    const Owner a { u"a"_s, u"a@example.com"_s }, b { u"b"_s, u"b@example.com"_s };
+    std::optional<Owner> account = a;
+    const auto token = [&] { return account ? std::optional(tokens[account->id]) : std::nullopt; };
+    const auto signIn = [&](std::optional<Owner> who) { account = who; };
     std::unique_ptr<UploadPipeline> pipeline;
-    std::unique_ptr<UploadQueue> queue;
     std::unique_ptr<MeetingStore> store;
-    std::unique_ptr<UploadCards> cards;
-    std::unique_ptr<PendingUploadsModel> model;
-    QList<UploadStatus> statuses;
-    // A pipeline, queue, store, cards and list as the client wires them (a made note clears the segments); again later.
+    std::unique_ptr<RecordingLibrary> library;
+    PendingUploadsModel model;
+    // The library as the client wires it; again later, as a new run.
     const auto launch = [&] {
-        model.reset(), cards.reset(), store.reset(), queue.reset();
+        model.setLibrary(nullptr), library.reset(), store.reset();
         pipeline = std::make_unique<UploadPipeline>(
             service->url(u"/blob/"_s).toString(), UploadTimings { 3, 0.05, 10s, 300ms });
-        queue = std::make_unique<UploadQueue>(pipeline.get());
-        store = std::make_unique<MeetingStore>(
-            [&] { return std::optional(token); }, MeetingStoreTimings { 10ms, 10ms, 200ms, 50 });
-        cards = std::make_unique<UploadCards>(queue.get(), store.get());
-        model = std::make_unique<PendingUploadsModel>();
-        model->setStore(store.get());
-        QObject::connect(store.get(), &MeetingStore::uploadDone, &RecordingRetention::clearSegments);
+        store = std::make_unique<MeetingStore>(token);
+        library = std::make_unique<RecordingLibrary>(
+            nullptr, [&] { return account; }, token, recordings, pipeline.get(),
+            RecordingLibraryTimings { 10ms, 10ms, 200ms, 50 });
+        library->setNoteFinder([&](auto id, auto since) { return store->findNote(id, since); });
+        model.setLibrary(library.get());
+        await(library->scan());
     };
-    const auto submit = [&](const QString& folder) { // as a stop does
-        const QUuid id = store->addPendingUpload(QFileInfo(folder).fileName(), 12.5, folder);
-        queue->submit(folder, token, [&, id](auto s) { statuses << s, store->updatePendingUpload(id, s); });
-        return id;
+    const auto stage = [&](const QString& folder) {
+        const auto card = library->card(folder);
+        return card ? card->status.stage() : UploadStatus::Idle;
     };
-    const auto reaches = [&](const QUuid& id, UploadStatus::Stage stage, int ms) {
-        return waitUntil(
-            [&] {
-                const auto u = store->pendingUpload(id);
-                return u && u->status.stage() == stage;
-            },
-            ms);
+    const auto reaches = [&](const QString& folder, UploadStatus::Stage wanted, int ms) {
+        return waitUntil([&] { return stage(folder) == wanted; }, ms);
     };
-    const auto exported = [&](const QString& name, qint64 mic, qint64 system) {
-        const QDir folder(recordings.filePath(name));
+    const auto write = [](const QString& path, qint64 bytes) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.resize(bytes);
+    };
+    // A stopped session as the recorder leaves it: both sources' segments, the tracks (`system` 0: none came out).
+    const auto exported = [&](const QString& name, qint64 mic, qint64 system, std::optional<Owner> owner) {
+        const QDir folder(QDir(recordings).filePath(name));
         QDir().mkpath(folder.path());
-        const std::pair<QString, qint64> files[] = { { u"mic_track_000.caf"_s, 1000 },
-            { u"system_track_000.caf"_s, 1000 }, { u"upload_track.m4a"_s, mic }, { u"system_upload.m4a"_s, system } };
-        for (const auto& [file, bytes] : files)
-            if (QFile track(folder.filePath(file)); track.open(QIODevice::WriteOnly))
-                track.resize(bytes);
+        for (const auto& [file, bytes] :
+            { std::pair { u"mic_track_000.caf"_s, 1000 }, { u"system_track_000.caf"_s, 1000 },
+                { u"upload_track.m4a"_s, mic }, { u"system_upload.m4a"_s, system } })
+            if (bytes > 0)
+                write(folder.filePath(file), bytes);
         SessionJournal journal(folder.path());
+        journal.setOwner(owner);
         journal.setFinalized(12.5);
-        journal.setExported(u"upload_track.m4a"_s, u"system_upload.m4a"_s);
+        journal.setExported({ u"upload_track.m4a"_s, { u"mic_track_000.caf"_s }, {}, {} },
+            system
+                ? std::optional(SessionJournal::Track { u"system_upload.m4a"_s, { u"system_track_000.caf"_s }, {}, {} })
+                : std::nullopt);
         journal.save();
         return folder.path();
     };
@@ -144,57 +161,109 @@ TEST(UploadQueueTest, ProgressAQuitMidUploadARetryFromTheCardAndAnOutageEachEndI
         return std::ranges::count_if(all,
             [&](auto r) { return r["method"_L1] == method && (bytes < 0 || r["bodyBytes"_L1].toInteger() == bytes); });
     };
+    const auto notesOf = [&](const QString& id) {
+        httplib::Client client = service->client();
+        const httplib::Headers bearer { { "Authorization", "Bearer " + tokens[id].toStdString() } };
+        return jsonOf(client.Get("/api/v2/meeting-notes", bearer))["data"_L1].toArray().size();
+    };
+    const qsizetype notesOfA = notesOf(u"a"_s), notesOfB = notesOf(u"b"_s);
+
     service->control("POST", "/__dev/latency", { { u"ms"_s, 400 }, { u"path"_s, u"/blob/*"_s } });
-    launch();
+    const QString first = exported(u"Session_progress"_s, 3 << 20, 2 << 20, a);
     QList<double> shown;
-    QObject::connect(model.get(), &QAbstractItemModel::dataChanged, [&] {
-        const double progress = model->data(model->index(0), PendingUploadsModel::ProgressRole).toDouble();
+    QObject::connect(&model, &QAbstractItemModel::dataChanged, [&] {
+        const double progress = model.data(model.index(0), PendingUploadsModel::ProgressRole).toDouble();
         if (progress >= 0 && (shown.isEmpty() || shown.last() != progress))
             shown << progress;
     });
+    launch();
     QStringList ready; // the titles of made notes
-    QObject::connect(store.get(), &MeetingStore::noteReady, [&](qint64, const QString& title) { ready << title; });
-    const QUuid first = submit(exported(u"Session_progress"_s, 3 << 20, 2 << 20));
+    QObject::connect(
+        library.get(), &RecordingLibrary::noteReady, [&](qint64, const QString& title) { ready << title; });
     ASSERT_TRUE(reaches(first, UploadStatus::Processing, 30000));
     EXPECT_EQ(std::pair(shown.value(0, -1), shown.value(shown.size() - 1, -1)), std::pair(0.0, 1.0)) << "start and end";
     EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end()));
     EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [](double p) { return p > 0.5 && p < 0.7; }))
         << "the microphone's 3 of 5 MB count before the system track starts, a step between";
-    ASSERT_TRUE(reaches(first, UploadStatus::Done, 30000)) << "before the next one, which a quit interrupts";
+    ASSERT_TRUE(reaches(first, UploadStatus::Done, 30000));
     EXPECT_TRUE(ready.size() == 1 && !ready[0].isEmpty()) << "the made note is told with its title";
+
+    // A signs out during the system track's upload and B signs in: nothing of A's goes on, B sees whose it is
+    // and cannot send it, B's own and the signed-out recording go to B only when B says so; A, back, gets the rest.
     service->control("POST", "/__dev/latency", { { u"ms"_s, 1500 }, { u"path"_s, u"/blob/*"_s } });
     Log::Capture log;
-    submit(exported(u"Session_quit"_s, 300000, 200000));
+    const QString ofA = exported(u"Session_of_a"_s, 300000, 200000, a);
+    await(library->scan());
     ASSERT_TRUE(waitUntil([&] { return log.containsPrefix(u"[Upload] step 4: uploading system"_s); }, 20000));
-    launch(); // the client quits during the system track's upload and starts again
-    await(cards->resume(recordings.path(), [&] { return std::optional(token); }));
-    ASSERT_EQ(store->pendingUploads().size(), 1);
-    ASSERT_TRUE(reaches(store->pendingUploads().first().id, UploadStatus::Processing, 20000));
+    signIn(std::nullopt), library->accountChanged();
+    const QString ofB = exported(u"Session_of_b"_s, 200000, 100000, b);
+    const QString unowned = exported(u"Session_signed_out"_s, 200000, 100000, std::nullopt);
+    signIn(b), library->accountChanged();
+    ASSERT_TRUE(reaches(ofB, UploadStatus::Processing, 20000));
+    ASSERT_TRUE(library->card(ofA));
+    EXPECT_EQ(model.data(
+                  model.index(int(library->cards().indexOf(*library->card(ofA)))), PendingUploadsModel::SourceLineRole),
+        u"Recorded as a@example.com · sign in to that account to upload it"_s);
+    library->retry(ofA);
+    EXPECT_EQ(library->signedOutQuestion(), u"Upload 1 recording made while signed out to b@example.com?"_s);
+    library->uploadSignedOut();
+    ASSERT_TRUE(reaches(unowned, UploadStatus::Processing, 20000));
+    EXPECT_EQ(SessionJournal::read(unowned)->owner(), std::optional(b));
+    const auto notesAre = [&](qsizetype ofA, qsizetype ofB) {
+        return waitUntil([&] { return std::pair(notesOf(u"a"_s), notesOf(u"b"_s)) == std::pair(ofA, ofB); }, 10000);
+    };
+    EXPECT_TRUE(notesAre(notesOfA + 1, notesOfB + 2)) << "B's own and the signed-out one, nothing of A's";
+    EXPECT_EQ(stage(ofA), UploadStatus::Idle) << "Retry on another account's card does nothing";
+    signIn(a), library->accountChanged();
+    ASSERT_TRUE(reaches(ofA, UploadStatus::Processing, 20000));
     EXPECT_EQ(count(u"PUT"_s, "/blob/*", 300000), 1) << "the microphone track is sent once";
-    EXPECT_EQ(count(u"POST"_s, "/api/desktop/meeting-notes"), 2);
+    EXPECT_TRUE(notesAre(notesOfA + 2, notesOfB + 2));
 
-    // A failed upload is retried from its card; one made while the service is away waits and goes on when it is back.
-    const QString failed = exported(u"Session_failed"_s, 200000, 100000);
+    // A failed upload is retried from its card, and so is one whose tracks never came out at the stop.
+    const QString failed = exported(u"Session_failed"_s, 200000, 100000, a);
     service->control("POST", "/__dev/faults",
         { { u"path"_s, u"/api/desktop/meeting-notes/upload-token"_s }, { u"status"_s, 500 }, { u"count"_s, 3 } });
-    const QUuid retried = submit(failed);
-    ASSERT_TRUE(reaches(retried, UploadStatus::Failed, 10000));
+    await(library->scan());
+    ASSERT_TRUE(reaches(failed, UploadStatus::Failed, 10000));
     EXPECT_EQ(SessionJournal::read(failed)->stage(), SessionJournal::Stage::Failed);
-    model->retry(retried.toString(QUuid::WithoutBraces));
-    ASSERT_TRUE(reaches(retried, UploadStatus::Processing, 20000));
-    EXPECT_EQ(count(u"POST"_s, "/api/desktop/meeting-notes"), 3);
+    library->retry(failed);
+    ASSERT_TRUE(reaches(failed, UploadStatus::Processing, 20000));
+    AudioTrackWriter::Options options;
+    options.documentsDirectory = documents.path();
+    const auto recorded = [&] {
+        AudioTrackWriter writer(options);
+        const AudioFormat mono = TestAudio::format(48000, 1), stereo = TestAudio::format(48000, 2);
+        for (quint64 i = 0; i < 20; ++i)
+            writer.writeMic(TestAudio::buffer(AudioCaptureSource::mic, mono, 4800, i * 4800)),
+                writer.writeSystem(TestAudio::buffer(AudioCaptureSource::systemOutput, stereo, 4800, i * 4800));
+        const QString folder = writer.finalize().sessionDirectory;
+        SessionJournal journal(folder);
+        journal.setOwner(a), journal.setFinalized(2.0);
+        journal.setFailed({ u"No audio file produced"_s, 0, std::nullopt });
+        journal.save();
+        return folder;
+    }();
+    launch();
+    ASSERT_TRUE(reaches(recorded, UploadStatus::Failed, 10000)) << "offered at the next start";
+    library->retry(recorded);
+    ASSERT_TRUE(reaches(recorded, UploadStatus::Done, 30000));
+    EXPECT_TRUE(SessionJournal::read(recorded)->system()) << "both tracks exported again";
 
-    const QString away = exported(u"Session_offline"_s, 200000, 100000);
+    // One made while the service is away waits and goes on when it is back; its computer sound never came out, so
+    // those segments stay when the note is made.
+    const QString away = exported(u"Session_offline"_s, 200000, 0, a);
     const int port = service->port();
-    log.clear(), statuses.clear(), service->kill();
-    const QUuid id = submit(away);
-    ASSERT_TRUE(reaches(id, UploadStatus::WaitingForNetwork, 10000));
+    log.clear(), service->kill();
+    QList<UploadStatus> statuses;
+    QObject::connect(library->queue(), &UploadQueue::statusChanged, [&](auto, auto s) { statuses << s; });
+    await(library->scan());
+    ASSERT_TRUE(reaches(away, UploadStatus::WaitingForNetwork, 10000));
     ASSERT_TRUE(waitUntil([&] { return log.count(u"[Upload] waiting for the network"_s) >= 2; }, 10000))
         << "a second round of tries finds no network either: tries are not spent while it is away";
     ASSERT_TRUE(start(port));
-    ASSERT_TRUE(reaches(id, UploadStatus::Done, 30000));
+    ASSERT_TRUE(reaches(away, UploadStatus::Done, 30000));
     EXPECT_FALSE(std::ranges::any_of(statuses, [](auto s) { return s.stage() == UploadStatus::Failed; }));
     EXPECT_EQ(SessionJournal::read(away)->stage(), SessionJournal::Stage::Done) << "the note is made";
-    EXPECT_EQ(QDir(away).entryList(QDir::Files).join(u' '), u"journal.json system_upload.m4a upload_track.m4a"_s)
-        << "the segments go, the upload tracks and the journal stay";
+    EXPECT_EQ(QDir(away).entryList(QDir::Files).join(u' '), u"journal.json system_track_000.caf upload_track.m4a"_s)
+        << "the microphone's segments go, the upload track, the journal and the unsent computer sound stay";
 }

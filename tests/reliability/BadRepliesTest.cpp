@@ -10,7 +10,9 @@
 #include "MeetingStore.h"
 #include "QtPrinters.h"
 #include "RecallStore.h"
+#include "SessionJournal.h"
 #include "UploadPipeline.h"
+#include "UploadQueue.h"
 
 #include <gtest/gtest.h>
 
@@ -176,14 +178,25 @@ struct Endpoint {
     bool tick = false; // a taken tick flips the state
 };
 
-// The upload pipeline's run of the local track: it fails with what it reports, and the track stays.
+// The upload queue's run of the local track: it fails with what it reports, and the track stays.
 Endpoint upload(const char* name, const QString& path, const QString& method, Via via)
 {
     return { name, path, method, via, [](World& w) { return QFile::exists(w.mic) ? u"track kept"_s : QString(); },
         [retries = via == Via::Client ? 0 : 2](World& w) -> std::optional<QString> {
             std::optional<UploadStatus> last;
             UploadPipeline pipeline(w.service.url(u"/blob/"_s).toString(), { 3, 0.01 });
-            await(pipeline.run(w.mic, std::nullopt, w.token, [&](const UploadStatus& s) { last = s; }));
+            SessionJournal journal(w.dir.path());
+            journal.setOwner(SessionJournal::Owner { u"u"_s, {} });
+            journal.setExported({ u"mic.m4a"_s, {}, {}, {} }, std::nullopt);
+            journal.save();
+            UploadQueue queue(&pipeline, [&](const QString&) { return std::optional(w.token); });
+            bool ended = false;
+            QObject::connect(&queue, &UploadQueue::statusChanged, [&](auto, const UploadStatus& s) {
+                last = s, ended = ended || s.stage() == UploadStatus::WaitingForNetwork;
+            });
+            QObject::connect(&queue, &UploadQueue::finished, [&] { ended = true; });
+            queue.submit(w.dir.path());
+            waitUntil([&] { return ended; }, 90000);
             EXPECT_EQ(w.log.count(u"[Upload] retry attempt"_s), retries);
             const bool failed = last && last->stage() == UploadStatus::Failed;
             return failed ? last->message() : u"ended as: "_s + (last ? last->label() : u"nothing"_s);

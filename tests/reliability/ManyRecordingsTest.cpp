@@ -34,9 +34,10 @@ TEST(ManyRecordings, TwentyRecordingsInOneProcessLeaveTwentyNotesAndNoGrowth)
     Endpoints::setServiceOrigin(service.origin());
     const QString token = service.signIn();
     QTemporaryDir documents;
-    const auto recorderHolder
-        = makeQuickRecorder(service.url(u"/blob/"_s).toString(), documents.path(), CaptureTimings {});
+    const auto recorderHolder = makeQuickRecorder(documents.path(), CaptureTimings {});
     AudioRecorder& recorder = *recorderHolder;
+    const auto library = makeQuickLibrary(
+        &recorder, service.url(u"/blob/"_s).toString(), documents.path(), [&] { return std::optional(token); });
     const SoundPlayer speech(u"micfeed"_s, 300), meeting(u"speakers"_s, 440);
     QList<std::pair<int, double>> after; // open files, anonymous MiB
     QSet<qint64> noteIds;
@@ -47,12 +48,9 @@ TEST(ManyRecordings, TwentyRecordingsInOneProcessLeaveTwentyNotesAndNoGrowth)
         recorder.start();
         ASSERT_TRUE(waitUntil([&] { return recorder.isRecording() && recorder.audioLevel() > 0; }, 15000));
         waitUntil([] { return false; }, recordingMs);
-        QList<UploadStatus> statuses;
-        recorder.stopAndUpload(token, [&](const UploadStatus& s) { statuses << s; });
-        ASSERT_TRUE(waitUntil([&] { return !recorder.isStoppingRecording(); }, 60000));
-        ASSERT_FALSE(statuses.isEmpty());
-        ASSERT_EQ(statuses.last().stage(), UploadStatus::Processing) << statuses.last().label().toStdString();
-        noteIds << statuses.last().noteId().value_or(0);
+        library->stopRecording();
+        ASSERT_TRUE(waitUntil([&] { return library->cards().size() == i + 1 && library->cards()[0].noteId; }, 60000));
+        noteIds << *library->cards()[0].noteId;
         // Lets queued work and deferred deletions of this recording run before measuring.
         waitUntil([] { return false; }, 300);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -4,13 +4,13 @@
 #include "DevServerProcess.h"
 #include "Endpoints.h"
 #include "MediaAsset.h"
+#include "RecordingLibrary.h"
 #include "RecordingRecovery.h"
 #include "RecordingRetention.h"
 #include "SessionAudio.h"
 #include "SessionJournal.h"
 #include "SoundPlayer.h"
 #include "UploadPipeline.h"
-#include "UploadQueue.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -97,32 +97,44 @@ TEST(Recovery, KilledRecordingIsRepairedOfferedAndUploadedOnRequest)
     EXPECT_TRUE(QFile::exists(QDir(session).filePath(u"metadata.json"_s)) && RecordingRecovery::recover(session))
         << "finalized, and until the user chooses every start offers it again";
 
+    // Recorded while nobody was signed in: the account that signs in is asked, and its answer uploads it.
     DevServerProcess service;
     Endpoints::setServiceOrigin(service.origin());
     UploadPipeline pipeline(service.url(u"/blob/"_s).toString());
-    UploadQueue queue(&pipeline);
-    QList<UploadStatus> seen;
-    QObject::connect(&recovery, &RecordingRecovery::uploadRequested, &queue,
-        [&, token = service.signIn()](auto f) { queue.submit(f, token, [&](const UploadStatus& s) { seen << s; }); });
-    recovery.upload(session);
-    EXPECT_TRUE(recovery.sessions().isEmpty());
-    ASSERT_TRUE(waitUntil([&] { return seen.size() && seen.last().stage() == UploadStatus::Processing; }, 30000));
-    EXPECT_GT(seen.last().noteId().value_or(0), 0);
+    RecordingLibrary library(
+        nullptr,
+        [] {
+            return std::optional(SessionJournal::Owner { u"me"_s, u"me@example.com"_s });
+        },
+        [token = service.signIn()] { return std::optional(token); }, recovery.recordingsFolder(), &pipeline);
+    await(library.scan());
+    EXPECT_EQ(library.signedOutQuestion(), u"Upload 1 recording made while signed out to me@example.com?"_s);
+    library.uploadSignedOut();
+    ASSERT_TRUE(waitUntil([&] { return library.card(session) && library.card(session)->noteId; }, 30000));
+    EXPECT_GT(*library.card(session)->noteId, 0);
     EXPECT_FALSE(RecordingRecovery::recover(session)) << "an uploaded session is not offered again";
 }
 
-TEST(Recovery, RetentionRemovesOnlyWhatTheServiceAcknowledged)
+TEST(Recovery, RetentionRemovesOnlyWhatTheServiceAcknowledgedCountingFromItsNote)
 {
     QTemporaryDir root;
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    const auto done = +[](SessionJournal& j) { j.setNotified(7), j.setDone(); };
-    const auto failed = +[](SessionJournal& j) { j.setFailed({ u"Network error"_s, 3, std::nullopt }); };
-    const auto interrupted = +[](SessionJournal& j) { j.setInterrupted(true); };
+    using Kind = SessionJournal::Kind;
+    static constexpr auto sent = [](SessionJournal& j, qint64 note) {
+        j.setUploaded(Kind::Mic, u"http://blob/m"_s), j.setUploaded(Kind::System, u"http://blob/s"_s);
+        j.setNotified(note);
+    };
+    const auto noted
+        = +[](SessionJournal& j, int days) { sent(j, 7), j.setDone(QDateTime::currentDateTimeUtc().addDays(-days)); };
+    const auto noNoteId = +[](SessionJournal& j, int) { sent(j, 0), j.setDone(); };
+    const auto failed = +[](SessionJournal& j, int) { j.setFailed({ u"Network error"_s, 3, std::nullopt }); };
+    const auto interrupted = +[](SessionJournal& j, int) { j.setInterrupted(true); };
     const QStringList uploaded { SessionJournal::fileName, u"system_upload.m4a"_s, u"upload_track.m4a"_s },
         all { uploaded[0], u"mic_track_000.caf"_s, u"system_track_000.caf"_s, uploaded[1], uploaded[2] };
-    // How the session ended, its age in days, the files left of it after the sweep (tracks and journal stay together).
-    const std::tuple<decltype(done), int, QStringList> cases[]
-        = { { done, 2, uploaded }, { done, 31, {} }, { failed, 90, all }, { interrupted, 90, all } };
+    // How the session ended, days since its note (or its start), the files left of it after the sweep (tracks and
+    // journal stay together); the first were recorded 40 days ago.
+    const std::tuple<decltype(noted), int, QStringList> cases[] = { { noted, 1, uploaded }, { noted, 31, {} },
+        { noNoteId, 90, all }, { failed, 90, all }, { interrupted, 90, all } };
     const auto folderOf = [&](const auto& c) { return QDir(root.path()).filePath(u"Session_%1"_s.arg(&c - cases)); };
     const auto makeFile = [](const QString& path, qint64 bytes) {
         QFile file(path);
@@ -132,10 +144,11 @@ TEST(Recovery, RetentionRemovesOnlyWhatTheServiceAcknowledged)
         QDir().mkpath(folderOf(c));
         for (const QString& file : all.mid(1))
             makeFile(QDir(folderOf(c)).filePath(file), 300000);
-        SessionJournal journal(folderOf(c), now.addDays(-std::get<1>(c)));
+        SessionJournal journal(folderOf(c), now.addDays(-std::max(40, std::get<1>(c))));
         journal.setFinalized(1.0);
-        journal.setExported(uploaded[2], uploaded[1]);
-        std::get<0>(c)(journal);
+        journal.setExported(
+            { uploaded[2], { all[1] }, {}, {} }, SessionJournal::Track { uploaded[1], { all[2] }, {}, {} });
+        std::get<0>(c)(journal, std::get<1>(c));
         journal.save();
     }
     RecordingRetention::sweep(root.path(), RecordingRetention::defaultDays, now);
@@ -149,6 +162,6 @@ TEST(Recovery, RetentionRemovesOnlyWhatTheServiceAcknowledged)
     makeFile(QDir(root.path()).filePath(u"reserve"_s), 2000000);
     RecordingRetention retention(root.path());
     retention.refresh();
-    EXPECT_TRUE(waitUntil([&] { return retention.summary() == u"Recordings on this computer: 3 · 3 MB"_s; }))
+    EXPECT_TRUE(waitUntil([&] { return retention.summary() == u"Recordings on this computer: 4 · 4 MB"_s; }))
         << retention.summary().toStdString();
 }

@@ -62,8 +62,7 @@ protected:
     TestServer server;
     // The detail of this note is answered only once it changes.
     std::atomic<qint64> heldNote = -1;
-    MeetingStore::Timings fast { 30ms, 30ms, 30ms, 3 };
-    MeetingStore store { [] { return std::optional<QString>(u"tok"_s); }, fast };
+    MeetingStore store { [] { return std::optional<QString>(u"tok"_s); } };
 };
 
 }
@@ -146,47 +145,11 @@ TEST_F(MeetingStoreTest, DetailLoadsOnceWithTheNotesSourceAndTogglesRevertOnFail
     }
 }
 
-TEST_F(MeetingStoreTest, FollowUpWalksTheStagesAndFindsTheNoteById)
+TEST_F(MeetingStoreTest, ANoteIsFoundByItsIdOrWithoutOneByItsTime)
 {
-    const QUuid id = store.addPendingUpload(u"Session_x"_s, 12.5);
-    EXPECT_EQ(store.pendingUpload(id)->status, UploadStatus::uploading());
-    QList<UploadStatus> seen;
-    QObject::connect(&store, &MeetingStore::pendingUploadsChanged, [&] {
-        if (auto p = store.pendingUpload(id); p && (seen.isEmpty() || seen.last() != p->status))
-            seen.append(p->status);
-    });
-    store.updatePendingUpload(id, UploadStatus::processing(41));
-    EXPECT_EQ(store.pendingUpload(id)->noteId, 41);
-    ASSERT_TRUE(waitUntil([&] { return store.pendingUpload(id)->status == UploadStatus::generatingNotes(); }));
-    setRows({ row(41, QDateTime::currentDateTimeUtc().addDays(-30)) });
-    ASSERT_TRUE(waitUntil([&] { return store.pendingUpload(id)->status == UploadStatus::done(); }));
-    EXPECT_EQ(seen,
-        (QList<UploadStatus> { UploadStatus::processing(41), UploadStatus::transcribing(),
-            UploadStatus::generatingNotes(), UploadStatus::done() }));
-}
-
-TEST_F(MeetingStoreTest, FollowUpGivesUpAfterTheLastPollAndNeverRecreatesARemovedRecord)
-{
-    const QUuid lost = store.addPendingUpload(u"a"_s, 1);
-    const QUuid dismissed = store.addPendingUpload(u"b"_s, 1);
-    store.updatePendingUpload(lost, UploadStatus::processing(0));
-    store.updatePendingUpload(dismissed, UploadStatus::processing(0));
-    store.removePendingUpload(dismissed);
-    server.clearReceived();
-
-    ASSERT_TRUE(waitUntil([&] { return !store.pendingUpload(lost); }));
-    EXPECT_EQ(server.received().size(), 3u) << "one list load per poll, and only for the record still shown";
-
-    // Without a note id, a note created after the upload started counts as found; a failed upload is not followed.
-    const UploadStatus failure = UploadStatus::failed(u"Server error (500)"_s);
-    const QUuid failed = store.addPendingUpload(u"f"_s, 1);
-    store.updatePendingUpload(failed, failure);
-    const QUuid byDate = store.addPendingUpload(u"c"_s, 1);
-    setRows({ row(5, QDateTime::currentDateTimeUtc().addSecs(5)) });
-    server.clearReceived();
-    store.updatePendingUpload(byDate, UploadStatus::processing(std::nullopt));
-    EXPECT_TRUE(waitUntil([&] { return store.pendingUpload(byDate)->status == UploadStatus::done(); }));
-    EXPECT_EQ(server.count(listPath), 1u) << "a follow-up of the failed upload, started first, would have asked by now";
-    EXPECT_EQ(store.pendingUpload(failed)->status, failure);
-    EXPECT_EQ(store.pendingUploads().size(), 2) << "a removed record came back";
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    setRows({ row(41, now.addDays(-30)), row(5, now.addSecs(5)) });
+    EXPECT_EQ(await(store.findNote(41, now))->id, 41) << "by its id, however old";
+    EXPECT_EQ(await(store.findNote(std::nullopt, now))->id, 5) << "the first made since the upload began";
+    EXPECT_FALSE(await(store.findNote(7, now)));
 }

@@ -1,13 +1,15 @@
 #include "AudioTrackWriter.h"
+#include "AuthStore.h"
 #include "DemoSession.h"
 #include "MeetingStore.h"
 #include "PcmBuffer.h"
 #include "QtPrinters.h"
-#include "RecordingRecovery.h"
+#include "RecordingLibrary.h"
 #include "ScreenText.h"
 #include "SessionJournal.h"
 
 #include <QDir>
+#include <QFile>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 
@@ -38,9 +40,13 @@ qint64 idOf(MeetingStore& store, const QString& title)
 }
 
 // A session as a killed client leaves it: `seconds` of a tone in its segments, and no metadata.
-QString leaveSession(int seconds, const QDateTime& start)
+// What a killed recording of `owner` leaves: its journal says "recording", its segments hold `seconds` of tone.
+QString leaveSession(int seconds, const QDateTime& start, const SessionJournal::Owner& owner)
 {
     AudioTrackWriter writer({ .now = [start] { return start; } });
+    SessionJournal journal(writer.sessionDirectory(), start.toUTC());
+    journal.setOwner(owner);
+    journal.save();
     const AudioFormat mono { 48000, 1, AudioFormat::CommonFormat::Float32, true };
     constexpr std::uint32_t frames = 4800;
     for (std::uint32_t buffer = 0; buffer < std::uint32_t(seconds) * 10; ++buffer) {
@@ -187,39 +193,43 @@ TEST_F(MeetingScreens, ListsSpinWhileLoadingSayWhenEmptyOpenADetailWhoseTicksRea
 
 TEST_F(MeetingScreens, ProcessingAndInterruptedCardsShowTheirStageOfferTheirActionsAndGoAwayWhenDone)
 {
-    const QString discarded = leaveSession(2, QDateTime::currentDateTime().addSecs(-3600));
-    const QString interrupted = leaveSession(3, QDateTime::currentDateTime().addSecs(-60));
-    const auto cleanUp = qScopeGuard([] { QDir(RecordingRecovery::defaultRecordingsFolder()).removeRecursively(); });
+    const auto cleanUp = qScopeGuard([] { QDir(RecordingLibrary::defaultFolder()).removeRecursively(); });
     AppWindow app;
     openWindow(app);
     ASSERT_TRUE(waitUntil([&] { return app.delegate.meetingStore()->meetings().size() == 7; }));
     click(app.window, byText(app.root(), u"Meetings"_s));
     ASSERT_TRUE(waitUntil([&] { return shows(app.detailColumn(), "MeetingListView"); }));
-    MeetingStore& store = *app.delegate.meetingStore();
-    const qint64 designReview = idOf(store, u"Design review: onboarding flow"_s);
+    RecordingLibrary& library = *app.delegate.recordingLibrary();
+    library.setTimings(
+        { std::chrono::milliseconds(10), std::chrono::milliseconds(10), std::chrono::milliseconds(200) });
+    const qint64 designReview = idOf(*app.delegate.meetingStore(), u"Design review: onboarding flow"_s);
 
-    const QUuid finished = store.addPendingUpload(u"Session_Weekly sync"_s, 300);
-    const QUuid failed = store.addPendingUpload(u"Session_2025-03-05_15-30-00-000_mic"_s, 125);
-    const QUuid fresh = store.addPendingUpload(u"Session_2025-03-05_16-00-00-000_mic"_s, 45);
-    store.updatePendingUpload(failed, UploadStatus::failed(u"Upload failed (HTTP 500)"_s));
-    store.updatePendingUpload(finished, UploadStatus::processing(designReview));
-    store.setPendingUploadStatus(finished, UploadStatus::done());
-    QTemporaryDir recordings;
-    const auto journaled = [&](const QString& name, qint64 seconds, bool failing) {
-        const QString folder = QDir(recordings.path()).filePath(name);
+    // Sessions of this account as earlier runs left them: killed while recording, failed, on their way, noted.
+    const SessionJournal::Owner me { app.delegate.authStore()->currentUser()->id, {} };
+    const QString discarded = leaveSession(2, QDateTime::currentDateTime().addSecs(-3600), me);
+    const QString interrupted = leaveSession(3, QDateTime::currentDateTime().addSecs(-60), me);
+    const auto journaled = [&](const QString& name, qint64 seconds, bool failing, std::optional<qint64> note = {}) {
+        const QString folder = QDir(library.folder()).filePath(name);
         QDir().mkpath(folder);
-        SessionJournal journal(folder);
-        journal.setExported(u"upload_track.m4a"_s, std::nullopt);
-        journal.setFailed({ u"Server error (500)"_s, 3, std::nullopt });
-        journal.save();
-        const QUuid id = store.addPendingUpload(name, seconds, folder);
+        QFile track(QDir(folder).filePath(u"upload_track.m4a"_s));
+        track.open(QIODevice::WriteOnly), track.write(QByteArray(1000, 'a')), track.close();
+        SessionJournal journal(folder, QDateTime::currentDateTimeUtc().addSecs(-seconds));
+        journal.setOwner(me), journal.setFinalized(double(seconds));
+        journal.setExported({ u"upload_track.m4a"_s, {}, {}, {} }, std::nullopt);
         if (failing)
-            store.updatePendingUpload(id, UploadStatus::failed(u"Server error (500)"_s));
+            journal.setFailed({ u"Server error (500)"_s, 3, std::nullopt });
+        if (note)
+            journal.setNotified(*note);
+        journal.save();
         return folder;
     };
+    journaled(u"Session_Weekly sync"_s, 300, false, designReview);
+    journaled(u"Session_2025-03-05_15-30-00-000_mic"_s, 125, true);
     journaled(u"Session_retried"_s, 61, true);
     const QString kept = journaled(u"Session_kept"_s, 62, true);
-    const QString sending = journaled(u"Session_sending"_s, 63, false);
+    journaled(u"Session_sending"_s, 45, false);
+    service.control("POST", "/__dev/latency", { { u"ms"_s, 10000 }, { u"path"_s, u"/api/desktop/*"_s } });
+    await(library.scan());
     QQuickItem* column = app.detailColumn();
     ASSERT_TRUE(waitUntil([&] { return byText(column, u"PROCESSING"_s) != nullptr; }));
     EXPECT_EQ(textOf(column, u"headerLine"_s), u"7 recordings · Echoquill is listening"_s) << "cards are not notes";
@@ -227,45 +237,33 @@ TEST_F(MeetingScreens, ProcessingAndInterruptedCardsShowTheirStageOfferTheirActi
     QQuickItem* uploading = ofType(column, "ProcessingMeetingCard", u"45S"_s);
     ASSERT_TRUE(uploading && byText(uploading, u"New recording"_s));
     EXPECT_EQ(textOf(uploading, u"statusText"_s), u"UPLOADING…"_s);
-    const std::tuple<UploadStatus, QString, QString> stages[] = {
-        { UploadStatus::notifying(), u"SAVING…"_s, u"arrow.up.circle"_s },
-        { UploadStatus::transcribing(), u"TRANSCRIBING AUDIO…"_s, u"text.bubble"_s },
-        { UploadStatus::generatingNotes(), u"GENERATING MEETING NOTES…"_s, u"sparkles"_s },
-    };
-    for (const auto& [status, text, symbol] : stages) {
-        store.setPendingUploadStatus(fresh, status);
-        EXPECT_EQ(textOf(uploading, u"statusText"_s), text) << "the same card, a stage further";
-        EXPECT_EQ(byObjectName(uploading, u"stageSymbol"_s)->property("name").toString(), symbol);
-    }
+    ASSERT_TRUE(waitUntil([&] { return byText(uploading, u"0%"_s); }));
+    EXPECT_TRUE(byObjectName(uploading, u"progressBar"_s)->isVisible());
     QQuickItem* broken = ofType(column, "ProcessingMeetingCard", u"2M 5S"_s);
     ASSERT_TRUE(broken && byText(byObjectName(broken, u"dismiss"_s), u"✕"_s));
     settle(app.window);
     EXPECT_LT(uploading->mapToScene({ 0, 0 }).y(), broken->mapToScene({ 0, 0 }).y()) << "newest first";
-    EXPECT_EQ(textOf(broken, u"statusText"_s), u"FAILED: UPLOAD FAILED (HTTP 500)"_s);
+    EXPECT_EQ(textOf(broken, u"statusText"_s), u"FAILED: SERVER ERROR (500)"_s);
     EXPECT_EQ(byObjectName(broken, u"stageSymbol"_s)->property("name").toString(), u"arrow.up.circle"_s);
-    QQuickItem* done = ofType(column, "ProcessingMeetingCard", u"DONE"_s);
-    ASSERT_TRUE(done && byText(done, u"Weekly sync"_s) && byText(done, u"Your note is ready."_s)
-        && !byObjectName(done, u"shimmer"_s))
+    QQuickItem* done = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return (done = ofType(column, "ProcessingMeetingCard", u"DONE"_s)) != nullptr; }));
+    ASSERT_TRUE(
+        byText(done, u"Weekly sync"_s) && byText(done, u"Your note is ready."_s) && !byObjectName(done, u"shimmer"_s))
         << "a finished card stops sweeping";
     grab(app.window, u"MeetingListView-processing"_s);
 
-    // Without files here ✕ drops the card at once; with them it first asks whether to keep them.
-    click(app.window, byObjectName(broken, u"dismiss"_s));
-    EXPECT_TRUE(store.pendingUploads().size() == 5 && !ofType(column, "ProcessingMeetingCard", u"2M 5S"_s));
+    // ✕ on a failed card asks first whether to keep its files; Retry sends it again.
     QQuickItem* keep = ofType(column, "ProcessingMeetingCard", u"1M 2S"_s);
     click(app.window, byObjectName(keep, u"dismiss"_s));
-    EXPECT_TRUE(byText(keep, u"Keep the recording's files?"_s) && store.pendingUploadFor(kept)) << "asked first";
+    EXPECT_TRUE(byText(keep, u"Keep the recording's files?"_s) && library.card(kept)) << "asked first";
     click(app.window, byObjectName(keep, u"keepFiles"_s));
     ASSERT_TRUE(waitUntil([&] { return !ofType(column, "ProcessingMeetingCard", u"1M 2S"_s); }));
     EXPECT_TRUE(QDir(kept).exists() && SessionJournal::read(kept)->isDismissed()) << "kept, and not offered again";
     click(app.window, byObjectName(ofType(column, "ProcessingMeetingCard", u"1M 1S"_s), u"retry"_s));
     EXPECT_EQ(textOf(ofType(column, "ProcessingMeetingCard", u"1M 1S"_s), u"statusText"_s), u"UPLOADING…"_s);
-    store.setPendingUploadProgress(sending, 0.42);
-    ASSERT_TRUE(waitUntil([&] { return byText(ofType(column, "ProcessingMeetingCard", u"1M 3S"_s), u"42%"_s); }));
-    EXPECT_TRUE(byObjectName(ofType(column, "ProcessingMeetingCard", u"1M 3S"_s), u"progressBar"_s)->isVisible());
 
     click(app.window, byText(done, u"VIEW TRANSCRIPT →"_s));
-    EXPECT_EQ(store.pendingUploads().size(), 3);
+    EXPECT_EQ(library.cards().size(), 3);
     ASSERT_TRUE(
         waitUntil([&] { return textOf(app.detailColumn(), u"detailTitle"_s) == u"Design review: onboarding flow"_s; }));
     click(app.window, byObjectName(app.detailColumn(), u"backControl"_s));
@@ -273,7 +271,6 @@ TEST_F(MeetingScreens, ProcessingAndInterruptedCardsShowTheirStageOfferTheirActi
     column = app.detailColumn();
 
     // What a killed client left: Discard asks first, then trashes the folder; Upload makes it a processing card.
-    await(app.delegate.recordingRecovery()->scan());
     ASSERT_TRUE(waitUntil([&] { return ofType(column, "InterruptedRecordingCard", u"3S"_s); }));
     QQuickItem* older = ofType(column, "InterruptedRecordingCard", u"2S"_s);
     ASSERT_TRUE(byText(older, u"Interrupted recording"_s));

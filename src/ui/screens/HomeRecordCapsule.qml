@@ -7,7 +7,7 @@ Item {
     id: capsule
     objectName: "HomeRecordCapsule"
     required property var recorder
-    required property var meetingStore
+    required property var library
     property alias savedDuration: actions.savedDuration
     readonly property alias actions: actions
     readonly property bool showSaved: actions.showSaved
@@ -28,7 +28,7 @@ Item {
     RecordingActions {
         id: actions
         recorder: capsule.recorder
-        meetingStore: capsule.meetingStore
+        library: capsule.library
     }
 
     Rectangle {

@@ -43,7 +43,7 @@ ScreenBackground {
                 HomeRecordCapsule {
                     id: capsule
                     recorder: AudioRecorder
-                    meetingStore: MeetingStore
+                    library: RecordingLibrary
                 }
             }
 

@@ -3,9 +3,8 @@
 #include "AudioRecorder.h"
 #include "AuthStore.h"
 #include "MeetingDetector.h"
-#include "MeetingStore.h"
+#include "RecordingLibrary.h"
 #include "RecordingWidgetLayout.h"
-#include "TokenProvider.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -34,7 +33,7 @@ class RecordingPanelController : public QObject {
     QML_ELEMENT
     QML_UNCREATABLE("made by the application delegate")
     Q_PROPERTY(AudioRecorder* recorder READ recorder CONSTANT)
-    Q_PROPERTY(MeetingStore* meetingStore READ meetingStore CONSTANT)
+    Q_PROPERTY(RecordingLibrary* library READ library CONSTANT)
     Q_PROPERTY(MeetingDetector* detector READ detector CONSTANT)
     Q_PROPERTY(AuthStore* authStore READ authStore CONSTANT)
     Q_PROPERTY(bool showSaved READ showSaved NOTIFY showSavedChanged)
@@ -47,25 +46,21 @@ class RecordingPanelController : public QObject {
 public:
     using Timings = RecordingPanelTimings;
 
-    RecordingPanelController(AudioRecorder* recorder, MeetingStore* meetingStore, MeetingDetector* detector,
-        AuthStore* authStore, TokenProvider tokens, Timings timings = {}, QObject* parent = nullptr);
-    // With the bearer token from the desktop's credential store.
-    RecordingPanelController(AudioRecorder* recorder, MeetingStore* meetingStore, MeetingDetector* detector,
-        AuthStore* authStore, QObject* parent = nullptr);
+    RecordingPanelController(AudioRecorder* recorder, RecordingLibrary* library, MeetingDetector* detector,
+        AuthStore* authStore, Timings timings = {}, QObject* parent = nullptr);
     ~RecordingPanelController() override;
 
     // Puts the widget on screen: creates the panel the first time, else brings it to the front.
     void show();
     // The user closed the widget: hide it until the next recording or a new detection.
     Q_INVOKABLE void dismiss();
-    // Stops the running recording: with a stored token as a pending upload that
-    // goes to the service, without one just to disk; "Saved" shows either way.
+    // Stops the running recording through the library; "Saved" shows.
     Q_INVOKABLE void stop();
 
     [[nodiscard]] RecordingPanel* panel() const { return m_panel.get(); }
     [[nodiscard]] bool isManuallyDismissed() const { return m_isManuallyDismissed; }
     [[nodiscard]] AudioRecorder* recorder() const { return m_recorder; }
-    [[nodiscard]] MeetingStore* meetingStore() const { return m_meetingStore; }
+    [[nodiscard]] RecordingLibrary* library() const { return m_library; }
     [[nodiscard]] MeetingDetector* detector() const { return m_detector; }
     [[nodiscard]] AuthStore* authStore() const { return m_authStore; }
     [[nodiscard]] bool showSaved() const { return m_showSaved; }
@@ -96,10 +91,9 @@ private:
     void updateState();
 
     AudioRecorder* m_recorder;
-    MeetingStore* m_meetingStore;
+    RecordingLibrary* m_library;
     MeetingDetector* m_detector;
     AuthStore* m_authStore;
-    TokenProvider m_tokens;
     std::unique_ptr<RecordingPanel> m_panel;
     bool m_isManuallyDismissed = false;
     bool m_showSaved = false;

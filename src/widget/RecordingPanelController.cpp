@@ -1,19 +1,16 @@
 #include "RecordingPanelController.h"
 
-#include "KeychainService.h"
-#include "RecordingActions.h"
 #include "RecordingPanel.h"
 
 using namespace Qt::StringLiterals;
 
-RecordingPanelController::RecordingPanelController(AudioRecorder* recorder, MeetingStore* meetingStore,
-    MeetingDetector* detector, AuthStore* authStore, TokenProvider tokens, Timings timings, QObject* parent)
+RecordingPanelController::RecordingPanelController(AudioRecorder* recorder, RecordingLibrary* library,
+    MeetingDetector* detector, AuthStore* authStore, Timings timings, QObject* parent)
     : QObject(parent)
     , m_recorder(recorder)
-    , m_meetingStore(meetingStore)
+    , m_library(library)
     , m_detector(detector)
     , m_authStore(authStore)
-    , m_tokens(std::move(tokens))
     , m_timings(timings)
 {
     m_meetingGoneTimer.setSingleShot(true);
@@ -33,19 +30,8 @@ RecordingPanelController::RecordingPanelController(AudioRecorder* recorder, Meet
     // The capsule's width follows the recording's warnings too.
     connect(m_recorder, &AudioRecorder::isReconnectingAudioChanged, this, &RecordingPanelController::stateChanged);
     connect(m_recorder, &AudioRecorder::captureWarningChanged, this, &RecordingPanelController::stateChanged);
-    // A recording the disk cannot hold any more ends like one the user stopped, upload included.
-    m_recorder->setStopHandler([self = QPointer(this)] {
-        if (self)
-            RecordingActions::stopRecording(*self->m_recorder, *self->m_meetingStore, self->m_tokens());
-    });
     connect(m_detector, &MeetingDetector::currentDetectionChanged, this, &RecordingPanelController::updateState);
     updateState();
-}
-
-RecordingPanelController::RecordingPanelController(AudioRecorder* recorder, MeetingStore* meetingStore,
-    MeetingDetector* detector, AuthStore* authStore, QObject* parent)
-    : RecordingPanelController(recorder, meetingStore, detector, authStore, &KeychainService::loadToken, {}, parent)
-{
 }
 
 RecordingPanelController::~RecordingPanelController() = default;
@@ -134,7 +120,7 @@ void RecordingPanelController::stop()
         return;
     setShowSaved(true);
     m_savedTimer.start();
-    RecordingActions::stopRecording(*m_recorder, *m_meetingStore, m_tokens());
+    m_library->stopRecording();
 }
 
 void RecordingPanelController::setShowSaved(bool on)

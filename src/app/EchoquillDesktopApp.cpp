@@ -7,12 +7,14 @@
 #include "SingleInstance.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
 #include <QTimer>
 #include <QWindow>
 
 #include <atomic>
+#include <cstdio>
 #include <ctime>
 #include <memory>
 
@@ -56,6 +58,12 @@ int EchoquillDesktopApp::run(int argc, char** argv)
     SingleInstance instance;
     if (instance.claim() == SingleInstance::Claim::Running)
         return SingleInstance::handOver(app.arguments().mid(1)) ? 0 : 1;
+    // Without a bus to ask, the lock file alone tells: two clients would resume the same sessions twice.
+    if (!instance.lock()) {
+        std::fprintf(stderr, "Echoquill is already running (another instance holds %s).\n",
+            QFile::encodeName(instance.lockPath()).constData());
+        return 1;
+    }
 
     QuitSignals quitSignals;
     AppDelegate delegate;

@@ -1,7 +1,7 @@
 #!/bin/bash
 # One client per session, living on without its window: --background starts with the widget only, a second
 # launch hands over and exits while the first raises its window, closing the window hides it (the process
-# and the widget stay), Ctrl+Q quits.
+# and the widget stay), Ctrl+Q quits; without a bus a second client refuses to start.
 set -euo pipefail
 client=$1 log=$(mktemp)
 fail() { echo "FAIL: $*" >&2; cat "$log" >&2; exit 1; }
@@ -33,3 +33,12 @@ xdotool windowactivate --sync "$(shown "Echoquill")" key --clearmodifiers ctrl+q
 status=0; timeout 30 tail --pid="$first" -f /dev/null || fail "Ctrl+Q did not quit"
 wait "$first" || status=$?
 [[ $status == 0 ]] || fail "the client ended with status $status"
+
+# Without a session bus the lock file alone keeps a second client out, and the first runs on.
+nobus=(env DBUS_SESSION_BUS_ADDRESS=unix:path=$log.nobus)
+"${nobus[@]}" "$client" --background >"$log" 2>&1 & first=$!
+wait_for "the widget of the client without a bus" '[[ -n $(shown "Echoquill recording widget") ]]'
+if said=$(timeout 20 "${nobus[@]}" "$client" 2>&1 >/dev/null); then fail "a second client started without a bus"; fi
+[[ $said == *"Echoquill is already running (another instance holds $XDG_RUNTIME_DIR/echoquill.lock)."* ]] \
+    || fail "the second client said: $said"
+kill -0 "$first" || fail "the first client without a bus ended"

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -22,13 +23,29 @@ QString FileError::description() const
     return m_path.isEmpty() ? message : message + QStringLiteral(": ") + m_path;
 }
 
+namespace {
+
+// A new file beside `path` with a name no one else uses ("<path>.<random>.tmp"), private to the user;
+// never an existing file or whatever a link planted under that name points to. Throws FileError.
+int createTemporaryBeside(const QString& path, QByteArray& name)
+{
+    for (int attempt = 0;; ++attempt) {
+        const quint64 random = QRandomGenerator::system()->generate64();
+        name = QFile::encodeName(path) + '.' + QByteArray::number(random, 36) + ".tmp";
+        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0)
+            return fd;
+        if (errno != EEXIST || attempt == 99)
+            throw FileError(std::error_code(errno, std::generic_category()), QFile::decodeName(name));
+    }
+}
+
+}
+
 void writePrivateFileAtomically(const QString& path, const QByteArray& bytes)
 {
-    const QString temporary = path + QStringLiteral(".tmp");
-    const QByteArray name = QFile::encodeName(temporary);
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        throw FileError(std::error_code(errno, std::generic_category()), temporary);
+    QByteArray name;
+    const int fd = createTemporaryBeside(path, name);
     int reason = ::fchmod(fd, 0600) < 0 ? errno : 0;
     for (qsizetype done = 0; reason == 0 && done < bytes.size();) {
         const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));

@@ -25,6 +25,6 @@ private:
 };
 
 // Replaces `path` with `bytes` so that a crash leaves the old or the new contents, never a mix: a
-// temporary file, flushed, renamed over the old one, the folder flushed; private to the user
-// (0600) whatever the umask. Throws FileError.
+// temporary file of its own (a fresh name beside `path`, never following a link; removed on failure), flushed, renamed
+// over the old one, the folder flushed; private to the user (0600) whatever the umask. Throws FileError.
 void writePrivateFileAtomically(const QString& path, const QByteArray& bytes);

@@ -239,4 +239,12 @@ TEST_F(AudioTrackWriterTest, SessionsSegmentsFormatChangesAndFailures)
     ASSERT_TRUE(QDir(full.sessionDirectory()).mkdir(u"metadata.json"_s));
     EXPECT_TRUE(fileErrorOf([&] { full.finalize(); }).startsWith(u"Is a directory"_s));
     EXPECT_EQ(TestAudio::readSegment(in(full, u"mic_track_000.caf"_s)).frames(), 100u);
+    // That failure left no temporary behind; a link planted at the old fixed temporary name is not followed.
+    ASSERT_TRUE(QFile::link(documents.filePath(u"plain"_s), in(full, u"notes.json.tmp"_s)));
+    writePrivateFileAtomically(in(full, u"notes.json"_s), "{}");
+    EXPECT_EQ(std::tuple(QFileInfo(documents.filePath(u"plain"_s)).size(),
+                  QDir(full.sessionDirectory()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                  QFileInfo(in(full, u"notes.json"_s)).size()),
+        std::tuple(
+            0, QStringList({ u"metadata.json"_s, u"mic_track_000.caf"_s, u"notes.json"_s, u"notes.json.tmp"_s }), 2));
 }

@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QPromise>
+#include <QRandomGenerator>
 #include <QSemaphore>
 #include <QStandardPaths>
 #include <QStorageInfo>
@@ -23,6 +24,7 @@
 #include <shared_mutex>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 using Clock = std::chrono::steady_clock;
@@ -138,6 +140,7 @@ AudioCaptureManager::~AudioCaptureManager()
     m_exportPool.waitForDone();
     // Runs what is still queued, a pending finalize included.
     m_writeQueue.reset();
+    releaseReserve();
 }
 
 void AudioCaptureManager::setSoundServer(const QString& address)
@@ -232,16 +235,9 @@ void AudioCaptureManager::start()
         throw FileError(std::make_error_code(std::errc::no_space_on_device), documents);
     }
     auto writer = std::make_shared<AudioTrackWriter>(m_writerOptions);
-    // One reserve beside the session folders: a process that died with it in place leaves one file,
-    // which the next recording takes over, and no session folder carries it.
-    m_reservePath = QFileInfo(writer->sessionDirectory()).dir().filePath(QString::fromLatin1(reserveFileName));
-    if (m_diskLimits.reserveBytes > 0) {
-        const int fd = ::open(QFile::encodeName(m_reservePath).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-        if (fd < 0 || ::posix_fallocate(fd, 0, m_diskLimits.reserveBytes) != 0)
-            log(QStringLiteral("Could not set disk space aside for the end of the recording"));
-        if (fd >= 0)
-            ::close(fd);
-    }
+    // The reserve lies beside the session folders, so no session folder carries it.
+    if (m_diskLimits.reserveBytes > 0 && !setReserveAside(QFileInfo(writer->sessionDirectory()).path()))
+        log(QStringLiteral("Could not set disk space aside for the end of the recording"));
     {
         std::lock_guard lock(m_writerMutex);
         m_writer = std::move(writer);
@@ -429,8 +425,10 @@ void AudioCaptureManager::route(const CapturedAudioBuffer& buffer)
     else
         writer->writeSystem(buffer);
     const std::optional<std::error_code> failure = writer->diskFailure();
-    if (!failure)
+    if (!failure) {
+        growReserve();
         return;
+    }
     // What is on disk stays as it is; the reserve makes room to close the segments and export them.
     m_diskFailed = true;
     releaseReserve();
@@ -481,11 +479,72 @@ void AudioCaptureManager::lookForSoundElsewhere()
     });
 }
 
-// On the write queue, or before the services start.
+// Before the services start. A reserve of its own under a fresh name, created and locked here; reserves
+// nobody holds locked were left by a process that ended during a recording and go first.
+bool AudioCaptureManager::setReserveAside(const QString& recordings)
+{
+    releaseReserve();
+    const QDir folder(recordings);
+    for (const QString& name :
+        folder.entryList({ QString::fromLatin1(reserveFileName) + u'*' }, QDir::Files | QDir::Hidden)) {
+        const QByteArray path = QFile::encodeName(folder.filePath(name));
+        const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlink(path.constData());
+        ::close(fd);
+    }
+    std::lock_guard lock(m_reserveMutex);
+    m_recordingStartedAt = m_reserveRetryAt = Clock::now();
+    const QString path = folder.filePath(QStringLiteral("%1.%2").arg(
+        QString::fromLatin1(reserveFileName), QString::number(QRandomGenerator::system()->generate64(), 36)));
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    m_reservePath = path;
+    m_reserveFd = fd;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::posix_fallocate(fd, 0, m_diskLimits.reserveBytes) != 0) {
+        m_reserveRetryAt += std::chrono::seconds(5);
+        return false;
+    }
+    m_reserveSize = m_diskLimits.reserveBytes;
+    return true;
+}
+
+// On the write queue. The reserve keeps up with the recording's upload tracks: once what they would
+// take and the margin pass it, it grows by a margin more. A disk that cannot give more is asked again later.
+void AudioCaptureManager::growReserve()
+{
+    std::lock_guard lock(m_reserveMutex);
+    const Clock::time_point now = Clock::now();
+    if (m_reserveFd < 0 || now < m_reserveRetryAt)
+        return;
+    const double seconds = std::chrono::duration<double>(now - m_recordingStartedAt).count();
+    const qint64 margin = m_diskLimits.reserveBytes / 4;
+    const qint64 needed
+        = std::max(qint64(seconds * m_diskLimits.reserveBytesPerSecond) + margin, m_diskLimits.reserveBytes);
+    if (needed <= m_reserveSize)
+        return;
+    if (::posix_fallocate(m_reserveFd, 0, needed + margin) == 0)
+        m_reserveSize = needed + margin;
+    else
+        m_reserveRetryAt = now + std::chrono::seconds(5);
+}
+
+// On the write queue, before the services start, or once nothing runs any more.
 void AudioCaptureManager::releaseReserve()
 {
-    if (!m_reservePath.isEmpty())
-        QFile::remove(m_reservePath);
+    std::lock_guard lock(m_reserveMutex);
+    if (m_reservePath.isEmpty())
+        return;
+    // The space comes back once the file is gone and closed.
+    QFile::remove(m_reservePath);
+    ::close(m_reserveFd);
+    m_reservePath.clear();
+    m_reserveFd = -1;
+    m_reserveSize = 0;
 }
 
 // On the sound server's notification thread.

@@ -58,8 +58,11 @@ struct DiskLimits {
     // Below this much free space a recording does not start.
     qint64 minimumFreeBytes = 1'000'000'000;
     // Kept aside in the recordings folder while recording and given back when the disk fills,
-    // so the recording can still be closed and its upload tracks made.
+    // so the recording can still be closed and its upload tracks made: at least this much, and
+    // as the recording grows, what its upload tracks take (microphone AAC at 64 kb/s and system
+    // output at 128 kb/s: 24 kB a second) plus a quarter of this as a margin.
     qint64 reserveBytes = 64LL << 20;
+    double reserveBytesPerSecond = 24000;
 };
 
 // Runs one recording: the session's writer, the microphone (mandatory) and the
@@ -146,6 +149,8 @@ private:
     void handleMicBuffer(const CapturedAudioBuffer& buffer);
     void handleSystemBuffer(const CapturedAudioBuffer& buffer);
     void route(const CapturedAudioBuffer& buffer);
+    bool setReserveAside(const QString& recordings);
+    void growReserve();
     void releaseReserve();
     void lookForSoundElsewhere();
     void handleHardwareChange();
@@ -200,7 +205,14 @@ private:
     bool m_micSilentReported = false;
     // Also set by the look on the check pool.
     std::atomic<bool> m_soundElsewhereReported = false;
+    // The reserve file, held open and locked (flock) while it is in use so that stale ones can be told
+    // apart; written by start(), grown on the write queue, released there or by the destructor.
+    std::mutex m_reserveMutex;
     QString m_reservePath;
+    int m_reserveFd = -1;
+    qint64 m_reserveSize = 0;
+    std::chrono::steady_clock::time_point m_recordingStartedAt;
+    std::chrono::steady_clock::time_point m_reserveRetryAt;
     // What each source costs on disk, from its latest buffer.
     std::atomic<double> m_micBytesPerSecond = 48000.0 * 4;
     std::atomic<double> m_systemBytesPerSecond = 48000.0 * 8;

@@ -84,6 +84,12 @@ TEST_F(AudioCaptureManagerTest, ARecordingYieldsBothUploadTracksHoldingExactlyWh
     const int streamsBefore = int(SoundTools::sourceOutputIndices().size());
 
     AudioCaptureManager manager(quickTimings(), writerOptions());
+    manager.setDiskLimits({ .reserveBytes = 4096, .reserveBytesPerSecond = 1e6 });
+    const QDir recordings(documents.filePath(u"Echoquill Recordings"_s));
+    ASSERT_TRUE(
+        recordings.mkpath(u"."_s) && QFile(recordings.filePath(u".space-reserve"_s)).open(QIODevice::WriteOnly));
+    const auto reserves
+        = [&] { return recordings.entryInfoList({ u".space-reserve*"_s }, QDir::Files | QDir::Hidden); };
     std::vector<float> levels;
     int levelsOffMain = 0;
     manager.setOnMicLevel([&](float level) { levels.push_back(level), levelsOffMain += onMainThread() ? 0 : 1; });
@@ -101,8 +107,12 @@ TEST_F(AudioCaptureManagerTest, ARecordingYieldsBothUploadTracksHoldingExactlyWh
         return loud != levels.rend() && loud != levels.rbegin() && levels.back() < 0.1f;
     };
     ASSERT_TRUE(waitUntil(toneEnded, 5000));
+    // The stale reserve went; this recording's own grew with what was recorded (here a megabyte a second).
+    ASSERT_EQ(reserves().size(), 1);
+    EXPECT_TRUE(reserves()[0].fileName().startsWith(u".space-reserve."_s) && reserves()[0].size() >= 2'000'000);
     waitUntil([&] { return false; }, 300);
     const CaptureSessionResult result = await(manager.stopCapture());
+    EXPECT_TRUE(reserves().isEmpty());
     EXPECT_FALSE(manager.isRunning() || manager.sessionDirectory());
     EXPECT_EQ(int(SoundTools::sourceOutputIndices().size()), streamsBefore);
     ASSERT_EQ(std::pair(result.micURL, result.systemURL),

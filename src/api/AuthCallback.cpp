@@ -33,15 +33,17 @@ QList<QueryItem> queryItems(const QString& encodedQuery)
 }
 
 // Log form of a callback address: the value of every item whose name has
-// "token" in it, in the query or the fragment, is left out, since tokens must
-// never reach the log.
+// "token" in it, and of the sign-in's "state", in the query or the fragment, is
+// left out, since tokens and the state must never reach the log.
 QString redacted(const QString& encodedItems)
 {
     QStringList parts = encodedItems.split(u'&');
     for (QString& part : parts) {
         const qsizetype eq = part.indexOf(u'=');
         const QString name = QUrl::fromPercentEncoding(part.left(eq).toUtf8());
-        if (eq >= 0 && eq + 1 < part.size() && name.contains("token"_L1, Qt::CaseInsensitive))
+        const bool secret
+            = name.contains("token"_L1, Qt::CaseInsensitive) || name.compare("state"_L1, Qt::CaseInsensitive) == 0;
+        if (eq >= 0 && eq + 1 < part.size() && secret)
             part = part.left(eq + 1) + "<redacted>"_L1;
     }
     return parts.join(u'&');

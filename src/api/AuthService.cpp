@@ -87,7 +87,9 @@ QCoro::Task<QString> AuthService::signInWithGoogle()
     const QString state = newState();
     QUrl url = Endpoints::url(u"/desktop-auth"_s);
     url.setQuery(QUrlQuery { { u"state"_s, state } });
-    Log::line("[AuthService] Opening Google OAuth at: "_L1 + url.toString(QUrl::FullyEncoded));
+    // The state stays out of the log: with it, a forged callback would pass for this sign-in's.
+    Log::line("[AuthService] Opening Google OAuth at: "_L1
+        + url.adjusted(QUrl::RemoveQuery).toString(QUrl::FullyEncoded) + "?state=<redacted>"_L1);
 
     WebAuthenticationSession session(url, callbackScheme);
     session.start(presentationAnchor());

@@ -83,7 +83,9 @@ void WebAuthenticationSession::readAnswers()
         else if (line == "cancel"_L1)
             finish(std::nullopt, WebAuthenticationError::cancelled());
         else
-            fail(u"the sign-in window answered \"%1\""_s.arg(line.left(80)));
+            // An address stays out of the log: a callback's may carry the token.
+            fail(
+                u"the sign-in window answered \"%1\""_s.arg(value.isEmpty() ? line.left(80) : kind.left(40) + u" …"_s));
     }
 }
 

@@ -1,6 +1,7 @@
 #include "LogExcerpt.h"
 
 #include <QStringDecoder>
+#include <QUrl>
 
 #include <algorithm>
 
@@ -120,6 +121,26 @@ QString firstCharacters(const QString& text, int limit)
     return text.left(units);
 }
 
+// Control characters and line or paragraph separators as escapes, the backslash left as it is.
+QString escapedControls(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const QChar::Category category = c.category();
+        if (category != QChar::Other_Control && category != QChar::Separator_Line
+            && category != QChar::Separator_Paragraph) {
+            out += c;
+            continue;
+        }
+        static const QString named = QStringLiteral("\nn\rr\tt");
+        const qsizetype at = named.indexOf(c);
+        out += at >= 0 && at % 2 == 0 ? QStringLiteral("\\") + named[at + 1]
+                                      : QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+    }
+    return out;
+}
+
 }
 
 namespace Log {
@@ -137,7 +158,15 @@ QString excerpt(const QByteArray& body, int limit)
     if (decoder.hasError())
         return QStringLiteral("<binary %1B>").arg(body.size());
     // A character takes at most two units; a little more so a pair at the edge is whole.
-    return firstCharacters(redactedPrefix(text, 2 * qsizetype(std::max(limit, 0)) + 8), limit);
+    return escapedControls(firstCharacters(redactedPrefix(text, 2 * qsizetype(std::max(limit, 0)) + 8), limit));
+}
+
+QString lastSegment(const QString& url)
+{
+    QString path = QUrl(url).path();
+    while (path.endsWith(u'/'))
+        path.chop(1);
+    return path.mid(path.lastIndexOf(u'/') + 1);
 }
 
 }

@@ -2,6 +2,7 @@
 #include "Await.h"
 #include "Endpoints.h"
 #include "Log.h"
+#include "LogExcerpt.h"
 #include "QtPrinters.h"
 #include "RaisedError.h"
 #include "TestServer.h"
@@ -84,6 +85,8 @@ TEST_F(APIClientTest, RefusedRepliesAreMappedAndQuotedRedactedAndBrokenOnesAreNe
             R"({"access_token":"a1","data":{"T\u006fken":{"x":[1]}},"otpCode":12,"error":"no","refresh_token":"cut)",
             u"^Server error \\(403\\)$"_s,
             uR"({"access_token":"<redacted>","data":{"T\u006fken":"<redacted>"},"otpCode":"<redacted>","error":"no","refresh_token":"<redacted>")"_s },
+        { status(502), "bad\n[Upload] fake line\r\x1b", u"^Server error \\(502\\)$"_s,
+            u"bad\\n[Upload] fake line\\r\\u001b"_s },
         { status(200), "", u"^Data error: "_s, u""_s },
         { status(200), R"({"value":"o)", u"^Data error: "_s, u""_s },
         { status(200), R"(["value"])", u"^Data error: "_s, u""_s },
@@ -113,6 +116,10 @@ TEST_F(APIClientTest, RefusedRepliesAreMappedAndQuotedRedactedAndBrokenOnesAreNe
 
 TEST_F(APIClientTest, EndpointsCheckTheOriginAndQueryValuesArriveIntact)
 {
+    // What may be logged of an address that grants access by itself: its last path segment.
+    EXPECT_EQ(std::pair(Log::lastSegment(u"https://b.example/c/m/upload_track.m4a?sig=s3cret#x"_s),
+                  Log::lastSegment(u"https://b.example/c/m/?sig=s3cret"_s)),
+        std::pair(u"upload_track.m4a"_s, u"m"_s));
     for (const char* bad : { "not a url", "/relative", "https://host/with/path" })
         EXPECT_FALSE(Endpoints::originProblem(QString::fromLatin1(bad)).isEmpty()) << bad;
     EXPECT_TRUE(Endpoints::originProblem(u"http://127.0.0.1:8787"_s).isEmpty());

@@ -191,8 +191,8 @@ TEST(AuthService, CallbackTokenIsTheFirstQueryItemNamedExactlyTokenOfTheAttempts
     for (const QString& line : logged)
         EXPECT_FALSE(line.contains(u"abc"_s) || line.contains(u"first"_s) || line.contains(u"secret"_s))
             << line.toStdString();
-    EXPECT_TRUE(
-        logged.contains(u"[AuthService] Callback URL received: echoquill://auth/done?state=s1&token=<redacted>&x=1"_s));
+    EXPECT_TRUE(logged.contains(
+        u"[AuthService] Callback URL received: echoquill://auth/done?state=<redacted>&token=<redacted>&x=1"_s));
     EXPECT_TRUE(
         logged.contains(u"[AuthService] Failed to extract token from callback URL: echoquill://x#token=<redacted>"_s));
 

@@ -142,8 +142,9 @@ TEST_F(GoogleSignInTest, TheServicePagesFirstCallbackNavigationOfThisAttemptEnds
         server.setSignInPage(page);
         Log::Capture log;
         EXPECT_EQ(signIn(auth), outcome);
-        EXPECT_TRUE(log.lines().value(0).startsWith(u"[AuthService] Opening Google OAuth at: %1?state="_s.arg(
-            server.http().url(u"/desktop-auth"_s).toString())));
+        EXPECT_EQ(log.lines().value(0),
+            u"[AuthService] Opening Google OAuth at: %1?state=<redacted>"_s.arg(
+                server.http().url(u"/desktop-auth"_s).toString()));
         EXPECT_EQ(log.count(u"[AuthService] Callback URL received: "_s), 1) << "handled exactly once";
         EXPECT_TRUE(waitUntil([] { return visibleSignInWindows().isEmpty(); })) << "the window closes itself";
     }

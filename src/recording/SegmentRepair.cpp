@@ -123,8 +123,9 @@ SegmentRepair::Result SegmentRepair::repair(const QString& path)
             std::memcpy(&result.sampleRate, &rateBits, sizeof rateBits);
             if (std::memcmp(desc.data() + 8, "lpcm", 4) != 0)
                 notCaf(path);
+            // The description: rate, format, flags, bytes per packet, frames per packet, channels, bits per channel.
             bytesPerFrame = std::uint32_t(bigEndian(desc.data() + 16, 4));
-            result.channels = std::uint32_t(bigEndian(desc.data() + 28, 4));
+            result.channels = std::uint32_t(bigEndian(desc.data() + 24, 4));
         } else if (std::memcmp(header.data(), "data", 4) == 0) {
             if (bytesPerFrame == 0)
                 notCaf(path);

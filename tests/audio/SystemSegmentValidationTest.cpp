@@ -1,6 +1,7 @@
 #include "AudioCaptureManager.h"
 #include "Await.h"
 #include "Log.h"
+#include "SegmentRepair.h"
 #include "TestAudio.h"
 
 #include <QDir>
@@ -27,6 +28,10 @@ TEST(SystemSegmentValidation, OnlyNonEmptyAudioSegmentsLargerThan16KiBPass)
     QTemporaryDir dir;
     const auto path = [&dir](const QString& name) { return QDir(dir.path()).filePath(name); };
     TestAudio::writeToneSegment(path(u"system_track_000.caf"_s), 48000, 2, 1.0, 0.5f);
+    // What a recovery reads of a whole segment's description, leaving it as it is.
+    const SegmentRepair::Result read = SegmentRepair::repair(path(u"system_track_000.caf"_s));
+    EXPECT_EQ(
+        std::tuple(read.frames, read.sampleRate, read.channels, read.repaired), std::tuple(48000u, 48000.0, 2u, false));
     writeBytes(path(u"system_track_001.caf"_s), 16384);
     writeBytes(path(u"system_track_002.caf"_s), 16385);
     TestAudio::writeEmptyCafSegment(path(u"system_track_004.caf"_s));

@@ -6,8 +6,12 @@
 
 #include <functional>
 
+class QDBusMessage;
+
 // Notifications on the desktop's notification server, asked for without ever
-// waiting on it: nothing is sent while no server holds the name.
+// waiting on it: nothing is sent while no server holds the name. The body is
+// plain text, escaped for a server that reads markup; a notification's actions
+// and its closing are taken only from the server that showed it.
 class DesktopNotifications : public QObject {
     Q_OBJECT
 public:
@@ -20,11 +24,18 @@ public:
     void notify(const QString& summary, const QString& body, const QStringList& actions, ActionHandler onAction);
 
 private slots:
-    void onActionInvoked(uint id, const QString& action);
-    void onClosed(uint id, uint reason);
+    void onActionInvoked(uint id, const QString& action, const QDBusMessage& message);
+    void onClosed(uint id, uint reason, const QDBusMessage& message);
 
 private:
-    void send(const QString& summary, const QString& body, const QStringList& actions, ActionHandler onAction);
+    // A shown notification's handler and the unique bus name of the server that showed it.
+    struct Shown {
+        QString server;
+        ActionHandler onAction;
+    };
 
-    QHash<uint, ActionHandler> m_handlers;
+    void send(const QString& summary, const QString& body, const QStringList& actions, ActionHandler onAction);
+    [[nodiscard]] bool isFromServer(uint id, const QDBusMessage& message) const;
+
+    QHash<uint, Shown> m_shown;
 };

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QString>
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -20,17 +21,19 @@ struct Loaded {
     QString error;
 };
 
-// Installed, the module sits in lib/echoquill beside bin/; a build tree keeps it in its own lib/echoquill.
+// True when `path` lies inside `folder` (both absolute, without links or dot segments).
+bool isInside(const std::filesystem::path& path, const std::filesystem::path& folder)
+{
+    auto [inFolder, inPath] = std::mismatch(folder.begin(), folder.end(), path.begin(), path.end());
+    return inFolder == folder.end() || (std::next(inFolder) == folder.end() && inFolder->empty());
+}
+
 Loaded load()
 {
     std::error_code ignored;
     const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", ignored);
-    const std::filesystem::path candidates[] = {
-        executable.parent_path() / ECHOQUILL_MEDIA_MODULE_RELATIVE_DIR / moduleFile,
-        std::filesystem::path(ECHOQUILL_MEDIA_MODULE_BUILD_DIR) / moduleFile,
-    };
     Loaded loaded;
-    for (const std::filesystem::path& candidate : candidates) {
+    for (const std::filesystem::path& candidate : MediaModule::candidates(executable)) {
         if (!std::filesystem::exists(candidate, ignored))
             continue;
         void* handle = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -48,6 +51,23 @@ Loaded load()
     return loaded;
 }
 
+}
+
+// Installed, the module sits in lib/echoquill beside bin/, and nowhere else is looked at: a library planted
+// elsewhere is never loaded. A program of the build tree (the client, the tests) also finds the tree's own.
+std::vector<std::filesystem::path> MediaModule::candidates(const std::filesystem::path& executable)
+{
+    // Without its own path a program looks nowhere rather than relative to the working folder.
+    if (!executable.is_absolute())
+        return {};
+    std::vector<std::filesystem::path> found {
+        (executable.parent_path() / ECHOQUILL_MEDIA_MODULE_RELATIVE_DIR / moduleFile).lexically_normal()
+    };
+    std::error_code ignored;
+    const std::filesystem::path buildTree = std::filesystem::weakly_canonical(ECHOQUILL_BUILD_TREE, ignored);
+    if (!buildTree.empty() && isInside(executable.lexically_normal(), buildTree))
+        found.push_back(std::filesystem::path(ECHOQUILL_MEDIA_MODULE_BUILD_DIR) / moduleFile);
+    return found;
 }
 
 const MediaModule& MediaModule::instance()

@@ -2,6 +2,9 @@
 
 #include "MediaModuleAbi.h"
 
+#include <filesystem>
+#include <vector>
+
 // libechoquill-media, loaded the first time a recording is exported or a
 // segment is looked into: FFmpeg and the codec libraries it links (about a
 // hundred) stay out of a client that sits idle.
@@ -12,6 +15,10 @@ public:
 
     EqMediaEncode encode = nullptr;
     EqMediaProbe probe = nullptr;
+
+    // Where the program at `executable` looks for the module, in order: beside itself
+    // (../lib/echoquill), and only for a program inside the build tree, the build tree's own.
+    static std::vector<std::filesystem::path> candidates(const std::filesystem::path& executable);
 
     // Rethrows what the module reported as the error the callers know: AudioExportError or FileError.
     [[noreturn]] static void raise(const EqMediaFailure& failure);

@@ -2,6 +2,7 @@
 #include "AudioExportError.h"
 #include "Await.h"
 #include "FileError.h"
+#include "MediaModule.h"
 #include "TestAudio.h"
 
 #include <QDir>
@@ -123,4 +124,13 @@ TEST(AudioExportServiceTest, FailuresCarryTheirReasons)
     EXPECT_THROW(await(AudioExportService::exportUploadTrack({ path(u"gone.caf"_s) }, path(u"gone.m4a"_s))), FileError)
         << "a segment that is gone is the file system's error, not an export error";
     EXPECT_FALSE(QFile::exists(path(u"gone.m4a"_s)));
+}
+
+// An installed client loads the media module from beside itself only; the build tree's is for its own programs.
+TEST(AudioExportServiceTest, TheMediaModuleIsLookedForBesideTheProgram)
+{
+    using Paths = std::vector<std::filesystem::path>;
+    EXPECT_EQ(MediaModule::candidates("/usr/bin/echoquill"), Paths { "/usr/lib/echoquill/libechoquill-media.so" });
+    EXPECT_EQ(MediaModule::candidates(std::filesystem::read_symlink("/proc/self/exe")).size(), 2u);
+    EXPECT_EQ(MediaModule::candidates("bin/echoquill"), Paths {});
 }

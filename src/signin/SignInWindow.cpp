@@ -1,5 +1,6 @@
 #include "SignInWindow.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -51,20 +52,25 @@ protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
     {
         if (m_window->isCallback(url)) {
-            // A 302 comes from the address being loaded; anything else from the page shown.
-            const QUrl initiator = type == NavigationTypeRedirect ? m_loading : this->url();
-            if (!isMainFrame)
+            if (!isMainFrame) {
                 ignoreCallback("not the window's own page");
-            else if (!m_window->isFromService(initiator))
-                ignoreCallback("not started by the service's page");
-            else
+                return false;
+            }
+            // A 302 comes from the address being loaded. Any other navigation may have been asked for by
+            // a frame of another origin inside the page shown, so it goes on to the scheme handler, which
+            // is told the origin that started it.
+            if (type != NavigationTypeRedirect)
+                return true;
+            if (m_window->isFromService(m_loading))
                 m_window->finish("callback", url);
+            else
+                ignoreCallback("not started by the service's page");
             return false;
         }
         if (isMainFrame) {
             if (!staysInWindow(url, m_window->m_url)) {
                 if (url.scheme() == "https"_L1 || url.scheme() == "http"_L1)
-                    answer("open", url.toString(QUrl::FullyEncoded));
+                    m_window->openInBrowser(url);
                 return false;
             }
             m_loading = url;
@@ -72,8 +78,8 @@ protected:
         return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
     }
 
-    // A page that opens a new window keeps the whole sign-in in this one.
-    QWebEnginePage* createWindow(WebWindowType) override { return this; }
+    // Scripts open no windows: a new one would be a main frame that a frame of any origin could steer.
+    QWebEnginePage* createWindow(WebWindowType) override { return nullptr; }
 
 private:
     SignInWindow* m_window;
@@ -163,6 +169,8 @@ void SignInWindow::start(quintptr anchor, QPoint centre)
     m_view->setWindowTitle(QStringLiteral("Sign in with Google"));
     m_view->resize(520, 720);
     m_view->installEventFilter(this);
+    // The user's clicks and key presses reach the page's own widgets inside the view.
+    qApp->installEventFilter(this);
     if (anchor) {
         m_view->winId();
         m_view->windowHandle()->setTransientParent(QWindow::fromWinId(anchor));
@@ -192,9 +200,26 @@ bool SignInWindow::staysInWindow(const QUrl& url, const QUrl& serviceUrl)
 
 bool SignInWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_view && event->type() == QEvent::Close && !m_finished)
+    // Every object's events pass here, also those of widgets being destroyed: the type is looked at first.
+    const QEvent::Type type = event->type();
+    if (type == QEvent::Close && watched == m_view && !m_finished)
         finish("cancel");
+    // A click or a key press of the user's own (from the window system) allows one more page for the browser.
+    if ((type == QEvent::MouseButtonPress || type == QEvent::KeyPress || type == QEvent::TouchBegin)
+        && event->spontaneous())
+        m_mayOpen = true;
     return QObject::eventFilter(watched, event);
+}
+
+void SignInWindow::openInBrowser(const QUrl& url)
+{
+    if (!m_mayOpen) {
+        std::printf("log [AuthService] Ignored a page for the browser: no click or key press since the last one\n");
+        std::fflush(stdout);
+        return;
+    }
+    m_mayOpen = false;
+    answer("open", url.toString(QUrl::FullyEncoded));
 }
 
 void SignInWindow::answer(const char* kind, const QString& value)

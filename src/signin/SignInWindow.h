@@ -13,9 +13,11 @@ class QWebEngineView;
 // "log <text>" and "cancel" (the window was closed). Its off-the-record profile
 // shares no cookies or storage with anything else. The first main-frame
 // navigation to an address of the callback scheme that the service's own page
-// (the origin of `url`) starts is the answer; callback requests of frames,
-// images or scripts are refused and change nothing. Pages away from the
-// service and Google's sign-in go to the user's browser instead.
+// (the origin of `url`) starts is the answer; callback requests of frames
+// (also of a frame steering the whole window), images or scripts are refused
+// and change nothing. Scripts open no windows. Pages away from the service and
+// Google's sign-in go to the user's browser instead: the first one, then one
+// for each click or key press of the user, so a page cannot flood the browser.
 // finished() is emitted once, after the answer is written.
 class SignInWindow : public QObject {
     Q_OBJECT
@@ -46,10 +48,13 @@ private:
     static void answer(const char* kind, const QString& value = {});
 
     void finish(const char* kind, const QUrl& callbackUrl = {});
+    void openInBrowser(const QUrl& url);
 
     QUrl m_url;
     QByteArray m_scheme;
     QWebEngineProfile* m_profile = nullptr;
     QPointer<QWebEngineView> m_view;
     bool m_finished = false;
+    // The user asked for the sign-in, which allows the first page for the browser.
+    bool m_mayOpen = true;
 };

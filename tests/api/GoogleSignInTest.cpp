@@ -110,6 +110,13 @@ TEST_F(GoogleSignInTest, TheServicePagesFirstCallbackNavigationOfThisAttemptEnds
     SessionServer server;
     AuthService auth;
     Browser browser;
+    // A frame of another origin inside the service's page, which tries the callback before the page does.
+    TestServer frames;
+    frames.server().Get("/frame",
+        html("<script>try { window.open('echoquill://auth?token=tok-frame'); "
+             "top.location = 'echoquill://auth?token=tok-top'; } "
+             "finally { parent.postMessage(1, '*'); }</script>"));
+    frames.start();
     const std::tuple<const char*, SessionServer::PageHandler, QString> cases[] = {
         { "a 302 from the service", redirect("echoquill://auth?token=tok-302"), u"token:tok-302"_s },
         { "a script navigation", script("location.href = 'echoquill://auth?token=tok-js';"), u"token:tok-js"_s },
@@ -132,6 +139,11 @@ TEST_F(GoogleSignInTest, TheServicePagesFirstCallbackNavigationOfThisAttemptEnds
                  R"(onload = () => fetch('echoquill://auth?token=fetch').catch(() => {}).then(() => {)"
                  R"( location.href = 'echoquill://auth?token=tok-main'; });</script>)"),
             u"token:tok-main"_s },
+        { "a callback tried by a frame of another origin first",
+            html("<script>onmessage = () => { location.href = 'echoquill://auth?token=tok-page'; };</script>"
+                 "<iframe src=\""
+                + frames.url(u"/frame"_s).toString().toStdString() + "\"></iframe>"),
+            u"token:tok-page"_s },
         { "a page elsewhere, which opens in the browser while the window stays",
             script("location.href = 'https://example.com/help'; setTimeout(() => { location.href = "
                    "'echoquill://auth?token=tok-stayed'; }, 500);"),

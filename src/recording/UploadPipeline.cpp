@@ -5,6 +5,7 @@
 #include "Endpoints.h"
 #include "JsonReader.h"
 #include "Log.h"
+#include "LogExcerpt.h"
 #include "UploadPipelineReplies.h"
 
 #include <QCoroTimer>
@@ -163,8 +164,8 @@ QCoro::Task<QString> UploadPipeline::uploadToBlobStore(
 
     const std::unique_ptr<QFile> source = openTrack(file);
     const qint64 size = source->size();
-    Log::line(u"[Upload] uploadToVercelBlob → PUT …/"_s + url.fileName() + u" size="_s + QString::number(size / 1024)
-        + u"KB"_s);
+    Log::line(u"[Upload] uploadToVercelBlob → PUT …/"_s + Log::lastSegment(urlText) + u" size="_s
+        + QString::number(size / 1024) + u"KB"_s);
 
     QNetworkRequest request(url);
     request.setTransferTimeout(int(m_timings.requestTimeout.count()));
@@ -184,8 +185,9 @@ QCoro::Task<qint64> UploadPipeline::notifyBackend(QString micBlob, std::optional
     std::optional<QString> systemName, QString token)
 {
     const QUrl notifyUrl = Endpoints::url(u"/api/desktop/meeting-notes"_s);
-    Log::line(u"[Upload] notifyBackend → POST "_s + notifyUrl.toString() + u" mic="_s + micBlob + u" system="_s
-        + systemBlob.value_or(u"none"_s));
+    // Whoever has a blob's address can download it: only its name goes to the log.
+    Log::line(u"[Upload] notifyBackend → POST "_s + notifyUrl.toString() + u" mic=…/"_s + Log::lastSegment(micBlob)
+        + u" system="_s + (systemBlob ? u"…/"_s + Log::lastSegment(*systemBlob) : u"none"_s));
     // Named, not a temporary: GCC 12 destroys aggregate temporaries inside co_await twice.
     const NotifyBody body { micBlob, systemBlob, micName, systemName, std::nullopt };
     const QByteArray payload = QJsonDocument(body.toJson()).toJson(QJsonDocument::Compact);

@@ -2,6 +2,7 @@
 
 #include "EQAPIError.h"
 #include "Log.h"
+#include "LogExcerpt.h"
 
 #include <QCoroFuture>
 #include <QCoroTimer>
@@ -253,7 +254,7 @@ QCoro::Task<> UploadQueue::process(QString folder)
             const qint64 bytes = QFileInfo(file).size();
             if (track.isUploaded()) {
                 Log::line(u"[Upload] %1 track already uploaded → …/%2"_s.arg(
-                    trackName(kind), QUrl(track.blobUrl).fileName()));
+                    trackName(kind), Log::lastSegment(track.blobUrl)));
                 done += bytes;
                 reportProgress(folder, double(done) / double(total));
                 continue;
@@ -280,7 +281,7 @@ QCoro::Task<> UploadQueue::process(QString folder)
             const QString blob = co_await withTries<QString>(folder, &*journal, attempts, upload);
             // Whoever has a blob's address can download it: only its name goes to the log.
             Log::line(
-                u"[Upload] step %1: %2 blob URL → …/%3"_s.arg(step + 1).arg(trackName(kind), QUrl(blob).fileName()));
+                u"[Upload] step %1: %2 blob URL → …/%3"_s.arg(step + 1).arg(trackName(kind), Log::lastSegment(blob)));
             journal->setUploaded(kind, blob);
             saveOrLog(*journal);
             done += bytes;

@@ -266,4 +266,6 @@ TEST(RecordingLibraryTest, SessionsReachTheNotesOfTheAccountThatRecordedThemThro
     EXPECT_EQ(SessionJournal::read(away)->stage(), SessionJournal::Stage::Done) << "the note is made";
     EXPECT_EQ(QDir(away).entryList(QDir::Files).join(u' '), u"journal.json system_track_000.caf upload_track.m4a"_s)
         << "the microphone's segments go, the upload track, the journal and the unsent computer sound stay";
+    EXPECT_FALSE(log.lines().join(u'\n').contains(service->url(u"/blob/"_s).toString()))
+        << "whoever has a blob's address can download it: the log names blobs only";
 }

@@ -195,6 +195,7 @@ TEST(RecordingLibraryTest, SessionsReachTheNotesOfTheAccountThatRecordedThemThro
     const QString ofA = exported(u"Session_of_a"_s, 300000, 200000, a);
     await(library->scan());
     ASSERT_TRUE(waitUntil([&] { return log.containsPrefix(u"[Upload] step 4: uploading system"_s); }, 20000));
+    EXPECT_TRUE(!library->discard(ofA, false) && QDir(ofA).exists()) << "not to the trash while it uploads";
     signIn(std::nullopt), library->accountChanged();
     const QString ofB = exported(u"Session_of_b"_s, 200000, 100000, b);
     const QString unowned = exported(u"Session_signed_out"_s, 200000, 100000, std::nullopt);
@@ -221,10 +222,14 @@ TEST(RecordingLibraryTest, SessionsReachTheNotesOfTheAccountThatRecordedThemThro
 
     // A failed upload is retried from its card, and so is one whose tracks never came out at the stop.
     const QString failed = exported(u"Session_failed"_s, 200000, 100000, a);
+    const QString kept = exported(u"Session_kept"_s, 200000, 100000, a);
     service->control("POST", "/__dev/faults",
-        { { u"path"_s, u"/api/desktop/meeting-notes/upload-token"_s }, { u"status"_s, 500 }, { u"count"_s, 3 } });
+        { { u"path"_s, u"/api/desktop/meeting-notes/upload-token"_s }, { u"status"_s, 500 }, { u"count"_s, 6 } });
     await(library->scan());
-    ASSERT_TRUE(reaches(failed, UploadStatus::Failed, 10000));
+    ASSERT_TRUE(reaches(failed, UploadStatus::Failed, 10000) && reaches(kept, UploadStatus::Failed, 10000));
+    library->discard(kept, true);
+    library->retry(kept); // as from the notification of its failure
+    EXPECT_FALSE(library->queue()->isActive(kept)) << "a recording the user kept on this computer is not sent";
     EXPECT_EQ(SessionJournal::read(failed)->stage(), SessionJournal::Stage::Failed);
     library->retry(failed);
     ASSERT_TRUE(reaches(failed, UploadStatus::Processing, 20000));

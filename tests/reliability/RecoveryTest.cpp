@@ -151,7 +151,14 @@ TEST(Recovery, RetentionRemovesOnlyWhatTheServiceAcknowledgedCountingFromItsNote
         std::get<0>(c)(journal, std::get<1>(c));
         journal.save();
     }
+    // A link among the sessions is not followed: what it points to is not this folder's to remove.
+    QTemporaryDir elsewhere;
+    const QString away = elsewhere.filePath(u"Session_away"_s);
+    SessionJournal old(away, now.addDays(-40));
+    noted(old, 31);
+    ASSERT_TRUE(QDir().mkpath(away) && (old.save(), QFile::link(away, QDir(root.path()).filePath(u"Session_link"_s))));
     RecordingRetention::sweep(root.path(), RecordingRetention::defaultDays, now);
+    EXPECT_TRUE(QFile::exists(old.path()));
     for (const auto& c : cases) {
         const QDir folder(folderOf(c));
         const QStringList& kept = std::get<2>(c);

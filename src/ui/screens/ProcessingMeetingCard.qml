@@ -33,7 +33,8 @@ Item {
     // Read out as the recording's title and its stage.
     Accessible.role: Accessible.Grouping
     Accessible.name: isDone ? title : "New recording"
-    Accessible.description: status
+    // Without a stage (another account's recording) the line that says whose it is.
+    Accessible.description: status.length > 0 ? status : sourceLine
 
     Rectangle {
         id: frame

@@ -343,6 +343,9 @@ ScreenBackground {
             anchors.right: parent.right
             anchors.rightMargin: 20
             anchors.verticalCenter: parent.verticalCenter
+            Accessible.role: Accessible.Button
+            Accessible.name: label
+            Accessible.onPressAction: action()
             label: actionRow.buttonLabel
             color: EQPalette.alert
             outline: EQPalette.alertSoft

@@ -4,11 +4,10 @@ service refuses, waits while B uses the client and presses everything its card o
 back; recordings whose tracks could not be exported at the stop are tried again from their card, in the same run and
 after a restart."""
 
-import argparse, json, os, shutil, sys, time, urllib.request
+import json, os, shutil, sys, time, urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from road_of_a_recording import (MAIN, WIDGET, Client, Failure, Road, Service, _http, enter_private_network, fail_if,
-                                 pick, run, showing, traceback, wait_for)
+from road_of_a_recording import MAIN, WIDGET, Client, Road, Service, _http, fail_if, main, pick, run, showing, wait_for
 
 A, B = "a-owner@echoquill.test", "b-other@echoquill.test"
 
@@ -149,24 +148,5 @@ class Owners(Road):
         self.client.quit()
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    for option in ("--client", "--service", "--artifacts"):
-        parser.add_argument(option, required=True)
-    parser.add_argument("--port", type=int, required=True, help="the port of the client's service origin")
-    args = parser.parse_args()
-
-    enter_private_network()
-    road = Owners(args)
-    try:
-        road.walk()
-    except Exception as e:
-        road.report(e if isinstance(e, Failure) else traceback.format_exc())
-        return 1
-    finally:
-        road.cleanup()
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(Owners))

@@ -453,7 +453,7 @@ def enter_private_network():
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
 
 
-def main():
+def main(walker=None):
     parser = argparse.ArgumentParser()
     for option in ("--client", "--service", "--artifacts"):
         parser.add_argument(option, required=True)
@@ -461,7 +461,7 @@ def main():
     args = parser.parse_args()
 
     enter_private_network()
-    road = Road(args)
+    road = (walker or Road)(args)
     began = time.monotonic()
     try:
         road.walk()

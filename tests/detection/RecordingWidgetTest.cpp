@@ -225,6 +225,9 @@ TEST_F(RecordingWidget, RecordingsToDiskAndToTheServiceEndSaved)
     ASSERT_TRUE(waitUntil([&] { return panel->isVisible() && settledIn(u"recording"_s); }, 10000));
     EXPECT_EQ(std::tuple(capsule()->width(), shows(u"REC"_s), controller->isManuallyDismissed()),
         std::tuple(300.0, true, false));
+    const auto bars
+        = [&] { return root()->findChild<QQuickItem*>(u"waveform"_s)->property("heights").value<QList<qreal>>(); };
+    const QList<qreal> quiet = bars();
     ASSERT_TRUE(waitUntil([&] { return item(u"captureWarning"_s) != nullptr; }, 10000));
     EXPECT_EQ(std::tuple(shows(u"Microphone is silent"_s), item(u"waveform"_s) != nullptr, hoverOffersClose()),
         std::tuple(true, false, false))
@@ -262,13 +265,10 @@ TEST_F(RecordingWidget, RecordingsToDiskAndToTheServiceEndSaved)
     EXPECT_TRUE(waitUntil([&] { return time->property("text") == u"00:01"_s && time->implicitWidth() == width; }));
 
     ASSERT_TRUE(waitUntil([&] { return recorder.audioLevel() > 0.2f; }, 5000));
-    const QList<qreal> heights = item(u"waveform"_s)->property("heights").value<QList<qreal>>();
-    EXPECT_EQ(std::tuple(heights.value(2) > 4 + 18 * 0.12, heights, recorder.systemAudioAvailable(),
-                  item(u"systemAudio"_s)->property("available").toBool()),
-        std::tuple(true,
-            RecordingWidgetLayout::barHeights(
-                recorder.audioLevel(), RecordingWidgetLayout::recordingMultipliers(), 7, 4, 22),
-            true, true));
+    EXPECT_EQ(std::pair(recorder.systemAudioAvailable(), item(u"systemAudio"_s)->property("available").toBool()),
+        std::pair(true, true));
+    for (int bar = 0; bar < 7; ++bar)
+        EXPECT_GT(bars().value(bar), quiet.value(bar)) << "bar " << bar << " rises with the level";
     grab(panel, u"widget-recording"_s);
 
     // Its window closes: a while later the widget offers to stop, which stops like the stop button.

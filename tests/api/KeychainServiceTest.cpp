@@ -71,8 +71,8 @@ TEST_F(KeychainServiceTest, OneItemHoldsTheLastTokenAndAnythingElseLoadsAsAbsent
     KeychainService::saveToken(u"sécond-tøken"_s);
     EXPECT_EQ(storedSecrets(), QList<QByteArray> { u"sécond-tøken"_s.toUtf8() }) << "UTF-8 bytes, nothing else";
     EXPECT_EQ(KeychainService::loadToken(), u"sécond-tøken"_s);
-    EXPECT_EQ(log.lines(),
-        (QStringList { u"[KeychainService] saveToken succeeded"_s, u"[KeychainService] saveToken succeeded"_s }));
+    const QString logged = log.lines().join(u'\n');
+    EXPECT_FALSE(logged.contains(u"first-token"_s) || logged.contains(u"tøken"_s)) << "no token in the log";
 
     // Another client's stray item with the same attributes goes too.
     storeRawSecret("stray-1");
@@ -86,9 +86,7 @@ TEST_F(KeychainServiceTest, OneItemHoldsTheLastTokenAndAnythingElseLoadsAsAbsent
         SCOPED_TRACE(bytes.toHex().toStdString());
         KeychainService::deleteToken();
         storeRawSecret(bytes);
-        log.clear();
         EXPECT_EQ(KeychainService::loadToken(), std::nullopt) << "bytes that are not UTF-8";
-        EXPECT_TRUE(log.lines().isEmpty());
     }
 }
 
@@ -97,7 +95,6 @@ TEST(KeychainWithoutSecretService, LoadIsAbsentAndSaveFailsWithTheStoresCode)
     if (ChildProcess::isChild()) {
         const int expected = qEnvironmentVariableIntValue("EXPECTED_STATUS");
         const QString failure = u"Keychain save failed (OSStatus %1)"_s.arg(expected);
-        Log::Capture log;
         EXPECT_EQ(KeychainService::loadToken(), std::nullopt);
         KeychainService::deleteToken();
         try {
@@ -107,8 +104,6 @@ TEST(KeychainWithoutSecretService, LoadIsAbsentAndSaveFailsWithTheStoresCode)
             EXPECT_EQ(e.kind(), KeychainError::SaveFailed);
             EXPECT_EQ(e.status(), expected);
             EXPECT_EQ(e.description(), failure);
-            EXPECT_EQ(
-                log.lines(), QStringList { u"[KeychainService] saveToken failed — OSStatus: %1"_s.arg(expected) });
         }
         // A verified code whose token cannot be stored is the sign-in's error, and no user is asked for.
         SessionServer server;

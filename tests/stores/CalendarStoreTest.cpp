@@ -3,7 +3,6 @@
 #include "Await.h"
 #include "DateText.h"
 #include "Endpoints.h"
-#include "Log.h"
 #include "TestServer.h"
 
 #include <QRegularExpression>
@@ -133,24 +132,11 @@ TEST_F(CalendarStoreTest, OnlyTheStatusReplyClearsTheReauthorizationFlagWhichARe
     await(store.load(u"u1"_s));
     EXPECT_FALSE(store.calendarNeedsReauth());
 
-    // A rejected meetings request asks for it and keeps the old list.
-    const QList<UpcomingMeeting> before = store.meetings();
-    Log::Capture log;
+    // A rejected meetings request asks for it (the list it keeps, as under other failures, is checked with
+    // every bad reply in the reliability tests).
     meetings(401, "{}");
     await(store.load(u"u1"_s));
     EXPECT_TRUE(store.calendarNeedsReauth());
-    EXPECT_EQ(store.meetings(), before);
-    EXPECT_FALSE(store.isLoading());
-
-    status(200, R"({"connected": true})");
-    for (const auto& [code, body] :
-        { std::pair<int, std::string> { 500, "{}" }, { 200, R"({"meetings": [{"startTime": "x"}]})" } }) {
-        meetings(code, body);
-        await(store.load(u"u1"_s));
-        EXPECT_FALSE(store.calendarNeedsReauth()) << "other failures leave the flag to the status reply";
-        EXPECT_EQ(store.meetings(), before);
-    }
-    EXPECT_FALSE(log.containsPrefix(u"[CalendarStore]"_s));
 
     meetings(200, R"({"success": true})");
     await(store.load(u"u1"_s));
@@ -171,8 +157,6 @@ TEST_F(CalendarStoreTest, GroupTimeAndDurationFollowTheStartInTheUsersDayAndZone
         { "America/New_York", u"\"startTime\": \"2025-03-04T19:00:00Z\""_s, u"This week"_s, u"Tue · 2:00 PM"_s },
         { "America/New_York", u"\"startTime\": \"2025-03-06T19:00:00Z\", \"isLive\": true"_s, u"Now"_s, u"2:00 PM"_s },
         { "America/New_York", u"\"isLive\": true"_s, u"Now"_s, u""_s },
-        { "America/New_York", u"\"startTime\": \"2025-03-04T19:00:00Z\", \"isLive\": false"_s, u"This week"_s,
-            u"Tue · 2:00 PM"_s },
         { "Asia/Tokyo", u"\"startTime\": \"2025-03-05T14:30:00Z\""_s, u"This week"_s, u"Wed · 11:30 PM"_s },
         { "Asia/Tokyo", u"\"startTime\": \"2025-03-06T10:00:00Z\""_s, u"Today"_s, u"7:00 PM"_s },
     };
@@ -183,10 +167,9 @@ TEST_F(CalendarStoreTest, GroupTimeAndDurationFollowTheStartInTheUsersDayAndZone
             << zone << " " << fields.toStdString();
     }
 
-    const std::pair<QString, QString> durations[] = { { u""_s, u""_s }, { u"\"durationMinutes\": 0"_s, u""_s },
-        { u"\"durationMinutes\": -30"_s, u""_s }, { u"\"durationMinutes\": 59"_s, u"59m"_s },
-        { u"\"durationMinutes\": 60"_s, u"1h"_s }, { u"\"durationMinutes\": 61"_s, u"1h 1m"_s },
-        { u"\"duration_minutes\": 120"_s, u"2h"_s }, { u"\"durationMinutes\": 605"_s, u"10h 5m"_s } };
+    const std::pair<QString, QString> durations[] = { { u""_s, u""_s }, { u"\"durationMinutes\": -30"_s, u""_s },
+        { u"\"durationMinutes\": 59"_s, u"59m"_s }, { u"\"durationMinutes\": 60"_s, u"1h"_s },
+        { u"\"durationMinutes\": 61"_s, u"1h 1m"_s }, { u"\"duration_minutes\": 120"_s, u"2h"_s } };
     for (const auto& [fields, text] : durations)
         EXPECT_EQ(convert(fields).duration, text) << fields.toStdString();
 }
@@ -221,7 +204,6 @@ TEST_F(CalendarStoreTest, PeopleAreNamesOrElseAddresses)
         {"name": null, "email": null}, {}, {"email": "cy@x.org"}, {"name": "Dee"}], "attendeeCount": 9)"_s);
     EXPECT_EQ(m.people, (QStringList { u"Ann"_s, u"bo@x.org"_s, u"cy@x.org"_s, u"Dee"_s }));
     EXPECT_TRUE(convert(u""_s).people.isEmpty());
-    EXPECT_TRUE(convert(u"\"attendees\": []"_s).people.isEmpty());
 }
 
 TEST_F(CalendarStoreTest, BotIsTheUsersChoiceBeforeTheSchedule)
@@ -249,7 +231,6 @@ TEST_F(CalendarStoreTest, FieldsAreCopiedAndAMissingIdIsFresh)
     EXPECT_FALSE(bare.meetingUrl || bare.startTime || bare.endTime || bare.live || bare.declined);
     static const QRegularExpression upperUuid(u"^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"_s);
     EXPECT_TRUE(upperUuid.match(bare.id).hasMatch()) << bare.id.toStdString();
-    EXPECT_NE(convert(u""_s).id, bare.id);
 
     EXPECT_THROW(Json::decode<APIMeeting>(R"({"startTime": "2025-03-05T14:30:00Z"})"), Json::DecodingError)
         << "the title is required";

@@ -133,8 +133,7 @@ TEST_F(AudioCaptureManagerTest, ARecordingYieldsBothUploadTracksHoldingExactlyWh
     }
 
     const bool inRange = std::ranges::all_of(levels, [](float l) { return l >= 0.0f && l <= 1.0f; });
-    EXPECT_EQ(std::tuple(levels.size() > 10, levelsOffMain, inRange, log.count(flowing)), std::tuple(true, 0, true, 1));
-    EXPECT_TRUE(restartLines().isEmpty()) << joined(restartLines());
+    EXPECT_EQ(std::tuple(levels.size() > 10, levelsOffMain, inRange), std::tuple(true, 0, true));
 }
 
 TEST_F(AudioCaptureManagerTest, DeviceChangesRestartCaptureQuittingFinalizesAndAFailedFinalizeKeepsTheSegments)
@@ -166,15 +165,9 @@ TEST_F(AudioCaptureManagerTest, DeviceChangesRestartCaptureQuittingFinalizesAndA
         ASSERT_TRUE(SoundTools::pactl({ command, back })); // back within the cool-down: noted and ignored
         ASSERT_TRUE(logged(u"Ignoring hardware change during cooldown"_s));
         ASSERT_TRUE(waitUntil([&] { return log.count(flowing) == 2; }, 10000)) << "system audio flows again";
-        const QStringList lines = restartLines();
         const CaptureSessionResult result = await(manager.stopCapture());
-
-        EXPECT_EQ(joined(lines),
-            joined(u"Hardware changed — stopping mic + system tap|Starting capture services "
-                   u"after hardware settle|Mic produced buffers after restart|Restarted capture "
-                   u"services; cooldown active for 5s|Ignoring hardware change during "
-                   u"cooldown"_s.split(u'|')));
-        ASSERT_TRUE(result.micURL && result.systemURL); // same session; the new format gets a segment of its own
+        // The same session; the new format gets a segment of its own, the change back none.
+        ASSERT_TRUE(result.micURL && result.systemURL);
         const QJsonArray files = metadataTracks(QFileInfo(*result.micURL).path())[track]["files"_L1].toArray();
         EXPECT_EQ(files.size() == 2 ? files[1].toString() : QString(), secondSegment);
         EXPECT_EQ(TestAudio::readSegment(QFileInfo(*result.micURL).dir().filePath(secondSegment)).sampleRate,
@@ -246,7 +239,6 @@ TEST_F(AudioCaptureManagerTest, DeviceChangesRestartCaptureQuittingFinalizesAndA
         EXPECT_TRUE(QDir(session).entryList({ u"*.m4a"_s }).isEmpty());
         EXPECT_EQ(metadataTracks(session).size(), finalizeFails ? 0 : 2);
         if (finalizeFails) {
-            EXPECT_TRUE(waitUntil([&] { return log.containsPrefix(prefix + u"finalize failed: "_s); }));
             EXPECT_GT(TestAudio::readSegment(QDir(session).filePath(u"mic_track_000.caf"_s)).frames(), 0u);
             EXPECT_GT(TestAudio::readSegment(QDir(session).filePath(u"system_track_000.caf"_s)).frames(), 0u);
         }
@@ -278,23 +270,15 @@ TEST_F(AudioCaptureManagerTest, WithoutSystemOutputTheRecordingGoesOnMicOnly)
     EXPECT_TRUE(manager.isRunning() && !manager.isSystemAudioRunning());
     ASSERT_TRUE(waitUntil([&] { return unavailable.size() == 1; }));
     EXPECT_TRUE(unavailable[0].startsWith(u"Could not read tap UID ("_s)) << unavailable[0].toStdString();
-    EXPECT_TRUE(log.contains(prefix + u"System tap unavailable (mic-only): "_s + unavailable[0]));
     ASSERT_TRUE(recording(false));
 
     // The only microphone goes away: the rebuild cannot start one and says so.
     ASSERT_TRUE(SoundTools::pactl({ u"unload-module"_s, u"module-null-source"_s }, server.address()));
     ASSERT_TRUE(waitUntil([&] { return unavailable.size() == 2; }, 10000));
-    EXPECT_TRUE(log.contains(prefix + u"Restart failed: "_s + unavailable[1] + u"; cooldown active"_s))
-        << unavailable[1].toStdString();
     EXPECT_EQ(offMain, 0);
-    EXPECT_EQ(log.count(prefix + u"Hardware changed — stopping mic + system tap"_s), 1); // one burst, one restart
 
     const CaptureSessionResult result = await(manager.stopCapture());
     ASSERT_TRUE(result.micURL && !result.systemURL);
     EXPECT_TRUE(QFile::exists(*result.micURL));
     EXPECT_FALSE(QFile::exists(QFileInfo(*result.micURL).dir().filePath(u"system_upload.m4a"_s)));
-    const QStringList lines = log.lines();
-    const qsizetype finalized = lines.indexOf(QRegularExpression(u"^\\[AudioTrackWriter\\] Finalized: .*"_s));
-    const qsizetype noSystem = lines.indexOf(prefix + u"No valid system segments, continuing mic-only"_s);
-    EXPECT_TRUE(finalized >= 0 && finalized < noSystem) << joined(lines);
 }

@@ -1,7 +1,6 @@
 #include "MicCaptureService.h"
 #include "Await.h"
 #include "BufferCollector.h"
-#include "Log.h"
 #include "SoundPlayer.h"
 #include "SoundServerConnection.h"
 #include "SoundServerError.h"
@@ -21,7 +20,6 @@ protected:
 
     SerialQueue queue { u"test.audiowrite"_s };
     BufferCollector collected { queue };
-    Log::Capture log;
 };
 
 }
@@ -36,9 +34,6 @@ TEST_F(MicCaptureServiceTest, SoundIntoTheDefaultSourceArrivesOnTheWriteQueue)
     EXPECT_TRUE(mic.isRunning());
     EXPECT_EQ(int(SoundTools::sourceOutputIndices().size()), streamsBefore + 1)
         << "a second start opens no second stream";
-    EXPECT_EQ(log.lines().filter(u"[MicCaptureService] start() inputFormat="_s),
-        QStringList { u"[MicCaptureService] start() inputFormat=48000.0Hz/1ch/interleaved=true"_s });
-    EXPECT_TRUE(log.contains(u"[MicCaptureService] Engine started"_s));
 
     const SoundPlayer voice(u"micfeed"_s, 300);
     ASSERT_TRUE(waitUntil([&] { return collected.count() >= 25 && collected.maxRms() > 0.02; }, 20000))
@@ -54,18 +49,14 @@ TEST_F(MicCaptureServiceTest, SoundIntoTheDefaultSourceArrivesOnTheWriteQueue)
     }
     EXPECT_EQ(collected.deliveredOffQueue(), 0);
 
-    // Exactly the first 20 buffers are logged, numbered from #0, and again from #0 after a restart.
-    const QStringList lines = log.lines().filter(u"[MicCaptureService] Tap buffer #"_s);
-    ASSERT_EQ(lines.size(), 20);
-    for (int i = 0; i < 20; ++i)
-        EXPECT_TRUE(lines[i].startsWith(u"[MicCaptureService] Tap buffer #%1: frames="_s.arg(i)))
-            << lines[i].toStdString();
+    // Stopped, it closes its stream; started again, buffers flow again.
     mic.stop();
     EXPECT_FALSE(mic.isRunning());
     EXPECT_TRUE(waitUntil([&] { return int(SoundTools::sourceOutputIndices().size()) == streamsBefore; }));
-    log.clear();
+    queue.sync([] {});
+    const std::size_t stopped = collected.count();
     mic.start();
-    ASSERT_TRUE(waitUntil([&] { return log.containsPrefix(u"[MicCaptureService] Tap buffer #0: "_s); }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return collected.count() > stopped; }, 10000));
 }
 
 TEST_F(MicCaptureServiceTest, DeviceChangesAreReportedOnlyWhileRunning)
@@ -90,15 +81,11 @@ TEST_F(MicCaptureServiceTest, DeviceChangesAreReportedOnlyWhileRunning)
     ASSERT_TRUE(handedOut());
     EXPECT_EQ(changes, 0);
 
-    // The capture follows the new default in its own format.
+    // While running, a new default is a change (the capture manager's test checks it is followed).
     const QStringList others = SoundTools::sourceOutputIndices();
     mic.start();
-    const auto [rate, channels] = SoundTools::sourceRateAndChannels(u"virtual_mic2"_s);
-    EXPECT_TRUE(log.contains(
-        u"[MicCaptureService] start() inputFormat=%1.0Hz/%2ch/interleaved=true"_s.arg(rate).arg(channels)));
     ASSERT_TRUE(SoundTools::pactl({ u"set-default-source"_s, u"virtual_mic"_s }));
     ASSERT_TRUE(waitUntil([&] { return changes == 1; }));
-    EXPECT_EQ(log.count(u"[MicCaptureService] Audio hardware changed"_s), 1);
 
     // The server ending the stream is a change too.
     for (const QString& index : SoundTools::sourceOutputIndices())
@@ -120,5 +107,4 @@ TEST_F(MicCaptureServiceTest, StartFailsWithTheServersError)
         EXPECT_EQ(error.description(), u"Could not connect to the sound server: Connection refused"_s);
     }
     EXPECT_FALSE(mic.isRunning());
-    EXPECT_FALSE(log.contains(u"[MicCaptureService] Engine started"_s));
 }

@@ -154,9 +154,6 @@ TEST_F(GoogleSignInTest, TheServicePagesFirstCallbackNavigationOfThisAttemptEnds
         server.setSignInPage(page);
         Log::Capture log;
         EXPECT_EQ(signIn(auth), outcome);
-        EXPECT_EQ(log.lines().value(0),
-            u"[AuthService] Opening Google OAuth at: %1?state=<redacted>"_s.arg(
-                server.http().url(u"/desktop-auth"_s).toString()));
         EXPECT_EQ(log.count(u"[AuthService] Callback URL received: "_s), 1) << "handled exactly once";
         EXPECT_TRUE(waitUntil([] { return visibleSignInWindows().isEmpty(); })) << "the window closes itself";
     }
@@ -186,8 +183,6 @@ TEST_F(GoogleSignInTest, ClosingTheWindowIsTheSignInErrorAndACallbackTokenThenSi
     ASSERT_TRUE(waitUntil([&] { return !store.isLoading(); }));
     EXPECT_EQ(store.error(), u"The sign-in window was closed."_s);
     EXPECT_FALSE(store.currentUser());
-    EXPECT_TRUE(log.contains(u"[AuthService] ASWebAuthenticationSession error: The sign-in window was closed."_s));
-    EXPECT_EQ(log.count(u"[AuthService] Callback URL received: "_s), 0);
     EXPECT_EQ(KeychainService::loadToken(), std::nullopt);
 
     // The window's program dying mid-way is a failed sign-in, not one that never ends.
@@ -198,7 +193,6 @@ TEST_F(GoogleSignInTest, ClosingTheWindowIsTheSignInErrorAndACallbackTokenThenSi
     ::kill(pid, SIGKILL);
     ASSERT_TRUE(waitUntil([&] { return !store.isLoading(); }));
     EXPECT_EQ(store.error(), u"Authentication failed"_s);
-    EXPECT_TRUE(log.contains(u"[AuthService] Google sign-in failed: the sign-in window crashed"_s));
 
     server.setSignInPage(
         script("setTimeout(() => { location.href = 'echoquill://auth/callback?token=g-tok-77'; }, 50);"));

@@ -158,7 +158,7 @@ QString excerpt(const QByteArray& body, int limit)
     if (decoder.hasError())
         return QStringLiteral("<binary %1B>").arg(body.size());
     // A character takes at most two units; a little more so a pair at the edge is whole.
-    return escapedControls(firstCharacters(redactedPrefix(text, 2 * qsizetype(std::max(limit, 0)) + 8), limit));
+    return firstCharacters(escapedControls(redactedPrefix(text, 2 * qsizetype(std::max(limit, 0)) + 8)), limit);
 }
 
 QString lastSegment(const QString& url)

@@ -110,7 +110,7 @@ void AppDelegate::exposeTo(QQmlEngine& engine)
     registerShared("AutostartEntry", &AppDelegate::autostartEntry);
 }
 
-void AppDelegate::applicationDidFinishLaunching()
+void AppDelegate::finishLaunching()
 {
     // The widget is there whether or not anyone is signed in.
     delete m_recordingPanelController;
@@ -123,7 +123,7 @@ void AppDelegate::applicationDidFinishLaunching()
     m_recordingLibrary->scan(m_recordingRetention->keepDays());
 }
 
-void AppDelegate::applicationWillTerminate()
+void AppDelegate::prepareToQuit()
 {
     m_meetingDetector->stopMonitoring();
     // A recording still running is closed on disk (segments and metadata), not

@@ -27,8 +27,8 @@ public:
     // reads them as singletons of the module "Echoquill.Shared" (AuthStore, …).
     void exposeTo(QQmlEngine& engine);
 
-    void applicationDidFinishLaunching();
-    void applicationWillTerminate();
+    void finishLaunching();
+    void prepareToQuit();
 
     [[nodiscard]] AuthStore* authStore() const { return m_authStore; }
     [[nodiscard]] AudioRecorder* audioRecorder() const { return m_audioRecorder; }

@@ -81,7 +81,7 @@ int EchoquillDesktopApp::run(int argc, char** argv)
     DesktopShell shell(delegate, *window);
     QObject::connect(&instance, &SingleInstance::activated, &shell, &DesktopShell::activate);
 
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);
-    QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &AppDelegate::prepareToQuit);
+    QTimer::singleShot(0, &delegate, &AppDelegate::finishLaunching);
     return app.exec();
 }

@@ -19,23 +19,23 @@ QString SystemAudioTapService::SystemTapError::description() const
 {
     QString text;
     switch (m_kind) {
-    case tapCreationFailed:
-        text = QStringLiteral("Process tap creation failed (");
+    case serverUnreachable:
+        text = QStringLiteral("Could not reach the sound server (");
         break;
-    case aggregateDeviceCreationFailed:
-        text = QStringLiteral("Aggregate device creation failed (");
+    case streamCreationFailed:
+        text = QStringLiteral("Could not open the computer-sound stream (");
         break;
-    case ioProcCreationFailed:
-        text = QStringLiteral("IOProc registration failed (");
+    case streamConnectionFailed:
+        text = QStringLiteral("Could not connect the computer-sound stream (");
         break;
-    case startFailed:
-        text = QStringLiteral("AudioDeviceStart failed (");
+    case streamStartFailed:
+        text = QStringLiteral("Could not start the computer-sound stream (");
         break;
-    case tapUIDReadFailed:
-        text = QStringLiteral("Could not read tap UID (");
+    case monitorNotFound:
+        text = QStringLiteral("No output device to record the computer sound from (");
         break;
-    case tapFormatReadFailed:
-        text = QStringLiteral("Could not read tap format (");
+    case monitorFormatReadFailed:
+        text = QStringLiteral("Could not read the computer sound's format (");
         break;
     }
     return text + QString::number(m_status) + u')';
@@ -73,8 +73,8 @@ void SystemAudioTapService::start()
     };
 
     m_connection = step(
-        SystemTapError::tapCreationFailed, [this] { return SoundServerConnection::shared(m_server, m_timeout); });
-    const auto sink = step(SystemTapError::tapUIDReadFailed, [this] {
+        SystemTapError::serverUnreachable, [this] { return SoundServerConnection::shared(m_server, m_timeout); });
+    const auto sink = step(SystemTapError::monitorNotFound, [this] {
         return m_connection->sinkInfo(
             m_sink.isEmpty() ? m_connection->defaults(m_timeout).sinkName : m_sink, m_timeout);
     });
@@ -82,10 +82,10 @@ void SystemAudioTapService::start()
     m_capturedSink = sink.name;
     if (monitor.isEmpty()) {
         stop();
-        throw SystemTapError(SystemTapError::tapUIDReadFailed, 0);
+        throw SystemTapError(SystemTapError::monitorNotFound, 0);
     }
     const auto source
-        = step(SystemTapError::tapFormatReadFailed, [&] { return m_connection->sourceInfo(monitor, m_timeout); });
+        = step(SystemTapError::monitorFormatReadFailed, [&] { return m_connection->sourceInfo(monitor, m_timeout); });
     m_tapID = source.index;
     // A stereo mixdown of everything played, at the output's own rate.
     const AudioFormat format { double(source.sampleSpec.rate), 2, AudioFormat::CommonFormat::Float32, true };
@@ -94,7 +94,7 @@ void SystemAudioTapService::start()
         + QStringLiteral(" channels=") + QString::number(format.channelCount) + QStringLiteral(" bytesPerFrame=")
         + QString::number(format.bytesPerFrame()) + QStringLiteral(" flags=") + QString::number(format.formatFlags()));
 
-    step(SystemTapError::aggregateDeviceCreationFailed, [&] {
+    step(SystemTapError::streamCreationFailed, [&] {
         m_stream = std::make_unique<RecordStream>(
             m_connection, format,
             [this, format](
@@ -104,12 +104,12 @@ void SystemAudioTapService::start()
         pa_channel_map_init_stereo(&stereo);
         m_stream->create(QStringLiteral("Echoquill system audio"), stereo);
     });
-    step(SystemTapError::ioProcCreationFailed,
+    step(SystemTapError::streamConnectionFailed,
         [&] { m_stream->connect(monitor, cycleFrames * format.bytesPerFrame()); });
-    step(SystemTapError::startFailed, [&] { m_stream->waitUntilReady(m_timeout); });
-    m_aggregateDeviceID = m_stream->index();
-    Log::line(QStringLiteral("[SystemAudioTapService] AudioDeviceStart succeeded — aggregateDeviceID=")
-        + QString::number(*m_aggregateDeviceID) + QStringLiteral(" tapID=") + QString::number(*m_tapID));
+    step(SystemTapError::streamStartFailed, [&] { m_stream->waitUntilReady(m_timeout); });
+    m_streamIndex = m_stream->index();
+    Log::line(QStringLiteral("[SystemAudioTapService] computer-sound stream started — stream=")
+        + QString::number(*m_streamIndex) + QStringLiteral(" monitor=") + QString::number(*m_tapID));
     m_isRunning = true;
 }
 
@@ -120,7 +120,7 @@ void SystemAudioTapService::stop()
         m_stream->drain();
     m_isRunning = false;
     m_stream.reset();
-    m_aggregateDeviceID.reset();
+    m_streamIndex.reset();
     m_tapID.reset();
     m_tapFormat.reset();
 }
@@ -134,7 +134,7 @@ void SystemAudioTapService::handleCycle(const AudioFormat& format, std::shared_p
         return;
     const auto frames = std::uint32_t(bytes / bytesPerFrame);
     if (const int logged = m_debugBufferCount; logged < 20) {
-        Log::line(QStringLiteral("[SystemAudioTapService] IOProc #") + QString::number(logged)
+        Log::line(QStringLiteral("[SystemAudioTapService] stream buffer #") + QString::number(logged)
             + QStringLiteral(": buffers=1 sizes=[") + QString::number(bytes) + QStringLiteral("] frames=")
             + QString::number(frames) + u' ' + format.rateAndChannels() + QStringLiteral(" interleaved=")
             + (format.interleaved ? QStringLiteral("true") : QStringLiteral("false")));

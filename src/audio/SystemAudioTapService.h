@@ -32,12 +32,12 @@ public:
     class SystemTapError : public std::exception {
     public:
         enum Kind {
-            tapCreationFailed, // no connection to the sound server
-            aggregateDeviceCreationFailed, // the record stream could not be made
-            ioProcCreationFailed, // the record stream could not be connected to the monitor
-            startFailed, // the record stream did not start
-            tapUIDReadFailed, // no default sink or no monitor of it
-            tapFormatReadFailed, // the monitor's format could not be read
+            serverUnreachable, // no connection to the sound server
+            streamCreationFailed, // the record stream could not be made
+            streamConnectionFailed, // the record stream could not be connected to the monitor
+            streamStartFailed, // the record stream did not start
+            monitorNotFound, // no default sink or no monitor of it
+            monitorFormatReadFailed, // the monitor's format could not be read
         };
 
         SystemTapError(Kind kind, std::int32_t status);
@@ -92,7 +92,7 @@ private:
     std::unique_ptr<RecordStream> m_stream;
     // Server indices of the monitor source and of our stream, for the log.
     std::optional<std::uint32_t> m_tapID;
-    std::optional<std::uint32_t> m_aggregateDeviceID;
+    std::optional<std::uint32_t> m_streamIndex;
     std::optional<AudioFormat> m_tapFormat;
     std::shared_ptr<BufferOutlet> m_outlet;
     std::atomic<bool> m_isRunning = false;

@@ -75,7 +75,7 @@ bool BrowserAddressReader::isBrowser(const FrontmostApplication& application)
         return std::any_of(browserPrefixes.begin(), browserPrefixes.end(),
             [&](const QString& prefix) { return name.startsWith(prefix, Qt::CaseInsensitive); });
     };
-    if (known(application.bundleIdentifier))
+    if (known(application.windowClass))
         return true;
     QFile comm(QStringLiteral("/proc/%1/comm").arg(application.processIdentifier));
     return application.processIdentifier > 0 && comm.open(QIODevice::ReadOnly)

@@ -7,7 +7,7 @@ struct FrontmostApplication {
     // A readable name ("Google Chrome"), or the window class when the class is not a known one.
     QString localizedName;
     // The window class (the second WM_CLASS string), e.g. "zoom" or "Google-chrome".
-    QString bundleIdentifier;
+    QString windowClass;
     // 0 when the window does not say.
     qint64 processIdentifier = 0;
     // The X window that is active; its title is the focused window's title.

@@ -56,7 +56,7 @@ void MeetingDetector::poll()
     if (application) {
         const auto title = m_foreground->focusedWindowTitle(*application);
         const auto address = m_browserAddress.activeTabAddress(*application, title);
-        detection = detect(application->localizedName, application->bundleIdentifier, title, address);
+        detection = detect(application->localizedName, application->windowClass, title, address);
     }
     // The window in front decides first; the microphone only when it shows no meeting.
     for (const MicrophoneHolders::Stream& stream : m_microphone.streams()) {
@@ -80,16 +80,16 @@ void MeetingDetector::poll()
     setCurrentDetection(std::move(detection));
 }
 
-std::optional<MeetingDetection> MeetingDetector::detect(const QString& name, const QString& bundleIdentifier,
+std::optional<MeetingDetection> MeetingDetector::detect(const QString& name, const QString& windowClass,
     const std::optional<QString>& title, const std::optional<QString>& address)
 {
     const QString lowerTitle = title.value_or(QString()).toLower();
     const QString lowerAddress = address.value_or(QString()).toLower();
-    const QString lowerBundle = bundleIdentifier.toLower();
+    const QString lowerClass = windowClass.toLower();
     const QString lowerName = name.toLower();
     const auto titleOr = [&](const QString& fallback) { return title.value_or(fallback); };
 
-    if (lowerBundle.contains(u"zoom") || lowerName.contains(u"zoom")) {
+    if (lowerClass.contains(u"zoom") || lowerName.contains(u"zoom")) {
         // The Zoom client's windows often have no title at all.
         const QString displayName = title && !title->isEmpty() ? *title : QStringLiteral("Zoom Meeting");
         return MeetingDetection { MeetingApp::zoom, 0.9, QStringLiteral("Zoom app detected"), displayName };
@@ -103,7 +103,7 @@ std::optional<MeetingDetection> MeetingDetector::detect(const QString& name, con
     if (lowerAddress.contains(teamsWorkHost) || lowerAddress.contains(teamsPersonalHost))
         return MeetingDetection { MeetingApp::teams, 0.95, QStringLiteral("Teams URL"),
             titleOr(QStringLiteral("Microsoft Teams")) };
-    if (lowerBundle.contains(u"teams") || lowerTitle.contains(u"microsoft teams")
+    if (lowerClass.contains(u"teams") || lowerTitle.contains(u"microsoft teams")
         || lowerTitle.contains(u"teams meeting"))
         return MeetingDetection { MeetingApp::teams, 0.85, QStringLiteral("Teams app/title detected"),
             titleOr(QStringLiteral("Microsoft Teams")) };

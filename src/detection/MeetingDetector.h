@@ -48,7 +48,7 @@ public:
     [[nodiscard]] bool isMonitoring() const { return m_timer != nullptr; }
 
     // The meeting, if any, that the rules see in an application's name, class, window title and tab address.
-    [[nodiscard]] static std::optional<MeetingDetection> detect(const QString& name, const QString& bundleIdentifier,
+    [[nodiscard]] static std::optional<MeetingDetection> detect(const QString& name, const QString& windowClass,
         const std::optional<QString>& title, const std::optional<QString>& address);
     // The meeting, if any, that an application recording from the microphone takes part in.
     [[nodiscard]] static std::optional<MeetingDetection> detectHolder(const MicrophoneHolders::Stream& stream);

@@ -212,9 +212,9 @@ std::optional<FrontmostApplication> X11ForegroundReader::frontmostApplication()
     if ((*properties)[0].bytes()) {
         // WM_CLASS holds the instance name, then the class name, each ending in a NUL.
         const QString names = decodeText((*properties)[0], x->ewmh.UTF8_STRING);
-        application.bundleIdentifier = names.section(QChar(0), 1, 1);
+        application.windowClass = names.section(QChar(0), 1, 1);
     }
-    application.localizedName = applicationName(application.bundleIdentifier);
+    application.localizedName = applicationName(application.windowClass);
     application.processIdentifier = (*properties)[1].firstValue(XCB_ATOM_CARDINAL).value_or(0);
     application.window = *window;
     return application;

@@ -93,7 +93,7 @@ QCoro::Task<> AudioRecorder::lookUpDefaultInput()
         m_selectedInputID = QString::number(*input.index);
         Log::line(u"[AudioRecorder] Default input device ID: %1"_s.arg(*input.index));
     } else {
-        Log::line(u"[AudioRecorder] CoreAudio: failed to get default input device (status %1)"_s.arg(input.status));
+        Log::line(u"[AudioRecorder] sound server: no default input device (status %1)"_s.arg(input.status));
     }
 }
 
@@ -226,7 +226,7 @@ QCoro::Task<> AudioRecorder::startRecording()
     setRecording(true);
     setDuration(0);
     setAudioLevel(0);
-    setCurrentFileURL(folder);
+    setSessionFolder(folder);
     m_timer = std::make_unique<QTimer>();
     m_timer->setInterval(100);
     connect(m_timer.get(), &QTimer::timeout, this, &AudioRecorder::tick);
@@ -274,15 +274,15 @@ std::unique_ptr<AudioCaptureManager> AudioRecorder::teardown()
     setAudioLevel(0);
     setSystemAudioAvailable(false);
     std::unique_ptr<AudioCaptureManager> manager = std::move(m_captureManager);
-    setLastSavedURL(m_currentFileURL);
-    setCurrentFileURL(std::nullopt);
+    setLastSavedURL(m_sessionFolder);
+    setSessionFolder(std::nullopt);
     return manager;
 }
 
 std::optional<QString> AudioRecorder::stopRecording()
 {
     // The session is taken here, so the same one can never be stopped twice.
-    const std::optional<QString> folder = m_currentFileURL;
+    const std::optional<QString> folder = m_sessionFolder;
     const double seconds = m_duration;
     std::unique_ptr<AudioCaptureManager> manager = teardown();
     if (!manager)
@@ -333,7 +333,7 @@ SessionJournal AudioRecorder::journalStopped(const QString& folder, double secon
         journal.setExported(track(*result.micURL, result.micSegments),
             result.systemURL ? std::optional(track(*result.systemURL, result.systemSegments)) : std::nullopt);
     } else {
-        journal.setFailed({ u"No audio file produced"_s, 0, std::nullopt });
+        journal.setFailed({ SessionJournal::noAudioFile, 0, std::nullopt });
     }
     saveJournal(journal);
     return journal;
@@ -341,7 +341,7 @@ SessionJournal AudioRecorder::journalStopped(const QString& folder, double secon
 
 void AudioRecorder::finishForQuit(std::chrono::milliseconds timeout)
 {
-    const std::optional<QString> folder = m_currentFileURL;
+    const std::optional<QString> folder = m_sessionFolder;
     std::optional<SessionLock> lock = std::exchange(m_sessionLock, std::nullopt);
     std::unique_ptr<AudioCaptureManager> manager = teardown();
     if (!manager)
@@ -388,12 +388,12 @@ void AudioRecorder::setAudioLevel(float level)
     emit audioLevelChanged();
 }
 
-void AudioRecorder::setCurrentFileURL(const std::optional<QString>& url)
+void AudioRecorder::setSessionFolder(const std::optional<QString>& url)
 {
-    if (url == m_currentFileURL)
+    if (url == m_sessionFolder)
         return;
-    m_currentFileURL = url;
-    emit currentFileURLChanged();
+    m_sessionFolder = url;
+    emit sessionFolderChanged();
 }
 
 void AudioRecorder::setLastSavedURL(const std::optional<QString>& url)

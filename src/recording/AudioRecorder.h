@@ -27,7 +27,7 @@ class AudioRecorder : public QObject {
     Q_PROPERTY(double duration READ duration NOTIFY durationChanged)
     Q_PROPERTY(QString formattedDuration READ formattedDuration NOTIFY durationChanged)
     Q_PROPERTY(float audioLevel READ audioLevel NOTIFY audioLevelChanged)
-    Q_PROPERTY(QString currentFileURL READ currentFileURLText NOTIFY currentFileURLChanged)
+    Q_PROPERTY(QString sessionFolder READ sessionFolderText NOTIFY sessionFolderChanged)
     Q_PROPERTY(QString lastSavedURL READ lastSavedURLText NOTIFY lastSavedURLChanged)
     Q_PROPERTY(bool permissionDenied READ permissionDenied NOTIFY permissionDeniedChanged)
     Q_PROPERTY(bool systemAudioAvailable READ systemAudioAvailable NOTIFY systemAudioAvailableChanged)
@@ -63,9 +63,9 @@ public:
     [[nodiscard]] double duration() const { return m_duration; }
     [[nodiscard]] QString formattedDuration() const { return formatDuration(m_duration); }
     [[nodiscard]] float audioLevel() const { return m_audioLevel; }
-    [[nodiscard]] const std::optional<QString>& currentFileURL() const { return m_currentFileURL; }
+    [[nodiscard]] const std::optional<QString>& sessionFolder() const { return m_sessionFolder; }
     [[nodiscard]] const std::optional<QString>& lastSavedURL() const { return m_lastSavedURL; }
-    [[nodiscard]] QString currentFileURLText() const { return m_currentFileURL.value_or(QString()); }
+    [[nodiscard]] QString sessionFolderText() const { return m_sessionFolder.value_or(QString()); }
     [[nodiscard]] QString lastSavedURLText() const { return m_lastSavedURL.value_or(QString()); }
     [[nodiscard]] bool permissionDenied() const { return m_permissionDenied; }
     [[nodiscard]] bool systemAudioAvailable() const { return m_systemAudioAvailable; }
@@ -93,7 +93,7 @@ signals:
     void isRecordingChanged();
     void durationChanged();
     void audioLevelChanged();
-    void currentFileURLChanged();
+    void sessionFolderChanged();
     void lastSavedURLChanged();
     void permissionDeniedChanged();
     void systemAudioAvailableChanged();
@@ -121,7 +121,7 @@ private:
     void setRecording(bool on);
     void setDuration(double seconds);
     void setAudioLevel(float level);
-    void setCurrentFileURL(const std::optional<QString>& url);
+    void setSessionFolder(const std::optional<QString>& url);
     void setLastSavedURL(const std::optional<QString>& url);
     void setPermissionDenied(bool on);
     void setSystemAudioAvailable(bool on);
@@ -141,7 +141,7 @@ private:
     bool m_isRecording = false;
     double m_duration = 0;
     float m_audioLevel = 0;
-    std::optional<QString> m_currentFileURL;
+    std::optional<QString> m_sessionFolder;
     std::optional<QString> m_lastSavedURL;
     bool m_permissionDenied = false;
     bool m_systemAudioAvailable = false;

@@ -129,7 +129,7 @@ void RecordingLibrary::sessionStopped(const SessionJournal& journal)
     if (!isMine(journal.owner()))
         return;
     if (!journal.mic()) {
-        const QString reason = journal.failure() ? journal.failure()->reason : u"No audio file produced"_s;
+        const QString reason = journal.failure() ? journal.failure()->reason : SessionJournal::noAudioFile;
         setStatus(journal.folder(), UploadStatus::failed(reason));
         emit uploadFailed(journal.folder(), reason);
         return;
@@ -296,8 +296,8 @@ QCoro::Task<> RecordingLibrary::exportAgainAndRetry(QString folder)
     if (!self)
         co_return;
     if (!exported) {
-        setStatus(folder, UploadStatus::failed(u"No audio file produced"_s));
-        emit uploadFailed(folder, u"No audio file produced"_s);
+        setStatus(folder, UploadStatus::failed(SessionJournal::noAudioFile));
+        emit uploadFailed(folder, SessionJournal::noAudioFile);
         co_return;
     }
     m_queue->retry(folder);

@@ -200,7 +200,7 @@ std::optional<InterruptedSession> recoverFolder(
             // What reached the disk stays offered: a failed recording the user can try again or put away.
             if (mic.frames > 0) {
                 journal->setInterrupted(false);
-                journal->setFailed({ u"No audio file produced"_s, 0, std::nullopt });
+                journal->setFailed({ SessionJournal::noAudioFile, 0, std::nullopt });
                 journal->save();
             }
             return std::nullopt;

@@ -46,6 +46,8 @@ public:
     };
 
     static inline const QString fileName = QStringLiteral("journal.json");
+    // Why a stopped recording has no upload tracks: the card's and the journal's reason.
+    static inline const QString noAudioFile = QStringLiteral("No audio file produced");
 
     // A new journal of a session that starts recording now (not saved yet).
     explicit SessionJournal(QString folder, QDateTime startedAt = QDateTime::currentDateTimeUtc());

@@ -201,7 +201,7 @@ QCoro::Task<> UploadQueue::process(QString folder)
         journal = m_sessions[folder].known;
     if (!journal || !journal->mic()) {
         Log::line(u"[Upload] nothing to upload in "_s + folder);
-        end(folder, UploadStatus::failed(u"No audio file produced"_s));
+        end(folder, UploadStatus::failed(SessionJournal::noAudioFile));
         co_return;
     }
     if (const std::optional<qint64> noteId = journal->noteId()) {

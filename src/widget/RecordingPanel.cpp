@@ -87,7 +87,7 @@ void RecordingPanel::updateShape()
     setMask(shape);
 }
 
-void RecordingPanel::orderFrontRegardless()
+void RecordingPanel::showAbove()
 {
     if (!isVisible()) {
         // The window manager forgets a window's desktops when it is hidden.
@@ -98,7 +98,7 @@ void RecordingPanel::orderFrontRegardless()
     raise();
 }
 
-void RecordingPanel::orderOut()
+void RecordingPanel::withdraw()
 {
     hide();
 }

@@ -20,8 +20,8 @@ public:
     void setContent(const QUrl& source, const QVariantMap& initialProperties);
 
     // Shows the panel above other windows without activating it or the application.
-    void orderFrontRegardless();
-    void orderOut();
+    void showAbove();
+    void withdraw();
 
 private:
     // Marks the not yet mapped window for every desktop; the window manager reads it when mapping.

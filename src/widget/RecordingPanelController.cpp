@@ -43,7 +43,7 @@ void RecordingPanelController::show()
         createPanel();
         observe();
     } else {
-        m_panel->orderFrontRegardless();
+        m_panel->showAbove();
     }
 }
 
@@ -53,7 +53,7 @@ void RecordingPanelController::dismiss()
     // What is on offer now has been seen and closed.
     m_hasNewOffer = false;
     if (m_panel)
-        m_panel->orderOut();
+        m_panel->withdraw();
 }
 
 void RecordingPanelController::createPanel()
@@ -61,7 +61,7 @@ void RecordingPanelController::createPanel()
     m_panel = std::make_unique<RecordingPanel>();
     m_panel->setContent(
         QUrl(u"qrc:/Echoquill/Widget/RecordingWidgetView.qml"_s), { { u"controller"_s, QVariant::fromValue(this) } });
-    m_panel->orderFrontRegardless();
+    m_panel->showAbove();
 }
 
 void RecordingPanelController::observe()
@@ -84,7 +84,7 @@ void RecordingPanelController::comeBackIf(bool wanted)
     if (!wanted || !m_isManuallyDismissed)
         return;
     m_isManuallyDismissed = false;
-    m_panel->orderFrontRegardless();
+    m_panel->showAbove();
 }
 
 void RecordingPanelController::noteOffer()

@@ -310,7 +310,7 @@ Item {
                         font: view.systemFont(9, Font.DemiBold)
                     }
                 }
-                WaveformBarsV4 {
+                WaveformBars {
                     objectName: "waveform"
                     visible: !view.recorder.isReconnectingAudio && view.recorder.captureWarning === ""
                              && !view.controller.meetingEnded

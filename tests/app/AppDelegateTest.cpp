@@ -43,7 +43,7 @@ TEST(AppDelegate, WidgetAndDetectorComeAtLaunchEvenSignedOutAndTheWidgetGoesFirs
     EXPECT_FALSE(delegate.recordingPanelController() || delegate.meetingDetector()->isMonitoring())
         << "no widget and no detection before launching has finished";
 
-    delegate.applicationDidFinishLaunching();
+    delegate.finishLaunching();
     RecordingPanelController* controller = delegate.recordingPanelController();
     ASSERT_TRUE(controller && controller->panel() && controller->panel()->rootObject());
     EXPECT_TRUE(delegate.meetingDetector()->isMonitoring());
@@ -51,7 +51,7 @@ TEST(AppDelegate, WidgetAndDetectorComeAtLaunchEvenSignedOutAndTheWidgetGoesFirs
     EXPECT_EQ(controller->stateName(), QStringLiteral("idle"));
     EXPECT_FALSE(controller->isManuallyDismissed() || delegate.authStore()->currentUser());
 
-    delegate.applicationWillTerminate();
+    delegate.prepareToQuit();
     EXPECT_TRUE(controller->panel()->isVisible()) << "quitting only stops the detector";
     EXPECT_FALSE(delegate.meetingDetector()->isMonitoring());
 

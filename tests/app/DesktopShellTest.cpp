@@ -66,7 +66,7 @@ public slots:
 TEST(DesktopShell, TrayMenuNotificationsAndTheQuitQuestion)
 {
     AppDelegate delegate;
-    delegate.applicationDidFinishLaunching();
+    delegate.finishLaunching();
     QWindow window;
     DesktopShell shell(delegate, window);
     TrayIcon& tray = *shell.trayIcon();

@@ -48,7 +48,7 @@ void driveTheRecorder()
             g_folder = u"starting"_s;
             recorder->start();
         } else if (recorder->isRecording() && recorder->audioLevel() > 0) {
-            g_folder = recorder->currentFileURL().value_or(QString());
+            g_folder = recorder->sessionFolder().value_or(QString());
             timer->stop();
             ::raise(SIGTERM);
         }

@@ -269,7 +269,8 @@ TEST_F(AudioCaptureManagerTest, WithoutSystemOutputTheRecordingGoesOnMicOnly)
     manager.start();
     EXPECT_TRUE(manager.isRunning() && !manager.isSystemAudioRunning());
     ASSERT_TRUE(waitUntil([&] { return unavailable.size() == 1; }));
-    EXPECT_TRUE(unavailable[0].startsWith(u"Could not read tap UID ("_s)) << unavailable[0].toStdString();
+    EXPECT_TRUE(unavailable[0].startsWith(u"No output device to record the computer sound from ("_s))
+        << unavailable[0].toStdString();
     ASSERT_TRUE(recording(false));
 
     // The only microphone goes away: the rebuild cannot start one and says so.

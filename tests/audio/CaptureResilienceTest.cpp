@@ -67,7 +67,7 @@ TEST(CaptureResilienceTest, AFullDiskStopsTheRecordingWithWhatWasWritten)
     rec->start();
     ASSERT_TRUE(waitUntil([&] { return rec->isRecording(); }, 15000));
     EXPECT_EQ(rec->timeLeft(), u"Less than a minute left"_s);
-    const QDir dir(rec->currentFileURL().value_or(QString()));
+    const QDir dir(rec->sessionFolder().value_or(QString()));
 
     ASSERT_TRUE(waitUntil([&] { return !rec->isRecording(); }, 60000)) << "the recording ran on, the disk full";
     EXPECT_EQ(rec->notice(), u"Recording stopped: the disk is full"_s);
@@ -93,7 +93,7 @@ TEST(CaptureResilienceTest, SilenceIsPointedOutAndSoundElsewhereCanBeRecorded)
     const auto call = SoundPlayer::tone(u"headset"_s, 60, 660);
     rec->start();
     ASSERT_TRUE(waitUntil([&] { return rec->isRecording(); }, 15000));
-    const QDir dir(rec->currentFileURL().value_or(QString()));
+    const QDir dir(rec->sessionFolder().value_or(QString()));
 
     ASSERT_TRUE(waitUntil([&] { return rec->captureWarning() == u"Computer sound is playing on Headset"_s; }, 15000));
     ASSERT_TRUE(rec->canCaptureElsewhere());

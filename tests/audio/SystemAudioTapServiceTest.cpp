@@ -75,16 +75,16 @@ TEST_F(SystemAudioTapServiceTest, SetupFailuresNameTheirStepAndLeaveNothingBehin
     SystemAudioTapService tap(queue, server.address());
     const auto noSink = tapError([&] { tap.start(); });
     ASSERT_TRUE(noSink);
-    EXPECT_EQ(noSink->kind(), SystemTapError::tapUIDReadFailed);
+    EXPECT_EQ(noSink->kind(), SystemTapError::monitorNotFound);
     EXPECT_EQ(noSink->status(), PA_ERR_NOENTITY);
-    EXPECT_EQ(noSink->description(), u"Could not read tap UID (5)"_s);
+    EXPECT_EQ(noSink->description(), u"No output device to record the computer sound from (5)"_s);
     EXPECT_FALSE(tap.isRunning());
     EXPECT_TRUE(waitUntil([&] { return SoundTools::sourceOutputIndices(server.address()).isEmpty(); }, 5000));
 
     SystemAudioTapService unreachable(queue, u"unix:/nonexistent/echoquill/native"_s);
     const auto noServer = tapError([&] { unreachable.start(); });
     ASSERT_TRUE(noServer);
-    EXPECT_EQ(noServer->kind(), SystemTapError::tapCreationFailed);
-    EXPECT_EQ(noServer->description(), u"Process tap creation failed (6)"_s);
+    EXPECT_EQ(noServer->kind(), SystemTapError::serverUnreachable);
+    EXPECT_EQ(noServer->description(), u"Could not reach the sound server (6)"_s);
     EXPECT_FALSE(tap.tapFormat() || unreachable.tapFormat()) << "both failed before the format was read";
 }

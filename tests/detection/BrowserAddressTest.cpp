@@ -69,7 +69,7 @@ TEST(BrowserAddress, MeetingsFoundByTheAddressInTheBrowserInFront)
             },
             60000);
         ASSERT_TRUE(shown);
-        const auto detection = MeetingDetector::detect(front->localizedName, front->bundleIdentifier, title, address);
+        const auto detection = MeetingDetector::detect(front->localizedName, front->windowClass, title, address);
         ASSERT_EQ(detection.has_value(), c.app.has_value());
         if (detection) {
             EXPECT_EQ(*detection, (MeetingDetection { *c.app, 0.95, c.reason, title.value_or(rawValue(*c.app)) }));

@@ -277,7 +277,7 @@ TEST_F(RecordingWidget, RecordingsToDiskAndToTheServiceEndSaved)
     ASSERT_TRUE(waitUntil([&] { return shows(u"Meeting ended · Stop"_s) && settledIn(u"recording"_s); }));
     EXPECT_EQ(std::pair(recorder.isRecording(), capsule()->width()), std::pair(true, 368.0));
     grab(panel, u"widget-meeting-ended"_s);
-    const QString second = QDir(*recorder.currentFileURL()).dirName();
+    const QString second = QDir(*recorder.sessionFolder()).dirName();
     const double duration = recorder.duration();
     click(panel, item(u"meetingEndedStop"_s));
     ASSERT_EQ(library.cards().size(), 1);

@@ -42,7 +42,7 @@ TEST(X11ForegroundReader, ReadsClassNameProcessAndTitleOfTheActiveWindow)
         ASSERT_TRUE(windows.activate(window));
         const auto app = reader.frontmostApplication();
         ASSERT_TRUE(app);
-        EXPECT_EQ(app->bundleIdentifier, QString::fromLatin1(c.properties.windowClass));
+        EXPECT_EQ(app->windowClass, QString::fromLatin1(c.properties.windowClass));
         EXPECT_EQ(app->localizedName, c.name);
         EXPECT_EQ(app->processIdentifier, c.properties.withProcessId ? ::getpid() : 0);
         EXPECT_EQ(app->window, window);

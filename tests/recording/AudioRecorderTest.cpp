@@ -71,7 +71,7 @@ TEST_F(RecorderTest, RefusedOrFailedStartsLeaveNothingRunningADoubleStartIsIgnor
     ASSERT_TRUE(SoundTools::pactl({ u"unload-module"_s, u"module-null-sink"_s }, sound.address()));
     Log::Capture log;
     const auto state = [](AudioRecorder& r) { // starting, recording, has a folder, refused
-        return std::tuple(r.isStartingRecording(), r.isRecording(), bool(r.currentFileURL()), r.permissionDenied());
+        return std::tuple(r.isStartingRecording(), r.isRecording(), bool(r.sessionFolder()), r.permissionDenied());
     };
     {
         const auto restore = qScopeGuard([desktop = qgetenv("PULSE_SERVER")] { qputenv("PULSE_SERVER", desktop); });
@@ -112,12 +112,12 @@ TEST_F(RecorderTest, RefusedOrFailedStartsLeaveNothingRunningADoubleStartIsIgnor
     recorder->start();
     ASSERT_TRUE(recordFor(*recorder, 1000));
     EXPECT_TRUE(log.contains(u"[AudioRecorder] startRecording ignored: isRecording=false isStarting=true"_s));
-    const QString folderPath = recorder->currentFileURL().value_or(QString());
+    const QString folderPath = recorder->sessionFolder().value_or(QString());
     EXPECT_TRUE(QFileInfo(folderPath).fileName().startsWith(u"Session_"_s));
     ASSERT_TRUE(waitUntil([&] { return recorder->duration() >= 1.0; }, 5000)) << "the tick advances the duration";
     EXPECT_EQ(recorder->stopRecording(), folderPath) << "the session folder first";
     const double stoppedAt = recorder->duration();
-    EXPECT_EQ(std::pair(recorder->isRecording(), bool(recorder->currentFileURL())), std::pair(false, false));
+    EXPECT_EQ(std::pair(recorder->isRecording(), bool(recorder->sessionFolder())), std::pair(false, false));
     ASSERT_TRUE(waitUntil([&] { return recorder->lastSavedURL() != folderPath; }, 20000));
     EXPECT_EQ(std::pair(recorder->lastSavedURL(), recorder->duration()),
         std::pair(std::optional(QDir(folderPath).filePath(u"upload_track.m4a"_s)), stoppedAt))
@@ -151,7 +151,7 @@ TEST_F(RecorderTest, AStalledSoundServerHoldsNeitherTheStopNorTheStartNorTheWind
     auto recorder = makeQuickRecorder(folder.path(), timings, sound.address());
     recorder->start();
     ASSERT_TRUE(waitUntil([&] { return recorder->isRecording(); }, 10000));
-    const QDir session(recorder->currentFileURL().value_or(QString()));
+    const QDir session(recorder->sessionFolder().value_or(QString()));
     ASSERT_TRUE(waitUntil([&] { return QFileInfo(session.filePath(u"mic_track_000.caf"_s)).size() > 100000; }, 15000));
 
     ASSERT_EQ(::kill(pid_t(sound.processId()), SIGSTOP), 0);

@@ -23,9 +23,9 @@ int main(int argc, char** argv)
             return std::make_unique<AudioCaptureManager>(CaptureTimings {}, options);
         },
         nullptr);
-    QObject::connect(&recorder, &AudioRecorder::currentFileURLChanged, [&] {
-        if (recorder.currentFileURL()) {
-            std::printf("recording %s\n", qPrintable(*recorder.currentFileURL()));
+    QObject::connect(&recorder, &AudioRecorder::sessionFolderChanged, [&] {
+        if (recorder.sessionFolder()) {
+            std::printf("recording %s\n", qPrintable(*recorder.sessionFolder()));
             std::fflush(stdout);
         }
     });

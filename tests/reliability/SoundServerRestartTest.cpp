@@ -99,7 +99,7 @@ TEST_F(SoundServerRestartTest, ARecordingKeepsWhatItHadAndGoesOnInTheSameSession
             ASSERT_TRUE(waitUntil([&] { return recorder.isRecording() && recorder.audioLevel() > 0; }, 15000));
             clock.start();
             ASSERT_TRUE(recorder.systemAudioAvailable());
-            session = recorder.currentFileURL().value_or(QString());
+            session = recorder.sessionFolder().value_or(QString());
             // Until both files hold audio (headers are rewritten about every second; first buffers may come late).
             waitUntil([&] { return atFault = onDisk(), atFault[0].seconds() > 1 && atFault[1].seconds() > 1; }, 15000);
             faultAt = clock.elapsed() / 1000.0;
@@ -130,7 +130,7 @@ TEST_F(SoundServerRestartTest, ARecordingKeepsWhatItHadAndGoesOnInTheSameSession
         EXPECT_TRUE(waitUntil([&] { return !recorder.isReconnectingAudio() && recorder.systemAudioAvailable(); }, 5000))
             << "the warning goes and the speaker comes back once audio flows";
         EXPECT_TRUE(log.containsPrefix(manager + u"Hardware changed — stopping mic + system tap"_s));
-        EXPECT_EQ(recorder.currentFileURL(), session) << "one session folder throughout";
+        EXPECT_EQ(recorder.sessionFolder(), session) << "one session folder throughout";
         // Both sources record on after the server came back: in the first segment, or after an outage in a second.
         const auto recordsOn = [&](const SourceOnDisk& now, const SourceOnDisk& before) {
             return now.segments.size() == (backWithinSettle ? 1u : 2u) && now.seconds() > before.seconds() + 1.5;

@@ -45,7 +45,7 @@ TEST_F(RecordCapsule, ARecordingFromTheCapsuleBecomesAProcessingCardAndReachesTh
     click(app.window, capsule);
     ASSERT_TRUE(waitUntil([&] { return recorder->isRecording() && recorder->audioLevel() > 0; }, 15000));
     EXPECT_EQ(label(), u"Recording"_s);
-    const QString folderName = QFileInfo(recorder->currentFileURL().value_or(QString())).fileName();
+    const QString folderName = QFileInfo(recorder->sessionFolder().value_or(QString())).fileName();
     ASSERT_TRUE(folderName.startsWith(u"Session_"_s));
     ASSERT_TRUE(waitUntil([&] { return recorder->duration() >= 1.0; }, 10000)) << "a second of sound to upload";
     grab(app.window, u"HomeView-recording"_s);

@@ -41,7 +41,7 @@ TEST_F(WaylandSession, SignInByCodeARecordingFromHomeAndTheWidgetAsAWindow)
     const auto speech = SoundPlayer::tone(u"micfeed"_s, 60, 300);
     AppWindow app;
     ASSERT_TRUE(app.window);
-    app.delegate.applicationDidFinishLaunching();
+    app.delegate.finishLaunching();
     ASSERT_TRUE(waitUntil([&] { return app.onAuthView(); }));
 
     const QString email = u"ada.king.lovelace@example.com"_s;

@@ -324,14 +324,9 @@ SessionJournal AudioRecorder::journalStopped(const QString& folder, double secon
     SessionJournal journal = SessionJournal::read(folder).value_or(SessionJournal(folder));
     journal.setFinalized(seconds);
     if (result.micURL) {
-        const auto track = [](const QString& path, const QStringList& segments) {
-            QStringList names;
-            for (const QString& segment : segments)
-                names << QFileInfo(segment).fileName();
-            return SessionJournal::Track { QFileInfo(path).fileName(), names, {}, {} };
-        };
-        journal.setExported(track(*result.micURL, result.micSegments),
-            result.systemURL ? std::optional(track(*result.systemURL, result.systemSegments)) : std::nullopt);
+        using Track = SessionJournal::Track;
+        journal.setExported(Track::of(*result.micURL, result.micSegments),
+            result.systemURL ? std::optional(Track::of(*result.systemURL, result.systemSegments)) : std::nullopt);
     } else {
         journal.setFailed({ SessionJournal::noAudioFile, 0, std::nullopt });
     }

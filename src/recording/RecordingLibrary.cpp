@@ -65,9 +65,8 @@ RecordingLibrary::RecordingLibrary(AudioRecorder* recorder, AccountSource accoun
         this);
     connect(m_queue, &UploadQueue::statusChanged, this, &RecordingLibrary::statusChanged);
     connect(m_queue, &UploadQueue::progressChanged, this, [this](const QString& folder, double fraction) {
-        const auto it = std::find_if(m_cards.begin(), m_cards.end(), [&](const auto& c) { return c.folder == folder; });
-        if (it != m_cards.end() && it->progress != fraction) {
-            it->progress = fraction;
+        if (PendingUpload* card = cardAt(folder); card && card->progress != fraction) {
+            card->progress = fraction;
             emit cardsChanged();
         }
     });
@@ -122,8 +121,7 @@ void RecordingLibrary::sessionStopped(const SessionJournal& journal)
 {
     if (!journal.owner()) {
         // Made while signed out: the next account to sign in is asked.
-        if (m_account() && !m_unowned.contains(journal.folder()))
-            setUnowned(m_unowned + QStringList { journal.folder() });
+        offerSignedOut(journal.folder());
         return;
     }
     if (!isMine(journal.owner()))
@@ -143,8 +141,7 @@ void RecordingLibrary::place(const SessionJournal& journal)
     if (card(folder) || m_queue->isActive(folder) || !m_account())
         return;
     if (!journal.owner()) {
-        if (!m_unowned.contains(folder))
-            setUnowned(m_unowned + QStringList { folder });
+        offerSignedOut(folder);
         return;
     }
     PendingUpload card;
@@ -194,8 +191,8 @@ QCoro::Task<> RecordingLibrary::resume()
         place(journal);
     // Interrupted recordings made while signed out are asked about like the others.
     for (const InterruptedSession& session : m_recovery->sessions())
-        if (!session.owner && m_account() && !m_unowned.contains(session.folder))
-            setUnowned(m_unowned + QStringList { session.folder });
+        if (!session.owner)
+            offerSignedOut(session.folder);
     emit interruptedChanged();
 }
 
@@ -217,12 +214,23 @@ void RecordingLibrary::accountChanged()
         resume();
 }
 
+qsizetype RecordingLibrary::cardIndex(const QString& folder) const
+{
+    const auto it
+        = std::find_if(m_cards.begin(), m_cards.end(), [&](const PendingUpload& c) { return c.folder == folder; });
+    return it != m_cards.end() ? it - m_cards.begin() : -1;
+}
+
+PendingUpload* RecordingLibrary::cardAt(const QString& folder)
+{
+    const qsizetype at = cardIndex(folder);
+    return at >= 0 ? &m_cards[at] : nullptr;
+}
+
 std::optional<PendingUpload> RecordingLibrary::card(const QString& folder) const
 {
-    for (const PendingUpload& c : m_cards)
-        if (c.folder == folder)
-            return c;
-    return std::nullopt;
+    const qsizetype at = cardIndex(folder);
+    return at >= 0 ? std::optional(m_cards[at]) : std::nullopt;
 }
 
 bool RecordingLibrary::isUploading() const
@@ -232,10 +240,8 @@ bool RecordingLibrary::isUploading() const
 
 void RecordingLibrary::putCard(PendingUpload card)
 {
-    const auto it
-        = std::find_if(m_cards.begin(), m_cards.end(), [&](const PendingUpload& c) { return c.folder == card.folder; });
-    if (it != m_cards.end())
-        *it = std::move(card);
+    if (PendingUpload* existing = cardAt(card.folder))
+        *existing = std::move(card);
     else
         m_cards.prepend(std::move(card));
     emit cardsChanged();
@@ -243,13 +249,12 @@ void RecordingLibrary::putCard(PendingUpload card)
 
 void RecordingLibrary::setStatus(const QString& folder, const UploadStatus& status)
 {
-    const auto it
-        = std::find_if(m_cards.begin(), m_cards.end(), [&](const PendingUpload& c) { return c.folder == folder; });
-    if (it == m_cards.end() || (it->status == status && !(status.stage() == UploadStatus::Processing)))
+    PendingUpload* card = cardAt(folder);
+    if (!card || (card->status == status && status.stage() != UploadStatus::Processing))
         return;
-    it->status = status;
+    card->status = status;
     if (status.stage() == UploadStatus::Processing)
-        it->noteId = status.noteId();
+        card->noteId = status.noteId();
     emit cardsChanged();
 }
 
@@ -379,6 +384,12 @@ QString RecordingLibrary::signedOutQuestion() const
                       : u"Upload %1 recordings made while signed out to %2?"_s.arg(count).arg(account->email);
 }
 
+void RecordingLibrary::offerSignedOut(const QString& folder)
+{
+    if (m_account() && !m_unowned.contains(folder))
+        setUnowned(m_unowned + QStringList { folder });
+}
+
 void RecordingLibrary::setUnowned(QStringList folders)
 {
     if (folders == m_unowned)
@@ -448,9 +459,7 @@ QCoro::Task<> RecordingLibrary::followUp(QString folder, std::optional<qint64> n
                 if (save(*journal))
                     RecordingRetention::clearSegments(*journal);
             }
-            const auto it = std::find_if(
-                m_cards.begin(), m_cards.end(), [&](const PendingUpload& c) { return c.folder == folder; });
-            it->noteId = note->id;
+            cardAt(folder)->noteId = note->id;
             setStatus(folder, UploadStatus::done());
             emit noteReady(note->id, note->title);
             co_return;

@@ -116,9 +116,13 @@ private:
     // Where a session stands for the signed-in account: its card (and upload), or the question.
     void place(const SessionJournal& journal);
     [[nodiscard]] bool isMine(const std::optional<Owner>& owner) const;
+    [[nodiscard]] qsizetype cardIndex(const QString& folder) const;
+    [[nodiscard]] PendingUpload* cardAt(const QString& folder);
     void putCard(PendingUpload card);
     void setStatus(const QString& folder, const UploadStatus& status);
     void removeCard(const QString& folder);
+    // Asks the signed-in account about a session recorded while nobody was signed in.
+    void offerSignedOut(const QString& folder);
     void setUnowned(QStringList folders);
 
     QPointer<AudioRecorder> m_recorder;

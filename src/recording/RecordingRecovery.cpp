@@ -116,14 +116,6 @@ InterruptedSession sessionOf(const SessionJournal& journal)
     return { journal.folder(), journal.startedAt(), journal.durationSeconds(), journal.owner() };
 }
 
-SessionJournal::Track trackOf(const QString& file, const QStringList& segments)
-{
-    QStringList names;
-    for (const QString& segment : segments)
-        names << QFileInfo(segment).fileName();
-    return { file, names, {}, {} };
-}
-
 // Encodes the upload tracks of a repaired session into its journal; false when no microphone track came out.
 bool exportTracks(const QDir& session, const RepairedSource& mic, const RepairedSource& system,
     const std::atomic<bool>* cancel, SessionJournal& journal)
@@ -142,12 +134,12 @@ bool exportTracks(const QDir& session, const RepairedSource& mic, const Repaired
     if (!valid.isEmpty()) {
         try {
             AudioExportService::encodeUploadTrack(valid, session.filePath(systemTrackFile), options);
-            systemTrack = trackOf(systemTrackFile, valid);
+            systemTrack = SessionJournal::Track::of(systemTrackFile, valid);
         } catch (const std::exception& error) {
             log(u"System export failed, continuing mic-only: "_s + QString::fromUtf8(error.what()));
         }
     }
-    journal.setExported(trackOf(micTrackFile, mic.segments), systemTrack);
+    journal.setExported(SessionJournal::Track::of(micTrackFile, mic.segments), systemTrack);
     return true;
 }
 

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -59,6 +60,14 @@ bool namesArePlain(const std::optional<SessionJournal::Track>& track)
         || (isPlainName(track->file) && std::all_of(track->segments.begin(), track->segments.end(), isPlainName));
 }
 
+}
+
+SessionJournal::Track SessionJournal::Track::of(const QString& filePath, const QStringList& segmentPaths)
+{
+    QStringList names;
+    for (const QString& segment : segmentPaths)
+        names << QFileInfo(segment).fileName();
+    return { QFileInfo(filePath).fileName(), names, {}, {} };
 }
 
 SessionJournal::SessionJournal(QString folder, QDateTime startedAt)

@@ -35,6 +35,8 @@ public:
 
         [[nodiscard]] bool isUploaded() const { return !blobUrl.isEmpty(); }
         bool operator==(const Track&) const = default;
+        // A track not sent yet, from the paths of its file and of the segments it was made of.
+        static Track of(const QString& filePath, const QStringList& segmentPaths);
     };
 
     // Why the last try failed, how many tries it took, and when the next one is due (none: only on request).

@@ -4,10 +4,11 @@ service refuses, waits while B uses the client and presses everything its card o
 back; recordings whose tracks could not be exported at the stop are tried again from their card, in the same run and
 after a restart."""
 
-import json, os, shutil, sys, time, urllib.request
+import json, os, shutil, sys, urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from road_of_a_recording import MAIN, WIDGET, Client, Road, Service, _http, fail_if, main, pick, run, showing, wait_for
+from road_of_a_recording import (MAIN, WIDGET, Client, Road, Service, _http, fail_if, main, pick, showing, wait_for,
+                                 written_frames)
 
 A, B = "a-owner@echoquill.test", "b-other@echoquill.test"
 
@@ -24,17 +25,6 @@ class Owners(Road):
         self.runs += 1
         self.client = Client(self.args.client, os.path.join(self.out, f"client-{self.runs}.log"))
 
-    def sign_in_as(self, email):
-        email_field = self.in_window(MAIN, "the sign-in screen's e-mail field", "you@company.com", 60)
-        email_field.click()
-        run(["xdotool", "type", "--delay", "40", email])
-        wait_for(f"the e-mail field to hold {email}", lambda: email_field.acc.queryText().getText(0, -1) == email, 10)
-        self.in_window(MAIN, "the Send code button", "Send code", 5, role="push button").click()
-        code = wait_for("the service to issue a one-time code", lambda: self.service.otp_code(email), 20)
-        self.in_window(MAIN, "the code field", "000000", 20).click()
-        run(["xdotool", "type", "--delay", "40", code])
-        wait_for("the home screen after the code", self.home_shown, 30)
-
     def sign_out(self):
         self.in_window(MAIN, "the sidebar's Profile item", "Profile", 10, role="page tab").click()
         self.in_window(MAIN, "the Sign out button", "Sign out everywhere", 10, role="push button").click()
@@ -49,7 +39,8 @@ class Owners(Road):
         session = os.path.join(folder, wait_for("a session", lambda: next(iter(sessions() - before), None), 10))
         if while_recording:
             while_recording(session)
-        time.sleep(seconds)  # the length of the recording, not a wait for anything
+        wait_for(f"{seconds} s of microphone on disk",
+                 lambda: (lambda rate, frames: rate and frames >= seconds * rate)(*written_frames(session)), 30)
         self.in_window(WIDGET, "the widget's stop button", "Stop recording", 5).click()
         return session
 

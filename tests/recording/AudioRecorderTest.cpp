@@ -37,11 +37,7 @@ protected:
         return makeQuickLibrary(
             recorder, service.url(u"/blob/"_s).toString(), folder.path(), [this] { return std::optional(token); });
     }
-    int posts(const std::string& path)
-    {
-        const QJsonArray all = service.control("GET", "/__dev/requests?path=" + path).toArray();
-        return int(std::count_if(all.begin(), all.end(), [](auto r) { return r[u"method"_s] == u"POST"_s; }));
-    }
+    int posts(const std::string& path) { return service.requestCount(u"POST"_s, path); }
     // Idle null sinks start delivering only after a while.
     static bool recordFor(AudioRecorder& recorder, int ms)
     {

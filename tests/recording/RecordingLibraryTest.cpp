@@ -156,11 +156,6 @@ TEST(RecordingLibraryTest, SessionsReachTheNotesOfTheAccountThatRecordedThemThro
         journal.save();
         return folder.path();
     };
-    const auto count = [&](const QString& method, const std::string& path, qint64 bytes = -1) {
-        const QJsonArray all = service->control("GET", "/__dev/requests?path=" + path).toArray();
-        return std::ranges::count_if(all,
-            [&](auto r) { return r["method"_L1] == method && (bytes < 0 || r["bodyBytes"_L1].toInteger() == bytes); });
-    };
     const auto notesOf = [&](const QString& id) {
         httplib::Client client = service->client();
         const httplib::Headers bearer { { "Authorization", "Bearer " + tokens[id].toStdString() } };
@@ -217,7 +212,7 @@ TEST(RecordingLibraryTest, SessionsReachTheNotesOfTheAccountThatRecordedThemThro
     EXPECT_EQ(stage(ofA), UploadStatus::Idle) << "Retry on another account's card does nothing";
     signIn(a), library->accountChanged();
     ASSERT_TRUE(reaches(ofA, UploadStatus::Processing, 20000));
-    EXPECT_EQ(count(u"PUT"_s, "/blob/*", 300000), 1) << "the microphone track is sent once";
+    EXPECT_EQ(service->requestCount(u"PUT"_s, "/blob/*", 300000), 1) << "the microphone track is sent once";
     EXPECT_TRUE(notesAre(notesOfA + 2, notesOfB + 2));
 
     // A failed upload is retried from its card, and so is one whose tracks never came out at the stop.

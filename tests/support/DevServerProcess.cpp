@@ -9,6 +9,7 @@
 
 #include <sys/prctl.h>
 
+#include <algorithm>
 #include <csignal>
 
 using namespace Qt::StringLiterals;
@@ -104,6 +105,14 @@ QJsonValue DevServerProcess::control(
         *status = result ? result->status : 0;
     EXPECT_TRUE(result) << method << " " << path << " got no reply";
     return jsonOf(result);
+}
+
+int DevServerProcess::requestCount(const QString& method, const std::string& path, qint64 bodyBytes)
+{
+    const QJsonArray all = control("GET", "/__dev/requests?path=" + path).toArray();
+    return int(std::count_if(all.begin(), all.end(), [&](const QJsonValue& r) {
+        return r[u"method"_s] == method && (bodyBytes < 0 || r[u"bodyBytes"_s].toInteger() == bodyBytes);
+    }));
 }
 
 QString DevServerProcess::signIn(const QString& email)

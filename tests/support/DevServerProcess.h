@@ -39,6 +39,9 @@ public:
     // A test control: the reply's JSON (null when the reply is not JSON); the status goes to `status`.
     QJsonValue control(
         const std::string& method, const std::string& path, const QJsonObject& body = {}, int* status = nullptr);
+    // How many requests to `path` ("*" at the end for a prefix) the service answered with `method`
+    // (and, when given, a body of `bodyBytes`).
+    int requestCount(const QString& method, const std::string& path, qint64 bodyBytes = -1);
     // A bearer token for the address; a new address makes a new account.
     QString signIn(const QString& email = demoEmail);
     // Back to the state after start: demo data, no faults, no latency, empty request log.

@@ -190,10 +190,8 @@ TEST_F(AudioTrackWriterTest, SessionsSegmentsFormatChangesAndFailures)
     AudioTrackWriter failing(options());
     failing.writeMic(buffer(Source::mic, mono, 256));
     const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-    const rlimit original = [] {
-        rlimit now {};
-        return getrlimit(RLIMIT_FSIZE, &now), now;
-    }();
+    rlimit original {};
+    getrlimit(RLIMIT_FSIZE, &original);
     const rlimit tight { 32 * 1024, original.rlim_max };
     setrlimit(RLIMIT_FSIZE, &tight);
     failing.writeMic(buffer(Source::mic, mono, 48000));

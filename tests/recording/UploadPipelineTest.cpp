@@ -120,8 +120,7 @@ TEST_F(UploadPipelineTest, RunsSendBothTracksWithTheirOwnTokensAndKeysAndMalform
     EXPECT_TRUE(QRegularExpression(u"^recordings/[0-9a-f-]{36}\\.m4a$"_s).match(pathname).hasMatch());
     EXPECT_EQ(json(tokens[0].body),
         json(R"({"type": "blob.generate-client-token", "payload": {"pathname": ")" + pathname.toStdString()
-            + R"(", "clientPayload": null, "callbackUrl": "",
-                                         "multipart": false}})"));
+            + R"(", "clientPayload": null, "callbackUrl": "", "multipart": false}})"));
     EXPECT_EQ(tokens[0].header("x-auth-token"), "Bearer bearer-1");
     EXPECT_FALSE(tokens[0].hasHeader("Authorization"));
     EXPECT_NE(blobs[0].path, blobs[1].path);

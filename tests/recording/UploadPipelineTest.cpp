@@ -87,7 +87,6 @@ protected:
     }
 
     QString store() { return server.url(u"/blob/"_s).toString(); }
-    UploadPipeline fastPipeline() { return UploadPipeline(store(), { 3, 0.5 }); }
 
     TestServer server;
     QTemporaryDir dir;
@@ -102,7 +101,7 @@ protected:
 
 TEST_F(UploadPipelineTest, RunsSendBothTracksWithTheirOwnTokensAndKeysAndMalformedRepliesFailWithTheirTexts)
 {
-    UploadPipeline pipeline = fastPipeline();
+    UploadPipeline pipeline(store(), { 3, 0.5 });
     EXPECT_EQ(runPipeline(pipeline),
         (QList<UploadStatus> { UploadStatus::uploading(), UploadStatus::notifying(), UploadStatus::processing(77) }));
     ASSERT_EQ(server.received().size(), 3u) << "one token, one upload, one note";

@@ -101,9 +101,8 @@ TEST(KeychainWithoutSecretService, LoadIsAbsentAndSaveFailsWithTheStoresCode)
             KeychainService::saveToken(u"tok"_s);
             ADD_FAILURE() << "saveToken succeeded without a Secret Service";
         } catch (const KeychainError& e) {
-            EXPECT_EQ(e.kind(), KeychainError::SaveFailed);
-            EXPECT_EQ(e.status(), expected);
-            EXPECT_EQ(e.description(), failure);
+            EXPECT_EQ(std::tuple(e.kind(), e.status(), e.description()),
+                std::tuple(KeychainError::SaveFailed, expected, failure));
         }
         // A verified code whose token cannot be stored is the sign-in's error, and no user is asked for.
         SessionServer server;

@@ -87,7 +87,6 @@ protected:
     }
 
     QString store() { return server.url(u"/blob/"_s).toString(); }
-    UploadPipeline fastPipeline() { return UploadPipeline(store(), { 3, 0.5 }); }
 
     TestServer server;
     QTemporaryDir dir;
@@ -102,7 +101,7 @@ protected:
 
 TEST_F(UploadPipelineTest, RunsSendBothTracksWithTheirOwnTokensAndKeysAndMalformedRepliesFailWithTheirTexts)
 {
-    UploadPipeline pipeline = fastPipeline();
+    UploadPipeline pipeline(store(), { 3, 0.5 });
     EXPECT_EQ(runPipeline(pipeline),
         (QList<UploadStatus> { UploadStatus::uploading(), UploadStatus::notifying(), UploadStatus::processing(77) }));
     ASSERT_EQ(server.received().size(), 3u) << "one token, one upload, one note";
@@ -120,8 +119,7 @@ TEST_F(UploadPipelineTest, RunsSendBothTracksWithTheirOwnTokensAndKeysAndMalform
     EXPECT_TRUE(QRegularExpression(u"^recordings/[0-9a-f-]{36}\\.m4a$"_s).match(pathname).hasMatch());
     EXPECT_EQ(json(tokens[0].body),
         json(R"({"type": "blob.generate-client-token", "payload": {"pathname": ")" + pathname.toStdString()
-            + R"(", "clientPayload": null, "callbackUrl": "",
-                                         "multipart": false}})"));
+            + R"(", "clientPayload": null, "callbackUrl": "", "multipart": false}})"));
     EXPECT_EQ(tokens[0].header("x-auth-token"), "Bearer bearer-1");
     EXPECT_FALSE(tokens[0].hasHeader("Authorization"));
     EXPECT_NE(blobs[0].path, blobs[1].path);

@@ -185,7 +185,9 @@ TEST_F(GoogleSignInTest, ClosingTheWindowIsTheSignInErrorAndACallbackTokenThenSi
     EXPECT_FALSE(store.currentUser());
     EXPECT_EQ(KeychainService::loadToken(), std::nullopt);
 
-    // The window's program dying mid-way is a failed sign-in, not one that never ends.
+    // The window's program dying mid-way is a failed sign-in, not one that never ends. The closed window must be
+    // gone first, or its program could be taken for the new one's.
+    ASSERT_TRUE(waitUntil([] { return visibleSignInWindows().isEmpty(); }));
     store.signInWithGoogle();
     ASSERT_TRUE(waitUntil([] { return visibleSignInWindows().size() == 1; }));
     const auto pid = pid_t(display().property32(visibleSignInWindows().first(), "_NET_WM_PID").value(0));

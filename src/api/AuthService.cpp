@@ -55,7 +55,7 @@ QString newState()
 
 QUrl otpURL()
 {
-    return Endpoints::url(u"/api/desktop/auth/otp"_s);
+    return Endpoints::url(Endpoints::Path::signInCode);
 }
 
 }
@@ -85,7 +85,7 @@ QCoro::Task<QString> AuthService::verifyOTP(QString email, QString code)
 QCoro::Task<QString> AuthService::signInWithGoogle()
 {
     const QString state = newState();
-    QUrl url = Endpoints::url(u"/desktop-auth"_s);
+    QUrl url = Endpoints::url(Endpoints::Path::browserSignIn);
     url.setQuery(QUrlQuery { { u"state"_s, state } });
     // The state stays out of the log: with it, a forged callback would pass for this sign-in's.
     Log::line("[AuthService] Opening Google OAuth at: "_L1

@@ -39,7 +39,7 @@ QCoro::Task<> AuthStore::loadUser(std::optional<QString> token)
     std::optional<EQUser> user;
     std::optional<EQAPIError> failure;
     try {
-        user = co_await m_client.get<EQUser>(Endpoints::url(u"/api/desktop/me"_s), *token);
+        user = co_await m_client.get<EQUser>(Endpoints::url(Endpoints::Path::currentUser), *token);
     } catch (const EQAPIError& e) {
         failure = e;
     }

@@ -65,14 +65,14 @@ QUrl url(const QString& path)
 
 QUrl meetingNoteDetailURL(const QString& id, const QString& source)
 {
-    QUrl u = url(QStringLiteral("/api/v2/meeting-notes/") + id);
+    QUrl u = url(Path::meetingNotes + QLatin1Char('/') + id);
     u.setQuery(encodeQueryItem(QStringLiteral("source"), source), QUrl::StrictMode);
     return u;
 }
 
 QUrl upcomingMeetingsURL(const QString& userId, int limit)
 {
-    QUrl u = url(QStringLiteral("/api/recall/upcoming-meetings"));
+    QUrl u = url(Path::upcomingMeetings);
     u.setQuery(encodeQueryItem(QStringLiteral("tarnwick_user_id"), userId) + QLatin1Char('&')
             + encodeQueryItem(QStringLiteral("limit"), QString::number(limit)),
         QUrl::StrictMode);
@@ -81,7 +81,7 @@ QUrl upcomingMeetingsURL(const QString& userId, int limit)
 
 QUrl actionItemURL(const QString& noteId, const QString& itemId, const QString& source)
 {
-    QUrl u = url(QStringLiteral("/api/v2/meeting-notes/%1/action-items/").arg(noteId));
+    QUrl u = url(Path::meetingNotes + QStringLiteral("/%1/action-items/").arg(noteId));
     u.setPath(u.path(QUrl::FullyEncoded) + QString::fromLatin1(QUrl::toPercentEncoding(itemId)), QUrl::StrictMode);
     u.setQuery(encodeQueryItem(QStringLiteral("source"), source), QUrl::StrictMode);
     return u;

@@ -138,7 +138,7 @@ void UploadPipeline::requireReadable(const QString& file)
 QCoro::Task<std::pair<QString, QString>> UploadPipeline::fetchUploadToken(QString file, QString token)
 {
     const QString pathname = pathNameFor(file);
-    const QUrl url = Endpoints::url(u"/api/desktop/meeting-notes/upload-token"_s);
+    const QUrl url = Endpoints::url(Endpoints::Path::uploadToken);
     Log::line(u"[Upload] fetchUploadToken → POST "_s + url.toString() + u" pathname="_s + pathname);
 
     QNetworkRequest request(url);
@@ -184,7 +184,7 @@ QCoro::Task<QString> UploadPipeline::uploadToBlobStore(
 QCoro::Task<qint64> UploadPipeline::notifyBackend(QString micBlob, std::optional<QString> systemBlob, QString micName,
     std::optional<QString> systemName, QString token)
 {
-    const QUrl notifyUrl = Endpoints::url(u"/api/desktop/meeting-notes"_s);
+    const QUrl notifyUrl = Endpoints::url(Endpoints::Path::recordedNotes);
     // Whoever has a blob's address can download it: only its name goes to the log.
     Log::line(u"[Upload] notifyBackend → POST "_s + notifyUrl.toString() + u" mic=…/"_s + Log::lastSegment(micBlob)
         + u" system="_s + (systemBlob ? u"…/"_s + Log::lastSegment(*systemBlob) : u"none"_s));

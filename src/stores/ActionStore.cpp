@@ -69,7 +69,7 @@ QCoro::Task<> ActionStore::load()
     setLoading(true);
     try {
         const listRequest::Resp reply = co_await APIClient::shared().get<listRequest::Resp>(
-            Endpoints::url(u"/api/v2/action-items"_s), m_tokens());
+            Endpoints::url(Endpoints::Path::actionItems), m_tokens());
         if (!self)
             co_return;
         setItems(reply.data.value_or(QList<ActionListItem>()));

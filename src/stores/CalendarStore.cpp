@@ -106,7 +106,7 @@ QCoro::Task<> CalendarStore::load(QString userId)
 
     try {
         const StatusResp status
-            = co_await APIClient::shared().get<StatusResp>(Endpoints::url(u"/api/recall/calendar/status"_s), token);
+            = co_await APIClient::shared().get<StatusResp>(Endpoints::url(Endpoints::Path::calendarStatus), token);
         if (!self)
             co_return;
         setCalendarConnected(status.connected);

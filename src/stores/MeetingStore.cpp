@@ -53,7 +53,7 @@ QCoro::Task<> MeetingStore::loadMeetings()
     QPointer self(this);
     setLoading(true);
     setError(std::nullopt);
-    const QUrl url = Endpoints::url(u"/api/v2/meeting-notes"_s);
+    const QUrl url = Endpoints::url(Endpoints::Path::meetingNotes);
     Log::line(u"[MeetingStore] loadMeetings: fetching from "_s + url.toString());
     try {
         const ListResponse reply = co_await APIClient::shared().get<ListResponse>(url, m_tokens());

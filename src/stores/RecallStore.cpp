@@ -70,7 +70,7 @@ QCoro::Task<> RecallStore::loadSettings()
     QPointer self(this);
     try {
         const settingsRequest::Resp reply = co_await APIClient::shared().get<settingsRequest::Resp>(
-            Endpoints::url(u"/api/recall/settings"_s), m_tokens());
+            Endpoints::url(Endpoints::Path::recallSettings), m_tokens());
         if (!self)
             co_return;
         setAutoJoinEnabled(reply.autoJoinEnabled.value_or(true));
@@ -86,7 +86,7 @@ QCoro::Task<> RecallStore::toggleMeetingBot(UpcomingMeeting meeting, bool enable
         meeting.title };
     try {
         const preferenceRequest::Resp reply = co_await APIClient::shared().post<preferenceRequest::Resp>(
-            Endpoints::url(u"/api/recall/meeting-bot-preference"_s), body, m_tokens());
+            Endpoints::url(Endpoints::Path::meetingBotPreference), body, m_tokens());
         Log::line(u"[RecallStore] meetingBot signal: "_s + reply.signal.value_or(u"nil"_s) + u" for "_s + meeting.id);
     } catch (const EQAPIError& e) {
         Log::line(u"[RecallStore] toggleMeetingBot failed: "_s + e.description());

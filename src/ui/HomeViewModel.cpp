@@ -151,7 +151,7 @@ QCoro::Task<> HomeViewModel::refresh(quint64 generation)
 
 void HomeViewModel::openConnectPage() const
 {
-    QDesktopServices::openUrl(Endpoints::url(u"/api/recall/calendar/connect"_s));
+    QDesktopServices::openUrl(Endpoints::url(Endpoints::Path::calendarConnect));
 }
 
 bool HomeViewModel::openMeeting(const QString& meetingUrl) const

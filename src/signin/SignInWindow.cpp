@@ -171,12 +171,15 @@ void SignInWindow::start(quintptr anchor, QPoint centre)
     m_view->installEventFilter(this);
     // The user's clicks and key presses reach the page's own widgets inside the view.
     qApp->installEventFilter(this);
+    m_view->load(m_url);
+    // After the page's surface is set up, which makes the window anew.
     if (anchor) {
+        // The window system keeps only a dialog over the window it belongs to.
+        m_view->setWindowFlag(Qt::Dialog);
         m_view->winId();
         m_view->windowHandle()->setTransientParent(QWindow::fromWinId(anchor));
         m_view->move(centre - m_view->rect().center());
     }
-    m_view->load(m_url);
     m_view->show();
     m_view->raise();
     m_view->activateWindow();

@@ -9,6 +9,9 @@
 #include "TestWindows.h"
 
 #include <QDesktopServices>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -206,6 +209,68 @@ TEST_F(GoogleSignInTest, ClosingTheWindowIsTheSignInErrorAndACallbackTokenThenSi
     EXPECT_EQ(KeychainService::loadToken(), u"g-tok-77"_s);
     for (const QString& line : log.lines())
         EXPECT_FALSE(line.contains(u"g-tok-77"_s)) << line.toStdString();
+}
+
+TEST_F(GoogleSignInTest, TheWindowOpensOverTheClientsWindowAndClosesWhenTheClientGoes)
+{
+    SessionServer server;
+    server.setSignInPage(html("<!doctype html><p>Choose an account</p>"));
+    QWindow client;
+    client.setGeometry(300, 250, 400, 300);
+    client.show();
+    ASSERT_TRUE(waitUntil([&] { return client.isExposed(); }));
+    AuthStore store;
+    store.signInWithGoogle();
+    ASSERT_TRUE(waitUntil([] { return visibleSignInWindows().size() == 1; }));
+    const quint32 window = visibleSignInWindows().first();
+    EXPECT_EQ(display().property32(window, "WM_TRANSIENT_FOR"), QList<quint32>({ quint32(client.winId()) }));
+    const QPoint offset = display().geometry(window).center() - display().geometry(quint32(client.winId())).center();
+    EXPECT_LT(offset.manhattanLength(), 60) << "centred on the client's window";
+
+    // The program started by hand holds a pipe from its client like the client's own; when the pipe closes, the
+    // window goes.
+    QProcess program;
+    program.start(QStringLiteral(ECHOQUILL_SIGNIN_DIR "/echoquill-signin"),
+        { server.http().url(u"/desktop-auth"_s).toString(), u"echoquill"_s });
+    ASSERT_TRUE(waitUntil([] { return visibleSignInWindows().size() == 2; }));
+    program.closeWriteChannel();
+    EXPECT_TRUE(waitUntil([&] { return program.state() == QProcess::NotRunning; }));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    closeSignInWindows();
+    EXPECT_TRUE(waitUntil([&] { return !store.isLoading(); }));
+}
+
+TEST_F(GoogleSignInTest, AProgramThatAnswersWronglyOrNotAtAllIsAFailedSignIn)
+{
+    SessionServer server;
+    AuthService auth;
+    QTemporaryDir programs;
+    const QByteArray path = qgetenv("PATH");
+    const std::pair<const char*, QString> cases[] = {
+        { "echo hello; sleep 30", u"the sign-in window answered \"hello\""_s },
+        { "echo callback https://example.com/cb?token=tok-elsewhere; sleep 30",
+            u"the sign-in window answered \"callback …\""_s },
+        { "exit 3", u"the sign-in window quit without an answer (status 3)"_s },
+        { nullptr, u"echoquill-signin is not installed"_s },
+    };
+    for (const auto& [body, why] : cases) {
+        SCOPED_TRACE(why.toStdString());
+        QFile program(programs.filePath(u"echoquill-signin"_s));
+        program.remove();
+        if (body) {
+            ASSERT_TRUE(program.open(QIODevice::WriteOnly));
+            program.write("#!/bin/sh\n" + QByteArray(body) + "\n");
+            program.close();
+            program.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+        }
+        qputenv("PATH", programs.path().toUtf8() + ":/usr/bin:/bin");
+        Log::Capture log;
+        EXPECT_EQ(signIn(auth), u"error:Authentication failed"_s);
+        EXPECT_EQ(log.count(u"[AuthService] Google sign-in failed: "_s + why), 1)
+            << log.lines().join('\n').toStdString();
+        EXPECT_FALSE(log.lines().join('\n').contains(u"tok-elsewhere"_s));
+    }
+    qputenv("PATH", path);
 }
 
 #include "GoogleSignInTest.moc"

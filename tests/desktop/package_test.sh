@@ -24,12 +24,38 @@ if readelf -d /usr/bin/echoquill | grep -q 'WebEngine\|libavcodec'; then exit 1;
 if desktop-file-validate "$entry" | grep 'error:' | grep -v 'key "SingleMainWindow"'; then exit 1; fi
 appstreamcli validate --no-net "$metainfo" >/dev/null
 
-# Started like the menu starts it, its window has the class the entry names.
-$(sed -n 's/^Exec=//p' "$entry" | sed 's/ %[fFuUick]//g') &
-client=$!
+# What a killed client left behind: one recorded segment in a session folder.
+killedSession() {
+  session="$XDG_DOCUMENTS_DIR/Echoquill Recordings/Session_2026-01-01_10-00-00-000_PKG00$1"
+  mkdir -p "$session"
+  sox -n -r 48000 -c 1 -b 16 "$tone" synth 3 sine 440 vol 0.3
+  sndfile-convert -float32 "$tone" "$session/mic_track_000.caf"
+}
+# From any working folder, with no build tree to fall back on; the client's log goes to $log.
+startClient() { (cd / && exec $(sed -n 's/^Exec=//p' "$entry" | sed 's/ %[fFuUick]//g') >"$log") & client=$!; }
+untilJournalSays() { timeout 120 bash -c 'until grep -qs "$2" "$1/journal.json"; do sleep 0.2; done' _ "$session" "$1"; }
+tone=$(mktemp --suffix=.wav) log=$(mktemp)
+
+# Started like the menu starts it, its window has the class the entry names; the installed client exports a
+# killed recording with its own media module.
+killedSession 1
+startClient
 window=$(timeout 60 xdotool search --sync --all --pid "$client" --name '^Echoquill$' | head -n 1)
 xprop -id "$window" WM_CLASS | grep -q ", \"$(sed -n 's/^StartupWMClass=//p' "$entry")\"\$"
+untilJournalSays upload_track.m4a
+[ "$(ffprobe -v error -show_entries stream=codec_name -of csv=p=0 "$session/upload_track.m4a")" = aac ]
 kill "$client"; wait "$client" || true; client=''
+rm -rf "$session"
+
+# With its media module broken, the export fails with a clear error, and the recording stays to be tried again.
+: >/usr/lib/echoquill/libechoquill-media.so
+killedSession 2
+startClient
+untilJournalSays "No audio file produced"
+grep -q "Mic export failed: .*the media module could not be loaded: .*libechoquill-media.so" "$log"
+ls "$session/mic_track_000.caf" >/dev/null
+kill "$client"; wait "$client" || true; client=''
+rm -rf "$session" "$tone" "$log"
 
 "${apt[@]}" remove echoquill >/dev/null
 for f in "${files[@]}"; do if [ -e "$f" ]; then echo "$f is left after removal" >&2; exit 1; fi; done

@@ -136,13 +136,15 @@ private:
         }
         case ondemand::json_type::string: {
             // Without escapes the string is its text, which simdjson has checked
-            // for UTF-8 and control characters; the value is left for the
-            // iteration to step over.
+            // for UTF-8 and control characters; it is still stepped over as a
+            // string, since a value left unread is skipped without checking
+            // what follows it.
             std::string_view s = v.raw_json_token();
             while (s.back() != '"')
                 s.remove_suffix(1);
             s = s.substr(1, s.size() - 2);
-            if (s.find('\\') != std::string_view::npos && v.get_string().get(s))
+            simdjson::ondemand::raw_json_string raw;
+            if (s.find('\\') != std::string_view::npos ? v.get_string().get(s) : v.get_raw_json_string().get(raw))
                 return false;
             string(s);
             return true;

@@ -12,9 +12,9 @@
 namespace Json {
 
 // A reply's JSON text walked once with simdjson's On-Demand parser into a flat
-// list of values: each string is unescaped once into the parser's buffer and
-// built into a QString only when a record reads it, where a QJsonDocument
-// copies it in and a reader copies it out again.
+// list of values: a string stays in the text (simdjson unescapes one with
+// escapes into its own buffer) and becomes a QString only when a record reads
+// it, where a QJsonDocument copies it in and a reader copies it out again.
 // Only text that simdjson reads exactly as QJsonDocument does is indexed; it
 // refuses the rest (a syntax error, a byte order mark, a raw control character,
 // invalid UTF-8 or a lone surrogate escape), and so does the walk for a number
@@ -23,7 +23,7 @@ namespace Json {
 class JsonTree {
 public:
     class Value;
-    // simdjson's parser, whose buffer holds the strings of the values.
+    // simdjson's parser with the text and the values read from it.
     struct Parser;
 
     // The indexed text, or nothing; the tree keeps what its values point into.

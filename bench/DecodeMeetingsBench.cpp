@@ -2,7 +2,7 @@
 // of the same bytes. The record reader should cost at most 1.5x the parse.
 // ParseThenBuildRecords is the floor for any reader on top of QJsonDocument:
 // the parse plus allocating the same records' strings, with no reading at all.
-// The record reader indexes the text itself and builds each string once from it.
+// The record reader walks the text once with simdjson and builds each string once from it.
 // The table goes to standard error; standard output gets one "[figure]" line.
 #include "MeetingNote.h"
 

@@ -4,279 +4,259 @@
 #include "JsonReader.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QVarLengthArray>
 
-#include <cctype>
+#include <simdjson.h>
+
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 namespace Json {
 
-// Strict RFC 8259 JSON, a subset of what QJsonDocument reads and read the same:
-// whatever falls outside it is refused, never read differently.
+namespace ondemand = simdjson::ondemand;
+
+struct JsonTree::Parser {
+    ondemand::parser parser;
+    std::vector<Node> nodes;
+    // The text with the bytes simdjson reads past its end.
+    std::unique_ptr<char[]> text;
+    size_t capacity = 0;
+
+    simdjson::padded_string_view pad(const QByteArray& bytes)
+    {
+        const size_t needed = size_t(bytes.size()) + simdjson::SIMDJSON_PADDING;
+        if (capacity < needed) {
+            text.reset(new char[needed]);
+            capacity = needed;
+        }
+        std::memcpy(text.get(), bytes.constData(), size_t(bytes.size()));
+        std::memset(text.get() + bytes.size(), 0, simdjson::SIMDJSON_PADDING);
+        return simdjson::padded_string_view(text.get(), size_t(bytes.size()), capacity);
+    }
+};
+
+namespace {
+
+// One parser per thread waits for the next reply with its buffers, nodes and
+// text, which cost more to build than the parse itself; one sized for a reply
+// beyond 8 MiB is not kept.
+constexpr size_t keptCapacity = 8 << 20;
+thread_local std::unique_ptr<JsonTree::Parser> spareParser;
+
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+}
+
+bool isAscii(std::string_view s)
+{
+    // Eight bytes at a time: most strings are ASCII through and through.
+    const char* p = s.data();
+    const char* end = p + s.size();
+    quint64 high = 0;
+    for (; end - p >= 8; p += 8) {
+        quint64 word;
+        std::memcpy(&word, p, 8);
+        high |= word;
+    }
+    for (; p < end; ++p)
+        high |= uchar(*p);
+    return !(high & 0x8080808080808080);
+}
+
+}
+
+// Every value of the document, in order: a refusal anywhere refuses the whole
+// text, since On-Demand only checks what it is asked to read.
 class JsonTree::Indexer {
 public:
-    Indexer(const QByteArray& text, std::vector<Node>& nodes)
-        : m_base(text.constData())
-        , m_p(m_base)
-        , m_end(m_base + text.size())
-        , m_nodes(nodes)
+    explicit Indexer(std::vector<Node>& nodes)
+        : m_nodes(nodes)
     {
     }
 
-    bool document()
+    bool document(ondemand::document& doc)
     {
-        skipSpace();
-        if (m_p == m_end || (*m_p != '{' && *m_p != '['))
+        ondemand::json_type type;
+        if (doc.type().get(type))
             return false;
-        if (!container(0))
-            return false;
-        skipSpace();
-        return m_p == m_end;
+        bool read = false;
+        if (type == ondemand::json_type::array) {
+            ondemand::array array;
+            read = !doc.get_array().get(array) && this->array(array, 0);
+        } else if (type == ondemand::json_type::object) {
+            ondemand::object object;
+            read = !doc.get_object().get(object) && this->object(object, 0);
+        }
+        // Nothing may follow the top-level value.
+        const char* after;
+        return read && doc.current_location().get(after) == simdjson::OUT_OF_BOUNDS;
     }
 
 private:
     // Far below QJsonDocument's own limit, so that a refusal here is never an answer.
     static constexpr int depthLimit = 256;
 
-    void skipSpace()
+    quint32 add(QJsonValue::Type type, quint8 flags = 0)
     {
-        while (m_p < m_end && (*m_p == ' ' || *m_p == '\n' || *m_p == '\r' || *m_p == '\t'))
-            ++m_p;
-    }
-
-    quint32 add(QJsonValue::Type type, const char* begin, quint8 flags = 0)
-    {
-        m_nodes.push_back({ quint32(begin - m_base), 0, 0, quint8(type), flags });
+        Node node {};
+        node.type = quint8(type);
+        node.flags = flags;
+        m_nodes.push_back(node);
         return quint32(m_nodes.size() - 1);
     }
 
-    void close(quint32 n, const char* end)
+    void close(quint32 n) { m_nodes[n].end = m_nodes.size(); }
+
+    void string(std::string_view s)
     {
-        Node& node = m_nodes[n];
-        node.size = quint32(end - m_base) - node.begin;
-        node.next = quint32(m_nodes.size());
+        const quint32 n = add(QJsonValue::String, isAscii(s) ? 0 : NonAscii);
+        m_nodes[n].text = s.data();
+        m_nodes[n].size = quint32(s.size());
     }
 
-    bool value(int depth)
+    bool value(ondemand::value v, int depth)
     {
-        switch (*m_p) {
-        case '{':
-        case '[':
-            return container(depth);
-        case '"':
-            return string();
-        case 't':
-            return literal(QLatin1StringView("true"), QJsonValue::Bool, True);
-        case 'f':
-            return literal(QLatin1StringView("false"), QJsonValue::Bool, 0);
-        case 'n':
-            return literal(QLatin1StringView("null"), QJsonValue::Null, 0);
-        default:
-            return number();
-        }
-    }
-
-    bool literal(QLatin1StringView word, QJsonValue::Type type, quint8 flags)
-    {
-        if (m_end - m_p < word.size() || std::memcmp(m_p, word.data(), word.size()) != 0)
+        ondemand::json_type type;
+        if (v.type().get(type))
             return false;
-        const quint32 n = add(type, m_p, flags);
-        m_p += word.size();
-        close(n, m_p);
-        return true;
+        switch (type) {
+        case ondemand::json_type::array: {
+            ondemand::array array;
+            return !v.get_array().get(array) && this->array(array, depth + 1);
+        }
+        case ondemand::json_type::object: {
+            ondemand::object object;
+            return !v.get_object().get(object) && this->object(object, depth + 1);
+        }
+        case ondemand::json_type::string: {
+            // Without escapes the string is its text, which simdjson has checked
+            // for UTF-8 and control characters; it is still stepped over as a
+            // string, since a value left unread is skipped without checking
+            // what follows it.
+            std::string_view s = v.raw_json_token();
+            while (s.back() != '"')
+                s.remove_suffix(1);
+            s = s.substr(1, s.size() - 2);
+            simdjson::ondemand::raw_json_string raw;
+            if (s.find('\\') != std::string_view::npos ? v.get_string().get(s) : v.get_raw_json_string().get(raw))
+                return false;
+            string(s);
+            return true;
+        }
+        case ondemand::json_type::number:
+            return number(v);
+        case ondemand::json_type::boolean: {
+            bool b;
+            if (v.get_bool().get(b))
+                return false;
+            add(QJsonValue::Bool, b ? True : 0);
+            return true;
+        }
+        case ondemand::json_type::null: {
+            bool null;
+            if (v.is_null().get(null) || !null)
+                return false;
+            add(QJsonValue::Null);
+            return true;
+        }
+        }
+        return false;
     }
 
-    bool container(int depth)
+    bool array(ondemand::array array, int depth)
     {
         if (depth >= depthLimit)
             return false;
-        const bool object = *m_p == '{';
-        const char end = object ? '}' : ']';
-        const quint32 n = add(object ? QJsonValue::Object : QJsonValue::Array, m_p);
-        ++m_p;
-        skipSpace();
-        if (m_p < m_end && *m_p == end) {
-            close(n, ++m_p);
-            return true;
+        const quint32 n = add(QJsonValue::Array);
+        for (auto element : array) {
+            ondemand::value v;
+            if (element.get(v) || !value(v, depth))
+                return false;
         }
-        for (;;) {
-            if (m_p == m_end)
-                return false;
-            if (object) {
-                if (*m_p != '"' || !string())
-                    return false;
-                skipSpace();
-                if (m_p == m_end || *m_p != ':')
-                    return false;
-                ++m_p;
-                skipSpace();
-                if (m_p == m_end)
-                    return false;
-            }
-            if (!value(depth + 1))
-                return false;
-            skipSpace();
-            if (m_p == m_end)
-                return false;
-            if (*m_p == end)
-                break;
-            if (*m_p != ',')
-                return false;
-            ++m_p;
-            skipSpace();
-        }
-        close(n, ++m_p);
+        close(n);
         return true;
     }
 
-    static bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-    bool digits()
+    // Keys and values alternate, as the nodes of an array would.
+    bool object(ondemand::object object, int depth)
     {
-        const char* start = m_p;
-        while (m_p < m_end && isDigit(*m_p))
-            ++m_p;
-        return m_p > start;
-    }
-
-    bool number()
-    {
-        const char* start = m_p;
-        if (*m_p == '-')
-            ++m_p;
-        if (m_p == m_end || !isDigit(*m_p))
+        if (depth >= depthLimit)
             return false;
-        if (*m_p == '0')
-            ++m_p;
-        else
-            digits();
-        // Eighteen digits always fit in 64 bits; longer ones are left to QJsonDocument's reading.
-        bool integer = m_p - start <= 18;
-        if (m_p < m_end && *m_p == '.') {
-            integer = false;
-            ++m_p;
-            if (!digits())
+        const quint32 n = add(QJsonValue::Object);
+        for (auto member : object) {
+            ondemand::field field;
+            if (std::move(member).get(field))
+                return false;
+            const char* raw = field.key().raw();
+            std::string_view key(raw, std::strchr(raw, '"') - raw);
+            if (key.find('\\') != std::string_view::npos && field.unescaped_key().get(key))
+                return false;
+            string(key);
+            if (!value(field.value(), depth))
                 return false;
         }
-        if (m_p < m_end && (*m_p == 'e' || *m_p == 'E')) {
-            integer = false;
-            ++m_p;
-            if (m_p < m_end && (*m_p == '+' || *m_p == '-'))
-                ++m_p;
-            if (!digits())
-                return false;
-        }
-        // QJsonDocument refuses a number beyond a double's range; one this near its ends is left to it.
-        double value;
-        if (!integer && std::from_chars(start, m_p, value).ec != std::errc())
-            return false;
-        close(add(QJsonValue::Double, start, integer ? Integer : 0), m_p);
+        close(n);
         return true;
     }
 
-    bool string()
+    // QJsonDocument keeps a number written as an integer exactly when it fits
+    // in 64 bits and reads any other as a double, refusing one beyond a
+    // double's range or so small that it reads as zero.
+    bool number(ondemand::value v)
     {
-        const quint32 n = add(QJsonValue::String, ++m_p);
-        quint8 flags = 0;
-        for (;;) {
-            while (m_p < m_end && uchar(*m_p) >= 0x20 && uchar(*m_p) < 0x80 && *m_p != '"' && *m_p != '\\')
-                ++m_p;
-            if (m_p == m_end)
-                return false;
-            if (*m_p == '"')
-                break;
-            if (*m_p == '\\') {
-                flags |= Escaped;
-                if (!escape())
-                    return false;
-            } else {
-                // A control character, which QJsonDocument lets through unescaped, or a multi-byte character.
-                flags |= NonAscii;
-                if (uchar(*m_p) < 0x80 || !utf8())
-                    return false;
+        std::string_view literal = v.raw_json_token();
+        while (!literal.empty() && isSpace(literal.back()))
+            literal.remove_suffix(1);
+        if (literal.find_first_of(".eE") == std::string_view::npos) {
+            int64_t integer;
+            if (!v.get_int64().get(integer)) {
+                m_nodes[add(QJsonValue::Double, Integer)].integer = integer;
+                return true;
             }
         }
-        close(n, m_p++);
-        m_nodes[n].flags = flags;
+        double number;
+        if (v.get_double().get(number))
+            return false;
+        double exact;
+        if (std::from_chars(literal.data(), literal.data() + literal.size(), exact).ec != std::errc())
+            return false;
+        m_nodes[add(QJsonValue::Double)].number = number;
         return true;
     }
 
-    bool escape()
-    {
-        if (m_end - m_p < 2)
-            return false;
-        const char e = m_p[1];
-        if (std::strchr("\"\\/bfnrt", e) && e) {
-            m_p += 2;
-            return true;
-        }
-        if (e != 'u' || m_end - m_p < 6)
-            return false;
-        for (int i = 2; i < 6; ++i) {
-            if (!std::isxdigit(uchar(m_p[i])))
-                return false;
-        }
-        m_p += 6;
-        return true;
-    }
-
-    // One well-formed UTF-8 character that is not a noncharacter.
-    bool utf8()
-    {
-        const auto* s = reinterpret_cast<const uchar*>(m_p);
-        const uchar lead = s[0];
-        int length;
-        char32_t code;
-        uchar low = 0x80, high = 0xbf;
-        if (lead >= 0xc2 && lead <= 0xdf) {
-            length = 2;
-            code = lead & 0x1f;
-        } else if (lead >= 0xe0 && lead <= 0xef) {
-            length = 3;
-            code = lead & 0x0f;
-            low = lead == 0xe0 ? 0xa0 : low; // overlong
-            high = lead == 0xed ? 0x9f : high; // surrogates
-        } else if (lead >= 0xf0 && lead <= 0xf4) {
-            length = 4;
-            code = lead & 0x07;
-            low = lead == 0xf0 ? 0x90 : low; // overlong
-            high = lead == 0xf4 ? 0x8f : high; // beyond U+10FFFF
-        } else {
-            return false;
-        }
-        if (m_end - m_p < length)
-            return false;
-        for (int i = 1; i < length; ++i) {
-            if (s[i] < (i == 1 ? low : 0x80) || s[i] > (i == 1 ? high : 0xbf))
-                return false;
-            code = (code << 6) | (s[i] & 0x3f);
-        }
-        if ((code >= 0xfdd0 && code <= 0xfdef) || (code & 0xfffe) == 0xfffe)
-            return false;
-        m_p += length;
-        return true;
-    }
-
-    const char* m_base;
-    const char* m_p;
-    const char* m_end;
     std::vector<Node>& m_nodes;
 };
 
 std::optional<JsonTree> JsonTree::index(const QByteArray& text)
 {
-    if (quint64(text.size()) >= std::numeric_limits<quint32>::max())
+    // A scalar at the top is QJsonDocument's to refuse, as is a byte order mark.
+    const auto start = std::find_if_not(text.begin(), text.end(), isSpace);
+    if (start == text.end() || (*start != '{' && *start != '['))
         return std::nullopt;
+
     JsonTree tree;
-    tree.m_text = text.constData();
+    std::unique_ptr<Parser> parser = spareParser ? std::move(spareParser) : std::make_unique<Parser>();
+    tree.m_parser = std::shared_ptr<Parser>(parser.release(), [](Parser* p) {
+        if (!spareParser && p->parser.capacity() <= keptCapacity
+            && p->nodes.capacity() * sizeof(Node) <= 2 * keptCapacity && p->capacity <= 2 * keptCapacity)
+            spareParser.reset(p);
+        else
+            delete p;
+    });
+    std::vector<Node>& nodes = tree.m_parser->nodes;
+    nodes.clear();
     // About one value in every dozen bytes of a list of records.
-    tree.m_nodes.reserve(text.size() / 12 + 8);
-    if (!Indexer(text, tree.m_nodes).document())
+    nodes.reserve(text.size() / 12 + 8);
+    ondemand::document doc;
+    if (tree.m_parser->parser.iterate(tree.m_parser->pad(text)).get(doc) || !Indexer(nodes).document(doc))
         return std::nullopt;
+    tree.m_nodes = nodes.data();
     return tree;
 }
 
@@ -285,74 +265,25 @@ JsonTree::Value JsonTree::root() const
     return { this, 0 };
 }
 
-// A number in any form but the plain integer, as QJsonDocument reads it.
-static QJsonValue numberAsQtReadsIt(QLatin1StringView literal)
-{
-    return QJsonDocument::fromJson('[' + QByteArray(literal.data(), literal.size()) + ']').array().at(0);
-}
-
 double JsonTree::Value::toDouble() const
 {
-    if (node().flags & Integer)
-        return double(toInteger(0));
-    return numberAsQtReadsIt(bytes()).toDouble();
+    return node().flags & Integer ? double(node().integer) : node().number;
 }
 
 qint64 JsonTree::Value::toInteger(qint64 defaultValue) const
 {
-    if (!(node().flags & Integer))
-        return numberAsQtReadsIt(bytes()).toInteger(defaultValue);
-    const QLatin1StringView text = bytes();
-    const bool negative = text.front() == '-';
-    qint64 n = 0;
-    for (qsizetype i = negative; i < text.size(); ++i)
-        n = n * 10 + (text[i].toLatin1() - '0');
-    return negative ? -n : n;
+    if (node().flags & Integer)
+        return node().integer;
+    // A double that is a whole number within range, as QJsonValue converts it.
+    const double d = node().number;
+    if (std::isfinite(d) && std::trunc(d) == d && d >= -0x1p63 && d < 0x1p63)
+        return qint64(d);
+    return defaultValue;
 }
 
 QString JsonTree::Value::toString() const
 {
-    const QLatin1StringView text = bytes();
-    if (isPlain())
-        return QString(text);
-    if (!(node().flags & Escaped))
-        return QString::fromUtf8(text.data(), text.size());
-    QString out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size();) {
-        qsizetype run = i;
-        while (run < text.size() && text[run] != QLatin1Char('\\'))
-            ++run;
-        out += QString::fromUtf8(text.data() + i, run - i);
-        if (run == text.size())
-            break;
-        const char e = text[run + 1].toLatin1();
-        switch (e) {
-        case 'b':
-            out += QChar(0x8);
-            break;
-        case 'f':
-            out += QChar(0xc);
-            break;
-        case 'n':
-            out += QChar(0xa);
-            break;
-        case 'r':
-            out += QChar(0xd);
-            break;
-        case 't':
-            out += QChar(0x9);
-            break;
-        case 'u':
-            out += QChar(char16_t(QByteArray(text.data() + run + 2, 4).toUShort(nullptr, 16)));
-            break;
-        default:
-            out += QLatin1Char(e);
-            break;
-        }
-        i = run + (e == 'u' ? 6 : 2);
-    }
-    return out;
+    return isPlain() ? QString(bytes()) : QString::fromUtf8(node().text, node().size);
 }
 
 std::optional<QDateTime> JsonTree::Value::toIsoDate() const
@@ -366,13 +297,24 @@ QJsonValue JsonTree::Value::toJsonValue() const
     case QJsonValue::Bool:
         return toBool();
     case QJsonValue::Double:
-        return node().flags & Integer ? QJsonValue(toInteger(0)) : numberAsQtReadsIt(bytes());
+        return node().flags & Integer ? QJsonValue(node().integer) : QJsonValue(node().number);
     case QJsonValue::String:
         return toString();
-    case QJsonValue::Array:
+    case QJsonValue::Array: {
+        QJsonArray array;
+        for (Value e = firstElement(); !e.isEndOf(*this); e = e.nextElement())
+            array.append(e.toJsonValue());
+        return array;
+    }
     case QJsonValue::Object: {
-        const QJsonDocument document = QJsonDocument::fromJson(QByteArray(bytes().data(), bytes().size()));
-        return isArray() ? QJsonValue(document.array()) : QJsonValue(document.object());
+        // Inserted in order, so that a repeated key keeps its last value.
+        QJsonObject object;
+        for (Value k = firstElement(); !k.isEndOf(*this);) {
+            const Value v = k.nextElement();
+            object.insert(k.toString(), v.toJsonValue());
+            k = v.nextElement();
+        }
+        return object;
     }
     default:
         return QJsonValue::Null;

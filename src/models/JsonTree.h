@@ -6,38 +6,48 @@
 #include <QLatin1StringView>
 #include <QString>
 
+#include <memory>
 #include <optional>
-#include <vector>
 
 namespace Json {
 
-// A reply's JSON text indexed in one pass, with its strings and numbers left in
-// the text until a record reads them: each string is built once, straight from
-// the bytes, where a QJsonDocument copies it in and a reader copies it out again.
-// Only text that it reads exactly as QJsonDocument does is indexed; anything else
-// (a syntax error, a number in an unusual form, questionable UTF-8, deep nesting)
-// is left to QJsonDocument, which gives its own answer or error.
+// A reply's JSON text walked once with simdjson's On-Demand parser into a flat
+// list of values: a string stays in the text (simdjson unescapes one with
+// escapes into its own buffer) and becomes a QString only when a record reads
+// it, where a QJsonDocument copies it in and a reader copies it out again.
+// Only text that simdjson reads exactly as QJsonDocument does is indexed; it
+// refuses the rest (a syntax error, a byte order mark, a raw control character,
+// invalid UTF-8 or a lone surrogate escape), and so does the walk for a number
+// beyond a double's range and for deep nesting. QJsonDocument reads what is
+// refused and gives its own answer or error.
 class JsonTree {
 public:
     class Value;
+    // simdjson's parser with the text and the values read from it.
+    struct Parser;
 
-    // The indexed text, or nothing; `text` must outlive the tree.
+    // The indexed text, or nothing; the tree keeps what its values point into.
     static std::optional<JsonTree> index(const QByteArray& text);
     [[nodiscard]] Value root() const;
 
 private:
-    enum Flag : quint8 { True = 1, Escaped = 2, NonAscii = 4, Integer = 8 };
+    enum Flag : quint8 { True = 1, NonAscii = 2, Integer = 4 };
     struct Node {
-        quint32 begin; // first byte: after the quote for a string
-        quint32 size; // bytes: a string's content, a number's literal, a whole array or object
-        quint32 next; // the node after this one and all it holds
+        union {
+            const char* text; // a string's UTF-8, in the text when it has no escapes
+            qint64 integer; // a number written as an integer that fits in 64 bits
+            double number; // any other number
+            quint64 end; // an array or object: the node after it and all it holds
+        };
+        quint32 size; // a string's bytes
         quint8 type; // a QJsonValue::Type
         quint8 flags;
     };
     class Indexer;
 
-    const char* m_text = nullptr;
-    std::vector<Node> m_nodes;
+    // Holds the nodes and the text too; lent back for the next reply when the tree goes.
+    std::shared_ptr<Parser> m_parser;
+    const Node* m_nodes = nullptr;
 };
 
 // One value of the tree, read with the calls a QJsonValue answers.
@@ -68,8 +78,11 @@ public:
 
     // Array elements: the first, then each one's next, up to the end (an invalid value).
     [[nodiscard]] Value firstElement() const { return { m_tree, m_node + 1 }; }
-    [[nodiscard]] Value nextElement() const { return { m_tree, node().next }; }
-    [[nodiscard]] bool isEndOf(const Value& container) const { return m_node == container.node().next; }
+    [[nodiscard]] Value nextElement() const
+    {
+        return { m_tree, isArray() || isObject() ? quint32(node().end) : m_node + 1 };
+    }
+    [[nodiscard]] bool isEndOf(const Value& container) const { return m_node == container.node().end; }
     [[nodiscard]] qsizetype elementCount() const;
 
     // The member of this object named `key` (the last one if the key repeats), as QJsonObject finds it.
@@ -79,8 +92,8 @@ public:
 
 private:
     [[nodiscard]] const Node& node() const { return m_tree->m_nodes[m_node]; }
-    [[nodiscard]] QLatin1StringView bytes() const { return { m_tree->m_text + node().begin, qsizetype(node().size) }; }
-    [[nodiscard]] bool isPlain() const { return !(node().flags & (Escaped | NonAscii)); }
+    [[nodiscard]] QLatin1StringView bytes() const { return { node().text, qsizetype(node().size) }; }
+    [[nodiscard]] bool isPlain() const { return !(node().flags & NonAscii); }
 
     const JsonTree* m_tree;
     quint32 m_node;

@@ -60,7 +60,7 @@ TEST(JsonReader, RequiredOptionalAndTypeRules)
         { R"({"name":5,"count":1})", "Expected a string but found a number instead. (at \"name\")" },
         { R"({"name":"x","nickName":5,"count":1})", "nickName" }, { R"({"name":"x","count":1.5})", "does not fit" },
         { R"({"name":"x","count":"1"})", "Expected an integer" }, { "[1,2]", "Expected an object" },
-        { R"({"name":"x",)", "not valid JSON" } };
+        { R"({"name":"x",)", "not valid JSON" }, { R"({"count":1,"name":"x":}})", "not valid JSON" } };
     for (const auto& [json, part] : failures)
         EXPECT_TRUE(decodeFailure(json).contains(QLatin1StringView(part))) << json;
 }

@@ -17,30 +17,13 @@
 #include <QQmlEngine>
 
 #include <mutex>
-#include <set>
-#include <string>
+
+// Made by the type registration of Echoquill.Shared (SharedObjects.h).
+void qml_register_types_Echoquill_Shared();
 
 namespace {
 
-constexpr auto sharedUri = "Echoquill.Shared";
 constexpr auto delegateProperty = "echoquillAppDelegate";
-
-// Registered once per process; each engine gets the instance of the delegate
-// that exposed itself to it, so tests can run several delegates in turn.
-template <class T> void registerShared(const char* name, T* (AppDelegate::*instance)() const)
-{
-    static std::set<std::string> registered;
-    if (!registered.insert(name).second)
-        return;
-    qmlRegisterSingletonType<T>(sharedUri, 1, 0, name, [instance](QQmlEngine* engine, QJSEngine*) -> QObject* {
-        auto* delegate = engine->property(delegateProperty).value<AppDelegate*>();
-        if (!delegate)
-            return nullptr;
-        T* object = (delegate->*instance)();
-        QJSEngine::setObjectOwnership(object, QJSEngine::CppOwnership);
-        return object;
-    });
-}
 
 }
 
@@ -98,16 +81,15 @@ void AppDelegate::exposeTo(QQmlEngine& engine)
     static std::once_flag taskType;
     std::call_once(taskType, QCoro::Qml::registerTypes);
     engine.setProperty(delegateProperty, QVariant::fromValue(this));
-    registerShared("AuthStore", &AppDelegate::authStore);
-    registerShared("AudioRecorder", &AppDelegate::audioRecorder);
-    registerShared("MeetingStore", &AppDelegate::meetingStore);
-    registerShared("ActionStore", &AppDelegate::actionStore);
-    registerShared("CalendarStore", &AppDelegate::calendarStore);
-    registerShared("RecallStore", &AppDelegate::recallStore);
-    registerShared("MeetingDetector", &AppDelegate::meetingDetector);
-    registerShared("RecordingLibrary", &AppDelegate::recordingLibrary);
-    registerShared("RecordingRetention", &AppDelegate::recordingRetention);
-    registerShared("AutostartEntry", &AppDelegate::autostartEntry);
+    // The module registers its singletons when QML first imports it; naming its
+    // registration keeps that in the program (there is no plugin to import).
+    volatile auto sharedTypes = &qml_register_types_Echoquill_Shared;
+    Q_UNUSED(sharedTypes);
+}
+
+AppDelegate* AppDelegate::exposedTo(const QQmlEngine* engine)
+{
+    return engine ? engine->property(delegateProperty).value<AppDelegate*>() : nullptr;
 }
 
 void AppDelegate::finishLaunching()

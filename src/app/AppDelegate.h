@@ -23,9 +23,11 @@ public:
     explicit AppDelegate(QObject* parent = nullptr);
     ~AppDelegate() override;
 
-    // Hands the shared instances to the interface, in construction order: QML
-    // reads them as singletons of the module "Echoquill.Shared" (AuthStore, …).
+    // Hands the shared instances to the interface: QML reads them as singletons
+    // of the module "Echoquill.Shared" (AuthStore, …).
     void exposeTo(QQmlEngine& engine);
+    // The delegate that exposed itself to the engine, or null.
+    [[nodiscard]] static AppDelegate* exposedTo(const QQmlEngine* engine);
 
     void finishLaunching();
     void prepareToQuit();

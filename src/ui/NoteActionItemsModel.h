@@ -3,11 +3,13 @@
 #include "MeetingNoteDetail.h"
 
 #include <QAbstractListModel>
+#include <QtQml/qqmlregistration.h>
 
 // The action items of the open note, one row each. Ticking an item changes
 // its row only; a different list of items replaces the rows.
 class NoteActionItemsModel : public QAbstractListModel {
     Q_OBJECT
+    QML_ANONYMOUS
 public:
     enum Role {
         KeyRole = Qt::UserRole + 1,

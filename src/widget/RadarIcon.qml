@@ -1,10 +1,11 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 
 // Two rings that keep growing out of a dot and fading, half a beat apart.
 Item {
     id: radar
     property color color
-    property real phase1: 0
+    property real phase1
     property real phase2: 0
 
     implicitWidth: 28

@@ -10,14 +10,12 @@ Item {
     id: view
 
     required property RecordingPanelController controller
-    readonly property var recorder: controller.recorder
-    readonly property var detector: controller.detector
     readonly property string widgetState: controller.state
-    readonly property var detection: detector.currentDetection
+    readonly property var detection: controller.detector.currentDetection
 
     // Pulses while a meeting is offered; cleared at once when it goes.
     readonly property bool detectedGlow: widgetState === "detected"
-    property real glowPhase: 0
+    property real glowPhase
     readonly property bool isHovering: capsuleHover.hovered || closeHover.hovered
 
     // The widget's own colours.
@@ -107,7 +105,7 @@ Item {
                 visible: view.widgetState === "idle"
                 Accessible.role: Accessible.Button
                 Accessible.name: "Record"
-                Accessible.onPressAction: view.recorder.start()
+                Accessible.onPressAction: view.controller.recorder.start()
                 anchors.centerIn: parent
                 width: idleContent.implicitWidth
                 height: parent.height
@@ -149,7 +147,7 @@ Item {
                 WindowDragArea {
                     anchors.fill: parent
                     cursorShape: Qt.PointingHandCursor
-                    onTapped: view.recorder.start()
+                    onTapped: view.controller.recorder.start()
                 }
             }
 
@@ -193,7 +191,7 @@ Item {
                     objectName: "detectionRecordButton"
                     Accessible.role: Accessible.Button
                     Accessible.name: "Record"
-                    Accessible.onPressAction: view.recorder.start()
+                    Accessible.onPressAction: view.controller.recorder.start()
                     anchors.verticalCenter: parent.verticalCenter
                     width: recordContent.implicitWidth + 28
                     height: 30
@@ -232,14 +230,14 @@ Item {
                     MouseArea {
                         anchors.fill: parent
                         cursorShape: Qt.PointingHandCursor
-                        onClicked: view.recorder.start()
+                        onClicked: view.controller.recorder.start()
                     }
                 }
                 Item {
                     objectName: "dismissDetectionButton"
                     Accessible.role: Accessible.Button
                     Accessible.name: "Dismiss meeting"
-                    Accessible.onPressAction: view.detector.dismissCurrentDetection()
+                    Accessible.onPressAction: view.controller.detector.dismissCurrentDetection()
                     anchors.verticalCenter: parent.verticalCenter
                     width: 26
                     height: 26
@@ -258,7 +256,7 @@ Item {
                     MouseArea {
                         anchors.fill: parent
                         cursorShape: Qt.PointingHandCursor
-                        onClicked: view.detector.dismissCurrentDetection()
+                        onClicked: view.controller.detector.dismissCurrentDetection()
                     }
                 }
             }
@@ -294,7 +292,7 @@ Item {
                         objectName: "duration"
                         Accessible.role: Accessible.StaticText
                         Accessible.name: text
-                        text: view.recorder.formattedDuration
+                        text: view.controller.recorder.formattedDuration
                         color: view.textPrimary
                         font: EQFonts.display(15)
                     }
@@ -304,7 +302,7 @@ Item {
                         visible: text !== ""
                         Accessible.role: Accessible.StaticText
                         Accessible.name: text
-                        text: view.recorder.timeLeft
+                        text: view.controller.recorder.timeLeft
                         textFormat: Text.PlainText
                         color: view.amberAccent
                         font: view.systemFont(9, Font.DemiBold)
@@ -312,10 +310,10 @@ Item {
                 }
                 WaveformBars {
                     objectName: "waveform"
-                    visible: !view.recorder.isReconnectingAudio && view.recorder.captureWarning === ""
+                    visible: !view.controller.recorder.isReconnectingAudio && view.controller.recorder.captureWarning === ""
                              && !view.controller.meetingEnded
                     anchors.verticalCenter: parent.verticalCenter
-                    level: view.recorder.audioLevel
+                    level: view.controller.recorder.audioLevel
                     barCount: 7
                     multipliers: RecordingWidgetLayout.recordingMultipliers
                     maxH: 22
@@ -324,7 +322,7 @@ Item {
                 // Capture waits for the sound server: no level to show, and the speaker says nothing either.
                 Text {
                     objectName: "reconnectingAudio"
-                    visible: view.recorder.isReconnectingAudio
+                    visible: view.controller.recorder.isReconnectingAudio
                     Accessible.role: Accessible.StaticText
                     Accessible.name: text
                     anchors.verticalCenter: parent.verticalCenter
@@ -335,11 +333,11 @@ Item {
                 // A silent source, and for the computer's sound the device it plays on, with one tap to record that.
                 Column {
                     objectName: "captureWarning"
-                    visible: !view.recorder.isReconnectingAudio && view.recorder.captureWarning !== ""
+                    visible: !view.controller.recorder.isReconnectingAudio && view.controller.recorder.captureWarning !== ""
                     anchors.verticalCenter: parent.verticalCenter
                     spacing: 2
                     Text {
-                        text: view.recorder.captureWarning
+                        text: view.controller.recorder.captureWarning
                         textFormat: Text.PlainText
                         Accessible.role: Accessible.StaticText
                         Accessible.name: text
@@ -353,25 +351,25 @@ Item {
                     }
                     Text {
                         objectName: "captureElsewhere"
-                        visible: view.recorder.canCaptureElsewhere
+                        visible: view.controller.recorder.canCaptureElsewhere
                         text: "Record it"
                         Accessible.role: Accessible.Button
                         Accessible.name: "Record the computer sound from there"
-                        Accessible.onPressAction: view.recorder.captureElsewhere()
+                        Accessible.onPressAction: view.controller.recorder.captureElsewhere()
                         color: view.textPrimary
                         font.underline: true
                         font.pointSize: 9
                         MouseArea {
                             anchors.fill: parent
                             cursorShape: Qt.PointingHandCursor
-                            onClicked: view.recorder.captureElsewhere()
+                            onClicked: view.controller.recorder.captureElsewhere()
                         }
                     }
                 }
                 // The meeting has gone: one tap stops, as the stop button does; the recording never stops by itself.
                 Text {
                     objectName: "meetingEndedStop"
-                    visible: !view.recorder.isReconnectingAudio && view.recorder.captureWarning === ""
+                    visible: !view.controller.recorder.isReconnectingAudio && view.controller.recorder.captureWarning === ""
                              && view.controller.meetingEnded
                     anchors.verticalCenter: parent.verticalCenter
                     text: "Meeting ended · Stop"
@@ -388,8 +386,8 @@ Item {
                 }
                 Item {
                     objectName: "systemAudio"
-                    visible: !view.recorder.isReconnectingAudio && view.recorder.captureWarning === ""
-                    readonly property bool available: view.recorder.systemAudioAvailable
+                    visible: !view.controller.recorder.isReconnectingAudio && view.controller.recorder.captureWarning === ""
+                    readonly property bool available: view.controller.recorder.systemAudioAvailable
                     anchors.verticalCenter: parent.verticalCenter
                     width: 14
                     height: 14
@@ -460,7 +458,7 @@ Item {
                 }
                 Text {
                     anchors.verticalCenter: parent.verticalCenter
-                    text: view.recorder.notice
+                    text: view.controller.recorder.notice
                     textFormat: Text.PlainText
                     Accessible.role: Accessible.StaticText
                     Accessible.name: text
@@ -470,7 +468,7 @@ Item {
                     width: Math.min(implicitWidth, 290)
                 }
                 TapHandler {
-                    onTapped: view.recorder.clearNotice()
+                    onTapped: view.controller.recorder.clearNotice()
                 }
             }
 

@@ -1,3 +1,4 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 import Echoquill.Widget
 
@@ -10,7 +11,10 @@ Item {
     property var multipliers: []
     property real maxH: 22
     property real minH: 4
+    // qmllint disable type
+    // (qmllint 6.4 reads a method that returns a list as returning one number)
     readonly property list<real> heights: RecordingWidgetLayout.heights(level, multipliers, barCount, minH, maxH)
+    // qmllint enable type
 
     implicitWidth: row.implicitWidth + 8
     implicitHeight: maxH

@@ -63,7 +63,7 @@ protected:
 TEST_F(ComponentsTest, PillButtonLoadingHidesItsContentAndThemesReachDownTheTree)
 {
     QQuickItem* pill = create(R"(PillButton { property int clicks: 0; x: 40; y: 40
-        label: "Connect Calendar"; icon: "calendar"; variant: "dark"; action: () => clicks++ })");
+        label: "Connect Calendar"; icon: "calendar"; variant: "dark"; onActivated: clicks++ })");
     ASSERT_TRUE(pill);
     // The label as written, in capitals; the icon; the spinner; the clicks so far.
     const auto parts = [&] {

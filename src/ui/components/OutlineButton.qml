@@ -8,7 +8,7 @@ Item {
     property string label
     property color color: EQPalette.ink
     property color outline: EQPalette.hairline
-    property var action: null
+    signal activated()
     readonly property bool isHovered: hover.hovered
 
     implicitWidth: text.implicitWidth + 28
@@ -35,6 +35,6 @@ Item {
     MouseArea {
         id: press
         anchors.fill: parent
-        onClicked: if (button.action) button.action()
+        onClicked: button.activated()
     }
 }

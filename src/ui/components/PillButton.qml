@@ -12,12 +12,12 @@ Item {
     property string icon: ""
     property string variant: "primary"
     property bool isLoading: false
-    property var action: null
+    signal activated()
     readonly property bool isPressed: press.pressed
 
     Accessible.role: Accessible.Button
     Accessible.name: label
-    Accessible.onPressAction: if (pill.action) pill.action()
+    Accessible.onPressAction: pill.activated()
 
     readonly property color contentColor: variant === "primary" ? EQPalette.pillInk : EQPalette.nightText
 
@@ -83,6 +83,6 @@ Item {
         id: press
         anchors.fill: parent
         cursorShape: Qt.PointingHandCursor
-        onClicked: if (pill.action) pill.action()
+        onClicked: pill.activated()
     }
 }

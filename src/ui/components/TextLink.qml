@@ -5,13 +5,13 @@ import Echoquill.Ui
 Text {
     textFormat: Text.PlainText
     id: link
-    property var action: null
+    signal activated()
     color: hover.hovered ? EQPalette.terracotta : EQPalette.inkSecondary
     EQTextStyle.role: "bodySm"
     Accessible.role: Accessible.Button
     Accessible.name: text
-    Accessible.onPressAction: if (link.action) link.action()
+    Accessible.onPressAction: link.activated()
 
     HoverHandler { id: hover; cursorShape: Qt.PointingHandCursor }
-    TapHandler { onTapped: if (link.action) link.action() }
+    TapHandler { onTapped: link.activated() }
 }

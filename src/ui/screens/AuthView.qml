@@ -75,7 +75,7 @@ Rectangle {
                     icon: "g.circle.fill"
                     variant: "dark"
                     isLoading: AuthStore.isLoading
-                    action: () => AuthStore.signInWithGoogle()
+                    onActivated: AuthStore.signInWithGoogle()
                 }
 
                 Row {

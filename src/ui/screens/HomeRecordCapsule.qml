@@ -1,13 +1,14 @@
 import QtQuick
 import Echoquill.Ui
+import Echoquill.Shared
 
 // The record control on the home screen's title row: "Record" when idle,
 // "Recording" while a recording runs, "Saved" for a moment after a stop.
 Item {
     id: capsule
     objectName: "HomeRecordCapsule"
-    required property var recorder
-    required property var library
+    required property AudioRecorder recorder
+    required property RecordingLibrary library
     property alias savedDuration: actions.savedDuration
     readonly property alias actions: actions
     readonly property bool showSaved: actions.showSaved

@@ -90,22 +90,22 @@ Item {
             anchors.verticalCenter: parent.verticalCenter
             Accessible.role: Accessible.Button
             Accessible.name: label
-            Accessible.onPressAction: action()
+            Accessible.onPressAction: activated()
             label: card.confirming ? "Keep" : "Upload"
             color: card.accent
             outline: EQPalette.withOpacity(card.accent, 0.4)
-            action: () => card.confirming ? card.confirming = false : card.upload()
+            onActivated: card.confirming ? card.confirming = false : card.upload()
         }
         OutlineButton {
             objectName: "discard"
             anchors.verticalCenter: parent.verticalCenter
             Accessible.role: Accessible.Button
             Accessible.name: label
-            Accessible.onPressAction: action()
+            Accessible.onPressAction: activated()
             label: "Discard"
             color: EQPalette.alert
             outline: EQPalette.alertSoft
-            action: () => card.confirming ? (card.confirming = false, card.discard()) : card.confirming = true
+            onActivated: card.confirming ? (card.confirming = false, card.discard()) : card.confirming = true
         }
     }
 }

@@ -1,3 +1,4 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 import Echoquill.Ui
 
@@ -91,7 +92,7 @@ WarmCard {
                     anchors.verticalCenter: parent.verticalCenter
                     label: "Open meeting"
                     fill: EQPalette.ink
-                    action: () => hero.openMeeting()
+                    onActivated: hero.openMeeting()
                 }
                 OverlappingAvatars {
                     anchors.verticalCenter: parent.verticalCenter

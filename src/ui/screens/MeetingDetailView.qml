@@ -1,3 +1,4 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Layouts
 import Echoquill.Ui
@@ -132,7 +133,10 @@ ScreenBackground {
                     OverlappingAvatars {
                         anchors.verticalCenter: parent.verticalCenter
                         visible: detail.participants.length > 0
+                        // qmllint disable type
+                        // (qmllint 6.4 knows no array methods on a string list)
                         names: detail.participants.slice(0, 4)
+                        // qmllint enable type
                         size: 22
                         borderColor: EQPalette.cream
                     }
@@ -339,6 +343,7 @@ ScreenBackground {
                             Repeater {
                                 model: detail.properties
                                 Column {
+                                    id: propertyRow
                                     required property var modelData
                                     required property int index
                                     width: parent.width
@@ -353,19 +358,19 @@ ScreenBackground {
                                         height: 34
                                         Text {
                                             anchors.verticalCenter: parent.verticalCenter
-                                            text: modelData.label
+                                            text: propertyRow.modelData.label
                                             textFormat: Text.PlainText
                                             color: EQPalette.inkTertiary
                                             font: EQFonts.text(12)
                                         }
                                         Text {
-                                            objectName: "property:" + modelData.label
+                                            objectName: "property:" + propertyRow.modelData.label
                                             anchors.right: parent.right
                                             anchors.verticalCenter: parent.verticalCenter
                                             width: Math.min(implicitWidth, parent.width * 0.65)
                                             horizontalAlignment: Text.AlignRight
                                             elide: Text.ElideRight
-                                            text: modelData.value
+                                            text: propertyRow.modelData.value
                                             textFormat: Text.PlainText
                                             color: EQPalette.ink
                                             font: EQFonts.text(12, Font.Medium)

@@ -7,7 +7,7 @@ HoverCard {
     id: row
     objectName: "MeetingListRow"
     property string title
-    property var participants: []
+    property list<string> participants
     property string sourceLine
     property string duration
     property string relativeTime

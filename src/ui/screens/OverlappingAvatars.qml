@@ -1,10 +1,11 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 import Echoquill.Ui
 
 // People as a short stack of avatars, each ringed in the colour behind it.
 Row {
     id: stack
-    property var names: []
+    property list<string> names
     property real size: 24
     property color borderColor: EQPalette.white
 

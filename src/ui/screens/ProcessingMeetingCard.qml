@@ -156,11 +156,11 @@ Item {
                 visible: card.isFailed && card.hasFiles && !card.confirming
                 Accessible.role: Accessible.Button
                 Accessible.name: label
-                Accessible.onPressAction: action()
+                Accessible.onPressAction: activated()
                 label: "Retry"
                 color: card.accent
                 outline: EQPalette.withOpacity(card.accent, 0.4)
-                action: () => card.retry()
+                onActivated: card.retry()
             }
             OutlineButton {
                 objectName: "keepFiles"
@@ -168,11 +168,11 @@ Item {
                 visible: card.confirming
                 Accessible.role: Accessible.Button
                 Accessible.name: label
-                Accessible.onPressAction: action()
+                Accessible.onPressAction: activated()
                 label: "Keep"
                 color: card.accent
                 outline: EQPalette.withOpacity(card.accent, 0.4)
-                action: () => { card.confirming = false; card.discard(true) }
+                onActivated: { card.confirming = false; card.discard(true) }
             }
             OutlineButton {
                 objectName: "trashFiles"
@@ -180,11 +180,11 @@ Item {
                 visible: card.confirming
                 Accessible.role: Accessible.Button
                 Accessible.name: label
-                Accessible.onPressAction: action()
+                Accessible.onPressAction: activated()
                 label: "Move to Trash"
                 color: EQPalette.alert
                 outline: EQPalette.alertSoft
-                action: () => { card.confirming = false; card.discard(false) }
+                onActivated: { card.confirming = false; card.discard(false) }
             }
             Rectangle {
                 objectName: "dismiss"

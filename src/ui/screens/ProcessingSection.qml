@@ -1,3 +1,4 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 import Echoquill.Ui
 import Echoquill.Shared
@@ -62,22 +63,22 @@ Column {
                 anchors.verticalCenter: parent.verticalCenter
                 Accessible.role: Accessible.Button
                 Accessible.name: label
-                Accessible.onPressAction: action()
+                Accessible.onPressAction: activated()
                 label: "Upload"
                 color: section.accent
                 outline: EQPalette.withOpacity(section.accent, 0.4)
-                action: () => RecordingLibrary.uploadSignedOut()
+                onActivated: RecordingLibrary.uploadSignedOut()
             }
             OutlineButton {
                 objectName: "notNow"
                 anchors.verticalCenter: parent.verticalCenter
                 Accessible.role: Accessible.Button
                 Accessible.name: label
-                Accessible.onPressAction: action()
+                Accessible.onPressAction: activated()
                 label: "Not now"
                 color: EQPalette.inkSecondary
                 outline: EQPalette.withOpacity(EQPalette.inkSecondary, 0.4)
-                action: () => RecordingLibrary.notNow()
+                onActivated: RecordingLibrary.notNow()
             }
         }
     }

@@ -1,3 +1,4 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 import Echoquill.Ui
 import Echoquill.Shared
@@ -83,7 +84,7 @@ ScreenBackground {
                                 label: "Change photo"
                                 color: EQPalette.ink
                                 outline: EQPalette.hairlineStrong
-                                action: () => explained = true
+                                onActivated: explained = true
                             }
                             Text {
                                 anchors.verticalCenter: parent.verticalCenter
@@ -116,12 +117,13 @@ ScreenBackground {
                             { label: "Email", value: profile.user ? profile.user.email : "" }
                         ]
                         Item {
+                            id: field
                             required property var modelData
                             required property int index
                             width: fields.width
                             height: 52
                             Rectangle {
-                                visible: index > 0
+                                visible: field.index > 0
                                 x: 20
                                 width: parent.width - 40
                                 height: 1
@@ -130,20 +132,20 @@ ScreenBackground {
                             Text {
                                 x: 20
                                 anchors.verticalCenter: parent.verticalCenter
-                                text: modelData.label
+                                text: field.modelData.label
                                 textFormat: Text.PlainText
                                 color: EQPalette.inkTertiary
                                 EQTextStyle.role: "bodySm"
                             }
                             Text {
-                                objectName: "value:" + modelData.label
+                                objectName: "value:" + field.modelData.label
                                 anchors.right: parent.right
                                 anchors.rightMargin: 20
                                 anchors.verticalCenter: parent.verticalCenter
                                 width: Math.min(implicitWidth, parent.width * 0.6)
                                 horizontalAlignment: Text.AlignRight
                                 elide: Text.ElideRight
-                                text: modelData.value
+                                text: field.modelData.value
                                 textFormat: Text.PlainText
                                 color: EQPalette.ink
                                 font: EQFonts.text(14)
@@ -159,7 +161,7 @@ ScreenBackground {
                 title: "Sign out of all devices"
                 detail: "You'll need to log in to Echoquill again on all devices."
                 buttonLabel: "Sign out everywhere"
-                action: () => AuthStore.signOut()
+                onActivated: AuthStore.signOut()
             }
 
             SectionLabel { text: "DELETE ACCOUNT" }
@@ -171,7 +173,7 @@ ScreenBackground {
                 detail: "Delete your account and all associated data."
                 buttonLabel: "Delete account"
                 note: explained ? "Account deletion is handled on the web for now." : ""
-                action: () => explained = true
+                onActivated: explained = true
             }
 
             SectionLabel { text: "RECORDINGS" }
@@ -207,7 +209,7 @@ ScreenBackground {
                             label: "Open folder"
                             color: EQPalette.ink
                             outline: EQPalette.hairlineStrong
-                            action: () => Qt.openUrlExternally(RecordingRetention.folderUrl)
+                            onActivated: Qt.openUrlExternally(RecordingRetention.folderUrl)
                         }
                     }
                     Rectangle {
@@ -239,7 +241,7 @@ ScreenBackground {
                                     label: modelData.label
                                     color: RecordingRetention.keepForever === modelData.forever ? EQPalette.ink : EQPalette.inkTertiary
                                     outline: RecordingRetention.keepForever === modelData.forever ? EQPalette.ink : EQPalette.hairline
-                                    action: () => RecordingRetention.keepForever = modelData.forever
+                                    onActivated: RecordingRetention.keepForever = modelData.forever
                                 }
                             }
                         }
@@ -298,7 +300,7 @@ ScreenBackground {
         property string detail
         property string buttonLabel
         property string note
-        property var action: null
+        signal activated()
 
         height: texts.height + 36
         radius: 14
@@ -345,11 +347,11 @@ ScreenBackground {
             anchors.verticalCenter: parent.verticalCenter
             Accessible.role: Accessible.Button
             Accessible.name: label
-            Accessible.onPressAction: action()
+            Accessible.onPressAction: activated()
             label: actionRow.buttonLabel
             color: EQPalette.alert
             outline: EQPalette.alertSoft
-            action: actionRow.action
+            onActivated: actionRow.activated()
         }
     }
 }

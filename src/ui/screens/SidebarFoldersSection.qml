@@ -1,10 +1,11 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 import Echoquill.Ui
 
 // The folders: a header with a plus, then one coloured dot and name per folder.
 Column {
     id: section
-    property var look
+    property sidebarLook look
     property var folders: []
     property bool showsComingSoon: false
 
@@ -46,6 +47,7 @@ Column {
     Repeater {
         model: section.folders
         Item {
+            id: folder
             required property var modelData
             width: parent.width
             height: 28
@@ -58,11 +60,11 @@ Column {
                     width: 8
                     height: 8
                     radius: 4
-                    color: modelData.color
+                    color: folder.modelData.color
                 }
                 Text {
                     anchors.verticalCenter: parent.verticalCenter
-                    text: modelData.name
+                    text: folder.modelData.name
                     textFormat: Text.PlainText
                     color: section.look.folderName
                     EQTextStyle.role: "bodySm"

@@ -7,14 +7,14 @@ Rectangle {
     id: row
     property var item
     property bool isSelected: false
-    property var action: null
-    property var look
+    signal activated()
+    property sidebarLook look
     readonly property bool isHovered: hover.hovered
 
     Accessible.role: Accessible.PageTab
     Accessible.name: item.title
     Accessible.selected: isSelected
-    Accessible.onPressAction: if (row.action) row.action()
+    Accessible.onPressAction: row.activated()
 
     implicitHeight: 32
     radius: 8
@@ -42,5 +42,5 @@ Rectangle {
     }
 
     HoverHandler { id: hover; cursorShape: Qt.PointingHandCursor }
-    TapHandler { onTapped: if (row.action) row.action() }
+    TapHandler { onTapped: row.activated() }
 }

@@ -1,10 +1,11 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 import Echoquill.Ui
 
 // Two parts, "Night" and "Golden"; the chosen one is raised.
 Rectangle {
     id: switcher
-    property var look
+    property sidebarLook look
     property var themes: []
     property string theme
     signal chosen(string key)
@@ -19,6 +20,7 @@ Rectangle {
         Repeater {
             model: switcher.themes
             Rectangle {
+                id: option
                 required property var modelData
                 readonly property bool isChosen: switcher.theme === modelData.key
                 width: parent.width / switcher.themes.length
@@ -29,13 +31,13 @@ Rectangle {
 
                 Text {
                     anchors.centerIn: parent
-                    text: modelData.name
+                    text: option.modelData.name
                     textFormat: Text.PlainText
                     color: parent.isChosen ? switcher.look.switchSelectedText : switcher.look.switchText
                     font: EQFonts.text(12, Font.Medium)
                 }
                 HoverHandler { cursorShape: Qt.PointingHandCursor }
-                TapHandler { onTapped: switcher.chosen(modelData.key) }
+                TapHandler { onTapped: switcher.chosen(option.modelData.key) }
             }
         }
     }

@@ -6,7 +6,7 @@ Item {
     id: card
     objectName: "SidebarUserCard"
     property var user: null
-    property var look
+    property sidebarLook look
     signal gearTap()
 
     implicitHeight: 48

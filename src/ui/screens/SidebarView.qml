@@ -1,3 +1,4 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Layouts
 import Echoquill.Ui
@@ -11,7 +12,7 @@ Rectangle {
 
     required property MainNavigation navigation
     readonly property alias model: model
-    readonly property var look: model.look
+    readonly property sidebarLook look: model.look
 
     color: look.background
     EQThemeKey.theme: model.theme
@@ -53,7 +54,7 @@ Rectangle {
                     item: modelData
                     look: sidebar.look
                     isSelected: sidebar.navigation.selectedNav === modelData.key
-                    action: () => sidebar.navigation.selectedNav = modelData.key
+                    onActivated: sidebar.navigation.selectedNav = modelData.key
                 }
             }
         }

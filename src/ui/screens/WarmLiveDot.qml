@@ -34,7 +34,9 @@ Item {
         radius: width / 2
         color: EQPalette.terracotta
     }
-    RestingLoop on phase {
+    RestingLoop {
+        target: dot
+        property: "phase"
         moving: dot.animating
         from: 0.25
         to: 1.25

@@ -8,7 +8,7 @@ Item {
     property string label
     property string icon: ""
     property color fill: EQPalette.terracotta
-    property var action: null
+    signal activated()
     readonly property bool isPressed: press.pressed
 
     implicitWidth: content.implicitWidth + 32
@@ -45,6 +45,6 @@ Item {
         id: press
         anchors.fill: parent
         cursorShape: Qt.PointingHandCursor
-        onClicked: if (button.action) button.action()
+        onClicked: button.activated()
     }
 }

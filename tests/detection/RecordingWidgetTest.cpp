@@ -249,8 +249,7 @@ TEST_F(RecordingWidget, RecordingsToDiskAndToTheServiceEndSaved)
     EXPECT_TRUE(server.control("GET", "/__dev/requests?path=/*").toArray().isEmpty()) << "nothing went out";
 
     // With a token, from the offer of the meeting in front.
-    // A tone of RMS 0.056 (-22 dB): the bars get four times that, 0.22.
-    const SoundPlayer voice = SoundPlayer::tone(u"micfeed"_s, 60, 440, -22);
+    const SoundPlayer voice = SoundPlayer::tone(u"micfeed"_s, 60, 440, -22); // RMS 0.056: the bars get 4 x, 0.22
     KeychainService::saveToken(server.signIn());
     const quint32 meeting = windows.create({ "zoom", meetingTitle, std::nullopt, true });
     ASSERT_TRUE(windows.activate(meeting));

@@ -114,7 +114,6 @@ TEST_F(SoundServerRestartTest, ARecordingKeepsWhatItHadAndGoesOnInTheSameSession
         if (!backWithinSettle) {
             // The restart fails while the server is away; the widget shows it instead of a frozen level.
             ASSERT_TRUE(waitUntil([&] { return recorder.isReconnectingAudio(); }, 15000)) << managerLog();
-            EXPECT_TRUE(log.containsPrefix(manager + u"Restart failed: "_s));
             EXPECT_TRUE(recorder.isRecording()) << "a failed restart does not end the recording";
             const QString failed = manager + u"Reconnect attempt %1 failed: "_s.arg(failedReconnects);
             ASSERT_TRUE(waitUntil([&] { return log.containsPrefix(failed); }, 20000)) << managerLog();

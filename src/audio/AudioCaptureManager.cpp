@@ -626,7 +626,8 @@ bool AudioCaptureManager::reconnect(int generation)
             // Armed only now, with both services up, so the all-clear carries the system output's state too.
             m_resumePending = true;
             return true;
-        } catch (const std::exception&) {
+        } catch (const std::exception& error) {
+            log(QStringLiteral("Reconnect attempt %1 failed: %2").arg(attempt).arg(describe(error)));
             // The half-built services go; the next attempt builds new ones.
             retire(std::move(m_micService));
             retire(std::move(m_systemService));

@@ -117,12 +117,17 @@ std::exception_ptr UploadPipeline::retryableError()
 
 QCoro::Task<> UploadPipeline::pauseBeforeRetry(int attempt, int attempts, std::exception_ptr error) const
 {
-    const double wait = m_timings.retryBaseDelaySeconds * std::pow(2.0, attempt - 1);
+    const std::chrono::milliseconds wait = retryWait(attempt);
     Log::line(u"[Upload] retry attempt %1/%2 after %3s — %4"_s.arg(attempt)
                   .arg(attempts)
-                  .arg(qint64(wait))
+                  .arg(wait.count() / 1000)
                   .arg(describe(error)));
-    co_await QCoro::sleepFor(std::chrono::milliseconds(qint64(wait * 1000)));
+    co_await QCoro::sleepFor(wait);
+}
+
+std::chrono::milliseconds UploadPipeline::retryWait(int attempt) const
+{
+    return std::chrono::milliseconds(qint64(m_timings.retryBaseDelaySeconds * std::pow(2.0, attempt - 1) * 1000));
 }
 
 UnreadableTrack::UnreadableTrack(const QString& file, const QString& error)

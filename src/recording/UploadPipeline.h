@@ -64,6 +64,8 @@ public:
     static std::exception_ptr retryableError();
     // Logs the retry line for try `attempt` (from 1) of `attempts` and waits its backoff.
     QCoro::Task<> pauseBeforeRetry(int attempt, int attempts, std::exception_ptr error) const;
+    // The backoff after try `attempt` (from 1): the first wait, doubled for each later try.
+    [[nodiscard]] std::chrono::milliseconds retryWait(int attempt) const;
 
 private:
     QString m_blobEndpoint;

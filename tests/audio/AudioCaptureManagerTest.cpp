@@ -110,7 +110,8 @@ TEST_F(AudioCaptureManagerTest, ARecordingYieldsBothUploadTracksHoldingExactlyWh
     // The stale reserve went; this recording's own grew with what was recorded (here a megabyte a second).
     ASSERT_EQ(reserves().size(), 1);
     EXPECT_TRUE(reserves()[0].fileName().startsWith(u".space-reserve."_s) && reserves()[0].size() >= 2'000'000);
-    waitUntil([&] { return false; }, 300);
+    // Three more microphone fragments (3 x 128 ms): the system's 256 ms fragment with the output's end is in too.
+    ASSERT_TRUE(waitUntil([&, seen = levels.size()] { return levels.size() >= seen + 3; }));
     const CaptureSessionResult result = await(manager.stopCapture());
     EXPECT_TRUE(reserves().isEmpty());
     EXPECT_FALSE(manager.isRunning() || manager.sessionDirectory());

@@ -18,17 +18,17 @@ wait_for() { for _ in $(seq 300); do eval "$2" && return; sleep 0.1; done; fail 
 "$client" --background >"$log" 2>&1 & first=$!
 trap 'kill "$first" 2>/dev/null || true' EXIT
 wait_for "the background client's widget" '[[ -n $(shown "Echoquill recording widget") ]]'
+# The main window would have been mapped when it loaded, before the widget that shows once launching is done.
 [[ -z $(shown "Echoquill") ]] || fail "--background showed the main window"
 timeout 20 "$client" >>"$log" 2>&1 || fail "the second launch did not hand over and exit 0"
 wait_for "the first client to raise its window" '[[ -n $(shown "Echoquill") ]]'
-kill -0 "$first" || fail "the first client ended"
 
 xdotool windowactivate --sync "$(shown "Echoquill")" key --clearmodifiers alt+F4
 wait_for "the closed window to hide" '[[ -z $(shown "Echoquill") ]]'
-kill -0 "$first" && [[ -n $(shown "Echoquill recording widget") ]] || fail "closing the window ended the client or the widget"
 
 timeout 20 "$client" >>"$log" 2>&1 || fail "the second launch did not hand over"
-wait_for "the window again" '[[ -n $(shown "Echoquill") ]]'
+wait_for "the first client's window again" '[[ -n $(shown "Echoquill") ]]' # it ran on: shown() asks its pid
+[[ -n $(shown "Echoquill recording widget") ]] || fail "closing the window ended the widget"
 xdotool windowactivate --sync "$(shown "Echoquill")" key --clearmodifiers ctrl+q
 status=0; timeout 30 tail --pid="$first" -f /dev/null || fail "Ctrl+Q did not quit"
 wait "$first" || status=$?
@@ -41,4 +41,6 @@ wait_for "the widget of the client without a bus" '[[ -n $(shown "Echoquill reco
 if said=$(timeout 20 "${nobus[@]}" "$client" 2>&1 >/dev/null); then fail "a second client started without a bus"; fi
 [[ $said == *"Echoquill is already running (another instance holds $XDG_RUNTIME_DIR/echoquill.lock)."* ]] \
     || fail "the second client said: $said"
-kill -0 "$first" || fail "the first client without a bus ended"
+# The lock is still held after the refusal, and only a running client holds it; asked to, that client quits cleanly.
+flock -n "$XDG_RUNTIME_DIR/echoquill.lock" true && fail "the first client without a bus ended"
+kill -TERM "$first"; wait "$first" || fail "the first client without a bus ended with status $?"

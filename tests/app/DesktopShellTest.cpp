@@ -8,13 +8,13 @@
 #include "KeychainService.h"
 #include "Log.h"
 #include "MeetingStore.h"
+#include "NotificationServer.h"
 #include "RecordingLibrary.h"
 #include "RecordingPanelController.h"
+#include "TestFiles.h"
 #include "TrayIcon.h"
 
 #include <QAbstractButton>
-#include <QDBusConnection>
-#include <QDBusMessage>
 #include <QDir>
 #include <QFile>
 #include <QKeyEvent>
@@ -31,37 +31,6 @@ Q_IMPORT_QML_PLUGIN(Echoquill_UiPlugin)
 Q_IMPORT_QML_PLUGIN(Echoquill_WidgetPlugin)
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-// The desktop's notification server, on a connection of its own: a separate peer on the test session bus.
-class NotificationServer : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-public:
-    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"notification-server"_s);
-    QList<QStringList> shown; // summary, body, then the actions
-    bool start()
-    {
-        return bus.registerObject(u"/org/freedesktop/Notifications"_s, this, QDBusConnection::ExportScriptableSlots)
-            && bus.registerService(u"org.freedesktop.Notifications"_s);
-    }
-    void invoke(uint id, const QString& action)
-    {
-        bus.send(QDBusMessage::createSignal(
-                     u"/org/freedesktop/Notifications"_s, u"org.freedesktop.Notifications"_s, u"ActionInvoked"_s)
-            << id << action);
-    }
-public slots:
-    Q_SCRIPTABLE uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body,
-        const QStringList& actions, const QVariantMap&, int)
-    {
-        shown << (QStringList { summary, body } + actions);
-        return uint(shown.size());
-    }
-};
-
-}
 
 TEST(DesktopShell, TrayMenuNotificationsAndTheQuitQuestion)
 {
@@ -99,9 +68,7 @@ TEST(DesktopShell, TrayMenuNotificationsAndTheQuitQuestion)
     const QString folder = QDir(library.folder()).filePath(u"Session_x"_s);
     const auto cleanUp = qScopeGuard([&] { QDir(library.folder()).removeRecursively(); });
     QDir().mkpath(folder);
-    QFile track(QDir(folder).filePath(u"upload_track.m4a"_s));
-    ASSERT_TRUE(track.open(QIODevice::WriteOnly) && track.write(QByteArray(1000, 'a')));
-    track.close();
+    ASSERT_FALSE(writeBytes(QDir(folder).filePath(u"upload_track.m4a"_s), 1000).isEmpty());
     SessionJournal journal(folder);
     journal.setOwner(SessionJournal::Owner { delegate.authStore()->currentUser()->id, {} });
     journal.setExported({ u"upload_track.m4a"_s, {}, {}, {} }, std::nullopt);
@@ -125,8 +92,8 @@ TEST(DesktopShell, TrayMenuNotificationsAndTheQuitQuestion)
         QList<QStringList>({ { u"Your notes are ready"_s, u"Weekly sync"_s, u"default"_s, u"Open"_s },
             { u"Upload failed"_s, u"No connection"_s, u"retry"_s, u"Retry"_s } }));
     window.hide();
-    server.invoke(1, u"default"_s);
-    server.invoke(2, u"retry"_s);
+    NotificationServer::invoke(server.bus, 1, u"default"_s);
+    NotificationServer::invoke(server.bus, 2, u"retry"_s);
     EXPECT_TRUE(waitUntil([&] { return window.isVisible() && store.navigateToMeetingId() == 42; }));
     EXPECT_TRUE(waitUntil([&] { return library.card(folder)->status.stage() == UploadStatus::Uploading; }));
     EXPECT_EQ(tray.look(), TrayIcon::Look::Uploading);
@@ -141,5 +108,3 @@ TEST(DesktopShell, TrayMenuNotificationsAndTheQuitQuestion)
     QTimer::singleShot(10000, [] { QCoreApplication::exit(1); });
     EXPECT_EQ(QCoreApplication::exec(), 0);
 }
-
-#include "DesktopShellTest.moc"

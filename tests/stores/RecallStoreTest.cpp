@@ -4,7 +4,6 @@
 #include "Endpoints.h"
 #include "TestServer.h"
 
-#include <QJsonDocument>
 #include <QJsonObject>
 
 #include <gtest/gtest.h>
@@ -24,12 +23,7 @@ protected:
     }
     void TearDown() override { APIClient::shared().network().clearConnectionCache(); }
 
-    QJsonObject lastBody() const
-    {
-        const auto got = server.received();
-        return got.empty() ? QJsonObject()
-                           : QJsonDocument::fromJson(QByteArray::fromStdString(got.back().body)).object();
-    }
+    QJsonObject lastBody() const { return jsonObject(server.received().empty() ? "" : server.received().back().body); }
 
     void settings(int status, const std::string& body) { server.reply("GET", "/api/recall/settings", status, body); }
     void preference(int status, const std::string& body)

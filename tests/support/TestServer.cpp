@@ -7,6 +7,7 @@
 
 #include <QJsonDocument>
 
+#include <algorithm>
 #include <chrono>
 
 std::string TestServer::Received::header(const std::string& name) const

@@ -4,7 +4,7 @@
 #include "Log.h"
 #include "LogExcerpt.h"
 #include "QtPrinters.h"
-#include "RaisedError.h"
+#include "Raised.h"
 #include "TestServer.h"
 
 #include <gtest/gtest.h>
@@ -103,7 +103,7 @@ TEST_F(APIClientTest, RefusedRepliesAreMappedAndQuotedRedactedAndBrokenOnesAreNe
         const bool bad = path.startsWith(u"/bad/"_s);
         client.setTimeout(bad ? 1000 : 60000), client.setLimits(bad ? ReplyLimits { 1 << 20, 2s } : ReplyLimits {});
         nextBody = body;
-        const EQAPIError e = apiError([&] { await(client.get<Echo>(server.url(path), u"t"_s)); });
+        const EQAPIError e = raised<EQAPIError>([&] { await(client.get<Echo>(server.url(path), u"t"_s)); }).value();
         EXPECT_TRUE(QRegularExpression(description).match(e.description()).hasMatch())
             << e.description().toStdString() << " ← " << path.toStdString();
         const QString head = QString::fromStdString(body).left(path.endsWith(u"200"_s) ? 300 : 500);

@@ -6,10 +6,9 @@
 #include "KeyringTest.h"
 #include "Log.h"
 #include "QtPrinters.h"
-#include "RaisedError.h"
+#include "Raised.h"
 #include "SessionServer.h"
 
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
 
@@ -18,11 +17,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-QJsonObject jsonBody(const TestServer::Received& r)
-{
-    return QJsonDocument::fromJson(QByteArray::fromStdString(r.body)).object();
-}
 
 class AuthStoreTest : public KeyringTest {
 protected:
@@ -112,9 +106,10 @@ TEST(AuthService, CodeRequestAndVerifyCarryExactlyTheirFieldsAndNoBearerAndFailA
 
     const auto got = server.requests("/api/desktop/auth/otp");
     ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(jsonBody(got[0]), (QJsonObject { { "email"_L1, u"  Ann@Example.COM"_s }, { "step"_L1, u"request"_s } }))
+    EXPECT_EQ(
+        jsonObject(got[0].body), (QJsonObject { { "email"_L1, u"  Ann@Example.COM"_s }, { "step"_L1, u"request"_s } }))
         << "the address is sent as typed and the request never has otpCode";
-    EXPECT_EQ(jsonBody(got[1]),
+    EXPECT_EQ(jsonObject(got[1].body),
         (QJsonObject {
             { "email"_L1, u"  Ann@Example.COM"_s }, { "step"_L1, u"verify"_s }, { "otpCode"_L1, u"482913"_s } }));
     for (const auto& r : got) {
@@ -125,21 +120,23 @@ TEST(AuthService, CodeRequestAndVerifyCarryExactlyTheirFieldsAndNoBearerAndFailA
     // Rejected codes and broken replies surface as the client's errors.
     server.setVerifyReply("500500", { 500, "{}" });
     server.setVerifyReply("000000", { 200, R"({"jwt":"x"})" });
-    EXPECT_TRUE(apiError([&] { await(auth.verifyOTP(u"a@b.c"_s, u"111111"_s)); }).is(EQAPIError::Unauthorized));
-    EXPECT_EQ(apiError([&] { await(auth.verifyOTP(u"a@b.c"_s, u"500500"_s)); }).description(), u"Server error (500)"_s);
-    EXPECT_TRUE(apiError([&] { await(auth.verifyOTP(u"a@b.c"_s, u"000000"_s)); }).is(EQAPIError::DecodingError))
-        << "a reply without token is a decoding error";
+    const auto verifyError = [&](const QString& code) {
+        return raised<EQAPIError>([&] { await(auth.verifyOTP(u"a@b.c"_s, code)); }).value();
+    };
+    EXPECT_TRUE(verifyError(u"111111"_s).is(EQAPIError::Unauthorized));
+    EXPECT_EQ(verifyError(u"500500"_s).description(), u"Server error (500)"_s);
+    EXPECT_TRUE(verifyError(u"000000"_s).is(EQAPIError::DecodingError)) << "a reply without token is a decoding error";
 
     for (const auto& [status, text] :
         { std::pair { 429, u"Server error (429)"_s }, std::pair { 401, u"Session expired, please sign in again"_s } }) {
         server.setCodeRequestStatus(status);
-        EXPECT_EQ(apiError([&] { await(auth.requestOTP(u"a@b.c"_s)); }).description(), text);
+        EXPECT_EQ(raised<EQAPIError>([&] { await(auth.requestOTP(u"a@b.c"_s)); }).value().description(), text);
     }
 
     // Without a service the code request passes the transport failure through; the verification wraps it.
     Endpoints::setServiceOrigin(QUrl(u"http://127.0.0.1:%1"_s.arg(closedPort())));
     EXPECT_THROW(await(auth.requestOTP(u"a@b.c"_s)), TransportError);
-    const EQAPIError e = apiError([&] { await(auth.verifyOTP(u"a@b.c"_s, u"123456"_s)); });
+    const EQAPIError e = verifyError(u"123456"_s);
     EXPECT_TRUE(e.description().startsWith(u"Network error: "_s)) << e.description().toStdString();
 }
 
@@ -161,11 +158,12 @@ TEST(AuthService, CallbackTokenIsTheFirstQueryItemNamedExactlyTokenOfTheAttempts
         if (token)
             EXPECT_EQ(AuthService::tokenFromCallback(url, u"s1"_s), *token);
         else
-            EXPECT_EQ(apiError([&] { AuthService::tokenFromCallback(url, u"s1"_s); }).description(),
+            EXPECT_EQ(raised<EQAPIError>([&] { AuthService::tokenFromCallback(url, u"s1"_s); }).value().description(),
                 u"Authentication failed"_s);
     }
-    EXPECT_TRUE(
-        apiError([] { AuthService::tokenFromCallback(std::nullopt, u"s1"_s); }).is(EQAPIError::InvalidCallback));
+    EXPECT_TRUE(raised<EQAPIError>([] { AuthService::tokenFromCallback(std::nullopt, u"s1"_s); })
+                    .value()
+                    .is(EQAPIError::InvalidCallback));
     // The addresses are logged without the token's value.
     for (const QString& line : log.lines())
         EXPECT_FALSE(line.contains(u"abc"_s) || line.contains(u"first"_s) || line.contains(u"secret"_s))

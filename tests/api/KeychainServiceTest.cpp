@@ -8,6 +8,7 @@
 #include "KeyringTest.h"
 #include "Log.h"
 #include "QtPrinters.h"
+#include "Raised.h"
 #include "SessionServer.h"
 
 #include <QTemporaryDir>
@@ -97,13 +98,10 @@ TEST(KeychainWithoutSecretService, LoadIsAbsentAndSaveFailsWithTheStoresCode)
         const QString failure = u"Keychain save failed (OSStatus %1)"_s.arg(expected);
         EXPECT_EQ(KeychainService::loadToken(), std::nullopt);
         KeychainService::deleteToken();
-        try {
-            KeychainService::saveToken(u"tok"_s);
-            ADD_FAILURE() << "saveToken succeeded without a Secret Service";
-        } catch (const KeychainError& e) {
-            EXPECT_EQ(std::tuple(e.kind(), e.status(), e.description()),
-                std::tuple(KeychainError::SaveFailed, expected, failure));
-        }
+        const auto e = raised<KeychainError>([] { KeychainService::saveToken(u"tok"_s); });
+        ASSERT_TRUE(e) << "saveToken succeeded without a Secret Service";
+        EXPECT_EQ(std::tuple(e->kind(), e->status(), e->description()),
+            std::tuple(KeychainError::SaveFailed, expected, failure));
         // A verified code whose token cannot be stored is the sign-in's error, and no user is asked for.
         SessionServer server;
         server.setVerifyReply("482913", { 200, R"({"token":"fresh"})" });

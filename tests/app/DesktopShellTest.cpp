@@ -8,13 +8,13 @@
 #include "KeychainService.h"
 #include "Log.h"
 #include "MeetingStore.h"
+#include "NotificationServer.h"
 #include "RecordingLibrary.h"
 #include "RecordingPanelController.h"
+#include "TestFiles.h"
 #include "TrayIcon.h"
 
 #include <QAbstractButton>
-#include <QDBusConnection>
-#include <QDBusMessage>
 #include <QDir>
 #include <QFile>
 #include <QKeyEvent>
@@ -31,37 +31,6 @@ Q_IMPORT_QML_PLUGIN(Echoquill_UiPlugin)
 Q_IMPORT_QML_PLUGIN(Echoquill_WidgetPlugin)
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-// The desktop's notification server, on a connection of its own: a separate peer on the test session bus.
-class NotificationServer : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-public:
-    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"notification-server"_s);
-    QList<QStringList> shown; // summary, body, then the actions
-    bool start()
-    {
-        return bus.registerObject(u"/org/freedesktop/Notifications"_s, this, QDBusConnection::ExportScriptableSlots)
-            && bus.registerService(u"org.freedesktop.Notifications"_s);
-    }
-    void invoke(uint id, const QString& action)
-    {
-        bus.send(QDBusMessage::createSignal(
-                     u"/org/freedesktop/Notifications"_s, u"org.freedesktop.Notifications"_s, u"ActionInvoked"_s)
-            << id << action);
-    }
-public slots:
-    Q_SCRIPTABLE uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body,
-        const QStringList& actions, const QVariantMap&, int)
-    {
-        shown << (QStringList { summary, body } + actions);
-        return uint(shown.size());
-    }
-};
-
-}
 
 TEST(DesktopShell, TrayMenuNotificationsAndTheQuitQuestion)
 {
@@ -99,9 +68,7 @@ TEST(DesktopShell, TrayMenuNotificationsAndTheQuitQuestion)
     const QString folder = QDir(library.folder()).filePath(u"Session_x"_s);
     const auto cleanUp = qScopeGuard([&] { QDir(library.folder()).removeRecursively(); });
     QDir().mkpath(folder);
-    QFile track(QDir(folder).filePath(u"upload_track.m4a"_s));
-    ASSERT_TRUE(track.open(QIODevice::WriteOnly) && track.write(QByteArray(1000, 'a')));
-    track.close();
+    ASSERT_FALSE(writeBytes(QDir(folder).filePath(u"upload_track.m4a"_s), 1000).isEmpty());
     SessionJournal journal(folder);
     journal.setOwner(SessionJournal::Owner { delegate.authStore()->currentUser()->id, {} });
     journal.setExported({ u"upload_track.m4a"_s, {}, {}, {} }, std::nullopt);
@@ -110,25 +77,32 @@ TEST(DesktopShell, TrayMenuNotificationsAndTheQuitQuestion)
     await(library.scan());
     ASSERT_TRUE(library.card(folder));
 
-    // Without a server nothing is sent; with one, a ready note opens and a failed upload is retried from it.
+    // Without a server nothing is sent; with one, a ready note opens and a failed upload is retried from it. A title
+    // goes escaped to a server that reads markup; an action forged by another peer does nothing.
     MeetingStore& store = *delegate.meetingStore();
     Log::Capture log;
     emit library.noteReady(7, u"Weekly sync"_s);
     ASSERT_TRUE(waitUntil([&] { return log.containsPrefix(u"[Notifications] no notification server"_s); }));
     NotificationServer server;
     ASSERT_TRUE(server.start());
-    emit library.noteReady(42, u"Weekly sync"_s);
+    emit library.noteReady(42, u"<b>Q&A</b>"_s);
     service.control("POST", "/__dev/latency", { { u"ms"_s, 10000 }, { u"path"_s, u"/api/desktop/*"_s } });
     emit library.uploadFailed(folder, u"No connection"_s);
     ASSERT_TRUE(waitUntil([&] { return server.shown.size() == 2; }));
     EXPECT_EQ(server.shown,
-        QList<QStringList>({ { u"Your notes are ready"_s, u"Weekly sync"_s, u"default"_s, u"Open"_s },
+        QList<QStringList>({ { u"Your notes are ready"_s, u"&lt;b&gt;Q&amp;A&lt;/b&gt;"_s, u"default"_s, u"Open"_s },
             { u"Upload failed"_s, u"No connection"_s, u"retry"_s, u"Retry"_s } }));
     window.hide();
-    server.invoke(1, u"default"_s);
-    server.invoke(2, u"retry"_s);
-    EXPECT_TRUE(waitUntil([&] { return window.isVisible() && store.navigateToMeetingId() == 42; }));
+    // The forged signal reaches the bus first: the round trip after it is answered only once it was passed on.
+    const QDBusConnection forger = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"forger"_s);
+    NotificationServer::invoke(forger, 1, u"default"_s);
+    forger.call(QDBusMessage::createMethodCall(
+        u"org.freedesktop.DBus"_s, u"/org/freedesktop/DBus"_s, u"org.freedesktop.DBus.Peer"_s, u"Ping"_s));
+    NotificationServer::invoke(server.bus, 2, u"retry"_s);
     EXPECT_TRUE(waitUntil([&] { return library.card(folder)->status.stage() == UploadStatus::Uploading; }));
+    EXPECT_FALSE(window.isVisible() || store.navigateToMeetingId()) << "the forged action was taken";
+    NotificationServer::invoke(server.bus, 1, u"default"_s);
+    EXPECT_TRUE(waitUntil([&] { return window.isVisible() && store.navigateToMeetingId() == 42; }));
     EXPECT_EQ(tray.look(), TrayIcon::Look::Uploading);
 
     // An upload runs: Ctrl+Q asks, Cancel keeps the client; the tray's Quit ends it without asking.
@@ -141,5 +115,3 @@ TEST(DesktopShell, TrayMenuNotificationsAndTheQuitQuestion)
     QTimer::singleShot(10000, [] { QCoreApplication::exit(1); });
     EXPECT_EQ(QCoreApplication::exec(), 0);
 }
-
-#include "DesktopShellTest.moc"

@@ -31,12 +31,6 @@ const QString flowing = prefix + u"First system audio buffer received — audio 
 const auto onMainThread = [] { return QThread::currentThread() == QCoreApplication::instance()->thread(); };
 const auto nothing = [](const CaptureSessionResult& r) { return !r.micURL && !r.systemURL; };
 
-QJsonArray metadataTracks(const QString& sessionDirectory)
-{
-    QFile file(QDir(sessionDirectory).filePath(u"metadata.json"_s));
-    return QJsonDocument::fromJson(file.open(QIODevice::ReadOnly) ? file.readAll() : "")["tracks"_L1].toArray();
-}
-
 class AudioCaptureManagerTest : public ::testing::Test {
 protected:
     void TearDown() override
@@ -119,7 +113,7 @@ TEST_F(AudioCaptureManagerTest, ARecordingYieldsBothUploadTracksHoldingExactlyWh
     ASSERT_EQ(std::pair(result.micURL, result.systemURL),
         std::pair(std::optional(QDir(*session).filePath(u"upload_track.m4a"_s)),
             std::optional(QDir(*session).filePath(u"system_upload.m4a"_s))));
-    const QJsonArray tracks = metadataTracks(*session);
+    const QJsonArray tracks = TestAudio::metadata(*session)["tracks"_L1].toArray();
     const QString urls[] = { *result.micURL, *result.systemURL };
     const QString segments[] = { u"mic_track_000.caf"_s, u"system_track_000.caf"_s };
     for (int t = 0; t < 2; ++t) {
@@ -169,7 +163,8 @@ TEST_F(AudioCaptureManagerTest, DeviceChangesRestartCaptureQuittingFinalizesAndA
         const CaptureSessionResult result = await(manager.stopCapture());
         // The same session; the new format gets a segment of its own, the change back none.
         ASSERT_TRUE(result.micURL && result.systemURL);
-        const QJsonArray files = metadataTracks(QFileInfo(*result.micURL).path())[track]["files"_L1].toArray();
+        const QJsonArray files
+            = TestAudio::metadata(QFileInfo(*result.micURL).path())["tracks"_L1][track]["files"_L1].toArray();
         EXPECT_EQ(files.size() == 2 ? files[1].toString() : QString(), secondSegment);
         EXPECT_EQ(TestAudio::readSegment(QFileInfo(*result.micURL).dir().filePath(secondSegment)).sampleRate,
             SoundTools::sourceRateAndChannels(track ? device + u".monitor"_s : device).first);
@@ -238,7 +233,7 @@ TEST_F(AudioCaptureManagerTest, DeviceChangesRestartCaptureQuittingFinalizesAndA
         EXPECT_FALSE(manager.isRunning());
         EXPECT_EQ(int(SoundTools::sourceOutputIndices().size()), streamsBefore);
         EXPECT_TRUE(QDir(session).entryList({ u"*.m4a"_s }).isEmpty());
-        EXPECT_EQ(metadataTracks(session).size(), finalizeFails ? 0 : 2);
+        EXPECT_EQ(TestAudio::metadata(session)["tracks"_L1].toArray().size(), finalizeFails ? 0 : 2);
         if (finalizeFails) {
             EXPECT_GT(TestAudio::readSegment(QDir(session).filePath(u"mic_track_000.caf"_s)).frames(), 0u);
             EXPECT_GT(TestAudio::readSegment(QDir(session).filePath(u"system_track_000.caf"_s)).frames(), 0u);

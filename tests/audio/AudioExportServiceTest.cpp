@@ -3,6 +3,7 @@
 #include "Await.h"
 #include "FileError.h"
 #include "MediaModule.h"
+#include "Raised.h"
 #include "TestAudio.h"
 
 #include <QDir>
@@ -16,20 +17,13 @@
 using namespace Qt::StringLiterals;
 using namespace TestAudio;
 
-namespace {
-
 // The export's error, or nothing when it succeeded.
-std::optional<AudioExportError> exportError(
+static std::optional<AudioExportError> exportError(
     const QStringList& segments, const QString& output, const std::atomic<bool>* cancel = nullptr)
 {
-    try {
+    return raised<AudioExportError>([&] {
         await(AudioExportService::exportUploadTrack(segments, output, { AudioExportOptions::Coder::fast, cancel }));
-    } catch (const AudioExportError& error) {
-        return error;
-    }
-    return std::nullopt;
-}
-
+    });
 }
 
 TEST(AudioExportServiceTest, SegmentsBecomeOneAacTrackInTheFirstFormatWithoutGapAndWithTheHeaderFirst)

@@ -1,13 +1,13 @@
 #include "AudioTrackWriter.h"
 #include "BuildConfig.h"
 #include "FileError.h"
+#include "Raised.h"
 #include "TestAudio.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -32,26 +32,14 @@ QJsonObject track(const QString& source, const QStringList& files, double rate, 
         { u"channels"_s, channels }, { u"totalFrameCount"_s, frames }, { u"durationSeconds"_s, s } };
 }
 
-// The FileError `run` throws, as its reader sees it (code and path); "no error" when it returns.
-QString fileErrorOf(const std::function<void()>& run)
-{
-    try {
-        return run(), u"no error"_s;
-    } catch (const FileError& error) {
-        return error.description();
-    }
-}
-
 class AudioTrackWriterTest : public ::testing::Test {
 protected:
     AudioTrackWriter::Options options() const { return { documents.path(), {}, {} }; }
 
-    static QJsonObject readMetadata(const RecordingFinalizeResult& result)
+    static QJsonArray tracksOf(const RecordingFinalizeResult& r)
     {
-        QFile file(result.metadataURL);
-        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
+        return TestAudio::metadata(r.sessionDirectory)[u"tracks"_s].toArray();
     }
-    static QJsonArray tracksOf(const RecordingFinalizeResult& r) { return readMetadata(r)[u"tracks"_s].toArray(); }
     static QString in(const AudioTrackWriter& w, const QString& n) { return QDir(w.sessionDirectory()).filePath(n); }
 
     QTemporaryDir documents;
@@ -78,7 +66,7 @@ TEST_F(AudioTrackWriterTest, SessionsSegmentsFormatChangesAndFailures)
         std::tuple(writer.sessionDirectory(), QStringList { in(writer, u"mic_track_000.caf"_s) }, QStringList(),
             in(writer, u"metadata.json"_s)));
     EXPECT_FALSE(QFile::exists(in(writer, u"system_track_000.caf"_s)));
-    EXPECT_EQ(readMetadata(result),
+    EXPECT_EQ(TestAudio::metadata(result.sessionDirectory),
         (QJsonObject { { u"recordingStarted"_s, start.toUTC().toString(Qt::ISODate) },
             { u"recordingEnded"_s, now.toUTC().toString(Qt::ISODate) }, { u"durationSeconds"_s, 2.5 },
             { u"appVersion"_s, QString::fromUtf8(BuildConfig::appVersion) },
@@ -93,7 +81,7 @@ TEST_F(AudioTrackWriterTest, SessionsSegmentsFormatChangesAndFailures)
         QFileInfo(AudioTrackWriter(o).sessionDirectory()).fileName(), u"Session_2025-01-02_03-04-05-006_BBBBBB"_s);
 
     suffixes = QStringList(5, u"AAAAAA"_s) << u"CCCCCC"_s;
-    EXPECT_EQ(fileErrorOf([&] { AudioTrackWriter sixth(o); }), u"File exists"_s); // and no path
+    EXPECT_EQ(raised<FileError>([&] { AudioTrackWriter sixth(o); }).value().description(), u"File exists"_s); // no path
     EXPECT_EQ(suffixes, QStringList { u"CCCCCC"_s });
 
     // Real suffixes part two writers of the same millisecond; without a folder, a writer records into Documents.
@@ -218,7 +206,7 @@ TEST_F(AudioTrackWriterTest, SessionsSegmentsFormatChangesAndFailures)
     AudioTrackWriter full(options());
     full.writeMic(buffer(Source::mic, mono, 100));
     ASSERT_TRUE(QDir(full.sessionDirectory()).mkdir(u"metadata.json"_s));
-    EXPECT_TRUE(fileErrorOf([&] { full.finalize(); }).startsWith(u"Is a directory"_s));
+    EXPECT_TRUE(raised<FileError>([&] { full.finalize(); }).value().description().startsWith(u"Is a directory"_s));
     EXPECT_EQ(TestAudio::readSegment(in(full, u"mic_track_000.caf"_s)).frames(), 100u);
     // That failure left no temporary behind; a link planted at the old fixed temporary name is not followed.
     ASSERT_TRUE(QFile::link(documents.filePath(u"plain"_s), in(full, u"notes.json.tmp"_s)));

@@ -2,8 +2,8 @@
 
 #include "CapturedAudioBuffer.h"
 #include "SerialQueue.h"
+#include "TestAudio.h"
 
-#include <cmath>
 #include <mutex>
 #include <vector>
 
@@ -40,13 +40,11 @@ public:
     {
         double loudest = 0;
         for (const CapturedAudioBuffer& buffer : buffers()) {
-            const PcmBuffer& pcm = *buffer.pcmBuffer;
-            double sum = 0;
-            std::size_t n = 0;
-            for (std::uint32_t b = 0; b < pcm.bufferCount(); ++b)
-                for (std::size_t i = 0; i < pcm.byteSize(b) / sizeof(float); ++i, ++n)
-                    sum += double(pcm.samples<float>(b)[i]) * pcm.samples<float>(b)[i];
-            loudest = std::max(loudest, n ? std::sqrt(sum / double(n)) : 0.0);
+            std::vector<float> samples;
+            for (std::uint32_t b = 0; b < buffer.pcmBuffer->bufferCount(); ++b)
+                samples.insert(samples.end(), buffer.pcmBuffer->samples<float>(b),
+                    buffer.pcmBuffer->samples<float>(b) + buffer.pcmBuffer->byteSize(b) / sizeof(float));
+            loudest = std::max(loudest, TestAudio::rms(samples, 0, samples.size()));
         }
         return loudest;
     }

@@ -1,9 +1,8 @@
 // Capture at the edges of a recording: a stream that stops, a disk that fills up, sound on another device.
-#include "AudioCaptureManager.h"
-#include "AudioRecorder.h"
 #include "Await.h"
 #include "BufferCollector.h"
 #include "MicCaptureService.h"
+#include "QuickRecorder.h"
 #include "SoundPlayer.h"
 #include "SoundTools.h"
 #include "TestAudio.h"
@@ -21,17 +20,6 @@
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
-
-// A recorder writing under `documents` with `timings` and `limits`, uploading nothing.
-static auto recorderIn(const QString& documents, CaptureTimings timings = {}, DiskLimits limits = {})
-{
-    const auto makeManager = [=] {
-        auto manager = std::make_unique<AudioCaptureManager>(timings, AudioTrackWriter::Options { documents, {}, {} });
-        manager->setDiskLimits(limits);
-        return manager;
-    };
-    return std::make_unique<AudioRecorder>(makeManager, nullptr);
-}
 
 // Stopped right after a fragment arrived, the stream still hands over the one the server was filling (~128 ms).
 TEST(CaptureResilienceTest, AStopKeepsTheFragmentInFlight)
@@ -73,7 +61,8 @@ TEST(CaptureResilienceTest, AFullDiskStopsTheRecordingWithWhatWasWritten)
     const QByteArray where = QFile::encodeName(mountPoint.path());
     ASSERT_EQ(::mount("tmpfs", where.constData(), "tmpfs", 0, "size=12m"), 0);
     const auto unmount = qScopeGuard([&] { ::umount2(where.constData(), MNT_DETACH); });
-    const auto rec = recorderIn(mountPoint.path(), {}, { 4'000'000, 3'000'000 });
+    const DiskLimits small { 4'000'000, 3'000'000 };
+    const auto rec = makeQuickRecorder(mountPoint.path(), {}, {}, &small);
     const auto speech = SoundPlayer::tone(u"micfeed"_s, 60, 300), meeting = SoundPlayer::tone(u"speakers"_s, 60, 440);
     rec->start();
     ASSERT_TRUE(waitUntil([&] { return rec->isRecording(); }, 15000));
@@ -100,7 +89,7 @@ TEST(CaptureResilienceTest, SilenceIsPointedOutAndSoundElsewhereCanBeRecorded)
     ASSERT_TRUE(module);
     const auto unload = qScopeGuard([&] { SoundTools::pactl({ u"unload-module"_s, module->trimmed() }); });
     QTemporaryDir documents;
-    const auto rec = recorderIn(documents.path(), CaptureTimings { .silenceWarningAfter = std::chrono::seconds(2) });
+    const auto rec = makeQuickRecorder(documents.path(), { .silenceWarningAfter = std::chrono::seconds(2) });
     const auto call = SoundPlayer::tone(u"headset"_s, 60, 660);
     rec->start();
     ASSERT_TRUE(waitUntil([&] { return rec->isRecording(); }, 15000));

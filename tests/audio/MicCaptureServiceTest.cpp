@@ -1,6 +1,7 @@
 #include "MicCaptureService.h"
 #include "Await.h"
 #include "BufferCollector.h"
+#include "Raised.h"
 #include "SoundPlayer.h"
 #include "SoundServerConnection.h"
 #include "SoundServerError.h"
@@ -99,12 +100,9 @@ TEST_F(MicCaptureServiceTest, DeviceChangesAreReportedOnlyWhileRunning)
 TEST_F(MicCaptureServiceTest, StartFailsWithTheServersError)
 {
     MicCaptureService mic(queue, u"unix:/nonexistent/echoquill/native"_s);
-    try {
-        mic.start();
-        ADD_FAILURE() << "started without a server";
-    } catch (const SoundServerError& error) {
-        EXPECT_EQ(error.code(), PA_ERR_CONNECTIONREFUSED);
-        EXPECT_EQ(error.description(), u"Could not connect to the sound server: Connection refused"_s);
-    }
+    const auto error = raised<SoundServerError>([&] { mic.start(); });
+    ASSERT_TRUE(error) << "started without a server";
+    EXPECT_EQ(std::pair(error->code(), error->description()),
+        std::pair(int(PA_ERR_CONNECTIONREFUSED), u"Could not connect to the sound server: Connection refused"_s));
     EXPECT_FALSE(mic.isRunning());
 }

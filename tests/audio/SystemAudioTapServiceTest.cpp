@@ -2,6 +2,7 @@
 #include "Await.h"
 #include "BufferCollector.h"
 #include "PrivateSoundServer.h"
+#include "Raised.h"
 #include "SoundPlayer.h"
 #include "SoundTools.h"
 
@@ -16,16 +17,6 @@ namespace {
 
 class SystemAudioTapServiceTest : public ::testing::Test {
 protected:
-    template <class F> static std::optional<SystemTapError> tapError(F&& call)
-    {
-        try {
-            call();
-        } catch (const SystemTapError& error) {
-            return error;
-        }
-        return std::nullopt;
-    }
-
     SerialQueue queue { u"test.audiowrite"_s };
     BufferCollector collected { queue };
 };
@@ -73,7 +64,7 @@ TEST_F(SystemAudioTapServiceTest, SetupFailuresNameTheirStepAndLeaveNothingBehin
     // Without a default sink there is no monitor to record.
     ASSERT_TRUE(SoundTools::pactl({ u"unload-module"_s, u"module-null-sink"_s }, server.address()));
     SystemAudioTapService tap(queue, server.address());
-    const auto noSink = tapError([&] { tap.start(); });
+    const auto noSink = raised<SystemTapError>([&] { tap.start(); });
     ASSERT_TRUE(noSink);
     EXPECT_EQ(noSink->kind(), SystemTapError::monitorNotFound);
     EXPECT_EQ(noSink->status(), PA_ERR_NOENTITY);
@@ -82,7 +73,7 @@ TEST_F(SystemAudioTapServiceTest, SetupFailuresNameTheirStepAndLeaveNothingBehin
     EXPECT_TRUE(waitUntil([&] { return SoundTools::sourceOutputIndices(server.address()).isEmpty(); }, 5000));
 
     SystemAudioTapService unreachable(queue, u"unix:/nonexistent/echoquill/native"_s);
-    const auto noServer = tapError([&] { unreachable.start(); });
+    const auto noServer = raised<SystemTapError>([&] { unreachable.start(); });
     ASSERT_TRUE(noServer);
     EXPECT_EQ(noServer->kind(), SystemTapError::serverUnreachable);
     EXPECT_EQ(noServer->description(), u"Could not reach the sound server (6)"_s);

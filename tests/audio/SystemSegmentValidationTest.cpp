@@ -2,6 +2,7 @@
 #include "Await.h"
 #include "SegmentRepair.h"
 #include "TestAudio.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,17 +11,6 @@
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-void writeBytes(const QString& path, qint64 size)
-{
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write(QByteArray(size, 'a'));
-}
-
-}
 
 TEST(SystemSegmentValidation, OnlyNonEmptyAudioSegmentsLargerThan16KiBPass)
 {

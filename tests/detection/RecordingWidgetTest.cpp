@@ -1,11 +1,11 @@
 #include "APIClient.h"
-#include "AudioCaptureManager.h"
 #include "Await.h"
 #include "DevServerProcess.h"
 #include "Endpoints.h"
 #include "KeychainService.h"
 #include "KeyringTest.h"
 #include "MeetingStore.h"
+#include "QuickRecorder.h"
 #include "RecordingLibrary.h"
 #include "RecordingPanel.h"
 #include "RecordingPanelController.h"
@@ -106,11 +106,7 @@ protected:
     UploadPipeline pipeline { server.url(u"/blob/"_s).toString(), { 3, 0.05 } };
     // A silent source is pointed out after two seconds; a test may ask for more free disk than there is.
     DiskLimits disk;
-    AudioRecorder recorder { [this] {
-        auto manager = std::make_unique<AudioCaptureManager>(CaptureTimings { .silenceWarningAfter = 2s });
-        manager->setDiskLimits(disk);
-        return manager;
-    } };
+    AudioRecorder recorder { captureManagers({}, { .silenceWarningAfter = 2s }, {}, &disk) };
     MeetingStore meetings { &KeychainService::loadToken };
     // Signed in while the keychain holds a token.
     RecordingLibrary library { &recorder,
@@ -246,7 +242,7 @@ TEST_F(RecordingWidget, RecordingsToDiskAndToTheServiceEndSaved)
     ASSERT_TRUE(waitUntil([&] { return controller->stateName() == u"idle"_s; }, 3000));
     EXPECT_TRUE(hoverOffersClose()) << "once idle again the widget can be closed";
     ASSERT_TRUE(waitUntil([&] { return !recorder.isStoppingRecording(); }, 20000));
-    EXPECT_TRUE(server.control("GET", "/__dev/requests?path=/*").toArray().isEmpty()) << "nothing went out";
+    EXPECT_TRUE(server.requests(u"/*"_s).isEmpty()) << "nothing went out";
 
     // With a token, from the offer of the meeting in front.
     const SoundPlayer voice = SoundPlayer::tone(u"micfeed"_s, 60, 440, -22); // RMS 0.056: the bars get 4 x, 0.22

@@ -338,26 +338,16 @@ TEST_F(DevServerTest, ItemsAreFoundByIdOrTextAndUnknownItemsAndMeetingsAreRefuse
         { "GET", "/api/v2/meeting-notes/99999999999999999999999", "", 404 } });
 }
 
-TEST(DevServerPersistence, StateSurvivesARestart)
+TEST_F(DevServerTest, StateSurvivesARestart)
 {
-    QTemporaryDir data;
-    const std::string tick = "/api/v2/meeting-notes/5/action-items/oo-1?source=desktop";
-    QString token;
-    {
-        DevServerProcess first({ u"--data"_s, data.path() });
-        ASSERT_TRUE(first.isRunning());
-        token = first.signIn();
-        EXPECT_EQ(first.client().Patch(tick, bearer(token), R"({"done":true})", "application/json")->status, 200);
-        EXPECT_TRUE(first.stop());
-    }
-    DevServerProcess second({ u"--data"_s, data.path() });
-    ASSERT_TRUE(second.isRunning());
-    auto cli = second.client();
-    auto detail = jsonOf(cli.Get("/api/v2/meeting-notes/5?source=desktop", bearer(token)));
+    expectAll({ { "PATCH", "/api/v2/meeting-notes/5/action-items/oo-1?source=desktop", R"({"done":true})", 200 } });
+    EXPECT_TRUE(server().stop());
+    SetUpTestSuite();
+    ASSERT_TRUE(server().isRunning());
+    const QJsonValue detail = get("/api/v2/meeting-notes/5?source=desktop", token);
     ASSERT_TRUE(detail.isObject()) << "the token from before the restart still signs in";
     EXPECT_TRUE(detail[u"data"_s][u"actionItems"_s][0][u"done"_s].toBool());
-    EXPECT_EQ(jsonOf(cli.Get("/api/v2/meeting-notes", bearer(token)))[u"data"_s].toArray().size(), 7)
-        << "samples are not doubled";
+    EXPECT_EQ(notes(token).size(), 7) << "samples are not doubled";
 }
 
 TEST_F(DevServerTest, CalendarConnectionAndReauthorization)

@@ -71,7 +71,7 @@ TEST_F(RecorderTest, RefusedOrFailedStartsLeaveNothingRunningADoubleStartIsIgnor
         const auto restore = qScopeGuard([desktop = qgetenv("PULSE_SERVER")] { qputenv("PULSE_SERVER", desktop); });
         qputenv("PULSE_SERVER", sound.guardedAddress().toUtf8());
         int managers = 0;
-        AudioRecorder recorder([&] { return ++managers, std::make_unique<AudioCaptureManager>(); }, nullptr);
+        AudioRecorder recorder([&, make = captureManagers({}, {})] { return ++managers, make(); }, nullptr);
         recorder.start();
         ASSERT_TRUE(waitUntil([&] { return !recorder.isStartingRecording(); }, 10000)) << "refused";
         EXPECT_EQ(std::tuple_cat(state(recorder), std::tuple(managers)), std::tuple(false, false, false, true, 0))

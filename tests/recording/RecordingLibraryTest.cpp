@@ -12,6 +12,7 @@
 #include "SessionJournal.h"
 #include "SessionLock.h"
 #include "TestAudio.h"
+#include "TestFiles.h"
 #include "UploadQueue.h"
 
 #include <QDirIterator>
@@ -26,6 +27,17 @@
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
+
+// Two seconds of both sources recorded under `documents` and stopped: the finalized session.
+static RecordingFinalizeResult recordTwoSeconds(const QString& documents)
+{
+    AudioTrackWriter writer({ .documentsDirectory = documents });
+    const AudioFormat mono = TestAudio::format(48000, 1), stereo = TestAudio::format(48000, 2);
+    for (quint64 i = 0; i < 20; ++i)
+        writer.writeMic(TestAudio::buffer(AudioCaptureSource::mic, mono, 4800, i * 4800)),
+            writer.writeSystem(TestAudio::buffer(AudioCaptureSource::systemOutput, stereo, 4800, i * 4800));
+    return writer.finalize();
+}
 
 TEST(SessionFilesTest, JournalStepsReadBackALockTellsAHeldFolderAndARecordingsFilesArePrivate)
 {
@@ -62,14 +74,7 @@ TEST(SessionFilesTest, JournalStepsReadBackALockTellsAHeldFolderAndARecordingsFi
     EXPECT_FALSE(SessionLock::isHeld(dir.path()));
     const mode_t before = ::umask(022);
     QTemporaryDir documents;
-    AudioTrackWriter::Options options;
-    options.documentsDirectory = documents.path();
-    AudioTrackWriter writer(options);
-    const AudioFormat mono = TestAudio::format(48000, 1), stereo = TestAudio::format(48000, 2);
-    for (quint64 i = 0; i < 20; ++i)
-        writer.writeMic(TestAudio::buffer(AudioCaptureSource::mic, mono, 4800, i * 4800)),
-            writer.writeSystem(TestAudio::buffer(AudioCaptureSource::systemOutput, stereo, 4800, i * 4800));
-    const RecordingFinalizeResult finalized = writer.finalize();
+    const RecordingFinalizeResult finalized = recordTwoSeconds(documents.path());
     await(AudioCaptureManager::exportUploadTracks(finalized, *QThreadPool::globalInstance())); // files checked below
     SessionJournal(finalized.sessionDirectory).save();
     ::umask(before);
@@ -132,10 +137,6 @@ TEST(RecordingLibraryTest, SessionsReachTheNotesOfTheAccountThatRecordedThemThro
     const auto reaches = [&](const QString& folder, UploadStatus::Stage wanted, int ms) {
         return waitUntil([&] { return stage(folder) == wanted; }, ms);
     };
-    const auto write = [](const QString& path, qint64 bytes) {
-        QFile file(path);
-        return file.open(QIODevice::WriteOnly) && file.resize(bytes);
-    };
     // A stopped session as the recorder leaves it: both sources' segments, the tracks (`system` 0: none came out).
     const auto exported = [&](const QString& name, qint64 mic, qint64 system, std::optional<Owner> owner) {
         const QDir folder(QDir(recordings).filePath(name));
@@ -144,7 +145,7 @@ TEST(RecordingLibraryTest, SessionsReachTheNotesOfTheAccountThatRecordedThemThro
             { std::pair { u"mic_track_000.caf"_s, 1000 }, { u"system_track_000.caf"_s, 1000 },
                 { u"upload_track.m4a"_s, mic }, { u"system_upload.m4a"_s, system } })
             if (bytes > 0)
-                write(folder.filePath(file), bytes);
+                writeBytes(folder.filePath(file), bytes);
         SessionJournal journal(folder.path());
         journal.setOwner(owner);
         journal.setFinalized(12.5);
@@ -230,21 +231,11 @@ TEST(RecordingLibraryTest, SessionsReachTheNotesOfTheAccountThatRecordedThemThro
     EXPECT_EQ(SessionJournal::read(failed)->stage(), SessionJournal::Stage::Failed);
     library->retry(failed);
     ASSERT_TRUE(reaches(failed, UploadStatus::Processing, 20000));
-    AudioTrackWriter::Options options;
-    options.documentsDirectory = documents.path();
-    const auto recorded = [&] {
-        AudioTrackWriter writer(options);
-        const AudioFormat mono = TestAudio::format(48000, 1), stereo = TestAudio::format(48000, 2);
-        for (quint64 i = 0; i < 20; ++i)
-            writer.writeMic(TestAudio::buffer(AudioCaptureSource::mic, mono, 4800, i * 4800)),
-                writer.writeSystem(TestAudio::buffer(AudioCaptureSource::systemOutput, stereo, 4800, i * 4800));
-        const QString folder = writer.finalize().sessionDirectory;
-        SessionJournal journal(folder);
-        journal.setOwner(a), journal.setFinalized(2.0);
-        journal.setFailed({ u"No audio file produced"_s, 0, std::nullopt });
-        journal.save();
-        return folder;
-    }();
+    const QString recorded = recordTwoSeconds(documents.path()).sessionDirectory;
+    SessionJournal failedExport(recorded);
+    failedExport.setOwner(a), failedExport.setFinalized(2.0);
+    failedExport.setFailed({ u"No audio file produced"_s, 0, std::nullopt });
+    failedExport.save();
     launch();
     ASSERT_TRUE(reaches(recorded, UploadStatus::Failed, 10000)) << "offered at the next start";
     library->retry(recorded);

@@ -3,12 +3,11 @@
 #include "Await.h"
 #include "Endpoints.h"
 #include "ProcStatus.h"
-#include "SessionJournal.h"
+#include "QuickRecorder.h"
+#include "TestFiles.h"
 #include "TestServer.h"
-#include "UploadQueue.h"
 
 #include <QFile>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 
@@ -22,11 +21,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QJsonObject json(const std::string& body)
-{
-    return QJsonDocument::fromJson(QByteArray::fromStdString(body)).object();
-}
-
 // A service and blob store that answer like the real ones, with knobs for failures.
 class UploadPipelineTest : public ::testing::Test {
 protected:
@@ -36,7 +30,7 @@ protected:
         s.Post("/api/desktop/meeting-notes/upload-token", [this](const httplib::Request& req, httplib::Response& res) {
             if (tokenFailures > 0)
                 return --tokenFailures, res.status = tokenStatus, res.set_content("token says no", "text/plain");
-            const QString path = json(req.body)["payload"_L1].toObject()["pathname"_L1].toString();
+            const QString path = jsonObject(req.body)["payload"_L1].toObject()["pathname"_L1].toString();
             res.set_content(("{\"clientToken\":\"ct:" + path + "\"}").toStdString(), "application/json");
         });
         s.Put(R"(/blob/(.*))", [this](auto& req, httplib::Response& res, const httplib::ContentReader& read) {
@@ -52,38 +46,16 @@ protected:
             [this](auto&, auto& res) { res.set_content(notifyReply, "application/json"); });
         server.start();
         Endpoints::setServiceOrigin(server.origin());
-        mic = writeFile(u"upload_track.m4a"_s, 3000);
-        system = writeFile(u"system_upload.m4a"_s, 5000);
+        mic = writeBytes(dir.filePath(u"upload_track.m4a"_s), 3000);
+        system = writeBytes(dir.filePath(u"system_upload.m4a"_s), 5000);
     }
     void TearDown() override { APIClient::shared().network().clearConnectionCache(); }
 
-    QString writeFile(const QString& name, qint64 bytes)
-    {
-        QFile f(dir.filePath(name));
-        return f.open(QIODevice::WriteOnly), f.write(QByteArray(bytes, 'a')), f.fileName();
-    }
-
-    // One run of the upload queue over tracks in `dir` as a stop leaves them: every stage it reports, to the end
-    // of the run or to its first wait for the network.
+    // One run of the upload queue over tracks in `dir` as a stop leaves them.
     QList<UploadStatus> runPipeline(UploadPipeline& pipeline, std::optional<QString> sys = {}, QString track = {})
     {
-        using Track = SessionJournal::Track;
-        SessionJournal journal(dir.path());
-        journal.setOwner(SessionJournal::Owner { u"u"_s, {} });
-        journal.setExported({ QFileInfo(track.isEmpty() ? mic : track).fileName(), {}, {}, {} },
-            sys ? std::optional(Track { QFileInfo(*sys).fileName(), {}, {}, {} }) : std::nullopt);
-        journal.save();
-        UploadQueue queue(&pipeline,
-            [](const QString& owner) { return owner == u"u"_s ? std::optional(u"bearer-1"_s) : std::nullopt; });
-        QList<UploadStatus> out;
-        bool ended = false;
-        QObject::connect(&queue, &UploadQueue::statusChanged, [&](auto, const UploadStatus& s) {
-            out << s, ended = ended || s.stage() == UploadStatus::WaitingForNetwork;
-        });
-        QObject::connect(&queue, &UploadQueue::finished, [&] { ended = true; });
-        queue.submit(dir.path());
-        waitUntil([&] { return ended; }, 60000);
-        return out;
+        return runUploadQueue(pipeline, dir.path(), QFileInfo(track.isEmpty() ? mic : track).fileName(),
+            sys ? std::optional(QFileInfo(*sys).fileName()) : std::nullopt, u"bearer-1"_s);
     }
 
     QString store() { return server.url(u"/blob/"_s).toString(); }
@@ -106,8 +78,8 @@ TEST_F(UploadPipelineTest, RunsSendBothTracksWithTheirOwnTokensAndKeysAndMalform
         (QList<UploadStatus> { UploadStatus::uploading(), UploadStatus::notifying(), UploadStatus::processing(77) }));
     ASSERT_EQ(server.received().size(), 3u) << "one token, one upload, one note";
     const auto notify = server.received().back();
-    EXPECT_EQ(json(notify.body).keys(), (QStringList { u"blob_url"_s, u"file_name"_s }));
-    EXPECT_EQ(json(notify.body)["file_name"_L1].toString(), u"upload_track.m4a"_s);
+    EXPECT_EQ(jsonObject(notify.body).keys(), (QStringList { u"blob_url"_s, u"file_name"_s }));
+    EXPECT_EQ(jsonObject(notify.body)["file_name"_L1].toString(), u"upload_track.m4a"_s);
     EXPECT_EQ(notify.header("Authorization"), "Bearer bearer-1");
     server.clearReceived();
     ASSERT_EQ(runPipeline(pipeline, system).last(), UploadStatus::processing(77));
@@ -115,10 +87,10 @@ TEST_F(UploadPipelineTest, RunsSendBothTracksWithTheirOwnTokensAndKeysAndMalform
     for (const auto& r : server.received())
         (r.method == "PUT" ? blobs : tokens).push_back(r);
     ASSERT_EQ(std::pair(tokens.size(), blobs.size()), std::pair(size_t(3), size_t(2))) << "two tokens and a note";
-    const QString pathname = json(tokens[0].body)["payload"_L1]["pathname"_L1].toString();
+    const QString pathname = jsonObject(tokens[0].body)["payload"_L1]["pathname"_L1].toString();
     EXPECT_TRUE(QRegularExpression(u"^recordings/[0-9a-f-]{36}\\.m4a$"_s).match(pathname).hasMatch());
-    EXPECT_EQ(json(tokens[0].body),
-        json(R"({"type": "blob.generate-client-token", "payload": {"pathname": ")" + pathname.toStdString()
+    EXPECT_EQ(jsonObject(tokens[0].body),
+        jsonObject(R"({"type": "blob.generate-client-token", "payload": {"pathname": ")" + pathname.toStdString()
             + R"(", "clientPayload": null, "callbackUrl": "", "multipart": false}})"));
     EXPECT_EQ(tokens[0].header("x-auth-token"), "Bearer bearer-1");
     EXPECT_FALSE(tokens[0].hasHeader("Authorization"));
@@ -126,7 +98,7 @@ TEST_F(UploadPipelineTest, RunsSendBothTracksWithTheirOwnTokensAndKeysAndMalform
     EXPECT_EQ(blobs[0].header("Authorization") + ", " + blobs[0].header("Content-Type"),
         "Bearer ct:" + blobs[0].path.substr(6) + ", audio/mp4");
     EXPECT_EQ(blobs[0].header("x-content-length") + '/' + blobs[1].header("x-content-length"), "3000/5000");
-    const QJsonObject body = json(tokens[2].body);
+    const QJsonObject body = jsonObject(tokens[2].body);
     EXPECT_EQ(body["file_name_system"_L1].toString(), u"system_upload.m4a"_s);
     EXPECT_TRUE(body["blob_url_system"_L1].toString().endsWith(QString::fromStdString(blobs[1].path.substr(6))));
     EXPECT_FALSE(body.contains("duration_seconds"_L1));
@@ -149,14 +121,15 @@ TEST_F(UploadPipelineTest, RunsSendBothTracksWithTheirOwnTokensAndKeysAndMalform
     EXPECT_EQ(runPipeline(broken).last(), UploadStatus::failed(u"Server error (0)"_s));
     notifyReply = R"({"success": true})";
     server.clearReceived();
-    EXPECT_EQ(runPipeline(pipeline, {}, writeFile(u"recording"_s, 10)).last(), UploadStatus::processing(0));
+    EXPECT_EQ(
+        runPipeline(pipeline, {}, writeBytes(dir.filePath(u"recording"_s), 10)).last(), UploadStatus::processing(0));
     const auto put = server.received().at(1);
     EXPECT_TRUE(put.method == "PUT" && QString::fromStdString(put.path).endsWith(u".m4a"_s)) << put.path;
     EXPECT_EQ(put.header("Content-Type"), "application/octet-stream");
 
     // A missing or empty track fails the run before any request.
     server.clearReceived();
-    const QString gone = dir.filePath(u"gone.m4a"_s), empty = writeFile(u"empty.m4a"_s, 0);
+    const QString gone = dir.filePath(u"gone.m4a"_s), empty = writeBytes(dir.filePath(u"empty.m4a"_s), 0);
     EXPECT_EQ(runPipeline(pipeline, system, gone).last(),
         UploadStatus::failed(u"Cannot read gone.m4a: No such file or directory"_s));
     EXPECT_EQ(runPipeline(pipeline, empty).last(), UploadStatus::failed(u"Cannot read empty.m4a: the file is empty"_s));

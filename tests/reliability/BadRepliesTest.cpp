@@ -9,10 +9,9 @@
 #include "Log.h"
 #include "MeetingStore.h"
 #include "QtPrinters.h"
+#include "QuickRecorder.h"
 #include "RecallStore.h"
-#include "SessionJournal.h"
-#include "UploadPipeline.h"
-#include "UploadQueue.h"
+#include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -98,10 +97,7 @@ struct World {
     std::optional<AuthStore> auth {};
     QTemporaryDir dir {};
     QString mic = dir.filePath(u"mic.m4a"_s);
-    bool made = [this] {
-        QFile f(mic);
-        return f.open(QFile::WriteOnly) && f.write(QByteArray(1 << 16, 'a')) > 0;
-    }();
+    bool made = !writeBytes(mic, 1 << 16).isEmpty();
 
     // What follows `prefix` in the one log line starting with it; none without such a line, all of them with more.
     std::optional<QString> logged(const QString& prefix) const
@@ -145,21 +141,10 @@ Endpoint upload(const char* name, const QString& path, const QString& method)
 {
     return { name, path, method, always, [](World& w) { return QFile::exists(w.mic) ? u"track kept"_s : QString(); },
         [](World& w) -> std::optional<QString> {
-            std::optional<UploadStatus> last;
             UploadPipeline pipeline(w.service.url(u"/blob/"_s).toString(), { 3, 0.01 });
-            SessionJournal journal(w.dir.path());
-            journal.setOwner(SessionJournal::Owner { u"u"_s, {} });
-            journal.setExported({ u"mic.m4a"_s, {}, {}, {} }, std::nullopt);
-            journal.save();
-            UploadQueue queue(&pipeline, [&](const QString&) { return std::optional(w.token); });
-            bool ended = false;
-            QObject::connect(&queue, &UploadQueue::statusChanged, [&](auto, const UploadStatus& s) {
-                last = s, ended = ended || s.stage() == UploadStatus::WaitingForNetwork;
-            });
-            QObject::connect(&queue, &UploadQueue::finished, [&] { ended = true; });
-            queue.submit(w.dir.path());
-            waitUntil([&] { return ended; }, 90000);
-            return last && last->stage() == UploadStatus::Failed ? std::optional(last->message()) : std::nullopt;
+            const auto run = runUploadQueue(pipeline, w.dir.path(), u"mic.m4a"_s, std::nullopt, w.token);
+            return !run.isEmpty() && run.last().stage() == UploadStatus::Failed ? std::optional(run.last().message())
+                                                                                : std::nullopt;
         },
         [](World&) {} }; // the track is there from the start
 }

@@ -69,8 +69,7 @@ TEST(ManyRecordings, TwentyRecordingsInOneProcessLeaveTwentyNotesAndNoGrowth)
     EXPECT_EQ(noteIds.size(), recordings) << "one note per recording";
     EXPECT_FALSE(noteIds.contains(0));
     int acknowledged = 0;
-    for (const QJsonValue& request :
-        service.control("GET", "/__dev/requests?path=/api/desktop/meeting-notes").toArray())
+    for (const QJsonValue& request : service.requests(u"/api/desktop/meeting-notes"_s))
         acknowledged += request[u"method"_s] == u"POST"_s && request[u"status"_s] == 200;
     EXPECT_EQ(acknowledged, recordings) << "the service was told of every recording, once";
     // From after the first recording (connections, thread pools and caches are made then) to after the last.

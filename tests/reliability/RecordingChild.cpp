@@ -2,8 +2,7 @@
 // folder given as the first argument until it is killed. It prints
 // "recording <session folder>" once the recording runs, then
 // "duration <seconds> level <level>" at every tick of the recorder.
-#include "AudioCaptureManager.h"
-#include "AudioRecorder.h"
+#include "QuickRecorder.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -16,13 +15,7 @@ int main(int argc, char** argv)
     if (argc < 2)
         return 2;
     const QString documents = QString::fromLocal8Bit(argv[1]);
-    AudioRecorder recorder(
-        [documents] {
-            AudioTrackWriter::Options options;
-            options.documentsDirectory = documents;
-            return std::make_unique<AudioCaptureManager>(CaptureTimings {}, options);
-        },
-        nullptr);
+    AudioRecorder recorder(captureManagers(documents, {}));
     QObject::connect(&recorder, &AudioRecorder::sessionFolderChanged, [&] {
         if (recorder.sessionFolder()) {
             std::printf("recording %s\n", qPrintable(*recorder.sessionFolder()));

@@ -10,6 +10,7 @@
 #include "SessionAudio.h"
 #include "SessionJournal.h"
 #include "SoundPlayer.h"
+#include "TestFiles.h"
 #include "UploadPipeline.h"
 
 #include <QDir>
@@ -134,14 +135,10 @@ TEST(Recovery, RetentionRemovesOnlyWhatTheServiceAcknowledgedCountingFromItsNote
     const std::tuple<decltype(noted), int, QStringList> cases[] = { { noted, 1, uploaded }, { noted, 31, {} },
         { noNoteId, 90, all }, { failed, 90, all }, { interrupted, 90, all } };
     const auto folderOf = [&](const auto& c) { return QDir(root.path()).filePath(u"Session_%1"_s.arg(&c - cases)); };
-    const auto makeFile = [](const QString& path, qint64 bytes) {
-        QFile file(path);
-        return file.open(QIODevice::WriteOnly) && file.write(QByteArray(bytes, 'a'));
-    };
     for (const auto& c : cases) {
         QDir().mkpath(folderOf(c));
         for (const QString& file : all.mid(1))
-            makeFile(QDir(folderOf(c)).filePath(file), 300000);
+            writeBytes(QDir(folderOf(c)).filePath(file), 300000);
         SessionJournal journal(folderOf(c), now.addDays(-std::max(40, std::get<1>(c))));
         journal.setFinalized(1.0);
         journal.setExported(
@@ -164,7 +161,7 @@ TEST(Recovery, RetentionRemovesOnlyWhatTheServiceAcknowledgedCountingFromItsNote
     }
 
     // Files beside the sessions (the recorder's disk reserve) are not recordings.
-    makeFile(QDir(root.path()).filePath(u"reserve"_s), 2000000);
+    writeBytes(QDir(root.path()).filePath(u"reserve"_s), 2000000);
     RecordingRetention retention(root.path());
     retention.refresh();
     EXPECT_TRUE(waitUntil([&] { return retention.summary() == u"Recordings on this computer: 4 · 4 MB"_s; }))

@@ -1,9 +1,9 @@
 // The desktop's sound server stopped mid-recording and started again with the same devices, within the settle wait or
 // after a long outage: the recording goes on in the same session and what was on disk stays unchanged.
-#include "AudioCaptureManager.h"
 #include "AudioRecorder.h"
 #include "Await.h"
 #include "Log.h"
+#include "QuickRecorder.h"
 #include "SessionAudio.h"
 #include "SoundPlayer.h"
 #include "SoundTools.h"
@@ -83,9 +83,7 @@ TEST_F(SoundServerRestartTest, ARecordingKeepsWhatItHadAndGoesOnInTheSameSession
         Log::Capture log;
         // The real waits: the settle wait, the cooldown and the reconnect's backoff are what a user gets.
         const CaptureTimings timings;
-        AudioTrackWriter::Options options;
-        options.documentsDirectory = documents.path();
-        AudioRecorder recorder([&] { return std::make_unique<AudioCaptureManager>(timings, options); }, nullptr);
+        AudioRecorder recorder(captureManagers(documents.path(), timings));
         QString session;
         const auto onDisk = [&] { // microphone, system output
             return std::array { SourceOnDisk::read(session, u"mic_track_"_s),

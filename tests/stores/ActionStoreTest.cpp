@@ -125,15 +125,6 @@ TEST_F(ActionStoreTest, ItemsWithTheSameIdInTwoNotesToggleIndependentlyAndAFailu
     holdPatch = false;
     await(std::move(pending));
     EXPECT_EQ(doneFlags(), (QStringList { u"43_a1=done"_s, u"42_a1=open"_s })) << "the service's order, replaced";
-
-    patchStatus = 200;
-    ActionListItem odd = first;
-    list(200, listOf({ item(42, "a/1 b?", dayAt(0)) }));
-    await(store.load());
-    odd.id = u"a/1 b?"_s;
-    await(store.toggle(odd));
-    EXPECT_EQ(patchesSoFar().back().first, "/api/v2/meeting-notes/42/action-items/a%2F1%20b%3F?source=desktop")
-        << "the id stays one path segment";
 }
 
 TEST_F(ActionStoreTest, SectionsAreTodayYesterdayThenDaysNewestFirstAndAToggleChangesOneRow)

@@ -4,7 +4,6 @@
 #include "Endpoints.h"
 #include "TestServer.h"
 
-#include <QJsonDocument>
 #include <QJsonObject>
 
 #include <gtest/gtest.h>
@@ -24,18 +23,9 @@ protected:
     }
     void TearDown() override { APIClient::shared().network().clearConnectionCache(); }
 
-    QJsonObject lastBody() const
-    {
-        const auto got = server.received();
-        return got.empty() ? QJsonObject()
-                           : QJsonDocument::fromJson(QByteArray::fromStdString(got.back().body)).object();
-    }
+    QJsonObject lastBody() const { return jsonObject(server.received().empty() ? "" : server.received().back().body); }
 
     void settings(int status, const std::string& body) { server.reply("GET", "/api/recall/settings", status, body); }
-    void preference(int status, const std::string& body)
-    {
-        server.reply("POST", "/api/recall/meeting-bot-preference", status, body);
-    }
 
     TestServer server;
     RecallStore store { [] { return std::optional<QString>(u"tok"_s); } };
@@ -81,7 +71,7 @@ TEST_F(RecallStoreTest, PreferenceBodyLeavesOutWhatTheMeetingLacks)
     full.meetingUrl = u"https://meet.google.com/abc"_s;
     full.startTime = u"2025-03-05T16:30:00+01:00"_s;
     full.endTime = u"2025-03-05T17:00:00.000Z"_s;
-    preference(200, R"({"success": true, "signal": "bot_scheduled"})");
+    server.reply("POST", "/api/recall/meeting-bot-preference", 200, R"({"success": true, "signal": "bot_scheduled"})");
     await(store.toggleMeetingBot(full, false));
     EXPECT_EQ(lastBody(),
         (QJsonObject { { u"recall_calendar_event_id"_s, u"ev-9"_s }, { u"bot_enabled"_s, false },

@@ -8,34 +8,22 @@
 #include <exception>
 #include <functional>
 #include <optional>
+#include <type_traits>
 
 namespace detail {
 
-template <class T>
-QCoro::Task<> settle(QCoro::Task<T> task, std::optional<T>& value, std::exception_ptr& error, bool& done)
+template <class T, class Value>
+QCoro::Task<> settle(QCoro::Task<T> task, Value& value, std::exception_ptr& error, bool& done)
 {
     try {
-        value.emplace(co_await std::move(task));
+        if constexpr (std::is_void_v<T>)
+            co_await std::move(task);
+        else
+            value.emplace(co_await std::move(task));
     } catch (...) {
         error = std::current_exception();
     }
     done = true;
-}
-
-inline QCoro::Task<> settle(QCoro::Task<> task, std::exception_ptr& error, bool& done)
-{
-    try {
-        co_await std::move(task);
-    } catch (...) {
-        error = std::current_exception();
-    }
-    done = true;
-}
-
-inline void spinUntil(const bool& done)
-{
-    while (!done)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
 }
 
 }
@@ -43,24 +31,16 @@ inline void spinUntil(const bool& done)
 // Runs the event loop until `task` finishes; hands back its value or rethrows its error.
 template <class T> T await(QCoro::Task<T>&& task)
 {
-    std::optional<T> value;
+    std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> value;
     std::exception_ptr error;
     bool done = false;
     auto runner = detail::settle(std::move(task), value, error, done);
-    detail::spinUntil(done);
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
     if (error)
         std::rethrow_exception(error);
-    return std::move(*value);
-}
-
-inline void await(QCoro::Task<>&& task)
-{
-    std::exception_ptr error;
-    bool done = false;
-    auto runner = detail::settle(std::move(task), error, done);
-    detail::spinUntil(done);
-    if (error)
-        std::rethrow_exception(error);
+    if constexpr (!std::is_void_v<T>)
+        return std::move(*value);
 }
 
 // Runs the event loop until `condition` holds or `timeoutMs` passes.

@@ -34,16 +34,11 @@ protected:
         KeyringTest::TearDown();
     }
 
-    // The service's log of requests to `path` ("*" at the end for a prefix).
-    QJsonArray requestsTo(const QString& path)
-    {
-        return service.control("GET", "/__dev/requests?path=" + path.toStdString()).toArray();
-    }
     // The JSON bodies of those requests, in order.
     QList<QJsonObject> bodiesTo(const QString& path)
     {
         QList<QJsonObject> bodies;
-        for (const QJsonValue& r : requestsTo(path))
+        for (const QJsonValue& r : service.requests(path))
             bodies << QJsonDocument::fromJson(r[QStringLiteral("body")].toString().toUtf8()).object();
         return bodies;
     }

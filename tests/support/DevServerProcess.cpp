@@ -107,9 +107,14 @@ QJsonValue DevServerProcess::control(
     return jsonOf(result);
 }
 
+QJsonArray DevServerProcess::requests(const QString& path)
+{
+    return control("GET", "/__dev/requests?path=" + path.toStdString()).toArray();
+}
+
 int DevServerProcess::requestCount(const QString& method, const std::string& path, qint64 bodyBytes)
 {
-    const QJsonArray all = control("GET", "/__dev/requests?path=" + path).toArray();
+    const QJsonArray all = requests(QString::fromStdString(path));
     return int(std::count_if(all.begin(), all.end(), [&](const QJsonValue& r) {
         return r[u"method"_s] == method && (bodyBytes < 0 || r[u"bodyBytes"_s].toInteger() == bodyBytes);
     }));

@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QProcess>
@@ -39,8 +40,9 @@ public:
     // A test control: the reply's JSON (null when the reply is not JSON); the status goes to `status`.
     QJsonValue control(
         const std::string& method, const std::string& path, const QJsonObject& body = {}, int* status = nullptr);
-    // How many requests to `path` ("*" at the end for a prefix) the service answered with `method`
-    // (and, when given, a body of `bodyBytes`).
+    // The service's log of requests to `path` ("*" at the end for a prefix), oldest first.
+    QJsonArray requests(const QString& path);
+    // How many of those the service answered with `method` (and, when given, a body of `bodyBytes`).
     int requestCount(const QString& method, const std::string& path, qint64 bodyBytes = -1);
     // A bearer token for the address; a new address makes a new account.
     QString signIn(const QString& email = demoEmail);

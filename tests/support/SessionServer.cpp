@@ -4,7 +4,6 @@
 #include "Endpoints.h"
 
 #include <QFile>
-#include <QJsonDocument>
 #include <QJsonObject>
 
 #include <chrono>
@@ -12,7 +11,7 @@
 SessionServer::SessionServer()
 {
     m_http.server().Post("/api/desktop/auth/otp", [this](const httplib::Request& req, httplib::Response& res) {
-        const QJsonObject body = QJsonDocument::fromJson(QByteArray::fromStdString(req.body)).object();
+        const QJsonObject body = jsonObject(req.body);
         std::lock_guard lock(m_mutex);
         if (body.value(QStringLiteral("step")).toString() == QStringLiteral("request")) {
             res.status = m_codeRequestStatus;

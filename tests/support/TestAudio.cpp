@@ -2,6 +2,7 @@
 
 #include "SegmentFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -67,6 +68,12 @@ SegmentContents readSegment(const QString& path)
     out.interleaved.resize(std::size_t(sf_readf_float(file, out.interleaved.data(), info.frames)) * info.channels);
     sf_close(file);
     return out;
+}
+
+QJsonObject metadata(const QString& sessionDirectory)
+{
+    QFile file(QDir(sessionDirectory).filePath(u"metadata.json"_s));
+    return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
 }
 
 void writeToneSegment(const QString& path, int rate, int channels, double seconds, float amplitude, double frequency)

@@ -3,6 +3,7 @@
 #include "AudioFormat.h"
 #include "CapturedAudioBuffer.h"
 
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
@@ -32,6 +33,9 @@ struct SegmentContents {
 
     [[nodiscard]] std::uint64_t frames() const { return channels ? interleaved.size() / std::uint64_t(channels) : 0; }
 };
+
+// The session's metadata.json; empty when it cannot be read.
+QJsonObject metadata(const QString& sessionDirectory);
 
 // Every frame of a segment file as libsndfile reads it.
 SegmentContents readSegment(const QString& path);

@@ -5,30 +5,20 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QJsonDocument>
+
 #include <algorithm>
-#include <cctype>
 #include <chrono>
-
-static std::string lower(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return s;
-}
-
-bool TestServer::Received::hasHeader(const std::string& name) const
-{
-    for (const auto& [k, v] : headers)
-        if (lower(k) == lower(name))
-            return true;
-    return false;
-}
 
 std::string TestServer::Received::header(const std::string& name) const
 {
-    for (const auto& [k, v] : headers)
-        if (lower(k) == lower(name))
-            return v;
-    return {};
+    const auto found = headers.find(name);
+    return found == headers.end() ? std::string() : found->second;
+}
+
+QJsonObject jsonObject(const std::string& body)
+{
+    return QJsonDocument::fromJson(QByteArray::fromStdString(body)).object();
 }
 
 TestServer::TestServer()
@@ -37,13 +27,11 @@ TestServer::TestServer()
     // Noted before the reply is written (a logger runs after it), so a client
     // that has its answer always finds its request here.
     m_server.set_post_routing_handler([this](const httplib::Request& req, httplib::Response&) {
-        Received r { req.method, req.path, {}, req.target, {}, req.body };
+        Received r { req.method, req.path, {}, req.target, req.headers, req.body };
         std::string query;
         for (const auto& [k, v] : req.params)
             query += (query.empty() ? "" : "&") + k + "=" + v;
         r.query = query;
-        for (const auto& [k, v] : req.headers)
-            r.headers.emplace(k, v);
         std::lock_guard lock(m_mutex);
         m_received.push_back(std::move(r));
     });

@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 #include <QUrl>
 
@@ -21,10 +22,10 @@ public:
         std::string path;
         std::string query;
         std::string target; // the path and query as sent, still encoded
-        std::multimap<std::string, std::string> headers;
+        httplib::Headers headers; // names in any case
         std::string body;
 
-        [[nodiscard]] bool hasHeader(const std::string& name) const;
+        [[nodiscard]] bool hasHeader(const std::string& name) const { return headers.contains(name); }
         [[nodiscard]] std::string header(const std::string& name) const;
     };
 
@@ -60,6 +61,9 @@ private:
     std::map<std::string, std::pair<int, std::string>> m_replies;
     bool m_running = false;
 };
+
+// The JSON object `body` holds; empty when it holds none.
+QJsonObject jsonObject(const std::string& body);
 
 // A loopback port that nothing listens on.
 int closedPort();

@@ -30,7 +30,7 @@ protected:
         QQuickItem* line = byObjectName(actions(app), u"headerLine"_s);
         return line ? line->property("text").toString() : u"(hidden)"_s;
     }
-    int listLoads() { return int(requestsTo(u"/api/v2/action-items"_s).size()); }
+    int listLoads() { return int(service.requests(u"/api/v2/action-items"_s).size()); }
     bool checked(QQuickItem* card) { return byObjectName(card, u"checkBox"_s)->property("checked").toBool(); }
     // The window on the actions screen once its list has loaded.
     void openActions(AppWindow& app)
@@ -64,8 +64,8 @@ TEST_F(ActionsScreen, TicksReachTheServiceARefusalRollsBackAndTwoQuickClicksEndW
 
     click(app.window, byObjectName(card, u"checkBox"_s));
     EXPECT_EQ(std::pair(checked(card), headerLine(app)), std::pair(true, u"6 open"_s));
-    ASSERT_TRUE(waitUntil([&] { return requestsTo(patches).size() == 1; }));
-    const QJsonObject patch = requestsTo(patches)[0].toObject();
+    ASSERT_TRUE(waitUntil([&] { return service.requests(patches).size() == 1; }));
+    const QJsonObject patch = service.requests(patches)[0].toObject();
     EXPECT_TRUE(patch[u"path"_s].toString().endsWith(u"/action-items/dr-1"_s));
     EXPECT_EQ(std::pair(patch[u"query"_s].toString(), bodiesTo(patches)[0]),
         std::pair(u"source=desktop"_s, QJsonObject({ { u"done"_s, true } })));
@@ -84,7 +84,7 @@ TEST_F(ActionsScreen, TicksReachTheServiceARefusalRollsBackAndTwoQuickClicksEndW
     click(app.window, byObjectName(shared, u"checkBox"_s));
     click(app.window, byObjectName(shared, u"checkBox"_s));
     EXPECT_EQ(std::pair(checked(shared), headerLine(app)), std::pair(true, u"6 open"_s));
-    ASSERT_TRUE(waitUntil([&] { return requestsTo(patches).size() == 4; }));
+    ASSERT_TRUE(waitUntil([&] { return service.requests(patches).size() == 4; }));
     EXPECT_EQ(bodiesTo(patches).mid(2),
         QList<QJsonObject>({ QJsonObject { { u"done"_s, false } }, QJsonObject { { u"done"_s, true } } }));
     delay(patches, 0);

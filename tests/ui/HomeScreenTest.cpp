@@ -1,11 +1,10 @@
 #include "AuthStore.h"
+#include "Browser.h"
 #include "CalendarStore.h"
 #include "DemoSession.h"
 #include "Log.h"
 #include "MeetingStore.h"
 #include "QtPrinters.h"
-
-#include <QDesktopServices>
 
 #include <gtest/gtest.h>
 
@@ -13,27 +12,6 @@ using namespace Qt::StringLiterals;
 using namespace ScreenDriver;
 
 namespace {
-
-// Stands in for the default browser: keeps every address the client opens.
-class Browser : public QObject {
-    Q_OBJECT
-public:
-    Browser()
-    {
-        for (const QString& scheme : schemes)
-            QDesktopServices::setUrlHandler(scheme, this, "open");
-    }
-    ~Browser() override
-    {
-        for (const QString& scheme : schemes)
-            QDesktopServices::unsetUrlHandler(scheme);
-    }
-    const QStringList schemes { u"http"_s, u"https"_s, u"zoommtg"_s };
-    QList<QUrl> opened;
-
-public slots:
-    void open(const QUrl& url) { opened << url; }
-};
 
 QStringList groupNames(QQuickItem* root)
 {
@@ -58,7 +36,7 @@ protected:
     QQuickItem* home(AppWindow& app) { return byObjectName(app.root(), u"HomeView"_s); }
     // The home screen loads the calendar every `ms` milliseconds from now on.
     void refreshEvery(AppWindow& app, int ms) { home(app)->setProperty("refreshInterval", ms); }
-    int calendarLoads() { return int(requestsTo(u"/api/recall/calendar/status"_s).size()); }
+    int calendarLoads() { return int(service.requests(u"/api/recall/calendar/status"_s).size()); }
     // Pressing the button opens `url` in the browser.
     void expectOpens(AppWindow& app, QQuickItem* pressed, const QList<QUrl>& urls)
     {
@@ -153,14 +131,14 @@ TEST_F(HomeScreen, GroupsKeepOrderSwitchesKeepPositionRefreshRunsOnlyWhileShownA
     click(app.window, byObjectName(critique, u"BotToggleView"_s));
     EXPECT_FALSE(switchOf(critique));
     const QString preference = u"/api/recall/meeting-bot-preference"_s;
-    ASSERT_TRUE(waitUntil([&] { return requestsTo(preference).size() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return service.requests(preference).size() == 2; }));
     const QList<QJsonObject> sent = bodiesTo(preference);
     EXPECT_EQ(QJsonArray({ sent[0][u"bot_enabled"_s], sent[1][u"bot_enabled"_s], sent[1][u"recall_calendar_event_id"_s],
                   sent[1][u"title"_s] }),
         QJsonArray({ true, false, u"evt-critique"_s, u"Design critique"_s }));
     fault(preference, 500, u"POST"_s);
     click(app.window, byObjectName(critique, u"BotToggleView"_s));
-    ASSERT_TRUE(waitUntil([&] { return requestsTo(preference).size() == 3; }));
+    ASSERT_TRUE(waitUntil([&] { return service.requests(preference).size() == 3; }));
 
     // The service now sends the week first and says the bot is off: the screen keeps its order and the user's position.
     // The live meeting's title and platform carry markup, and its address is not a web one.
@@ -198,7 +176,7 @@ TEST_F(HomeScreen, GroupsKeepOrderSwitchesKeepPositionRefreshRunsOnlyWhileShownA
     EXPECT_LT(topOf(rowOf(screen, u"Vendor sync"_s)), topOf(rowOf(screen, u"Northwind onboarding"_s)))
         << "the store's order within a group";
     EXPECT_TRUE(switchOf(rowOf(screen, u"Design critique (moved)"_s))) << "neither the refusal nor the reload moved it";
-    EXPECT_EQ(requestsTo(preference).size(), 3) << "a reload sends nothing";
+    EXPECT_EQ(service.requests(preference).size(), 3) << "a reload sends nothing";
 
     // The markup shows as written (and fetches nothing, below); "Open meeting" opens web addresses only.
     hero = rowOf(screen, markup);
@@ -213,12 +191,12 @@ TEST_F(HomeScreen, GroupsKeepOrderSwitchesKeepPositionRefreshRunsOnlyWhileShownA
 
     MeetingStore* meetings = app.delegate.meetingStore();
     ASSERT_TRUE(waitUntil([&] { return meetings->meetings().size() == 7; })) << "the main view loads the notes";
-    EXPECT_EQ(requestsTo(u"/api/v2/meeting-notes"_s).size(), 1) << "once";
-    EXPECT_EQ(requestsTo(u"/api/recall/settings"_s).size(), 1) << "the bot settings load with the screen";
+    EXPECT_EQ(service.requests(u"/api/v2/meeting-notes"_s).size(), 1) << "once";
+    EXPECT_EQ(service.requests(u"/api/recall/settings"_s).size(), 1) << "the bot settings load with the screen";
     refreshEvery(app, 150);
     const int before = calendarLoads();
     ASSERT_TRUE(waitUntil([&] { return calendarLoads() >= before + 2 && !app.delegate.calendarStore()->isLoading(); }));
-    EXPECT_TRUE(requestsTo(u"/x.png"_s).isEmpty()) << "the image in the markup was never asked for";
+    EXPECT_TRUE(service.requests(u"/x.png"_s).isEmpty()) << "the image in the markup was never asked for";
 
     // Loading back to back, then left: the model goes, its last load ends, and no other starts.
     QPointer<QObject> model = home(app)->property("home").value<QObject*>();
@@ -229,13 +207,13 @@ TEST_F(HomeScreen, GroupsKeepOrderSwitchesKeepPositionRefreshRunsOnlyWhileShownA
     const int whenLeft = calendarLoads();
     for (int load = 2; load <= 4; ++load) {
         click(app.window, byObjectName(app.root(), u"refreshButton"_s));
-        ASSERT_TRUE(waitUntil([&] { return requestsTo(u"/api/v2/action-items"_s).size() == load; }));
+        ASSERT_TRUE(waitUntil([&] { return service.requests(u"/api/v2/action-items"_s).size() == load; }));
     }
     EXPECT_EQ(calendarLoads(), whenLeft) << "no load once the screen is gone";
 
     click(app.window, byText(app.root(), u"Home"_s));
     ASSERT_TRUE(waitUntil([&] { return calendarLoads() > whenLeft && !app.delegate.calendarStore()->isLoading(); }));
-    EXPECT_EQ(requestsTo(u"/api/recall/settings"_s).size(), 2) << "each return is a fresh first load";
+    EXPECT_EQ(service.requests(u"/api/recall/settings"_s).size(), 2) << "each return is a fresh first load";
 
     // An unknown note opens nothing; a known one opens in Meetings with its detail.
     meetings->setNavigateToMeetingId(999);
@@ -247,7 +225,7 @@ TEST_F(HomeScreen, GroupsKeepOrderSwitchesKeepPositionRefreshRunsOnlyWhileShownA
     meetings->setNavigateToMeetingId(known);
     EXPECT_TRUE(shows(app.detailColumn(), "MeetingDetailView"));
     ASSERT_TRUE(waitUntil([&] { return meetings->meetingDetail() && meetings->meetingDetail()->id == known; }));
-    EXPECT_EQ(requestsTo(u"/api/v2/meeting-notes/999"_s).size(), 0) << "no detail asked for the unknown note";
+    EXPECT_EQ(service.requests(u"/api/v2/meeting-notes/999"_s).size(), 0) << "no detail asked for the unknown note";
 
     QQuickItem* sidebar = byObjectName(app.root(), u"SidebarView"_s);
     ASSERT_TRUE(sidebar && sidebar->property("color").value<QColor>().name() == u"#faf6ee"_s);
@@ -257,5 +235,3 @@ TEST_F(HomeScreen, GroupsKeepOrderSwitchesKeepPositionRefreshRunsOnlyWhileShownA
     click(app.window, byText(app.root(), u"Golden"_s));
     EXPECT_EQ(sidebar->property("color").value<QColor>().name(), u"#faf6ee"_s);
 }
-
-#include "HomeScreenTest.moc"

@@ -2,11 +2,12 @@
 #include "AuthStore.h"
 #include "DemoSession.h"
 #include "MeetingStore.h"
-#include "PcmBuffer.h"
 #include "QtPrinters.h"
 #include "RecordingLibrary.h"
 #include "ScreenText.h"
 #include "SessionJournal.h"
+#include "TestAudio.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,8 +15,6 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-#include <cmath>
 
 using namespace Qt::StringLiterals;
 using namespace ScreenDriver;
@@ -39,7 +38,6 @@ qint64 idOf(MeetingStore& store, const QString& title)
     return -1;
 }
 
-// A session as a killed client leaves it: `seconds` of a tone in its segments, and no metadata.
 // What a killed recording of `owner` leaves: its journal says "recording", its segments hold `seconds` of tone.
 QString leaveSession(int seconds, const QDateTime& start, const SessionJournal::Owner& owner)
 {
@@ -47,16 +45,8 @@ QString leaveSession(int seconds, const QDateTime& start, const SessionJournal::
     SessionJournal journal(writer.sessionDirectory(), start.toUTC());
     journal.setOwner(owner);
     journal.save();
-    const AudioFormat mono { 48000, 1, AudioFormat::CommonFormat::Float32, true };
-    constexpr std::uint32_t frames = 4800;
-    for (std::uint32_t buffer = 0; buffer < std::uint32_t(seconds) * 10; ++buffer) {
-        auto pcm = PcmBuffer::create(mono, frames);
-        pcm->setFrameLength(frames);
-        float* samples = pcm->samples<float>(0);
-        for (std::uint32_t f = 0; f < frames; ++f)
-            samples[f] = 0.3f * float(std::sin(2 * M_PI * 440 * double(buffer * frames + f) / 48000.0));
-        writer.writeMic(CapturedAudioBuffer { AudioCaptureSource::mic, 0, {}, mono, frames, std::move(pcm) });
-    }
+    TestAudio::writeToneSegment(
+        QDir(writer.sessionDirectory()).filePath(u"mic_track_000.caf"_s), 48000, 1, seconds, 0.3f);
     return writer.sessionDirectory();
 }
 
@@ -94,8 +84,9 @@ TEST_F(MeetingScreens, ListsSpinWhileLoadingSayWhenEmptyOpenADetailWhoseTicksRea
         return (actions = byObjectName(app.root(), u"ActionsView"_s)) && byObjectName(actions, u"actionsSpinner"_s);
     }));
     EXPECT_FALSE(byObjectName(actions, u"emptyState"_s)) << "not empty while loading";
-    ASSERT_TRUE(waitUntil(
-        [&] { return requestsTo(u"/api/v2/action-items"_s).size() == 1 && byObjectName(actions, u"emptyState"_s); }));
+    ASSERT_TRUE(waitUntil([&] {
+        return service.requests(u"/api/v2/action-items"_s).size() == 1 && byObjectName(actions, u"emptyState"_s);
+    }));
     EXPECT_TRUE(!byObjectName(actions, u"actionsSpinner"_s) && byText(actions, u"No action items yet"_s));
     EXPECT_EQ(textOf(actions, u"headerLine"_s), u"(missing)"_s);
     grab(app.window, u"ActionsView-empty"_s);
@@ -138,8 +129,9 @@ TEST_F(MeetingScreens, ListsSpinWhileLoadingSayWhenEmptyOpenADetailWhoseTicksRea
     ASSERT_TRUE(mockups);
     click(app.window, byObjectName(mockups, u"checkBox"_s));
     EXPECT_TRUE(byObjectName(mockups, u"checkBox"_s)->property("checked").toBool());
-    ASSERT_TRUE(waitUntil([&] { return requestsTo(items).size() == 1; }));
-    EXPECT_EQ(requestsTo(items)[0][u"path"_s].toString(), u"/api/v2/meeting-notes/%1/action-items/dr-1"_s.arg(noteId));
+    ASSERT_TRUE(waitUntil([&] { return service.requests(items).size() == 1; }));
+    EXPECT_EQ(
+        service.requests(items)[0][u"path"_s].toString(), u"/api/v2/meeting-notes/%1/action-items/dr-1"_s.arg(noteId));
     EXPECT_EQ(bodiesTo(items)[0], QJsonObject({ { u"done"_s, true } }));
 
     // A refused tick shows at once and goes back when the refusal comes.
@@ -149,7 +141,7 @@ TEST_F(MeetingScreens, ListsSpinWhileLoadingSayWhenEmptyOpenADetailWhoseTicksRea
     ASSERT_TRUE(flag);
     click(app.window, byObjectName(flag, u"checkBox"_s));
     EXPECT_TRUE(byObjectName(flag, u"checkBox"_s)->property("checked").toBool()) << "shown at once";
-    ASSERT_TRUE(waitUntil([&] { return requestsTo(items).size() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return service.requests(items).size() == 2; }));
     EXPECT_TRUE(waitUntil([&] { return !byObjectName(flag, u"checkBox"_s)->property("checked").toBool(); }));
     delay(items, 0);
 
@@ -211,8 +203,7 @@ TEST_F(MeetingScreens, ProcessingAndInterruptedCardsShowTheirStageOfferTheirActi
     const auto journaled = [&](const QString& name, qint64 seconds, bool failing, std::optional<qint64> note = {}) {
         const QString folder = QDir(library.folder()).filePath(name);
         QDir().mkpath(folder);
-        QFile track(QDir(folder).filePath(u"upload_track.m4a"_s));
-        track.open(QIODevice::WriteOnly), track.write(QByteArray(1000, 'a')), track.close();
+        writeBytes(QDir(folder).filePath(u"upload_track.m4a"_s), 1000);
         SessionJournal journal(folder, QDateTime::currentDateTimeUtc().addSecs(-seconds));
         journal.setOwner(me), journal.setFinalized(double(seconds));
         journal.setExported({ u"upload_track.m4a"_s, {}, {}, {} }, std::nullopt);

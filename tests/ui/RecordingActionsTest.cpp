@@ -64,5 +64,5 @@ TEST_F(RecordCapsule, ARecordingFromTheCapsuleBecomesAProcessingCardAndReachesTh
 
     // The upload reaches the service, which acknowledges it with a note id.
     ASSERT_TRUE(waitUntil([&] { return cards.first().noteId.has_value(); }, 30000));
-    EXPECT_EQ(requestsTo(u"/api/desktop/meeting-notes"_s).size(), 1);
+    EXPECT_EQ(service.requests(u"/api/desktop/meeting-notes"_s).size(), 1);
 }

@@ -34,7 +34,7 @@ protected:
     {
         return service.control("GET", "/__dev/otp?email=" + ada.toStdString())[u"code"_s].toString();
     }
-    qsizetype codeRequests() { return requestsTo(u"/api/desktop/auth/otp"_s).size(); }
+    qsizetype codeRequests() { return service.requests(u"/api/desktop/auth/otp"_s).size(); }
 };
 
 }
@@ -141,6 +141,6 @@ TEST_F(SignInScreen, EmailCodeFlowWithItsErrorsEndsInTheMainApplicationAndSignsO
     EXPECT_FALSE(KeychainService::loadToken().has_value());
     type(app.window, field(app, u"emailField"_s), ada);
     requestCode(app);
-    ASSERT_EQ(requestsTo(u"/*"_s).size(), 1) << "the code request is the first since the profile opened";
-    EXPECT_EQ(requestsTo(u"/*"_s)[0][u"path"_s].toString(), u"/api/desktop/auth/otp"_s);
+    ASSERT_EQ(service.requests(u"/*"_s).size(), 1) << "the code request is the first since the profile opened";
+    EXPECT_EQ(service.requests(u"/*"_s)[0][u"path"_s].toString(), u"/api/desktop/auth/otp"_s);
 }

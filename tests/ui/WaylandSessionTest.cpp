@@ -66,6 +66,6 @@ TEST_F(WaylandSession, SignInByCodeARecordingFromHomeAndTheWidgetAsAWindow)
     EXPECT_EQ(widget->stateName(), u"recording"_s) << "the widget follows the recording";
     click(app.window, capsule);
     EXPECT_FALSE(recorder.isRecording());
-    EXPECT_TRUE(waitUntil([&] { return !requestsTo(u"/api/desktop/meeting-notes/upload-token"_s).isEmpty(); }))
+    EXPECT_TRUE(waitUntil([&] { return !service.requests(u"/api/desktop/meeting-notes/upload-token"_s).isEmpty(); }))
         << "the saved recording goes to the upload";
 }

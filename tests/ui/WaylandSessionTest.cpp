@@ -4,11 +4,13 @@
 #include "ChildProcess.h"
 #include "DemoSession.h"
 #include "MeetingDetector.h"
+#include "RecordingLibrary.h"
 #include "RecordingPanel.h"
 #include "RecordingPanelController.h"
 #include "SoundPlayer.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -60,12 +62,22 @@ TEST_F(WaylandSession, SignInByCodeARecordingFromHomeAndTheWidgetAsAWindow)
 
     QQuickItem* capsule = byObjectName(byObjectName(app.root(), u"HomeView"_s), u"HomeRecordCapsule"_s);
     ASSERT_TRUE(capsule);
+    const auto label = [&] { return byObjectName(capsule, u"capsuleLabel"_s)->property("text").toString(); };
     AudioRecorder& recorder = *app.delegate.audioRecorder();
+    EXPECT_EQ(label(), u"Record"_s);
     click(app.window, capsule);
     ASSERT_TRUE(waitUntil([&] { return recorder.isRecording() && recorder.duration() >= 1.0; }, 15000));
+    EXPECT_EQ(label(), u"Recording"_s);
     EXPECT_EQ(widget->stateName(), u"recording"_s) << "the widget follows the recording";
+    const QString folder = QFileInfo(recorder.sessionFolder().value_or(QString())).fileName();
     click(app.window, capsule);
     EXPECT_FALSE(recorder.isRecording());
+    EXPECT_EQ(label(), u"Saved"_s);
+    const QList<PendingUpload>& cards = app.delegate.recordingLibrary()->cards();
+    ASSERT_EQ(cards.size(), 1);
+    EXPECT_EQ(std::pair(cards.first().fileName, cards.first().status), std::pair(folder, UploadStatus::uploading()));
     EXPECT_TRUE(waitUntil([&] { return !service.requests(u"/api/desktop/meeting-notes/upload-token"_s).isEmpty(); }))
         << "the saved recording goes to the upload";
+    ASSERT_TRUE(waitUntil([&] { return label() == u"Record"_s; }));
+    EXPECT_EQ(byObjectName(capsule, u"recordDot"_s)->opacity(), 1.0) << "the dot is lit again, not left mid-pulse";
 }

@@ -60,15 +60,10 @@ TEST_F(ActionsScreen, TicksReachTheServiceARefusalRollsBackAndTwoQuickClicksEndW
     ASSERT_TRUE(shared && checked(shared));
     EXPECT_TRUE(byObjectName(shared, u"what"_s)->property("font").value<QFont>().strikeOut())
         << "done is struck through";
-    grab(app.window, u"ActionsView"_s);
 
     click(app.window, byObjectName(card, u"checkBox"_s));
     EXPECT_EQ(std::pair(checked(card), headerLine(app)), std::pair(true, u"6 open"_s));
     ASSERT_TRUE(waitUntil([&] { return service.requests(patches).size() == 1; }));
-    const QJsonObject patch = service.requests(patches)[0].toObject();
-    EXPECT_TRUE(patch[u"path"_s].toString().endsWith(u"/action-items/dr-1"_s));
-    EXPECT_EQ(std::pair(patch[u"query"_s].toString(), bodiesTo(patches)[0]),
-        std::pair(u"source=desktop"_s, QJsonObject({ { u"done"_s, true } })));
 
     // Refused: shown at once, then taken back.
     fault(patches, 500, u"PATCH"_s);

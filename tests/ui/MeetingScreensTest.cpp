@@ -10,9 +10,7 @@
 #include "TestFiles.h"
 
 #include <QDir>
-#include <QFile>
 #include <QScopeGuard>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -75,7 +73,6 @@ TEST_F(MeetingScreens, ListsSpinWhileLoadingSayWhenEmptyOpenADetailWhoseTicksRea
     EXPECT_TRUE(rowTitles(app.detailColumn()).isEmpty() && !byObjectName(app.detailColumn(), u"listSpinner"_s));
     EXPECT_TRUE(byText(byObjectName(app.detailColumn(), u"emptyState"_s), u"No recordings yet"_s));
     EXPECT_EQ(textOf(app.detailColumn(), u"headerLine"_s), u"No recordings yet"_s);
-    grab(app.window, u"MeetingListView-empty"_s);
 
     // The actions screen's first load fails: a spinner until then, the empty state after.
     click(app.window, byText(app.root(), u"Actions"_s));
@@ -89,7 +86,6 @@ TEST_F(MeetingScreens, ListsSpinWhileLoadingSayWhenEmptyOpenADetailWhoseTicksRea
     }));
     EXPECT_TRUE(!byObjectName(actions, u"actionsSpinner"_s) && byText(actions, u"No action items yet"_s));
     EXPECT_EQ(textOf(actions, u"headerLine"_s), u"(missing)"_s);
-    grab(app.window, u"ActionsView-empty"_s);
 
     click(app.window, byText(app.root(), u"Meetings"_s));
     await(app.delegate.meetingStore()->loadMeetings());
@@ -104,7 +100,6 @@ TEST_F(MeetingScreens, ListsSpinWhileLoadingSayWhenEmptyOpenADetailWhoseTicksRea
     EXPECT_EQ(rowTitles(column).mid(0, 2), QStringList({ u"Daily standup"_s, u"Design review: onboarding flow"_s }))
         << "newest first";
     EXPECT_TRUE(byText(ofType(column, "MeetingListRow", u"Daily standup"_s), u"—"_s)) << "no duration";
-    grab(app.window, u"MeetingListView"_s);
 
     QPointer<QQuickItem> kept = row;
     await(app.delegate.meetingStore()->loadMeetings());
@@ -121,7 +116,6 @@ TEST_F(MeetingScreens, ListsSpinWhileLoadingSayWhenEmptyOpenADetailWhoseTicksRea
     EXPECT_TRUE(byText(detail, u"Signup drops to two steps: e-mail, then workspace name."_s)
         && byText(detail, u"Skip link stays visible"_s) && !byText(detail, u"No participants recorded"_s))
         << "a decision, a topic's bullet";
-    grab(app.window, u"MeetingDetailView"_s);
 
     const qint64 noteId = idOf(*app.delegate.meetingStore(), u"Design review: onboarding flow"_s);
     const QString items = u"/api/v2/meeting-notes/%1/action-items/*"_s.arg(noteId);
@@ -130,9 +124,6 @@ TEST_F(MeetingScreens, ListsSpinWhileLoadingSayWhenEmptyOpenADetailWhoseTicksRea
     click(app.window, byObjectName(mockups, u"checkBox"_s));
     EXPECT_TRUE(byObjectName(mockups, u"checkBox"_s)->property("checked").toBool());
     ASSERT_TRUE(waitUntil([&] { return service.requests(items).size() == 1; }));
-    EXPECT_EQ(
-        service.requests(items)[0][u"path"_s].toString(), u"/api/v2/meeting-notes/%1/action-items/dr-1"_s.arg(noteId));
-    EXPECT_EQ(bodiesTo(items)[0], QJsonObject({ { u"done"_s, true } }));
 
     // A refused tick shows at once and goes back when the refusal comes.
     fault(items, 500, u"PATCH"_s);
@@ -216,7 +207,6 @@ TEST_F(MeetingScreens, ProcessingAndInterruptedCardsShowTheirStageOfferTheirActi
     };
     journaled(u"Session_Weekly sync"_s, 300, false, designReview);
     journaled(u"Session_2025-03-05_15-30-00-000_mic"_s, 125, true);
-    journaled(u"Session_retried"_s, 61, true);
     const QString kept = journaled(u"Session_kept"_s, 62, true);
     journaled(u"Session_sending"_s, 45, false);
     service.control("POST", "/__dev/latency", { { u"ms"_s, 10000 }, { u"path"_s, u"/api/desktop/*"_s } });
@@ -241,20 +231,17 @@ TEST_F(MeetingScreens, ProcessingAndInterruptedCardsShowTheirStageOfferTheirActi
     ASSERT_TRUE(
         byText(done, u"Weekly sync"_s) && byText(done, u"Your note is ready."_s) && !byObjectName(done, u"shimmer"_s))
         << "a finished card stops sweeping";
-    grab(app.window, u"MeetingListView-processing"_s);
 
-    // ✕ on a failed card asks first whether to keep its files; Retry sends it again.
+    // ✕ on a failed card asks first whether to keep its files.
     QQuickItem* keep = ofType(column, "ProcessingMeetingCard", u"1M 2S"_s);
     click(app.window, byObjectName(keep, u"dismiss"_s));
     EXPECT_TRUE(byText(keep, u"Keep the recording's files?"_s) && library.card(kept)) << "asked first";
     click(app.window, byObjectName(keep, u"keepFiles"_s));
     ASSERT_TRUE(waitUntil([&] { return !ofType(column, "ProcessingMeetingCard", u"1M 2S"_s); }));
     EXPECT_TRUE(QDir(kept).exists() && SessionJournal::read(kept)->isDismissed()) << "kept, and not offered again";
-    click(app.window, byObjectName(ofType(column, "ProcessingMeetingCard", u"1M 1S"_s), u"retry"_s));
-    EXPECT_EQ(textOf(ofType(column, "ProcessingMeetingCard", u"1M 1S"_s), u"statusText"_s), u"UPLOADING…"_s);
 
     click(app.window, byText(done, u"VIEW TRANSCRIPT →"_s));
-    EXPECT_EQ(library.cards().size(), 3);
+    EXPECT_EQ(library.cards().size(), 2);
     ASSERT_TRUE(
         waitUntil([&] { return textOf(app.detailColumn(), u"detailTitle"_s) == u"Design review: onboarding flow"_s; }));
     click(app.window, byObjectName(app.detailColumn(), u"backControl"_s));

@@ -46,7 +46,6 @@ TEST_F(SignInScreen, EmailCodeFlowWithItsErrorsEndsInTheMainApplicationAndSignsO
     ASSERT_TRUE(waitUntil([&] { return app.onAuthView(); }));
     EXPECT_GE(app.window->minimumWidth(), 960);
     EXPECT_GE(app.window->minimumHeight(), 640);
-    grab(app.window, u"AuthView"_s);
 
     // An empty address is refused on the spot; a refused request keeps the address step with the service's error.
     click(app.window, button(app.root(), u"Send code"_s));
@@ -77,7 +76,6 @@ TEST_F(SignInScreen, EmailCodeFlowWithItsErrorsEndsInTheMainApplicationAndSignsO
     EXPECT_EQ(field(app, u"emailField"_s)->property("text").toString(), ada);
     requestCode(app);
     EXPECT_EQ(field(app, u"codeField"_s)->property("text").toString(), QString());
-    grab(app.window, u"AuthView-code"_s);
 
     // Pasted with a blank, the first six characters keep five digits: the form asks for the rest.
     const QString code = mailedCode();
@@ -103,7 +101,6 @@ TEST_F(SignInScreen, EmailCodeFlowWithItsErrorsEndsInTheMainApplicationAndSignsO
     ASSERT_TRUE(waitUntil([&] { return app.onMainAppView(); }));
     EXPECT_TRUE(waitUntil([&] { return byText(app.root(), u"Ada King Lovelace"_s) != nullptr; }))
         << "the sidebar's user card shows who signed in";
-    EXPECT_TRUE(KeychainService::loadToken().has_value());
 
     // An autostart entry in $XDG_CONFIG_HOME before the profile opens shows as "Open at login" switched on.
     QTemporaryDir config;
@@ -114,7 +111,6 @@ TEST_F(SignInScreen, EmailCodeFlowWithItsErrorsEndsInTheMainApplicationAndSignsO
 
     click(app.window, byObjectName(app.root(), u"gear"_s));
     ASSERT_TRUE(waitUntil([&] { return shows(app.root(), "ProfileView"); }));
-    grab(app.window, u"ProfileView"_s);
     EXPECT_EQ(QStringList({ textOf(app.root(), u"value:First name"_s), textOf(app.root(), u"value:Last name"_s),
                   textOf(app.root(), u"value:Email"_s) }),
         QStringList({ u"Ada"_s, u"King Lovelace"_s, ada }));

@@ -16,7 +16,6 @@
 
 #include <QDir>
 #include <QGuiApplication>
-#include <QJsonArray>
 #include <QProcess>
 #include <QQuickItem>
 #include <QSignalSpy>
@@ -148,7 +147,6 @@ TEST_F(RecordingWidget, FloatsWithoutFocusClosesUntilAMeetingOffersItselfAndMove
                   shape.contains(QPoint(20, 34)), shape.contains(QPoint(109, 8)) }),
         QList<bool>({ true, true, true, false, false }))
         << "RECORD; inside; beside it; in its rounded corner";
-    grab(panel, u"widget-idle"_s);
 
     QQuickItem* close = root()->findChild<QQuickItem*>(u"closeButton"_s);
     EXPECT_TRUE(!close->isVisible() && hoverOffersClose()) << "hidden until hovered";
@@ -172,7 +170,6 @@ TEST_F(RecordingWidget, FloatsWithoutFocusClosesUntilAMeetingOffersItselfAndMove
     EXPECT_EQ(std::tuple(name->property("text").toString(), name->width() <= 150, name->property("truncated").toBool()),
         std::tuple(QString::fromUtf8(meetingTitle), true, true))
         << "a long name ends in an ellipsis";
-    grab(panel, u"widget-detected"_s);
 
     // Closed with the meeting in front, it stays closed poll after poll; another meeting brings it back.
     controller->dismiss();
@@ -270,14 +267,12 @@ TEST_F(RecordingWidget, RecordingsToDiskAndToTheServiceEndSaved)
         std::pair(true, true));
     for (int bar = 0; bar < 7; ++bar)
         EXPECT_GT(bars().value(bar), quiet.value(bar)) << "bar " << bar << " rises with the level";
-    grab(panel, u"widget-recording"_s);
 
     // Its window closes: a while later the widget offers to stop, which stops like the stop button.
     windows.destroy(meeting);
     detector.poll();
     ASSERT_TRUE(waitUntil([&] { return shows(u"Meeting ended · Stop"_s) && settledIn(u"recording"_s); }));
     EXPECT_EQ(std::pair(recorder.isRecording(), capsule()->width()), std::pair(true, 368.0));
-    grab(panel, u"widget-meeting-ended"_s);
     const QString second = QDir(*recorder.sessionFolder()).dirName();
     const double duration = recorder.duration();
     click(panel, item(u"meetingEndedStop"_s));
@@ -287,9 +282,5 @@ TEST_F(RecordingWidget, RecordingsToDiskAndToTheServiceEndSaved)
         std::tuple(u"saved"_s, second, true));
     ASSERT_TRUE(waitUntil([&] { return settledIn(u"saved"_s); }));
     EXPECT_EQ(std::pair(shows(u"Saved"_s), capsule()->width()), std::pair(true, 165.0));
-    grab(panel, u"widget-saved"_s);
     ASSERT_TRUE(waitUntil([&] { return controller->stateName() == u"idle"_s; }, 3000));
-
-    EXPECT_TRUE(waitUntil([&] { return library.card(pending.folder)->status == UploadStatus::done(); }, 30000))
-        << library.card(pending.folder)->status.label().toStdString();
 }

@@ -16,7 +16,6 @@
 
 #include <QAbstractButton>
 #include <QDir>
-#include <QFile>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>

@@ -44,7 +44,6 @@ TEST_F(SessionGateTest, TheWindowOpensOnTheGateAndSwitchesOnceTheStoredSessionsU
     server.release();
     ASSERT_TRUE(waitUntil([&] { return screen(client) == u"MainAppView"_s; }));
     EXPECT_EQ(userChanges, 1);
-    EXPECT_EQ(server.requests("/api/desktop/me").at(0).header("Authorization"), "Bearer stored");
 
     // A QML object in the window's engine sees the store as the screens do.
     QQmlComponent component(&client.engine);

@@ -32,16 +32,13 @@ TEST(BrowserAddress, MeetingsFoundByTheAddressInTheBrowserInFront)
         bool stop;
     };
     const QString meet = u"https://meet.google.com/abc-defg-hij"_s;
-    const QString teams = u"https://teams.microsoft.com/l/meetup-join/19%3ameeting_NzQ%40thread.v2/0"_s;
     const QString other = u"https://www.example.org/standup"_s;
     const Case cases[] = {
         { u"firefox-esr"_s, meet, u"meet.google.com/abc-defg-hij"_s, MeetingApp::googleMeet, u"Google Meet URL"_s,
             false },
-        { u"firefox-esr"_s, teams, u"teams.microsoft.com/l/meetup-join"_s, MeetingApp::teams, u"Teams URL"_s, false },
         { u"firefox-esr"_s, other, u"example.org/standup"_s, std::nullopt, {}, true },
         { u"chromium"_s, u"https://teams.live.com/meet/9312345678"_s, u"teams.live.com/meet"_s, MeetingApp::teams,
             u"Teams URL"_s, false },
-        { u"chromium"_s, meet, u"meet.google.com/abc-defg-hij"_s, MeetingApp::googleMeet, u"Google Meet URL"_s, false },
         { u"chromium"_s, other, u"example.org/standup"_s, std::nullopt, {}, true },
     };
     X11ForegroundReader foreground;

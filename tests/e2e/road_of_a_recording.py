@@ -318,7 +318,6 @@ class Road:
                            and (n.description in STAGES or n.description.startswith("FAILED: "))), None)
             if status and seen[-1:] != [status]:
                 seen.append(status)
-                print(f"[e2e]   processing card: {status}", flush=True)
                 self.shot("card-" + status.split(":")[0].strip("…").replace(" ", "-").lower())
             fail_if((status or "").startswith("FAILED: "), f"the processing card says {status!r}")
             return status == "READY"
@@ -344,7 +343,6 @@ class Road:
         fail_if(len(notes) != 1, f"the new account should have exactly one note, the service lists {len(notes)}")
         title = notes[0]["title"]
         row = self.in_window(MAIN, f"the note {title!r} in the meetings list", title, 30, role="push button")
-        print(f"[e2e]   list row: {row.name} — {row.description}", flush=True)
         self.shot("note-listed")
         row.click()
         self.in_window(MAIN, "the note's detail", title, 15, role="heading")

@@ -4,7 +4,6 @@
 #include "Endpoints.h"
 #include "KeychainService.h"
 #include "KeyringTest.h"
-#include "MeetingStore.h"
 #include "QuickRecorder.h"
 #include "RecordingLibrary.h"
 #include "RecordingPanel.h"
@@ -60,7 +59,6 @@ protected:
         Endpoints::setServiceOrigin(server.origin());
         notes = windows.create({ "Gedit", "Notes", std::nullopt, true });
         ASSERT_TRUE(windows.activate(notes));
-        library.setNoteFinder([this](auto id, auto since) { return meetings.findNote(id, since); });
         controller = std::make_unique<RecordingPanelController>(&recorder, &library, &detector, &auth, timings);
         controller->show();
         panel = controller->panel();
@@ -101,12 +99,11 @@ protected:
     }
 
     TestWindows windows;
-    DevServerProcess server { { u"--processing-seconds"_s, u"1"_s } };
+    DevServerProcess server;
     UploadPipeline pipeline { server.url(u"/blob/"_s).toString(), { 3, 0.05 } };
     // A silent source is pointed out after two seconds; a test may ask for more free disk than there is.
     DiskLimits disk;
     AudioRecorder recorder { captureManagers({}, { .silenceWarningAfter = 2s }, {}, &disk) };
-    MeetingStore meetings { &KeychainService::loadToken };
     // Signed in while the keychain holds a token.
     RecordingLibrary library { &recorder,
         [] {

@@ -91,7 +91,7 @@ class Child:  # a child process, its output kept in a file
 class Service(Child):
 
     def __init__(self, binary, port, log_path):
-        # --log-secrets: the checks below read the code the client sent and the token it signed with.
+        # --log-secrets: the checks below read the token the client signed with.
         super().__init__([binary, "--port", str(port), "--ephemeral", "--dev-controls", "--log-secrets",
                           "--processing-seconds", str(PROCESSING_SECONDS)], log_path)
         self.origin = f"http://127.0.0.1:{port}"
@@ -251,15 +251,11 @@ class Road:
     def sign_in(self):
         self.step("sign in by e-mail code")
         self.client = Client(self.args.client, os.path.join(self.out, "client-1.log"))
-        code = self.sign_in_as(EMAIL)
-        verified = [json.loads(r["body"]) | {"status": r["status"]}
-                    for r in self.service.requests("POST", "/api/desktop/auth/otp")]
-        fail_if({"step": "verify", "email": EMAIL, "otpCode": code, "status": 200} not in verified,
-                f"the service verified no code {code} for {EMAIL}: {verified}")
+        self.sign_in_as(EMAIL)
         self.done("home")
 
     def sign_in_as(self, email):
-        """Signs in on the sign-in screen with the code the service issues; the code."""
+        """Signs in on the sign-in screen with the code the service issues."""
         field = self.in_window(MAIN, "the sign-in screen's e-mail field", "you@company.com", 60)
         self.shot("sign-in")
         field.click()
@@ -271,7 +267,6 @@ class Road:
         run(["xdotool", "type", "--delay", "40", code])
         # Six digits verify by themselves; no button press.
         wait_for("the home screen after the code", self.home_shown, 30)
-        return code
 
     def meet(self):
         self.step('a "Zoom Meeting" window brings the widget to "MEETING DETECTED"')

@@ -108,12 +108,11 @@ TEST_F(ActionStoreTest, ItemsWithTheSameIdInTwoNotesToggleIndependentlyAndAFailu
     await(store.toggle(gone));
     EXPECT_EQ(patchesSoFar().size(), 1u) << "an item that is not in the list sends nothing";
 
-    // A refused toggle shows at once and is rolled back on the item wherever a reload meanwhile put it.
+    // A refused toggle is rolled back on the item wherever a reload meanwhile put it.
     holdPatch = true;
     patchStatus = 500;
     patchArrived = false;
     auto pending = store.toggle(first);
-    EXPECT_EQ(doneFlags(), (QStringList { u"42_a1=done"_s, u"43_a1=done"_s })) << "shown before the service answers";
     ASSERT_TRUE(waitUntil([&] { return patchArrived.load(); }));
     list(200, listOf({ item(43, "a1", dayAt(0), true, "zoom&co"), item(42, "a1", dayAt(0), true) }));
     await(store.load());

@@ -4,7 +4,6 @@
 #include "QuickRecorder.h"
 
 #include <QCoreApplication>
-#include <QTimer>
 
 #include <cstdio>
 

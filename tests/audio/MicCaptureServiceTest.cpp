@@ -50,10 +50,9 @@ TEST_F(MicCaptureServiceTest, SoundIntoTheDefaultSourceArrivesOnTheWriteQueue)
     }
     EXPECT_EQ(collected.deliveredOffQueue(), 0);
 
-    // Stopped, it closes its stream; started again, buffers flow again.
+    // Stopped and started again, buffers flow again.
     mic.stop();
     EXPECT_FALSE(mic.isRunning());
-    EXPECT_TRUE(waitUntil([&] { return int(SoundTools::sourceOutputIndices().size()) == streamsBefore; }));
     queue.sync([] {});
     const std::size_t stopped = collected.count();
     mic.start();

@@ -3,7 +3,6 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QTimeZone>
 
 #include <gtest/gtest.h>
 

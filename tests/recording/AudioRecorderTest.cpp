@@ -107,7 +107,6 @@ TEST_F(RecorderTest, RefusedOrFailedStartsLeaveNothingRunningADoubleStartIsIgnor
     ASSERT_TRUE(recordFor(*recorder, 1000));
     EXPECT_TRUE(log.contains(u"[AudioRecorder] startRecording ignored: isRecording=false isStarting=true"_s));
     const QString folderPath = recorder->sessionFolder().value_or(QString());
-    EXPECT_TRUE(QFileInfo(folderPath).fileName().startsWith(u"Session_"_s));
     ASSERT_TRUE(waitUntil([&] { return recorder->duration() >= 1.0; }, 5000)) << "the tick advances the duration";
     EXPECT_EQ(recorder->stopRecording(), folderPath) << "the session folder first";
     const double stoppedAt = recorder->duration();

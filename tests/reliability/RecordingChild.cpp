@@ -1,11 +1,9 @@
 // The client's recorder with the real capture manager, recording into the
 // folder given as the first argument until it is killed. It prints
-// "recording <session folder>" once the recording runs, then
-// "duration <seconds> level <level>" at every tick of the recorder.
+// "recording <session folder>" once the recording runs.
 #include "QuickRecorder.h"
 
 #include <QCoreApplication>
-#include <QTimer>
 
 #include <cstdio>
 
@@ -21,10 +19,6 @@ int main(int argc, char** argv)
             std::printf("recording %s\n", qPrintable(*recorder.sessionFolder()));
             std::fflush(stdout);
         }
-    });
-    QObject::connect(&recorder, &AudioRecorder::durationChanged, [&] {
-        std::printf("duration %.1f level %.4f\n", recorder.duration(), double(recorder.audioLevel()));
-        std::fflush(stdout);
     });
     recorder.start();
     return app.exec();

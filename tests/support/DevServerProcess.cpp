@@ -82,17 +82,6 @@ QStringList DevServerProcess::lines()
     return m_lines;
 }
 
-bool DevServerProcess::waitForLine(const QString& text, int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    do {
-        if (lines().contains(text))
-            return true;
-        m_process.waitForReadyRead(50);
-    } while (!deadline.hasExpired());
-    return false;
-}
-
 QJsonValue DevServerProcess::control(
     const std::string& method, const std::string& path, const QJsonObject& body, int* status)
 {

@@ -35,7 +35,6 @@ public:
 
     // Every line the service printed so far.
     QStringList lines();
-    bool waitForLine(const QString& text, int timeoutMs = 5000);
 
     // A test control: the reply's JSON (null when the reply is not JSON); the status goes to `status`.
     QJsonValue control(

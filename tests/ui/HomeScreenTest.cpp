@@ -6,6 +6,8 @@
 #include "MeetingStore.h"
 #include "QtPrinters.h"
 
+#include <QTest>
+
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
@@ -212,6 +214,17 @@ TEST_F(HomeScreen, GroupsKeepOrderSwitchesKeepPositionRefreshRunsOnlyWhileShownA
     ASSERT_TRUE(waitUntil([&] { return calendarLoads() > whenLeft && !app.delegate.calendarStore()->isLoading(); }));
     EXPECT_EQ(service.requests(u"/api/recall/settings"_s).size(), 2) << "each return is a fresh first load";
 
+    // Ctrl+2, Ctrl+4 and Ctrl+1 move as the sidebar does, its selection following; Ctrl+F goes to its search field.
+    QQuickItem* sidebar = byObjectName(app.root(), u"SidebarView"_s);
+    for (const auto& [key, place, type] : { std::tuple(Qt::Key_2, u"Meetings"_s, "MeetingListView"),
+             std::tuple(Qt::Key_4, u"Profile"_s, "ProfileView"), std::tuple(Qt::Key_1, u"Home"_s, "HomeView") }) {
+        QTest::keyClick(app.window, key, Qt::ControlModifier);
+        QQuickItem* selected = find(sidebar, [](QQuickItem* i) { return i->property("isSelected").toBool(); });
+        EXPECT_TRUE(shows(app.detailColumn(), type) && selected && byText(selected, place)) << type;
+    }
+    QTest::keyClick(app.window, Qt::Key_F, Qt::ControlModifier);
+    EXPECT_TRUE(byObjectName(sidebar, u"SidebarSearchBar"_s)->isAncestorOf(app.window->activeFocusItem()));
+
     // An unknown note opens nothing; a known one opens in Meetings with its detail.
     meetings->setNavigateToMeetingId(999);
     EXPECT_EQ(std::tuple(meetings->navigateToMeetingId().has_value(), meetings->selectedMeeting().has_value(),
@@ -224,7 +237,6 @@ TEST_F(HomeScreen, GroupsKeepOrderSwitchesKeepPositionRefreshRunsOnlyWhileShownA
     ASSERT_TRUE(waitUntil([&] { return meetings->meetingDetail() && meetings->meetingDetail()->id == known; }));
     EXPECT_EQ(service.requests(u"/api/v2/meeting-notes/999"_s).size(), 0) << "no detail asked for the unknown note";
 
-    QQuickItem* sidebar = byObjectName(app.root(), u"SidebarView"_s);
     ASSERT_TRUE(sidebar && sidebar->property("color").value<QColor>().name() == u"#faf6ee"_s);
     click(app.window, byText(app.root(), u"Night"_s));
     EXPECT_EQ(sidebar->property("color").value<QColor>().name(), u"#16161a"_s);

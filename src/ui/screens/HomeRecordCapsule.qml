@@ -1,18 +1,16 @@
 import QtQuick
+import QtQuick.Controls.Basic
 import Echoquill.Ui
-import Echoquill.Shared
 
 // The record control on the home screen's title row: "Record" when idle,
 // "Recording" while a recording runs, "Saved" for a moment after a stop.
 Item {
     id: capsule
     objectName: "HomeRecordCapsule"
-    required property AudioRecorder recorder
-    required property RecordingLibrary library
-    property alias savedDuration: actions.savedDuration
-    readonly property alias actions: actions
+    // Shared with the main window's Ctrl+R, which starts and stops the same way.
+    required property RecordingActions actions
     readonly property bool showSaved: actions.showSaved
-    readonly property bool isRecording: !!recorder && recorder.isRecording
+    readonly property bool isRecording: !!actions.recorder && actions.recorder.isRecording
     readonly property string mode: showSaved ? "saved" : isRecording ? "recording" : "idle"
 
     readonly property color darkBg: EQPalette.ink
@@ -25,12 +23,6 @@ Item {
     width: implicitWidth
     height: implicitHeight
     Behavior on width { SpringAnimation { spring: 3; damping: 0.3; epsilon: 0.25 } }
-
-    RecordingActions {
-        id: actions
-        recorder: capsule.recorder
-        library: capsule.library
-    }
 
     Rectangle {
         anchors.fill: parent
@@ -92,7 +84,13 @@ Item {
     MouseArea {
         id: press
         anchors.fill: parent
+        hoverEnabled: true
         cursorShape: Qt.PointingHandCursor
-        onClicked: actions.toggle()
+        onClicked: capsule.actions.toggle()
+    }
+    ToolTip {
+        visible: press.containsMouse
+        delay: 600
+        text: (capsule.isRecording ? "Stop recording" : "Start recording") + " (Ctrl+R)"
     }
 }

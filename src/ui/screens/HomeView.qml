@@ -10,7 +10,7 @@ ScreenBackground {
     objectName: "HomeView"
 
     property alias refreshInterval: home.refreshInterval
-    property alias savedDuration: capsule.savedDuration
+    required property RecordingActions recordingActions
     readonly property alias home: home
 
     HomeViewModel {
@@ -41,9 +41,7 @@ ScreenBackground {
                 title: "Home"
                 line: home.summaryLine
                 HomeRecordCapsule {
-                    id: capsule
-                    recorder: AudioRecorder
-                    library: RecordingLibrary
+                    actions: screen.recordingActions
                 }
             }
 

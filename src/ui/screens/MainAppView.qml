@@ -18,6 +18,25 @@ Item {
     }
     Component.onCompleted: navigation.appear()
 
+    // Starts and stops recordings for the home screen's capsule and for Ctrl+R alike,
+    // so "Saved" shows on the capsule whichever of them stopped it.
+    RecordingActions {
+        id: recording
+        recorder: AudioRecorder
+        library: RecordingLibrary
+    }
+
+    // Window shortcuts: they act only while this window is the active one.
+    Shortcut { sequence: "Ctrl+1"; onActivated: navigation.selectedNav = "home" }
+    Shortcut { sequence: "Ctrl+2"; onActivated: navigation.selectedNav = "meetings" }
+    Shortcut { sequence: "Ctrl+3"; onActivated: navigation.selectedNav = "actions" }
+    Shortcut { sequence: "Ctrl+4"; onActivated: navigation.selectedNav = "profile" }
+    // The linter of Qt 6.4 takes StandardKey for a value type and does not find its keys.
+    // qmllint disable unqualified
+    Shortcut { sequence: StandardKey.Find; onActivated: sidebar.focusSearch() }
+    // qmllint enable unqualified
+    Shortcut { sequence: "Ctrl+R"; onActivated: recording.toggle() }
+
     SplitView {
         anchors.fill: parent
         orientation: Qt.Horizontal
@@ -29,6 +48,7 @@ Item {
         }
 
         SidebarView {
+            id: sidebar
             SplitView.preferredWidth: 220
             SplitView.minimumWidth: 200
             SplitView.maximumWidth: 260
@@ -49,12 +69,15 @@ Item {
         }
     }
 
+    // The Loader makes the screens in a context of its own, which Qt 6.4 refuses for components
+    // bound to their document, so the linter does not see that `navigation` and
+    // `recording` reach them.
     Component {
         id: home
-        HomeView { }
+        // qmllint disable unqualified
+        HomeView { recordingActions: recording }
+        // qmllint enable unqualified
     }
-    // The Loader makes the screens in a context of its own, which Qt 6.4 refuses for components
-    // bound to their document, so the linter does not see that `navigation` reaches them.
     Component {
         id: meetingList
         // qmllint disable unqualified

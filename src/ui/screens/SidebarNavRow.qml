@@ -1,4 +1,5 @@
 import QtQuick
+import QtQuick.Controls.Basic
 import Echoquill.Ui
 
 // One place in the sidebar: its symbol and title; selected in terracotta on
@@ -7,6 +8,8 @@ Rectangle {
     id: row
     property var item
     property bool isSelected: false
+    // The key sequence that selects this place, shown in the tooltip.
+    property string shortcut
     signal activated()
     property sidebarLook look
     readonly property bool isHovered: hover.hovered
@@ -39,6 +42,12 @@ Rectangle {
             color: row.isSelected ? row.look.selectedTitle : row.look.rowTitle
             font: EQFonts.text(13, row.isSelected ? Font.Medium : Font.Normal)
         }
+    }
+
+    ToolTip {
+        visible: row.isHovered && row.shortcut.length > 0
+        delay: 600
+        text: row.item.title + " (" + row.shortcut + ")"
     }
 
     HoverHandler { id: hover; cursorShape: Qt.PointingHandCursor }

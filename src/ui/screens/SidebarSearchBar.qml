@@ -1,4 +1,5 @@
 import QtQuick
+import QtQuick.Controls.Basic
 import Echoquill.Ui
 
 // The sidebar's search field: a magnifying glass and the text.
@@ -15,6 +16,12 @@ EQTextField {
     color: look.fieldBackground
     border.color: look.fieldOutline
     input.color: look.fieldText
+    ToolTip {
+        visible: hover.hovered
+        delay: 600
+        text: "Search (Ctrl+F)"
+    }
+    HoverHandler { id: hover }
     // The field's Loader makes the glass in a context of its own, which Qt 6.4 refuses for
     // components bound to their document, so the linter does not see that `bar` reaches it.
     leading: Component {

@@ -19,6 +19,9 @@ Rectangle {
 
     SidebarModel { id: model }
 
+    // Puts the keyboard focus in the search field.
+    function focusSearch() { search.input.forceActiveFocus(Qt.ShortcutFocusReason) }
+
     ColumnLayout {
         anchors.fill: parent
         anchors.topMargin: 22
@@ -35,6 +38,7 @@ Rectangle {
         }
 
         SidebarSearchBar {
+            id: search
             Layout.fillWidth: true
             Layout.topMargin: 20
             look: sidebar.look
@@ -50,8 +54,11 @@ Rectangle {
                 model: model.navItems
                 SidebarNavRow {
                     required property var modelData
+                    required property int index
                     width: parent.width
                     item: modelData
+                    // The main window's Ctrl+1 to Ctrl+4 follow this order.
+                    shortcut: "Ctrl+" + (index + 1)
                     look: sidebar.look
                     isSelected: sidebar.navigation.selectedNav === modelData.key
                     onActivated: sidebar.navigation.selectedNav = modelData.key

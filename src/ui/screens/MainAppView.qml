@@ -35,7 +35,8 @@ Item {
     // qmllint disable unqualified
     Shortcut { sequence: StandardKey.Find; onActivated: sidebar.focusSearch() }
     // qmllint enable unqualified
-    Shortcut { sequence: "Ctrl+R"; onActivated: recording.toggle() }
+    // Held down, the key starts or stops once, not again with each repeat.
+    Shortcut { sequence: "Ctrl+R"; autoRepeat: false; onActivated: recording.toggle() }
 
     SplitView {
         anchors.fill: parent

@@ -3,9 +3,7 @@
 #include "Await.h"
 
 #include <QClipboard>
-#include <QDir>
 #include <QGuiApplication>
-#include <QImage>
 #include <QTest>
 
 #include <algorithm>
@@ -106,19 +104,6 @@ void paste(QQuickWindow* window, QQuickItem* field, const QString& text)
     QGuiApplication::clipboard()->setText(text);
     QTest::keyClick(window, Qt::Key_V, Qt::ControlModifier);
     settle(window);
-}
-
-QString grab(QQuickWindow* window, const QString& name)
-{
-    QString dir = qEnvironmentVariable("ECHOQUILL_ARTIFACTS");
-    if (dir.isEmpty())
-        dir = QStringLiteral(ECHOQUILL_ARTIFACTS_DIR);
-    QDir().mkpath(dir);
-    const QString path = dir + u'/' + name + QStringLiteral(".png");
-    const QImage image = window->grabWindow();
-    EXPECT_FALSE(image.isNull()) << name.toStdString();
-    EXPECT_TRUE(image.save(path)) << path.toStdString();
-    return path;
 }
 
 }

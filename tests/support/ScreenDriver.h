@@ -34,7 +34,5 @@ void click(QQuickWindow* window, QQuickItem* item);
 void type(QQuickWindow* window, QQuickItem* field, const QString& text);
 // Clicks the field and pastes the text in one edit.
 void paste(QQuickWindow* window, QQuickItem* field, const QString& text);
-// Saves the window's image under the test artifacts directory; returns the path.
-QString grab(QQuickWindow* window, const QString& name);
 
 }

@@ -2,7 +2,7 @@ import QtQuick
 import Echoquill.Ui
 
 // A single-line text field in a rounded, outlined frame with a placeholder.
-// Return does nothing; edits by the user are reported through `edited`.
+// Edits by the user are reported through `edited`, Return or Enter through `submitted`.
 Rectangle {
     id: field
     property alias text: input.text
@@ -12,6 +12,7 @@ Rectangle {
     property alias input: input
     property Component leading: null
     signal edited(string text)
+    signal submitted()
 
     implicitHeight: 42
     implicitWidth: 240
@@ -44,8 +45,8 @@ Rectangle {
         Accessible.role: Accessible.EditableText
         Accessible.name: field.placeholder
         onTextEdited: field.edited(text)
-        Keys.onReturnPressed: (event) => event.accepted = true
-        Keys.onEnterPressed: (event) => event.accepted = true
+        Keys.onReturnPressed: field.submitted()
+        Keys.onEnterPressed: field.submitted()
 
         Text {
             anchors.fill: parent

@@ -45,6 +45,7 @@ Column {
                 placeholder: "you@company.com"
                 text: flow.email
                 onEdited: (text) => flow.email = text
+                onSubmitted: if (!flow.isSending) flow.sendCode()
             }
             PillButton {
                 width: parent.width
@@ -81,6 +82,7 @@ Column {
                 placeholder: "000000"
                 text: flow.code
                 onEdited: (text) => flow.code = text
+                onSubmitted: if (!AuthStore.isLoading) flow.verify()
                 Component.onCompleted: input.forceActiveFocus()
             }
             PillButton {

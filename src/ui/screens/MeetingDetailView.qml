@@ -17,6 +17,9 @@ ScreenBackground {
         store: MeetingStore
     }
 
+    // Escape goes back to the list, as the back control does.
+    Shortcut { sequence: "Escape"; onActivated: MeetingStore.clearSelectedMeeting() }
+
     Flickable {
         anchors.fill: parent
         contentWidth: width

@@ -53,6 +53,7 @@ EQPalette::EQPalette()
     , badge(black(0.07))
     , amber(QColor::fromRgbF(0.96f, 0.62f, 0.04f))
     , recordRed(hex(u"#ff6b62"))
+    , focusRing(hex(u"#c46a44"))
 {
 }
 

@@ -49,6 +49,7 @@ class EQPalette : public QObject {
     Q_PROPERTY(QColor badge MEMBER badge CONSTANT)
     Q_PROPERTY(QColor amber MEMBER amber CONSTANT)
     Q_PROPERTY(QColor recordRed MEMBER recordRed CONSTANT)
+    Q_PROPERTY(QColor focusRing MEMBER focusRing CONSTANT)
 
 public:
     static EQPalette& shared();
@@ -95,6 +96,8 @@ public:
     const QColor badge;
     const QColor amber;
     const QColor recordRed;
+    // The keyboard's ring: at least 3:1 against every surface it is drawn on, in both themes.
+    const QColor focusRing;
 
 private:
     EQPalette();

@@ -106,6 +106,7 @@ Item {
                 Accessible.role: Accessible.Button
                 Accessible.name: "Record"
                 Accessible.onPressAction: view.controller.recorder.start()
+                KeyActivation.onActivated: view.controller.recorder.start()
                 anchors.centerIn: parent
                 width: idleContent.implicitWidth
                 height: parent.height
@@ -192,6 +193,7 @@ Item {
                     Accessible.role: Accessible.Button
                     Accessible.name: "Record"
                     Accessible.onPressAction: view.controller.recorder.start()
+                    KeyActivation.onActivated: view.controller.recorder.start()
                     anchors.verticalCenter: parent.verticalCenter
                     width: recordContent.implicitWidth + 28
                     height: 30
@@ -238,6 +240,7 @@ Item {
                     Accessible.role: Accessible.Button
                     Accessible.name: "Dismiss meeting"
                     Accessible.onPressAction: view.controller.detector.dismissCurrentDetection()
+                    KeyActivation.onActivated: view.controller.detector.dismissCurrentDetection()
                     anchors.verticalCenter: parent.verticalCenter
                     width: 26
                     height: 26
@@ -356,6 +359,7 @@ Item {
                         Accessible.role: Accessible.Button
                         Accessible.name: "Record the computer sound from there"
                         Accessible.onPressAction: view.controller.recorder.captureElsewhere()
+                        KeyActivation.onActivated: view.controller.recorder.captureElsewhere()
                         color: view.textPrimary
                         font.underline: true
                         font.pointSize: 9
@@ -376,6 +380,7 @@ Item {
                     Accessible.role: Accessible.Button
                     Accessible.name: text
                     Accessible.onPressAction: view.controller.stop()
+                    KeyActivation.onActivated: view.controller.stop()
                     color: view.amberAccent
                     font: view.systemFont(11, Font.DemiBold)
                     MouseArea {
@@ -414,6 +419,7 @@ Item {
                     Accessible.role: Accessible.Button
                     Accessible.name: "Stop recording"
                     Accessible.onPressAction: view.controller.stop()
+                    KeyActivation.onActivated: view.controller.stop()
                     anchors.verticalCenter: parent.verticalCenter
                     width: 32
                     height: 32
@@ -502,6 +508,7 @@ Item {
             Accessible.role: Accessible.Button
             Accessible.name: "Close"
             Accessible.onPressAction: if (shown) view.controller.dismiss()
+            KeyActivation.onActivated: if (shown) view.controller.dismiss()
             readonly property bool shown: view.isHovering && view.widgetState !== "recording"
                                           && view.widgetState !== "saved"
             x: parent.width - width + 6

@@ -29,6 +29,11 @@ Rectangle {
         sourceComponent: field.leading
     }
 
+    FocusRing {
+        visible: input.activeFocus
+        controlRadius: field.radius
+    }
+
     TextInput {
         id: input
         anchors.left: leadingItem.right
@@ -41,6 +46,7 @@ Rectangle {
         selectedTextColor: EQPalette.ink
         clip: true
         selectByMouse: true
+        activeFocusOnTab: true
         EQTextStyle.role: field.role
         Accessible.role: Accessible.EditableText
         Accessible.name: field.placeholder

@@ -11,6 +11,11 @@ Item {
     signal activated()
     readonly property bool isHovered: hover.hovered
 
+    Accessible.role: Accessible.Button
+    Accessible.name: label
+    Accessible.onPressAction: button.activated()
+    KeyActivation.onActivated: button.activated()
+
     implicitWidth: text.implicitWidth + 28
     implicitHeight: text.implicitHeight + 14
 
@@ -37,4 +42,5 @@ Item {
         anchors.fill: parent
         onClicked: button.activated()
     }
+    FocusRing { controlRadius: button.height / 2 }
 }

@@ -18,6 +18,7 @@ Item {
     Accessible.role: Accessible.Button
     Accessible.name: label
     Accessible.onPressAction: pill.activated()
+    KeyActivation.onActivated: pill.activated()
 
     readonly property color contentColor: variant === "primary" ? EQPalette.pillInk : EQPalette.nightText
 
@@ -85,4 +86,5 @@ Item {
         cursorShape: Qt.PointingHandCursor
         onClicked: pill.activated()
     }
+    FocusRing { controlRadius: pill.height / 2 }
 }

@@ -11,7 +11,9 @@ Text {
     Accessible.role: Accessible.Button
     Accessible.name: text
     Accessible.onPressAction: link.activated()
+    KeyActivation.onActivated: link.activated()
 
     HoverHandler { id: hover; cursorShape: Qt.PointingHandCursor }
     TapHandler { onTapped: link.activated() }
+    FocusRing { controlRadius: 4 }
 }

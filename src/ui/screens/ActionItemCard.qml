@@ -23,6 +23,7 @@ HoverCard {
         size: 18
         markSize: 8
         checked: card.done
+        Accessible.name: card.what
         onToggled: card.toggled()
     }
     Column {

@@ -19,6 +19,7 @@ Row {
         size: 16
         markSize: 7
         checked: row.done
+        Accessible.name: row.what
         onToggled: row.toggled()
     }
     Column {

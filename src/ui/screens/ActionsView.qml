@@ -28,6 +28,10 @@ ScreenBackground {
 
         Rectangle {
             objectName: "refreshButton"
+            Accessible.role: Accessible.Button
+            Accessible.name: "Refresh"
+            Accessible.onPressAction: actions.load()
+            KeyActivation.onActivated: actions.load()
             width: 32
             height: 32
             radius: 9
@@ -42,6 +46,7 @@ ScreenBackground {
             }
             HoverHandler { id: refreshHover; cursorShape: Qt.PointingHandCursor }
             TapHandler { onTapped: actions.load() }
+            FocusRing { controlRadius: 9 }
         }
     }
 

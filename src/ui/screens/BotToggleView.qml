@@ -8,7 +8,23 @@ Item {
     objectName: "BotToggleView"
     property bool isOn: false
     property bool disabled: false
+    // The meeting the switch is for, in its accessible name.
+    property string meetingTitle
     signal flipped(bool on)
+
+    function flip() {
+        if (!disabled)
+            flipped(!isOn)
+    }
+
+    Accessible.role: Accessible.CheckBox
+    Accessible.name: meetingTitle.length > 0 ? "Meeting bot for " + meetingTitle : "Meeting bot"
+    Accessible.description: "Bot in room, " + (isOn ? "on" : "off")
+    Accessible.checkable: true
+    Accessible.checked: isOn
+    Accessible.onToggleAction: flip()
+    Accessible.onPressAction: flip()
+    KeyActivation.onActivated: flip()
 
     width: 32
     height: 18
@@ -43,6 +59,7 @@ Item {
     HoverHandler { cursorShape: toggle.disabled ? Qt.ArrowCursor : Qt.PointingHandCursor }
     TapHandler {
         enabled: !toggle.disabled
-        onTapped: toggle.flipped(!toggle.isOn)
+        onTapped: toggle.flip()
     }
+    FocusRing { controlRadius: toggle.height / 2 }
 }

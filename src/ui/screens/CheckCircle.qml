@@ -10,6 +10,13 @@ Item {
     property real markSize: 8
     signal toggled()
 
+    Accessible.role: Accessible.CheckBox
+    Accessible.checkable: true
+    Accessible.checked: checked
+    Accessible.onToggleAction: box.toggled()
+    Accessible.onPressAction: box.toggled()
+    KeyActivation.onActivated: box.toggled()
+
     width: size
     height: size
 
@@ -34,4 +41,5 @@ Item {
         margin: 4
         onTapped: box.toggled()
     }
+    FocusRing { controlRadius: box.width / 2 }
 }

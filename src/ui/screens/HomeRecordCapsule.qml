@@ -13,6 +13,11 @@ Item {
     readonly property bool isRecording: !!actions.recorder && actions.recorder.isRecording
     readonly property string mode: showSaved ? "saved" : isRecording ? "recording" : "idle"
 
+    Accessible.role: Accessible.Button
+    Accessible.name: isRecording ? "Stop recording" : "Start recording"
+    Accessible.onPressAction: actions.toggle()
+    KeyActivation.onActivated: actions.toggle()
+
     readonly property color darkBg: EQPalette.ink
     readonly property color textPrimary: EQPalette.nightText
     readonly property color redDot: EQPalette.recordRed
@@ -88,6 +93,7 @@ Item {
         cursorShape: Qt.PointingHandCursor
         onClicked: capsule.actions.toggle()
     }
+    FocusRing { controlRadius: capsule.height / 2 }
     ToolTip {
         visible: press.containsMouse
         delay: 600

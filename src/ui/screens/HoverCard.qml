@@ -12,6 +12,11 @@ Item {
     signal clicked()
     property bool clickable: false
 
+    // A card that opens something is a control of the keyboard; its rows move with the arrow keys.
+    activeFocusOnTab: clickable
+    KeyActivation.isListItem: true
+    KeyActivation.onActivated: if (clickable) card.clicked()
+
     EQShadow {
         anchors.fill: parent
         radius: card.radius
@@ -40,5 +45,9 @@ Item {
     TapHandler {
         enabled: card.clickable
         onTapped: card.clicked()
+    }
+    FocusRing {
+        visible: card.clickable && card.activeFocus
+        controlRadius: card.radius
     }
 }

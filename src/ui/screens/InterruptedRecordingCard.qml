@@ -88,9 +88,6 @@ Item {
         OutlineButton {
             objectName: "upload"
             anchors.verticalCenter: parent.verticalCenter
-            Accessible.role: Accessible.Button
-            Accessible.name: label
-            Accessible.onPressAction: activated()
             label: card.confirming ? "Keep" : "Upload"
             color: card.accent
             outline: EQPalette.withOpacity(card.accent, 0.4)
@@ -99,9 +96,6 @@ Item {
         OutlineButton {
             objectName: "discard"
             anchors.verticalCenter: parent.verticalCenter
-            Accessible.role: Accessible.Button
-            Accessible.name: label
-            Accessible.onPressAction: activated()
             label: "Discard"
             color: EQPalette.alert
             outline: EQPalette.alertSoft

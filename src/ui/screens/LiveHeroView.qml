@@ -115,6 +115,7 @@ WarmCard {
                 BotToggleView {
                     anchors.verticalCenter: parent.verticalCenter
                     isOn: hero.botOn
+                    meetingTitle: hero.meeting.title
                     onFlipped: (on) => hero.botFlipped(on)
                 }
             }

@@ -18,6 +18,27 @@ Item {
     }
     Component.onCompleted: navigation.appear()
 
+    // A screen chosen by a shortcut takes the keyboard along.
+    property bool focusesNextScreen: false
+    function show(nav) {
+        focusesNextScreen = true
+        navigation.selectedNav = nav
+    }
+    // After the new screen's first layout, so that the rows of its lists exist.
+    Timer { id: focusTimer; interval: 0; onTriggered: main.focusScreen() }
+    // The first control of the screen shown takes the focus, if it has one.
+    function focusScreen() {
+        focusesNextScreen = false
+        const screen = screenLoader.item as Item
+        const first = screen ? screen.nextItemInFocusChain(true) : null
+        for (let up = first; up; up = up.parent) {
+            if (up === screen) {
+                first.forceActiveFocus(Qt.TabFocusReason)
+                return
+            }
+        }
+    }
+
     // Starts and stops recordings for the home screen's capsule and for Ctrl+R alike,
     // so "Saved" shows on the capsule whichever of them stopped it.
     RecordingActions {
@@ -27,10 +48,10 @@ Item {
     }
 
     // Window shortcuts: they act only while this window is the active one.
-    Shortcut { sequence: "Ctrl+1"; onActivated: navigation.selectedNav = "home" }
-    Shortcut { sequence: "Ctrl+2"; onActivated: navigation.selectedNav = "meetings" }
-    Shortcut { sequence: "Ctrl+3"; onActivated: navigation.selectedNav = "actions" }
-    Shortcut { sequence: "Ctrl+4"; onActivated: navigation.selectedNav = "profile" }
+    Shortcut { sequence: "Ctrl+1"; onActivated: main.show("home") }
+    Shortcut { sequence: "Ctrl+2"; onActivated: main.show("meetings") }
+    Shortcut { sequence: "Ctrl+3"; onActivated: main.show("actions") }
+    Shortcut { sequence: "Ctrl+4"; onActivated: main.show("profile") }
     // The linter of Qt 6.4 takes StandardKey for a value type and does not find its keys.
     // qmllint disable unqualified
     Shortcut { sequence: StandardKey.Find; onActivated: sidebar.focusSearch() }
@@ -57,6 +78,7 @@ Item {
         }
 
         Loader {
+            id: screenLoader
             objectName: "detailColumn"
             SplitView.fillWidth: true
             sourceComponent: {
@@ -66,6 +88,12 @@ Item {
                 case "profile": return profile
                 default: return home
                 }
+            }
+            // The keyboard was in the screen that went away (a note opened, the detail closed), or came
+            // with a shortcut: it moves to the new screen's first control, once that is made.
+            onLoaded: {
+                if (main.focusesNextScreen || activeFocus)
+                    focusTimer.start()
             }
         }
     }

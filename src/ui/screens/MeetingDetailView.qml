@@ -34,26 +34,33 @@ ScreenBackground {
             width: screen.width - 80
             spacing: 0
 
-            Row {
+            Item {
                 objectName: "backControl"
                 Accessible.role: Accessible.Button
                 Accessible.name: "Recordings"
                 Accessible.onPressAction: MeetingStore.clearSelectedMeeting()
-                spacing: 6
-                EQSymbol {
-                    anchors.verticalCenter: parent.verticalCenter
-                    name: "chevron.left"
-                    size: 12
-                    color: back.hovered ? EQPalette.terracotta : EQPalette.inkSecondary
-                }
-                Text {
-                    anchors.verticalCenter: parent.verticalCenter
-                    text: "Recordings"
-                    color: back.hovered ? EQPalette.terracotta : EQPalette.inkSecondary
-                    font: EQFonts.text(13, Font.Medium)
+                KeyActivation.onActivated: MeetingStore.clearSelectedMeeting()
+                width: backRow.implicitWidth
+                height: backRow.implicitHeight
+                Row {
+                    id: backRow
+                    spacing: 6
+                    EQSymbol {
+                        anchors.verticalCenter: parent.verticalCenter
+                        name: "chevron.left"
+                        size: 12
+                        color: back.hovered ? EQPalette.terracotta : EQPalette.inkSecondary
+                    }
+                    Text {
+                        anchors.verticalCenter: parent.verticalCenter
+                        text: "Recordings"
+                        color: back.hovered ? EQPalette.terracotta : EQPalette.inkSecondary
+                        font: EQFonts.text(13, Font.Medium)
+                    }
                 }
                 HoverHandler { id: back; cursorShape: Qt.PointingHandCursor }
                 TapHandler { onTapped: MeetingStore.clearSelectedMeeting() }
+                FocusRing { controlRadius: 4 }
             }
 
             Item {

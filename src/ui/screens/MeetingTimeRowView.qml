@@ -111,6 +111,7 @@ HoverCard {
         BotToggleView {
             anchors.horizontalCenter: parent.horizontalCenter
             isOn: row.botOn
+            meetingTitle: row.meeting.title
             onFlipped: (on) => row.botFlipped(on)
         }
         Text {

@@ -154,9 +154,6 @@ Item {
                 objectName: "retry"
                 anchors.verticalCenter: parent.verticalCenter
                 visible: card.isFailed && card.hasFiles && !card.confirming
-                Accessible.role: Accessible.Button
-                Accessible.name: label
-                Accessible.onPressAction: activated()
                 label: "Retry"
                 color: card.accent
                 outline: EQPalette.withOpacity(card.accent, 0.4)
@@ -166,9 +163,6 @@ Item {
                 objectName: "keepFiles"
                 anchors.verticalCenter: parent.verticalCenter
                 visible: card.confirming
-                Accessible.role: Accessible.Button
-                Accessible.name: label
-                Accessible.onPressAction: activated()
                 label: "Keep"
                 color: card.accent
                 outline: EQPalette.withOpacity(card.accent, 0.4)
@@ -178,9 +172,6 @@ Item {
                 objectName: "trashFiles"
                 anchors.verticalCenter: parent.verticalCenter
                 visible: card.confirming
-                Accessible.role: Accessible.Button
-                Accessible.name: label
-                Accessible.onPressAction: activated()
                 label: "Move to Trash"
                 color: EQPalette.alert
                 outline: EQPalette.alertSoft
@@ -191,6 +182,7 @@ Item {
                 Accessible.role: Accessible.Button
                 Accessible.name: "Dismiss"
                 Accessible.onPressAction: card.close()
+                KeyActivation.onActivated: card.close()
                 anchors.verticalCenter: parent.verticalCenter
                 visible: !card.confirming
                 width: 26
@@ -205,6 +197,7 @@ Item {
                 }
                 HoverHandler { cursorShape: Qt.PointingHandCursor }
                 TapHandler { onTapped: card.close() }
+                FocusRing { controlRadius: 13 }
             }
         }
 
@@ -270,6 +263,7 @@ Item {
             Accessible.role: Accessible.Button
             Accessible.name: viewLabel.text
             Accessible.onPressAction: card.viewTranscript()
+            KeyActivation.onActivated: card.viewTranscript()
             width: viewLabel.implicitWidth + 28
             height: viewLabel.implicitHeight + 14
             radius: height / 2
@@ -283,6 +277,7 @@ Item {
             }
             HoverHandler { cursorShape: Qt.PointingHandCursor }
             TapHandler { onTapped: card.viewTranscript() }
+            FocusRing { controlRadius: parent.radius }
         }
     }
 }

@@ -61,9 +61,6 @@ Column {
             OutlineButton {
                 objectName: "uploadSignedOut"
                 anchors.verticalCenter: parent.verticalCenter
-                Accessible.role: Accessible.Button
-                Accessible.name: label
-                Accessible.onPressAction: activated()
                 label: "Upload"
                 color: section.accent
                 outline: EQPalette.withOpacity(section.accent, 0.4)
@@ -72,9 +69,6 @@ Column {
             OutlineButton {
                 objectName: "notNow"
                 anchors.verticalCenter: parent.verticalCenter
-                Accessible.role: Accessible.Button
-                Accessible.name: label
-                Accessible.onPressAction: activated()
                 label: "Not now"
                 color: EQPalette.inkSecondary
                 outline: EQPalette.withOpacity(EQPalette.inkSecondary, 0.4)

@@ -44,6 +44,8 @@ ScreenBackground {
                 text: "Account"
                 color: EQPalette.ink
                 EQTextStyle.role: "h1"
+                Accessible.role: Accessible.Heading
+                Accessible.name: text
             }
 
             Item { width: 1; height: 28 }
@@ -242,6 +244,7 @@ ScreenBackground {
                                     color: RecordingRetention.keepForever === modelData.forever ? EQPalette.ink : EQPalette.inkTertiary
                                     outline: RecordingRetention.keepForever === modelData.forever ? EQPalette.ink : EQPalette.hairline
                                     onActivated: RecordingRetention.keepForever = modelData.forever
+                                    Accessible.description: RecordingRetention.keepForever === modelData.forever ? "Chosen" : ""
                                 }
                             }
                         }
@@ -279,6 +282,8 @@ ScreenBackground {
                     anchors.rightMargin: 20
                     anchors.verticalCenter: parent.verticalCenter
                     isOn: AutostartEntry.enabled
+                    Accessible.name: "Open at login"
+                    Accessible.description: isOn ? "On" : "Off"
                     onFlipped: on => AutostartEntry.enabled = on
                 }
             }
@@ -345,9 +350,6 @@ ScreenBackground {
             anchors.right: parent.right
             anchors.rightMargin: 20
             anchors.verticalCenter: parent.verticalCenter
-            Accessible.role: Accessible.Button
-            Accessible.name: label
-            Accessible.onPressAction: activated()
             label: actionRow.buttonLabel
             color: EQPalette.alert
             outline: EQPalette.alertSoft

@@ -23,6 +23,10 @@ Column {
         }
         EQSymbol {
             objectName: "addFolder"
+            Accessible.role: Accessible.Button
+            Accessible.name: "New folder"
+            Accessible.onPressAction: section.showsComingSoon = true
+            KeyActivation.onActivated: section.showsComingSoon = true
             anchors.right: parent.right
             anchors.rightMargin: 10
             anchors.verticalCenter: parent.verticalCenter
@@ -31,6 +35,7 @@ Column {
             color: section.look.sectionHeader
             HoverHandler { cursorShape: Qt.PointingHandCursor }
             TapHandler { onTapped: section.showsComingSoon = true }
+            FocusRing { controlRadius: 4 }
         }
     }
 

@@ -18,6 +18,8 @@ Rectangle {
     Accessible.name: item.title
     Accessible.selected: isSelected
     Accessible.onPressAction: row.activated()
+    KeyActivation.isListItem: true
+    KeyActivation.onActivated: row.activated()
 
     implicitHeight: 32
     radius: 8
@@ -52,4 +54,5 @@ Rectangle {
 
     HoverHandler { id: hover; cursorShape: Qt.PointingHandCursor }
     TapHandler { onTapped: row.activated() }
+    FocusRing { controlRadius: row.radius }
 }

@@ -23,6 +23,12 @@ Rectangle {
                 id: option
                 required property var modelData
                 readonly property bool isChosen: switcher.theme === modelData.key
+                Accessible.role: Accessible.RadioButton
+                Accessible.name: modelData.name + " theme"
+                Accessible.checkable: true
+                Accessible.checked: isChosen
+                Accessible.onPressAction: switcher.chosen(modelData.key)
+                KeyActivation.onActivated: switcher.chosen(modelData.key)
                 width: parent.width / switcher.themes.length
                 height: parent.height
                 radius: height / 2
@@ -38,6 +44,7 @@ Rectangle {
                 }
                 HoverHandler { cursorShape: Qt.PointingHandCursor }
                 TapHandler { onTapped: switcher.chosen(option.modelData.key) }
+                FocusRing { controlRadius: option.radius }
             }
         }
     }

@@ -41,6 +41,10 @@ Item {
     Item {
         id: gear
         objectName: "gear"
+        Accessible.role: Accessible.Button
+        Accessible.name: "Profile"
+        Accessible.onPressAction: card.gearTap()
+        KeyActivation.onActivated: card.gearTap()
         anchors.right: parent.right
         anchors.verticalCenter: avatar.verticalCenter
         width: 28
@@ -53,5 +57,6 @@ Item {
         }
         HoverHandler { cursorShape: Qt.PointingHandCursor }
         TapHandler { onTapped: card.gearTap() }
+        FocusRing { controlRadius: 6 }
     }
 }

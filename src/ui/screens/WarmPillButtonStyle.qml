@@ -11,6 +11,11 @@ Item {
     signal activated()
     readonly property bool isPressed: press.pressed
 
+    Accessible.role: Accessible.Button
+    Accessible.name: label
+    Accessible.onPressAction: button.activated()
+    KeyActivation.onActivated: button.activated()
+
     implicitWidth: content.implicitWidth + 32
     implicitHeight: content.implicitHeight + 16
     scale: isPressed ? 0.97 : 1.0
@@ -47,4 +52,5 @@ Item {
         cursorShape: Qt.PointingHandCursor
         onClicked: button.activated()
     }
+    FocusRing { controlRadius: button.height / 2 }
 }

@@ -47,6 +47,38 @@ Item {
         library: RecordingLibrary
     }
 
+    // What happened to a recording, said to a screen reader without moving the focus: an alert whose
+    // name is the news. Drawn in no colour; the screens and the widget show the same.
+    Text {
+        id: announcement
+        objectName: "announcement"
+        color: EQPalette.clear
+        Accessible.role: Accessible.AlertMessage
+        Accessible.name: text
+        Connections {
+            target: AudioRecorder
+            function onIsRecordingChanged() {
+                announcement.text = AudioRecorder.isRecording ? "Recording started" : "Recording stopped"
+            }
+        }
+        Connections {
+            target: recording
+            function onShowSavedChanged() {
+                if (recording.showSaved)
+                    announcement.text = "Saved"
+            }
+        }
+        Connections {
+            target: RecordingLibrary
+            function onUploadFailed(folder: string, message: string) {
+                announcement.text = "Upload failed: " + message
+            }
+            function onNoteReady(noteId: double, title: string) {
+                announcement.text = "Your notes are ready: " + title
+            }
+        }
+    }
+
     // Window shortcuts: they act only while this window is the active one.
     Shortcut { sequence: "Ctrl+1"; onActivated: main.show("home") }
     Shortcut { sequence: "Ctrl+2"; onActivated: main.show("meetings") }

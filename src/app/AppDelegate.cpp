@@ -5,6 +5,7 @@
 #include "AuthStore.h"
 #include "AutostartEntry.h"
 #include "CalendarStore.h"
+#include "GlobalShortcut.h"
 #include "KeychainService.h"
 #include "MeetingDetector.h"
 #include "MeetingStore.h"
@@ -71,6 +72,7 @@ void AppDelegate::constructStores()
     m_meetingDetector = new MeetingDetector(this);
     m_recordingRetention = new RecordingRetention(m_recordingLibrary->folder(), this);
     m_autostartEntry = new AutostartEntry(this);
+    m_globalShortcut = new GlobalShortcut(this);
 }
 
 void AppDelegate::exposeTo(QQmlEngine& engine)

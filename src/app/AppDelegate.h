@@ -6,6 +6,7 @@ class ActionStore;
 class AudioRecorder;
 class AuthStore;
 class AutostartEntry;
+class GlobalShortcut;
 class CalendarStore;
 class RecallStore;
 class RecordingRetention;
@@ -43,6 +44,7 @@ public:
     [[nodiscard]] MeetingDetector* meetingDetector() const { return m_meetingDetector; }
     [[nodiscard]] RecordingRetention* recordingRetention() const { return m_recordingRetention; }
     [[nodiscard]] AutostartEntry* autostartEntry() const { return m_autostartEntry; }
+    [[nodiscard]] GlobalShortcut* globalShortcut() const { return m_globalShortcut; }
     // Absent until launching has finished.
     [[nodiscard]] RecordingPanelController* recordingPanelController() const { return m_recordingPanelController; }
 
@@ -59,5 +61,6 @@ private:
     MeetingDetector* m_meetingDetector = nullptr;
     RecordingRetention* m_recordingRetention = nullptr;
     AutostartEntry* m_autostartEntry = nullptr;
+    GlobalShortcut* m_globalShortcut = nullptr;
     RecordingPanelController* m_recordingPanelController = nullptr;
 };

@@ -3,6 +3,7 @@
 #include "AppDelegate.h"
 #include "AudioRecorder.h"
 #include "DesktopNotifications.h"
+#include "GlobalShortcut.h"
 #include "MeetingStore.h"
 #include "RecordingLibrary.h"
 #include "RecordingPanelController.h"
@@ -38,6 +39,13 @@ DesktopShell::DesktopShell(AppDelegate& delegate, QWindow& window, QObject* pare
             widget->show();
     });
     connect(m_tray, &TrayIcon::quitRequested, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    // Wherever the focus is, the shortcut starts or stops as the status icon's menu does.
+    connect(delegate.globalShortcut(), &GlobalShortcut::activated, this, [recorder, library] {
+        if (recorder->isRecording())
+            library->stopRecording();
+        else
+            recorder->start();
+    });
 
     connect(recorder, &AudioRecorder::isRecordingChanged, this, &DesktopShell::updateLook);
     connect(library, &RecordingLibrary::cardsChanged, this, &DesktopShell::updateLook);

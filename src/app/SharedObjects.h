@@ -7,6 +7,7 @@
 #include "AuthStore.h"
 #include "AutostartEntry.h"
 #include "CalendarStore.h"
+#include "GlobalShortcut.h"
 #include "MeetingDetector.h"
 #include "MeetingStore.h"
 #include "RecallStore.h"
@@ -131,6 +132,15 @@ struct SharedAutostartEntry {
     QML_SINGLETON
 public:
     static AutostartEntry* create(QQmlEngine* engine, QJSEngine*) { return of(engine, &AppDelegate::autostartEntry); }
+};
+
+struct SharedGlobalShortcut {
+    Q_GADGET
+    QML_FOREIGN(GlobalShortcut)
+    QML_NAMED_ELEMENT(GlobalShortcut)
+    QML_SINGLETON
+public:
+    static GlobalShortcut* create(QQmlEngine* engine, QJSEngine*) { return of(engine, &AppDelegate::globalShortcut); }
 };
 
 }

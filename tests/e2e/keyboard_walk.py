@@ -4,13 +4,13 @@ Return, go through every screen with the shortcuts, open a note and go back, rec
 the widget, every object a screen reader can press or toggle must say what it is, have a role a reader knows, and take
 the keyboard's focus."""
 
-import os, sys
+import os, re, sys
 
 import pyatspi
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from road_of_a_recording import (MAIN, WIDGET, Client, Road, Service, fail_if, main, pick, run, showing, wait_for,
-                                 written_frames)
+from road_of_a_recording import (MAIN, WIDGET, Client, MeetingWindow, Road, Service, fail_if, main, pick, run, showing,
+                                 wait_for, written_frames)
 
 DEMO = "demo@echoquill.test"
 ROLES = {"push button", "check box", "radio button", "page tab", "list item"}
@@ -105,20 +105,29 @@ class KeyboardWalk(Road):
         self.done("screens")
 
     def record(self):
-        self.step("Ctrl+R starts a recording and stops it; it uploads")
+        self.step("Ctrl+R records in the main window; Ctrl+Alt+R in another application, which keeps the focus")
+        self.record_once("ctrl+r", notifies=1)
+        self.in_window(MAIN, "the news for a screen reader", re.compile("Recording stopped|Saved"), 5, role="alert")
+        self.meeting = MeetingWindow("Quarterly numbers", "spreadsheet")
+        self.record_once("ctrl+alt+r", notifies=2)
+        front = run(["xdotool", "getactivewindow"]).stdout.decode().strip()
+        fail_if(front != str(self.meeting.window.id), "Ctrl+Alt+R took the focus from the application in front")
+        self.done("stopped")
+
+    def record_once(self, keys, notifies):
         folder = os.path.join(os.environ["XDG_DOCUMENTS_DIR"], "Echoquill Recordings")
-        key("ctrl+r")
+        sessions = lambda: {e.path for e in os.scandir(folder) if e.is_dir()} if os.path.isdir(folder) else set()
+        before = sessions()
+        key(keys)
         self.in_window(WIDGET, "the widget's stop button", "Stop recording", 15)
-        self.in_window(MAIN, "the news for a screen reader", "Recording started", 5, role="alert")
-        session = wait_for("a session", lambda: next((e.path for e in os.scandir(folder) if e.is_dir()), None), 10)
+        session = wait_for("a session", lambda: next(iter(sessions() - before), None), 10)
         wait_for("the first microphone buffer on disk", lambda: written_frames(session)[1], 10)
         self.check_controls(WIDGET, "the recording widget")
         self.shot("recording")
-        key("ctrl+r")
+        key(keys)
         wait_for("the widget to stop recording", lambda: not pick(showing(self.client.pid, WIDGET), "Stop recording"), 15)
-        wait_for("the recording's notify", lambda: self.service.requests("POST", "/api/desktop/meeting-notes"), 60)
-        self.done("stopped")
-
+        wait_for("the recording's notify",
+                 lambda: len(self.service.requests("POST", "/api/desktop/meeting-notes")) == notifies, 60)
 
 if __name__ == "__main__":
     sys.exit(main(KeyboardWalk))

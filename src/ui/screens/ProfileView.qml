@@ -287,6 +287,77 @@ ScreenBackground {
                     onFlipped: on => AutostartEntry.enabled = on
                 }
             }
+            Item { width: 1; height: 10 }
+            Rectangle {
+                objectName: "recordFromAnywhere"
+                width: parent.width
+                height: 64
+                radius: 14
+                color: EQPalette.white
+                border.width: 1
+                border.color: EQPalette.hairline
+
+                Column {
+                    anchors.left: parent.left
+                    anchors.leftMargin: 20
+                    anchors.right: shortcutControls.left
+                    anchors.rightMargin: 16
+                    anchors.verticalCenter: parent.verticalCenter
+                    spacing: 4
+                    Text {
+                        text: "Record from anywhere"
+                        color: EQPalette.ink
+                        font: EQFonts.text(14, Font.Medium)
+                    }
+                    Text {
+                        objectName: "shortcutLine"
+                        width: parent.width
+                        elide: Text.ElideRight
+                        text: !GlobalShortcut.enabled ? "Off: start and stop recordings from Echoquill itself."
+                            : !GlobalShortcut.available ? GlobalShortcut.problem
+                            : "Press " + GlobalShortcut.sequence + " in any application to start or stop a recording."
+                        textFormat: Text.PlainText
+                        color: GlobalShortcut.enabled && !GlobalShortcut.available ? EQPalette.alert : EQPalette.inkTertiary
+                        font: EQFonts.text(12)
+                    }
+                }
+                Row {
+                    id: shortcutControls
+                    anchors.right: parent.right
+                    anchors.rightMargin: 20
+                    anchors.verticalCenter: parent.verticalCenter
+                    spacing: 12
+                    OutlineButton {
+                        id: shortcutButton
+                        objectName: "shortcutButton"
+                        anchors.verticalCenter: parent.verticalCenter
+                        visible: GlobalShortcut.enabled
+                        label: keyCatcher.activeFocus ? "Press keys…" : GlobalShortcut.sequence
+                        Accessible.name: "Change the shortcut " + GlobalShortcut.sequence
+                        onActivated: keyCatcher.forceActiveFocus()
+                    }
+                    BotToggleView {
+                        objectName: "globalShortcutSwitch"
+                        anchors.verticalCenter: parent.verticalCenter
+                        isOn: GlobalShortcut.enabled
+                        Accessible.name: "Record from anywhere"
+                        Accessible.description: isOn ? "On" : "Off"
+                        onFlipped: on => GlobalShortcut.enabled = on
+                    }
+                }
+                // While it has the focus, the next combination with Ctrl, Alt or Super becomes the shortcut;
+                // Escape keeps the one there was. Window shortcuts wait meanwhile.
+                Item {
+                    id: keyCatcher
+                    onActiveFocusChanged: GlobalShortcut.isChoosing = activeFocus
+                    Keys.onShortcutOverride: event => event.accepted = true
+                    Keys.onPressed: event => {
+                        event.accepted = true
+                        if (event.key === Qt.Key_Escape || GlobalShortcut.choose(event.key, event.modifiers))
+                            shortcutButton.forceActiveFocus()
+                    }
+                }
+            }
         }
     }
 

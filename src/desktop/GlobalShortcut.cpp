@@ -116,8 +116,8 @@ void GlobalShortcut::setChoosing(bool choosing)
 
 bool GlobalShortcut::choose(int key, int modifiers)
 {
-    const auto held = Qt::KeyboardModifiers(modifiers) & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier
-                                                             | Qt::MetaModifier);
+    const auto held = Qt::KeyboardModifiers(modifiers)
+        & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
     if (!(held & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) || !keysymOf(key))
         return false;
     m_sequence = QKeySequence(QKeyCombination(held, Qt::Key(key)));

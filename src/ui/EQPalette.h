@@ -49,6 +49,7 @@ class EQPalette : public QObject {
     Q_PROPERTY(QColor badge MEMBER badge CONSTANT)
     Q_PROPERTY(QColor amber MEMBER amber CONSTANT)
     Q_PROPERTY(QColor recordRed MEMBER recordRed CONSTANT)
+    Q_PROPERTY(QColor terracottaText MEMBER terracottaText CONSTANT)
     Q_PROPERTY(QColor focusRing MEMBER focusRing CONSTANT)
 
 public:
@@ -96,6 +97,9 @@ public:
     const QColor badge;
     const QColor amber;
     const QColor recordRed;
+    // Text colours read at 4.5:1 at least on the light surfaces (white, the creams, and apricot and peach under the
+    // live meeting); terracotta text is a shade darker than the terracotta of fills for that.
+    const QColor terracottaText;
     // The keyboard's ring: at least 3:1 against every surface it is drawn on, in both themes.
     const QColor focusRing;
 

@@ -177,7 +177,10 @@ TEST_F(MeetingScreens, ListsSpinWhileLoadingSayWhenEmptyOpenADetailWhoseTicksRea
 
 TEST_F(MeetingScreens, ProcessingAndInterruptedCardsShowTheirStageOfferTheirActionsAndGoAwayWhenDone)
 {
-    const auto cleanUp = qScopeGuard([] { QDir(RecordingLibrary::defaultFolder()).removeRecursively(); });
+    // Only the sessions this test leaves: none that an earlier test left behind.
+    const auto clean = [] { QDir(RecordingLibrary::defaultFolder()).removeRecursively(); };
+    clean();
+    const auto cleanUp = qScopeGuard(clean);
     AppWindow app;
     openWindow(app);
     ASSERT_TRUE(waitUntil([&] { return app.delegate.meetingStore()->meetings().size() == 7; }));

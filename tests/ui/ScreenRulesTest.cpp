@@ -2,11 +2,16 @@
 #include "DateText.h"
 #include "EQAvatarStyle.h"
 #include "EQColor.h"
+#include "EQPalette.h"
 #include "OTPCode.h"
 #include "QtPrinters.h"
 #include "ScreenText.h"
+#include "SidebarTheme.h"
 
 #include <QTimeZone>
+
+#include <algorithm>
+#include <cmath>
 
 #include <gtest/gtest.h>
 
@@ -114,6 +119,39 @@ TEST(EQColor, TrimsNonAlphanumericsAndNeedsExactlySixDigits)
               { u"#c46a4400"_s, Qt::black }, { u""_s, Qt::black }, { u"c4zz44"_s, QColor::fromRgb(0, 0, 0xc4) } };
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(EQColor::fromHex(text).rgba(), expected.rgba()) << text.toStdString();
+}
+
+// WCAG's contrast ratio of `front`, blended over `back` by its alpha, against `back`.
+double contrast(const QColor& front, const QColor& back)
+{
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    const double a = front.alphaF();
+    const QColor seen = QColor::fromRgbF(float(front.redF() * a + back.redF() * (1 - a)),
+        float(front.greenF() * a + back.greenF() * (1 - a)), float(front.blueF() * a + back.blueF() * (1 - a)));
+    const double one = luminance(back), other = luminance(seen);
+    return (std::max(one, other) + 0.05) / (std::min(one, other) + 0.05);
+}
+
+TEST(EQPalette, TextReadsAtAAAndTheFocusRingStandsOutOnEverySurfaceOfBothThemes)
+{
+    const EQPalette& p = EQPalette::shared();
+    for (const QColor& surface : { p.white, p.cream, p.creamLight })
+        for (const QColor& text : { p.ink, p.inkSecondary, p.inkTertiary, p.inkMuted, p.terracottaText, p.alert })
+            EXPECT_GE(contrast(text, surface), 4.5)
+                << text.name().toStdString() << " on " << surface.name().toStdString();
+    for (const QColor& hero : { p.apricot, p.peach })
+        EXPECT_GE(contrast(p.terracottaText, hero), 4.5) << "the live meeting's labels";
+    for (const SidebarTheme theme : SidebarThemes::allCases()) {
+        const SidebarLook look = SidebarThemes::look(theme);
+        for (const QColor& text :
+            { look.rowTitle, look.sectionHeader, look.folderName, look.switchText, look.userName })
+            EXPECT_GE(contrast(text, look.background), 4.5) << SidebarThemes::key(theme).toStdString();
+    }
+    for (const QColor& surface : { p.white, p.cream, p.creamLight, p.apricot, p.peach, p.nightSurface })
+        EXPECT_GE(contrast(p.focusRing, surface), 3.0) << surface.name().toStdString();
 }
 
 TEST(EQAvatarStyle, InitialsAndAColourPairFromTheName)

@@ -6,7 +6,7 @@ Text {
     textFormat: Text.PlainText
     id: link
     signal activated()
-    color: hover.hovered ? EQPalette.terracotta : EQPalette.inkSecondary
+    color: hover.hovered ? EQPalette.terracottaText : EQPalette.inkSecondary
     EQTextStyle.role: "bodySm"
     Accessible.role: Accessible.Button
     Accessible.name: text

@@ -49,7 +49,7 @@ HoverCard {
                 id: whoText
                 text: card.who
                 textFormat: Text.PlainText
-                color: EQPalette.terracotta
+                color: EQPalette.terracottaText
                 font: EQFonts.text(11)
             }
             Text {

@@ -38,7 +38,7 @@ Row {
             Text {
                 text: row.who
                 textFormat: Text.PlainText
-                color: EQPalette.terracotta
+                color: EQPalette.terracottaText
                 font: EQFonts.text(11, Font.Medium)
             }
             Text {

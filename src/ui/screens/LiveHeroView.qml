@@ -48,7 +48,7 @@ WarmCard {
             Text {
                 anchors.verticalCenter: parent.verticalCenter
                 text: "LIVE · JOINING NOW"
-                color: EQPalette.terracotta
+                color: EQPalette.terracottaText
                 font: EQFonts.text(10, Font.DemiBold, 1.8)
             }
         }
@@ -109,7 +109,7 @@ WarmCard {
                 Text {
                     anchors.verticalCenter: parent.verticalCenter
                     text: "BOT IN ROOM"
-                    color: EQPalette.terracotta
+                    color: EQPalette.terracottaText
                     font: EQFonts.text(10, Font.DemiBold, 1.4)
                 }
                 BotToggleView {

@@ -54,7 +54,7 @@ ScreenBackground {
                     Text {
                         anchors.verticalCenter: parent.verticalCenter
                         text: "Recordings"
-                        color: back.hovered ? EQPalette.terracotta : EQPalette.inkSecondary
+                        color: back.hovered ? EQPalette.terracottaText : EQPalette.inkSecondary
                         font: EQFonts.text(13, Font.Medium)
                     }
                 }
@@ -199,7 +199,7 @@ ScreenBackground {
                                     Text {
                                         anchors.verticalCenter: parent.verticalCenter
                                         text: "SUMMARY"
-                                        color: EQPalette.terracotta
+                                        color: EQPalette.terracottaText
                                         font: EQFonts.text(11, Font.DemiBold, 1.6)
                                     }
                                 }

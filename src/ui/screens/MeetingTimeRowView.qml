@@ -22,7 +22,7 @@ HoverCard {
             visible: row.meeting.weekday.length > 0
             text: row.meeting.weekday
             textFormat: Text.PlainText
-            color: EQPalette.terracotta
+            color: EQPalette.terracottaText
             font: EQFonts.text(9, Font.DemiBold, 1.4)
         }
         Text {
@@ -119,7 +119,7 @@ HoverCard {
             anchors.horizontalCenter: parent.horizontalCenter
             text: row.botOn ? "AUTO" : "OFF"
             textFormat: Text.PlainText
-            color: row.botOn ? EQPalette.terracotta : EQPalette.inkMuted
+            color: row.botOn ? EQPalette.terracottaText : EQPalette.inkMuted
             font: EQFonts.text(8, Font.DemiBold, 1)
         }
     }

@@ -1,10 +1,13 @@
 #include "KeyActivation.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include <QKeyEvent>
+#include <QQmlEngine>
 #include <QQmlInfo>
 #include <QQuickItem>
+#include <QQuickWindow>
 
 namespace {
 
@@ -51,20 +54,52 @@ bool KeyActivation::eventFilter(QObject*, QEvent* event)
         return true;
     case Qt::Key_Up:
     case Qt::Key_Down:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
         if (!m_isListItem)
             return false;
-        moveFocus(key->key() == Qt::Key_Down);
+        moveInList(Qt::Key(key->key()));
         return true;
     default:
         return false;
     }
 }
 
-void KeyActivation::moveFocus(bool forward)
+QQuickItem* KeyActivation::neighbour(QQuickItem* item, bool forward) const
 {
-    QQuickItem* next = m_item->nextItemInFocusChain(forward);
-    if (next && next != m_item)
-        next->forceActiveFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    QQuickItem* next = item->nextItemInFocusChain(forward);
+    const auto* attached
+        = next ? qobject_cast<KeyActivation*>(qmlAttachedPropertiesObject<KeyActivation>(next, false)) : nullptr;
+    const bool sameList = attached && attached->m_isListItem && next != m_item
+        && flickableAround(next) == flickableAround(m_item) && (forward ? isBelow(next, item) : isBelow(item, next));
+    return sameList ? next : nullptr;
+}
+
+// Up and Down go to the row before or after, Home and End to the first and the last, Page Up and
+// Page Down a view's height; never past the rows of this list.
+void KeyActivation::moveInList(Qt::Key key)
+{
+    const bool forward = key == Qt::Key_Down || key == Qt::Key_End || key == Qt::Key_PageDown;
+    const bool byPage = key == Qt::Key_PageUp || key == Qt::Key_PageDown;
+    QQuickItem* view = flickableAround(m_item);
+    const qreal page = view ? view->height() : m_item->window() ? m_item->window()->height() : 0;
+    const qreal start = m_item->mapToScene(QPointF(0, 0)).y();
+    QQuickItem* target = m_item;
+    for (QQuickItem* next = neighbour(m_item, forward); next; next = neighbour(next, forward)) {
+        target = next;
+        if (key == Qt::Key_Up || key == Qt::Key_Down
+            || (byPage && std::abs(next->mapToScene(QPointF(0, 0)).y() - start) >= page))
+            break;
+    }
+    if (target != m_item)
+        target->forceActiveFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+}
+
+bool KeyActivation::isBelow(const QQuickItem* lower, const QQuickItem* upper)
+{
+    return lower->mapToScene(QPointF(0, 0)).y() > upper->mapToScene(QPointF(0, 0)).y();
 }
 
 // Moves the view's content the least that shows the whole item (its top when

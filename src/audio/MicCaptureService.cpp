@@ -88,7 +88,7 @@ void MicCaptureService::start()
         m_connection, m_format,
         [this](std::shared_ptr<PcmBuffer> copy, std::size_t) { handleTapBuffer(std::move(copy)); },
         [connection, reportChange] { connection->postEvent(reportChange); });
-    m_stream->create(QStringLiteral("Echoquill microphone"), source.channelMap);
+    m_stream->create(QStringLiteral("Microphone"), source.channelMap);
     m_listener
         = m_connection->addListener([reportChange](const SoundServerConnection::DefaultsChange&) { reportChange(); });
 

@@ -4,8 +4,10 @@
 #include "SoundServerError.h"
 
 #include <pulse/error.h>
+#include <pulse/proplist.h>
 
 #include <algorithm>
+#include <memory>
 
 RecordStream::RecordStream(std::shared_ptr<SoundServerConnection> connection, const AudioFormat& format,
     FragmentHandler onFragment, InterruptionHandler onInterruption)
@@ -34,7 +36,11 @@ void RecordStream::create(const QString& name, const pa_channel_map& channelMap)
     const pa_sample_spec sampleFormat { PA_SAMPLE_FLOAT32LE, std::uint32_t(m_format.sampleRate),
         std::uint8_t(m_format.channelCount) };
     SoundServerConnection::Lock lock(*m_connection);
-    m_stream = pa_stream_new(m_connection->context(), name.toUtf8().constData(), &sampleFormat, &channelMap);
+    // A recording made for the user: not a call, which would have other streams corked.
+    const std::unique_ptr<pa_proplist, decltype(&pa_proplist_free)> properties(pa_proplist_new(), &pa_proplist_free);
+    pa_proplist_sets(properties.get(), PA_PROP_MEDIA_ROLE, "production");
+    m_stream = pa_stream_new_with_proplist(
+        m_connection->context(), name.toUtf8().constData(), &sampleFormat, &channelMap, properties.get());
     if (!m_stream)
         throw SoundServerError(m_connection->lastError(), QStringLiteral("Could not create the record stream"));
     pa_stream_set_read_callback(m_stream, &RecordStream::onRead, this);

@@ -6,10 +6,12 @@
 #include <pulse/error.h>
 #include <pulse/introspect.h>
 #include <pulse/operation.h>
+#include <pulse/proplist.h>
 #include <pulse/rtclock.h>
 #include <pulse/subscribe.h>
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -84,7 +86,13 @@ void SoundServerConnection::connect(const QString& server, std::chrono::millisec
     m_mainloop = pa_threaded_mainloop_new();
     if (!m_mainloop)
         throw SoundServerError(PA_ERR_INTERNAL, what);
-    m_context = pa_context_new(pa_threaded_mainloop_get_api(m_mainloop), "Echoquill");
+    // Named as the desktop entry names the client, so the microphone indicator and the sound settings show
+    // its name and icon.
+    const std::unique_ptr<pa_proplist, decltype(&pa_proplist_free)> properties(pa_proplist_new(), &pa_proplist_free);
+    pa_proplist_sets(properties.get(), PA_PROP_APPLICATION_NAME, "Echoquill");
+    pa_proplist_sets(properties.get(), PA_PROP_APPLICATION_ID, "com.echoquill.Desktop");
+    pa_proplist_sets(properties.get(), PA_PROP_APPLICATION_ICON_NAME, "com.echoquill.Desktop");
+    m_context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(m_mainloop), "Echoquill", properties.get());
     if (!m_context)
         throw SoundServerError(PA_ERR_INTERNAL, what);
     pa_context_set_state_callback(m_context, &SoundServerConnection::onContextState, this);

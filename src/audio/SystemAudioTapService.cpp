@@ -102,7 +102,7 @@ void SystemAudioTapService::start()
             RecordStream::InterruptionHandler());
         pa_channel_map stereo;
         pa_channel_map_init_stereo(&stereo);
-        m_stream->create(QStringLiteral("Echoquill system audio"), stereo);
+        m_stream->create(QStringLiteral("Computer sound"), stereo);
     });
     step(SystemTapError::streamConnectionFailed,
         [&] { m_stream->connect(monitor, cycleFrames * format.bytesPerFrame()); });

@@ -35,6 +35,13 @@ TEST_F(MicCaptureServiceTest, SoundIntoTheDefaultSourceArrivesOnTheWriteQueue)
     EXPECT_TRUE(mic.isRunning());
     EXPECT_EQ(int(SoundTools::sourceOutputIndices().size()), streamsBefore + 1)
         << "a second start opens no second stream";
+    // The desktop's microphone indicator and sound settings show the client by name and icon, and the stream by what it
+    // takes.
+    const QString streams = SoundTools::pactl({ u"list"_s, u"source-outputs"_s }).value_or(QString());
+    for (const auto property :
+        { "application.name = \"Echoquill\"", "application.icon_name = \"com.echoquill.Desktop\"",
+            "media.name = \"Microphone\"", "media.role = \"production\"" })
+        EXPECT_TRUE(streams.contains(QLatin1String(property))) << property;
 
     const SoundPlayer voice(u"micfeed"_s, 300);
     ASSERT_TRUE(waitUntil([&] { return collected.count() >= 25 && collected.maxRms() > 0.02; }, 20000))

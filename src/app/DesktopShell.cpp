@@ -7,6 +7,7 @@
 #include "MeetingStore.h"
 #include "RecordingLibrary.h"
 #include "RecordingPanelController.h"
+#include "SleepInhibitor.h"
 #include "TrayIcon.h"
 
 #include <QGuiApplication>
@@ -23,6 +24,7 @@ DesktopShell::DesktopShell(AppDelegate& delegate, QWindow& window, QObject* pare
     , m_window(window)
     , m_tray(new TrayIcon(this))
     , m_notifications(new DesktopNotifications(this))
+    , m_sleepInhibitor(new SleepInhibitor(this))
 {
     // The widget, the detector, a recording and the queue outlive a closed window.
     QGuiApplication::setQuitOnLastWindowClosed(false);
@@ -48,6 +50,13 @@ DesktopShell::DesktopShell(AppDelegate& delegate, QWindow& window, QObject* pare
     });
 
     connect(recorder, &AudioRecorder::isRecordingChanged, this, &DesktopShell::updateLook);
+    // Awake from the start of a recording to its stop.
+    connect(recorder, &AudioRecorder::isRecordingChanged, m_sleepInhibitor, [this, recorder] {
+        if (recorder->isRecording())
+            m_sleepInhibitor->hold();
+        else
+            m_sleepInhibitor->release();
+    });
     connect(library, &RecordingLibrary::cardsChanged, this, &DesktopShell::updateLook);
     connect(library, &RecordingLibrary::noteReady, this, [this, store](qint64 noteId, const QString& title) {
         m_notifications->notify(u"Your notes are ready"_s, title, { u"default"_s, u"Open"_s },

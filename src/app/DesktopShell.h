@@ -7,6 +7,7 @@
 
 class AppDelegate;
 class DesktopNotifications;
+class SleepInhibitor;
 class QWindow;
 class TrayIcon;
 
@@ -27,6 +28,7 @@ public:
     void quitFromWindow();
 
     [[nodiscard]] TrayIcon* trayIcon() const { return m_tray; }
+    [[nodiscard]] SleepInhibitor* sleepInhibitor() const { return m_sleepInhibitor; }
     [[nodiscard]] QMessageBox* quitQuestion() const { return m_question; }
 
 protected:
@@ -41,5 +43,6 @@ private:
     QWindow& m_window;
     TrayIcon* m_tray = nullptr;
     DesktopNotifications* m_notifications = nullptr;
+    SleepInhibitor* m_sleepInhibitor = nullptr;
     QPointer<QMessageBox> m_question;
 };

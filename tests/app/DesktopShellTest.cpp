@@ -11,6 +11,7 @@
 #include "NotificationServer.h"
 #include "RecordingLibrary.h"
 #include "RecordingPanelController.h"
+#include "SleepInhibitor.h"
 #include "TestFiles.h"
 #include "TrayIcon.h"
 
@@ -19,6 +20,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QTimer>
 #include <QWindow>
@@ -50,12 +52,23 @@ TEST(DesktopShell, TrayMenuNotificationsAndTheQuitQuestion)
     ASSERT_TRUE(trigger(u"Show recording widget"_s));
     EXPECT_FALSE(delegate.recordingPanelController()->isManuallyDismissed());
     AudioRecorder& recorder = *delegate.audioRecorder();
+    // While it records, the computer stays awake: the test bus has the desktop portal, not logind.
+    QProcess monitor;
+    monitor.start(u"dbus-monitor"_s,
+        { u"--session"_s, u"interface='org.freedesktop.portal.Inhibit'"_s,
+            u"interface='org.freedesktop.portal.Request'"_s });
+    QString bus;
+    const auto seen = [&](const QString& text) { return (bus += monitor.readAllStandardOutput()).contains(text); };
+    ASSERT_TRUE(waitUntil([&] { return seen(u"member=NameAcquired"_s); }));
     ASSERT_TRUE(trigger(u"Start recording"_s));
     ASSERT_TRUE(waitUntil([&] { return recorder.isRecording(); }, 20000));
     EXPECT_EQ(tray.look(), TrayIcon::Look::Recording);
+    ASSERT_TRUE(waitUntil([&] { return shell.sleepInhibitor()->road() == SleepInhibitor::Road::portal; }));
+    EXPECT_TRUE(seen(u"member=Inhibit"_s) && !bus.contains(u"member=Close"_s));
     ASSERT_TRUE(trigger(u"Stop recording"_s));
     ASSERT_TRUE(waitUntil([&] { return !recorder.isRecording() && !recorder.isStoppingRecording(); }, 20000));
     EXPECT_EQ(tray.look(), TrayIcon::Look::Idle);
+    EXPECT_TRUE(waitUntil([&] { return seen(u"member=Close"_s); })) << "let go at the stop";
 
     // Signed in, with a recording whose upload failed.
     DevServerProcess service;

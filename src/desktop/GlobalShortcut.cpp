@@ -114,6 +114,19 @@ void GlobalShortcut::setChoosing(bool choosing)
     apply();
 }
 
+QString GlobalShortcut::line() const
+{
+    if (!m_enabled)
+        return u"Off: start and stop recordings from Echoquill itself."_s;
+    if (!m_problem.isEmpty())
+        return m_problem;
+    // Through XWayland, the grab sees the keys only while an X11 window has the focus.
+    if (qEnvironmentVariable("XDG_SESSION_TYPE") == u"wayland"_s)
+        return u"Press %1 while an X11 application is in front; this Wayland session offers no shortcut for the others."_s
+            .arg(sequenceText());
+    return u"Press %1 in any application to start or stop a recording."_s.arg(sequenceText());
+}
+
 bool GlobalShortcut::choose(int key, int modifiers)
 {
     const auto held = Qt::KeyboardModifiers(modifiers)

@@ -19,6 +19,8 @@ class GlobalShortcut : public QObject, public QAbstractNativeEventFilter {
     Q_PROPERTY(QString sequence READ sequenceText NOTIFY changed)
     Q_PROPERTY(bool available READ available NOTIFY changed)
     Q_PROPERTY(QString problem READ problem NOTIFY changed)
+    // What the user sees of it: how to use it, or why it does not work.
+    Q_PROPERTY(QString line READ line NOTIFY changed)
     // While the user is choosing another combination, the present one is let go.
     Q_PROPERTY(bool isChoosing MEMBER m_isChoosing WRITE setChoosing NOTIFY changed)
 public:
@@ -33,6 +35,7 @@ public:
     [[nodiscard]] QString sequenceText() const { return m_sequence.toString(QKeySequence::NativeText); }
     [[nodiscard]] bool available() const { return m_problem.isEmpty(); }
     [[nodiscard]] QString problem() const { return m_problem; }
+    [[nodiscard]] QString line() const;
 
     // The combination pressed on the Profile screen (`key` and `modifiers` as a key event has them):
     // taken when it has Ctrl, Alt or Super and a letter, digit or function key; false otherwise.

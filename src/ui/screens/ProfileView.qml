@@ -313,9 +313,7 @@ ScreenBackground {
                         objectName: "shortcutLine"
                         width: parent.width
                         elide: Text.ElideRight
-                        text: !GlobalShortcut.enabled ? "Off: start and stop recordings from Echoquill itself."
-                            : !GlobalShortcut.available ? GlobalShortcut.problem
-                            : "Press " + GlobalShortcut.sequence + " in any application to start or stop a recording."
+                        text: GlobalShortcut.line
                         textFormat: Text.PlainText
                         color: GlobalShortcut.enabled && !GlobalShortcut.available ? EQPalette.alert : EQPalette.inkTertiary
                         font: EQFonts.text(12)

@@ -24,6 +24,22 @@ Item {
         focusesNextScreen = true
         navigation.selectedNav = nav
     }
+    // A control that went away with the focus (a card dismissed) hands it to the screen's first control.
+    // Looked at once the change is over: the item that had the focus may be on its way out.
+    Connections {
+        target: main.Window.window
+        function onActiveFocusItemChanged() { lostFocusCheck.start() }
+    }
+    Timer {
+        id: lostFocusCheck
+        interval: 0
+        onTriggered: {
+            // Left with the screen itself or the list that held the control.
+            const focused = main.Window.activeFocusItem
+            if (focused === screenLoader || (focused instanceof ListView && screenLoader.activeFocus))
+                main.focusScreen()
+        }
+    }
     // After the new screen's first layout, so that the rows of its lists exist.
     Timer { id: focusTimer; interval: 0; onTriggered: main.focusScreen() }
     // The first control of the screen shown takes the focus, if it has one.

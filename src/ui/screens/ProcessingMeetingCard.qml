@@ -160,6 +160,7 @@ Item {
                 onActivated: card.retry()
             }
             OutlineButton {
+                id: keepFilesButton
                 objectName: "keepFiles"
                 anchors.verticalCenter: parent.verticalCenter
                 visible: card.confirming
@@ -178,6 +179,7 @@ Item {
                 onActivated: { card.confirming = false; card.discard(false) }
             }
             Rectangle {
+                id: dismissButton
                 objectName: "dismiss"
                 Accessible.role: Accessible.Button
                 Accessible.name: "Dismiss"
@@ -221,6 +223,15 @@ Item {
             card.confirming = true
         else
             card.dismissed()
+    }
+    // The keyboard goes from ✕ to the question's first answer, and back with Escape, which keeps the card.
+    onConfirmingChanged: if (confirming && dismissButton.activeFocus) keepFilesButton.forceActiveFocus()
+    Keys.onEscapePressed: event => {
+        event.accepted = confirming
+        if (confirming) {
+            confirming = false
+            dismissButton.forceActiveFocus()
+        }
     }
 
     Column {

@@ -4,7 +4,7 @@ Return, go through every screen with the shortcuts, open a note and go back, rec
 the widget, every object a screen reader can press or toggle must say what it is, have a role a reader knows, and take
 the keyboard's focus."""
 
-import os, re, sys
+import json, os, re, sys
 
 import pyatspi
 
@@ -27,6 +27,10 @@ class KeyboardWalk(Road):
         for stage in (self.sign_in, self.screens, self.record):
             stage()
         self.client.quit()
+
+    def activate_main(self):
+        run(["xdotool", "search", "--sync", "--onlyvisible", "--pid", str(self.client.pid), "--name", f"^{MAIN}$",
+             "windowactivate", "--sync"])
 
     def focused(self):
         return next((n for n in showing(self.client.pid, MAIN)
@@ -65,8 +69,7 @@ class KeyboardWalk(Road):
         self.step("sign in by code with the keyboard alone")
         self.client = Client(self.args.client, os.path.join(self.out, "client-1.log"))
         self.in_window(MAIN, "the sign-in screen's e-mail field", "you@company.com", 60)
-        run(["xdotool", "search", "--sync", "--onlyvisible", "--pid", str(self.client.pid), "--name", f"^{MAIN}$",
-             "windowactivate", "--sync"])
+        self.activate_main()
         self.check_controls(MAIN, "sign-in")
         self.tab_to("you@company.com")
         run(["xdotool", "type", "--delay", "40", DEMO])
@@ -113,10 +116,25 @@ class KeyboardWalk(Road):
         self.record_once("ctrl+r", notifies=1)
         self.in_window(MAIN, "the news for a screen reader", re.compile("Recording stopped|Saved"), 5, role="alert")
         self.meeting = MeetingWindow("Quarterly numbers", "spreadsheet")
-        self.record_once("ctrl+alt+r", notifies=2)
+        refused = json.dumps({"path": "/api/desktop/meeting-notes/upload-token", "status": 500, "count": -1})
+        self.service.request("POST", "/__dev/faults", data=refused.encode())
+        self.record_once("ctrl+alt+r", notifies=1)
         front = run(["xdotool", "getactivewindow"]).stdout.decode().strip()
         fail_if(front != str(self.meeting.window.id), "Ctrl+Alt+R took the focus from the application in front")
         self.done("stopped")
+
+        self.step("the failed upload's card from the keyboard: Retry, ✕ and its question, Escape, Retry")
+        self.activate_main()
+        key("ctrl+2")
+        self.in_window(MAIN, "the failed card's Retry", "Retry", 30, role="push button")
+        self.tab_to("Retry")
+        for keys, name in (("Tab", "Dismiss"), ("Return", "Keep"), ("Escape", "Dismiss"), ("shift+Tab", "Retry")):
+            key(keys)
+            self.wait_focus(f"{keys} to reach {name}", name, "push button")
+        self.service.request("DELETE", "/__dev/faults")
+        key("Return")
+        wait_for("the retried notify", lambda: len(self.service.requests("POST", "/api/desktop/meeting-notes")) == 2, 30)
+        self.done("retried")
 
     def record_once(self, keys, notifies):
         folder = os.path.join(os.environ["XDG_DOCUMENTS_DIR"], "Echoquill Recordings")

@@ -100,9 +100,9 @@ class Service(Child):
         fail_if(listening is True, "the local service exited at start:\n" + self.tail())
         fail_if(not listening.endswith(self.origin), f"the service listens elsewhere than {self.origin}: {listening}")
 
-    def request(self, method, path_or_url, headers=None):
+    def request(self, method, path_or_url, headers=None, data=None):
         url = path_or_url if "://" in path_or_url else self.origin + path_or_url
-        with _http.open(urllib.request.Request(url, method=method, headers=headers or {}), timeout=30) as reply:
+        with _http.open(urllib.request.Request(url, data, headers or {}, method=method), timeout=30) as reply:
             return reply.read()
 
     def get_json(self, path, headers=None):

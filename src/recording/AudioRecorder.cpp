@@ -15,6 +15,8 @@
 
 #include <pulse/error.h>
 
+#include <ctime>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -67,6 +69,21 @@ void saveJournal(const SessionJournal& journal)
 
 }
 
+namespace {
+
+// Time spent suspended since boot: CLOCK_BOOTTIME counts it, CLOCK_MONOTONIC does not.
+std::chrono::nanoseconds sleptSinceBoot()
+{
+    timespec boot {}, awake {};
+    clock_gettime(CLOCK_BOOTTIME, &boot);
+    clock_gettime(CLOCK_MONOTONIC, &awake);
+    const auto since
+        = [](const timespec& t) { return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec); };
+    return since(boot) - since(awake);
+}
+
+}
+
 AudioRecorder::AudioRecorder(QObject* parent)
     : AudioRecorder([] { return std::make_unique<AudioCaptureManager>(); }, parent)
 {
@@ -75,6 +92,7 @@ AudioRecorder::AudioRecorder(QObject* parent)
 AudioRecorder::AudioRecorder(ManagerFactory makeManager, QObject* parent)
     : QObject(parent)
     , m_makeManager(std::move(makeManager))
+    , m_sleepClock(&sleptSinceBoot)
 {
     lookUpDefaultInput();
 }
@@ -227,6 +245,8 @@ QCoro::Task<> AudioRecorder::startRecording()
     setDuration(0);
     setAudioLevel(0);
     setSessionFolder(folder);
+    m_sleptBefore = m_sleepClock();
+    setSleepNotice({});
     m_timer = std::make_unique<QTimer>();
     m_timer->setInterval(100);
     connect(m_timer.get(), &QTimer::timeout, this, &AudioRecorder::tick);
@@ -237,11 +257,36 @@ QCoro::Task<> AudioRecorder::startRecording()
 
 void AudioRecorder::tick()
 {
+    noticeSleep();
     if (m_isRecording)
         setDuration(m_duration + 0.1);
     // The disk is asked every five seconds.
     if (++m_ticks % 50 == 0)
         updateTimeLeft();
+}
+
+// The first tick after a resume finds the sleep clock ahead: the recording stood still that long (the
+// capture reconnects by itself), and the widget says so. A few seconds are clock noise, not a suspend.
+void AudioRecorder::noticeSleep()
+{
+    using namespace std::chrono;
+    const nanoseconds slept = m_sleepClock();
+    const seconds gap = duration_cast<seconds>(slept - m_sleptBefore);
+    m_sleptBefore = slept;
+    if (gap < seconds(5))
+        return;
+    const QString length
+        = gap < minutes(1) ? u"%1 s"_s.arg(gap.count()) : u"%1 min"_s.arg(qRound64(double(gap.count()) / 60));
+    Log::line(u"[AudioRecorder] The computer slept for "_s + length + u" during the recording"_s);
+    setSleepNotice(u"Paused "_s + length + u" while the computer slept"_s);
+}
+
+void AudioRecorder::setSleepNotice(const QString& text)
+{
+    if (text == m_sleepNotice)
+        return;
+    m_sleepNotice = text;
+    emit sleepNoticeChanged();
 }
 
 void AudioRecorder::updateTimeLeft()

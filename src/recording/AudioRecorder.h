@@ -36,6 +36,8 @@ class AudioRecorder : public QObject {
     Q_PROPERTY(bool isReconnectingAudio READ isReconnectingAudio NOTIFY isReconnectingAudioChanged)
     Q_PROPERTY(QString notice READ notice NOTIFY noticeChanged)
     Q_PROPERTY(QString timeLeft READ timeLeft NOTIFY timeLeftChanged)
+    // How long the last suspend in the running recording was: "Paused 12 min while the computer slept".
+    Q_PROPERTY(QString sleepNotice READ sleepNotice NOTIFY sleepNoticeChanged)
     Q_PROPERTY(QString captureWarning READ captureWarning NOTIFY captureWarningChanged)
     Q_PROPERTY(bool canCaptureElsewhere READ canCaptureElsewhere NOTIFY captureWarningChanged)
 public:
@@ -51,6 +53,9 @@ public:
     // Stops the running recording and returns its session folder at once; sessionStopped follows
     // once its files are finalized and its upload tracks exported.
     std::optional<QString> stopRecording();
+    // How long the computer has slept since it booted; the recorder reads it to tell a suspend from a pause.
+    using SleepClock = std::function<std::chrono::nanoseconds()>;
+    void setSleepClock(SleepClock clock) { m_sleepClock = std::move(clock); }
     // Who is signed in when a recording starts; its journal keeps it as the recording's owner.
     void setOwnerSource(std::function<std::optional<SessionJournal::Owner>()> owner) { m_owner = std::move(owner); }
     // The application is quitting: close the running recording's files within
@@ -82,6 +87,7 @@ public:
     Q_INVOKABLE void clearNotice() { setNotice({}); }
     // "45 min left" while less than two hours of recording fit on the disk; empty otherwise.
     [[nodiscard]] QString timeLeft() const { return m_timeLeft; }
+    [[nodiscard]] QString sleepNotice() const { return m_sleepNotice; }
     // "Computer sound is playing on <device>" or "Microphone is silent" while that lasts in a recording; empty
     // otherwise.
     [[nodiscard]] QString captureWarning() const;
@@ -102,6 +108,7 @@ signals:
     void isReconnectingAudioChanged();
     void noticeChanged();
     void timeLeftChanged();
+    void sleepNoticeChanged();
     void captureWarningChanged();
     // A recording stopped: its card can show while its files are finalized and exported.
     void sessionStopping(const QString& folder, double seconds, const std::optional<SessionJournal::Owner>& owner);
@@ -130,6 +137,8 @@ private:
     void setReconnectingAudio(bool on);
     void setNotice(const QString& text);
     void updateTimeLeft();
+    void noticeSleep();
+    void setSleepNotice(const QString& text);
     void setCaptureWarnings(bool micSilent, const QString& sink, const QString& description);
 
     ManagerFactory m_makeManager;
@@ -154,6 +163,9 @@ private:
     bool m_isReconnectingAudio = false;
     QString m_notice;
     QString m_timeLeft;
+    SleepClock m_sleepClock;
+    std::chrono::nanoseconds m_sleptBefore {};
+    QString m_sleepNotice;
     int m_ticks = 0;
     bool m_micSilent = false;
     QString m_soundElsewhereSink;

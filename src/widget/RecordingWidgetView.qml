@@ -299,16 +299,19 @@ Item {
                         color: view.textPrimary
                         font: EQFonts.display(15)
                     }
-                    // Only when the disk holds less than two hours more.
+                    // Only when the disk holds less than two hours more, or the computer slept meanwhile.
                     Text {
                         objectName: "timeLeft"
                         visible: text !== ""
                         Accessible.role: Accessible.StaticText
                         Accessible.name: text
-                        text: view.controller.recorder.timeLeft
+                        text: [view.controller.recorder.timeLeft, view.controller.recorder.sleepNotice]
+                            .filter(line => line !== "").join(" · ")
                         textFormat: Text.PlainText
                         color: view.amberAccent
                         font: view.systemFont(9, Font.DemiBold)
+                        elide: Text.ElideRight
+                        width: Math.min(implicitWidth, 170)
                     }
                 }
                 WaveformBars {

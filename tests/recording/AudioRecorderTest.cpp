@@ -108,6 +108,15 @@ TEST_F(RecorderTest, RefusedOrFailedStartsLeaveNothingRunningADoubleStartIsIgnor
     EXPECT_TRUE(log.contains(u"[AudioRecorder] startRecording ignored: isRecording=false isStarting=true"_s));
     const QString folderPath = recorder->sessionFolder().value_or(QString());
     ASSERT_TRUE(waitUntil([&] { return recorder->duration() >= 1.0; }, 5000)) << "the tick advances the duration";
+    // A suspend (the sleep clock jumps between two ticks) is said on the widget's row; a few seconds are noise.
+    std::chrono::seconds slept {};
+    recorder->setSleepClock([&] { return slept; });
+    slept = std::chrono::seconds(3);
+    const double awake = recorder->duration();
+    ASSERT_TRUE(waitUntil([&] { return recorder->duration() > awake + 0.3; }));
+    EXPECT_EQ(recorder->sleepNotice(), QString());
+    slept += std::chrono::minutes(12);
+    EXPECT_TRUE(waitUntil([&] { return recorder->sleepNotice() == u"Paused 12 min while the computer slept"_s; }));
     EXPECT_EQ(recorder->stopRecording(), folderPath) << "the session folder first";
     const double stoppedAt = recorder->duration();
     EXPECT_EQ(std::pair(recorder->isRecording(), bool(recorder->sessionFolder())), std::pair(false, false));

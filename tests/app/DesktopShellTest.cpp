@@ -57,6 +57,7 @@ TEST(DesktopShell, TrayMenuNotificationsAndTheQuitQuestion)
     monitor.start(u"dbus-monitor"_s,
         { u"--session"_s, u"interface='org.freedesktop.portal.Inhibit'"_s,
             u"interface='org.freedesktop.portal.Request'"_s });
+    const auto stopMonitor = qScopeGuard([&] { monitor.kill(), monitor.waitForFinished(); });
     QString bus;
     const auto seen = [&](const QString& text) { return (bus += monitor.readAllStandardOutput()).contains(text); };
     ASSERT_TRUE(waitUntil([&] { return seen(u"member=NameAcquired"_s); }));
@@ -64,7 +65,7 @@ TEST(DesktopShell, TrayMenuNotificationsAndTheQuitQuestion)
     ASSERT_TRUE(waitUntil([&] { return recorder.isRecording(); }, 20000));
     EXPECT_EQ(tray.look(), TrayIcon::Look::Recording);
     ASSERT_TRUE(waitUntil([&] { return shell.sleepInhibitor()->road() == SleepInhibitor::Road::portal; }));
-    EXPECT_TRUE(seen(u"member=Inhibit"_s) && !bus.contains(u"member=Close"_s));
+    EXPECT_TRUE(waitUntil([&] { return seen(u"member=Inhibit"_s); }) && !bus.contains(u"member=Close"_s));
     ASSERT_TRUE(trigger(u"Stop recording"_s));
     ASSERT_TRUE(waitUntil([&] { return !recorder.isRecording() && !recorder.isStoppingRecording(); }, 20000));
     EXPECT_EQ(tray.look(), TrayIcon::Look::Idle);

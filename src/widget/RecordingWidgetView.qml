@@ -305,8 +305,10 @@ Item {
                         visible: text !== ""
                         Accessible.role: Accessible.StaticText
                         Accessible.name: text
-                        text: [view.controller.recorder.timeLeft, view.controller.recorder.sleepNotice]
-                            .filter(line => line !== "").join(" · ")
+                        text: {
+                            const left = view.controller.recorder.timeLeft, slept = view.controller.recorder.sleepNotice
+                            return left !== "" && slept !== "" ? left + " · " + slept : left + slept
+                        }
                         textFormat: Text.PlainText
                         color: view.amberAccent
                         font: view.systemFont(9, Font.DemiBold)

@@ -21,6 +21,10 @@ Item {
     // A screen chosen by a shortcut takes the keyboard along.
     property bool focusesNextScreen: false
     function show(nav) {
+        if (navigation.selectedNav === nav) {
+            focusScreen()
+            return
+        }
         focusesNextScreen = true
         navigation.selectedNav = nav
     }

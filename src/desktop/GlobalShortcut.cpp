@@ -1,5 +1,7 @@
 #include "GlobalShortcut.h"
 
+#include "Log.h"
+
 #include <QGuiApplication>
 #include <QSettings>
 #include <QtGui/qguiapplication_platform.h>
@@ -180,7 +182,7 @@ void GlobalShortcut::apply()
         }
     }
     if (!m_problem.isEmpty())
-        qWarning().noquote() << "[GlobalShortcut]" << m_problem;
+        Log::line(u"[GlobalShortcut] "_s + m_problem);
     emit changed();
 }
 

@@ -18,7 +18,6 @@ class GlobalShortcut : public QObject, public QAbstractNativeEventFilter {
     Q_PROPERTY(bool enabled READ enabled WRITE setEnabled NOTIFY changed)
     Q_PROPERTY(QString sequence READ sequenceText NOTIFY changed)
     Q_PROPERTY(bool available READ available NOTIFY changed)
-    Q_PROPERTY(QString problem READ problem NOTIFY changed)
     // What the user sees of it: how to use it, or why it does not work.
     Q_PROPERTY(QString line READ line NOTIFY changed)
     // While the user is choosing another combination, the present one is let go.

@@ -123,7 +123,6 @@ void SleepInhibitor::held(Road road)
 {
     m_road = road;
     Log::line(u"[SleepInhibitor] Holding off sleep through %1"_s.arg(nameOf(road)));
-    emit roadChanged(road);
 }
 
 void SleepInhibitor::letGo()
@@ -141,5 +140,4 @@ void SleepInhibitor::letGo()
     m_lock = {}; // logind's lock ends with its last descriptor
     Log::line(u"[SleepInhibitor] Let go of %1"_s.arg(nameOf(m_road)));
     m_road = Road::none;
-    emit roadChanged(m_road);
 }

@@ -22,11 +22,8 @@ public:
     // Asks for the hold, without waiting for the answer; a release before it comes lets go of it at once.
     void hold();
     void release();
-    [[nodiscard]] Road road() const { return m_road; }
-
-signals:
     // The road that holds it now (none: released, or no road answered).
-    void roadChanged(Road road);
+    [[nodiscard]] Road road() const { return m_road; }
 
 private:
     void tryRoad(Road road);

@@ -9,8 +9,8 @@ import json, os, re, sys
 import pyatspi
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from road_of_a_recording import (MAIN, WIDGET, Client, MeetingWindow, Road, Service, fail_if, main, pick, run, showing,
-                                 wait_for, written_frames)
+from road_of_a_recording import (MAIN, WIDGET, Client, MeetingWindow, Road, Service, fail_if, main, new_session, pick, run,
+                                 sessions, showing, wait_for, written_frames)
 
 DEMO = "demo@echoquill.test"
 ROLES = {"push button", "check box", "radio button", "page tab", "list item"}
@@ -137,12 +137,10 @@ class KeyboardWalk(Road):
         self.done("retried")
 
     def record_once(self, keys, notifies):
-        folder = os.path.join(os.environ["XDG_DOCUMENTS_DIR"], "Echoquill Recordings")
-        sessions = lambda: {e.path for e in os.scandir(folder) if e.is_dir()} if os.path.isdir(folder) else set()
         before = sessions()
         key(keys)
         self.in_window(WIDGET, "the widget's stop button", "Stop recording", 15)
-        session = wait_for("a session", lambda: next(iter(sessions() - before), None), 10)
+        session = new_session(before)
         wait_for("the first microphone buffer on disk", lambda: written_frames(session)[1], 10)
         self.check_controls(WIDGET, "the recording widget")
         self.shot("recording")

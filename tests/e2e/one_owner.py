@@ -7,8 +7,8 @@ after a restart."""
 import json, os, shutil, sys, urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from road_of_a_recording import (MAIN, WIDGET, Client, Road, Service, _http, fail_if, main, pick, showing, wait_for,
-                                 written_frames)
+from road_of_a_recording import (MAIN, WIDGET, Client, Road, Service, _http, fail_if, main, new_session, pick, sessions,
+                                 showing, wait_for, written_frames)
 
 A, B = "a-owner@echoquill.test", "b-other@echoquill.test"
 
@@ -31,12 +31,10 @@ class Owners(Road):
         self.in_window(MAIN, "the sign-in screen", "you@company.com", 30)
 
     def record(self, seconds=2, while_recording=None):
-        folder = os.path.join(os.environ["XDG_DOCUMENTS_DIR"], "Echoquill Recordings")
-        sessions = lambda: {e.name for e in os.scandir(folder) if e.is_dir()} if os.path.isdir(folder) else set()
         before = sessions()
         self.in_window(WIDGET, "the widget's Record button", "Record", 10, role="push button").click()
         self.in_window(WIDGET, "REC on the widget", "REC", 15)
-        session = os.path.join(folder, wait_for("a session", lambda: next(iter(sessions() - before), None), 10))
+        session = new_session(before)
         if while_recording:
             while_recording(session)
         wait_for(f"{seconds} s of microphone on disk",

@@ -62,6 +62,16 @@ def written_frames(session):
     return int(rate), frames
 
 
+def sessions():
+    """The session folders of the recordings made so far."""
+    folder = os.path.join(os.environ["XDG_DOCUMENTS_DIR"], "Echoquill Recordings")
+    return {e.path for e in os.scandir(folder) if e.is_dir()} if os.path.isdir(folder) else set()
+
+
+def new_session(before):
+    return wait_for("a new session", lambda: next(iter(sessions() - before), None), 10)
+
+
 class Child:  # a child process, its output kept in a file
 
     def __init__(self, args, log_path, env=None):
@@ -378,12 +388,10 @@ class Road:
         self.step("record again, kill the client, start it again: the interrupted recording uploads to a note")
         tone = os.path.join(self.out, "kill-tone.wav")
         run(["sox", "-n", "-r", "48000", "-c", "1", tone, "synth", str(KILL_TONE_SECONDS), "sine", "660", "gain", "-6"])
-        folder = os.path.join(os.environ["XDG_DOCUMENTS_DIR"], "Echoquill Recordings")
-        sessions = lambda: {e.name for e in os.scandir(folder) if e.is_dir()}
         before = sessions()
         self.in_window(WIDGET, "the widget's Record button", "Record", 10, role="push button").click()
         self.in_window(WIDGET, "REC on the widget", "REC", 15)
-        session = os.path.join(folder, wait_for("a session", lambda: next(iter(sessions() - before), None), 10))
+        session = new_session(before)
         # The tone starts once the microphone delivers, so all of it is recorded.
         wait_for("the first microphone buffer on disk", lambda: written_frames(session)[1], 10)
         run(["paplay", "-d", "micfeed", tone])

@@ -3,8 +3,10 @@
 #include "Await.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -62,6 +64,43 @@ Result rerunInWaylandSession(QProcessEnvironment changes)
     Result result = rerunCurrentTest(changes);
     weston.terminate();
     weston.waitForFinished();
+    return result;
+}
+
+Result rerunInGnomeSession(QProcessEnvironment changes)
+{
+    const QString socket = QStringLiteral("eq-mutter-%1").arg(QCoreApplication::applicationPid());
+    QProcess mutter;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    mutter.setProcessEnvironment(env);
+    mutter.setProcessChannelMode(QProcess::MergedChannels);
+    mutter.start(QStringLiteral("mutter"),
+        { QStringLiteral("--wayland"), QStringLiteral("--headless"), QStringLiteral("--virtual-monitor"),
+            QStringLiteral("1280x800"), QStringLiteral("--wayland-display=") + socket });
+    // Its XWayland listens on the first free display, named in the log, and admits the holders of its cookie.
+    static const QRegularExpression displayLine(QStringLiteral("Using public X11 display (:\\d+)"));
+    QString log;
+    QString display;
+    if (!waitUntil([&] {
+            log += QString::fromUtf8(mutter.readAll());
+            display = displayLine.match(log).captured(1);
+            return !display.isEmpty();
+        }))
+        return { -1, QStringLiteral("mutter did not start: ") + log };
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    const QStringList cookies
+        = QDir(runtime).entryList({ QStringLiteral(".mutter-Xwaylandauth.*") }, QDir::Hidden | QDir::Files);
+    if (cookies.isEmpty())
+        return { -1, QStringLiteral("mutter wrote no XWayland cookie") };
+    changes.insert(QStringLiteral("WAYLAND_DISPLAY"), socket);
+    changes.insert(QStringLiteral("DISPLAY"), display);
+    changes.insert(QStringLiteral("XAUTHORITY"), runtime + u'/' + cookies.constFirst());
+    changes.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
+    changes.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("GNOME"));
+    Result result = rerunCurrentTest(changes);
+    mutter.terminate();
+    mutter.waitForFinished();
     return result;
 }
 

@@ -4,6 +4,7 @@
 #include "AudioRecorder.h"
 #include "DesktopNotifications.h"
 #include "GlobalShortcut.h"
+#include "MeetingDetector.h"
 #include "MeetingStore.h"
 #include "RecordingLibrary.h"
 #include "RecordingPanelController.h"
@@ -14,6 +15,7 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSystemTrayIcon>
 #include <QWindow>
 
 using namespace Qt::StringLiterals;
@@ -68,6 +70,9 @@ DesktopShell::DesktopShell(AppDelegate& delegate, QWindow& window, QObject* pare
             });
     });
     connect(library, &RecordingLibrary::uploadFailed, this, &DesktopShell::uploadFailed);
+    connect(
+        delegate.meetingDetector(), &MeetingDetector::currentDetectionChanged, this, &DesktopShell::followDetection);
+    connect(recorder, &AudioRecorder::isRecordingChanged, this, &DesktopShell::followDetection);
 }
 
 DesktopShell::~DesktopShell()
@@ -121,6 +126,41 @@ void DesktopShell::quitFromWindow()
             QCoreApplication::quit();
     });
     m_question->open();
+}
+
+bool DesktopShell::widgetMayGoUnseen()
+{
+    return QGuiApplication::platformName() == u"wayland"_s || !QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void DesktopShell::followDetection()
+{
+    const std::optional<MeetingDetection>& detection = m_delegate.meetingDetector()->currentDetection();
+    const std::optional<QString> meeting = detection ? std::optional(detection->displayName) : std::nullopt;
+    const bool recording = m_delegate.audioRecorder()->isRecording();
+    // No offer stays once its meeting is gone or dismissed, or a recording has begun by any road.
+    if (recording || meeting != m_offeredMeeting)
+        m_notifications->withdraw(std::exchange(m_offer, 0));
+    // Once per detection: not again on the next poll, nor after a recording of the same meeting.
+    if (meeting == m_offeredMeeting)
+        return;
+    m_offeredMeeting = meeting;
+    if (!detection || recording || !widgetMayGoUnseen())
+        return;
+    QPointer<AudioRecorder> recorder = m_delegate.audioRecorder();
+    QPointer<MeetingDetector> detector = m_delegate.meetingDetector();
+    m_offer = m_notifications->notify(
+        detection->appName() + u" meeting detected"_s, *meeting,
+        { u"record"_s, u"Record"_s, u"dismiss"_s, u"Dismiss"_s },
+        [recorder, detector, meeting](const QString& action) {
+            // As the widget's Record and ✕ buttons do.
+            if (action == u"record"_s && recorder)
+                recorder->start();
+            else if (action == u"dismiss"_s && detector && detector->currentDetection()
+                && detector->currentDetection()->displayName == meeting)
+                detector->dismissCurrentDetection();
+        },
+        DesktopNotifications::WhilePaused::holdBack);
 }
 
 bool DesktopShell::eventFilter(QObject* watched, QEvent* event)

@@ -7,12 +7,14 @@
 #include "Endpoints.h"
 #include "KeychainService.h"
 #include "Log.h"
+#include "MeetingDetector.h"
 #include "MeetingStore.h"
 #include "NotificationServer.h"
 #include "RecordingLibrary.h"
 #include "RecordingPanelController.h"
 #include "SleepInhibitor.h"
 #include "TestFiles.h"
+#include "TestWindows.h"
 #include "TrayIcon.h"
 
 #include <QAbstractButton>
@@ -22,6 +24,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QWindow>
 #include <QtQml/qqmlextensionplugin.h>
@@ -32,6 +35,57 @@ Q_IMPORT_QML_PLUGIN(Echoquill_UiPlugin)
 Q_IMPORT_QML_PLUGIN(Echoquill_WidgetPlugin)
 
 using namespace Qt::StringLiterals;
+
+// First: the other test keeps the notification server's name on a connection of its own.
+TEST(DesktopShell, MeetingOfferedThroughDunstUnlessPaused)
+{
+    // Its context menu chooses "Record" on the offer, as the user would.
+    QTemporaryDir dir;
+    QFile config(dir.filePath(u"dunstrc"_s));
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write("[global]\ndmenu = grep -m1 -F \"#Record (Zoom meeting detected)\"\n"), config.close();
+    QProcess dunst;
+    dunst.start(u"dunst"_s, { u"-config"_s, config.fileName() });
+    const auto stopDunst = qScopeGuard([&] { dunst.kill(), dunst.waitForFinished(); });
+    const auto dunstctl = [](const QStringList& arguments) {
+        QProcess ctl;
+        ctl.start(u"dunstctl"_s, arguments), ctl.waitForFinished();
+        return QString::fromUtf8(ctl.readAllStandardOutput()).trimmed();
+    };
+    ASSERT_TRUE(waitUntil([&] { return dunstctl({ u"is-paused"_s }) == u"false"_s; }));
+    const auto displayed = [&](const QString& count) {
+        return waitUntil([&] { return dunstctl({ u"count"_s, u"displayed"_s }) == count; });
+    };
+    AppDelegate delegate;
+    delegate.finishLaunching();
+    QWindow window;
+    DesktopShell shell(delegate, window);
+    ASSERT_TRUE(DesktopShell::widgetMayGoUnseen()) << "the test desktop shows no status icon";
+    const auto cleanUp = qScopeGuard([&] { QDir(delegate.recordingLibrary()->folder()).removeRecursively(); });
+    AudioRecorder& recorder = *delegate.audioRecorder();
+    TestWindows windows;
+    const auto meeting = [&](const QByteArray& title) {
+        ASSERT_TRUE(windows.activate(windows.create({ "zoom", title, std::nullopt, true })));
+        delegate.meetingDetector()->poll();
+    };
+    meeting("Zoom Meeting");
+    ASSERT_TRUE(displayed(u"1"_s));
+    dunstctl({ u"context"_s });
+    ASSERT_TRUE(waitUntil([&] { return recorder.isRecording(); }, 20000));
+    delegate.recordingLibrary()->stopRecording();
+    ASSERT_TRUE(waitUntil([&] { return !recorder.isRecording() && !recorder.isStoppingRecording(); }, 20000));
+
+    // Another meeting is offered; gone, its offer goes. Paused, the next one is not offered.
+    meeting("Zoom Webinar");
+    ASSERT_TRUE(displayed(u"1"_s));
+    windows.destroyAll(), delegate.meetingDetector()->poll();
+    ASSERT_TRUE(displayed(u"0"_s));
+    dunstctl({ u"set-paused"_s, u"true"_s });
+    Log::Capture log;
+    meeting("Zoom Call");
+    ASSERT_TRUE(waitUntil([&] { return log.containsPrefix(u"[Notifications] held back"_s); }));
+    EXPECT_EQ(dunstctl({ u"count"_s, u"waiting"_s }) + dunstctl({ u"count"_s, u"displayed"_s }), u"00"_s);
+}
 
 TEST(DesktopShell, TrayMenuNotificationsAndTheQuitQuestion)
 {

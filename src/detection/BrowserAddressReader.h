@@ -1,17 +1,13 @@
 #pragma once
 
+#include "AccessibilityBus.h"
 #include "FrontmostApplication.h"
 
-#include <QDeadlineTimer>
 #include <QList>
 #include <QString>
-#include <QVariant>
 
 #include <chrono>
-#include <memory>
 #include <optional>
-
-class QDBusConnection;
 
 // Reads the address of a browser's active tab from the browser's own address
 // field over the accessibility bus (AT-SPI). One read stays within its budget
@@ -22,9 +18,6 @@ public:
     static constexpr std::chrono::milliseconds defaultBudget = std::chrono::milliseconds(200);
 
     explicit BrowserAddressReader(std::chrono::milliseconds budget = defaultBudget);
-    ~BrowserAddressReader();
-    BrowserAddressReader(const BrowserAddressReader&) = delete;
-    BrowserAddressReader& operator=(const BrowserAddressReader&) = delete;
 
     // Firefox, Chromium, Google Chrome, Microsoft Edge, Brave and Vivaldi, by window class or process name.
     [[nodiscard]] static bool isBrowser(const FrontmostApplication& application);
@@ -37,31 +30,18 @@ public:
 private:
     // Why a read gave no address; `looking` is a browser that answers but has not shown its field yet.
     enum class Problem { none, noBus, notListed, noWindow, noField, noAnswer, looking };
-    struct Object {
-        QString service;
-        QString path;
-        bool operator==(const Object&) const = default;
-    };
+    using Object = AccessibilityBus::Object;
 
     [[nodiscard]] Problem read(
         const FrontmostApplication& application, const std::optional<QString>& windowTitle, QString& address);
-    [[nodiscard]] bool connectBus();
     [[nodiscard]] std::optional<QString> serviceOf(qint64 processId);
     [[nodiscard]] std::optional<Object> activeWindow(const QString& service, const std::optional<QString>& title);
     // Goes on looking where the last read stopped, so a slow browser is searched across several reads.
     [[nodiscard]] std::optional<Object> findAddressField();
-    [[nodiscard]] std::optional<QVariant> call(
-        const Object& object, const QString& interface, const QString& method, const QVariantList& arguments = {});
-    [[nodiscard]] std::optional<QList<Object>> children(const Object& object);
     void report(const FrontmostApplication& application, Problem problem);
 
     std::chrono::milliseconds m_budget;
-    QDeadlineTimer m_deadline;
-    bool m_deadlinePassed = false;
-    // The browser answered at least one call in this read.
-    bool m_answered = false;
-    QString m_connectionName;
-    std::unique_ptr<QDBusConnection> m_bus;
+    AccessibilityBus m_bus;
     // The browser last read, the window searched, what is left to look at in it, and its field once found.
     qint64 m_processId = 0;
     QString m_service;

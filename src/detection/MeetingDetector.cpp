@@ -20,6 +20,8 @@ MeetingDetector::MeetingDetector(QObject* parent)
 {
     if (!qEnvironmentVariableIsEmpty("DISPLAY"))
         m_foreground = std::make_unique<X11ForegroundReader>();
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || qEnvironmentVariable("XDG_SESSION_TYPE") == u"wayland")
+        m_accessibleForeground = std::make_unique<AccessibleForegroundReader>();
     connect(&m_microphone, &MicrophoneHolders::streamsChanged, this, [this] {
         if (isMonitoring())
             poll();
@@ -51,10 +53,15 @@ void MeetingDetector::dismissCurrentDetection()
 
 void MeetingDetector::poll()
 {
-    const auto application = m_foreground ? m_foreground->frontmostApplication() : std::nullopt;
+    auto application = m_foreground ? m_foreground->frontmostApplication() : std::nullopt;
+    std::optional<QString> title = application ? m_foreground->focusedWindowTitle(*application) : std::nullopt;
+    // X11 wins where both answer.
+    if (const auto front = !application && m_accessibleForeground ? m_accessibleForeground->read() : std::nullopt) {
+        application = front->application;
+        title = front->title;
+    }
     std::optional<MeetingDetection> detection;
     if (application) {
-        const auto title = m_foreground->focusedWindowTitle(*application);
         const auto address = m_browserAddress.activeTabAddress(*application, title);
         detection = detect(application->localizedName, application->windowClass, title, address);
     }

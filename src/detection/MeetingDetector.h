@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AccessibleForegroundReader.h"
 #include "BrowserAddressReader.h"
 #include "MeetingDetection.h"
 #include "MicrophoneHolders.h"
@@ -14,10 +15,10 @@
 
 class QTimer;
 
-// Watches the foreground window (on X11) and the applications holding the
-// microphone for an online meeting, and publishes at most one detection for
-// the recording widget. A meeting the user dismissed is not offered again
-// until the foreground stops showing it.
+// Watches the foreground window (on X11, and on Wayland through the accessibility
+// bus) and the applications holding the microphone for an online meeting, and
+// publishes at most one detection for the recording widget. A meeting the user
+// dismissed is not offered again until the foreground stops showing it.
 class MeetingDetector : public QObject {
     Q_OBJECT
     // A MeetingDetection, or null when nothing is offered.
@@ -68,8 +69,10 @@ private:
     void setLastDismissedName(std::optional<QString> name);
     void setTimer(QTimer* timer);
 
-    // Absent without an X display (e.g. on Wayland), where the microphone is all there is to go by.
+    // Absent without an X display (e.g. on Wayland without XWayland).
     std::unique_ptr<X11ForegroundReader> m_foreground;
+    // In a Wayland session only: asked when X11 shows no active window, e.g. a native Wayland one in front.
+    std::unique_ptr<AccessibleForegroundReader> m_accessibleForeground;
     MicrophoneHolders m_microphone;
     BrowserAddressReader m_browserAddress;
     std::optional<MeetingDetection> m_currentDetection;

@@ -1,11 +1,14 @@
 #include "Await.h"
 #include "BrowserAddressReader.h"
+#include "ChildProcess.h"
 #include "Log.h"
 #include "MeetingDetector.h"
 #include "X11ForegroundReader.h"
 
+#include <QApplication>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -98,4 +101,46 @@ TEST(BrowserAddress, MeetingsFoundByTheAddressInTheBrowserInFront)
         if (!browser.waitForFinished(15000))
             browser.kill();
     }
+}
+
+// In a GNOME-like Wayland session a Qt window titled like a Meet call, then Firefox on a Meet address, both
+// native Wayland windows that X11 does not see, are found through the accessibility bus.
+TEST(BrowserAddress, NativeWaylandWindowInFrontFoundThroughTheAccessibilityBus)
+{
+    if (qEnvironmentVariableIsSet("EQ_TEST_WINDOW_TITLE")) {
+        QWidget window;
+        window.setWindowTitle(qEnvironmentVariable("EQ_TEST_WINDOW_TITLE"));
+        window.show();
+        QApplication::exec();
+        return;
+    }
+    if (!ChildProcess::isChild()) {
+        const auto child = ChildProcess::rerunInGnomeSession();
+        EXPECT_EQ(child.exitCode, 0) << child.output.toStdString();
+        return;
+    }
+    MeetingDetector detector;
+    detector.poll(); // switches the desktop's accessibility on before the windows start
+    X11ForegroundReader x11;
+    // Seen by the detector while X11 shows no active window.
+    const auto detected = [&](const QString& reason) {
+        const auto seen = [&] { return detector.poll(), detector.currentDetection().value_or(MeetingDetection()); };
+        return waitUntil([&] { return seen().reason == reason; }, 25000) && !x11.frontmostApplication();
+    };
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(u"DISPLAY"_s);
+    env.insert(u"QT_QPA_PLATFORM"_s, u"wayland"_s);
+    env.insert(u"EQ_TEST_WINDOW_TITLE"_s, u"Standup - Google Meet"_s);
+    env.insert(u"MOZ_ENABLE_WAYLAND"_s, u"1"_s);
+    QProcess window, firefox;
+    window.setProcessEnvironment(env);
+    window.start(QCoreApplication::applicationFilePath(), { u"--gtest_filter=BrowserAddress.NativeWayland*"_s });
+    EXPECT_TRUE(detected(u"Google Meet window title"_s));
+    window.kill(), window.waitForFinished();
+    QTemporaryDir profile;
+    firefox.setProcessEnvironment(env);
+    firefox.start(u"firefox-esr"_s,
+        { u"--no-remote"_s, u"--profile"_s, profile.path(), u"https://meet.google.com/abc-defg-hij"_s });
+    EXPECT_TRUE(detected(u"Google Meet URL"_s));
+    firefox.kill(), firefox.waitForFinished();
 }

@@ -71,13 +71,11 @@ Result rerunInGnomeSession(QProcessEnvironment changes)
 {
     const QString socket = QStringLiteral("eq-mutter-%1").arg(QCoreApplication::applicationPid());
     QProcess mutter;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("DISPLAY"));
-    mutter.setProcessEnvironment(env);
     mutter.setProcessChannelMode(QProcess::MergedChannels);
+    // Nested in a window on our display rather than headless: a headless mutter has no keyboard, and GTK
+    // applications (Firefox among them) only take being in front from the keyboard's focus.
     mutter.start(QStringLiteral("mutter"),
-        { QStringLiteral("--wayland"), QStringLiteral("--headless"), QStringLiteral("--virtual-monitor"),
-            QStringLiteral("1280x800"), QStringLiteral("--wayland-display=") + socket });
+        { QStringLiteral("--wayland"), QStringLiteral("--nested"), QStringLiteral("--wayland-display=") + socket });
     // Its XWayland listens on the first free display, named in the log, and admits the holders of its cookie.
     static const QRegularExpression displayLine(QStringLiteral("Using public X11 display (:\\d+)"));
     QString log;

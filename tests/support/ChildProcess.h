@@ -20,8 +20,8 @@ bool isChild();
 Result rerunCurrentTest(const QProcessEnvironment& changes, const QStringList& wrapper = {});
 // The same inside a Wayland session without X: a headless weston of its own, stopped afterwards.
 Result rerunInWaylandSession(QProcessEnvironment changes = {});
-// The same inside a GNOME-like Wayland session: a headless mutter of its own with its XWayland (DISPLAY,
-// XAUTHORITY), stopped afterwards. The child chooses its Qt platform itself.
+// The same inside a GNOME-like Wayland session: a mutter of its own, nested in our display, with its XWayland
+// (DISPLAY, XAUTHORITY), stopped afterwards. The child chooses its Qt platform itself.
 Result rerunInGnomeSession(QProcessEnvironment changes = {});
 
 }

@@ -3,10 +3,13 @@
 #include "Await.h"
 
 #include <QCoreApplication>
+#include <QDBusInterface>
+#include <QDBusReply>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -70,9 +73,22 @@ Result rerunInWaylandSession(QProcessEnvironment changes)
 Result rerunInGnomeSession(QProcessEnvironment changes)
 {
     const QString socket = QStringLiteral("eq-mutter-%1").arg(QCoreApplication::applicationPid());
-    QProcess mutter;
+    // A PipeWire of its own, and its session manager to link streams, carries mutter's screen cast.
+    QTemporaryDir pipeWireDir;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PIPEWIRE_RUNTIME_DIR"), pipeWireDir.path());
+    QProcess pipeWire;
+    QProcess sessionManager;
+    pipeWire.setProcessEnvironment(env);
+    sessionManager.setProcessEnvironment(env);
+    pipeWire.start(QStringLiteral("pipewire"), {});
+    if (!waitUntil([&] { return QFile::exists(pipeWireDir.filePath(QStringLiteral("pipewire-0"))); }))
+        return { -1, QStringLiteral("pipewire did not start") };
+    sessionManager.start(QStringLiteral("wireplumber"), {});
+    QProcess mutter;
     env.remove(QStringLiteral("DISPLAY"));
+    // Without animations, a screenshot shows the windows where they end up.
+    env.insert(QStringLiteral("MUTTER_DEBUG_DISABLE_ANIMATIONS"), QStringLiteral("1"));
     mutter.setProcessEnvironment(env);
     mutter.setProcessChannelMode(QProcess::MergedChannels);
     mutter.start(QStringLiteral("mutter"),
@@ -98,10 +114,33 @@ Result rerunInGnomeSession(QProcessEnvironment changes)
     changes.insert(QStringLiteral("XAUTHORITY"), runtime + u'/' + cookies.constFirst());
     changes.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
     changes.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("GNOME"));
+    changes.insert(QStringLiteral("PIPEWIRE_RUNTIME_DIR"), pipeWireDir.path());
+    changes.insert(QStringLiteral("QT_QPA_PLATFORM"), QString());
     Result result = rerunCurrentTest(changes);
-    mutter.terminate();
-    mutter.waitForFinished();
+    for (QProcess* process : { &mutter, &sessionManager, &pipeWire }) {
+        process->terminate();
+        process->waitForFinished();
+    }
     return result;
+}
+
+bool screenshot(const QString& file)
+{
+    const QString service = QStringLiteral("org.gnome.Mutter.ScreenCast");
+    QDBusInterface screenCast(service, QStringLiteral("/org/gnome/Mutter/ScreenCast"), service);
+    const QDBusReply<QDBusObjectPath> session = screenCast.call(QStringLiteral("CreateSession"), QVariantMap());
+    QDBusInterface cast(service, session.value().path(), service + QStringLiteral(".Session"));
+    const QDBusReply<QDBusObjectPath> stream = cast.call(QStringLiteral("RecordMonitor"), QString(), QVariantMap());
+    if (!stream.isValid() || !QDBusReply<void>(cast.call(QStringLiteral("Start"))).isValid())
+        return false;
+    // The stream's node is named after the compositor; one frame of it, as PNG.
+    QProcess grab;
+    grab.startCommand(QStringLiteral("gst-launch-1.0 -q pipewiresrc target-object=mutter num-buffers=1 ! videoconvert "
+                                     "! pngenc ! filesink \"location=%1\"")
+                          .arg(file));
+    const bool grabbed = grab.waitForFinished(20000) && grab.exitCode() == 0 && QFile(file).size() > 0;
+    cast.call(QStringLiteral("Stop"));
+    return grabbed;
 }
 
 }

@@ -23,5 +23,7 @@ Result rerunInWaylandSession(QProcessEnvironment changes = {});
 // The same inside a GNOME-like Wayland session: a headless mutter of its own with its XWayland (DISPLAY,
 // XAUTHORITY), stopped afterwards. The child chooses its Qt platform itself.
 Result rerunInGnomeSession(QProcessEnvironment changes = {});
+// Inside that child: the whole screen, Wayland and X11 windows alike, as a PNG (mutter's screen cast).
+bool screenshot(const QString& file);
 
 }

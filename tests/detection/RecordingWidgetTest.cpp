@@ -233,7 +233,7 @@ TEST_F(RecordingWidget, FloatsAboveMeetingsOnWaylandThroughXWayland)
     QProcess browser;
     browser.start(QCoreApplication::applicationFilePath(),
         { u"-platform"_s, u"wayland"_s, u"--window"_s, u"Meet - Weekly sync"_s });
-    ASSERT_TRUE(waitUntil([&] { return browser.canReadLine(); })) << "the window is on the screen";
+    ASSERT_TRUE(waitUntil([&] { return browser.canReadLine(); }, 20000)) << "the window is on the screen";
     windows.destroyAll();
     ASSERT_TRUE(waitUntil([&] { return windows.activeWindow() == 0; })) << "no X11 window is active then";
     EXPECT_TRUE(ChildProcess::screenshot(artifacts.filePath(u"widget-above-wayland-meeting.png"_s)));

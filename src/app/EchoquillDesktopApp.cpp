@@ -2,6 +2,7 @@
 
 #include "AppDelegate.h"
 #include "DesktopShell.h"
+#include "DisplayPlatform.h"
 #include "Log.h"
 #include "QuitSignals.h"
 #include "SingleInstance.h"
@@ -47,6 +48,7 @@ void reportFirstFrame(QQmlApplicationEngine& engine)
 
 int EchoquillDesktopApp::run(int argc, char** argv)
 {
+    DisplayPlatform::choose();
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Echoquill"));
     app.setOrganizationName(QStringLiteral("Echoquill"));

@@ -5,10 +5,9 @@
 #include "MeetingDetector.h"
 #include "X11ForegroundReader.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -107,13 +106,6 @@ TEST(BrowserAddress, MeetingsFoundByTheAddressInTheBrowserInFront)
 // native Wayland windows that X11 does not see, are found through the accessibility bus.
 TEST(BrowserAddress, NativeWaylandWindowInFrontFoundThroughTheAccessibilityBus)
 {
-    if (qEnvironmentVariableIsSet("EQ_TEST_WINDOW_TITLE")) {
-        QWidget window;
-        window.setWindowTitle(qEnvironmentVariable("EQ_TEST_WINDOW_TITLE"));
-        window.show();
-        QApplication::exec();
-        return;
-    }
     if (!ChildProcess::isChild()) {
         const auto child = ChildProcess::rerunInGnomeSession();
         EXPECT_EQ(child.exitCode, 0) << child.output.toStdString();
@@ -130,11 +122,10 @@ TEST(BrowserAddress, NativeWaylandWindowInFrontFoundThroughTheAccessibilityBus)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(u"DISPLAY"_s);
     env.insert(u"QT_QPA_PLATFORM"_s, u"wayland"_s);
-    env.insert(u"EQ_TEST_WINDOW_TITLE"_s, u"Standup - Google Meet"_s);
     env.insert(u"MOZ_ENABLE_WAYLAND"_s, u"1"_s);
     QProcess window, firefox;
     window.setProcessEnvironment(env);
-    window.start(QCoreApplication::applicationFilePath(), { u"--gtest_filter=BrowserAddress.NativeWayland*"_s });
+    window.start(QCoreApplication::applicationFilePath(), { u"--window"_s, u"Standup - Google Meet"_s });
     EXPECT_TRUE(detected(u"Google Meet window title"_s));
     window.kill(), window.waitForFinished();
     QTemporaryDir profile;

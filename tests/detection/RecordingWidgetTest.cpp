@@ -1,5 +1,6 @@
 #include "APIClient.h"
 #include "Await.h"
+#include "ChildProcess.h"
 #include "DevServerProcess.h"
 #include "Endpoints.h"
 #include "KeychainService.h"
@@ -13,7 +14,9 @@
 #include "TestWindows.h"
 #include "UploadPipeline.h"
 
+#include <QColor>
 #include <QDir>
+#include <QImage>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QQuickItem>
@@ -202,6 +205,46 @@ TEST_F(RecordingWidget, FloatsWithoutFocusClosesUntilAMeetingOffersItselfAndMove
     ASSERT_TRUE(waitUntil([&] { return released() && windows.geometry(id).topLeft() == QPoint(748, 132); }))
         << "at " << windows.geometry(id).x() << "," << windows.geometry(id).y();
     EXPECT_EQ(starts.count(), 0) << "a drag is not a press of the record button";
+}
+
+// In a GNOME session the client goes through its XWayland, where mutter keeps the widget above X11 and Wayland
+// windows alike; screenshots of both cases are left in the artifacts folder.
+TEST_F(RecordingWidget, FloatsAboveMeetingsOnWaylandThroughXWayland)
+{
+    if (!ChildProcess::isChild()) {
+        // Our own widget and windows would stand over mutter's window in the screenshots.
+        controller.reset(), windows.destroyAll();
+        const auto child = ChildProcess::rerunInGnomeSession();
+        EXPECT_EQ(child.exitCode, 0) << child.output.toStdString();
+        return;
+    }
+    ASSERT_EQ(QGuiApplication::platformName().toStdString(), "xcb");
+    const QDir artifacts(QStringLiteral(EQ_ARTIFACTS_DIR));
+    ASSERT_TRUE(artifacts.mkpath(u"."_s));
+    const quint32 meeting = windows.create({ "zoom", meetingTitle, std::nullopt, true });
+    ASSERT_TRUE(windows.activate(meeting));
+    detector.poll();
+    ASSERT_TRUE(waitUntil([&] { return settledIn(u"detected"_s); }));
+    const auto id = quint32(panel->winId());
+    EXPECT_TRUE(waitUntil([&] { return windows.geometry(id) == panelAtStart; }));
+    EXPECT_TRUE(windows.property32(id, "_NET_WM_STATE").contains(windows.atom("_NET_WM_STATE_ABOVE")));
+    ASSERT_TRUE(windows.windowManagerRoundTrip());
+    EXPECT_EQ(std::pair(windows.activeWindow(), windows.stacking().indexOf(id) > windows.stacking().indexOf(meeting)),
+        std::pair(meeting, true));
+    EXPECT_TRUE(ChildProcess::screenshot(artifacts.filePath(u"widget-above-x11-meeting.png"_s)));
+
+    // A meeting tab of a browser on Wayland itself, filling the screen, active once the X11 windows are gone.
+    QProcess browser;
+    browser.start(QCoreApplication::applicationFilePath(),
+        { u"-platform"_s, u"wayland"_s, u"--window"_s, u"Meet - Weekly sync"_s });
+    ASSERT_TRUE(waitUntil([&] { return browser.canReadLine(); }, 20000)) << "the window is on the screen";
+    windows.destroyAll();
+    ASSERT_TRUE(waitUntil([&] { return windows.activeWindow() == 0 && windows.stacking() == QList { id }; }))
+        << "no X11 window but the widget is left then";
+    EXPECT_TRUE(ChildProcess::screenshot(artifacts.filePath(u"widget-above-wayland-meeting.png"_s),
+        [](const QImage& screen) { return screen.pixelColor(screen.rect().center()) == QColor(0x1b5e20); }));
+    browser.terminate();
+    browser.waitForFinished();
 }
 
 TEST_F(RecordingWidget, RecordingsToDiskAndToTheServiceEndSaved)

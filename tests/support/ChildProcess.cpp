@@ -5,10 +5,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
 
@@ -71,6 +74,12 @@ Result rerunInGnomeSession(QProcessEnvironment changes)
 {
     const QString socket = QStringLiteral("eq-mutter-%1").arg(QCoreApplication::applicationPid());
     QProcess mutter;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // Without animations, a screenshot shows the windows where they end up.
+    env.insert(QStringLiteral("MUTTER_DEBUG_DISABLE_ANIMATIONS"), QStringLiteral("1"));
+    // A screen the size of the test display.
+    env.insert(QStringLiteral("MUTTER_DEBUG_DUMMY_MODE_SPECS"), QStringLiteral("1280x800"));
+    mutter.setProcessEnvironment(env);
     mutter.setProcessChannelMode(QProcess::MergedChannels);
     // Nested in a window on our display rather than headless: a headless mutter has no keyboard, and GTK
     // applications (Firefox among them) only take being in front from the keyboard's focus.
@@ -96,10 +105,27 @@ Result rerunInGnomeSession(QProcessEnvironment changes)
     changes.insert(QStringLiteral("XAUTHORITY"), runtime + u'/' + cookies.constFirst());
     changes.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
     changes.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("GNOME"));
+    changes.insert(QStringLiteral("QT_QPA_PLATFORM"), QString());
+    // Where mutter's own window is, for screenshots.
+    changes.insert(QStringLiteral("EQ_TEST_OUTER_DISPLAY"), qEnvironmentVariable("DISPLAY"));
     Result result = rerunCurrentTest(changes);
     mutter.terminate();
     mutter.waitForFinished();
     return result;
+}
+
+bool screenshot(const QString& file, const std::function<bool(const QImage&)>& shows)
+{
+    // Mutter draws its window a moment after a change: taken again until it shows what is expected.
+    return waitUntil([&] {
+        QProcess grab;
+        grab.start(QStringLiteral("import"),
+            { QStringLiteral("-display"), qEnvironmentVariable("EQ_TEST_OUTER_DISPLAY"), QStringLiteral("-window"),
+                QStringLiteral("root"), QStringLiteral("png:-") });
+        const QImage image
+            = QImage::fromData(grab.waitForFinished(20000) ? grab.readAllStandardOutput() : QByteArray());
+        return !image.isNull() && (!shows || shows(image)) && image.save(file);
+    });
 }
 
 }

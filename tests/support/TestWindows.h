@@ -45,6 +45,8 @@ public:
     // For displays without a window manager: writes _NET_ACTIVE_WINDOW on the root ourselves.
     void setActiveWindowProperty(quint32 window);
     [[nodiscard]] quint32 activeWindow() { return property32(m_root, "_NET_ACTIVE_WINDOW").value(0); }
+    // The managed windows from bottom to top, as the window manager stacks them.
+    [[nodiscard]] QList<quint32> stacking() { return property32(m_root, "_NET_CLIENT_LIST_STACKING"); }
     // Waits until the window manager has answered a request sent now, and so has
     // handled whatever any client asked of it before (a window mapped, focused…).
     [[nodiscard]] bool windowManagerRoundTrip(int timeoutMs = 5000);

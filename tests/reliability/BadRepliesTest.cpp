@@ -55,7 +55,6 @@ const QList<BadReply> badReplies = {
         u"application/json"_s, true },
     { "truncated JSON", 200,
         uR"({"success":true,"data":[{"id":1,"title":"Weekly sync","created_date_time":"2025-03-05T09:3)"_s },
-    { "truncated JSON", 500, uR"({"success":false,"error":"Internal server err)"_s },
     { "10 MB cut-off list", 200, huge(uR"({"success":true,"data":[)"_s, 7) },
     { "10 MB error page", 503, huge(u"<html><body><h1>503 Service Unavailable</h1><pre>\n"_s, 11), u"text/html"_s },
     { "HTML page", 200, htmlPage(200, u"OK"_s), u"text/html"_s },

@@ -170,8 +170,7 @@ TEST_F(DevServerTest, OneTimeCodeSignsInOnceMakesAccountsAndIsVoidAfterFiveWrong
     };
     auto wrongFor = [](const QString& code) { return code == u"123456"_s ? u"654321"_s : u"123456"_s; };
 
-    const QString email = u"Jane.Doe@Example.com"_s;
-    const QString code = requestCode(email);
+    const QString email = u"Jane.Doe@Example.com"_s, code = requestCode(email);
     auto accepted = verify(email, code);
     ASSERT_EQ(accepted->status, 200);
     EXPECT_EQ(verify(email, code)->status, 401) << "a code signs in once";
@@ -209,8 +208,7 @@ TEST_F(DevServerTest, BlobsTakeOnePathnamePerClientTokenForTenMinutesWithTheirDe
     const QByteArray first(4000, 'a'), second(3000, 'b');
     EXPECT_EQ(put(other, granted, first)->status, 403);
     EXPECT_EQ(put(mine, u"unknown"_s, first)->status, 401);
-    for (const std::string& declared :
-        { std::string("4001"), std::string("3999"), std::string(), std::string("12abc") })
+    for (const char* declared : { "4001", "3999", "", "12abc" })
         EXPECT_EQ(put(mine, granted, first, declared)->status, 400) << declared;
     EXPECT_EQ(client().Get("/blob/" + mine)->status, 404) << "a refused body leaves nothing behind";
 

@@ -50,13 +50,10 @@ const auto script = [](const std::string& statements) {
 void cookiePage(const httplib::Request& req, httplib::Response& res)
 {
     const std::string cookie = req.get_header_value("Cookie");
-    if (!req.has_param("again")) {
-        if (!cookie.empty())
-            return res.set_redirect("echoquill://auth?token=leaked");
-        res.set_header("Set-Cookie", "visited=1; Path=/");
-        return res.set_redirect("/desktop-auth?again=1");
-    }
-    res.set_redirect("echoquill://auth?token=" + (cookie.empty() ? std::string("no-cookie") : cookie));
+    if (req.has_param("again"))
+        return res.set_redirect("echoquill://auth?token=" + (cookie.empty() ? std::string("no-cookie") : cookie));
+    res.set_header("Set-Cookie", "visited=1; Path=/");
+    res.set_redirect(cookie.empty() ? "/desktop-auth?again=1" : "echoquill://auth?token=leaked");
 }
 
 // Outcome of one Google sign-in through the service: the token or the service error's text. A sign-in that never

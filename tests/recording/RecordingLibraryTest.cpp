@@ -105,7 +105,6 @@ TEST(RecordingLibraryTest, SessionsReachTheNotesOfTheAccountThatRecordedThemThro
     const Owner a { u"a"_s, u"a@example.com"_s }, b { u"b"_s, u"b@example.com"_s };
     std::optional<Owner> account = a;
     const auto token = [&] { return account ? std::optional(tokens[account->id]) : std::nullopt; };
-    const auto signIn = [&](std::optional<Owner> who) { account = who; };
     std::unique_ptr<UploadPipeline> pipeline;
     std::unique_ptr<MeetingStore> store;
     std::unique_ptr<RecordingLibrary> library;
@@ -181,10 +180,10 @@ TEST(RecordingLibraryTest, SessionsReachTheNotesOfTheAccountThatRecordedThemThro
     await(library->scan());
     ASSERT_TRUE(waitUntil([&] { return log.containsPrefix(u"[Upload] step 4: uploading system"_s); }, 20000));
     EXPECT_TRUE(!library->discard(ofA, false) && QDir(ofA).exists()) << "not to the trash while it uploads";
-    signIn(std::nullopt), library->accountChanged();
+    account = std::nullopt, library->accountChanged(); // signed out
     const QString ofB = exported(u"Session_of_b"_s, 200000, 100000, b);
     const QString unowned = exported(u"Session_signed_out"_s, 200000, 100000, std::nullopt);
-    signIn(b), library->accountChanged();
+    account = b, library->accountChanged();
     ASSERT_TRUE(reaches(ofB, UploadStatus::Processing, 20000));
     ASSERT_TRUE(library->card(ofA));
     library->retry(ofA);
@@ -197,7 +196,7 @@ TEST(RecordingLibraryTest, SessionsReachTheNotesOfTheAccountThatRecordedThemThro
     };
     EXPECT_TRUE(notesAre(notesOfA + 1, notesOfB + 2)) << "B's own and the signed-out one, nothing of A's";
     EXPECT_EQ(stage(ofA), UploadStatus::Idle) << "Retry on another account's card does nothing";
-    signIn(a), library->accountChanged();
+    account = a, library->accountChanged();
     ASSERT_TRUE(reaches(ofA, UploadStatus::Processing, 20000));
     EXPECT_EQ(service->requestCount(u"PUT"_s, "/blob/*", 300000), 1) << "the microphone track is sent once";
     EXPECT_TRUE(notesAre(notesOfA + 2, notesOfB + 2));

@@ -271,10 +271,8 @@ TEST_F(DevServerTest, OnlyRecordingsUuidPathnamesAndTheBlobClientsRequestShapeAr
 
 TEST_F(DevServerTest, NotifiedRecordingBecomesANoteOnceProcessedForItsAccountOnly)
 {
-    const QString mic = upload(secondOfSilence, token);
-    const QString stranger = server().signIn(u"someone@else.test"_s);
-    const QString strangers = upload("not audio", stranger);
-    const QString name = u"upload_track.m4a"_s;
+    const QString mic = upload(secondOfSilence, token), stranger = server().signIn(u"someone@else.test"_s),
+                  strangers = upload("not audio", stranger), name = u"upload_track.m4a"_s;
     const QString unknown = server().url(u"/blob/"_s + QString::fromStdString(newPathname())).toString();
     const std::string notify = "/api/desktop/meeting-notes";
     std::vector<Expect> refused;

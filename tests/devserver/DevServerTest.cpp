@@ -18,20 +18,12 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-httplib::Headers bearer(const QString& token, const char* header = "Authorization")
-{
-    return { { header, "Bearer " + token.toStdString() } };
-}
-
-std::string json(const QJsonObject& object)
-{
-    return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
-}
-
-std::string newPathname()
-{
-    return "recordings/" + QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString() + ".m4a";
-}
+const auto bearer = [](const QString& token, const char* header = "Authorization") {
+    return httplib::Headers { { header, "Bearer " + token.toStdString() } };
+};
+const auto json = [](const QJsonObject& o) { return QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString(); };
+const auto newPathname
+    = [] { return "recordings/" + QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString() + ".m4a"; };
 
 QJsonObject tokenRequest(const std::string& pathname)
 {
@@ -105,26 +97,24 @@ protected:
         EXPECT_TRUE(reply && reply->status == 200) << (reply ? reply->body : "no reply");
         return jsonOf(reply)[u"clientToken"_s].toString();
     }
-    int put(const std::string& pathname, const QString& client, const QByteArray& body,
+    httplib::Result put(const std::string& pathname, const QString& client, const QByteArray& body,
         std::optional<std::string> declaredSize = std::nullopt)
     {
         httplib::Headers headers = bearer(client);
         headers.emplace("x-content-length", declaredSize.value_or(std::to_string(body.size())));
-        const auto reply = send("PUT", "/blob/" + pathname, body.toStdString(), headers);
-        return reply ? reply->status : 0;
+        return send("PUT", "/blob/" + pathname, body.toStdString(), headers);
     }
     // Uploads `body` as this account and returns its blob address.
     QString upload(const QByteArray& body, const QString& bearerToken)
     {
         const std::string pathname = newPathname();
-        EXPECT_EQ(put(pathname, clientToken(pathname, bearerToken), body), 200);
+        EXPECT_EQ(put(pathname, clientToken(pathname, bearerToken), body)->status, 200);
         return server().url(u"/blob/"_s + QString::fromStdString(pathname)).toString();
     }
     QJsonArray notes(const QString& as) { return get("/api/v2/meeting-notes", as)[u"data"_s].toArray(); }
     static bool listed(const QJsonArray& notes, qint64 id)
     {
-        return std::any_of(
-            notes.begin(), notes.end(), [&](const QJsonValue& n) { return n[u"id"_s].toInteger() == id; });
+        return std::ranges::any_of(notes, [&](const QJsonValue& n) { return n[u"id"_s].toInteger() == id; });
     }
 
     QString token;
@@ -180,8 +170,7 @@ TEST_F(DevServerTest, OneTimeCodeSignsInOnceMakesAccountsAndIsVoidAfterFiveWrong
     };
     auto wrongFor = [](const QString& code) { return code == u"123456"_s ? u"654321"_s : u"123456"_s; };
 
-    const QString email = u"Jane.Doe@Example.com"_s;
-    const QString code = requestCode(email);
+    const QString email = u"Jane.Doe@Example.com"_s, code = requestCode(email);
     auto accepted = verify(email, code);
     ASSERT_EQ(accepted->status, 200);
     EXPECT_EQ(verify(email, code)->status, 401) << "a code signs in once";
@@ -217,33 +206,30 @@ TEST_F(DevServerTest, BlobsTakeOnePathnamePerClientTokenForTenMinutesWithTheirDe
     const std::string mine = newPathname(), other = newPathname();
     const QString granted = clientToken(mine, token);
     const QByteArray first(4000, 'a'), second(3000, 'b');
-    EXPECT_EQ(put(other, granted, first), 403);
-    EXPECT_EQ(put(mine, u"unknown"_s, first), 401);
-    for (const std::string& declared :
-        { std::string("4001"), std::string("3999"), std::string(), std::string("12abc") })
-        EXPECT_EQ(put(mine, granted, first, declared), 400) << declared;
+    EXPECT_EQ(put(other, granted, first)->status, 403);
+    EXPECT_EQ(put(mine, u"unknown"_s, first)->status, 401);
+    for (const char* declared : { "4001", "3999", "", "12abc" })
+        EXPECT_EQ(put(mine, granted, first, declared)->status, 400) << declared;
     EXPECT_EQ(client().Get("/blob/" + mine)->status, 404) << "a refused body leaves nothing behind";
 
-    httplib::Headers headers = bearer(granted);
-    headers.emplace("x-content-length", "4000");
-    auto stored = client().Put("/blob/" + mine, headers, first.toStdString(), "audio/mp4");
+    auto stored = put(mine, granted, first);
     ASSERT_EQ(stored->status, 200) << stored->body;
     EXPECT_EQ(jsonOf(stored)[u"url"_s].toString().toStdString(), server().originText() + "/blob/" + mine);
     EXPECT_EQ(QByteArray::fromStdString(client().Get("/blob/" + mine)->body), first);
     // A retry with the same token replaces the blob while the token lasts.
-    EXPECT_EQ(put(mine, granted, second), 200);
+    EXPECT_EQ(put(mine, granted, second)->status, 200);
     server().control("POST", "/__dev/clock", { { u"advanceSeconds"_s, 601 } });
-    EXPECT_EQ(put(mine, granted, first), 401);
+    EXPECT_EQ(put(mine, granted, first)->status, 401);
     EXPECT_EQ(QByteArray::fromStdString(client().Get("/blob/" + mine)->body), second);
 
     // A blob up to the cap is stored whole.
     const std::string full(blobCap, 'x'), fits = newPathname(), tooBig = newPathname();
-    EXPECT_EQ(put(fits, clientToken(fits, token), QByteArray::fromStdString(full)), 200);
+    EXPECT_EQ(put(fits, clientToken(fits, token), QByteArray::fromStdString(full))->status, 200);
     EXPECT_EQ(client().Get("/blob/" + fits)->body.size(), blobCap);
     // Over the cap: refused whether the declared size says so or only the body does (sent chunked, without a length).
     const QString bigGrant = clientToken(tooBig, token);
-    EXPECT_EQ(put(tooBig, bigGrant, "abcd", std::to_string(blobCap + 1)), 413);
-    headers = bearer(bigGrant);
+    EXPECT_EQ(put(tooBig, bigGrant, "abcd", std::to_string(blobCap + 1))->status, 413);
+    httplib::Headers headers = bearer(bigGrant);
     headers.emplace("x-content-length", "4");
     auto actual = client().Put(
         "/blob/" + tooBig, headers,
@@ -285,10 +271,8 @@ TEST_F(DevServerTest, OnlyRecordingsUuidPathnamesAndTheBlobClientsRequestShapeAr
 
 TEST_F(DevServerTest, NotifiedRecordingBecomesANoteOnceProcessedForItsAccountOnly)
 {
-    const QString mic = upload(secondOfSilence, token);
-    const QString stranger = server().signIn(u"someone@else.test"_s);
-    const QString strangers = upload("not audio", stranger);
-    const QString name = u"upload_track.m4a"_s;
+    const QString mic = upload(secondOfSilence, token), stranger = server().signIn(u"someone@else.test"_s),
+                  strangers = upload("not audio", stranger), name = u"upload_track.m4a"_s;
     const QString unknown = server().url(u"/blob/"_s + QString::fromStdString(newPathname())).toString();
     const std::string notify = "/api/desktop/meeting-notes";
     std::vector<Expect> refused;
@@ -320,7 +304,7 @@ TEST_F(DevServerTest, NotifiedRecordingBecomesANoteOnceProcessedForItsAccountOnl
     }
 }
 
-TEST_F(DevServerTest, ItemsAreFoundByIdOrTextAndUnknownItemsAndMeetingsAreRefused)
+TEST_F(DevServerTest, ItemsAreFoundByIdOrTextUnknownItemsAndMeetingsAreRefusedAndATickSurvivesARestart)
 {
     const std::string patch = "/api/v2/meeting-notes/2/action-items/dr-1";
     const std::string prefer = "/api/recall/meeting-bot-preference";
@@ -332,12 +316,8 @@ TEST_F(DevServerTest, ItemsAreFoundByIdOrTextAndUnknownItemsAndMeetingsAreRefuse
             R"({"done":true})", 200 },
         { "POST", prefer, R"({"recall_calendar_event_id":"evt-unknown","bot_enabled":true,"title":"x"})", 404 },
         { "POST", prefer, R"({"recall_calendar_event_id":"evt-critique","bot_enabled":true})", 400 },
-        { "GET", "/api/v2/meeting-notes/99999999999999999999999", "", 404 } });
-}
-
-TEST_F(DevServerTest, StateSurvivesARestart)
-{
-    expectAll({ { "PATCH", "/api/v2/meeting-notes/5/action-items/oo-1?source=desktop", R"({"done":true})", 200 } });
+        { "GET", "/api/v2/meeting-notes/99999999999999999999999", "", 404 },
+        { "PATCH", "/api/v2/meeting-notes/5/action-items/oo-1?source=desktop", R"({"done":true})", 200 } });
     EXPECT_TRUE(server().stop());
     SetUpTestSuite();
     ASSERT_TRUE(server().isRunning());
@@ -383,7 +363,6 @@ TEST_F(DevServerTest, SignInPageEndsAtTheAppAddressWithAToken)
 {
     auto cli = client();
     const std::string form = cli.Get("/desktop-auth?state=f00d")->body;
-    EXPECT_NE(form.find("type=\"email\""), std::string::npos);
     EXPECT_NE(form.find(R"(name="state" value="f00d")"), std::string::npos) << "the client's state goes in the form";
 
     auto done
@@ -411,8 +390,7 @@ TEST_F(DevServerTest, ControlsInjectFailuresAndResetForgetsThem)
     fault({ { u"path"_s, u"no-slash"_s }, { u"status"_s, 500 } });
     EXPECT_EQ(status, 400);
     expectAll({ { "PATCH", "/api/v2/meeting-notes/2/action-items/dr-1", R"({"done":true})", 200 },
-        { "GET", "/api/recall/settings", "", 503 }, { "GET", "/api/recall/settings", "", 503 },
-        { "GET", "/api/recall/settings", "", 503 } });
+        { "GET", "/api/recall/settings", "", 503 }, { "GET", "/api/recall/settings", "", 503 } });
     EXPECT_EQ(cli.Get("/api/v2/action-items", bearer(token))->body, "{not json");
     EXPECT_EQ(server().control("GET", "/__dev/faults")[u"faults"_s].toArray().size(), 1);
     server().control("DELETE", "/__dev/faults");

@@ -44,27 +44,19 @@ TEST(SessionFilesTest, JournalStepsReadBackALockTellsAHeldFolderAndARecordingsFi
     QTemporaryDir dir;
     SessionJournal journal(dir.path());
     using Kind = SessionJournal::Kind;
-    const std::function<void()> steps[] = { [] {}, [&] { journal.setFinalized(61.25); },
-        [&] {
-            journal.setOwner(SessionJournal::Owner { u"u1"_s, u"a@example.com"_s });
-        },
-        [&] {
-            journal.setExported({ u"upload_track.m4a"_s, { u"mic_track_000.caf"_s }, {}, {} },
-                SessionJournal::Track { u"system_upload.m4a"_s, { u"system_track_000.caf"_s }, {}, {} });
-        },
-        [&] { journal.setUploading(Kind::Mic, u"recordings/a.m4a"_s); },
-        [&] { journal.setUploaded(Kind::Mic, u"http://blob/a.m4a"_s); },
-        [&] {
-            journal.setWaiting({ u"Connection refused"_s, 3, QDateTime::currentDateTimeUtc() });
-        },
-        [&] {
-            journal.setFailed({ u"Server error (500)"_s, 3, std::nullopt });
-        },
-        [&] { journal.clearFailure(); }, [&] { journal.setNotified(41); }, [&] { journal.setDone(); } };
-    for (const auto& step : steps) {
-        step(), journal.save();
+    const auto readsBack = [&] { // each step saved is read back as it was
+        journal.save();
         EXPECT_EQ(SessionJournal::read(dir.path()), std::optional(journal)) << int(journal.stage());
-    }
+    };
+    readsBack(), journal.setFinalized(61.25), readsBack();
+    journal.setOwner(SessionJournal::Owner { u"u1"_s, u"a@example.com"_s }), readsBack();
+    journal.setExported({ u"upload_track.m4a"_s, { u"mic_track_000.caf"_s }, {}, {} },
+        SessionJournal::Track { u"system_upload.m4a"_s, { u"system_track_000.caf"_s }, {}, {} });
+    readsBack(), journal.setUploading(Kind::Mic, u"recordings/a.m4a"_s), readsBack();
+    journal.setUploaded(Kind::Mic, u"http://blob/a.m4a"_s), readsBack();
+    journal.setWaiting({ u"Connection refused"_s, 3, QDateTime::currentDateTimeUtc() }), readsBack();
+    journal.setFailed({ u"Server error (500)"_s, 3, std::nullopt }), readsBack();
+    journal.clearFailure(), readsBack(), journal.setNotified(41), readsBack(), journal.setDone(), readsBack();
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList { u"journal.json"_s }) << "no temporary file";
     journal.setExported({ u"../outside.m4a"_s, {}, {}, {} }, std::nullopt), journal.save();
     EXPECT_FALSE(SessionJournal::read(dir.path())) << "a journal naming a file outside its folder is refused";
@@ -102,7 +94,7 @@ TEST(RecordingLibraryTest, SessionsReachTheNotesOfTheAccountThatRecordedThemThro
         service = std::make_unique<DevServerProcess>(QStringList {
             u"--data"_s, data.path(), u"--processing-seconds"_s, u"1"_s, u"--port"_s, QString::number(port) });
         Endpoints::setServiceOrigin(service->origin());
-        for (const QString id : { u"a"_s, u"b"_s })
+        for (const QString& id : { u"a"_s, u"b"_s })
             if (!tokens.contains(id))
                 tokens[id] = service->signIn(id + u"@example.com"_s);
         return service->isRunning();
@@ -113,7 +105,6 @@ TEST(RecordingLibraryTest, SessionsReachTheNotesOfTheAccountThatRecordedThemThro
     const Owner a { u"a"_s, u"a@example.com"_s }, b { u"b"_s, u"b@example.com"_s };
     std::optional<Owner> account = a;
     const auto token = [&] { return account ? std::optional(tokens[account->id]) : std::nullopt; };
-    const auto signIn = [&](std::optional<Owner> who) { account = who; };
     std::unique_ptr<UploadPipeline> pipeline;
     std::unique_ptr<MeetingStore> store;
     std::unique_ptr<RecordingLibrary> library;
@@ -130,13 +121,10 @@ TEST(RecordingLibraryTest, SessionsReachTheNotesOfTheAccountThatRecordedThemThro
         model.setLibrary(library.get());
         await(library->scan());
     };
-    const auto stage = [&](const QString& folder) {
-        const auto card = library->card(folder);
-        return card ? card->status.stage() : UploadStatus::Idle;
-    };
-    const auto reaches = [&](const QString& folder, UploadStatus::Stage wanted, int ms) {
-        return waitUntil([&] { return stage(folder) == wanted; }, ms);
-    };
+    const auto stage
+        = [&](const QString& f) { return library->card(f) ? library->card(f)->status.stage() : UploadStatus::Idle; };
+    const auto reaches
+        = [&](const QString& f, auto wanted, int ms) { return waitUntil([&] { return stage(f) == wanted; }, ms); };
     // A stopped session as the recorder leaves it: both sources' segments, the tracks (`system` 0: none came out).
     const auto exported = [&](const QString& name, qint64 mic, qint64 system, std::optional<Owner> owner) {
         const QDir folder(QDir(recordings).filePath(name));
@@ -147,8 +135,7 @@ TEST(RecordingLibraryTest, SessionsReachTheNotesOfTheAccountThatRecordedThemThro
             if (bytes > 0)
                 writeBytes(folder.filePath(file), bytes);
         SessionJournal journal(folder.path());
-        journal.setOwner(owner);
-        journal.setFinalized(12.5);
+        journal.setOwner(owner), journal.setFinalized(12.5);
         journal.setExported({ u"upload_track.m4a"_s, { u"mic_track_000.caf"_s }, {}, {} },
             system
                 ? std::optional(SessionJournal::Track { u"system_upload.m4a"_s, { u"system_track_000.caf"_s }, {}, {} })
@@ -157,9 +144,8 @@ TEST(RecordingLibraryTest, SessionsReachTheNotesOfTheAccountThatRecordedThemThro
         return folder.path();
     };
     const auto notesOf = [&](const QString& id) {
-        httplib::Client client = service->client();
         const httplib::Headers bearer { { "Authorization", "Bearer " + tokens[id].toStdString() } };
-        return jsonOf(client.Get("/api/v2/meeting-notes", bearer))["data"_L1].toArray().size();
+        return jsonOf(service->client().Get("/api/v2/meeting-notes", bearer))["data"_L1].toArray().size();
     };
     const qsizetype notesOfA = notesOf(u"a"_s), notesOfB = notesOf(u"b"_s);
 
@@ -194,10 +180,10 @@ TEST(RecordingLibraryTest, SessionsReachTheNotesOfTheAccountThatRecordedThemThro
     await(library->scan());
     ASSERT_TRUE(waitUntil([&] { return log.containsPrefix(u"[Upload] step 4: uploading system"_s); }, 20000));
     EXPECT_TRUE(!library->discard(ofA, false) && QDir(ofA).exists()) << "not to the trash while it uploads";
-    signIn(std::nullopt), library->accountChanged();
+    account = std::nullopt, library->accountChanged(); // signed out
     const QString ofB = exported(u"Session_of_b"_s, 200000, 100000, b);
     const QString unowned = exported(u"Session_signed_out"_s, 200000, 100000, std::nullopt);
-    signIn(b), library->accountChanged();
+    account = b, library->accountChanged();
     ASSERT_TRUE(reaches(ofB, UploadStatus::Processing, 20000));
     ASSERT_TRUE(library->card(ofA));
     library->retry(ofA);
@@ -210,7 +196,7 @@ TEST(RecordingLibraryTest, SessionsReachTheNotesOfTheAccountThatRecordedThemThro
     };
     EXPECT_TRUE(notesAre(notesOfA + 1, notesOfB + 2)) << "B's own and the signed-out one, nothing of A's";
     EXPECT_EQ(stage(ofA), UploadStatus::Idle) << "Retry on another account's card does nothing";
-    signIn(a), library->accountChanged();
+    account = a, library->accountChanged();
     ASSERT_TRUE(reaches(ofA, UploadStatus::Processing, 20000));
     EXPECT_EQ(service->requestCount(u"PUT"_s, "/blob/*", 300000), 1) << "the microphone track is sent once";
     EXPECT_TRUE(notesAre(notesOfA + 2, notesOfB + 2));
@@ -227,8 +213,7 @@ TEST(RecordingLibraryTest, SessionsReachTheNotesOfTheAccountThatRecordedThemThro
     const QString recorded = recordTwoSeconds(documents.path()).sessionDirectory;
     SessionJournal failedExport(recorded);
     failedExport.setOwner(a), failedExport.setFinalized(2.0);
-    failedExport.setFailed({ u"No audio file produced"_s, 0, std::nullopt });
-    failedExport.save();
+    failedExport.setFailed({ u"No audio file produced"_s, 0, std::nullopt }), failedExport.save();
     launch();
     ASSERT_TRUE(reaches(recorded, UploadStatus::Failed, 10000)) << "offered at the next start";
     library->retry(recorded);

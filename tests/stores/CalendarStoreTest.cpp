@@ -72,19 +72,12 @@ TEST_F(CalendarStoreTest, LoadsConvertedMeetingsAndAnnouncesOnlyChanges)
     await(store.load(u"u1"_s));
     EXPECT_EQ(changes, 1) << "an unchanged list is not announced";
 
-    meetings(200, R"({"meetings": [{"title": "Ad hoc"}]})");
-    await(store.load(u"u1"_s));
-    const QString first = store.meetings()[0].id;
-    await(store.load(u"u1"_s));
-    EXPECT_NE(store.meetings()[0].id, first) << "a meeting without id is new each time";
-    EXPECT_EQ(changes, 3);
-
     // A disconnected calendar empties the list without asking for meetings.
     status(200, R"({"connected": false})");
     server.clearReceived();
     await(store.load(u"u1"_s));
     EXPECT_TRUE(store.meetings().isEmpty());
-    EXPECT_EQ(changes, 4);
+    EXPECT_EQ(changes, 2);
     EXPECT_FALSE(store.calendarConnected() || store.calendarNeedsReauth() || store.isLoading());
     EXPECT_EQ(loads(), std::pair(size_t(1), size_t(0)));
 }
@@ -130,12 +123,9 @@ TEST_F(CalendarStoreTest, GroupTimeAndDurationFollowTheStartInTheUsersDayAndZone
         { "America/New_York", u"\"startTime\": \"2025-03-05T16:30:00+01:00\""_s, u"Today"_s, u"10:30 AM"_s },
         { "America/New_York", u"\"start_time\": \"2025-03-06T03:30:00Z\""_s, u"Today"_s, u"10:30 PM"_s },
         { "America/New_York", u"\"startTime\": \"2025-03-05\""_s, u"Today"_s, u""_s },
-        { "America/New_York", u"\"startTime\": null"_s, u"Today"_s, u""_s },
         { "America/New_York", u"\"startTime\": \"2025-03-06T10:00:00Z\""_s, u"Tomorrow"_s, u"5:00 AM"_s },
         { "America/New_York", u"\"startTime\": \"2025-03-08T19:00:00Z\""_s, u"This week"_s, u"Sat · 2:00 PM"_s },
-        { "America/New_York", u"\"startTime\": \"2025-03-04T19:00:00Z\""_s, u"This week"_s, u"Tue · 2:00 PM"_s },
         { "America/New_York", u"\"startTime\": \"2025-03-06T19:00:00Z\", \"isLive\": true"_s, u"Now"_s, u"2:00 PM"_s },
-        { "America/New_York", u"\"isLive\": true"_s, u"Now"_s, u""_s },
         { "Asia/Tokyo", u"\"startTime\": \"2025-03-05T14:30:00Z\""_s, u"This week"_s, u"Wed · 11:30 PM"_s },
         { "Asia/Tokyo", u"\"startTime\": \"2025-03-06T10:00:00Z\""_s, u"Today"_s, u"7:00 PM"_s },
     };
@@ -156,8 +146,6 @@ TEST_F(CalendarStoreTest, GroupTimeAndDurationFollowTheStartInTheUsersDayAndZone
 TEST_F(CalendarStoreTest, LocationAndSourceComeFromThePlatformAndTheBotIsTheUsersChoiceBeforeTheSchedule)
 {
     const std::tuple<QString, QString, CalendarSource, bool> cases[] = {
-        { u"\"platformLabel\": \"Team call\", \"platform\": \"Zoom\", \"meetingUrl\": \"https://zoom.us/j/1\""_s,
-            u"Team call"_s, CalendarSource::gWork, false },
         { u"\"platformLabel\": \"\", \"platform\": \"Zoom\", \"botEnabled\": false, \"botScheduled\": true"_s, u""_s,
             CalendarSource::gWork, false },
         { u"\"platform\": \"Google Meet\", \"meetingUrl\": \"https://meet.google.com/x\""_s, u"Google Meet"_s,
@@ -197,6 +185,7 @@ TEST_F(CalendarStoreTest, FieldsAreCopiedPeopleAreNamesOrElseAddressesAndAMissin
         bare.meetingUrl || bare.startTime || bare.endTime || bare.live || bare.declined || !bare.people.isEmpty());
     static const QRegularExpression upperUuid(u"^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"_s);
     EXPECT_TRUE(upperUuid.match(bare.id).hasMatch()) << bare.id.toStdString();
+    EXPECT_NE(convert(u""_s).id, bare.id) << "a meeting without id is new each time";
 
     EXPECT_THROW(Json::decode<APIMeeting>(R"({"startTime": "2025-03-05T14:30:00Z"})"), Json::DecodingError)
         << "the title is required";

@@ -16,8 +16,8 @@
 
 #include <QColor>
 #include <QDir>
-#include <QImage>
 #include <QGuiApplication>
+#include <QImage>
 #include <QProcess>
 #include <QQuickItem>
 #include <QSignalSpy>

@@ -5,8 +5,8 @@
 #include "Log.h"
 #include "MediaAsset.h"
 #include "MicCaptureService.h"
+#include "QueuedCall.h"
 #include "SerialQueue.h"
-#include "SoundServerConnection.h"
 #include "SystemAudioTapService.h"
 
 #include <QDir>
@@ -65,27 +65,6 @@ float levelOf(const CapturedAudioBuffer& buffer)
     return std::min(float(std::sqrt(sum / double(count))) * 4.0f, 1.0f);
 }
 
-// Exact zeros in every sample: a muted or disconnected device, never a quiet room.
-bool isDigitalSilence(const CapturedAudioBuffer& buffer)
-{
-    if (!buffer.pcmBuffer)
-        return false;
-    const PcmBuffer& pcm = *buffer.pcmBuffer;
-    for (std::uint32_t b = 0; b < pcm.bufferCount(); ++b) {
-        const float* samples = pcm.samples<float>(b);
-        const std::size_t n = samples ? pcm.byteSize(b) / sizeof(float) : 0;
-        for (std::size_t i = 0; i < n; ++i)
-            if (samples[i] != 0.0f)
-                return false;
-    }
-    return true;
-}
-
-double secondsOf(const CapturedAudioBuffer& buffer)
-{
-    return buffer.format.sampleRate > 0 ? double(buffer.frameCount) / buffer.format.sampleRate : 0.0;
-}
-
 // What one export job leaves for the log, printed in order once it is the job's turn.
 struct TrackOutcome {
     std::optional<QString> url;
@@ -115,10 +94,11 @@ AudioCaptureManager::AudioCaptureManager(
     , m_timings(timings)
     , m_writerOptions(std::move(writerOptions))
     , m_writeQueue(std::make_unique<SerialQueue>(QStringLiteral("com.echoquill.audiowrite"), QThread::HighPriority))
+    , m_warnings(*this, timings)
+    , m_reconnect(*this, timings, m_servicesMutex, *this)
     , m_lifeline(std::make_shared<Lifeline>())
 {
     m_lifeline->manager = this;
-    m_restartPool.setMaxThreadCount(1);
     m_checkPool.setMaxThreadCount(1);
     m_controlPool.setMaxThreadCount(1);
     // Both upload tracks are encoded at once.
@@ -135,7 +115,7 @@ AudioCaptureManager::~AudioCaptureManager()
     // A start still waiting for the server ends within the time-out; then nothing runs.
     m_controlPool.waitForDone();
     endRecording();
-    m_restartPool.waitForDone();
+    m_reconnect.waitForDone();
     m_checkPool.waitForDone();
     m_exportPool.waitForDone();
     // Runs what is still queued, a pending finalize included.
@@ -160,7 +140,7 @@ void AudioCaptureManager::setOnSystemTapUnavailable(std::function<void(const QSt
 
 void AudioCaptureManager::setOnCapturePaused(std::function<void(bool)> handler)
 {
-    m_onCapturePaused = std::move(handler);
+    m_reconnect.setOnCapturePaused(std::move(handler));
 }
 
 void AudioCaptureManager::setOnDiskFailure(std::function<void(const QString&)> handler)
@@ -170,19 +150,19 @@ void AudioCaptureManager::setOnDiskFailure(std::function<void(const QString&)> h
 
 void AudioCaptureManager::setOnMicrophoneSilent(std::function<void(bool)> handler)
 {
-    m_onMicrophoneSilent = std::move(handler);
+    m_warnings.setOnMicrophoneSilent(std::move(handler));
 }
 
 void AudioCaptureManager::setOnSoundElsewhere(std::function<void(const QString&, const QString&)> handler)
 {
-    m_onSoundElsewhere = std::move(handler);
+    m_warnings.setOnSoundElsewhere(std::move(handler));
 }
 
 void AudioCaptureManager::captureSystemFrom(const QString& sinkName)
 {
     m_checkPool.start([this, sinkName] {
         std::lock_guard services(m_servicesMutex);
-        if (!m_isRunning)
+        if (!isRunning())
             return;
         log(QStringLiteral("Capturing system audio from ") + sinkName);
         retire(std::move(m_systemService));
@@ -223,7 +203,7 @@ std::optional<QString> AudioCaptureManager::sessionDirectory() const
 
 void AudioCaptureManager::start()
 {
-    if (m_isRunning)
+    if (isRunning())
         return;
     // A recording that would fill the disk within minutes is refused before anything is made.
     QString documents = m_writerOptions.documentsDirectory;
@@ -246,8 +226,7 @@ void AudioCaptureManager::start()
         std::lock_guard services(m_servicesMutex);
         startServices();
     }
-    std::lock_guard lock(m_restartMutex);
-    m_isRunning = true;
+    m_reconnect.begin();
 }
 
 QCoro::Task<> AudioCaptureManager::startCapture(std::function<void()> started)
@@ -292,7 +271,7 @@ std::unique_ptr<MicCaptureService> AudioCaptureManager::makeMicService()
         if (auto strong = lifeline.lock()) {
             std::shared_lock lock(strong->mutex);
             if (strong->manager)
-                strong->manager->handleHardwareChange();
+                strong->manager->m_reconnect.handleHardwareChange();
         }
     });
     return mic;
@@ -308,6 +287,40 @@ void AudioCaptureManager::stopServices()
     m_writeQueue->post([this] { m_hasReceivedSystemAudio = false; });
 }
 
+// With the services lock held; half-built services go too.
+void AudioCaptureManager::dropServices()
+{
+    retire(std::move(m_micService));
+    retire(std::move(m_systemService));
+}
+
+// With the services lock held.
+void AudioCaptureManager::dropMic()
+{
+    retire(std::move(m_micService));
+}
+
+// With the services lock held. Throws the microphone's error.
+void AudioCaptureManager::startMic()
+{
+    m_micService = makeMicService();
+    m_micService->start();
+}
+
+// Resumed capture opens new segments of the same session, behind what was written.
+void AudioCaptureManager::startNewSegments()
+{
+    m_writeQueue->post([this] {
+        std::shared_ptr<AudioTrackWriter> writer;
+        {
+            std::lock_guard lock(m_writerMutex);
+            writer = m_writer;
+        }
+        if (writer)
+            writer->startNewSegments();
+    });
+}
+
 // A stopped service lives on until the write queue has passed the buffers it
 // posted, so they are still written; then it goes.
 template <class Service> void AudioCaptureManager::retire(std::unique_ptr<Service> service)
@@ -320,64 +333,18 @@ template <class Service> void AudioCaptureManager::retire(std::unique_ptr<Servic
 
 void AudioCaptureManager::reportTapUnavailable(const QString& description)
 {
-    QMetaObject::invokeMethod(
-        this,
-        [this, description] {
-            if (m_onSystemTapUnavailable)
-                m_onSystemTapUnavailable(description);
-        },
-        Qt::QueuedConnection);
-}
-
-void AudioCaptureManager::reportCapturePaused(bool paused)
-{
-    QMetaObject::invokeMethod(
-        this,
-        [this, paused] {
-            if (m_onCapturePaused)
-                m_onCapturePaused(paused);
-        },
-        Qt::QueuedConnection);
+    callQueued(*this, m_onSystemTapUnavailable, description);
 }
 
 // On the write queue.
 void AudioCaptureManager::handleMicBuffer(const CapturedAudioBuffer& buffer)
 {
-    ++m_micBufferGeneration;
+    m_reconnect.countMicBuffer();
     m_micBytesPerSecond = buffer.format.sampleRate * buffer.format.channelCount * sizeof(float);
     route(buffer);
-    if (m_resumePending.exchange(false)) {
-        log(QStringLiteral("Audio flows again"));
-        reportCapturePaused(false);
-    }
-    bool changed = false;
-    if (isDigitalSilence(buffer)) {
-        m_micSilentSeconds += secondsOf(buffer);
-        changed = !m_micSilentReported && m_micSilentSeconds * 1000 >= double(m_timings.silenceWarningAfter.count());
-    } else {
-        m_micSilentSeconds = 0;
-        changed = m_micSilentReported;
-    }
-    if (changed) {
-        m_micSilentReported = !m_micSilentReported;
-        log(m_micSilentReported ? QStringLiteral("Microphone delivers only silence")
-                                : QStringLiteral("Microphone sound is back"));
-        QMetaObject::invokeMethod(
-            this,
-            [this, silent = m_micSilentReported] {
-                if (m_onMicrophoneSilent)
-                    m_onMicrophoneSilent(silent);
-            },
-            Qt::QueuedConnection);
-    }
-    const float level = levelOf(buffer);
-    QMetaObject::invokeMethod(
-        this,
-        [this, level] {
-            if (m_onMicLevel)
-                m_onMicLevel(level);
-        },
-        Qt::QueuedConnection);
+    m_reconnect.micBufferRouted();
+    m_warnings.checkMic(buffer);
+    callQueued(*this, m_onMicLevel, levelOf(buffer));
 }
 
 // On the write queue.
@@ -389,25 +356,8 @@ void AudioCaptureManager::handleSystemBuffer(const CapturedAudioBuffer& buffer)
     }
     m_systemBytesPerSecond = buffer.format.sampleRate * buffer.format.channelCount * sizeof(float);
     route(buffer);
-    if (isDigitalSilence(buffer)) {
-        // Looked at again after every further stretch of silence: the other stream may start later.
-        m_systemSilentSeconds += secondsOf(buffer);
-        if (m_systemSilentSeconds * 1000 >= double(m_timings.silenceWarningAfter.count())) {
-            m_systemSilentSeconds = 0;
-            lookForSoundElsewhere();
-        }
-        return;
-    }
-    m_systemSilentSeconds = 0;
-    if (m_soundElsewhereReported.exchange(false)) {
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (m_onSoundElsewhere)
-                    m_onSoundElsewhere({}, {});
-            },
-            Qt::QueuedConnection);
-    }
+    if (m_warnings.checkSystem(buffer))
+        lookForSoundElsewhere();
 }
 
 // On the write queue; after the finalize there is no writer and buffers are dropped.
@@ -435,13 +385,7 @@ void AudioCaptureManager::route(const CapturedAudioBuffer& buffer)
     const QString description = QString::fromStdString(failure->message());
     log(QStringLiteral("Disk write failed (") + description
         + QStringLiteral(") — recording stops with what was written"));
-    QMetaObject::invokeMethod(
-        this,
-        [this, description] {
-            if (m_onDiskFailure)
-                m_onDiskFailure(description);
-        },
-        Qt::QueuedConnection);
+    callQueued(*this, m_onDiskFailure, description);
 }
 
 // On the write queue; the round trips to the server run on the check pool.
@@ -451,31 +395,11 @@ void AudioCaptureManager::lookForSoundElsewhere()
         QString captured;
         {
             std::lock_guard services(m_servicesMutex);
-            if (!m_systemService || !m_isRunning)
+            if (!m_systemService || !isRunning())
                 return;
             captured = m_systemService->capturedSink();
         }
-        std::vector<SoundServerConnection::SinkInfo> sinks;
-        try {
-            const auto timeout = m_timings.soundServerTimeout;
-            sinks = SoundServerConnection::shared(m_server, timeout)->sinks(timeout);
-        } catch (const std::exception& error) {
-            log(QStringLiteral("Could not look at the other sinks: ") + describe(error));
-            return;
-        }
-        const auto playing = std::find_if(
-            sinks.begin(), sinks.end(), [&](const auto& sink) { return sink.playing && sink.name != captured; });
-        if (playing == sinks.end())
-            return;
-        if (!m_soundElsewhereReported.exchange(true))
-            log(QStringLiteral("Captured system audio is silent while sound plays on ") + playing->name);
-        QMetaObject::invokeMethod(
-            this,
-            [this, name = playing->name, description = playing->description] {
-                if (m_onSoundElsewhere)
-                    m_onSoundElsewhere(name, description.isEmpty() ? name : description);
-            },
-            Qt::QueuedConnection);
+        m_warnings.lookForSoundElsewhere(m_server, captured);
     });
 }
 
@@ -547,205 +471,10 @@ void AudioCaptureManager::releaseReserve()
     m_reserveSize = 0;
 }
 
-// On the sound server's notification thread.
-void AudioCaptureManager::handleHardwareChange()
-{
-    std::lock_guard lock(m_restartMutex);
-    if (!m_isRunning)
-        return;
-    if (Clock::now() < m_ignoreHardwareChangesUntil) {
-        log(QStringLiteral("Ignoring hardware change during cooldown"));
-        return;
-    }
-    if (m_isRestartingForHardwareChange) {
-        log(QStringLiteral("Hardware restart already in progress"));
-        return;
-    }
-    m_isRestartingForHardwareChange = true;
-    const int generation = ++m_hardwareRestartGeneration;
-    // An older task's waits end at once; it sees it is no longer current.
-    m_restartWake.notify_all();
-    m_restartTask = QtConcurrent::run(&m_restartPool, [this, generation] { runHardwareRestart(generation); });
-}
-
-bool AudioCaptureManager::isCurrent(int generation)
-{
-    std::lock_guard lock(m_restartMutex);
-    return m_isRunning && m_hardwareRestartGeneration == generation;
-}
-
-// Cut short when a newer restart or the stop makes this one stale; false then.
-bool AudioCaptureManager::sleepWhileCurrent(int generation, std::chrono::milliseconds duration)
-{
-    std::unique_lock lock(m_restartMutex);
-    const bool stale = m_restartWake.wait_for(
-        lock, duration, [&] { return !m_isRunning || m_hardwareRestartGeneration != generation; });
-    return !stale;
-}
-
-// Polls for a microphone buffer newer than `since` until the verification window ends.
-bool AudioCaptureManager::micDelivers(int generation, std::int64_t since)
-{
-    const auto deadline = Clock::now() + m_timings.micVerificationWindow;
-    while (Clock::now() < deadline) {
-        if (m_micBufferGeneration > since)
-            return true;
-        if (!sleepWhileCurrent(generation, m_timings.micVerificationPoll))
-            return false;
-    }
-    return false;
-}
-
-// On the restart pool, after a failed restart: tries the server again, waits growing up to the
-// longest, until capture runs or the recording stops (false then). Resumed capture opens new
-// segments of the same session, so no silence stands for the gap and both tracks miss the same span.
-bool AudioCaptureManager::reconnect(int generation)
-{
-    log(QStringLiteral("Capture paused; reconnecting to the sound server"));
-    reportCapturePaused(true);
-    m_writeQueue->post([this] {
-        std::shared_ptr<AudioTrackWriter> writer;
-        {
-            std::lock_guard lock(m_writerMutex);
-            writer = m_writer;
-        }
-        if (writer)
-            writer->startNewSegments();
-    });
-    auto wait = m_timings.reconnectFirstDelay;
-    for (int attempt = 1;; ++attempt) {
-        if (!sleepWhileCurrent(generation, wait))
-            return false;
-        wait = std::min(wait * 2, m_timings.reconnectLongestDelay);
-        std::lock_guard services(m_servicesMutex);
-        if (!isCurrent(generation))
-            return false;
-        try {
-            startServices();
-            log(QStringLiteral("Capture resumed after %1 reconnect attempt(s)").arg(attempt));
-            // Armed only now, with both services up, so the all-clear carries the system output's state too.
-            m_resumePending = true;
-            return true;
-        } catch (const std::exception& error) {
-            log(QStringLiteral("Reconnect attempt %1 failed: %2").arg(attempt).arg(describe(error)));
-            // The half-built services go; the next attempt builds new ones.
-            retire(std::move(m_micService));
-            retire(std::move(m_systemService));
-        }
-    }
-}
-
-void AudioCaptureManager::endRestart(int generation, bool withCooldown)
-{
-    std::lock_guard lock(m_restartMutex);
-    // A stop has already reset everything; a newer restart owns the flag.
-    if (m_hardwareRestartGeneration != generation)
-        return;
-    if (withCooldown)
-        m_ignoreHardwareChangesUntil = Clock::now() + m_timings.hardwareChangeCooldown;
-    m_isRestartingForHardwareChange = false;
-}
-
-// On the restart pool. After every wait the task checks it is still current, and it
-// starts services only under the services lock after checking again, so nothing
-// starts once a stop has begun.
-void AudioCaptureManager::runHardwareRestart(int generation)
-{
-    const QString restarted
-        = QStringLiteral("Restarted capture services; cooldown active for %1s")
-              .arg(std::chrono::duration_cast<std::chrono::seconds>(m_timings.hardwareChangeCooldown).count());
-    log(QStringLiteral("Hardware changed — stopping mic + system tap"));
-    {
-        std::lock_guard services(m_servicesMutex);
-        stopServices();
-    }
-
-    sleepWhileCurrent(generation, m_timings.hardwareSettleDelay);
-    if (!isCurrent(generation))
-        return endRestart(generation, false);
-
-    log(QStringLiteral("Starting capture services after hardware settle"));
-    const std::int64_t before = m_micBufferGeneration;
-    try {
-        std::lock_guard services(m_servicesMutex);
-        if (!isCurrent(generation))
-            return endRestart(generation, false);
-        startServices();
-    } catch (const std::exception& error) {
-        log(QStringLiteral("Restart failed: ") + describe(error) + QStringLiteral("; cooldown active"));
-        reportTapUnavailable(describe(error));
-        if (!reconnect(generation))
-            return endRestart(generation, false);
-        endRestart(generation, true);
-        log(restarted);
-        return;
-    }
-
-    if (micDelivers(generation, before)) {
-        log(QStringLiteral("Mic produced buffers after restart"));
-        endRestart(generation, true);
-        log(restarted);
-        return;
-    }
-    if (!isCurrent(generation))
-        return endRestart(generation, false);
-
-    log(QStringLiteral("Mic silent after restart — retrying mic only"));
-    {
-        std::lock_guard services(m_servicesMutex);
-        retire(std::move(m_micService));
-    }
-    if (!sleepWhileCurrent(generation, m_timings.micOnlyRetryDelay))
-        return endRestart(generation, false);
-
-    const std::int64_t beforeRetry = m_micBufferGeneration;
-    bool started = true;
-    {
-        std::lock_guard services(m_servicesMutex);
-        if (!isCurrent(generation))
-            return endRestart(generation, false);
-        retire(std::move(m_micService));
-        m_micService = makeMicService();
-        try {
-            m_micService->start();
-        } catch (const std::exception& error) {
-            started = false;
-            log(QStringLiteral("Mic-only retry failed: ") + describe(error));
-        }
-    }
-    if (started) {
-        const bool recovered = micDelivers(generation, beforeRetry);
-        if (!isCurrent(generation))
-            return endRestart(generation, false);
-        log(QStringLiteral("Mic-only retry: ")
-            + (recovered ? QStringLiteral("recovered") : QStringLiteral("still silent")));
-    }
-    endRestart(generation, true);
-    log(restarted);
-}
-
-// A stop's first step, at once on the caller's thread: no restart goes on. Returns the restart
-// task, which ends soon since its waits are cut short.
-QFuture<void> AudioCaptureManager::haltRestart()
-{
-    QFuture<void> restart;
-    {
-        std::lock_guard lock(m_restartMutex);
-        m_isRunning = false;
-        restart = m_restartTask;
-        m_restartTask = {};
-        m_isRestartingForHardwareChange = false;
-        m_ignoreHardwareChangesUntil = Clock::time_point::min();
-        ++m_hardwareRestartGeneration;
-    }
-    m_restartWake.notify_all();
-    return restart;
-}
-
 // Everything a stop does before the finalize: no restart goes on, no service runs.
 QFuture<void> AudioCaptureManager::endRecording()
 {
-    QFuture<void> restart = haltRestart();
+    QFuture<void> restart = m_reconnect.halt();
     std::lock_guard services(m_servicesMutex);
     stopServices();
     return restart;
@@ -782,11 +511,11 @@ std::shared_ptr<AudioCaptureManager::Finalization> AudioCaptureManager::finalize
 
 QCoro::Task<CaptureSessionResult> AudioCaptureManager::stopCapture()
 {
-    if (!m_isRunning)
+    if (!isRunning())
         co_return CaptureSessionResult {};
     const QPointer<AudioCaptureManager> self(this);
 
-    QFuture<void> restart = haltRestart();
+    QFuture<void> restart = m_reconnect.halt();
     try {
         co_await runInBackground(m_controlPool, [this] {
             std::lock_guard services(m_servicesMutex);

@@ -2,6 +2,9 @@
 
 #include "AudioExportService.h"
 #include "AudioTrackWriter.h"
+#include "CaptureReconnect.h"
+#include "CaptureTimings.h"
+#include "CaptureWarnings.h"
 #include "CapturedAudioBuffer.h"
 
 #include <QCoroTask>
@@ -13,7 +16,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -31,26 +33,6 @@ struct CaptureSessionResult {
     // The segments each track was made of.
     QStringList micSegments;
     QStringList systemSegments;
-};
-
-// The waits of a hardware restart; tests shrink them.
-struct CaptureTimings {
-    // After a hardware change, before the services are built again.
-    std::chrono::milliseconds hardwareSettleDelay { 3000 };
-    // How long a rebuilt microphone has to deliver its first buffer, and how often we look.
-    std::chrono::milliseconds micVerificationWindow { 2000 };
-    std::chrono::milliseconds micVerificationPoll { 100 };
-    // Before a silent microphone is tried once more on its own.
-    std::chrono::milliseconds micOnlyRetryDelay { 1500 };
-    // Further hardware changes are ignored this long after a restart.
-    std::chrono::milliseconds hardwareChangeCooldown { 5000 };
-    // After a failed restart the server is tried again after the first wait, each wait doubling up to the longest.
-    std::chrono::milliseconds reconnectFirstDelay { 250 };
-    std::chrono::milliseconds reconnectLongestDelay { 2000 };
-    // A source that delivers nothing but exact zeros this long is worth a warning.
-    std::chrono::milliseconds silenceWarningAfter { 30000 };
-    // The longest wait for any answer of the sound server; past it a start fails with PA_ERR_TIMEOUT.
-    std::chrono::milliseconds soundServerTimeout { 5000 };
 };
 
 // How much disk a recording needs; tests make them small.
@@ -71,7 +53,7 @@ struct DiskLimits {
 // services when the audio hardware changes. Stopping finalizes the writer and
 // exports the two upload tracks. Lives on the main thread; the level and the
 // system-tap notice are delivered there.
-class AudioCaptureManager : public QObject {
+class AudioCaptureManager : public QObject, private CaptureReconnect::Services {
     Q_OBJECT
 public:
     explicit AudioCaptureManager(
@@ -108,7 +90,7 @@ public:
     // start() on a worker thread, then `started` there (the caller's own disk work); the
     // caller's thread stays free and gets start()'s error.
     QCoro::Task<> startCapture(std::function<void()> started = {});
-    [[nodiscard]] bool isRunning() const { return m_isRunning; }
+    [[nodiscard]] bool isRunning() const { return m_reconnect.isRunning(); }
     // The system service exists and captures.
     [[nodiscard]] bool isSystemAudioRunning() const { return m_isSystemAudioRunning; }
     // The writer's session directory, from start() until the writer is finalized.
@@ -138,11 +120,14 @@ private:
     struct Lifeline;
     struct Finalization;
 
-    void startServices();
+    void startServices() override;
     std::unique_ptr<MicCaptureService> makeMicService();
-    void stopServices();
+    void stopServices() override;
+    void dropServices() override;
+    void dropMic() override;
+    void startMic() override;
+    void startNewSegments() override;
     template <class Service> void retire(std::unique_ptr<Service> service);
-    QFuture<void> haltRestart();
     QFuture<void> endRecording();
     std::shared_ptr<Finalization> finalizeOnWriteQueue();
 
@@ -153,28 +138,16 @@ private:
     void growReserve();
     void releaseReserve();
     void lookForSoundElsewhere();
-    void handleHardwareChange();
-    void runHardwareRestart(int generation);
-    [[nodiscard]] bool isCurrent(int generation);
-    void endRestart(int generation, bool withCooldown);
-    bool sleepWhileCurrent(int generation, std::chrono::milliseconds duration);
-    bool micDelivers(int generation, std::int64_t since);
-    bool reconnect(int generation);
-    void reportTapUnavailable(const QString& description);
-    void reportCapturePaused(bool paused);
+    void reportTapUnavailable(const QString& description) override;
 
     const CaptureTimings m_timings;
     const AudioTrackWriter::Options m_writerOptions;
     QString m_server;
     std::function<void(float)> m_onMicLevel;
     std::function<void(const QString&)> m_onSystemTapUnavailable;
-    std::function<void(bool)> m_onCapturePaused;
     std::function<void(const QString&)> m_onDiskFailure;
-    std::function<void(bool)> m_onMicrophoneSilent;
-    std::function<void(const QString&, const QString&)> m_onSoundElsewhere;
     DiskLimits m_diskLimits;
 
-    std::atomic<bool> m_isRunning = false;
     std::atomic<bool> m_isSystemAudioRunning = false;
     std::unique_ptr<SerialQueue> m_writeQueue;
 
@@ -189,22 +162,13 @@ private:
     mutable std::mutex m_writerMutex;
     std::shared_ptr<AudioTrackWriter> m_writer;
 
-    // The restart's state, shared by the notifying thread, the restart task and the stop.
-    std::mutex m_restartMutex;
-    std::condition_variable m_restartWake;
-    bool m_isRestartingForHardwareChange = false;
-    QFuture<void> m_restartTask;
-    std::chrono::steady_clock::time_point m_ignoreHardwareChangesUntil = std::chrono::steady_clock::time_point::min();
-    int m_hardwareRestartGeneration = 0;
+    // The silence warnings, checked on the write queue, and the restart after a hardware change.
+    CaptureWarnings m_warnings;
+    CaptureReconnect m_reconnect;
 
     // Only on the write queue.
     bool m_hasReceivedSystemAudio = false;
     bool m_diskFailed = false;
-    double m_micSilentSeconds = 0;
-    double m_systemSilentSeconds = 0;
-    bool m_micSilentReported = false;
-    // Also set by the look on the check pool.
-    std::atomic<bool> m_soundElsewhereReported = false;
     // The reserve file, held open and locked (flock) while it is in use so that stale ones can be told
     // apart; written by start(), grown on the write queue, released there or by the destructor.
     std::mutex m_reserveMutex;
@@ -216,14 +180,9 @@ private:
     // What each source costs on disk, from its latest buffer.
     std::atomic<double> m_micBytesPerSecond = 48000.0 * 4;
     std::atomic<double> m_systemBytesPerSecond = 48000.0 * 8;
-    // Counted on the write queue, read by the restart task to tell a silent microphone.
-    std::atomic<std::int64_t> m_micBufferGeneration = 0;
-    // Set once capture runs again after a failed restart; the next microphone buffer ends the pause.
-    std::atomic<bool> m_resumePending = false;
 
     std::shared_ptr<Lifeline> m_lifeline;
     std::atomic<bool> m_cancelExports = false;
-    QThreadPool m_restartPool;
     // Looks at the other sinks and switches the system capture, one job at a time.
     QThreadPool m_checkPool;
     QThreadPool m_exportPool;

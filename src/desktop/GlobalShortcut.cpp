@@ -1,5 +1,6 @@
 #include "GlobalShortcut.h"
 
+#include "DisplayPlatform.h"
 #include "Log.h"
 
 #include <QGuiApplication>
@@ -123,7 +124,7 @@ QString GlobalShortcut::line() const
     if (!m_problem.isEmpty())
         return m_problem;
     // Through XWayland, the grab sees the keys only while an X11 window has the focus.
-    if (qEnvironmentVariable("XDG_SESSION_TYPE") == u"wayland"_s)
+    if (DisplayPlatform::isWaylandSession())
         return u"Press %1 while an X11 application is in front; this Wayland session offers no shortcut for the others."_s
             .arg(sequenceText());
     return u"Press %1 in any application to start or stop a recording."_s.arg(sequenceText());

@@ -3,7 +3,6 @@
 #include "Log.h"
 
 #include <QCoreApplication>
-#include <QFile>
 
 #include <algorithm>
 
@@ -61,9 +60,7 @@ std::optional<AccessibleForegroundReader::Front> AccessibleForegroundReader::act
         const auto title = m_bus.name(window);
         if (!processId || *processId == QCoreApplication::applicationPid() || !title)
             return std::nullopt;
-        QFile comm(QStringLiteral("/proc/%1/comm").arg(*processId));
-        const QString program
-            = comm.open(QIODevice::ReadOnly) ? QString::fromUtf8(comm.readAll().trimmed()) : QString();
+        const QString program = programOf(*processId);
         const QString name = m_bus.name(application).value_or(QString());
         return Front { { name.isEmpty() ? program : name, program, *processId }, *title };
     }

@@ -3,7 +3,6 @@
 #include "Log.h"
 
 #include <QDBusArgument>
-#include <QFile>
 #include <QMap>
 #include <QStringList>
 
@@ -56,9 +55,7 @@ bool BrowserAddressReader::isBrowser(const FrontmostApplication& application)
     };
     if (known(application.windowClass))
         return true;
-    QFile comm(QStringLiteral("/proc/%1/comm").arg(application.processIdentifier));
-    return application.processIdentifier > 0 && comm.open(QIODevice::ReadOnly)
-        && known(QString::fromUtf8(comm.readAll().trimmed()));
+    return known(programOf(application.processIdentifier));
 }
 
 std::optional<QString> BrowserAddressReader::activeTabAddress(

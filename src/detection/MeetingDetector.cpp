@@ -1,5 +1,7 @@
 #include "MeetingDetector.h"
 
+#include "DisplayPlatform.h"
+
 #include <QStringList>
 #include <QTimer>
 
@@ -20,7 +22,7 @@ MeetingDetector::MeetingDetector(QObject* parent)
 {
     if (!qEnvironmentVariableIsEmpty("DISPLAY"))
         m_foreground = std::make_unique<X11ForegroundReader>();
-    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || qEnvironmentVariable("XDG_SESSION_TYPE") == u"wayland")
+    if (DisplayPlatform::isWaylandSession())
         m_accessibleForeground = std::make_unique<AccessibleForegroundReader>();
     connect(&m_microphone, &MicrophoneHolders::streamsChanged, this, [this] {
         if (isMonitoring())

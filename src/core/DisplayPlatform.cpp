@@ -6,11 +6,15 @@
 
 namespace DisplayPlatform {
 
+bool isWaylandSession()
+{
+    return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || qgetenv("XDG_SESSION_TYPE") == "wayland";
+}
+
 QByteArray choose()
 {
-    const bool waylandSession
-        = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || qgetenv("XDG_SESSION_TYPE") == "wayland";
-    if (!waylandSession || qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    if (!isWaylandSession() || qEnvironmentVariableIsEmpty("DISPLAY")
+        || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         return {};
     qputenv("QT_QPA_PLATFORM", "xcb");
     Log::line(QStringLiteral("[DisplayPlatform] Wayland session with XWayland: windows go through X11 (xcb), "

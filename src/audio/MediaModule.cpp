@@ -43,7 +43,13 @@ Loaded load()
         }
         loaded.module.encode = reinterpret_cast<EqMediaEncode>(::dlsym(handle, eqMediaEncodeSymbol));
         loaded.module.probe = reinterpret_cast<EqMediaProbe>(::dlsym(handle, eqMediaProbeSymbol));
-        if (!loaded.module.encode || !loaded.module.probe)
+        MediaModule& module = loaded.module;
+        module.liveOpen = reinterpret_cast<EqMediaLiveOpen>(::dlsym(handle, eqMediaLiveOpenSymbol));
+        module.livePush = reinterpret_cast<EqMediaLivePush>(::dlsym(handle, eqMediaLivePushSymbol));
+        module.liveFinish = reinterpret_cast<EqMediaLiveFinish>(::dlsym(handle, eqMediaLiveFinishSymbol));
+        module.liveClose = reinterpret_cast<EqMediaLiveClose>(::dlsym(handle, eqMediaLiveCloseSymbol));
+        if (!module.encode || !module.probe || !module.liveOpen || !module.livePush || !module.liveFinish
+            || !module.liveClose)
             loaded.error = QString::fromUtf8(candidate.c_str()) + QStringLiteral(" lacks its entry points");
         return loaded;
     }

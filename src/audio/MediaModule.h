@@ -15,6 +15,10 @@ public:
 
     EqMediaEncode encode = nullptr;
     EqMediaProbe probe = nullptr;
+    EqMediaLiveOpen liveOpen = nullptr;
+    EqMediaLivePush livePush = nullptr;
+    EqMediaLiveFinish liveFinish = nullptr;
+    EqMediaLiveClose liveClose = nullptr;
 
     // Where the program at `executable` looks for the module, in order: beside itself
     // (../lib/echoquill), and only for a program inside the build tree, the build tree's own.

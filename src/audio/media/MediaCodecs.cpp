@@ -1,6 +1,6 @@
 // libechoquill-media: the FFmpeg side of the client, loaded on first use so that
 // FFmpeg and the hundred codec libraries it links are not mapped into a client
-// that sits idle. Its two entry points are declared in MediaModuleAbi.h.
+// that sits idle. Its entry points are declared in MediaModuleAbi.h.
 #include "MediaModuleAbi.h"
 
 extern "C" {
@@ -14,6 +14,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -281,6 +282,98 @@ private:
     std::int64_t m_nextPts = 0;
 };
 
+// Converts samples of one input format to the track's format on their way into the encoder: between
+// rates, sample types and channel counts.
+class Converter {
+public:
+    Converter(const AVChannelLayout& layout, AVSampleFormat format, int rate, const TrackEncoder& track)
+    {
+        try {
+            open(layout, format, rate, track);
+        } catch (...) {
+            release();
+            throw;
+        }
+    }
+
+    ~Converter() { release(); }
+
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    // With no input the resampler gives back what it delayed, until it has nothing left.
+    void convert(TrackEncoder& track, const uint8_t* const* samples, int count)
+    {
+        for (;;) {
+            const int room = swr_get_out_samples(m_resampler, count);
+            check(room);
+            if (room == 0)
+                return;
+            reserve(room);
+            const int converted
+                = swr_convert(m_resampler, m_converted, room, const_cast<const uint8_t**>(samples), count);
+            check(converted);
+            track.push(m_converted, converted);
+            if (samples || converted == 0)
+                return;
+        }
+    }
+
+private:
+    void open(const AVChannelLayout& layout, AVSampleFormat format, int rate, const TrackEncoder& track)
+    {
+        // Segment files and captured buffers carry no speaker positions: take the usual ones for the channel count.
+        AVChannelLayout input {};
+        if (layout.order == AV_CHANNEL_ORDER_UNSPEC)
+            av_channel_layout_default(&input, layout.nb_channels);
+        else
+            check(av_channel_layout_copy(&input, &layout));
+        AVChannelLayout output {};
+        check(av_channel_layout_copy(&output, &track.channelLayout()));
+        const int configured = swr_alloc_set_opts2(
+            &m_resampler, &output, trackSampleFormat, track.rate(), &input, format, rate, 0, nullptr);
+        const int inputChannels = input.nb_channels;
+        av_channel_layout_uninit(&input);
+        av_channel_layout_uninit(&output);
+        check(configured);
+        // Between mono and stereo a voice keeps its level: copied to both sides, or the two sides averaged.
+        const int outputChannels = track.channelLayout().nb_channels;
+        if (inputChannels == 1 && outputChannels == 2) {
+            const double toBothSides[] = { 1.0, 1.0 };
+            check(swr_set_matrix(m_resampler, toBothSides, 1));
+        } else if (inputChannels == 2 && outputChannels == 1) {
+            const double averaged[] = { 0.5, 0.5 };
+            check(swr_set_matrix(m_resampler, averaged, 2));
+        }
+        check(swr_init(m_resampler));
+        m_channels = outputChannels;
+    }
+
+    void release()
+    {
+        if (m_converted)
+            av_freep(&m_converted[0]);
+        av_freep(&m_converted);
+        swr_free(&m_resampler);
+    }
+
+    void reserve(int samples)
+    {
+        if (samples <= m_capacity)
+            return;
+        if (m_converted)
+            av_freep(&m_converted[0]);
+        av_freep(&m_converted);
+        check(av_samples_alloc_array_and_samples(&m_converted, nullptr, m_channels, samples, trackSampleFormat, 0));
+        m_capacity = samples;
+    }
+
+    SwrContext* m_resampler = nullptr;
+    uint8_t** m_converted = nullptr;
+    int m_capacity = 0;
+    int m_channels = 0;
+};
+
 // Decodes one segment and converts its samples to the track's format on the way into the encoder.
 class SegmentReader {
 public:
@@ -321,7 +414,7 @@ public:
         check(avcodec_send_packet(m_decoder, nullptr));
         drainDecoder(track);
         // What the resampler still holds belongs to this segment, before the next one begins.
-        convert(track, nullptr, 0);
+        m_converter->convert(track, nullptr, 0);
     }
 
 private:
@@ -334,44 +427,17 @@ private:
         m_decoder = created(avcodec_alloc_context3(codec));
         check(avcodec_parameters_to_context(m_decoder, parameters));
         check(avcodec_open2(m_decoder, codec, nullptr));
-
-        // Segment files carry no speaker positions: take the usual ones for the channel count.
-        AVChannelLayout input {};
-        if (m_decoder->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
-            av_channel_layout_default(&input, m_decoder->ch_layout.nb_channels);
-        else
-            check(av_channel_layout_copy(&input, &m_decoder->ch_layout));
-        AVChannelLayout output {};
-        check(av_channel_layout_copy(&output, &track.channelLayout()));
-        const int configured = swr_alloc_set_opts2(&m_resampler, &output, trackSampleFormat, track.rate(), &input,
-            m_decoder->sample_fmt, m_decoder->sample_rate, 0, nullptr);
-        const int inputChannels = input.nb_channels;
-        av_channel_layout_uninit(&input);
-        av_channel_layout_uninit(&output);
-        check(configured);
-        // Between mono and stereo a voice keeps its level: copied to both sides, or the two sides averaged.
-        const int outputChannels = track.channelLayout().nb_channels;
-        if (inputChannels == 1 && outputChannels == 2) {
-            const double toBothSides[] = { 1.0, 1.0 };
-            check(swr_set_matrix(m_resampler, toBothSides, 1));
-        } else if (inputChannels == 2 && outputChannels == 1) {
-            const double averaged[] = { 0.5, 0.5 };
-            check(swr_set_matrix(m_resampler, averaged, 2));
-        }
-        check(swr_init(m_resampler));
-        m_channels = outputChannels;
+        m_converter
+            = std::make_unique<Converter>(m_decoder->ch_layout, m_decoder->sample_fmt, m_decoder->sample_rate, track);
         m_frame = created(av_frame_alloc());
         m_packet = created(av_packet_alloc());
     }
 
     void release()
     {
-        if (m_converted)
-            av_freep(&m_converted[0]);
-        av_freep(&m_converted);
         av_packet_free(&m_packet);
         av_frame_free(&m_frame);
-        swr_free(&m_resampler);
+        m_converter.reset();
         avcodec_free_context(&m_decoder);
     }
 
@@ -382,49 +448,91 @@ private:
             if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
                 return;
             check(received);
-            convert(track, m_frame->extended_data, m_frame->nb_samples);
+            m_converter->convert(track, m_frame->extended_data, m_frame->nb_samples);
             av_frame_unref(m_frame);
         }
     }
 
-    // With no input the resampler gives back what it delayed, until it has nothing left.
-    void convert(TrackEncoder& track, uint8_t** samples, int count)
+    const InputFile& m_asset;
+    AVCodecContext* m_decoder = nullptr;
+    std::unique_ptr<Converter> m_converter;
+    AVFrame* m_frame = nullptr;
+    AVPacket* m_packet = nullptr;
+};
+
+// What the client calls an EqMediaLiveTrack: the encoder and its file, and a converter for the format the
+// audio comes in, replaced when that format changes.
+class LiveTrack {
+public:
+    LiveTrack(const char* path, int rate, int channels)
+        : m_path(path)
+        , m_encoder(path, trackRate(rate), channels >= 2 ? 2 : 1, false)
     {
-        for (;;) {
-            const int room = swr_get_out_samples(m_resampler, count);
-            check(room);
-            if (room == 0)
-                return;
-            reserve(room);
-            const int converted
-                = swr_convert(m_resampler, m_converted, room, const_cast<const uint8_t**>(samples), count);
-            check(converted);
-            track.push(m_converted, converted);
-            if (samples || converted == 0)
-                return;
+    }
+
+    ~LiveTrack()
+    {
+        if (!m_finished) {
+            std::error_code ignored;
+            std::filesystem::remove(m_path, ignored);
         }
     }
 
-    void reserve(int samples)
+    LiveTrack(const LiveTrack&) = delete;
+    LiveTrack& operator=(const LiveTrack&) = delete;
+
+    void push(const uint8_t* const* planes, int frames, AVSampleFormat format, int rate, int channels)
     {
-        if (samples <= m_capacity)
-            return;
-        if (m_converted)
-            av_freep(&m_converted[0]);
-        av_freep(&m_converted);
-        check(av_samples_alloc_array_and_samples(&m_converted, nullptr, m_channels, samples, trackSampleFormat, 0));
-        m_capacity = samples;
+        if (!m_converter || format != m_format || rate != m_rate || channels != m_channels) {
+            if (m_converter)
+                m_converter->convert(m_encoder, nullptr, 0);
+            m_converter.reset();
+            AVChannelLayout layout {};
+            layout.order = AV_CHANNEL_ORDER_UNSPEC;
+            layout.nb_channels = channels;
+            m_converter = std::make_unique<Converter>(layout, format, rate, m_encoder);
+            m_format = format;
+            m_rate = rate;
+            m_channels = channels;
+        }
+        m_converter->convert(m_encoder, planes, frames);
     }
 
-    const InputFile& m_asset;
-    AVCodecContext* m_decoder = nullptr;
-    SwrContext* m_resampler = nullptr;
-    AVFrame* m_frame = nullptr;
-    AVPacket* m_packet = nullptr;
-    uint8_t** m_converted = nullptr;
-    int m_capacity = 0;
+    void finish(const char* output)
+    {
+        if (m_converter)
+            m_converter->convert(m_encoder, nullptr, 0);
+        m_encoder.finish();
+        std::error_code renamed;
+        std::filesystem::rename(m_path, output, renamed);
+        if (renamed)
+            throw Failure { eqMediaFileError, renamed.value(), {}, output };
+        m_finished = true;
+    }
+
+private:
+    std::filesystem::path m_path;
+    TrackEncoder m_encoder;
+    std::unique_ptr<Converter> m_converter;
+    AVSampleFormat m_format = AV_SAMPLE_FMT_NONE;
+    int m_rate = 0;
     int m_channels = 0;
+    bool m_finished = false;
 };
+
+AVSampleFormat sampleFormat(int format, bool interleaved)
+{
+    switch (format) {
+    case eqMediaFloat64:
+        return interleaved ? AV_SAMPLE_FMT_DBL : AV_SAMPLE_FMT_DBLP;
+    case eqMediaInt16:
+        return interleaved ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_S16P;
+    case eqMediaInt32:
+        return interleaved ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S32P;
+    default:
+        return interleaved ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_FLTP;
+    }
+}
 
 void report(const Failure& failure, EqMediaFailure* out)
 {
@@ -491,4 +599,43 @@ extern "C" __attribute__((visibility("default"))) int eq_media_probe(
         *hasAudioTrack = input.hasAudioTrack();
         *seconds = input.durationSeconds();
     });
+}
+
+struct EqMediaLiveTrack {
+    LiveTrack track;
+};
+
+extern "C" __attribute__((visibility("default"))) EqMediaLiveTrack* eq_media_live_open(
+    const char* path, double rate, int channels, EqMediaFailure* failure)
+{
+    EqMediaLiveTrack* live = nullptr;
+    guarded(failure, [&] {
+        std::error_code removal;
+        std::filesystem::remove(std::filesystem::path(path), removal);
+        if (removal)
+            throw Failure { eqMediaFileError, removal.value(), {}, path };
+        live = new EqMediaLiveTrack { LiveTrack(path, int(std::lround(rate)), channels) };
+    });
+    return live;
+}
+
+extern "C" __attribute__((visibility("default"))) int eq_media_live_push(EqMediaLiveTrack* live,
+    const void* const* planes, int frames, int format, int interleaved, double rate, int channels,
+    EqMediaFailure* failure)
+{
+    return guarded(failure, [&] {
+        live->track.push(reinterpret_cast<const uint8_t* const*>(planes), frames,
+            sampleFormat(format, interleaved != 0), int(std::lround(rate)), channels);
+    });
+}
+
+extern "C" __attribute__((visibility("default"))) int eq_media_live_finish(
+    EqMediaLiveTrack* live, const char* output, EqMediaFailure* failure)
+{
+    return guarded(failure, [&] { live->track.finish(output); });
+}
+
+extern "C" __attribute__((visibility("default"))) void eq_media_live_close(EqMediaLiveTrack* live)
+{
+    delete live;
 }

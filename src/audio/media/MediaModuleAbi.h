@@ -27,7 +27,25 @@ typedef int (*EqMediaEncode)(const char* const* segments, int count, const char*
     const std::atomic<bool>* cancel, EqMediaFailure* failure);
 // Whether the file has an audio track, and its seconds (0 when unknown).
 typedef int (*EqMediaProbe)(const char* path, int* hasAudioTrack, double* seconds, EqMediaFailure* failure);
+
+// An upload track encoded as the audio arrives, with the export's format, coder and bit rate.
+struct EqMediaLiveTrack;
+enum EqMediaSampleFormat { eqMediaFloat32, eqMediaFloat64, eqMediaInt16, eqMediaInt32 };
+// Starts a track at `path` for audio of this rate and channel count; null with `failure` filled in.
+typedef EqMediaLiveTrack* (*EqMediaLiveOpen)(const char* path, double rate, int channels, EqMediaFailure* failure);
+// Encodes `frames` frames: `planes` holds one pointer for interleaved samples, else one per channel. Samples of
+// another rate or channel count than the track's are converted. 0 on success.
+typedef int (*EqMediaLivePush)(EqMediaLiveTrack* track, const void* const* planes, int frames, int sampleFormat,
+    int interleaved, double rate, int channels, EqMediaFailure* failure);
+// Encodes the tail, puts the header at the front and renames the file to `output`. 0 on success.
+typedef int (*EqMediaLiveFinish)(EqMediaLiveTrack* track, const char* output, EqMediaFailure* failure);
+// Frees the track; an unfinished one's file is removed.
+typedef void (*EqMediaLiveClose)(EqMediaLiveTrack* track);
 }
 
 inline constexpr const char eqMediaEncodeSymbol[] = "eq_media_encode";
 inline constexpr const char eqMediaProbeSymbol[] = "eq_media_probe";
+inline constexpr const char eqMediaLiveOpenSymbol[] = "eq_media_live_open";
+inline constexpr const char eqMediaLivePushSymbol[] = "eq_media_live_push";
+inline constexpr const char eqMediaLiveFinishSymbol[] = "eq_media_live_finish";
+inline constexpr const char eqMediaLiveCloseSymbol[] = "eq_media_live_close";

@@ -1,0 +1,182 @@
+#include "LiveTrackEncoder.h"
+
+#include "Log.h"
+#include "MediaModule.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <exception>
+#include <vector>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+// Per thread on Linux: the encoder yields to the capture, the interface and everything else.
+constexpr int encoderNiceness = 10;
+
+void log(const QString& text)
+{
+    Log::line(QStringLiteral("[LiveTrackEncoder] ") + text);
+}
+
+int sampleFormat(AudioFormat::CommonFormat format)
+{
+    switch (format) {
+    case AudioFormat::CommonFormat::Float64:
+        return eqMediaFloat64;
+    case AudioFormat::CommonFormat::Int16:
+        return eqMediaInt16;
+    case AudioFormat::CommonFormat::Int32:
+        return eqMediaInt32;
+    default:
+        return eqMediaFloat32;
+    }
+}
+
+}
+
+LiveTrackEncoder::LiveTrackEncoder(QString trackPath, double maxLagSeconds)
+    : m_trackPath(std::move(trackPath))
+    , m_maxLagSeconds(maxLagSeconds)
+    , m_thread([this] { run(); })
+{
+}
+
+LiveTrackEncoder::~LiveTrackEncoder()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+        m_pending.clear();
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+    close();
+}
+
+void LiveTrackEncoder::append(const CapturedAudioBuffer& buffer)
+{
+    if (m_gaveUp || !buffer.pcmBuffer || buffer.format.sampleRate <= 0.0)
+        return;
+    const double seconds = double(buffer.frameCount) / buffer.format.sampleRate;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_pendingSeconds + seconds <= m_maxLagSeconds) {
+            m_pending.push_back(buffer);
+            m_pendingSeconds += seconds;
+            m_wake.notify_one();
+            return;
+        }
+    }
+    fail(QStringLiteral("fell more than %1 s behind").arg(m_maxLagSeconds));
+}
+
+void LiveTrackEncoder::run()
+{
+    ::setpriority(PRIO_PROCESS, ::gettid(), encoderNiceness);
+    for (;;) {
+        CapturedAudioBuffer buffer;
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_stopping || !m_pending.empty(); });
+            if (m_stopping)
+                return;
+            buffer = std::move(m_pending.front());
+            m_pending.pop_front();
+            m_pendingSeconds -= double(buffer.frameCount) / buffer.format.sampleRate;
+        }
+        encode(buffer);
+    }
+}
+
+void LiveTrackEncoder::encode(const CapturedAudioBuffer& buffer)
+{
+    if (m_gaveUp)
+        return;
+    try {
+        const MediaModule& media = MediaModule::instance();
+        EqMediaFailure failure {};
+        const AudioFormat& format = buffer.format;
+        if (!m_track) {
+            const QByteArray part = QFile::encodeName(m_trackPath + QStringLiteral(".part"));
+            m_track = media.liveOpen(part.constData(), format.sampleRate, int(format.channelCount), &failure);
+            if (!m_track)
+                MediaModule::raise(failure);
+        }
+        const PcmBuffer& pcm = *buffer.pcmBuffer;
+        std::vector<const void*> planes;
+        for (std::uint32_t b = 0; b < pcm.bufferCount(); ++b)
+            planes.push_back(pcm.data(b));
+        if (media.livePush(m_track, planes.data(), int(pcm.frameLength()), sampleFormat(format.commonFormat),
+                format.interleaved, format.sampleRate, int(format.channelCount), &failure)
+            != 0)
+            MediaModule::raise(failure);
+        m_encodedFrames += pcm.frameLength();
+    } catch (const std::exception& error) {
+        fail(QString::fromUtf8(error.what()));
+    }
+}
+
+// From either thread; the first reason is kept and the queued samples are freed.
+void LiveTrackEncoder::fail(const QString& reason)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_gaveUp)
+        return;
+    m_gaveUp = true;
+    m_failure = reason;
+    m_pending.clear();
+    m_pendingSeconds = 0.0;
+    log(QFileInfo(m_trackPath).fileName() + QStringLiteral(": encoding while recording stopped (") + reason
+        + QStringLiteral(") — the track will be made from the segments"));
+}
+
+bool LiveTrackEncoder::finish(QString& whyNot)
+{
+    // The thread ends after its current buffer; what it left is encoded here, at the caller's priority.
+    std::deque<CapturedAudioBuffer> tail;
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+    {
+        std::lock_guard lock(m_mutex);
+        tail.swap(m_pending);
+    }
+    const std::size_t tailBuffers = tail.size();
+    for (const CapturedAudioBuffer& buffer : tail)
+        encode(buffer);
+    if (!m_gaveUp && !m_track)
+        fail(QStringLiteral("no audio reached it"));
+    if (!m_gaveUp) {
+        try {
+            EqMediaFailure failure {};
+            if (MediaModule::instance().liveFinish(m_track, QFile::encodeName(m_trackPath).constData(), &failure) != 0)
+                MediaModule::raise(failure);
+            log(QStringLiteral("Finished ") + QFileInfo(m_trackPath).fileName() + QStringLiteral(": ")
+                + QString::number(m_encodedFrames) + QStringLiteral(" frames, ") + QString::number(tailBuffers)
+                + QStringLiteral(" buffers left at stop"));
+            close();
+            return true;
+        } catch (const std::exception& error) {
+            fail(QString::fromUtf8(error.what()));
+        }
+    }
+    std::lock_guard lock(m_mutex);
+    whyNot = m_failure;
+    return false;
+}
+
+void LiveTrackEncoder::close()
+{
+    if (m_track)
+        MediaModule::instance().liveClose(m_track);
+    m_track = nullptr;
+}

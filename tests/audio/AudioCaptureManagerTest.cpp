@@ -124,6 +124,9 @@ TEST_F(AudioCaptureManagerTest, ARecordingYieldsBothUploadTracksHoldingExactlyWh
         EXPECT_EQ(std::tuple(info.codec, info.sampleRate, info.channels), std::tuple(u"aac"_s, 48000, t + 1));
         EXPECT_NEAR(info.durationSeconds, track.value("durationSeconds"_L1).toDouble(), 1024.0 / 48000);
         EXPECT_NEAR(TestAudio::loudSeconds(TestAudio::decodeMono(urls[t]), 48000), 2.0, 0.05); // each frame once
+        EXPECT_TRUE(log.containsPrefix(u"[LiveTrackEncoder] Finished "_s + QFileInfo(urls[t]).fileName())); // live
+        const QStringList boxes = TestAudio::topLevelAtoms(urls[t]); // the movie header precedes the media data
+        EXPECT_TRUE(boxes.contains(u"moov"_s) && boxes.indexOf(u"moov"_s) < boxes.indexOf(u"mdat"_s));
     }
 
     const bool inRange = std::ranges::all_of(levels, [](float l) { return l >= 0.0f && l <= 1.0f; });

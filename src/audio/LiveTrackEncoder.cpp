@@ -75,6 +75,12 @@ void LiveTrackEncoder::append(const CapturedAudioBuffer& buffer)
     fail(QStringLiteral("fell more than %1 s behind").arg(m_maxLagSeconds));
 }
 
+double LiveTrackEncoder::lagSeconds() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_pendingSeconds;
+}
+
 void LiveTrackEncoder::run()
 {
     ::setpriority(PRIO_PROCESS, ::gettid(), encoderNiceness);

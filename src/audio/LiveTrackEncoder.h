@@ -38,6 +38,8 @@ public:
     bool finish(QString& whyNot);
 
     [[nodiscard]] QString trackPath() const { return m_trackPath; }
+    // Seconds of audio queued and not yet taken by the encoder.
+    [[nodiscard]] double lagSeconds() const;
 
 private:
     void run();
@@ -48,7 +50,7 @@ private:
     const QString m_trackPath;
     const double m_maxLagSeconds;
 
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<CapturedAudioBuffer> m_pending;
     double m_pendingSeconds = 0.0;

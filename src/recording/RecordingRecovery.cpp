@@ -120,6 +120,9 @@ InterruptedSession sessionOf(const SessionJournal& journal)
 bool exportTracks(const QDir& session, const RepairedSource& mic, const RepairedSource& system,
     const std::atomic<bool>* cancel, SessionJournal& journal)
 {
+    // What the killed recording was encoding while it ran has no header yet; the segments make the tracks anew.
+    for (const QString& unfinished : session.entryList({ u"*.m4a.part"_s }, QDir::Files))
+        QFile::remove(session.filePath(unfinished));
     AudioExportService::Options options;
     options.cancel = cancel;
     try {

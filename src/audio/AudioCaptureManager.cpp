@@ -220,8 +220,12 @@ void AudioCaptureManager::start()
     if (m_diskLimits.reserveBytes > 0 && !setReserveAside(QFileInfo(writer->sessionDirectory()).path()))
         log(QStringLiteral("Could not set disk space aside for the end of the recording"));
     const QDir session(writer->sessionDirectory());
-    LiveTracks live { std::make_shared<LiveTrackEncoder>(session.filePath(QStringLiteral("upload_track.m4a"))),
-        std::make_shared<LiveTrackEncoder>(session.filePath(QStringLiteral("system_upload.m4a"))) };
+    const double checkpointSeconds = std::chrono::duration<double>(m_timings.encoderCheckpointEvery).count();
+    auto encoder = [&](const QString& track) {
+        return std::make_shared<LiveTrackEncoder>(
+            session.filePath(track), LiveTrackEncoder::defaultMaxLagSeconds, checkpointSeconds);
+    };
+    LiveTracks live { encoder(QStringLiteral("upload_track.m4a")), encoder(QStringLiteral("system_upload.m4a")) };
     {
         std::lock_guard lock(m_writerMutex);
         m_writer = std::move(writer);
@@ -640,7 +644,8 @@ QCoro::Task<CaptureSessionResult> AudioCaptureManager::exportUploadTracks(
             outcome.lines << QStringLiteral("[AudioCaptureManager] No valid system segments, continuing mic-only");
             return outcome;
         }
-        if (finishedLive(encoder, output)) {
+        // The encoder took every segment's audio: with one skipped, the export makes the track.
+        if (valid == segments && finishedLive(encoder, output)) {
             outcome.url = output;
             return outcome;
         }

@@ -1,10 +1,14 @@
 #include "LiveTrackEncoder.h"
 
+#include "FileError.h"
 #include "Log.h"
 #include "MediaModule.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <exception>
 #include <vector>
@@ -38,9 +42,10 @@ int sampleFormat(AudioFormat::CommonFormat format)
 
 }
 
-LiveTrackEncoder::LiveTrackEncoder(QString trackPath, double maxLagSeconds)
+LiveTrackEncoder::LiveTrackEncoder(QString trackPath, double maxLagSeconds, double checkpointSeconds)
     : m_trackPath(std::move(trackPath))
     , m_maxLagSeconds(maxLagSeconds)
+    , m_checkpointSeconds(checkpointSeconds)
     , m_thread([this] { run(); })
 {
 }
@@ -56,6 +61,7 @@ LiveTrackEncoder::~LiveTrackEncoder()
     if (m_thread.joinable())
         m_thread.join();
     close();
+    QFile::remove(checkpointOf(m_trackPath));
 }
 
 void LiveTrackEncoder::append(const CapturedAudioBuffer& buffer)
@@ -108,7 +114,7 @@ void LiveTrackEncoder::encode(const CapturedAudioBuffer& buffer)
         EqMediaFailure failure {};
         const AudioFormat& format = buffer.format;
         if (!m_track) {
-            const QByteArray part = QFile::encodeName(m_trackPath + QStringLiteral(".part"));
+            const QByteArray part = QFile::encodeName(partOf(m_trackPath));
             m_track = media.liveOpen(part.constData(), format.sampleRate, int(format.channelCount), &failure);
             if (!m_track)
                 MediaModule::raise(failure);
@@ -122,9 +128,49 @@ void LiveTrackEncoder::encode(const CapturedAudioBuffer& buffer)
             != 0)
             MediaModule::raise(failure);
         m_encodedFrames += pcm.frameLength();
+        m_uncheckedSeconds += double(pcm.frameLength()) / format.sampleRate;
+        if (m_uncheckedSeconds >= m_checkpointSeconds)
+            checkpoint();
     } catch (const std::exception& error) {
         fail(QString::fromUtf8(error.what()));
     }
+}
+
+void LiveTrackEncoder::checkpoint()
+{
+    EqMediaFailure failure {};
+    EqMediaCheckpoint checkpoint {};
+    if (MediaModule::instance().liveCheckpoint(m_track, &checkpoint, &failure) != 0)
+        MediaModule::raise(failure);
+    const QJsonObject record { { QStringLiteral("packets"), qint64(checkpoint.packets) },
+        { QStringLiteral("bytes"), qint64(checkpoint.bytes) },
+        { QStringLiteral("inputFrames"), qint64(checkpoint.inputFrames) } };
+    writePrivateFileAtomically(checkpointOf(m_trackPath), QJsonDocument(record).toJson(QJsonDocument::Compact));
+    m_uncheckedSeconds = 0.0;
+}
+
+std::optional<EqMediaCheckpoint> LiveTrackEncoder::readCheckpoint(const QString& trackPath)
+{
+    QFile file(checkpointOf(trackPath));
+    if (!file.open(QIODevice::ReadOnly) || !QFile::exists(partOf(trackPath)))
+        return std::nullopt;
+    const QJsonObject record = QJsonDocument::fromJson(file.readAll()).object();
+    const qint64 packets = record.value(QStringLiteral("packets")).toInteger(-1);
+    const qint64 bytes = record.value(QStringLiteral("bytes")).toInteger(-1);
+    const qint64 frames = record.value(QStringLiteral("inputFrames")).toInteger(-1);
+    if (packets < 0 || bytes < 0 || frames < 0)
+        return std::nullopt;
+    return EqMediaCheckpoint { std::uint64_t(packets), std::uint64_t(bytes), std::uint64_t(frames) };
+}
+
+void LiveTrackEncoder::removeLeftovers(const QString& trackPath)
+{
+    QFile::remove(partOf(trackPath));
+    QFile::remove(checkpointOf(trackPath));
+    // A checkpoint being written when the process died.
+    const QFileInfo checkpoint(checkpointOf(trackPath));
+    for (const QString& name : checkpoint.dir().entryList({ checkpoint.fileName() + QStringLiteral(".*.tmp") }))
+        QFile::remove(checkpoint.dir().filePath(name));
 }
 
 // From either thread; the first reason is kept and the queued samples are freed.
@@ -166,6 +212,7 @@ bool LiveTrackEncoder::finish(QString& whyNot)
             EqMediaFailure failure {};
             if (MediaModule::instance().liveFinish(m_track, QFile::encodeName(m_trackPath).constData(), &failure) != 0)
                 MediaModule::raise(failure);
+            QFile::remove(checkpointOf(m_trackPath));
             log(QStringLiteral("Finished ") + QFileInfo(m_trackPath).fileName() + QStringLiteral(": ")
                 + QString::number(m_encodedFrames) + QStringLiteral(" frames, ") + QString::number(tailBuffers)
                 + QStringLiteral(" buffers left at stop"));

@@ -46,10 +46,12 @@ Loaded load()
         MediaModule& module = loaded.module;
         module.liveOpen = reinterpret_cast<EqMediaLiveOpen>(::dlsym(handle, eqMediaLiveOpenSymbol));
         module.livePush = reinterpret_cast<EqMediaLivePush>(::dlsym(handle, eqMediaLivePushSymbol));
+        module.liveCheckpoint = reinterpret_cast<EqMediaLiveCheckpoint>(::dlsym(handle, eqMediaLiveCheckpointSymbol));
         module.liveFinish = reinterpret_cast<EqMediaLiveFinish>(::dlsym(handle, eqMediaLiveFinishSymbol));
         module.liveClose = reinterpret_cast<EqMediaLiveClose>(::dlsym(handle, eqMediaLiveCloseSymbol));
-        if (!module.encode || !module.probe || !module.liveOpen || !module.livePush || !module.liveFinish
-            || !module.liveClose)
+        module.resume = reinterpret_cast<EqMediaResume>(::dlsym(handle, eqMediaResumeSymbol));
+        if (!module.encode || !module.probe || !module.liveOpen || !module.livePush || !module.liveCheckpoint
+            || !module.liveFinish || !module.liveClose || !module.resume)
             loaded.error = QString::fromUtf8(candidate.c_str()) + QStringLiteral(" lacks its entry points");
         return loaded;
     }

@@ -17,8 +17,10 @@ public:
     EqMediaProbe probe = nullptr;
     EqMediaLiveOpen liveOpen = nullptr;
     EqMediaLivePush livePush = nullptr;
+    EqMediaLiveCheckpoint liveCheckpoint = nullptr;
     EqMediaLiveFinish liveFinish = nullptr;
     EqMediaLiveClose liveClose = nullptr;
+    EqMediaResume resume = nullptr;
 
     // Where the program at `executable` looks for the module, in order: beside itself
     // (../lib/echoquill), and only for a program inside the build tree, the build tree's own.

@@ -9,25 +9,14 @@
 #include "AudioCaptureManager.h"
 #include "AudioTrackWriter.h"
 #include "BenchAudio.h"
-#include "LiveTrackEncoder.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <cstdio>
-#include <limits>
 
 namespace {
-
-// The writer and both encoders fed as the capture manager feeds them.
-struct LiveFeed {
-    AudioTrackWriter& writer;
-    LiveTracks tracks;
-    void writeMic(const CapturedAudioBuffer& buffer) { writer.writeMic(buffer), tracks.mic->append(buffer); }
-    void writeSystem(const CapturedAudioBuffer& buffer) { writer.writeSystem(buffer), tracks.system->append(buffer); }
-};
 
 struct Stop {
     double recordingCpu = 0.0;
@@ -48,14 +37,7 @@ Stop record(double minutes, bool live)
     LiveTracks tracks;
     const double recordingCpuBefore = BenchAudio::cpuSeconds();
     if (live) {
-        const QDir session(writer.sessionDirectory());
-        constexpr double unbounded = std::numeric_limits<double>::infinity();
-        tracks = { std::make_shared<LiveTrackEncoder>(session.filePath(QStringLiteral("upload_track.m4a")), unbounded),
-            std::make_shared<LiveTrackEncoder>(session.filePath(QStringLiteral("system_upload.m4a")), unbounded) };
-        LiveFeed feed { writer, tracks };
-        BenchAudio::writeSession(feed, minutes);
-        while (tracks.mic->lagSeconds() > 0.0 || tracks.system->lagSeconds() > 0.0)
-            QThread::msleep(20);
+        tracks = BenchAudio::writeLiveSession(writer, minutes);
     } else {
         BenchAudio::writeSession(writer, minutes);
     }

@@ -728,7 +728,7 @@ public:
             throw;
         }
         av_packet_free(&packet);
-        if (copied != packets || (bytes && log.offset() != bytes))
+        if (copied != packets || log.offset() != bytes)
             exportFailed("the encoded part does not hold what its checkpoint says");
     }
 

@@ -80,7 +80,12 @@ std::vector<std::filesystem::path> MediaModule::candidates(const std::filesystem
 
 const MediaModule& MediaModule::instance()
 {
-    static const Loaded loaded = load();
+    return replaceableForTests();
+}
+
+MediaModule& MediaModule::replaceableForTests()
+{
+    static Loaded loaded = load();
     if (!loaded.error.isEmpty())
         throw AudioExportError(
             AudioExportError::exportFailed, QStringLiteral("the media module could not be loaded: ") + loaded.error);

@@ -12,6 +12,9 @@ class MediaModule {
 public:
     // Throws AudioExportError when the module cannot be loaded.
     static const MediaModule& instance();
+    // The same entry points, open to change: the tests' seam, to put one that fails in place of the module's
+    // (and back) while no encoding runs. Nothing else calls it.
+    static MediaModule& replaceableForTests();
 
     EqMediaEncode encode = nullptr;
     EqMediaProbe probe = nullptr;

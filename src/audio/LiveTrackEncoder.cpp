@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <chrono>
 #include <exception>
 #include <vector>
 
@@ -20,6 +21,10 @@ namespace {
 
 // Per thread on Linux: the encoder yields to the capture, the interface and everything else.
 constexpr int encoderNiceness = 10;
+// The thread takes the queued buffers together once this much audio is queued, or after as long: a few
+// wake-ups a second instead of one for every buffer the sound server hands over.
+constexpr double batchSeconds = 0.5;
+constexpr std::chrono::milliseconds batchWait { 500 };
 
 void log(const QString& text)
 {
@@ -74,7 +79,8 @@ void LiveTrackEncoder::append(const CapturedAudioBuffer& buffer)
         if (m_pendingSeconds + seconds <= m_maxLagSeconds) {
             m_pending.push_back(buffer);
             m_pendingSeconds += seconds;
-            m_wake.notify_one();
+            if (m_pendingSeconds >= batchSeconds)
+                m_wake.notify_one();
             return;
         }
     }
@@ -91,17 +97,17 @@ void LiveTrackEncoder::run()
 {
     ::setpriority(PRIO_PROCESS, ::gettid(), encoderNiceness);
     for (;;) {
-        CapturedAudioBuffer buffer;
+        std::deque<CapturedAudioBuffer> batch;
         {
             std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [this] { return m_stopping || !m_pending.empty(); });
+            m_wake.wait_for(lock, batchWait, [this] { return m_stopping || m_pendingSeconds >= batchSeconds; });
             if (m_stopping)
                 return;
-            buffer = std::move(m_pending.front());
-            m_pending.pop_front();
-            m_pendingSeconds -= double(buffer.frameCount) / buffer.format.sampleRate;
+            batch.swap(m_pending);
+            m_pendingSeconds = 0.0;
         }
-        encode(buffer);
+        for (const CapturedAudioBuffer& buffer : batch)
+            encode(buffer);
     }
 }
 

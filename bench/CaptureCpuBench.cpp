@@ -214,13 +214,12 @@ int main(int argc, char** argv)
     const double parecordPerMinute = theirCpu * 60.0 / theirWall;
     const double ffmpegPerMinute = audioSeconds > 0.0 ? (ffmpegCpu - ffmpegStartCpu) * 60.0 / audioSeconds : 0.0;
     const double theirPerMinute = parecordPerMinute + ffmpegPerMinute;
-    const QString client = encoders.tracks > 0 ? QStringLiteral("capture + encoding")
-                                               : QStringLiteral("capture alone (tracks made at stop)");
+    const QString client = encoders.tracks > 0 ? QStringLiteral("capture and encoding")
+                                               : QStringLiteral("capture alone, tracks made at stop");
     std::fprintf(
         stderr, "%-44s %8s %8s %14s %10s\n", "recording both sources", "wall_s", "cpu_s", "cpu_s_per_min", "%_of_core");
-    std::fprintf(stderr, "%-44s %8.1f %8.2f %14.3f %10.2f\n",
-        qPrintable(QStringLiteral("AudioCaptureManager, ") + client), ourWall, ourCpu, ourPerMinute,
-        100.0 * ourPerMinute / 60.0);
+    std::fprintf(stderr, "%-44s %8.1f %8.2f %14.3f %10.2f\n", qPrintable(QStringLiteral("client: ") + client), ourWall,
+        ourCpu, ourPerMinute, 100.0 * ourPerMinute / 60.0);
     std::fprintf(stderr, "%-44s %8.1f %8.2f %14.3f %10.2f\n", "2 x parecord", theirWall, theirCpu, parecordPerMinute,
         100.0 * parecordPerMinute / 60.0);
     std::fprintf(stderr, "%-44s %8.1f %8.2f %14.3f %10.2f\n",
@@ -245,10 +244,10 @@ int main(int argc, char** argv)
         ourPerMinute / parecordPerMinute);
     std::fprintf(stderr, "load average after: %s\n", BenchAudio::loadAverage().constData());
     std::fprintf(figure,
-        "[figure] CPU per minute of a two-source recording: %.2f s through the capture manager, %s (%.1f%% of a "
+        "[figure] CPU per minute of a two-source recording: %.2f s through the capture manager (%s, %.1f%% of a "
         "core), next to %.2f s for parecord of the same two streams plus ffmpeg encoding them to the same tracks "
-        "(%.2f s + %.2f s, %.1f%%): %.2fx - target 1.2x or less; stopping it (finalize and both tracks of %d s): "
-        "%.2f s CPU%s\n",
+        "(%.2f s + %.2f s, %.1f%%): %.2fx parecord + ffmpeg - target 1.2x or less; stopping it (finalize and both "
+        "tracks of %d s): %.2f s CPU%s\n",
         ourPerMinute, qPrintable(client), 100.0 * ourPerMinute / 60.0, theirPerMinute, parecordPerMinute,
         ffmpegPerMinute, 100.0 * theirPerMinute / 60.0, ourPerMinute / theirPerMinute, seconds, stopCpu,
         result.micURL && result.systemURL && startsOk && ffmpegOk && audioSeconds > 0.0 ? "" : " - a track FAILED");

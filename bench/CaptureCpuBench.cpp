@@ -15,7 +15,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -82,15 +82,33 @@ bool ffmpegEncode(const QString& input, const QString& output, const QString& bi
     return ffmpeg.waitForFinished(-1) && ffmpeg.exitStatus() == QProcess::NormalExit && ffmpeg.exitCode() == 0;
 }
 
-// Seconds of audio in a file, as ffprobe reads them; 0 if it cannot.
-double durationOf(const QString& file)
+// An upload track as ffprobe reads it: its length, and its codec, rate, channels and bit rate in words.
+struct Probed {
+    double seconds = 0.0;
+    QString description;
+};
+
+Probed probed(const QString& file)
 {
     QProcess probe;
     probe.start(QStringLiteral("ffprobe"),
         { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
-            QStringLiteral("format=duration"), QStringLiteral("-of"), QStringLiteral("csv=p=0"), file });
+            QStringLiteral("stream=codec_name,profile,sample_rate,channels,bit_rate:format=duration"),
+            QStringLiteral("-of"), QStringLiteral("default=nw=1"), file });
     probe.waitForFinished(-1);
-    return probe.readAllStandardOutput().trimmed().toDouble();
+    QMap<QString, QString> fields;
+    for (const QByteArray& line : probe.readAllStandardOutput().split('\n'))
+        if (const int equals = line.indexOf('='); equals > 0)
+            fields.insert(QString::fromUtf8(line.left(equals)), QString::fromUtf8(line.mid(equals + 1)));
+    Probed track { fields.value(QStringLiteral("duration")).toDouble(), QStringLiteral("unreadable") };
+    if (track.seconds > 0.0)
+        track.description
+            = QStringLiteral("%1 %2, %3 Hz, %4 ch, %5 kb/s, %6 s")
+                  .arg(fields.value(QStringLiteral("codec_name")), fields.value(QStringLiteral("profile")),
+                      fields.value(QStringLiteral("sample_rate")), fields.value(QStringLiteral("channels")))
+                  .arg(fields.value(QStringLiteral("bit_rate")).toDouble() / 1000.0, 0, 'f', 0)
+                  .arg(track.seconds, 0, 'f', 1);
+    return track;
 }
 
 // What the live encoders reported at stop: whether there were any, and how many captured buffers each still
@@ -207,8 +225,11 @@ int main(int argc, char** argv)
         && ffmpegEncode(systemFile, systemTrack, QStringLiteral("128k"));
     const double ffmpegWall = double(clock.nsecsElapsed()) / 1e9;
     const double ffmpegCpu = endedChildrenCpuSeconds() - ffmpegBefore;
-    const double audioSeconds = durationOf(micTrack);
-    const double systemAudioSeconds = durationOf(systemTrack);
+    const Probed micTheirs = probed(micTrack);
+    const Probed systemTheirs = probed(systemTrack);
+    const Probed micOurs = probed(result.micURL.value_or(QString()));
+    const Probed systemOurs = probed(result.systemURL.value_or(QString()));
+    const double audioSeconds = micTheirs.seconds;
 
     const double ourPerMinute = ourCpu * 60.0 / ourWall;
     const double parecordPerMinute = theirCpu * 60.0 / theirWall;
@@ -228,9 +249,11 @@ int main(int argc, char** argv)
     std::fprintf(stderr, "%-44s %8s %8s %14.3f %10.2f\n", "2 x parecord + ffmpeg", "", "", theirPerMinute,
         100.0 * theirPerMinute / 60.0);
     std::fprintf(stderr,
-        "ffmpeg: start-up %.3f s CPU for both (left out of its per-minute figure), tracks %s, system track %.1f s; "
-        "AAC-LC, fast coder, 64 kb/s mono and 128 kb/s stereo, header first\n",
-        ffmpegStartCpu, startsOk && ffmpegOk ? "ok" : "FAILED", systemAudioSeconds);
+        "ffmpeg: start-up %.3f s CPU for both (left out of its per-minute figure), %s; fast coder, header first\n",
+        ffmpegStartCpu, startsOk && ffmpegOk ? "ok" : "FAILED");
+    std::fprintf(stderr, "tracks: client's mic %s, system %s; ffmpeg's mic %s, system %s\n",
+        qPrintable(micOurs.description), qPrintable(systemOurs.description), qPrintable(micTheirs.description),
+        qPrintable(systemTheirs.description));
     if (encoders.tracks > 0)
         std::fprintf(stderr, "encoded while recording: %d tracks; captured buffers still queued at stop: %s\n",
             encoders.tracks, qPrintable(encoders.leftAtStop.join(QStringLiteral(", "))));

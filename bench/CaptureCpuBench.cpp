@@ -15,13 +15,15 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include <sys/resource.h>
 
@@ -82,15 +84,33 @@ bool ffmpegEncode(const QString& input, const QString& output, const QString& bi
     return ffmpeg.waitForFinished(-1) && ffmpeg.exitStatus() == QProcess::NormalExit && ffmpeg.exitCode() == 0;
 }
 
-// Seconds of audio in a file, as ffprobe reads them; 0 if it cannot.
-double durationOf(const QString& file)
+// An upload track as ffprobe reads it: its length, and its codec, rate, channels and bit rate in words.
+struct Probed {
+    double seconds = 0.0;
+    QString description;
+};
+
+Probed probed(const QString& file)
 {
     QProcess probe;
     probe.start(QStringLiteral("ffprobe"),
         { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
-            QStringLiteral("format=duration"), QStringLiteral("-of"), QStringLiteral("csv=p=0"), file });
+            QStringLiteral("stream=codec_name,profile,sample_rate,channels,bit_rate:format=duration"),
+            QStringLiteral("-of"), QStringLiteral("default=nw=1"), file });
     probe.waitForFinished(-1);
-    return probe.readAllStandardOutput().trimmed().toDouble();
+    QMap<QString, QString> fields;
+    for (const QByteArray& line : probe.readAllStandardOutput().split('\n'))
+        if (const int equals = line.indexOf('='); equals > 0)
+            fields.insert(QString::fromUtf8(line.left(equals)), QString::fromUtf8(line.mid(equals + 1)));
+    Probed track { fields.value(QStringLiteral("duration")).toDouble(), QStringLiteral("unreadable") };
+    if (track.seconds > 0.0)
+        track.description
+            = QStringLiteral("%1 %2, %3 Hz, %4 ch, %5 kb/s, %6 s")
+                  .arg(fields.value(QStringLiteral("codec_name")), fields.value(QStringLiteral("profile")),
+                      fields.value(QStringLiteral("sample_rate")), fields.value(QStringLiteral("channels")))
+                  .arg(fields.value(QStringLiteral("bit_rate")).toDouble() / 1000.0, 0, 'f', 0)
+                  .arg(track.seconds, 0, 'f', 1);
+    return track;
 }
 
 // What the live encoders reported at stop: whether there were any, and how many captured buffers each still
@@ -192,23 +212,36 @@ int main(int argc, char** argv)
     voice->waitForFinished();
 
     // Every other child has ended and been waited for, so the children's CPU grows by ffmpeg's alone. Its
-    // start-up, taken from a tenth of a second of each file, is left out as the other two starts are: over a
-    // meeting it is spread thin.
+    // start-up, the median of three runs on a tenth of a second of each file, is left out as the other two starts
+    // are: over a meeting it is spread thin. A first unmeasured run loads the program and its libraries, so that
+    // neither side pays for a cold start.
     const QString micTrack = files.filePath(QStringLiteral("ffmpeg_mic.m4a"));
     const QString systemTrack = files.filePath(QStringLiteral("ffmpeg_system.m4a"));
     const QString scrap = files.filePath(QStringLiteral("ffmpeg_start.m4a"));
-    const double startBefore = endedChildrenCpuSeconds();
-    const bool startsOk = ffmpegEncode(micFile, scrap, QStringLiteral("64k"), 0.1)
-        && ffmpegEncode(systemFile, scrap, QStringLiteral("128k"), 0.1);
-    const double ffmpegStartCpu = endedChildrenCpuSeconds() - startBefore;
+    auto startBoth = [&] {
+        return ffmpegEncode(micFile, scrap, QStringLiteral("64k"), 0.1)
+            && ffmpegEncode(systemFile, scrap, QStringLiteral("128k"), 0.1);
+    };
+    bool startsOk = startBoth();
     const double ffmpegBefore = endedChildrenCpuSeconds();
     clock.restart();
     const bool ffmpegOk = ffmpegEncode(micFile, micTrack, QStringLiteral("64k"))
         && ffmpegEncode(systemFile, systemTrack, QStringLiteral("128k"));
     const double ffmpegWall = double(clock.nsecsElapsed()) / 1e9;
     const double ffmpegCpu = endedChildrenCpuSeconds() - ffmpegBefore;
-    const double audioSeconds = durationOf(micTrack);
-    const double systemAudioSeconds = durationOf(systemTrack);
+    std::vector<double> starts;
+    for (int run = 0; run < 3; ++run) {
+        const double startBefore = endedChildrenCpuSeconds();
+        startsOk = startBoth() && startsOk;
+        starts.push_back(endedChildrenCpuSeconds() - startBefore);
+    }
+    std::sort(starts.begin(), starts.end());
+    const double ffmpegStartCpu = starts[1];
+    const Probed micTheirs = probed(micTrack);
+    const Probed systemTheirs = probed(systemTrack);
+    const Probed micOurs = probed(result.micURL.value_or(QString()));
+    const Probed systemOurs = probed(result.systemURL.value_or(QString()));
+    const double audioSeconds = micTheirs.seconds;
 
     const double ourPerMinute = ourCpu * 60.0 / ourWall;
     const double parecordPerMinute = theirCpu * 60.0 / theirWall;
@@ -228,9 +261,12 @@ int main(int argc, char** argv)
     std::fprintf(stderr, "%-44s %8s %8s %14.3f %10.2f\n", "2 x parecord + ffmpeg", "", "", theirPerMinute,
         100.0 * theirPerMinute / 60.0);
     std::fprintf(stderr,
-        "ffmpeg: start-up %.3f s CPU for both (left out of its per-minute figure), tracks %s, system track %.1f s; "
-        "AAC-LC, fast coder, 64 kb/s mono and 128 kb/s stereo, header first\n",
-        ffmpegStartCpu, startsOk && ffmpegOk ? "ok" : "FAILED", systemAudioSeconds);
+        "ffmpeg: start-up %.3f s CPU for both (median of %.3f, %.3f, %.3f; left out of its per-minute figure), %s; "
+        "fast coder, header first\n",
+        ffmpegStartCpu, starts[0], starts[1], starts[2], startsOk && ffmpegOk ? "ok" : "FAILED");
+    std::fprintf(stderr, "tracks: client's mic %s, system %s; ffmpeg's mic %s, system %s\n",
+        qPrintable(micOurs.description), qPrintable(systemOurs.description), qPrintable(micTheirs.description),
+        qPrintable(systemTheirs.description));
     if (encoders.tracks > 0)
         std::fprintf(stderr, "encoded while recording: %d tracks; captured buffers still queued at stop: %s\n",
             encoders.tracks, qPrintable(encoders.leftAtStop.join(QStringLiteral(", "))));

@@ -1,16 +1,23 @@
 #pragma once
 
+#include "AudioCaptureManager.h"
 #include "AudioFormat.h"
+#include "AudioTrackWriter.h"
 #include "CapturedAudioBuffer.h"
+#include "LiveTrackEncoder.h"
 #include "PcmBuffer.h"
 
 #include <QCoreApplication>
 #include <QCoroTask>
+#include <QDir>
 #include <QFile>
+#include <QThread>
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <numbers>
 #include <optional>
 #include <sys/resource.h>
@@ -67,6 +74,34 @@ template <class Writer> void writeSession(Writer& writer, double minutes)
         writer.writeMic(mic[i % mic.size()]);
         writer.writeSystem(system[i % system.size()]);
     }
+}
+
+// The writer and both encoders fed as the capture manager feeds them.
+struct LiveFeed {
+    AudioTrackWriter& writer;
+    LiveTracks tracks;
+    void writeMic(const CapturedAudioBuffer& buffer) { writer.writeMic(buffer), tracks.mic->append(buffer); }
+    void writeSystem(const CapturedAudioBuffer& buffer) { writer.writeSystem(buffer), tracks.system->append(buffer); }
+};
+
+// writeSession() with both upload tracks encoded while it is written, as the capture manager does; returns when
+// the encoders have caught up, as they do over a real recording. The writing runs faster than real time, so the
+// encoders' queues have no bound here.
+inline LiveTracks writeLiveSession(AudioTrackWriter& writer, double minutes)
+{
+    const QDir session(writer.sessionDirectory());
+    constexpr double unbounded = std::numeric_limits<double>::infinity();
+    const double checkpointSeconds = std::chrono::duration<double>(CaptureTimings().encoderCheckpointEvery).count();
+    LiveTracks tracks;
+    for (auto [encoder, name] :
+        { std::pair { &tracks.mic, "upload_track.m4a" }, std::pair { &tracks.system, "system_upload.m4a" } })
+        *encoder = std::make_shared<LiveTrackEncoder>(
+            session.filePath(QString::fromLatin1(name)), unbounded, checkpointSeconds);
+    LiveFeed feed { writer, tracks };
+    writeSession(feed, minutes);
+    while (tracks.mic->lagSeconds() > 0.0 || tracks.system->lagSeconds() > 0.0)
+        QThread::msleep(20);
+    return tracks;
 }
 
 // Standard output for the "[figure]" line alone; whatever else the program prints there goes to /dev/null.

@@ -86,6 +86,7 @@ struct AudioCaptureManager::Finalization {
     QPromise<std::optional<RecordingFinalizeResult>> promise;
     QSemaphore done;
     Outcome outcome = Outcome::nothingToFinalize;
+    LiveTracks live;
 };
 
 AudioCaptureManager::AudioCaptureManager(
@@ -218,9 +219,17 @@ void AudioCaptureManager::start()
     // The reserve lies beside the session folders, so no session folder carries it.
     if (m_diskLimits.reserveBytes > 0 && !setReserveAside(QFileInfo(writer->sessionDirectory()).path()))
         log(QStringLiteral("Could not set disk space aside for the end of the recording"));
+    const QDir session(writer->sessionDirectory());
+    const double checkpointSeconds = std::chrono::duration<double>(m_timings.encoderCheckpointEvery).count();
+    auto encoder = [&](const QString& track) {
+        return std::make_shared<LiveTrackEncoder>(
+            session.filePath(track), LiveTrackEncoder::defaultMaxLagSeconds, checkpointSeconds);
+    };
+    LiveTracks live { encoder(QStringLiteral("upload_track.m4a")), encoder(QStringLiteral("system_upload.m4a")) };
     {
         std::lock_guard lock(m_writerMutex);
         m_writer = std::move(writer);
+        m_live = std::move(live);
     }
     {
         std::lock_guard services(m_servicesMutex);
@@ -364,16 +373,25 @@ void AudioCaptureManager::handleSystemBuffer(const CapturedAudioBuffer& buffer)
 void AudioCaptureManager::route(const CapturedAudioBuffer& buffer)
 {
     std::shared_ptr<AudioTrackWriter> writer;
+    LiveTracks live;
     {
         std::lock_guard lock(m_writerMutex);
         writer = m_writer;
+        live = m_live;
     }
     if (!writer || m_diskFailed)
         return;
-    if (buffer.source == AudioCaptureSource::mic)
+    // The encoder gets what reached the segments, so that its track holds what an export of them would.
+    const bool mic = buffer.source == AudioCaptureSource::mic;
+    const std::uint64_t framesBefore = mic ? writer->micFrameCount() : writer->systemFrameCount();
+    if (mic)
         writer->writeMic(buffer);
     else
         writer->writeSystem(buffer);
+    const std::uint64_t framesAfter = mic ? writer->micFrameCount() : writer->systemFrameCount();
+    if (const std::shared_ptr<LiveTrackEncoder>& encoder = mic ? live.mic : live.system;
+        encoder && framesAfter > framesBefore)
+        encoder->append(buffer);
     const std::optional<std::error_code> failure = writer->diskFailure();
     if (!failure) {
         growReserve();
@@ -490,6 +508,7 @@ std::shared_ptr<AudioCaptureManager::Finalization> AudioCaptureManager::finalize
         {
             std::lock_guard lock(m_writerMutex);
             writer = std::move(m_writer);
+            finalization->live = std::exchange(m_live, {});
         }
         std::optional<RecordingFinalizeResult> result;
         releaseReserve();
@@ -528,14 +547,16 @@ QCoro::Task<CaptureSessionResult> AudioCaptureManager::stopCapture()
     if (!self)
         co_return CaptureSessionResult {};
 
-    QFuture<std::optional<RecordingFinalizeResult>> finalized = finalizeOnWriteQueue()->promise.future();
+    const std::shared_ptr<Finalization> finalization = finalizeOnWriteQueue();
+    QFuture<std::optional<RecordingFinalizeResult>> finalized = finalization->promise.future();
     std::optional<RecordingFinalizeResult> files = co_await finalized;
     if (!self || !files)
         co_return CaptureSessionResult {};
 
     AudioExportService::Options options;
     options.cancel = &m_cancelExports;
-    QCoro::Task<CaptureSessionResult> exporting = exportUploadTracks(*files, m_exportPool, options);
+    QCoro::Task<CaptureSessionResult> exporting
+        = exportUploadTracks(*files, m_exportPool, options, std::exchange(finalization->live, {}));
     CaptureSessionResult result = co_await std::move(exporting);
     co_return result;
 }
@@ -589,12 +610,21 @@ QStringList AudioCaptureManager::validSystemSegments(const QStringList& segments
 }
 
 QCoro::Task<CaptureSessionResult> AudioCaptureManager::exportUploadTracks(
-    RecordingFinalizeResult finalized, QThreadPool& pool, AudioExportOptions options)
+    RecordingFinalizeResult finalized, QThreadPool& pool, AudioExportOptions options, LiveTracks live)
 {
     const QDir session(finalized.sessionDirectory);
+    // A track encoded while recording to `output`, finished there; else false.
+    auto finishedLive = [](const std::shared_ptr<LiveTrackEncoder>& encoder, const QString& output) {
+        QString whyNot;
+        return encoder && encoder->trackPath() == output && encoder->finish(whyNot);
+    };
     auto micJob = [segments = finalized.micSegmentURLs, output = session.filePath(QStringLiteral("upload_track.m4a")),
-                      options] {
+                      options, encoder = std::move(live.mic), finishedLive] {
         TrackOutcome outcome;
+        if (finishedLive(encoder, output)) {
+            outcome.url = output;
+            return outcome;
+        }
         try {
             AudioExportService::encodeUploadTrack(segments, output, options);
             outcome.url = output;
@@ -605,12 +635,18 @@ QCoro::Task<CaptureSessionResult> AudioCaptureManager::exportUploadTracks(
         return outcome;
     };
     auto systemJob = [segments = finalized.systemSegmentURLs,
-                         output = session.filePath(QStringLiteral("system_upload.m4a")), options] {
+                         output = session.filePath(QStringLiteral("system_upload.m4a")), options,
+                         encoder = std::move(live.system), finishedLive] {
         TrackOutcome outcome;
         const QStringList valid = validSystemSegments(segments, outcome.lines);
         outcome.segments = valid;
         if (valid.isEmpty()) {
             outcome.lines << QStringLiteral("[AudioCaptureManager] No valid system segments, continuing mic-only");
+            return outcome;
+        }
+        // The encoder took every segment's audio: with one skipped, the export makes the track.
+        if (valid == segments && finishedLive(encoder, output)) {
+            outcome.url = output;
             return outcome;
         }
         try {

@@ -6,6 +6,7 @@
 #include "CaptureTimings.h"
 #include "CaptureWarnings.h"
 #include "CapturedAudioBuffer.h"
+#include "LiveTrackEncoder.h"
 
 #include <QCoroTask>
 #include <QFuture>
@@ -33,6 +34,12 @@ struct CaptureSessionResult {
     // The segments each track was made of.
     QStringList micSegments;
     QStringList systemSegments;
+};
+
+// The upload tracks being encoded while a recording runs; either may be absent.
+struct LiveTracks {
+    std::shared_ptr<LiveTrackEncoder> mic;
+    std::shared_ptr<LiveTrackEncoder> system;
 };
 
 // How much disk a recording needs; tests make them small.
@@ -111,10 +118,12 @@ public:
     // The system segments worth exporting, in order. Every skipped one adds its
     // log line to `skipped`.
     static QStringList validSystemSegments(const QStringList& segments, QStringList& skipped);
-    // Exports a finalized recording's two upload tracks at once on `pool` and
+    // Makes a finalized recording's two upload tracks at once on `pool` and
     // logs the outcome in the order: microphone, system segments, system track.
+    // A track encoded while recording is finished and taken as it is; without
+    // one, or when it failed or fell behind, the track is exported from the segments.
     static QCoro::Task<CaptureSessionResult> exportUploadTracks(
-        RecordingFinalizeResult finalized, QThreadPool& pool, AudioExportOptions options = {});
+        RecordingFinalizeResult finalized, QThreadPool& pool, AudioExportOptions options = {}, LiveTracks live = {});
 
 private:
     struct Lifeline;
@@ -161,6 +170,8 @@ private:
     // Set by start(), read on the write queue and by sessionDirectory(), dropped by the finalize.
     mutable std::mutex m_writerMutex;
     std::shared_ptr<AudioTrackWriter> m_writer;
+    // Fed with what the writer took, on the write queue; handed to the export by the finalize.
+    LiveTracks m_live;
 
     // The silence warnings, checked on the write queue, and the restart after a hardware change.
     CaptureWarnings m_warnings;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "media/MediaModuleAbi.h"
+
 #include <QCoroTask>
 #include <QString>
 #include <QStringList>
@@ -33,4 +35,9 @@ public:
     static QCoro::Task<> exportUploadTrack(QStringList segments, QString outputURL, Options options = {});
     // The same on the calling thread.
     static void encodeUploadTrack(const QStringList& segments, const QString& outputURL, const Options& options = {});
+    // The same for a killed recording whose track was being encoded while it ran: the packets of `part` up to
+    // `checkpoint`, then the segments' frames after those the checkpoint holds. Throws as above, also when the
+    // part does not hold what the checkpoint says or holds more than the segments.
+    static void resumeUploadTrack(const QString& part, const EqMediaCheckpoint& checkpoint, const QStringList& segments,
+        const QString& outputURL, const Options& options = {});
 };

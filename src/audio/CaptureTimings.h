@@ -2,7 +2,8 @@
 
 #include <chrono>
 
-// The waits of a hardware restart; tests shrink them.
+// The waits of a hardware restart, and how often the tracks encoded while recording reach the disk; tests
+// shrink them.
 struct CaptureTimings {
     // After a hardware change, before the services are built again.
     std::chrono::milliseconds hardwareSettleDelay { 3000 };
@@ -20,4 +21,6 @@ struct CaptureTimings {
     std::chrono::milliseconds silenceWarningAfter { 30000 };
     // The longest wait for any answer of the sound server; past it a start fails with PA_ERR_TIMEOUT.
     std::chrono::milliseconds soundServerTimeout { 5000 };
+    // Of audio: a kill loses the encoding of at most this much, which is encoded again from the segments.
+    std::chrono::milliseconds encoderCheckpointEvery { 10000 };
 };

@@ -43,7 +43,15 @@ Loaded load()
         }
         loaded.module.encode = reinterpret_cast<EqMediaEncode>(::dlsym(handle, eqMediaEncodeSymbol));
         loaded.module.probe = reinterpret_cast<EqMediaProbe>(::dlsym(handle, eqMediaProbeSymbol));
-        if (!loaded.module.encode || !loaded.module.probe)
+        MediaModule& module = loaded.module;
+        module.liveOpen = reinterpret_cast<EqMediaLiveOpen>(::dlsym(handle, eqMediaLiveOpenSymbol));
+        module.livePush = reinterpret_cast<EqMediaLivePush>(::dlsym(handle, eqMediaLivePushSymbol));
+        module.liveCheckpoint = reinterpret_cast<EqMediaLiveCheckpoint>(::dlsym(handle, eqMediaLiveCheckpointSymbol));
+        module.liveFinish = reinterpret_cast<EqMediaLiveFinish>(::dlsym(handle, eqMediaLiveFinishSymbol));
+        module.liveClose = reinterpret_cast<EqMediaLiveClose>(::dlsym(handle, eqMediaLiveCloseSymbol));
+        module.resume = reinterpret_cast<EqMediaResume>(::dlsym(handle, eqMediaResumeSymbol));
+        if (!module.encode || !module.probe || !module.liveOpen || !module.livePush || !module.liveCheckpoint
+            || !module.liveFinish || !module.liveClose || !module.resume)
             loaded.error = QString::fromUtf8(candidate.c_str()) + QStringLiteral(" lacks its entry points");
         return loaded;
     }
@@ -72,7 +80,12 @@ std::vector<std::filesystem::path> MediaModule::candidates(const std::filesystem
 
 const MediaModule& MediaModule::instance()
 {
-    static const Loaded loaded = load();
+    return replaceableForTests();
+}
+
+MediaModule& MediaModule::replaceableForTests()
+{
+    static Loaded loaded = load();
     if (!loaded.error.isEmpty())
         throw AudioExportError(
             AudioExportError::exportFailed, QStringLiteral("the media module could not be loaded: ") + loaded.error);

@@ -49,6 +49,8 @@ struct RepairedSource {
     std::uint64_t frames = 0;
     double sampleRate = 0;
     std::uint32_t channels = 0;
+    // A segment could not be read: the frames no longer line up with what was encoded while recording.
+    bool unreadable = false;
 
     [[nodiscard]] double seconds() const { return sampleRate > 0 ? double(frames) / sampleRate : 0; }
 };
@@ -71,6 +73,7 @@ RepairedSource repairSource(const QDir& session, const QString& prefix)
             source.channels = segment.channels;
         } catch (const FileError& error) {
             log(u"Skipping "_s + name + u": "_s + error.description());
+            source.unreadable = true;
         }
     }
     return source;
@@ -116,6 +119,31 @@ InterruptedSession sessionOf(const SessionJournal& journal)
     return { journal.folder(), journal.startedAt(), journal.durationSeconds(), journal.owner() };
 }
 
+// One upload track of a repaired session: from what the killed recording encoded while it ran, where that can
+// be taken, and the segments for the rest; else from the segments alone. Throws as the export does.
+void makeTrack(const QDir& session, const QString& file, const QStringList& segments, bool encodedAlongside,
+    const AudioExportService::Options& options)
+{
+    const QString output = session.filePath(file);
+    const std::optional<EqMediaCheckpoint> checkpoint
+        = encodedAlongside ? LiveTrackEncoder::readCheckpoint(output) : std::nullopt;
+    if (checkpoint) {
+        try {
+            AudioExportService::resumeUploadTrack(
+                LiveTrackEncoder::partOf(output), *checkpoint, segments, output, options);
+            log(u"%1: took the %2 frames encoded while recording, encoded the rest"_s.arg(file).arg(
+                checkpoint->inputFrames));
+            LiveTrackEncoder::removeLeftovers(output);
+            return;
+        } catch (const std::exception& error) {
+            log(u"%1: what was encoded while recording cannot be taken (%2), encoding it all"_s.arg(
+                file, QString::fromUtf8(error.what())));
+        }
+    }
+    AudioExportService::encodeUploadTrack(segments, output, options);
+    LiveTrackEncoder::removeLeftovers(output);
+}
+
 // Encodes the upload tracks of a repaired session into its journal; false when no microphone track came out.
 bool exportTracks(const QDir& session, const RepairedSource& mic, const RepairedSource& system,
     const std::atomic<bool>* cancel, SessionJournal& journal)
@@ -123,7 +151,7 @@ bool exportTracks(const QDir& session, const RepairedSource& mic, const Repaired
     AudioExportService::Options options;
     options.cancel = cancel;
     try {
-        AudioExportService::encodeUploadTrack(mic.segments, session.filePath(micTrackFile), options);
+        makeTrack(session, micTrackFile, mic.segments, !mic.unreadable, options);
     } catch (const std::exception& error) {
         log(u"Mic export failed: "_s + QString::fromUtf8(error.what()));
         return false;
@@ -133,7 +161,8 @@ bool exportTracks(const QDir& session, const RepairedSource& mic, const Repaired
     std::optional<SessionJournal::Track> systemTrack;
     if (!valid.isEmpty()) {
         try {
-            AudioExportService::encodeUploadTrack(valid, session.filePath(systemTrackFile), options);
+            // The encoder had every segment: with one skipped its frames would not line up.
+            makeTrack(session, systemTrackFile, valid, !system.unreadable && valid == system.segments, options);
             systemTrack = SessionJournal::Track::of(systemTrackFile, valid);
         } catch (const std::exception& error) {
             log(u"System export failed, continuing mic-only: "_s + QString::fromUtf8(error.what()));

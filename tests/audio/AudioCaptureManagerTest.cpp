@@ -1,6 +1,7 @@
 #include "AudioCaptureManager.h"
 #include "Await.h"
 #include "Log.h"
+#include "MediaModule.h"
 #include "PrivateSoundServer.h"
 #include "QuickRecorder.h"
 #include "SoundPlayer.h"
@@ -14,6 +15,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -62,6 +64,23 @@ protected:
     }
 
     static std::string joined(const QStringList& lines) { return lines.join(u'\n').toStdString(); }
+
+    // The upload track at `url` holds every frame of its segments `files` (at its own rate, within an AAC
+    // frame), decodes cleanly end to end and has the movie header before the media data.
+    static void expectWholeTrack(const QString& url, const QJsonArray& files)
+    {
+        SCOPED_TRACE(url.toStdString());
+        const int rate = TestAudio::probe(url).sampleRate;
+        double frames = 0;
+        for (const QJsonValue& file : files) {
+            const auto segment = TestAudio::readSegment(QFileInfo(url).dir().filePath(file.toString()));
+            frames += double(segment.frames()) * rate / segment.sampleRate;
+        }
+        EXPECT_NEAR(double(TestAudio::decodeMono(url).size()), frames, 1024);
+        EXPECT_EQ(TestAudio::decodeErrors(url).toStdString(), "");
+        const QStringList boxes = TestAudio::topLevelAtoms(url);
+        EXPECT_TRUE(boxes.contains(u"moov"_s) && boxes.indexOf(u"moov"_s) < boxes.indexOf(u"mdat"_s));
+    }
 
     QTemporaryDir documents;
     Log::Capture log;
@@ -124,6 +143,8 @@ TEST_F(AudioCaptureManagerTest, ARecordingYieldsBothUploadTracksHoldingExactlyWh
         EXPECT_EQ(std::tuple(info.codec, info.sampleRate, info.channels), std::tuple(u"aac"_s, 48000, t + 1));
         EXPECT_NEAR(info.durationSeconds, track.value("durationSeconds"_L1).toDouble(), 1024.0 / 48000);
         EXPECT_NEAR(TestAudio::loudSeconds(TestAudio::decodeMono(urls[t]), 48000), 2.0, 0.05); // each frame once
+        EXPECT_TRUE(log.containsPrefix(u"[LiveTrackEncoder] Finished "_s + QFileInfo(urls[t]).fileName())); // live
+        expectWholeTrack(urls[t], track["files"_L1].toArray());
     }
 
     const bool inRange = std::ranges::all_of(levels, [](float l) { return l >= 0.0f && l <= 1.0f; });
@@ -151,6 +172,8 @@ TEST_F(AudioCaptureManagerTest, DeviceChangesRestartCaptureQuittingFinalizesAndA
         SCOPED_TRACE(name);
         log.clear();
         AudioCaptureManager manager(quickTimings(), writerOptions());
+        int micBuffers = 0;
+        manager.setOnMicLevel([&](float) { ++micBuffers; });
         manager.start();
         ASSERT_TRUE(recording());
 
@@ -159,15 +182,22 @@ TEST_F(AudioCaptureManagerTest, DeviceChangesRestartCaptureQuittingFinalizesAndA
         ASSERT_TRUE(SoundTools::pactl({ command, back })); // back within the cool-down: noted and ignored
         ASSERT_TRUE(logged(u"Ignoring hardware change during cooldown"_s));
         ASSERT_TRUE(waitUntil([&] { return log.count(flowing) == 2; }, 10000)) << "system audio flows again";
+        ASSERT_TRUE(
+            waitUntil([&, seen = micBuffers] { return micBuffers >= seen + 10; })); // a second of the new format
         const CaptureSessionResult result = await(manager.stopCapture());
         // The same session; the new format gets a segment of its own, the change back none.
         ASSERT_TRUE(result.micURL && result.systemURL);
-        const QJsonArray files
-            = TestAudio::metadata(QFileInfo(*result.micURL).path())["tracks"_L1][track]["files"_L1].toArray();
+        const QJsonArray tracks = TestAudio::metadata(QFileInfo(*result.micURL).path())["tracks"_L1].toArray();
+        const QJsonArray files = tracks[track]["files"_L1].toArray();
         EXPECT_EQ(files.size() == 2 ? files[1].toString() : QString(), secondSegment);
         EXPECT_EQ(TestAudio::readSegment(QFileInfo(*result.micURL).dir().filePath(secondSegment)).sampleRate,
             SoundTools::sourceRateAndChannels(track ? device + u".monitor"_s : device).first);
         EXPECT_EQ(TestAudio::probe(track == 0 ? *result.micURL : *result.systemURL).sampleRate, 48000);
+        // Each track, both formats in one, was encoded while recording.
+        for (const auto& [t, url] : { std::pair(0, *result.micURL), std::pair(1, *result.systemURL) }) {
+            EXPECT_TRUE(log.containsPrefix(u"[LiveTrackEncoder] Finished "_s + QFileInfo(url).fileName()));
+            expectWholeTrack(url, tracks[t]["files"_L1].toArray());
+        }
     }
 
     // A silent microphone after a restart is retried alone once, unless stopped first.
@@ -239,6 +269,46 @@ TEST_F(AudioCaptureManagerTest, DeviceChangesRestartCaptureQuittingFinalizesAndA
         }
         EXPECT_TRUE(nothing(await(manager.stopCapture()))); // nothing is left to stop
     }
+}
+
+namespace {
+
+// The module's push, failing for the microphone's track (the one mono source here) from its tenth buffer on.
+EqMediaLivePush modulePush = nullptr;
+int micPushes = 0;
+int failingPush(EqMediaLiveTrack* track, const void* const* planes, int frames, int format, int interleaved,
+    double rate, int channels, EqMediaFailure* failure)
+{
+    if (channels == 1 && ++micPushes >= 10) {
+        *failure = { eqMediaExportFailed, 0, "broken on purpose", "" };
+        return 1;
+    }
+    return modulePush(track, planes, frames, format, interleaved, rate, channels, failure);
+}
+
+}
+
+TEST_F(AudioCaptureManagerTest, AnEncoderFailingWhileRecordingLeavesItsTrackToTheExport)
+{
+    MediaModule& module = MediaModule::replaceableForTests();
+    modulePush = std::exchange(module.livePush, failingPush), micPushes = 0;
+    const auto restore = qScopeGuard([&] { module.livePush = modulePush; });
+    const SoundPlayer output(u"speakers"_s, 440);
+    const SoundPlayer voice(u"micfeed"_s, 300);
+    AudioCaptureManager manager(quickTimings(), writerOptions());
+    manager.start();
+    const QString session = manager.sessionDirectory().value();
+    const QString gaveUp = u"[LiveTrackEncoder] upload_track.m4a: encoding while recording stopped (Audio export "
+                           u"failed: broken on purpose) — the track will be made from the segments"_s;
+    ASSERT_TRUE(waitUntil([&] { return log.contains(gaveUp); }));
+    const CaptureSessionResult result = await(manager.stopCapture());
+    ASSERT_TRUE(result.micURL && result.systemURL);
+    // The microphone's track is the export of its segments; the system's was still encoded while recording.
+    EXPECT_FALSE(log.containsPrefix(u"[LiveTrackEncoder] Finished upload_track.m4a"_s));
+    EXPECT_TRUE(log.containsPrefix(u"[LiveTrackEncoder] Finished system_upload.m4a"_s));
+    const QJsonArray tracks = TestAudio::metadata(session)["tracks"_L1].toArray();
+    expectWholeTrack(*result.micURL, tracks[0]["files"_L1].toArray());
+    expectWholeTrack(*result.systemURL, tracks[1]["files"_L1].toArray());
 }
 
 TEST_F(AudioCaptureManagerTest, WithoutSystemOutputTheRecordingGoesOnMicOnly)

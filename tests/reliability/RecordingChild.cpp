@@ -13,7 +13,10 @@ int main(int argc, char** argv)
     if (argc < 2)
         return 2;
     const QString documents = QString::fromLocal8Bit(argv[1]);
-    AudioRecorder recorder(captureManagers(documents, {}));
+    // Its tracks encoded while recording reach the disk every second, so that a kill leaves some to take.
+    CaptureTimings timings;
+    timings.encoderCheckpointEvery = std::chrono::seconds(1);
+    AudioRecorder recorder(captureManagers(documents, timings));
     QObject::connect(&recorder, &AudioRecorder::sessionFolderChanged, [&] {
         if (recorder.sessionFolder()) {
             std::printf("recording %s\n", qPrintable(*recorder.sessionFolder()));

@@ -1,8 +1,10 @@
 // A session killed with SIGKILL while it recorded is repaired at the next start to all that reached the disk,
-// offered as interrupted and uploaded on request; the retention sweep removes only what the service acknowledged.
+// its upload tracks taken from what it encoded while recording plus the rest, offered as interrupted and uploaded
+// on request; the retention sweep removes only what the service acknowledged.
 #include "Await.h"
 #include "DevServerProcess.h"
 #include "Endpoints.h"
+#include "Log.h"
 #include "MediaAsset.h"
 #include "RecordingLibrary.h"
 #include "RecordingRecovery.h"
@@ -21,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <iostream>
 
 using namespace Qt::StringLiterals;
@@ -69,9 +72,13 @@ TEST(Recovery, KilledRecordingIsRepairedOfferedAndUploadedOnRequest)
         EXPECT_NEAR(source.seconds(), source.writtenSeconds() - 0.55, 0.55) << prefix.toStdString();
     }
 
+    // The child's tracks were encoded while it recorded and reached the disk every second.
+    for (const QString& track : { u"upload_track.m4a"_s, u"system_upload.m4a"_s })
+        ASSERT_TRUE(QFile::exists(QDir(session).filePath(track + u".checkpoint"_s))) << track.toStdString();
     RecordingRecovery recovery(QDir(documents.path()).filePath(u"Echoquill Recordings"_s));
     QElapsedTimer clock;
     clock.start();
+    Log::Capture log;
     await(recovery.scan());
     const auto played = [&](const QString& prefix) { return SourceOnDisk::read(session, prefix).seconds(); };
     std::cout << u"[figure] client killed with %1 s of microphone written: after recovery the microphone plays %2 s "
@@ -91,8 +98,24 @@ TEST(Recovery, KilledRecordingIsRepairedOfferedAndUploadedOnRequest)
         ASSERT_TRUE(source.allOpened()) << prefix.toStdString();
         EXPECT_NEAR(source.seconds(), written, 0.001) << "all, and nothing doubled";
         EXPECT_GT(source.rms(source.seconds() - 0.3, source.seconds()), 0.1) << "the last of it is the tone";
-        EXPECT_GE(MediaAsset(QDir(session).filePath(track)).durationSeconds(), written - 0.05);
+        // Taken from what was encoded while recording up to its checkpoint, the rest from the segments: each
+        // sample where the segment has it, the join included.
+        EXPECT_TRUE(log.containsPrefix(u"[RecordingRecovery] "_s + track + u": took the "_s)) << track.toStdString();
+        const QString file = QDir(session).filePath(track);
+        const TestAudio::SegmentContents& recorded = source.segments[0];
+        EXPECT_NEAR(TestAudio::probe(file).durationSeconds * recorded.sampleRate, double(recorded.frames()), 1.0);
+        const std::vector<float> decoded = TestAudio::decodeMono(file);
+        ASSERT_GE(decoded.size(), recorded.frames()) << track.toStdString();
+        double worst = 0;
+        for (std::size_t block = 0; block + 1024 <= recorded.frames(); block += 1024) {
+            double error = 0;
+            for (std::size_t i = block; i < block + 1024; ++i)
+                error += std::pow(decoded[i] - recorded.interleaved[i * std::size_t(recorded.channels)], 2);
+            worst = std::max(worst, std::sqrt(error / 1024));
+        }
+        EXPECT_LT(worst, 0.03) << track.toStdString();
     }
+    EXPECT_TRUE(QDir(session).entryList({ u"*.part"_s, u"*.checkpoint"_s, u"*.tmp"_s }).isEmpty());
     EXPECT_TRUE(QFile::exists(QDir(session).filePath(u"metadata.json"_s)) && RecordingRecovery::recover(session))
         << "finalized, and until the user chooses every start offers it again";
 

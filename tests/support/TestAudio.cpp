@@ -123,6 +123,14 @@ std::vector<float> decodeMono(const QString& path)
     return { samples, samples + std::size_t(bytes.size()) / sizeof(float) };
 }
 
+QString decodeErrors(const QString& path)
+{
+    QProcess process;
+    process.start(u"ffmpeg"_s, { u"-v"_s, u"error"_s, u"-i"_s, path, u"-f"_s, u"null"_s, u"-"_s });
+    const bool decoded = process.waitForFinished(60000) && process.exitCode() == 0;
+    return QString::fromLocal8Bit(process.readAllStandardError()) + (decoded ? QString() : u"(ffmpeg failed)"_s);
+}
+
 double rms(const std::vector<float>& samples, std::size_t from, std::size_t to)
 {
     to = std::min(to, samples.size());

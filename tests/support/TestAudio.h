@@ -59,6 +59,8 @@ TrackInfo probe(const QString& path);
 
 // The first channel of the file at its own rate, as ffmpeg decodes it (edit list applied).
 std::vector<float> decodeMono(const QString& path);
+// What `ffmpeg -v error` reports decoding the whole file: nothing when it decodes cleanly end to end.
+QString decodeErrors(const QString& path);
 // Root mean square of samples [from, to).
 double rms(const std::vector<float>& samples, std::size_t from, std::size_t to);
 // Seconds of `samples` (at `rate`) in 10 ms blocks louder than `threshold` RMS: how much of a played tone arrived.

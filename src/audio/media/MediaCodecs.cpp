@@ -1,6 +1,6 @@
 // libechoquill-media: the FFmpeg side of the client, loaded on first use so that
 // FFmpeg and the hundred codec libraries it links are not mapped into a client
-// that sits idle. Its two entry points are declared in MediaModuleAbi.h.
+// that sits idle. Its entry points are declared in MediaModuleAbi.h.
 #include "MediaModuleAbi.h"
 
 extern "C" {
@@ -14,15 +14,21 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -136,28 +142,35 @@ int trackRate(int segmentRate)
                                                                                                      : 48000;
 }
 
-// The AAC encoder and the MPEG-4 audio file it fills. Samples come in planar
-// float at the track's rate and channels, in any amount; they leave in whole
-// encoder frames, numbered on from the last, so segments follow one another exactly.
-class TrackEncoder {
+// The AAC encoder. Samples come in planar float at its rate and channels, in any
+// amount; they leave in whole encoder frames, numbered on from the last, so
+// segments follow one another exactly, and go to the sink as packets in the
+// encoder's time base (one tick a sample).
+class AacEncoder {
 public:
-    TrackEncoder(const char* path, int rate, int channels, bool twoLoop)
+    using Sink = std::function<void(AVPacket*)>;
+
+    AacEncoder(int rate, int channels, bool twoLoop)
     {
         try {
-            open(path, rate, channels, twoLoop);
+            open(rate, channels, twoLoop);
         } catch (...) {
             release();
             throw;
         }
     }
 
-    ~TrackEncoder() { release(); }
+    ~AacEncoder() { release(); }
 
-    TrackEncoder(const TrackEncoder&) = delete;
-    TrackEncoder& operator=(const TrackEncoder&) = delete;
+    AacEncoder(const AacEncoder&) = delete;
+    AacEncoder& operator=(const AacEncoder&) = delete;
 
+    void setSink(Sink sink) { m_sink = std::move(sink); }
+    [[nodiscard]] const AVCodecContext* context() const { return m_codec; }
     [[nodiscard]] int rate() const { return m_codec->sample_rate; }
     [[nodiscard]] const AVChannelLayout& channelLayout() const { return m_codec->ch_layout; }
+    // Samples taken so far, encoded or waiting for a whole frame.
+    [[nodiscard]] std::int64_t samples() const { return m_nextPts + av_audio_fifo_size(m_fifo); }
 
     void push(uint8_t** planes, int samples)
     {
@@ -169,7 +182,7 @@ public:
             encodeFromFifo(m_codec->frame_size);
     }
 
-    // The last partial frame, the encoder's delayed packets and the trailer, which moves the header to the front.
+    // The last partial frame and the encoder's delayed packets.
     void finish()
     {
         if (const int left = av_audio_fifo_size(m_fifo); left > 0)
@@ -178,50 +191,29 @@ public:
         if (m_nextPts == 0)
             exportFailed("the segments hold no audio");
         send(nullptr);
-        check(av_write_trailer(m_output));
-        check(avio_closep(&m_output->pb));
     }
 
 private:
-    void open(const char* path, int rate, int channels, bool twoLoop)
+    void open(int rate, int channels, bool twoLoop)
     {
-        avformat_alloc_output_context2(&m_output, nullptr, "ipod", path);
-        created(m_output);
         const AVCodec* codec = created(avcodec_find_encoder_by_name("aac"));
-        m_stream = created(avformat_new_stream(m_output, nullptr));
         m_codec = created(avcodec_alloc_context3(codec));
-
         m_codec->sample_fmt = trackSampleFormat;
         m_codec->sample_rate = rate;
         av_channel_layout_default(&m_codec->ch_layout, channels);
         m_codec->bit_rate = channels >= 2 ? 128000 : 64000;
         m_codec->profile = FF_PROFILE_AAC_LOW;
         m_codec->time_base = AVRational { 1, rate };
-        if (m_output->oformat->flags & AVFMT_GLOBALHEADER)
-            m_codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        // The MPEG-4 file keeps the coder's configuration once, in its header.
+        m_codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         AVDictionary* codecOptions = nullptr;
         av_dict_set(&codecOptions, "aac_coder", twoLoop ? "twoloop" : "fast", 0);
         const int opened = avcodec_open2(m_codec, codec, &codecOptions);
         av_dict_free(&codecOptions);
         check(opened);
-        check(avcodec_parameters_from_context(m_stream->codecpar, m_codec));
-        m_stream->time_base = m_codec->time_base;
-
         m_fifo = created(av_audio_fifo_alloc(trackSampleFormat, channels, m_codec->frame_size * 2));
         m_frame = created(av_frame_alloc());
         m_packet = created(av_packet_alloc());
-
-        check(avio_open(&m_output->pb, path, AVIO_FLAG_WRITE));
-        // Only the owner reads a recording, whatever the umask.
-        ::chmod(path, S_IRUSR | S_IWUSR);
-        // The header at the front, so a player can start before the whole file is there;
-        // a time scale of the sample rate keeps the duration sample-exact.
-        AVDictionary* muxerOptions = nullptr;
-        av_dict_set(&muxerOptions, "movflags", "+faststart", 0);
-        av_dict_set_int(&muxerOptions, "movie_timescale", rate, 0);
-        const int written = avformat_write_header(m_output, &muxerOptions);
-        av_dict_free(&muxerOptions);
-        check(written);
     }
 
     void release()
@@ -232,12 +224,6 @@ private:
             av_audio_fifo_free(m_fifo);
         m_fifo = nullptr;
         avcodec_free_context(&m_codec);
-        if (m_output) {
-            if (m_output->pb)
-                avio_closep(&m_output->pb);
-            avformat_free_context(m_output);
-            m_output = nullptr;
-        }
     }
 
     void encodeFromFifo(int samples)
@@ -266,25 +252,208 @@ private:
             if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
                 return;
             check(received);
-            av_packet_rescale_ts(m_packet, m_codec->time_base, m_stream->time_base);
-            m_packet->stream_index = m_stream->index;
-            check(av_interleaved_write_frame(m_output, m_packet));
+            m_sink(m_packet);
+            av_packet_unref(m_packet);
         }
     }
 
-    AVFormatContext* m_output = nullptr;
-    AVStream* m_stream = nullptr;
     AVCodecContext* m_codec = nullptr;
     AVAudioFifo* m_fifo = nullptr;
     AVFrame* m_frame = nullptr;
     AVPacket* m_packet = nullptr;
     std::int64_t m_nextPts = 0;
+    Sink m_sink;
+};
+
+// An MPEG-4 audio file of one AAC track with its header at the front, so a
+// player can start before the whole file is there. Packets come in the
+// encoder's time base.
+class Mp4File {
+public:
+    Mp4File(const char* path, const AVCodecContext* codec)
+    {
+        try {
+            open(path, codec);
+        } catch (...) {
+            release();
+            throw;
+        }
+    }
+
+    ~Mp4File() { release(); }
+
+    Mp4File(const Mp4File&) = delete;
+    Mp4File& operator=(const Mp4File&) = delete;
+
+    void write(AVPacket* packet)
+    {
+        av_packet_rescale_ts(packet, m_timeBase, m_stream->time_base);
+        packet->stream_index = m_stream->index;
+        check(av_interleaved_write_frame(m_output, packet));
+    }
+
+    // The trailer, which moves the header to the front.
+    void finish()
+    {
+        check(av_write_trailer(m_output));
+        check(avio_closep(&m_output->pb));
+    }
+
+private:
+    void open(const char* path, const AVCodecContext* codec)
+    {
+        avformat_alloc_output_context2(&m_output, nullptr, "ipod", path);
+        created(m_output);
+        m_stream = created(avformat_new_stream(m_output, nullptr));
+        check(avcodec_parameters_from_context(m_stream->codecpar, codec));
+        m_timeBase = codec->time_base;
+        m_stream->time_base = m_timeBase;
+        check(avio_open(&m_output->pb, path, AVIO_FLAG_WRITE));
+        // Only the owner reads a recording, whatever the umask.
+        ::chmod(path, S_IRUSR | S_IWUSR);
+        // A time scale of the sample rate keeps the duration sample-exact.
+        AVDictionary* muxerOptions = nullptr;
+        av_dict_set(&muxerOptions, "movflags", "+faststart", 0);
+        av_dict_set_int(&muxerOptions, "movie_timescale", codec->sample_rate, 0);
+        const int written = avformat_write_header(m_output, &muxerOptions);
+        av_dict_free(&muxerOptions);
+        check(written);
+    }
+
+    void release()
+    {
+        if (m_output) {
+            if (m_output->pb)
+                avio_closep(&m_output->pb);
+            avformat_free_context(m_output);
+            m_output = nullptr;
+        }
+    }
+
+    AVFormatContext* m_output = nullptr;
+    AVStream* m_stream = nullptr;
+    AVRational m_timeBase {};
+};
+
+// The encoder straight into its file: what the export from the segments makes.
+class TrackEncoder {
+public:
+    TrackEncoder(const char* path, int rate, int channels, bool twoLoop)
+        : m_encoder(rate, channels, twoLoop)
+        , m_file(path, m_encoder.context())
+    {
+        m_encoder.setSink([this](AVPacket* packet) { m_file.write(packet); });
+    }
+
+    [[nodiscard]] AacEncoder& encoder() { return m_encoder; }
+
+    void finish()
+    {
+        m_encoder.finish();
+        m_file.finish();
+    }
+
+private:
+    AacEncoder m_encoder;
+    Mp4File m_file;
+};
+
+// Converts samples of one input format to the track's format on their way into the encoder: between
+// rates, sample types and channel counts.
+class Converter {
+public:
+    Converter(const AVChannelLayout& layout, AVSampleFormat format, int rate, const AacEncoder& track)
+    {
+        try {
+            open(layout, format, rate, track);
+        } catch (...) {
+            release();
+            throw;
+        }
+    }
+
+    ~Converter() { release(); }
+
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    // With no input the resampler gives back what it delayed, until it has nothing left.
+    void convert(AacEncoder& track, const uint8_t* const* samples, int count)
+    {
+        for (;;) {
+            const int room = swr_get_out_samples(m_resampler, count);
+            check(room);
+            if (room == 0)
+                return;
+            reserve(room);
+            const int converted
+                = swr_convert(m_resampler, m_converted, room, const_cast<const uint8_t**>(samples), count);
+            check(converted);
+            track.push(m_converted, converted);
+            if (samples || converted == 0)
+                return;
+        }
+    }
+
+private:
+    void open(const AVChannelLayout& layout, AVSampleFormat format, int rate, const AacEncoder& track)
+    {
+        // Segment files and captured buffers carry no speaker positions: take the usual ones for the channel count.
+        AVChannelLayout input {};
+        if (layout.order == AV_CHANNEL_ORDER_UNSPEC)
+            av_channel_layout_default(&input, layout.nb_channels);
+        else
+            check(av_channel_layout_copy(&input, &layout));
+        AVChannelLayout output {};
+        check(av_channel_layout_copy(&output, &track.channelLayout()));
+        const int configured = swr_alloc_set_opts2(
+            &m_resampler, &output, trackSampleFormat, track.rate(), &input, format, rate, 0, nullptr);
+        const int inputChannels = input.nb_channels;
+        av_channel_layout_uninit(&input);
+        av_channel_layout_uninit(&output);
+        check(configured);
+        // Between mono and stereo a voice keeps its level: copied to both sides, or the two sides averaged.
+        const int outputChannels = track.channelLayout().nb_channels;
+        if (inputChannels == 1 && outputChannels == 2) {
+            const double toBothSides[] = { 1.0, 1.0 };
+            check(swr_set_matrix(m_resampler, toBothSides, 1));
+        } else if (inputChannels == 2 && outputChannels == 1) {
+            const double averaged[] = { 0.5, 0.5 };
+            check(swr_set_matrix(m_resampler, averaged, 2));
+        }
+        check(swr_init(m_resampler));
+        m_channels = outputChannels;
+    }
+
+    void release()
+    {
+        if (m_converted)
+            av_freep(&m_converted[0]);
+        av_freep(&m_converted);
+        swr_free(&m_resampler);
+    }
+
+    void reserve(int samples)
+    {
+        if (samples <= m_capacity)
+            return;
+        if (m_converted)
+            av_freep(&m_converted[0]);
+        av_freep(&m_converted);
+        check(av_samples_alloc_array_and_samples(&m_converted, nullptr, m_channels, samples, trackSampleFormat, 0));
+        m_capacity = samples;
+    }
+
+    SwrContext* m_resampler = nullptr;
+    uint8_t** m_converted = nullptr;
+    int m_capacity = 0;
+    int m_channels = 0;
 };
 
 // Decodes one segment and converts its samples to the track's format on the way into the encoder.
 class SegmentReader {
 public:
-    SegmentReader(const InputFile& asset, const TrackEncoder& track)
+    SegmentReader(const InputFile& asset, const AacEncoder& track)
         : m_asset(asset)
     {
         try {
@@ -300,10 +469,19 @@ public:
     SegmentReader(const SegmentReader&) = delete;
     SegmentReader& operator=(const SegmentReader&) = delete;
 
-    void readInto(TrackEncoder& track, const std::atomic<bool>* cancel)
+    // From its `skip`th frame on: the frames before are not encoded.
+    void readInto(AacEncoder& track, const std::atomic<bool>* cancel, std::int64_t skip = 0)
     {
         AVFormatContext* input = m_asset.formatContext();
-        const int streamIndex = m_asset.audioStream()->index;
+        const AVStream* stream = m_asset.audioStream();
+        const int streamIndex = stream->index;
+        m_skip = skip;
+        // Where the first frame to keep lies; without a seek the frames are counted from the start.
+        if (skip > 0
+            && av_seek_frame(input, streamIndex, av_rescale_q(skip, { 1, m_decoder->sample_rate }, stream->time_base),
+                   AVSEEK_FLAG_BACKWARD)
+                >= 0)
+            avcodec_flush_buffers(m_decoder);
         for (;;) {
             if (cancel && cancel->load())
                 exportFailed("cancelled");
@@ -321,11 +499,11 @@ public:
         check(avcodec_send_packet(m_decoder, nullptr));
         drainDecoder(track);
         // What the resampler still holds belongs to this segment, before the next one begins.
-        convert(track, nullptr, 0);
+        m_converter->convert(track, nullptr, 0);
     }
 
 private:
-    void open(const TrackEncoder& track)
+    void open(const AacEncoder& track)
     {
         const AVCodecParameters* parameters = m_asset.audioStream()->codecpar;
         const AVCodec* codec = avcodec_find_decoder(parameters->codec_id);
@@ -334,97 +512,390 @@ private:
         m_decoder = created(avcodec_alloc_context3(codec));
         check(avcodec_parameters_to_context(m_decoder, parameters));
         check(avcodec_open2(m_decoder, codec, nullptr));
-
-        // Segment files carry no speaker positions: take the usual ones for the channel count.
-        AVChannelLayout input {};
-        if (m_decoder->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
-            av_channel_layout_default(&input, m_decoder->ch_layout.nb_channels);
-        else
-            check(av_channel_layout_copy(&input, &m_decoder->ch_layout));
-        AVChannelLayout output {};
-        check(av_channel_layout_copy(&output, &track.channelLayout()));
-        const int configured = swr_alloc_set_opts2(&m_resampler, &output, trackSampleFormat, track.rate(), &input,
-            m_decoder->sample_fmt, m_decoder->sample_rate, 0, nullptr);
-        const int inputChannels = input.nb_channels;
-        av_channel_layout_uninit(&input);
-        av_channel_layout_uninit(&output);
-        check(configured);
-        // Between mono and stereo a voice keeps its level: copied to both sides, or the two sides averaged.
-        const int outputChannels = track.channelLayout().nb_channels;
-        if (inputChannels == 1 && outputChannels == 2) {
-            const double toBothSides[] = { 1.0, 1.0 };
-            check(swr_set_matrix(m_resampler, toBothSides, 1));
-        } else if (inputChannels == 2 && outputChannels == 1) {
-            const double averaged[] = { 0.5, 0.5 };
-            check(swr_set_matrix(m_resampler, averaged, 2));
-        }
-        check(swr_init(m_resampler));
-        m_channels = outputChannels;
+        m_converter
+            = std::make_unique<Converter>(m_decoder->ch_layout, m_decoder->sample_fmt, m_decoder->sample_rate, track);
         m_frame = created(av_frame_alloc());
         m_packet = created(av_packet_alloc());
     }
 
     void release()
     {
-        if (m_converted)
-            av_freep(&m_converted[0]);
-        av_freep(&m_converted);
         av_packet_free(&m_packet);
         av_frame_free(&m_frame);
-        swr_free(&m_resampler);
+        m_converter.reset();
         avcodec_free_context(&m_decoder);
     }
 
-    void drainDecoder(TrackEncoder& track)
+    void drainDecoder(AacEncoder& track)
     {
         for (;;) {
             const int received = avcodec_receive_frame(m_decoder, m_frame);
             if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
                 return;
             check(received);
-            convert(track, m_frame->extended_data, m_frame->nb_samples);
+            const std::int64_t start = m_frame->pts == AV_NOPTS_VALUE
+                ? m_position
+                : av_rescale_q(m_frame->pts, m_asset.audioStream()->time_base, { 1, m_decoder->sample_rate });
+            m_position = start + m_frame->nb_samples;
+            const int dropped = int(std::clamp<std::int64_t>(m_skip - start, 0, m_frame->nb_samples));
+            if (dropped < m_frame->nb_samples) {
+                const auto format = AVSampleFormat(m_frame->format);
+                const int planar = av_sample_fmt_is_planar(format);
+                const int step = av_get_bytes_per_sample(format) * (planar ? 1 : m_frame->ch_layout.nb_channels);
+                std::vector<const uint8_t*> planes(std::size_t(planar ? m_frame->ch_layout.nb_channels : 1));
+                for (std::size_t c = 0; c < planes.size(); ++c)
+                    planes[c] = m_frame->extended_data[c] + std::ptrdiff_t(dropped) * step;
+                m_converter->convert(track, planes.data(), m_frame->nb_samples - dropped);
+            }
             av_frame_unref(m_frame);
         }
     }
 
-    // With no input the resampler gives back what it delayed, until it has nothing left.
-    void convert(TrackEncoder& track, uint8_t** samples, int count)
+    const InputFile& m_asset;
+    AVCodecContext* m_decoder = nullptr;
+    std::unique_ptr<Converter> m_converter;
+    AVFrame* m_frame = nullptr;
+    AVPacket* m_packet = nullptr;
+    // The first frame kept, and the frame the next decoded one starts at.
+    std::int64_t m_skip = 0;
+    std::int64_t m_position = 0;
+};
+
+// A live track's encoded packets, appended as they come so that a crash leaves
+// every whole packet in place: a header with what the MPEG-4 file needs (rate,
+// channels, the coder's configuration), then per packet its size, its length in
+// samples and its bytes.
+constexpr char packetLogMagic[8] = { 'E', 'Q', 'A', 'A', 'C', 'L', 'O', 'G' };
+
+struct PacketLogHeader {
+    char magic[8];
+    std::uint32_t rate;
+    std::uint32_t channels;
+    std::uint32_t configurationSize;
+};
+
+struct PacketRecord {
+    std::uint32_t size;
+    std::uint32_t duration;
+};
+
+class PacketLog {
+public:
+    PacketLog(const char* path, const AVCodecContext* codec)
+        : m_path(path)
     {
-        for (;;) {
-            const int room = swr_get_out_samples(m_resampler, count);
-            check(room);
-            if (room == 0)
-                return;
-            reserve(room);
-            const int converted
-                = swr_convert(m_resampler, m_converted, room, const_cast<const uint8_t**>(samples), count);
-            check(converted);
-            track.push(m_converted, converted);
-            if (samples || converted == 0)
-                return;
+        m_file = std::fopen(path, "wbx");
+        if (!m_file)
+            throw Failure { eqMediaFileError, errno, {}, path };
+        ::fchmod(::fileno(m_file), S_IRUSR | S_IWUSR);
+        PacketLogHeader header {};
+        std::memcpy(header.magic, packetLogMagic, sizeof header.magic);
+        header.rate = std::uint32_t(codec->sample_rate);
+        header.channels = std::uint32_t(codec->ch_layout.nb_channels);
+        header.configurationSize = std::uint32_t(codec->extradata_size);
+        put(&header, sizeof header);
+        put(codec->extradata, std::size_t(codec->extradata_size));
+    }
+
+    ~PacketLog()
+    {
+        if (m_file)
+            std::fclose(m_file);
+    }
+
+    PacketLog(const PacketLog&) = delete;
+    PacketLog& operator=(const PacketLog&) = delete;
+
+    void append(const AVPacket* packet)
+    {
+        const PacketRecord record { std::uint32_t(packet->size), std::uint32_t(packet->duration) };
+        put(&record, sizeof record);
+        put(packet->data, std::size_t(packet->size));
+        ++m_packets;
+    }
+
+    // Everything appended is on the disk.
+    void sync()
+    {
+        if (std::fflush(m_file) != 0 || ::fdatasync(::fileno(m_file)) != 0)
+            throw Failure { eqMediaFileError, errno, {}, m_path };
+    }
+
+    [[nodiscard]] std::uint64_t packets() const { return m_packets; }
+    [[nodiscard]] std::uint64_t bytes() const { return m_bytes; }
+
+private:
+    void put(const void* data, std::size_t size)
+    {
+        if (size > 0 && std::fwrite(data, 1, size, m_file) != size)
+            throw Failure { eqMediaFileError, errno ? errno : EIO, {}, m_path };
+        m_bytes += size;
+    }
+
+    std::string m_path;
+    std::FILE* m_file = nullptr;
+    std::uint64_t m_packets = 0;
+    std::uint64_t m_bytes = 0;
+};
+
+// Reads a packet log from its start.
+class PacketLogReader {
+public:
+    explicit PacketLogReader(const char* path)
+        : m_path(path)
+    {
+        m_file = std::fopen(path, "rb");
+        if (!m_file)
+            throw Failure { eqMediaFileError, errno, {}, path };
+        PacketLogHeader header {};
+        if (!take(&header, sizeof header) || std::memcmp(header.magic, packetLogMagic, sizeof header.magic) != 0
+            || header.channels < 1 || header.channels > 2 || header.configurationSize > 64)
+            exportFailed("not an encoded part: " + m_path);
+        m_rate = int(header.rate);
+        m_channels = int(header.channels);
+        m_configuration.resize(header.configurationSize);
+        if (!take(m_configuration.data(), m_configuration.size()))
+            exportFailed("not an encoded part: " + m_path);
+    }
+
+    ~PacketLogReader() { std::fclose(m_file); }
+
+    PacketLogReader(const PacketLogReader&) = delete;
+    PacketLogReader& operator=(const PacketLogReader&) = delete;
+
+    [[nodiscard]] int rate() const { return m_rate; }
+    [[nodiscard]] int channels() const { return m_channels; }
+    [[nodiscard]] const std::vector<uint8_t>& configuration() const { return m_configuration; }
+    [[nodiscard]] std::uint64_t offset() const { return m_offset; }
+
+    // The next whole packet into `packet`; false at the end or at a packet cut short.
+    bool next(AVPacket* packet)
+    {
+        PacketRecord record {};
+        if (!take(&record, sizeof record) || record.size > (1u << 20))
+            return false;
+        av_packet_unref(packet);
+        check(av_new_packet(packet, int(record.size)));
+        if (!take(packet->data, record.size))
+            return false;
+        packet->duration = record.duration;
+        return true;
+    }
+
+private:
+    bool take(void* data, std::size_t size)
+    {
+        if (std::fread(data, 1, size, m_file) != size)
+            return false;
+        m_offset += size;
+        return true;
+    }
+
+    std::string m_path;
+    std::FILE* m_file = nullptr;
+    int m_rate = 0;
+    int m_channels = 0;
+    std::vector<uint8_t> m_configuration;
+    std::uint64_t m_offset = 0;
+};
+
+// Puts logged packets and then an encoder's into an MPEG-4 file, each starting where the last one ended.
+class Splice {
+public:
+    explicit Splice(Mp4File& file, const AVCodecContext* codec)
+        : m_file(file)
+        , m_next(-codec->initial_padding)
+    {
+    }
+
+    void add(AVPacket* packet)
+    {
+        packet->pts = packet->dts = m_next;
+        m_next += packet->duration;
+        m_file.write(packet);
+    }
+
+    // Copies the log's first `packets` packets, ending at `bytes`; an encoded part that holds less fails.
+    void copy(PacketLogReader& log, std::uint64_t packets, std::uint64_t bytes)
+    {
+        AVPacket* packet = created(av_packet_alloc());
+        std::uint64_t copied = 0;
+        try {
+            for (; copied < packets && log.next(packet); ++copied)
+                add(packet);
+        } catch (...) {
+            av_packet_free(&packet);
+            throw;
+        }
+        av_packet_free(&packet);
+        if (copied != packets || log.offset() != bytes)
+            exportFailed("the encoded part does not hold what its checkpoint says");
+    }
+
+private:
+    Mp4File& m_file;
+    std::int64_t m_next;
+};
+
+// What the client calls an EqMediaLiveTrack: the encoder and its packet log, and a converter for the format the
+// audio comes in, replaced when that format changes.
+class LiveTrack {
+public:
+    LiveTrack(const char* path, int rate, int channels)
+        : m_path(path)
+        , m_encoder(trackRate(rate), channels >= 2 ? 2 : 1, false)
+        , m_log(path, m_encoder.context())
+    {
+        m_encoder.setSink([this](AVPacket* packet) {
+            m_log.append(packet);
+            m_loggedSamples += packet->duration;
+        });
+    }
+
+    ~LiveTrack()
+    {
+        if (!m_finished) {
+            std::error_code ignored;
+            std::filesystem::remove(m_path, ignored);
         }
     }
 
-    void reserve(int samples)
+    LiveTrack(const LiveTrack&) = delete;
+    LiveTrack& operator=(const LiveTrack&) = delete;
+
+    void push(const uint8_t* const* planes, int frames, AVSampleFormat format, int rate, int channels)
     {
-        if (samples <= m_capacity)
-            return;
-        if (m_converted)
-            av_freep(&m_converted[0]);
-        av_freep(&m_converted);
-        check(av_samples_alloc_array_and_samples(&m_converted, nullptr, m_channels, samples, trackSampleFormat, 0));
-        m_capacity = samples;
+        if (!m_converter || format != m_format || rate != m_rate || channels != m_channels) {
+            if (m_converter)
+                m_converter->convert(m_encoder, nullptr, 0);
+            m_converter.reset();
+            AVChannelLayout layout {};
+            layout.order = AV_CHANNEL_ORDER_UNSPEC;
+            layout.nb_channels = channels;
+            m_converter = std::make_unique<Converter>(layout, format, rate, m_encoder);
+            m_format = format;
+            m_rate = rate;
+            m_channels = channels;
+            m_runs.push_back({ m_inputFrames, m_encoder.samples(), rate });
+        }
+        m_converter->convert(m_encoder, planes, frames);
+        m_inputFrames += frames;
     }
 
-    const InputFile& m_asset;
-    AVCodecContext* m_decoder = nullptr;
-    SwrContext* m_resampler = nullptr;
-    AVFrame* m_frame = nullptr;
-    AVPacket* m_packet = nullptr;
-    uint8_t** m_converted = nullptr;
-    int m_capacity = 0;
+    // Puts what is logged on the disk and says how much of the input it holds: the packets decode to
+    // the track's first (packets - 1) frames of 1024 samples, the first packet being the coder's lead-in.
+    void checkpoint(EqMediaCheckpoint& checkpoint)
+    {
+        m_log.sync();
+        checkpoint.packets = m_log.packets();
+        checkpoint.bytes = m_log.bytes();
+        const std::int64_t held = m_loggedSamples - m_encoder.context()->initial_padding;
+        checkpoint.inputFrames = 0;
+        for (const Run& run : m_runs) {
+            if (run.trackSamples > held)
+                break;
+            const double frames = double(held - run.trackSamples) * run.rate / m_encoder.rate();
+            checkpoint.inputFrames = std::min(m_inputFrames, run.inputFrames + std::uint64_t(frames));
+        }
+    }
+
+    // The tail, then the logged packets into the MPEG-4 file at `output`; the log goes.
+    void finish(const char* output)
+    {
+        if (m_converter)
+            m_converter->convert(m_encoder, nullptr, 0);
+        m_encoder.finish();
+        m_log.sync();
+        {
+            PacketLogReader log(m_path.c_str());
+            Mp4File file(output, m_encoder.context());
+            Splice(file, m_encoder.context()).copy(log, m_log.packets(), m_log.bytes());
+            file.finish();
+        }
+        m_finished = true;
+        std::error_code ignored;
+        std::filesystem::remove(m_path, ignored);
+    }
+
+private:
+    // Audio of one format from `inputFrames` of the input on, which the track has from `trackSamples` on.
+    struct Run {
+        std::uint64_t inputFrames;
+        std::int64_t trackSamples;
+        int rate;
+    };
+
+    std::filesystem::path m_path;
+    AacEncoder m_encoder;
+    PacketLog m_log;
+    std::unique_ptr<Converter> m_converter;
+    AVSampleFormat m_format = AV_SAMPLE_FMT_NONE;
+    int m_rate = 0;
     int m_channels = 0;
+    std::vector<Run> m_runs;
+    std::uint64_t m_inputFrames = 0;
+    std::int64_t m_loggedSamples = 0;
+    bool m_finished = false;
 };
+
+// Segments as the export reads them, all checked before anything is written.
+std::vector<std::unique_ptr<InputFile>> openSegments(const char* const* segments, int count)
+{
+    if (count <= 0)
+        exportFailed("no segments");
+    std::vector<std::unique_ptr<InputFile>> inputs;
+    for (int i = 0; i < count; ++i) {
+        const auto& input = inputs.emplace_back(std::make_unique<InputFile>(segments[i]));
+        if (!input->hasAudioTrack())
+            throw Failure { eqMediaNoAudioTrack, 0, {}, segments[i] };
+    }
+    return inputs;
+}
+
+void removeOld(const char* output)
+{
+    std::error_code removal;
+    std::filesystem::remove(std::filesystem::path(output), removal);
+    if (removal)
+        throw Failure { eqMediaFileError, removal.value(), {}, output };
+}
+
+// Frames of a segment's audio, from its header.
+std::int64_t framesOf(const InputFile& input);
+
+// The rate of the segment that holds the `frame`th frame of them all.
+int rateAt(const std::vector<std::unique_ptr<InputFile>>& inputs, std::int64_t frame)
+{
+    for (const auto& input : inputs) {
+        if (frame < framesOf(*input) || input == inputs.back())
+            return input->audioStream()->codecpar->sample_rate;
+        frame -= framesOf(*input);
+    }
+    return 0;
+}
+
+// Frames of a segment's audio, from its header.
+std::int64_t framesOf(const InputFile& input)
+{
+    const AVStream* stream = input.audioStream();
+    if (stream->duration == AV_NOPTS_VALUE || stream->duration < 0)
+        exportFailed("a segment does not say its length");
+    return av_rescale_q(stream->duration, stream->time_base, { 1, stream->codecpar->sample_rate });
+}
+
+AVSampleFormat sampleFormat(int format, bool interleaved)
+{
+    switch (format) {
+    case eqMediaFloat64:
+        return interleaved ? AV_SAMPLE_FMT_DBL : AV_SAMPLE_FMT_DBLP;
+    case eqMediaInt16:
+        return interleaved ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_S16P;
+    case eqMediaInt32:
+        return interleaved ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S32P;
+    default:
+        return interleaved ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_FLTP;
+    }
+}
 
 void report(const Failure& failure, EqMediaFailure* out)
 {
@@ -458,28 +929,70 @@ extern "C" __attribute__((visibility("default"))) int eq_media_encode(const char
     const char* output, int twoLoopCoder, const std::atomic<bool>* cancel, EqMediaFailure* failure)
 {
     return guarded(failure, [&] {
-        if (count <= 0)
-            exportFailed("no segments");
         // Every segment is checked before the output is touched.
-        std::vector<std::unique_ptr<InputFile>> inputs;
-        for (int i = 0; i < count; ++i) {
-            const auto& input = inputs.emplace_back(std::make_unique<InputFile>(segments[i]));
-            if (!input->hasAudioTrack())
-                throw Failure { eqMediaNoAudioTrack, 0, {}, segments[i] };
-        }
-        std::error_code removal;
-        std::filesystem::remove(std::filesystem::path(output), removal);
-        if (removal)
-            throw Failure { eqMediaFileError, removal.value(), {}, output };
-
+        const std::vector<std::unique_ptr<InputFile>> inputs = openSegments(segments, count);
+        removeOld(output);
         const AVCodecParameters* first = inputs.front()->audioStream()->codecpar;
         TrackEncoder track(
             output, trackRate(first->sample_rate), first->ch_layout.nb_channels >= 2 ? 2 : 1, twoLoopCoder != 0);
         for (const auto& input : inputs) {
-            SegmentReader reader(*input, track);
-            reader.readInto(track, cancel);
+            SegmentReader reader(*input, track.encoder());
+            reader.readInto(track.encoder(), cancel);
         }
         track.finish();
+    });
+}
+
+extern "C" __attribute__((visibility("default"))) int eq_media_resume(const char* part,
+    const EqMediaCheckpoint* checkpoint, const char* const* segments, int count, const char* output,
+    const std::atomic<bool>* cancel, EqMediaFailure* failure)
+{
+    return guarded(failure, [&] {
+        const std::vector<std::unique_ptr<InputFile>> inputs = openSegments(segments, count);
+        PacketLogReader log(part);
+        AacEncoder encoder(log.rate(), log.channels(), false);
+        const AVCodecContext* codec = encoder.context();
+        if (log.configuration()
+            != std::vector<uint8_t>(codec->extradata, codec->extradata + std::max(codec->extradata_size, 0)))
+            exportFailed("the encoded part was made with another coder configuration");
+        // The segments must reach as far as the part: what it holds beyond them never reached the disk.
+        std::int64_t skip = std::int64_t(checkpoint->inputFrames);
+        std::int64_t total = 0;
+        for (const auto& input : inputs)
+            total += framesOf(*input);
+        if (total < skip)
+            exportFailed("the encoded part holds more than the segments");
+        removeOld(output);
+        Mp4File file(output, codec);
+        Splice splice(file, codec);
+        splice.copy(log, checkpoint->packets, checkpoint->bytes);
+        // The rest, from the frame the part ends at. The coder starts two frames earlier, on audio the part holds,
+        // so that it comes to the join as it did while recording (it chooses its windows by what lies around
+        // them); those frames' packets and the coder's lead-in are not kept.
+        int dropped = 0;
+        if (checkpoint->packets > 0) {
+            const std::int64_t again = av_rescale(2 * codec->frame_size, rateAt(inputs, skip), codec->sample_rate);
+            dropped = skip >= again ? 3 : 1;
+            skip -= skip >= again ? again : 0;
+        }
+        encoder.setSink([&](AVPacket* packet) {
+            if (dropped > 0)
+                --dropped;
+            else
+                splice.add(packet);
+        });
+        for (const auto& input : inputs) {
+            const std::int64_t frames = framesOf(*input);
+            if (skip >= frames && frames > 0) {
+                skip -= frames;
+                continue;
+            }
+            SegmentReader reader(*input, encoder);
+            reader.readInto(encoder, cancel, std::exchange(skip, 0));
+        }
+        if (encoder.samples() > 0 || checkpoint->packets == 0)
+            encoder.finish();
+        file.finish();
     });
 }
 
@@ -491,4 +1004,46 @@ extern "C" __attribute__((visibility("default"))) int eq_media_probe(
         *hasAudioTrack = input.hasAudioTrack();
         *seconds = input.durationSeconds();
     });
+}
+
+struct EqMediaLiveTrack {
+    LiveTrack track;
+};
+
+extern "C" __attribute__((visibility("default"))) EqMediaLiveTrack* eq_media_live_open(
+    const char* path, double rate, int channels, EqMediaFailure* failure)
+{
+    EqMediaLiveTrack* live = nullptr;
+    guarded(failure, [&] {
+        removeOld(path);
+        live = new EqMediaLiveTrack { LiveTrack(path, int(std::lround(rate)), channels) };
+    });
+    return live;
+}
+
+extern "C" __attribute__((visibility("default"))) int eq_media_live_push(EqMediaLiveTrack* live,
+    const void* const* planes, int frames, int format, int interleaved, double rate, int channels,
+    EqMediaFailure* failure)
+{
+    return guarded(failure, [&] {
+        live->track.push(reinterpret_cast<const uint8_t* const*>(planes), frames,
+            sampleFormat(format, interleaved != 0), int(std::lround(rate)), channels);
+    });
+}
+
+extern "C" __attribute__((visibility("default"))) int eq_media_live_checkpoint(
+    EqMediaLiveTrack* live, EqMediaCheckpoint* checkpoint, EqMediaFailure* failure)
+{
+    return guarded(failure, [&] { live->track.checkpoint(*checkpoint); });
+}
+
+extern "C" __attribute__((visibility("default"))) int eq_media_live_finish(
+    EqMediaLiveTrack* live, const char* output, EqMediaFailure* failure)
+{
+    return guarded(failure, [&] { live->track.finish(output); });
+}
+
+extern "C" __attribute__((visibility("default"))) void eq_media_live_close(EqMediaLiveTrack* live)
+{
+    delete live;
 }

@@ -124,14 +124,15 @@ struct EncodersAtStop {
 EncodersAtStop encodersAtStop(const QStringList& lines)
 {
     static const QRegularExpression finished(
-        QStringLiteral("^\\[LiveTrackEncoder\\] Finished (\\S+): \\d+ frames, (\\d+) buffers left at stop"));
+        QStringLiteral("^\\[LiveTrackEncoder\\] Finished (\\S+): (\\d+) frames, (\\d+) buffers left at stop"));
     EncodersAtStop encoders;
     for (const QString& line : lines) {
         if (!line.startsWith(QStringLiteral("[LiveTrackEncoder] ")))
             continue;
         if (const QRegularExpressionMatch match = finished.match(line); match.hasMatch()) {
             ++encoders.tracks;
-            encoders.leftAtStop << match.captured(1) + QLatin1Char(' ') + match.captured(2);
+            encoders.leftAtStop << QStringLiteral("%1 %2 (a track of %3 frames)")
+                                       .arg(match.captured(1), match.captured(3), match.captured(2));
         } else {
             encoders.otherLines << line;
         }

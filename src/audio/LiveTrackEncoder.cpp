@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <exception>
+#include <utility>
 #include <vector>
 
 #include <sys/resource.h>
@@ -76,7 +77,7 @@ void LiveTrackEncoder::append(const CapturedAudioBuffer& buffer)
     const double seconds = double(buffer.frameCount) / buffer.format.sampleRate;
     {
         std::lock_guard lock(m_mutex);
-        if (m_pendingSeconds + seconds <= m_maxLagSeconds) {
+        if (m_pendingSeconds + m_encodingSeconds + seconds <= m_maxLagSeconds) {
             m_pending.push_back(buffer);
             m_pendingSeconds += seconds;
             if (m_pendingSeconds >= batchSeconds)
@@ -90,7 +91,7 @@ void LiveTrackEncoder::append(const CapturedAudioBuffer& buffer)
 double LiveTrackEncoder::lagSeconds() const
 {
     std::lock_guard lock(m_mutex);
-    return m_pendingSeconds;
+    return m_pendingSeconds + m_encodingSeconds;
 }
 
 void LiveTrackEncoder::run()
@@ -104,10 +105,12 @@ void LiveTrackEncoder::run()
             if (m_stopping)
                 return;
             batch.swap(m_pending);
-            m_pendingSeconds = 0.0;
+            m_encodingSeconds = std::exchange(m_pendingSeconds, 0.0);
         }
         for (const CapturedAudioBuffer& buffer : batch)
             encode(buffer);
+        std::lock_guard lock(m_mutex);
+        m_encodingSeconds = 0.0;
     }
 }
 
@@ -189,6 +192,7 @@ void LiveTrackEncoder::fail(const QString& reason)
     m_failure = reason;
     m_pending.clear();
     m_pendingSeconds = 0.0;
+    m_encodingSeconds = 0.0;
     log(QFileInfo(m_trackPath).fileName() + QStringLiteral(": encoding while recording stopped (") + reason
         + QStringLiteral(") — the track will be made from the segments"));
 }

@@ -41,7 +41,7 @@ public:
     bool finish(QString& whyNot);
 
     [[nodiscard]] QString trackPath() const { return m_trackPath; }
-    // Seconds of audio queued and not yet taken by the encoder.
+    // Seconds of audio queued or being encoded.
     [[nodiscard]] double lagSeconds() const;
 
     // What a killed recording left of the track at `trackPath`: its encoded part and how much of it is on the disk.
@@ -65,6 +65,8 @@ private:
     std::condition_variable m_wake;
     std::deque<CapturedAudioBuffer> m_pending;
     double m_pendingSeconds = 0.0;
+    // The batch the thread is encoding.
+    double m_encodingSeconds = 0.0;
     bool m_stopping = false;
     std::atomic<bool> m_gaveUp = false;
     QString m_failure; // under m_mutex

@@ -579,15 +579,20 @@ struct PacketRecord {
     std::uint32_t duration;
 };
 
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
 class PacketLog {
 public:
     PacketLog(const char* path, const AVCodecContext* codec)
         : m_path(path)
     {
-        m_file = std::fopen(path, "wbx");
+        m_file.reset(std::fopen(path, "wbx"));
         if (!m_file)
             throw Failure { eqMediaFileError, errno, {}, path };
-        ::fchmod(::fileno(m_file), S_IRUSR | S_IWUSR);
+        ::fchmod(::fileno(m_file.get()), S_IRUSR | S_IWUSR);
         PacketLogHeader header {};
         std::memcpy(header.magic, packetLogMagic, sizeof header.magic);
         header.rate = std::uint32_t(codec->sample_rate);
@@ -595,12 +600,6 @@ public:
         header.configurationSize = std::uint32_t(codec->extradata_size);
         put(&header, sizeof header);
         put(codec->extradata, std::size_t(codec->extradata_size));
-    }
-
-    ~PacketLog()
-    {
-        if (m_file)
-            std::fclose(m_file);
     }
 
     PacketLog(const PacketLog&) = delete;
@@ -617,7 +616,7 @@ public:
     // Everything appended is on the disk.
     void sync()
     {
-        if (std::fflush(m_file) != 0 || ::fdatasync(::fileno(m_file)) != 0)
+        if (std::fflush(m_file.get()) != 0 || ::fdatasync(::fileno(m_file.get())) != 0)
             throw Failure { eqMediaFileError, errno, {}, m_path };
     }
 
@@ -627,13 +626,13 @@ public:
 private:
     void put(const void* data, std::size_t size)
     {
-        if (size > 0 && std::fwrite(data, 1, size, m_file) != size)
+        if (size > 0 && std::fwrite(data, 1, size, m_file.get()) != size)
             throw Failure { eqMediaFileError, errno ? errno : EIO, {}, m_path };
         m_bytes += size;
     }
 
     std::string m_path;
-    std::FILE* m_file = nullptr;
+    File m_file;
     std::uint64_t m_packets = 0;
     std::uint64_t m_bytes = 0;
 };
@@ -644,7 +643,7 @@ public:
     explicit PacketLogReader(const char* path)
         : m_path(path)
     {
-        m_file = std::fopen(path, "rb");
+        m_file.reset(std::fopen(path, "rb"));
         if (!m_file)
             throw Failure { eqMediaFileError, errno, {}, path };
         PacketLogHeader header {};
@@ -657,8 +656,6 @@ public:
         if (!take(m_configuration.data(), m_configuration.size()))
             exportFailed("not an encoded part: " + m_path);
     }
-
-    ~PacketLogReader() { std::fclose(m_file); }
 
     PacketLogReader(const PacketLogReader&) = delete;
     PacketLogReader& operator=(const PacketLogReader&) = delete;
@@ -685,14 +682,14 @@ public:
 private:
     bool take(void* data, std::size_t size)
     {
-        if (std::fread(data, 1, size, m_file) != size)
+        if (std::fread(data, 1, size, m_file.get()) != size)
             return false;
         m_offset += size;
         return true;
     }
 
     std::string m_path;
-    std::FILE* m_file = nullptr;
+    File m_file;
     int m_rate = 0;
     int m_channels = 0;
     std::vector<uint8_t> m_configuration;

@@ -56,9 +56,9 @@ struct SampleNote {
 std::vector<SampleNote> sampleNotes(std::int64_t now)
 {
     const std::int64_t today = Dates::startOfDay(now);
-    const auto earlierToday = [&](std::int64_t back) { return std::max(now - back, today + minute); };
-    const std::int64_t live = earlierToday(8 * minute);
-    const std::int64_t design = earlierToday(2 * hour);
+    // Both earlier today, never before midnight; just after midnight the live one is still the newer.
+    const std::int64_t live = std::max(now - 8 * minute, today + minute);
+    const std::int64_t design = std::max(now - 2 * hour, today);
     const std::int64_t pricing = Dates::startOfDay(now, -1) + 16 * hour + 20 * minute;
     const std::int64_t northwind = Dates::startOfDay(now, -1) + 10 * hour;
     const std::int64_t oneOnOne = Dates::startOfDay(now, -3) + 11 * hour + 30 * minute;

@@ -96,7 +96,7 @@ TEST_F(MeetingScreens, ListsSpinWhileLoadingSayWhenEmptyOpenADetailWhoseTicksRea
     EXPECT_TRUE(byText(column, u"Today"_s) && byText(column, u"Yesterday"_s));
     QQuickItem* row = ofType(column, "MeetingListRow", u"Design review: onboarding flow"_s);
     const QDateTime now = QDateTime::currentDateTime(); // the service dates it 2 h back, but never before today
-    const QString ago = ScreenText::relativeTime(std::max(now.addSecs(-7200), QDateTime(now.date(), QTime(0, 1))), now);
+    const QString ago = ScreenText::relativeTime(std::max(now.addSecs(-7200), QDateTime(now.date(), QTime(0, 0))), now);
     ASSERT_TRUE(row && byText(row, u"42 MIN"_s) && byText(row, ago)) << ago.toStdString();
     EXPECT_EQ(rowTitles(column).mid(0, 2), QStringList({ u"Daily standup"_s, u"Design review: onboarding flow"_s }))
         << "newest first";

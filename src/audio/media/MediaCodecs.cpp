@@ -858,26 +858,24 @@ void removeOld(const char* output)
 }
 
 // Frames of a segment's audio, from its header.
-std::int64_t framesOf(const InputFile& input);
-
-// The rate of the segment that holds the `frame`th frame of them all.
-int rateAt(const std::vector<std::unique_ptr<InputFile>>& inputs, std::int64_t frame)
-{
-    for (const auto& input : inputs) {
-        if (frame < framesOf(*input) || input == inputs.back())
-            return input->audioStream()->codecpar->sample_rate;
-        frame -= framesOf(*input);
-    }
-    return 0;
-}
-
-// Frames of a segment's audio, from its header.
 std::int64_t framesOf(const InputFile& input)
 {
     const AVStream* stream = input.audioStream();
     if (stream->duration == AV_NOPTS_VALUE || stream->duration < 0)
         exportFailed("a segment does not say its length");
     return av_rescale_q(stream->duration, stream->time_base, { 1, stream->codecpar->sample_rate });
+}
+
+// The rate of the segment that holds the `frame`th frame of them all.
+int rateAt(const std::vector<std::unique_ptr<InputFile>>& inputs, std::int64_t frame)
+{
+    for (const auto& input : inputs) {
+        const std::int64_t frames = framesOf(*input);
+        if (frame < frames || input == inputs.back())
+            return input->audioStream()->codecpar->sample_rate;
+        frame -= frames;
+    }
+    return 0;
 }
 
 AVSampleFormat sampleFormat(int format, bool interleaved)
